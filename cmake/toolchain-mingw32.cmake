@@ -1,0 +1,4 @@
+# 32-bit Windows targets: mingw-w64 GCC with the posix thread model, run under Wine.
+set(SUITE_TRIPLE i686-w64-mingw32)
+set(SUITE_WIDTH 32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

@@ -1,0 +1,90 @@
+# Sourced by scripts/test and scripts/run: the Wine prefix, the persistent wineserver and the
+# virtual display. Callers set SUITE_ROOT and call harness_cleanup from an EXIT trap.
+
+SUITE_WINEPREFIX=${SUITE_WINEPREFIX:-$SUITE_ROOT/build/wineprefix}
+WINESERVER_BIN=/usr/lib/wine/wineserver64
+WINE64_BIN=/usr/lib/wine/wine64
+harness_xvfb_pid=
+harness_server_started=
+
+export WINEPREFIX=$SUITE_WINEPREFIX
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+# True when this machine can run 32-bit Linux programs (Wine's 32-bit loader is one).
+harness_can_run_32() {
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
+harness_start_display() {
+  if [ -n "${DISPLAY:-}" ] && [ -z "${SUITE_OWN_DISPLAY:-}" ]; then
+    return 0
+  fi
+  local n
+  for n in $(seq 90 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 </dev/null &
+      harness_xvfb_pid=$!
+      local i
+      for i in $(seq 1 100); do
+        if [ -e "/tmp/.X11-unix/X$n" ]; then
+          export DISPLAY=":$n"
+          return 0
+        fi
+        kill -0 "$harness_xvfb_pid" 2>/dev/null || break
+        sleep 0.1
+      done
+      kill "$harness_xvfb_pid" 2>/dev/null || true
+      wait "$harness_xvfb_pid" 2>/dev/null || true
+      harness_xvfb_pid=
+    fi
+  done
+  echo "harness: could not start a virtual display (Xvfb)" >&2
+  return 1
+}
+
+# Creates and boots the prefix once; a prefix that finished booting has a marker file.
+harness_boot_prefix() {
+  local marker=$SUITE_WINEPREFIX/.suite-booted
+  [ -e "$marker" ] && return 0
+  mkdir -p "$(dirname "$SUITE_WINEPREFIX")"
+  echo "harness: booting the Wine prefix $SUITE_WINEPREFIX"
+  local log=$SUITE_ROOT/build/wineboot.log
+  if ! timeout 900 "$WINE64_BIN" wineboot -i >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "harness: Wine could not boot its prefix" >&2
+    return 1
+  fi
+  timeout 120 "$WINESERVER_BIN" -w || true
+  if [ ! -d "$SUITE_WINEPREFIX/drive_c/windows/system32" ]; then
+    cat "$log" >&2
+    echo "harness: Wine could not boot its prefix" >&2
+    return 1
+  fi
+  touch "$marker"
+}
+
+harness_start_wineserver() {
+  # One persistent server for the whole run: without it each program pays Wine's start-up.
+  # The server puts itself in the background once its socket is ready.
+  if ! "$WINESERVER_BIN" -p </dev/null >/dev/null 2>&1; then
+    echo "harness: could not start the wineserver" >&2
+    return 1
+  fi
+  harness_server_started=1
+  # The first program of a prefix starts Wine's own services; let that happen once, alone.
+  timeout 120 "$WINE64_BIN" cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+}
+
+harness_cleanup() {
+  if [ -n "$harness_server_started" ]; then
+    "$WINESERVER_BIN" -k >/dev/null 2>&1 || true
+    timeout 30 "$WINESERVER_BIN" -w >/dev/null 2>&1 || true
+    harness_server_started=
+  fi
+  if [ -n "$harness_xvfb_pid" ]; then
+    kill "$harness_xvfb_pid" 2>/dev/null || true
+    wait "$harness_xvfb_pid" 2>/dev/null || true
+    harness_xvfb_pid=
+  fi
+}

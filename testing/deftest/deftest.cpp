@@ -1,0 +1,3 @@
+#include <windows.h>
+
+extern "C" int WINAPI DefTestAdd(int a, int b) { return a + b; }
