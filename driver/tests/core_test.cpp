@@ -1,0 +1,226 @@
+// Pure rules of the driver: registry ranges, names, time conversions, calibration, status.
+#include "par_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace par;
+
+std::u16string Text(const uint16_t* s, size_t n) {
+    return std::u16string(reinterpret_cast<const char16_t*>(s), n);
+}
+
+TEST(ParameterRules, RangesAppliedToEveryValue) {
+    struct Case {
+        uint32_t initTimeout, strbBefore, strbAfter, blockSize;
+        uint32_t wantInit, wantBefore, wantAfter, wantBlock;
+    } cases[] = {
+        {0, 0, 0, 512, 3, 0, 0, 512},
+        {7, 1000, 100, 4096, 7, 1000, 100, 4096},
+        {4294967, 1001, 101, 0, 4294967, 0, 0, 512},
+        {1, 0xFFFFFFFFu, 0x80000000u, 1, 1, 0, 0, 1}, // negative as stored DWORDs
+    };
+    for (const Case& c : cases) {
+        Parameters p = DefaultParameters();
+        p.initializationTimeout = c.initTimeout;
+        p.strbBefore = c.strbBefore;
+        p.strbAfter = c.strbAfter;
+        p.blockSize = c.blockSize;
+        ApplyParameterRules(p);
+        EXPECT_EQ(p.initializationTimeout, c.wantInit);
+        EXPECT_EQ(p.strbBefore, c.wantBefore);
+        EXPECT_EQ(p.strbAfter, c.wantAfter);
+        EXPECT_EQ(p.blockSize, c.wantBlock);
+    }
+    Parameters d = DefaultParameters();
+    EXPECT_EQ(d.transferType, 2u);
+    EXPECT_EQ(d.privMode, 1u);
+    EXPECT_EQ(d.blockSize, 512u);
+}
+
+TEST(ParameterRules, ValueTypesChecked) {
+    EXPECT_TRUE(DwordValueAcceptable(kRegDword, 4));
+    EXPECT_FALSE(DwordValueAcceptable(kRegDword, 8));
+    EXPECT_FALSE(DwordValueAcceptable(kRegSz, 4));
+    EXPECT_FALSE(DwordValueAcceptable(3 /* binary */, 4));
+
+    std::vector<uint16_t> s256(257, 'A');
+    s256[256] = 0;
+    std::vector<uint16_t> s257(258, 'B');
+    s257[257] = 0;
+    std::vector<uint16_t> bare(256, 'C'); // no terminator stored
+    EXPECT_TRUE(DosDeviceValueAcceptable(kRegSz, s256.data(), 257 * 2));
+    EXPECT_FALSE(DosDeviceValueAcceptable(kRegSz, s257.data(), 258 * 2));
+    EXPECT_TRUE(DosDeviceValueAcceptable(kRegSz, bare.data(), 256 * 2));
+    EXPECT_FALSE(DosDeviceValueAcceptable(kRegSz, s256.data(), 5)); // odd byte count
+    EXPECT_FALSE(DosDeviceValueAcceptable(kRegDword, s256.data(), 4));
+    EXPECT_FALSE(DosDeviceValueAcceptable(3, s256.data(), 8));
+    EXPECT_TRUE(DosDeviceValueAcceptable(kRegSz, nullptr, 0));
+}
+
+TEST(Names, AppendsCheckCapacity) {
+    uint16_t buf[16];
+    size_t len = 0;
+    ASSERT_TRUE(AppendAscii(buf, 16, &len, "\\Device\\pellin"));
+    ASSERT_TRUE(AppendDecimal(buf, 16, &len, 10));
+    EXPECT_EQ(Text(buf, len), u"\\Device\\pellin10");
+    EXPECT_FALSE(AppendDecimal(buf, 16, &len, 1)); // full: nothing written
+    EXPECT_EQ(len, 16u);
+
+    len = 13;
+    EXPECT_FALSE(AppendDecimal(buf, 16, &len, 4294967295u));
+    EXPECT_EQ(len, 13u);
+    const uint16_t two[2] = {'X', 'Y'};
+    EXPECT_TRUE(AppendChars(buf, 16, &len, two, 2));
+    EXPECT_FALSE(AppendChars(buf, 16, &len, two, 2));
+    EXPECT_EQ(len, 15u);
+
+    struct { uint32_t v; size_t chars; } digits[] = {{0, 1}, {9, 1}, {10, 2}, {4294967295u, 10}};
+    for (auto d : digits) {
+        EXPECT_EQ(DecimalChars(d.v), d.chars) << d.v;
+    }
+    EXPECT_EQ(LinkNameChars(6, 1), 19u);     // \DosDevices\pellin1
+    EXPECT_EQ(LinkNameChars(256, 11), 270u); // a longest base with two digits
+}
+
+TEST(Time, SixtyFourBitConversions) {
+    EXPECT_EQ(RelativeSeconds(30), -300000000LL);
+    EXPECT_EQ(RelativeSeconds(4294967), -42949670000000LL);
+    EXPECT_EQ(RelativeSeconds(0xFFFFFFFFu), -42949672950000000LL);
+
+    struct { int64_t counts, freq, ns, hundredNs; } cases[] = {
+        {5, 10000000, 500, 5},
+        {10000000LL * 3600 * 24 * 30, 10000000, 1000000000LL * 3600 * 24 * 30,
+         10000000LL * 3600 * 24 * 30},                                 // 30 days at 10 MHz
+        {3000000000LL * 1000000, 3000000000LL, 1000000000000000LL, 10000000000000LL}, // 3 GHz
+        {1, 3, 333333333, 3333333},
+        {7, 0, 0, 0},
+        {-4, 10, 0, 0},
+    };
+    for (auto c : cases) {
+        EXPECT_EQ(CountsToNs(c.counts, c.freq), c.ns) << c.counts;
+        EXPECT_EQ(CountsTo100Ns(c.counts, c.freq), c.hundredNs) << c.counts;
+    }
+    // Ticks across the low part's wrap.
+    EXPECT_EQ(TicksTo100Ns(0x100000002ULL, 0xFFFFFFFEULL, 10000), 40000);
+    EXPECT_EQ(TicksTo100Ns(5, 5, 156250), 0);
+}
+
+TEST(Calibration, SecondSmallestLeavesOutOneSmallest) {
+    struct { std::vector<int64_t> s; int64_t want; } cases[] = {
+        {{5, 4, 3}, 4},
+        {{3, 1, 1, 5}, 1},
+        {{9, 9}, 9},
+        {{10, 2, 8, 7, 6, 5, 4, 3, 9, 1}, 2},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SecondSmallest(c.s.data(), c.s.size()), c.want);
+    }
+}
+
+TEST(Calibration, StallPasses) {
+    EXPECT_EQ(StallPasses(500, 4 * kStepScale, 600), 0u);
+    EXPECT_EQ(StallPasses(600, 4 * kStepScale, 600), 0u);
+    EXPECT_EQ(StallPasses(500, 4 * kStepScale, 100), 100u);
+    // 0.3 ns a pass: a 1000-ns stall is 1000 / 0.30078 passes, not 1000 / 1.
+    EXPECT_EQ(StallPasses(1000, 77, 0), 3324u);
+    EXPECT_EQ(StallPasses(0xFFFFFFFFu, 1, 0), 0xFFFFFFFFu); // clamped, not wrapped
+}
+
+TEST(Calibration, RunEvaluation) {
+    // 2-ns passes, 100-ns counter reads, 1-us port writes: every section includes one read.
+    StallCalibration r = EvaluateCalibrationRun(100, 100 + 1600, 100 + 3200, 100 + 1000);
+    EXPECT_EQ(r.step256, 2 * kStepScale);
+    EXPECT_EQ(r.overheadNs, 1000u);
+    EXPECT_EQ(StepFieldNs(r.step256), 2u);
+
+    // Passes too short to show: no step, overhead from the sections alone.
+    r = EvaluateCalibrationRun(1000000, 1000000, 1000000, 1000000);
+    EXPECT_EQ(r.step256, 0u);
+    EXPECT_EQ(r.overheadNs, 0u);
+    // Noise making the longer section shorter.
+    r = EvaluateCalibrationRun(100, 2000, 1900, 1100);
+    EXPECT_EQ(r.step256, 0u);
+    EXPECT_EQ(r.overheadNs, 2000u - 100 + 1000);
+    // A quarter-nanosecond pass.
+    r = EvaluateCalibrationRun(100, 100 + 200, 100 + 400, 100 + 1000);
+    EXPECT_EQ(r.step256, kStepScale / 4);
+    EXPECT_EQ(StepFieldNs(r.step256), 1u);
+}
+
+TEST(Calibration, ChoosingAmongRuns) {
+    struct Case {
+        std::vector<StallCalibration> runs;
+        StallCalibration want;
+    } cases[] = {
+        {{{512, 10}, {512, 5}, {768, 1}, {512, 7}}, {512, 7}},
+        {{{600, 10}, {512, 10}, {512, 10}, {700, 1}}, {512, 10}},
+        {{{0, 3}, {0, 9}, {0, 2}, {0, 4}}, {1, 3}}, // no step measured: the finest
+        {{{0, 3}, {256, 1}, {512, 0}, {300, 0}}, {256, 1}},
+    };
+    for (const Case& c : cases) {
+        StallCalibration got = ChooseCalibration(c.runs.data(), c.runs.size());
+        EXPECT_EQ(got.step256, c.want.step256);
+        EXPECT_EQ(got.overheadNs, c.want.overheadNs);
+    }
+    struct { uint32_t step256, ns; } fields[] = {{1, 1}, {256, 1}, {257, 2}, {512, 2}, {77, 1}};
+    for (auto f : fields) {
+        EXPECT_EQ(StepFieldNs(f.step256), f.ns) << f.step256;
+    }
+}
+
+// Sections of the Mce calibration as a port with the given write costs and pass cost
+// produces them, in 100-ns units.
+int64_t Section(double writeNs, int passes, double passNs) {
+    return static_cast<int64_t>(256 * (writeNs + passes * passNs) / 100);
+}
+
+TEST(Calibration, MceLoopCountSpansSevenMicroseconds) {
+    struct { double controlNs, dataNs, passNs; } cases[] = {
+        {1000, 1000, 1}, {1000, 1000, 0.5}, {500, 300, 2}, {1000, 1000, 7},
+    };
+    for (auto c : cases) {
+        int64_t t1 = Section(c.controlNs, 128, c.passNs), t2 = Section(c.controlNs, 256, c.passNs);
+        int64_t t3 = Section(c.dataNs, 128, c.passNs), t4 = Section(c.dataNs, 256, c.passNs);
+        int32_t count = MceLoopCount(t1, t2, t3, t4);
+        ASSERT_GT(count, 0);
+        double n = count / 1.1; // the count before its added tenth
+        double span = c.controlNs + c.dataNs + n * c.passNs;
+        EXPECT_NEAR(span, 6897, 6897 * 0.03) << c.passNs;
+    }
+    // Writes of 3.5 us leave no time for passes.
+    EXPECT_EQ(MceLoopCount(Section(3500, 128, 1), Section(3500, 256, 1), Section(3500, 128, 1),
+                           Section(3500, 256, 1)),
+              0);
+    // Sections that do not grow with the passes.
+    EXPECT_EQ(MceLoopCount(100, 100, 50, 60), 0);
+    EXPECT_EQ(MceLoopCount(100, 120, 60, 50), 0);
+}
+
+TEST(Status, ResetWaitAndInitialised) {
+    struct { uint8_t s; bool ready, offLine, powerOff, notConnected, ends, initialises; } cases[] = {
+        {0xDF, true, false, false, false, true, true},   // ready, selected
+        {0x98, true, false, false, false, true, true},
+        {0x18, false, false, false, false, false, false}, // busy, on line
+        {0x08, false, true, false, false, true, true},   // off line
+        {0x80, false, false, true, false, true, false},  // power off
+        {0x88, true, false, false, true, true, true},    // not connected (also ready)
+        {0xA8, false, false, false, true, true, false},  // not connected, paper out
+        {0xB8, false, false, false, false, false, false}, // paper empty
+        {0x78, false, false, false, false, false, false},
+    };
+    for (auto c : cases) {
+        EXPECT_EQ(StatusReady(c.s), c.ready) << int(c.s);
+        EXPECT_EQ(StatusOffLine(c.s), c.offLine) << int(c.s);
+        EXPECT_EQ(StatusPowerOff(c.s), c.powerOff) << int(c.s);
+        EXPECT_EQ(StatusNotConnected(c.s), c.notConnected) << int(c.s);
+        EXPECT_EQ(StatusEndsResetWait(c.s), c.ends) << int(c.s);
+        EXPECT_EQ(StatusInitialises(c.s), c.initialises) << int(c.s);
+    }
+}
+
+} // namespace
