@@ -52,6 +52,15 @@ using SslStartTlsFn = int (*)(SslSocketContext *context, const char *host, const
 using SslSendDataStreamFn = int (*)(SslSocketContext *context, const void *data, int *length);
 using SslReceiveDataStreamFn = void *(*)(SslSocketContext *context, int timeoutSeconds, int *length, int unused);
 
+// Flags of the SNMP key functions: the authentication hash (MD5 wins when both bits are set)
+// and the privacy protocol.
+enum SnmpKeyFlags {
+    SNMPKEY_AUTH_MD5 = 0x01,
+    SNMPKEY_AUTH_SHA1 = 0x02,
+    SNMPKEY_PRIV_DES = 0x10,
+    SNMPKEY_PRIV_REFUSED = 0x20, // a privacy protocol the library refuses
+};
+
 // Entries of SnmpKeyLibraryTable.
 using SnmpMakeSaltFn = int (*)(int engineBoots, unsigned char *salt, int size);
 using SnmpMakeIvParSpecFn = int (*)(unsigned char *iv, const unsigned char *salt, int saltLength,

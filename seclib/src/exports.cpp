@@ -8,6 +8,7 @@
 
 #include "base64.h"
 #include "codecs_win.h"
+#include "crypt_native.h"
 #include "crypt_local.h"
 #include "digest_text.h"
 #include "heap.h"
@@ -247,6 +248,28 @@ int DecryptPW(const void *data, int length, void *out, unsigned *outLength) {
     return IntoRoom(&DecryptRc2, data, length, out, outLength);
 }
 
+int SnmpMakeSalt(int engineBoots, unsigned char *salt, int size) {
+    return CCryptNative().MakeSalt(engineBoots, salt, size);
+}
+
+int SnmpMakeIvParSpec(unsigned char *iv, const unsigned char *salt, int saltLength, const char *privKeyHex) {
+    return CCryptNative().MakeIv(iv, salt, saltLength, privKeyHex);
+}
+
+int SnmpMakeLocalizedKey(int flags, const char *password, const char *engineIdHex, unsigned char *key, int keySize) {
+    return CCryptNative().MakeLocalizedKey(flags, password, engineIdHex, key, keySize);
+}
+
+int SnmpGetAuthKey(int flags, const char *keyHex, const void *message, int messageLength, unsigned char *mac,
+                   unsigned macLength) {
+    return CCryptNative().ComputeHmac(flags, keyHex, message, messageLength, mac, macLength);
+}
+
+int SnmpGetPrivKey(int flags, const char *privKeyHex, const void *data, int dataLength, const unsigned char *salt,
+                   int saltLength, int mode, void *out, int outSize) {
+    return CCryptNative().CryptPrivacyData(flags, privKeyHex, data, dataLength, salt, saltLength, mode, out, outSize);
+}
+
 } // extern "C"
 
 // Each export has exactly the type its table entry declares.
@@ -269,4 +292,9 @@ static_assert(std::is_same_v<decltype(&CdCryptRC4Data), CdCryptRC4DataFn>);
 static_assert(std::is_same_v<decltype(&CdEncryptRC2Data), CdEncryptRC2DataFn>);
 static_assert(std::is_same_v<decltype(&CdDecryptRC2Data), CdDecryptRC2DataFn>);
 static_assert(std::is_same_v<decltype(&EncryptPW), EncryptPWFn>);
+static_assert(std::is_same_v<decltype(&SnmpMakeSalt), SnmpMakeSaltFn>);
+static_assert(std::is_same_v<decltype(&SnmpMakeIvParSpec), SnmpMakeIvParSpecFn>);
+static_assert(std::is_same_v<decltype(&SnmpMakeLocalizedKey), SnmpMakeLocalizedKeyFn>);
+static_assert(std::is_same_v<decltype(&SnmpGetAuthKey), SnmpGetAuthKeyFn>);
+static_assert(std::is_same_v<decltype(&SnmpGetPrivKey), SnmpGetPrivKeyFn>);
 static_assert(std::is_same_v<decltype(&DecryptPW), DecryptPWFn>);

@@ -13,6 +13,7 @@
 #include "base64.h"
 #include "digest_text.h"
 #include "quoprint.h"
+#include "snmp_key.h"
 
 using namespace marfel;
 
@@ -358,4 +359,83 @@ TEST(Digest, Rc2LayoutIsCheckedWithoutWrapping) {
         std::free(copy);
     }
     EXPECT_EQ(ParseRc2Layout(nullptr, 20), std::nullopt);
+}
+
+TEST(SnmpKey, HexToBinary) {
+    struct HexCase {
+        std::string text;
+        std::size_t size;
+        std::string want; // empty: 0 expected
+    };
+    const std::string digits128(128, '7');
+    const std::vector<HexCase> cases = {
+        {"", 8, ""},
+        {"0", 8, ""},
+        {"0a", 8, "\x0a"},
+        {"0A", 8, "\x0a"},
+        {"zz", 8, std::string(1, '\0')},
+        {"4a656665", 8, "Jefe"},
+        {"4a656665", 3, ""}, // more bytes than room
+        {"4a656665", 4, "Jefe"},
+        {digits128, 64, std::string(64, '\x77')},
+        {digits128 + "77", 64, ""},
+    };
+    for (const HexCase &c : cases) {
+        // The text sits in an exact block with its terminator, so a read past it is caught.
+        char *text = static_cast<char *>(ExactAlloc(c.text.size() + 1));
+        std::memcpy(text, c.text.c_str(), c.text.size() + 1);
+        std::vector<unsigned char> out(c.size + 1, 0xEE);
+        const std::size_t n = HexToBinary(text, out.data(), c.size);
+        EXPECT_EQ(n, c.want.size()) << "\"" << c.text << "\" into " << c.size;
+        EXPECT_EQ(std::string(out.begin(), out.begin() + n), c.want);
+        if (n == 0) {
+            EXPECT_EQ(out[0], 0xEE) << "nothing written on failure";
+        }
+        EXPECT_EQ(out[c.size], 0xEE) << "nothing written past the room";
+        std::free(text);
+    }
+    unsigned char out[4];
+    EXPECT_EQ(HexToBinary(nullptr, out, 4), 0u);
+}
+
+namespace {
+
+struct ScriptedDraws {
+    std::vector<std::uint32_t> values;
+    std::size_t next = 0;
+};
+
+std::uint32_t Scripted(void *state) {
+    auto *s = static_cast<ScriptedDraws *>(state);
+    const std::uint32_t v = s->values[s->next % s->values.size()];
+    ++s->next;
+    return v;
+}
+
+} // namespace
+
+TEST(SnmpKey, SaltValues) {
+    // Even, below 32768, whatever the generator gives.
+    ScriptedDraws wide{{0xFFFFFFFFu, 0x12345679u, 1u}};
+    EXPECT_EQ(NextSaltValue(&Scripted, &wide, 0), 0x7FFEu);
+    EXPECT_EQ(NextSaltValue(&Scripted, &wide, 0), 0x5678u);
+    EXPECT_EQ(NextSaltValue(&Scripted, &wide, 0x5678u), 0u);
+
+    // A value equal to the previous one is drawn again.
+    ScriptedDraws repeat{{100, 100, 101, 202}};
+    EXPECT_EQ(NextSaltValue(&Scripted, &repeat, 100), 202u);
+    EXPECT_EQ(repeat.next, 4u);
+
+    // A generator stuck on one value still gives a different, valid value, in bounded time.
+    ScriptedDraws stuck{{64}};
+    const std::uint32_t v = NextSaltValue(&Scripted, &stuck, 64);
+    EXPECT_NE(v, 64u);
+    EXPECT_EQ(v % 2, 0u);
+    EXPECT_LT(v, 32768u);
+
+    unsigned char salt[8];
+    WriteSalt(1, 0x1234, salt);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(salt), 8), std::string("\0\0\0\x01\0\0\x12\x34", 8));
+    WriteSalt(0x01020304, 0x7FFE, salt);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(salt), 8), std::string("\x01\x02\x03\x04\0\0\x7f\xfe", 8));
 }
