@@ -1,0 +1,128 @@
+// tandrel: per-device state and the driver's routines shared between its files.
+#pragma once
+
+#include "par_kernel.h"
+#include "par_rules.h"
+
+// Pool tag "ParC" as it reads in a pool dump.
+constexpr ULONG kParPoolTag = 'P' | ('a' << 8) | ('r' << 16) | (static_cast<ULONG>('C') << 24);
+
+// Port registers relative to the port base.
+constexpr ULONG kRegData = 0;
+constexpr ULONG kRegStatus = 1;
+constexpr ULONG kRegControl = 2;
+constexpr ULONG kRegEcpFifo = 0x400;
+constexpr ULONG kRegEcr = 0x402;
+
+// Interrupt level of the timed sections and transfers.
+constexpr KIRQL kParTimingIrql = 12;
+
+// Modes kept in the requested and current mode.
+constexpr ULONG kModeCompatibility = 2;
+
+struct ParDeviceExtension {
+    PDEVICE_OBJECT DeviceObject;
+    PDEVICE_OBJECT PortDeviceObject;
+    PFILE_OBJECT PortDeviceFileObject;
+    LIST_ENTRY WorkQueue;
+    PVOID ThreadObject;
+    KSEMAPHORE RequestSemaphore;
+    PIRP CurrentIrp;
+    ULONG Timeout; // seconds to wait for the port
+    ULONG Reserved;
+    PHYSICAL_ADDRESS OriginalController;
+    PUCHAR Controller;
+    ULONG SpanOfController;
+    PPARALLEL_FREE_ROUTINE FreePort;
+    PVOID FreePortContext;
+    BOOLEAN Initialized;
+    volatile BOOLEAN Initializing;
+    PWORK_QUEUE_ITEM DeferredWorkItem;
+    BOOLEAN TimeToTerminateThread;
+    BOOLEAN CreatedSymbolicLink;
+    UNICODE_STRING SymbolicLinkName;
+    LONG ThreadPriority;
+    ULONG InitializationTimeout;
+    LARGE_INTEGER OneSecond;
+    LARGE_INTEGER OneSecondDelay;
+    ULONG StallOverhead; // ns
+    ULONG StallStep;     // ns per pass, rounded up
+    ULONG RequestedMode;
+    ULONG BlockSize;
+    ULONG CurrentMode;
+    ULONG OpenCount;
+    UCHAR InfoMarker;
+    UCHAR LastByte;
+    UCHAR FirstBytePending;
+    LARGE_INTEGER PollDelay;
+    ULONG InitPulse; // us
+    UCHAR SavedStatus;
+    UCHAR NegotiationStatus;
+    UCHAR EcpReverse;
+    UCHAR EcpPresent;
+    ULONG EcpFifoDepth;
+    ULONG PrivMode;
+    ULONG EcpWritePending;
+    ULONG StrbBefore;
+    ULONG StrbAfter;
+    ULONG Options;
+    LONG MceLoopCount;
+    UCHAR MceDeviceId;
+    // Kept beyond the fields above: the stall step in 1/256 ns, which the stalls use, and the
+    // device's own name, which unload needs to find its device-map value.
+    ULONG StallStepFine;
+    UNICODE_STRING DeviceName;
+};
+
+// Driver-wide state.
+extern LONG OpenCloseReferenceCount;
+extern PFAST_MUTEX OpenCloseMutex;
+// Scratch variable of both busy loops; every pass stores to it.
+extern volatile LONG MceTmp;
+
+// Reference count of the driver's residency.
+void ParRaiseOpenCloseCount();
+void ParLowerOpenCloseCount();
+
+// Deferred initialisations queued or running; unload waits for none.
+void ParDeferredInitStarted();
+void ParDeferredInitEnded();
+void ParWaitForDeferredInits();
+void ParInitDeferredTracking();
+
+// Port registers.
+inline UCHAR ParRead(ParDeviceExtension* ext, ULONG reg) {
+    return READ_PORT_UCHAR(ext->Controller + reg);
+}
+inline void ParWrite(ParDeviceExtension* ext, ULONG reg, UCHAR value) {
+    WRITE_PORT_UCHAR(ext->Controller + reg, value);
+}
+
+// Timing.
+void ParStallExecution(ULONG ns, ULONG stepFine, ULONG overheadNs, volatile LONG* scratch);
+void ParGetLoopCount(ParDeviceExtension* ext);
+void ParGetMceLoopCount(ParDeviceExtension* ext);
+LONGLONG ParElapsedSince(const LARGE_INTEGER& startTicks);
+
+// Port driver exchange.
+NTSTATUS ParGetPortInfoFromPortDevice(ParDeviceExtension* ext);
+NTSTATUS ParQueryPortInfo(ParDeviceExtension* ext);
+void ParProbeEcp(ParDeviceExtension* ext);
+void ParReleasePortInfoToPortDevice(ParDeviceExtension* ext);
+BOOLEAN ParAllocPort(ParDeviceExtension* ext);
+BOOLEAN ParAllocPortBuilt(ParDeviceExtension* ext, ULONG seconds);
+void ParFreePort(ParDeviceExtension* ext);
+extern "C" NTSTATUS NTAPI ParAllocPortCompletionRoutine(PDEVICE_OBJECT device, PIRP irp,
+                                                        PVOID context);
+
+// Initialisation of the printer.
+void ParDeferDeviceInitialization(ParDeviceExtension* ext);
+extern "C" VOID NTAPI ParDeferredInitCallback(PVOID context);
+UCHAR ParInitializeDevice(ParDeviceExtension* ext);
+UCHAR ParReinitializeDevice(ParDeviceExtension* ext);
+UCHAR ParInputPrimeOut(ParDeviceExtension* ext);
+
+// Error log.
+void ParLogError(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PHYSICAL_ADDRESS dump,
+                 ULONG sequence, UCHAR majorFunction, UCHAR retryCount, ULONG uniqueValue,
+                 NTSTATUS finalStatus, NTSTATUS errorCode);
