@@ -390,3 +390,17 @@ TEST(Render, RandomInput) {
         }
     }
 }
+
+#ifndef _WIN32
+// A file that opens but cannot be read (this process's memory, from address 0): 4, with
+// nothing appended.
+TEST(Message, ReadErrorGives4) {
+    const char *unreadable = "/proc/self/mem";
+    for (int charset : {kCharsetUS, kCharsetJP, kCharsetEU}) {
+        CMailMessage m(charset);
+        EXPECT_EQ(CatchMailError([&] { m.AddBody(unreadable); }), kMailFileRead);
+        EXPECT_EQ(CatchMailError([&] { m.AddContent(unreadable, "mem.exe"); }), kMailFileRead);
+        EXPECT_TRUE(m.Parts().empty());
+    }
+}
+#endif
