@@ -28,6 +28,15 @@ public:
     HeapBlock &operator=(const HeapBlock &) = delete;
     HeapBlock(HeapBlock &&other) noexcept
         : block_(std::exchange(other.block_, nullptr)), size_(other.size_), secret_(other.secret_) {}
+    HeapBlock &operator=(HeapBlock &&other) noexcept {
+        if (this != &other) {
+            reset();
+            block_ = std::exchange(other.block_, nullptr);
+            size_ = other.size_;
+            secret_ = other.secret_;
+        }
+        return *this;
+    }
     ~HeapBlock() { reset(); }
 
     void *get() const noexcept { return block_; }

@@ -13,6 +13,7 @@
 #include "base64.h"
 #include "digest_text.h"
 #include "quoprint.h"
+#include "net_address.h"
 #include "snmp_key.h"
 
 using namespace marfel;
@@ -438,4 +439,62 @@ TEST(SnmpKey, SaltValues) {
     EXPECT_EQ(std::string(reinterpret_cast<char *>(salt), 8), std::string("\0\0\0\x01\0\0\x12\x34", 8));
     WriteSalt(0x01020304, 0x7FFE, salt);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(salt), 8), std::string("\x01\x02\x03\x04\0\0\x7f\xfe", 8));
+}
+
+TEST(NetAddress, FormatNumericAddress) {
+    struct AddressCase {
+        AddressFamily family;
+        std::vector<unsigned char> bytes;
+        std::uint32_t scope;
+        std::string text;
+    };
+    auto v6 = [](std::initializer_list<unsigned> groups) {
+        std::vector<unsigned char> b;
+        for (unsigned g : groups) {
+            b.push_back(static_cast<unsigned char>(g >> 8));
+            b.push_back(static_cast<unsigned char>(g));
+        }
+        return b;
+    };
+    const std::vector<AddressCase> cases = {
+        {AddressFamily::kIpv6, v6({0xfe80, 0, 0, 0, 0, 0, 0, 1}), 4, "fe80::1%4"},
+        {AddressFamily::kIpv6, v6({0xfe80, 0, 0, 0, 0, 0, 0, 1}), 0, "fe80::1"},
+        {AddressFamily::kIpv6, v6({1, 0, 0, 0, 0, 0, 0, 0}), 0, "1::"},
+        {AddressFamily::kIpv6, v6({0, 0, 0, 0, 0, 0, 0, 1}), 7, "::1"},
+        {AddressFamily::kIpv6, v6({0, 0, 0, 0, 0, 0, 0, 0}), 0, "::"},
+        {AddressFamily::kIpv6, v6({0x2001, 0xdb8, 0, 1, 0, 0, 0, 0xABCD}), 0, "2001:db8::1:0:0:0:abcd"},
+        {AddressFamily::kIpv6, v6({1, 2, 3, 4, 5, 6, 7, 8}), 0, "1:2:3:4:5:6:7:8"},
+        {AddressFamily::kIpv6, v6({0x2001, 0, 0, 0, 0, 0, 0, 0}), 3, "2001::"},
+        {AddressFamily::kIpv4, {127, 0, 0, 1}, 0, "127.0.0.1"},
+        {AddressFamily::kIpv4, {255, 255, 255, 255}, 9, "255.255.255.255"},
+    };
+    for (const AddressCase &c : cases) {
+        // The need-size query first: only the length is stored.
+        unsigned length = 0;
+        char out[80];
+        std::memset(out, '#', sizeof out);
+        EXPECT_EQ(FormatNumericAddress(c.family, c.bytes.data(), c.scope, out, &length), 1);
+        EXPECT_EQ(length, c.text.size() + 1) << c.text;
+        EXPECT_EQ(out[0], '#');
+        length = static_cast<unsigned>(c.text.size()); // one short
+        EXPECT_EQ(FormatNumericAddress(c.family, c.bytes.data(), c.scope, out, &length), 1);
+        length = static_cast<unsigned>(c.text.size() + 1);
+        EXPECT_EQ(FormatNumericAddress(c.family, c.bytes.data(), c.scope, out, &length), 0);
+        EXPECT_EQ(length, c.text.size() + 1);
+        EXPECT_EQ(std::string(out, c.text.size()), c.text);
+        EXPECT_EQ(out[c.text.size()], '#') << "no zero byte is written";
+    }
+    unsigned length = 10;
+    EXPECT_EQ(FormatNumericAddress(AddressFamily::kIpv4, nullptr, 0, nullptr, &length), 2);
+}
+
+TEST(NetAddress, ParseScopeId) {
+    EXPECT_EQ(ParseScopeId("fe80::1%4"), 4);
+    EXPECT_EQ(ParseScopeId("fe80::1%12%3"), 12);
+    EXPECT_EQ(ParseScopeId("fe80::1"), -1);
+    EXPECT_EQ(ParseScopeId("fe80::1%"), -1);
+    EXPECT_EQ(ParseScopeId("fe80::1%x"), -1);
+    EXPECT_EQ(ParseScopeId("%0"), 0);
+    EXPECT_EQ(ParseScopeId("%99999999999"), -1);
+    EXPECT_EQ(ParseScopeId(nullptr), -1);
 }
