@@ -40,6 +40,8 @@ MailErrorCode CatchMailError(Operation &&operation) noexcept {
     } catch (const std::bad_alloc &) {
         return kMailCannotAddItem;
     } catch (...) {
+        // Any other exception of the standard library comes from a string or container
+        // that could not grow.
         return kMailCannotAddItem;
     }
 }

@@ -30,7 +30,8 @@ void AppendRecipients(std::string &out, const char *label,
 } // namespace
 
 std::string ChooseBoundary(const std::deque<std::unique_ptr<CMIMEContent>> &parts) {
-    // Each rejected candidate is the start of a line of some part, so the search ends.
+    // Only a line that starts with "--" and a candidate rejects it, and a line starts with
+    // finitely many candidates, so the search ends.
     std::string boundary(kBoundary);
     for (unsigned suffix = 1;; ++suffix) {
         bool clash = false;
