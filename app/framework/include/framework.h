@@ -1,0 +1,856 @@
+// The application framework: application object, windows, message maps, dialogs with data
+// exchange, control wrappers, image lists, strings, pointer lists, file dialogs and message
+// boxes, under the class names the application is written against. ANSI only, x64.
+//
+// Threads: one process-wide map ties window handles to objects. Any thread may call a wrapper;
+// the map's lock is never held across a call into a window, so a wrapper may send a message to
+// a window of another thread. A wrapper stays valid while its window lives.
+//
+// Test seam: with the seam active (AfxTestSeam::Begin, or FRAMEWORK_TEST_SCRIPT set for a
+// program that runs on the framework's WinMain) message boxes and file dialogs open no window:
+// each takes the next scripted answer and is logged. See AfxTestSeam below.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <bit>
+#include <cstdarg>
+#include <string>
+#include <vector>
+
+#include "framework_ids.h"
+
+class CWnd;
+class CWinApp;
+class CImageList;
+
+// ---------------------------------------------------------------------------------------
+// Geometry
+
+class CPoint : public POINT {
+public:
+    CPoint() { x = 0; y = 0; }
+    CPoint(int ix, int iy) { x = ix; y = iy; }
+    CPoint(POINT p) { x = p.x; y = p.y; }
+    // From a mouse message's lParam (signed 16-bit coordinates).
+    explicit CPoint(LPARAM lParam) {
+        x = static_cast<short>(LOWORD(lParam));
+        y = static_cast<short>(HIWORD(lParam));
+    }
+    bool operator==(const CPoint &o) const { return x == o.x && y == o.y; }
+};
+
+class CSize : public SIZE {
+public:
+    CSize() { cx = 0; cy = 0; }
+    CSize(int w, int h) { cx = w; cy = h; }
+    CSize(SIZE s) { cx = s.cx; cy = s.cy; }
+};
+
+class CRect : public RECT {
+public:
+    CRect() { left = top = right = bottom = 0; }
+    CRect(int l, int t, int r, int b) { left = l; top = t; right = r; bottom = b; }
+    CRect(const RECT &r) { left = r.left; top = r.top; right = r.right; bottom = r.bottom; }
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
+    CPoint TopLeft() const { return CPoint(left, top); }
+    BOOL PtInRect(POINT p) const { return ::PtInRect(this, p); }
+    BOOL IsRectEmpty() const { return ::IsRectEmpty(this); }
+    operator LPRECT() { return this; }
+    operator LPCRECT() const { return this; }
+};
+
+// ---------------------------------------------------------------------------------------
+// CString: a growable ANSI text that reads as a const char*.
+
+class CString {
+public:
+    CString() = default;
+    CString(const char *text) : s_(text ? text : "") {}
+    CString(const char *text, int length) : s_(text ? std::string(text, length > 0 ? length : 0) : "") {}
+    CString(const CString &) = default;
+    CString &operator=(const CString &) = default;
+    CString &operator=(const char *text) { s_ = text ? text : ""; return *this; }
+
+    operator const char *() const { return s_.c_str(); }
+    int GetLength() const { return static_cast<int>(s_.size()); }
+    BOOL IsEmpty() const { return s_.empty(); }
+    void Empty() { s_.clear(); }
+    char GetAt(int i) const { return s_.at(static_cast<size_t>(i)); }
+
+    CString &operator+=(const char *text) { s_ += text ? text : ""; return *this; }
+    CString &operator+=(const CString &o) { s_ += o.s_; return *this; }
+    CString &operator+=(char c) { s_ += c; return *this; }
+    friend CString operator+(const CString &a, const char *b) { CString r(a); r += b; return r; }
+    friend CString operator+(const char *a, const CString &b) { CString r(a); r += b; return r; }
+    friend CString operator+(const CString &a, const CString &b) { CString r(a); r += b; return r; }
+    friend bool operator==(const CString &a, const CString &b) { return a.s_ == b.s_; }
+    friend bool operator==(const CString &a, const char *b) { return a.s_ == (b ? b : ""); }
+    friend bool operator!=(const CString &a, const char *b) { return !(a == b); }
+
+    // The string `id` of the resource handle; a missing string leaves the text empty and
+    // gives FALSE.
+    BOOL LoadString(UINT id);
+    // printf-style formatting; the format passes to vsnprintf unchanged.
+    void Format(const char *format, ...);
+    void FormatV(const char *format, va_list args);
+
+    // A writable buffer of at least `minLength` characters plus the terminator.
+    // ReleaseBuffer(-1) takes the length up to the first NUL; ReleaseBuffer(n) keeps n.
+    char *GetBuffer(int minLength);
+    void ReleaseBuffer(int newLength = -1);
+
+private:
+    std::string s_;
+};
+
+// ---------------------------------------------------------------------------------------
+// CObject, CPtrList
+
+struct __POSITION {};
+typedef __POSITION *POSITION;
+
+class CObject {
+public:
+    virtual ~CObject() = default;
+};
+
+// A doubly linked list of void pointers. The caller owns what the pointers point to.
+class CPtrList : public CObject {
+public:
+    explicit CPtrList(INT_PTR blockSize = 10);
+    ~CPtrList() override;
+    CPtrList(const CPtrList &) = delete;
+    CPtrList &operator=(const CPtrList &) = delete;
+
+    INT_PTR GetCount() const { return count_; }
+    BOOL IsEmpty() const { return count_ == 0; }
+    POSITION AddHead(void *value);
+    POSITION AddTail(void *value);
+    // The head's value, removed; NULL on an empty list.
+    void *RemoveHead();
+    void *RemoveTail();
+    void RemoveAll();
+    POSITION GetHeadPosition() const;
+    POSITION GetTailPosition() const;
+    void *&GetHead();
+    // The value at `pos`; `pos` moves on to the next node (NULL after the last).
+    void *&GetNext(POSITION &pos);
+    void *&GetPrev(POSITION &pos);
+    void *&GetAt(POSITION pos);
+    void SetAt(POSITION pos, void *value);
+    void RemoveAt(POSITION pos);
+    POSITION InsertAfter(POSITION pos, void *value);
+    POSITION InsertBefore(POSITION pos, void *value);
+    // First node holding `value` after `startAfter` (from the head when NULL), else NULL.
+    POSITION Find(void *value, POSITION startAfter = nullptr) const;
+
+private:
+    struct Node;
+    Node *head_ = nullptr;
+    Node *tail_ = nullptr;
+    INT_PTR count_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------
+// Message maps
+
+class CCmdTarget;
+typedef void (CCmdTarget::*AFX_PMSG)();
+
+// How an entry's handler is called (which arguments are cracked from wParam/lParam).
+enum AfxSig : UINT {
+    AfxSig_end = 0,
+    AfxSig_v_v,        // void ()                               ON_COMMAND, WM_DESTROY, WM_CLOSE
+    AfxSig_i_cs,       // int (LPCREATESTRUCT)                  WM_CREATE
+    AfxSig_v_uii,      // void (UINT, int, int)                 WM_SIZE
+    AfxSig_b_wuu,      // BOOL (CWnd*, UINT, UINT)              WM_SETCURSOR
+    AfxSig_i_wuu,      // int (CWnd*, UINT, UINT)               WM_MOUSEACTIVATE
+    AfxSig_v_up,       // void (UINT, CPoint)                   WM_LBUTTONUP, WM_MOUSEMOVE
+    AfxSig_v_hdrop,    // void (HDROP)                          WM_DROPFILES
+    AfxSig_v_uuu,      // void (UINT, UINT, UINT)               WM_KEYUP
+    AfxSig_l_wl,       // LRESULT (WPARAM, LPARAM)              ON_MESSAGE
+    AfxSig_v_nmhdr,    // void (NMHDR*, LRESULT*)               ON_NOTIFY, ON_NOTIFY_REFLECT
+};
+
+struct AFX_MSGMAP_ENTRY {
+    UINT nMessage;  // window message; WM_COMMAND / WM_NOTIFY for control entries
+    UINT nCode;     // notification code for WM_COMMAND / WM_NOTIFY entries
+    UINT nID;       // first control or command id
+    UINT nLastID;   // last id of the range
+    UINT nSig;      // AfxSig
+    AFX_PMSG pfn;
+};
+
+struct AFX_MSGMAP {
+    const AFX_MSGMAP *(*pfnGetBaseMap)();
+    const AFX_MSGMAP_ENTRY *lpEntries;
+};
+
+// Reflected messages (a control's own notifications, offered to the control first).
+#define WM_REFLECT_BASE 0xBC00
+
+#define DECLARE_MESSAGE_MAP()                                                                 \
+protected:                                                                                    \
+    static const AFX_MSGMAP *GetThisMessageMap();                                             \
+    const AFX_MSGMAP *GetMessageMap() const override;
+
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                                \
+    const AFX_MSGMAP *theClass::GetMessageMap() const { return GetThisMessageMap(); }         \
+    const AFX_MSGMAP *theClass::GetThisMessageMap() {                                         \
+        typedef theClass ThisClass;                                                           \
+        typedef baseClass TheBaseClass;                                                       \
+        static const AFX_MSGMAP_ENTRY entries[] = {
+
+#define END_MESSAGE_MAP()                                                                     \
+        {0, 0, 0, 0, AfxSig_end, nullptr}};                                                   \
+        static const AFX_MSGMAP map = {&TheBaseClass::GetThisMessageMap, entries};            \
+        return &map;                                                                          \
+    }
+
+// A handler of the given type as the generic member pointer of an entry; the entry's
+// signature kind names the type it is called as.
+#define AFX_MSG_PMSG(type, fn) std::bit_cast<AFX_PMSG>(static_cast<type>(fn))
+
+#define ON_COMMAND(id, fn)                                                                    \
+    {WM_COMMAND, 0, (UINT)(id), (UINT)(id), AfxSig_v_v,                                       \
+     AFX_MSG_PMSG(void (CCmdTarget::*)(), &ThisClass::fn)},
+#define ON_CONTROL(code, id, fn)                                                              \
+    {WM_COMMAND, (UINT)(code), (UINT)(id), (UINT)(id), AfxSig_v_v,                            \
+     AFX_MSG_PMSG(void (CCmdTarget::*)(), &ThisClass::fn)},
+#define ON_BN_CLICKED(id, fn) ON_CONTROL(BN_CLICKED, id, fn)
+#define ON_EN_CHANGE(id, fn) ON_CONTROL(EN_CHANGE, id, fn)
+#define ON_LBN_SELCHANGE(id, fn) ON_CONTROL(LBN_SELCHANGE, id, fn)
+#define ON_NOTIFY(code, id, fn)                                                               \
+    {WM_NOTIFY, (UINT)(code), (UINT)(id), (UINT)(id), AfxSig_v_nmhdr,                         \
+     AFX_MSG_PMSG(void (CCmdTarget::*)(NMHDR *, LRESULT *), &ThisClass::fn)},
+#define ON_NOTIFY_REFLECT(code, fn)                                                           \
+    {WM_REFLECT_BASE + WM_NOTIFY, (UINT)(code), 0, 0, AfxSig_v_nmhdr,                         \
+     AFX_MSG_PMSG(void (CCmdTarget::*)(NMHDR *, LRESULT *), &ThisClass::fn)},
+#define ON_MESSAGE(msg, fn)                                                                   \
+    {(UINT)(msg), 0, 0, 0, AfxSig_l_wl,                                                       \
+     AFX_MSG_PMSG(LRESULT (CWnd::*)(WPARAM, LPARAM), &ThisClass::fn)},
+
+#define ON_WM_CREATE()                                                                        \
+    {WM_CREATE, 0, 0, 0, AfxSig_i_cs,                                                         \
+     AFX_MSG_PMSG(int (CWnd::*)(LPCREATESTRUCT), &ThisClass::OnCreate)},
+#define ON_WM_DESTROY()                                                                       \
+    {WM_DESTROY, 0, 0, 0, AfxSig_v_v, AFX_MSG_PMSG(void (CWnd::*)(), &ThisClass::OnDestroy)},
+#define ON_WM_CLOSE()                                                                         \
+    {WM_CLOSE, 0, 0, 0, AfxSig_v_v, AFX_MSG_PMSG(void (CWnd::*)(), &ThisClass::OnClose)},
+#define ON_WM_SIZE()                                                                          \
+    {WM_SIZE, 0, 0, 0, AfxSig_v_uii,                                                          \
+     AFX_MSG_PMSG(void (CWnd::*)(UINT, int, int), &ThisClass::OnSize)},
+#define ON_WM_SETCURSOR()                                                                     \
+    {WM_SETCURSOR, 0, 0, 0, AfxSig_b_wuu,                                                     \
+     AFX_MSG_PMSG(BOOL (CWnd::*)(CWnd *, UINT, UINT), &ThisClass::OnSetCursor)},
+#define ON_WM_MOUSEACTIVATE()                                                                 \
+    {WM_MOUSEACTIVATE, 0, 0, 0, AfxSig_i_wuu,                                                 \
+     AFX_MSG_PMSG(int (CWnd::*)(CWnd *, UINT, UINT), &ThisClass::OnMouseActivate)},
+#define ON_WM_LBUTTONUP()                                                                     \
+    {WM_LBUTTONUP, 0, 0, 0, AfxSig_v_up,                                                      \
+     AFX_MSG_PMSG(void (CWnd::*)(UINT, CPoint), &ThisClass::OnLButtonUp)},
+#define ON_WM_MOUSEMOVE()                                                                     \
+    {WM_MOUSEMOVE, 0, 0, 0, AfxSig_v_up,                                                      \
+     AFX_MSG_PMSG(void (CWnd::*)(UINT, CPoint), &ThisClass::OnMouseMove)},
+#define ON_WM_DROPFILES()                                                                     \
+    {WM_DROPFILES, 0, 0, 0, AfxSig_v_hdrop,                                                   \
+     AFX_MSG_PMSG(void (CWnd::*)(HDROP), &ThisClass::OnDropFiles)},
+#define ON_WM_KEYUP()                                                                         \
+    {WM_KEYUP, 0, 0, 0, AfxSig_v_uuu,                                                         \
+     AFX_MSG_PMSG(void (CWnd::*)(UINT, UINT, UINT), &ThisClass::OnKeyUp)},
+
+// ---------------------------------------------------------------------------------------
+// CCmdTarget
+
+struct AFX_CMDHANDLERINFO {
+    CCmdTarget *pTarget;
+    AFX_PMSG pmf;
+};
+
+class CCmdTarget : public CObject {
+public:
+    // Runs the handler of command `nID` with notification `nCode` from this object's map
+    // (derived class first, then its bases). TRUE when a handler ran (or, with
+    // pHandlerInfo, was found: then it is not run).
+    virtual BOOL OnCmdMsg(UINT nID, int nCode, void *pExtra, AFX_CMDHANDLERINFO *pHandlerInfo);
+
+    static const AFX_MSGMAP *GetThisMessageMap();
+    virtual const AFX_MSGMAP *GetMessageMap() const;
+
+protected:
+    // The first entry of this object's maps for `message`, `code` and an id in range.
+    const AFX_MSGMAP_ENTRY *FindEntry(UINT message, UINT code, UINT id) const;
+};
+
+// ---------------------------------------------------------------------------------------
+// CWnd
+
+class CWnd : public CCmdTarget {
+public:
+    CWnd() = default;
+    ~CWnd() override;
+    CWnd(const CWnd &) = delete;
+    CWnd &operator=(const CWnd &) = delete;
+
+    HWND m_hWnd = nullptr;
+
+    operator HWND() const { return m_hWnd; }
+    // m_hWnd, or NULL when called through a NULL object pointer.
+    HWND GetSafeHwnd() const;
+
+    // The object of `hWnd`: its own (attached) object, else a wrapper made for it that lives
+    // while the window does. NULL for a NULL handle.
+    static CWnd *FromHandle(HWND hWnd);
+    // The attached object of `hWnd`, or NULL.
+    static CWnd *FromHandlePermanent(HWND hWnd);
+    BOOL Attach(HWND hWnd);
+    HWND Detach();
+    // Routes the window's messages through this object (for controls of a dialog).
+    BOOL SubclassWindow(HWND hWnd);
+    BOOL SubclassDlgItem(UINT nID, CWnd *pParent);
+    HWND UnsubclassWindow();
+
+    // Creates the window; the object is attached before WM_NCCREATE. A NULL class name takes
+    // the framework's own window class.
+    virtual BOOL CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName,
+                          DWORD dwStyle, int x, int y, int nWidth, int nHeight,
+                          HWND hWndParent, HMENU nIDorHMenu, LPVOID lpParam = nullptr);
+    BOOL CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle,
+                  const RECT &rect, CWnd *pParentWnd, UINT nID, LPVOID lpParam = nullptr);
+    virtual BOOL Create(LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle,
+                        const RECT &rect, CWnd *pParentWnd, UINT nID);
+    virtual BOOL DestroyWindow();
+
+    virtual BOOL PreCreateWindow(CREATESTRUCTA &cs);
+    // Called after the window's last message (WM_NCDESTROY), once it is detached.
+    virtual void PostNcDestroy();
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    // Default processing of the message being handled.
+    LRESULT Default();
+    virtual BOOL PreTranslateMessage(MSG *pMsg);
+    // WM_COMMAND: the control's object first (reflection), then this object's map.
+    virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
+    // WM_NOTIFY: the control's object first (ON_NOTIFY_REFLECT), then this object's map.
+    virtual BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT *pResult);
+    // A notification offered to the control that sent it; TRUE when it handled it.
+    virtual BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *pResult);
+
+    // Window calls.
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    CWnd *GetDlgItem(int nID) const;
+    int GetDlgCtrlID() const;
+    void SetWindowText(LPCSTR text);
+    int GetWindowText(LPSTR buffer, int maxCount) const;
+    void GetWindowText(CString &text) const;
+    int GetWindowTextLength() const;
+    void SetDlgItemText(int nID, LPCSTR text);
+    int GetDlgItemText(int nID, CString &text) const;
+    void CheckDlgButton(int nID, UINT check);
+    UINT IsDlgButtonChecked(int nID) const;
+    BOOL EnableWindow(BOOL enable = TRUE);
+    BOOL IsWindowEnabled() const;
+    BOOL ShowWindow(int nCmdShow);
+    BOOL IsWindowVisible() const;
+    void UpdateWindow();
+    void Invalidate(BOOL erase = TRUE);
+    void SetRedraw(BOOL redraw = TRUE);
+    CWnd *SetFocus();
+    static CWnd *GetFocus();
+    CWnd *GetParent() const;
+    CWnd *GetTopLevelParent() const;
+    void GetClientRect(LPRECT rect) const;
+    void GetWindowRect(LPRECT rect) const;
+    void ScreenToClient(LPPOINT point) const;
+    void ScreenToClient(LPRECT rect) const;
+    void ClientToScreen(LPPOINT point) const;
+    void MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE);
+    void MoveWindow(LPCRECT rect, BOOL repaint = TRUE);
+    BOOL SetWindowPos(const CWnd *insertAfter, int x, int y, int cx, int cy, UINT flags);
+    DWORD GetStyle() const;
+    DWORD GetExStyle() const;
+    BOOL ModifyStyle(DWORD remove, DWORD add, UINT swpFlags = 0);
+    void DragAcceptFiles(BOOL accept = TRUE);
+    BOOL SetForegroundWindow();
+    CWnd *SetCapture();
+    UINT_PTR SetTimer(UINT_PTR id, UINT elapse, TIMERPROC proc = nullptr);
+    BOOL KillTimer(UINT_PTR id);
+    void SetFont(HFONT font, BOOL redraw = TRUE);
+    HFONT GetFont() const;
+    void CenterWindow(CWnd *alternateOwner = nullptr);
+    // A message box owned by this window, captioned `caption` (the application's name when
+    // NULL); through the test seam when it is active.
+    int MessageBox(LPCSTR text, LPCSTR caption = nullptr, UINT type = MB_OK);
+
+protected:
+    // Handlers that the message-map macros name; each does default processing.
+    int OnCreate(LPCREATESTRUCT cs);
+    void OnDestroy();
+    void OnClose();
+    void OnSize(UINT type, int cx, int cy);
+    BOOL OnSetCursor(CWnd *wnd, UINT hitTest, UINT message);
+    int OnMouseActivate(CWnd *desktop, UINT hitTest, UINT message);
+    void OnLButtonUp(UINT flags, CPoint point);
+    void OnMouseMove(UINT flags, CPoint point);
+    void OnDropFiles(HDROP drop);
+    void OnKeyUp(UINT nChar, UINT repeat, UINT flags);
+
+    // Runs the map entry for a window message; FALSE when there is none.
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *pResult);
+
+    WNDPROC m_pfnSuper = nullptr;  // the window's procedure before the framework's
+
+    friend LRESULT CALLBACK AfxWndProc(HWND, UINT, WPARAM, LPARAM);
+    friend struct AfxWndInternals;
+};
+
+LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---------------------------------------------------------------------------------------
+// Device contexts
+
+class CDC {
+public:
+    CDC() = default;
+    virtual ~CDC() = default;
+    CDC(const CDC &) = delete;
+    CDC &operator=(const CDC &) = delete;
+
+    HDC m_hDC = nullptr;
+    operator HDC() const { return m_hDC; }
+    HDC GetSafeHdc() const;
+
+    HGDIOBJ SelectObject(HGDIOBJ object) { return ::SelectObject(m_hDC, object); }
+    BOOL TextOut(int x, int y, LPCSTR text, int length);
+    BOOL TextOut(int x, int y, const CString &text) { return TextOut(x, y, text, text.GetLength()); }
+    int DrawText(LPCSTR text, int length, LPRECT rect, UINT format);
+    CSize GetTextExtent(LPCSTR text, int length) const;
+    BOOL GetTextMetrics(LPTEXTMETRICA metrics) const;
+    int SetBkMode(int mode) { return ::SetBkMode(m_hDC, mode); }
+    COLORREF SetTextColor(COLORREF color) { return ::SetTextColor(m_hDC, color); }
+    void FillSolidRect(LPCRECT rect, COLORREF color);
+};
+
+// A window's client-area DC, released when the object goes.
+class CClientDC : public CDC {
+public:
+    explicit CClientDC(CWnd *wnd);
+    ~CClientDC() override;
+
+private:
+    HWND hwnd_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Image lists
+
+// An image list. An object made by Create owns its list and destroys it; one that wraps a
+// list it did not create (Attach, FromHandle) never does.
+class CImageList : public CObject {
+public:
+    CImageList() = default;
+    ~CImageList() override;
+    CImageList(const CImageList &) = delete;
+    CImageList &operator=(const CImageList &) = delete;
+
+    HIMAGELIST m_hImageList = nullptr;
+    operator HIMAGELIST() const { return m_hImageList; }
+    HIMAGELIST GetSafeHandle() const;
+
+    BOOL Create(int cx, int cy, UINT flags, int initial, int grow);
+    BOOL DeleteImageList();
+    BOOL Attach(HIMAGELIST list);  // wraps without owning
+    HIMAGELIST Detach();
+    static CImageList *FromHandle(HIMAGELIST list);
+
+    int Add(HICON icon);
+    int GetImageCount() const;
+    HICON ExtractIcon(int image);
+
+    BOOL BeginDrag(int image, CPoint hotSpot);
+    static BOOL DragEnter(CWnd *lock, CPoint point);
+    static BOOL DragMove(CPoint point);
+    static BOOL DragLeave(CWnd *lock);
+    static void EndDrag();
+    static BOOL DragShowNolock(BOOL show);
+
+private:
+    void Own(HIMAGELIST list);
+    bool owned_ = false;
+    friend class CListCtrl;
+};
+
+// ---------------------------------------------------------------------------------------
+// Control wrappers. None has data members of its own, so the CWnd that GetDlgItem returns
+// may be cast to one. Each call sends the control's own message.
+
+class CButton : public CWnd {
+public:
+    BOOL Create(LPCSTR caption, DWORD style, const RECT &rect, CWnd *parent, UINT id);
+    int GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
+    void SetCheck(int check) { SendMessage(BM_SETCHECK, check); }
+    UINT GetState() const { return static_cast<UINT>(SendMessage(BM_GETSTATE)); }
+    void SetState(BOOL highlight) { SendMessage(BM_SETSTATE, highlight); }
+    void SetButtonStyle(UINT style, BOOL redraw = TRUE) { SendMessage(BM_SETSTYLE, style, redraw); }
+    UINT GetButtonStyle() const { return static_cast<UINT>(GetStyle() & 0xFF); }
+};
+
+class CEdit : public CWnd {
+public:
+    BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
+    void SetLimitText(UINT max) { SendMessage(EM_SETLIMITTEXT, max); }
+    void LimitText(int max = 0) { SendMessage(EM_LIMITTEXT, max); }
+    UINT GetLimitText() const { return static_cast<UINT>(SendMessage(EM_GETLIMITTEXT)); }
+    void SetSel(int start, int end, BOOL noScroll = FALSE);
+    void GetSel(int &start, int &end) const;
+    void ReplaceSel(LPCSTR text, BOOL canUndo = FALSE);
+    BOOL SetReadOnly(BOOL readOnly = TRUE) { return static_cast<BOOL>(SendMessage(EM_SETREADONLY, readOnly)); }
+    int GetLineCount() const { return static_cast<int>(SendMessage(EM_GETLINECOUNT)); }
+    void SetPasswordChar(char c) { SendMessage(EM_SETPASSWORDCHAR, static_cast<BYTE>(c)); }
+};
+
+class CListBox : public CWnd {
+public:
+    BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
+    int GetCount() const { return static_cast<int>(SendMessage(LB_GETCOUNT)); }
+    int AddString(LPCSTR text) { return static_cast<int>(SendMessage(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text))); }
+    int InsertString(int index, LPCSTR text);
+    int DeleteString(UINT index) { return static_cast<int>(SendMessage(LB_DELETESTRING, index)); }
+    void ResetContent() { SendMessage(LB_RESETCONTENT); }
+    int GetCurSel() const { return static_cast<int>(SendMessage(LB_GETCURSEL)); }
+    int SetCurSel(int index) { return static_cast<int>(SendMessage(LB_SETCURSEL, index)); }
+    int GetSel(int index) const { return static_cast<int>(SendMessage(LB_GETSEL, index)); }
+    int SetSel(int index, BOOL select = TRUE) { return static_cast<int>(SendMessage(LB_SETSEL, select, index)); }
+    int GetSelCount() const { return static_cast<int>(SendMessage(LB_GETSELCOUNT)); }
+    int GetSelItems(int maxItems, LPINT items) const;
+    int GetTextLen(int index) const { return static_cast<int>(SendMessage(LB_GETTEXTLEN, index)); }
+    // The text of item `index` into `buffer`, which must hold GetTextLen + 1 characters.
+    int GetText(int index, LPSTR buffer) const;
+    void GetText(int index, CString &text) const;
+    // Wine's list box compares without regard to case.
+    int FindStringExact(int startAfter, LPCSTR text) const;
+    int FindString(int startAfter, LPCSTR text) const;
+    DWORD_PTR GetItemData(int index) const { return static_cast<DWORD_PTR>(SendMessage(LB_GETITEMDATA, index)); }
+    int SetItemData(int index, DWORD_PTR data) { return static_cast<int>(SendMessage(LB_SETITEMDATA, index, static_cast<LPARAM>(data))); }
+};
+
+class CIPAddressCtrl : public CWnd {
+public:
+    BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
+    BOOL IsBlank() const { return static_cast<BOOL>(SendMessage(IPM_ISBLANK)); }
+    void ClearAddress() { SendMessage(IPM_CLEARADDRESS); }
+    // The number of non-blank fields; blank fields read 0.
+    int GetAddress(BYTE &f0, BYTE &f1, BYTE &f2, BYTE &f3) const;
+    int GetAddress(DWORD &address) const;
+    void SetAddress(BYTE f0, BYTE f1, BYTE f2, BYTE f3);
+    void SetAddress(DWORD address) { SendMessage(IPM_SETADDRESS, 0, static_cast<LPARAM>(address)); }
+    void SetFieldFocus(WORD field) { SendMessage(IPM_SETFOCUS, field); }
+    void SetFieldRange(int field, BYTE low, BYTE high);
+};
+
+class CSpinButtonCtrl : public CWnd {
+public:
+    BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
+    void SetRange(short lower, short upper) { SetRange32(lower, upper); }
+    void SetRange32(int lower, int upper) { SendMessage(UDM_SETRANGE32, lower, upper); }
+    void GetRange(int &lower, int &upper) const;
+    // Sets the position, clamped to the range; the previous position.
+    int SetPos(int pos);
+    int GetPos() const;
+    CWnd *SetBuddy(CWnd *buddy);
+    CWnd *GetBuddy() const;
+    int SetBase(int base) { return static_cast<int>(SendMessage(UDM_SETBASE, base)); }
+};
+
+class CListCtrl : public CWnd {
+public:
+    BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
+
+    // Columns.
+    int InsertColumn(int col, LPCSTR heading, int format = LVCFMT_LEFT, int width = -1,
+                     int subItem = -1);
+    BOOL DeleteColumn(int col) { return static_cast<BOOL>(SendMessage(LVM_DELETECOLUMN, col)); }
+    int GetColumnWidth(int col) const { return static_cast<int>(SendMessage(LVM_GETCOLUMNWIDTH, col)); }
+    BOOL SetColumnWidth(int col, int cx) { return static_cast<BOOL>(SendMessage(LVM_SETCOLUMNWIDTH, col, cx)); }
+
+    // Items.
+    int GetItemCount() const { return static_cast<int>(SendMessage(LVM_GETITEMCOUNT)); }
+    int InsertItem(const LVITEMA *item);
+    int InsertItem(int index, LPCSTR text);
+    int InsertItem(int index, LPCSTR text, int image);
+    int InsertItem(UINT mask, int index, LPCSTR text, UINT state, UINT stateMask, int image,
+                   LPARAM lParam);
+    BOOL DeleteItem(int index) { return static_cast<BOOL>(SendMessage(LVM_DELETEITEM, index)); }
+    BOOL DeleteAllItems() { return static_cast<BOOL>(SendMessage(LVM_DELETEALLITEMS)); }
+    BOOL GetItem(LVITEMA *item) const;
+    BOOL SetItem(const LVITEMA *item);
+    BOOL SetItemText(int index, int subItem, LPCSTR text);
+    // The text into `buffer` of `length` characters, always terminated; the length copied.
+    int GetItemText(int index, int subItem, LPSTR buffer, int length) const;
+    CString GetItemText(int index, int subItem) const;
+    DWORD_PTR GetItemData(int index) const;
+    BOOL SetItemData(int index, DWORD_PTR data);
+    UINT GetItemState(int index, UINT mask) const;
+    BOOL SetItemState(int index, UINT state, UINT mask);
+    int GetNextItem(int start, int flags) const;
+    UINT GetSelectedCount() const { return static_cast<UINT>(SendMessage(LVM_GETSELECTEDCOUNT)); }
+    POSITION GetFirstSelectedItemPosition() const;
+    int GetNextSelectedItem(POSITION &pos) const;
+    int FindItem(LVFINDINFOA *find, int start = -1) const;
+    int HitTest(CPoint point, UINT *flags = nullptr) const;
+    BOOL EnsureVisible(int index, BOOL partialOK) { return static_cast<BOOL>(SendMessage(LVM_ENSUREVISIBLE, index, partialOK)); }
+    BOOL SortItems(PFNLVCOMPARE compare, DWORD_PTR data);
+    BOOL Arrange(UINT code) { return static_cast<BOOL>(SendMessage(LVM_ARRANGE, code)); }
+    BOOL GetItemRect(int index, LPRECT rect, UINT code) const;
+    BOOL GetItemPosition(int index, LPPOINT point) const;
+
+    // Styles.
+    DWORD GetExtendedStyle() const { return static_cast<DWORD>(SendMessage(LVM_GETEXTENDEDLISTVIEWSTYLE)); }
+    DWORD SetExtendedStyle(DWORD style) { return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, style)); }
+
+    // Image lists. The control gets LVS_SHAREIMAGELISTS first, so the list outlives it: only
+    // a CImageList destroys a list.
+    CImageList *SetImageList(CImageList *list, int kind);
+    CImageList *GetImageList(int kind) const;
+    // A drag image of the row, on the heap: the caller deletes it (NULL on failure).
+    CImageList *CreateDragImage(int index, LPPOINT upLeft);
+};
+
+class CTreeCtrl : public CWnd {
+public:
+    BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
+
+    HTREEITEM InsertItem(const TVINSERTSTRUCTA *insert);
+    HTREEITEM InsertItem(UINT mask, LPCSTR text, int image, int selectedImage, UINT state,
+                         UINT stateMask, LPARAM lParam, HTREEITEM parent, HTREEITEM after);
+    HTREEITEM InsertItem(LPCSTR text, HTREEITEM parent = TVI_ROOT, HTREEITEM after = TVI_LAST);
+    HTREEITEM InsertItem(LPCSTR text, int image, int selectedImage, HTREEITEM parent = TVI_ROOT,
+                         HTREEITEM after = TVI_LAST);
+    BOOL DeleteItem(HTREEITEM item);
+    BOOL DeleteAllItems() { return DeleteItem(TVI_ROOT); }
+    UINT GetCount() const { return static_cast<UINT>(SendMessage(TVM_GETCOUNT)); }
+
+    HTREEITEM GetNextItem(HTREEITEM item, UINT code) const;
+    HTREEITEM GetRootItem() const { return GetNextItem(nullptr, TVGN_ROOT); }
+    HTREEITEM GetChildItem(HTREEITEM item) const { return GetNextItem(item, TVGN_CHILD); }
+    HTREEITEM GetNextSiblingItem(HTREEITEM item) const { return GetNextItem(item, TVGN_NEXT); }
+    HTREEITEM GetPrevSiblingItem(HTREEITEM item) const { return GetNextItem(item, TVGN_PREVIOUS); }
+    HTREEITEM GetParentItem(HTREEITEM item) const { return GetNextItem(item, TVGN_PARENT); }
+    HTREEITEM GetSelectedItem() const { return GetNextItem(nullptr, TVGN_CARET); }
+    HTREEITEM GetDropHilightItem() const { return GetNextItem(nullptr, TVGN_DROPHILITE); }
+    BOOL SelectItem(HTREEITEM item);
+    BOOL SelectDropTarget(HTREEITEM item);
+    BOOL Expand(HTREEITEM item, UINT code);
+    BOOL EnsureVisible(HTREEITEM item);
+    BOOL ItemHasChildren(HTREEITEM item) const;
+
+    BOOL GetItem(TVITEMA *item) const;
+    BOOL SetItem(TVITEMA *item);
+    CString GetItemText(HTREEITEM item) const;
+    BOOL SetItemText(HTREEITEM item, LPCSTR text);
+    DWORD_PTR GetItemData(HTREEITEM item) const;
+    BOOL SetItemData(HTREEITEM item, DWORD_PTR data);
+    BOOL GetItemImage(HTREEITEM item, int &image, int &selectedImage) const;
+    BOOL SetItemImage(HTREEITEM item, int image, int selectedImage);
+    UINT GetItemState(HTREEITEM item, UINT mask) const;
+    BOOL SetItemState(HTREEITEM item, UINT state, UINT mask);
+    BOOL GetItemRect(HTREEITEM item, LPRECT rect, BOOL textOnly) const;
+    HTREEITEM HitTest(CPoint point, UINT *flags = nullptr) const;
+    BOOL SortChildren(HTREEITEM item);
+
+    // A tree view keeps its image list when it is destroyed; the CImageList owns it.
+    CImageList *SetImageList(CImageList *list, int kind);
+    CImageList *GetImageList(int kind) const;
+};
+
+// ---------------------------------------------------------------------------------------
+// Dialogs and data exchange
+
+class CDataExchange {
+public:
+    CDataExchange(CWnd *dlg, BOOL saveAndValidate) : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dlg) {}
+    BOOL m_bSaveAndValidate;  // TRUE: controls to members; FALSE: members to controls
+    CWnd *m_pDlgWnd;
+    HWND PrepareCtrl(int nID);
+};
+
+void DDX_Text(CDataExchange *pDX, int nIDC, CString &value);
+void DDX_Check(CDataExchange *pDX, int nIDC, int &value);
+// Binds `control` to the dialog's control `nIDC` (once); it detaches when the control dies.
+void DDX_Control(CDataExchange *pDX, int nIDC, CWnd &control);
+
+class CDialog : public CWnd {
+public:
+    CDialog() = default;
+    explicit CDialog(UINT nIDTemplate, CWnd *pParentWnd = nullptr);
+
+    // Runs the dialog from template m_nIDHelp of the resource handle; the owner (the parent,
+    // else the main window) is disabled meanwhile. The code given to EndDialog; -1 when the
+    // template is missing or the dialog cannot be made.
+    virtual INT_PTR DoModal();
+    // Ends a modal dialog with `result`; also valid inside OnInitDialog (the dialog is then
+    // never shown). Nothing else ends a modal dialog.
+    void EndDialog(int result);
+
+    virtual BOOL OnInitDialog();
+    virtual void OnOK();
+    virtual void OnCancel();
+    virtual void DoDataExchange(CDataExchange *pDX);
+    BOOL UpdateData(BOOL saveAndValidate = TRUE);
+
+    void SetDefID(UINT nID) { SendMessage(DM_SETDEFID, nID); }
+    DWORD GetDefID() const { return static_cast<DWORD>(SendMessage(DM_GETDEFID)); }
+    void GotoDlgCtrl(CWnd *control);
+    void NextDlgCtrl() const;
+    void PrevDlgCtrl() const;
+
+    BOOL PreTranslateMessage(MSG *pMsg) override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    UINT m_nIDHelp = 0;  // template id
+
+protected:
+    CWnd *m_pParentWnd = nullptr;
+    DECLARE_MESSAGE_MAP()
+
+private:
+    int modalResult_ = 0;
+    bool inModal_ = false;
+    bool ended_ = false;
+};
+
+// ---------------------------------------------------------------------------------------
+// File dialogs
+
+class CFileDialog : public CDialog {
+public:
+    // `filter` is "Name|*.ext|...|" ('|' becomes NUL); OFN_EXPLORER is always added.
+    CFileDialog(BOOL openFileDialog, LPCSTR defExt = nullptr, LPCSTR fileName = nullptr,
+                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, LPCSTR filter = nullptr,
+                CWnd *parentWnd = nullptr);
+
+    // The application may point lpstrFile (with nMaxFile) at a buffer of its own.
+    OPENFILENAMEA m_ofn;
+
+    // IDOK or IDCANCEL. A cancel, or a buffer too small for the answer, leaves lpstrFile empty.
+    INT_PTR DoModal() override;
+    // The chosen file's full path (the first one of a multiple selection).
+    CString GetPathName() const;
+    CString GetFileName() const;
+    // Walks the chosen files: the two-part multiple-selection answer ("folder\0name\0...\0")
+    // and the one-file answer (a full path) alike.
+    POSITION GetStartPosition() const;
+    CString GetNextPathName(POSITION &pos) const;
+
+private:
+    BOOL open_;
+    std::string filter_;
+    std::string defExt_;
+    char file_[MAX_PATH] = {};
+    char title_[MAX_PATH] = {};
+};
+
+// ---------------------------------------------------------------------------------------
+// The application object
+
+class CWinApp : public CCmdTarget {
+public:
+    explicit CWinApp(LPCSTR appName = nullptr);
+    ~CWinApp() override;
+    CWinApp(const CWinApp &) = delete;
+    CWinApp &operator=(const CWinApp &) = delete;
+
+    HINSTANCE m_hInstance = nullptr;
+    LPSTR m_lpCmdLine = nullptr;
+    int m_nCmdShow = SW_SHOWNORMAL;
+    CWnd *m_pMainWnd = nullptr;
+    // Heap texts (malloc); the application may free() and replace them.
+    LPCSTR m_pszAppName = nullptr;
+    LPCSTR m_pszHelpFilePath = nullptr;
+    LPCSTR m_pszRegistryKey = nullptr;
+    LPCSTR m_pszProfileName = nullptr;
+
+    virtual BOOL InitInstance();
+    // The message loop; ends when the main window is destroyed. ExitInstance's result.
+    virtual int Run();
+    virtual int ExitInstance();
+    virtual BOOL OnIdle(LONG count);
+    // Offers `msg` to each window's PreTranslateMessage from its own up to the main window.
+    virtual BOOL PreTranslateMessage(MSG *msg);
+    // The box of AfxMessageBox: captioned with the application's name; MB_OK and
+    // MB_OKCANCEL without an icon get the exclamation icon, MB_YESNO(CANCEL) the question one.
+    virtual int DoMessageBox(LPCSTR prompt, UINT type, UINT idPrompt);
+
+    void EnableHtmlHelp() { htmlHelp_ = true; }
+    // HtmlHelpA(main window, m_pszHelpFilePath, nCmd, dwData).
+    virtual void HtmlHelp(DWORD_PTR dwData, UINT nCmd = 0x000F);
+
+    // Profile under HKEY_CURRENT_USER\Software\<key>\<profile name>\<section>.
+    void SetRegistryKey(LPCSTR key);
+    CString GetProfileString(LPCSTR section, LPCSTR entry, LPCSTR defaultValue = nullptr);
+    BOOL WriteProfileString(LPCSTR section, LPCSTR entry, LPCSTR value);
+    UINT GetProfileInt(LPCSTR section, LPCSTR entry, int defaultValue);
+    BOOL WriteProfileInt(LPCSTR section, LPCSTR entry, int value);
+
+private:
+    bool htmlHelp_ = false;
+    int exitCode_ = 0;
+    friend int AfxWinMain(HINSTANCE, HINSTANCE, LPSTR, int);
+    friend struct AfxWndInternals;
+};
+
+// The framework's entry: sets up the application object, runs InitInstance and, on TRUE, Run.
+// Exit code 1 when InitInstance gives FALSE.
+int AfxWinMain(HINSTANCE instance, HINSTANCE previous, LPSTR cmdLine, int cmdShow);
+
+CWinApp *AfxGetApp();
+CWnd *AfxGetMainWnd();
+HINSTANCE AfxGetInstanceHandle();
+// The module every string, dialog, menu and cursor comes from; a NULL handle keeps the old.
+HINSTANCE AfxGetResourceHandle();
+void AfxSetResourceHandle(HINSTANCE resource);
+inline void AfxEnableControlContainer() {}
+// A box through CWinApp::DoMessageBox; the string form loads `idPrompt` from the resource
+// handle.
+int AfxMessageBox(LPCSTR text, UINT type = MB_OK, UINT idHelp = 0);
+int AfxMessageBox(UINT idPrompt, UINT type = MB_OK, UINT idHelp = static_cast<UINT>(-1));
+
+// ---------------------------------------------------------------------------------------
+// Test seam
+
+namespace AfxTestSeam {
+
+// One logged event.
+struct Event {
+    std::string kind;   // "box", "open", "save", "help", "script"
+    DWORD thread = 0;   // the calling thread
+    HWND owner = nullptr;  // the box's or file dialog's owner window
+    std::string caption;  // box caption, file dialog title, help file
+    std::string text;     // box text; for a file dialog the initial file name
+    UINT flags = 0;       // final box flags, file dialog flags, help command
+    std::string filter;   // file dialog filter, NULs shown as '|'
+    std::string ext;      // file dialog default extension
+    DWORD_PTR data = 0;   // help data
+    std::string answer;   // the answer taken, "" when none was scripted
+    std::string Line() const;  // one text line as the log file holds it
+};
+
+// Activates the seam in this process: boxes and file dialogs open no window.
+void Begin();
+// Deactivates the seam and drops the answers left and the log.
+void End();
+bool Active();
+// Queues one answer. A box takes "IDOK", "IDCANCEL", "IDYES", "IDNO", "IDABORT", "IDRETRY",
+// "IDIGNORE" or a decimal number; a file dialog takes "IDCANCEL", "file:<full path>" or
+// "files:<folder>|<name>|<name>..." (the multiple-selection answer).
+void PushAnswer(const std::string &answer);
+// The events so far, oldest first; the log is emptied.
+std::vector<Event> TakeLog();
+
+}  // namespace AfxTestSeam

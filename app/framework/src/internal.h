@@ -1,0 +1,56 @@
+// Shared between the framework's own source files; not part of its interface.
+#pragma once
+
+#include "framework.h"
+
+#include <string>
+
+namespace afx {
+
+// `p` with the compiler's knowledge of it hidden: lets the GetSafe... calls test `this`.
+inline const void *Opaque(const void *p) {
+    asm volatile("" : "+r"(p));
+    return p;
+}
+
+// The framework's own window class (DefWindowProcA underneath), registered once.
+LPCSTR DefaultWindowClass();
+
+// Creation of a window through the framework: `wnd` is attached and subclassed by a
+// thread-local CBT hook before the window's first message.
+class CreationHook {
+public:
+    explicit CreationHook(CWnd *wnd);
+    ~CreationHook();
+    CreationHook(const CreationHook &) = delete;
+    CreationHook &operator=(const CreationHook &) = delete;
+
+private:
+    HHOOK hook_;
+    CWnd *previous_;
+};
+
+// The owner a box or file dialog gets on this thread: the main window's last active popup
+// when this thread owns the main window, else NULL.
+HWND OwnerForThisThread();
+
+// Test seam: the answer to a box (`type` its final flags); false when the seam is off.
+bool SeamBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, int &answer);
+// Test seam: the answer to a file dialog; false when the seam is off. On true, `answer` is
+// IDOK (with lpstrFile filled) or IDCANCEL.
+bool SeamFileDialog(bool open, OPENFILENAMEA &ofn, const std::string &filter,
+                    const std::string &defExt, int &answer);
+// Test seam: logs a help call (made anyway).
+void SeamHelp(LPCSTR file, UINT cmd, DWORD_PTR data);
+// Reads FRAMEWORK_TEST_SCRIPT and FRAMEWORK_TEST_LOG; activates the seam when a script is
+// named.
+void SeamFromEnvironment();
+
+// The negative answer of a box of `type`: IDOK for MB_OK, IDNO for MB_YESNO, IDABORT for
+// MB_ABORTRETRYIGNORE, IDCANCEL for the rest.
+int NegativeAnswer(UINT type);
+
+// Writes NULs of `filter` as '|', for logs.
+std::string ShowNuls(const char *multi);
+
+}  // namespace afx

@@ -1,0 +1,72 @@
+#include "test_support.h"
+
+#include <chrono>
+
+namespace {
+
+CWinApp g_app("Framework Test");
+
+struct Find {
+    DWORD pid;
+    HWND except;
+    HWND found;
+};
+
+BOOL CALLBACK TakeDialog(HWND hwnd, LPARAM lParam) {
+    auto *f = reinterpret_cast<Find *>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    char cls[32] = {};
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (pid == f->pid && hwnd != f->except && IsWindowVisible(hwnd) && std::string(cls) == "#32770") {
+        f->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+namespace fwtest {
+
+CWinApp &App() { return g_app; }
+
+HWND WaitForDialog(DWORD ms, HWND except) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+        Find f = {GetCurrentProcessId(), except, nullptr};
+        EnumWindows(TakeDialog, reinterpret_cast<LPARAM>(&f));
+        if (f.found)
+            return f.found;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+DialogDriver::DialogDriver(std::function<void(HWND)> action)
+    : thread_([action] { action(WaitForDialog()); }) {}
+
+DialogDriver::~DialogDriver() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+TopWindow::TopWindow() {
+    CreateEx(0, nullptr, "framework test", WS_OVERLAPPEDWINDOW, 10, 10, 400, 300, nullptr, nullptr);
+}
+
+void Pump() {
+    MSG msg;
+    for (int i = 0; i < 10000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+std::string ItemText(HWND dialog, int id) {
+    char buffer[512] = {};
+    GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
+    return buffer;
+}
+
+}  // namespace fwtest

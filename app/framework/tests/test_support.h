@@ -1,0 +1,42 @@
+// Shared helpers of the framework tests.
+#pragma once
+
+#include "framework.h"
+
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace fwtest {
+
+// The test program's application object (no WinMain runs: gtest's main does).
+CWinApp &App();
+
+// Waits (at most `ms`) for a visible "#32770" window of this process other than `except`
+// and returns it, or NULL.
+HWND WaitForDialog(DWORD ms = 15000, HWND except = nullptr);
+
+// Runs `action` on a second thread once a dialog shows; if none shows in time the action
+// gets NULL. Join before the test ends.
+class DialogDriver {
+public:
+    explicit DialogDriver(std::function<void(HWND)> action);
+    ~DialogDriver();
+
+private:
+    std::thread thread_;
+};
+
+// A top-level window of the framework's class, destroyed with the object.
+class TopWindow : public CWnd {
+public:
+    TopWindow();
+};
+
+// Processes the thread's pending messages.
+void Pump();
+
+// Text of a control of a window.
+std::string ItemText(HWND dialog, int id);
+
+}  // namespace fwtest
