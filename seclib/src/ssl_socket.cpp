@@ -320,7 +320,7 @@ LONG AcquireSslCredentials(SslSocketContext *c, const SslSocketOptions *options)
     SCHANNEL_CRED &d = c->credentialDescription;
     d = SCHANNEL_CRED{};
     d.dwVersion = SCHANNEL_CRED_VERSION;
-    static thread_local ALG_ID algorithm;
+    ALG_ID algorithm = 0; // pointed to only during the acquire call
     if (client) {
         d.cCreds = 1;
         d.paCred = &client;
