@@ -191,16 +191,29 @@ TEST_F(Tls, ExchangeAndCloseNotify) {
 }
 
 TEST_F(Tls, ThreeRecordsInOneReceive) {
-    PeerSession peer("reply3");
-    SslSocketContext *c = ssl.SslOpenSSLSocket("localhost", peer.port(), nullptr);
-    ASSERT_NE(c, nullptr) << std::hex << GetLastError();
-    ASSERT_EQ(Send(c, "go"), 0);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Receive(c, 60), "one,two,three");
-    EXPECT_LT(Since(start), 0.45) << "the receive must end when the flow stops, before the later reply";
-    EXPECT_EQ(Receive(c, 60), "later");
-    ssl.SslCloseSocket(c);
-    peer.Report();
+    // The records come 200 microseconds apart, inside the receive's continuation wait; a
+    // machine too busy to keep that pace gets up to three sessions.
+    bool together = false;
+    for (int attempt = 0; attempt < 3 && !together; ++attempt) {
+        PeerSession peer("reply3");
+        SslSocketContext *c = ssl.SslOpenSSLSocket("localhost", peer.port(), nullptr);
+        ASSERT_NE(c, nullptr) << std::hex << GetLastError();
+        ASSERT_EQ(Send(c, "go"), 0);
+        const auto start = std::chrono::steady_clock::now();
+        std::string first = Receive(c, 60);
+        const double took = Since(start);
+        together = first == "one,two,three";
+        // Nothing is lost either way, and the later reply comes by itself.
+        for (int call = 0; call < 3 && first.size() < 13; ++call) first += Receive(c, 60);
+        EXPECT_EQ(first, "one,two,three");
+        if (together) {
+            EXPECT_LT(took, 0.45) << "the receive must end when the flow stops, before the later reply";
+        }
+        EXPECT_EQ(Receive(c, 60), "later");
+        ssl.SslCloseSocket(c);
+        peer.Report();
+    }
+    EXPECT_TRUE(together) << "three quick records never came back from one receive";
 }
 
 TEST_F(Tls, SplitRecordsLoseNothing) {
