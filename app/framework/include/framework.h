@@ -114,10 +114,55 @@ private:
 struct __POSITION {};
 typedef __POSITION *POSITION;
 
+class CObject;
+
+// A class's name, base and (for DYNCREATE classes) factory.
+struct CRuntimeClass {
+    LPCSTR m_lpszClassName;
+    int m_nObjectSize;
+    CObject *(*m_pfnCreateObject)();
+    CRuntimeClass *m_pBaseClass;
+
+    // A new object of the class; NULL when the class is not DYNCREATE.
+    CObject *CreateObject() const;
+    BOOL IsDerivedFrom(const CRuntimeClass *base) const;
+};
+
+#define RUNTIME_CLASS(class_name) (&class_name::class##class_name)
+
+#define DECLARE_DYNAMIC(class_name)                                                           \
+public:                                                                                       \
+    static CRuntimeClass class##class_name;                                                   \
+    CRuntimeClass *GetRuntimeClass() const override;
+
+#define DECLARE_DYNCREATE(class_name)                                                         \
+    DECLARE_DYNAMIC(class_name)                                                               \
+    static CObject *CreateObject();
+
+#define IMPLEMENT_RUNTIMECLASS(class_name, base_name, factory)                                \
+    CRuntimeClass class_name::class##class_name = {#class_name, sizeof(class_name), factory,  \
+                                                   RUNTIME_CLASS(base_name)};                 \
+    CRuntimeClass *class_name::GetRuntimeClass() const { return RUNTIME_CLASS(class_name); }
+
+#define IMPLEMENT_DYNAMIC(class_name, base_name)                                              \
+    IMPLEMENT_RUNTIMECLASS(class_name, base_name, nullptr)
+
+#define IMPLEMENT_DYNCREATE(class_name, base_name)                                            \
+    CObject *class_name::CreateObject() { return new class_name; }                            \
+    IMPLEMENT_RUNTIMECLASS(class_name, base_name, &class_name::CreateObject)
+
 class CObject {
 public:
     virtual ~CObject() = default;
+    static CRuntimeClass classCObject;
+    virtual CRuntimeClass *GetRuntimeClass() const;
+    BOOL IsKindOf(const CRuntimeClass *cls) const;
 };
+
+// `object` when it is of class `cls` (or derived from it), else NULL.
+CObject *AfxDynamicDownCast(const CRuntimeClass *cls, CObject *object);
+#define DYNAMIC_DOWNCAST(class_name, object)                                                  \
+    static_cast<class_name *>(AfxDynamicDownCast(RUNTIME_CLASS(class_name), object))
 
 // A doubly linked list of void pointers. The caller owns what the pointers point to.
 class CPtrList : public CObject {
@@ -175,6 +220,9 @@ enum AfxSig : UINT {
     AfxSig_v_uuu,      // void (UINT, UINT, UINT)               WM_KEYUP
     AfxSig_l_wl,       // LRESULT (WPARAM, LPARAM)              ON_MESSAGE
     AfxSig_v_nmhdr,    // void (NMHDR*, LRESULT*)               ON_NOTIFY, ON_NOTIFY_REFLECT
+    AfxSig_v_u,        // void (UINT)                           ON_COMMAND_RANGE
+    AfxSig_cmdui,      // void (CCmdUI*)                        ON_UPDATE_COMMAND_UI
+    AfxSig_cmdui_range,  // void (CCmdUI*)                      ON_UPDATE_COMMAND_UI_RANGE
 };
 
 struct AFX_MSGMAP_ENTRY {
@@ -231,6 +279,20 @@ protected:                                                                      
 #define ON_NOTIFY_REFLECT(code, fn)                                                           \
     {WM_REFLECT_BASE + WM_NOTIFY, (UINT)(code), 0, 0, AfxSig_v_nmhdr,                         \
      AFX_MSG_PMSG(void (CCmdTarget::*)(NMHDR *, LRESULT *), &ThisClass::fn)},
+// Command codes of OnCmdMsg: run the command, or update its user interface.
+#define CN_COMMAND 0
+#define CN_UPDATE_COMMAND_UI (-1)
+
+class CCmdUI;
+#define ON_COMMAND_RANGE(id, idLast, fn)                                                      \
+    {WM_COMMAND, 0, (UINT)(id), (UINT)(idLast), AfxSig_v_u,                                   \
+     AFX_MSG_PMSG(void (CCmdTarget::*)(UINT), &ThisClass::fn)},
+#define ON_UPDATE_COMMAND_UI(id, fn)                                                          \
+    {WM_COMMAND, (UINT)CN_UPDATE_COMMAND_UI, (UINT)(id), (UINT)(id), AfxSig_cmdui,            \
+     AFX_MSG_PMSG(void (CCmdTarget::*)(CCmdUI *), &ThisClass::fn)},
+#define ON_UPDATE_COMMAND_UI_RANGE(id, idLast, fn)                                            \
+    {WM_COMMAND, (UINT)CN_UPDATE_COMMAND_UI, (UINT)(id), (UINT)(idLast), AfxSig_cmdui_range,  \
+     AFX_MSG_PMSG(void (CCmdTarget::*)(CCmdUI *), &ThisClass::fn)},
 #define ON_MESSAGE(msg, fn)                                                                   \
     {(UINT)(msg), 0, 0, 0, AfxSig_l_wl,                                                       \
      AFX_MSG_PMSG(LRESULT (CWnd::*)(WPARAM, LPARAM), &ThisClass::fn)},
@@ -273,6 +335,7 @@ struct AFX_CMDHANDLERINFO {
 };
 
 class CCmdTarget : public CObject {
+    DECLARE_DYNAMIC(CCmdTarget)
 public:
     // Runs the handler of command `nID` with notification `nCode` from this object's map
     // (derived class first, then its bases). TRUE when a handler ran (or, with
@@ -287,10 +350,34 @@ protected:
     const AFX_MSGMAP_ENTRY *FindEntry(UINT message, UINT code, UINT id) const;
 };
 
+// The user-interface state of one command while its update handler runs: a menu item
+// (m_hMenu, m_nIndex) or no element at all (then only the state is recorded).
+class CCmdUI {
+public:
+    UINT m_nID = 0;
+    UINT m_nIndex = 0;        // position in m_hMenu
+    HMENU m_hMenu = nullptr;  // the menu holding the item, or NULL
+    HMENU m_hSubMenu = nullptr;  // set when the item opens a popup (m_nID is its first item)
+    BOOL m_bEnableChanged = FALSE;
+    BOOL m_bContinueRouting = FALSE;
+    BOOL m_bEnabled = TRUE;   // the state set by the handlers
+    int m_nCheck = 0;
+
+    void Enable(BOOL on = TRUE);
+    void SetCheck(int check = 1);
+    void SetRadio(BOOL on = TRUE);
+    void SetText(LPCSTR text);
+    void ContinueRouting() { m_bContinueRouting = TRUE; }
+    // Runs `target`'s update route for m_nID; with `disableIfNoHandler`, a command no
+    // handler takes is disabled. TRUE when an update handler ran.
+    BOOL DoUpdate(CCmdTarget *target, BOOL disableIfNoHandler);
+};
+
 // ---------------------------------------------------------------------------------------
 // CWnd
 
 class CWnd : public CCmdTarget {
+    DECLARE_DYNAMIC(CWnd)
 public:
     CWnd() = default;
     ~CWnd() override;
@@ -569,6 +656,7 @@ public:
 };
 
 class CListCtrl : public CWnd {
+    DECLARE_DYNAMIC(CListCtrl)
 public:
     BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
 
@@ -623,6 +711,7 @@ public:
 };
 
 class CTreeCtrl : public CWnd {
+    DECLARE_DYNAMIC(CTreeCtrl)
 public:
     BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
 
@@ -686,6 +775,7 @@ void DDX_Check(CDataExchange *pDX, int nIDC, int &value);
 void DDX_Control(CDataExchange *pDX, int nIDC, CWnd &control);
 
 class CDialog : public CWnd {
+    DECLARE_DYNAMIC(CDialog)
 public:
     CDialog() = default;
     explicit CDialog(UINT nIDTemplate, CWnd *pParentWnd = nullptr);
@@ -757,9 +847,52 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------
+// Recent files and the command line
+
+class CDocument;
+
+// The most recently used files, newest first, at most GetMaxSize entries.
+class CRecentFileList {
+public:
+    CRecentFileList(UINT start, LPCSTR section, LPCSTR entryFormat, int maxSize);
+    int GetSize() const { return static_cast<int>(files_.size()); }
+    int GetMaxSize() const { return max_; }
+    // Puts `path` at the top; an entry equal to it without regard to case goes. Empty or
+    // over-long (MAX_PATH and more) paths are not taken.
+    void Add(LPCSTR path);
+    void Remove(int index);
+    // Entry `index`, or an empty text past the end.
+    CString operator[](int index) const;
+    // Reads entries File1..File<max> of the section (empty or over-long values skipped).
+    void ReadList();
+    // Writes File1..File<size> and deletes the values after them.
+    void WriteList();
+    // Lists the entries in the menu of `cmdUI` from its item on: "&1 path", '&' doubled;
+    // an empty list leaves one greyed placeholder.
+    void UpdateMenu(CCmdUI *cmdUI);
+
+private:
+    UINT start_;
+    std::string section_;
+    std::string format_;
+    int max_;
+    std::vector<std::string> files_;
+};
+
+class CCommandLineInfo : public CObject {
+public:
+    enum { FileNew, FileOpen, FileNothing = 11 } m_nShellCommand = FileNew;
+    CString m_strFileName;
+    // Called for each argument after the program's name; `flag` when it started with '/' or
+    // '-' (given without that character). The first non-flag is the file to open.
+    virtual void ParseParam(LPCSTR param, BOOL flag, BOOL last);
+};
+
+// ---------------------------------------------------------------------------------------
 // The application object
 
 class CWinApp : public CCmdTarget {
+    DECLARE_DYNAMIC(CWinApp)
 public:
     explicit CWinApp(LPCSTR appName = nullptr);
     ~CWinApp() override;
@@ -777,6 +910,7 @@ public:
     LPCSTR m_pszProfileName = nullptr;
 
     virtual BOOL InitInstance();
+    // Writes the recent-file list (and nothing else) to the profile.
     // The message loop; ends when the main window is destroyed. ExitInstance's result.
     virtual int Run();
     virtual int ExitInstance();
@@ -798,6 +932,28 @@ public:
     UINT GetProfileInt(LPCSTR section, LPCSTR entry, int defaultValue);
     BOOL WriteProfileInt(LPCSTR section, LPCSTR entry, int value);
 
+    // The recent-file list of `maxMRU` entries, read from "Recent File List" File1..File<n>.
+    void LoadStdProfileSettings(UINT maxMRU = 4);
+    virtual void AddToRecentFileList(LPCSTR path);
+    CRecentFileList *m_pRecentFileList = nullptr;
+
+    // Parses the process's command line (__argv) into `info`.
+    void ParseCommandLine(CCommandLineInfo &info);
+    // FileOpen opens m_strFileName through OpenDocumentFile (FALSE when that gives NULL);
+    // FileNew runs OnFileNew; FileNothing does nothing.
+    BOOL ProcessShellCommand(CCommandLineInfo &info);
+    // Opens `path` as a document; without document templates, NULL.
+    virtual CDocument *OpenDocumentFile(LPCSTR path);
+    virtual void OnFileNew();
+    // Closes the main window (ID_APP_EXIT).
+    void OnAppExit();
+
+protected:
+    void OnUpdateRecentFileMenu(CCmdUI *cmdUI);
+    void OnOpenRecentFile(UINT id);
+    DECLARE_MESSAGE_MAP()
+
+public:
 private:
     bool htmlHelp_ = false;
     int exitCode_ = 0;

@@ -149,6 +149,7 @@ CWinApp::CWinApp(LPCSTR appName) {
 }
 
 CWinApp::~CWinApp() {
+    delete m_pRecentFileList;
     FreeText(m_pszAppName);
     FreeText(m_pszHelpFilePath);
     FreeText(m_pszRegistryKey);
@@ -158,7 +159,11 @@ CWinApp::~CWinApp() {
 }
 
 BOOL CWinApp::InitInstance() { return TRUE; }
-int CWinApp::ExitInstance() { return exitCode_; }
+int CWinApp::ExitInstance() {
+    if (m_pRecentFileList)
+        m_pRecentFileList->WriteList();
+    return exitCode_;
+}
 BOOL CWinApp::OnIdle(LONG) { return FALSE; }
 
 BOOL CWinApp::PreTranslateMessage(MSG *msg) {

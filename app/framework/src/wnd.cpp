@@ -198,17 +198,35 @@ const AFX_MSGMAP_ENTRY *CCmdTarget::FindEntry(UINT message, UINT code, UINT id) 
     return nullptr;
 }
 
-BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode, void *, AFX_CMDHANDLERINFO *pHandlerInfo) {
+BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode, void *pExtra, AFX_CMDHANDLERINFO *pHandlerInfo) {
     const AFX_MSGMAP_ENTRY *e = FindEntry(WM_COMMAND, static_cast<UINT>(nCode), nID);
-    if (!e || e->nSig != AfxSig_v_v)
+    if (!e)
         return FALSE;
     if (pHandlerInfo) {
         pHandlerInfo->pTarget = this;
         pHandlerInfo->pmf = e->pfn;
         return TRUE;
     }
-    (this->*(e->pfn))();
-    return TRUE;
+    switch (e->nSig) {
+    case AfxSig_v_v:
+        (this->*(e->pfn))();
+        return TRUE;
+    case AfxSig_v_u:
+        (this->*(std::bit_cast<void (CCmdTarget::*)(UINT)>(e->pfn)))(nID);
+        return TRUE;
+    case AfxSig_cmdui:
+    case AfxSig_cmdui_range: {
+        auto *cmdUI = static_cast<CCmdUI *>(pExtra);
+        if (!cmdUI)
+            return FALSE;
+        cmdUI->m_bContinueRouting = FALSE;
+        (this->*(std::bit_cast<void (CCmdTarget::*)(CCmdUI *)>(e->pfn)))(cmdUI);
+        // A handler that asks for it lets the next target on the route see the update.
+        return !cmdUI->m_bContinueRouting;
+    }
+    default:
+        return FALSE;
+    }
 }
 
 // ---------------------------------------------------------------------------------------

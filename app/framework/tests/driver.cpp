@@ -1,6 +1,7 @@
 // A program on the framework's own WinMain, for the tests: swaps in the resource module's
 // application name, writes a profile value, calls help, shows a box, opens its main window.
-// With "fail" on the command line InitInstance gives FALSE.
+// With "fail" on the command line InitInstance gives FALSE; a file argument goes to its
+// OpenDocumentFile, which opens only ".opj" names.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -25,10 +26,22 @@ class DriverApp : public CWinApp {
 public:
     DriverApp() { EnableHtmlHelp(); }
 
+    // Logs the path; a project (".opj", any case) opens, anything else fails.
+    CDocument *OpenDocumentFile(LPCSTR path) override {
+        AfxMessageBox((std::string("open: ") + path).c_str(), MB_OK);
+        size_t n = std::strlen(path);
+        static int opened;
+        return n > 4 && _stricmp(path + n - 4, ".opj") == 0 ? reinterpret_cast<CDocument *>(&opened) : nullptr;
+    }
+
     BOOL InitInstance() override {
         std::string before = m_pszAppName ? m_pszAppName : "(null)";
         AfxMessageBox(("name before: " + before).c_str(), MB_OK);
         if (std::strstr(m_lpCmdLine, "fail"))
+            return FALSE;
+        CCommandLineInfo info;
+        ParseCommandLine(info);
+        if (!ProcessShellCommand(info))
             return FALSE;
 
         char exe[MAX_PATH] = {};

@@ -118,3 +118,13 @@ TEST(Driver, InitInstanceFalseExitsWithOne) {
     EXPECT_EQ(run.title, "");
     EXPECT_NE(run.log.find("name before: Framework Driver\tanswer=(none) 1"), std::string::npos) << run.log;
 }
+
+TEST(Driver, CommandLineFileReachesTheOverrideWhole) {
+    DriverRun run = RunDriver("/flag \"C:\\my dir\\x y.OPJ\"", "");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_NE(run.log.find("text=open: C:\\\\my dir\\\\x y.OPJ\t"), std::string::npos) << run.log;
+
+    run = RunDriver("notes.txt", "");  // the override gives NULL: start-up ends
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_NE(run.log.find("text=open: notes.txt\t"), std::string::npos) << run.log;
+}

@@ -4,7 +4,7 @@
 
 namespace {
 
-CWinApp g_app("Framework Test");
+fwtest::TestApp g_app;
 
 struct Find {
     DWORD pid;
@@ -29,7 +29,15 @@ BOOL CALLBACK TakeDialog(HWND hwnd, LPARAM lParam) {
 
 namespace fwtest {
 
-CWinApp &App() { return g_app; }
+TestApp &App() { return g_app; }
+
+CDocument *TestApp::OpenDocumentFile(LPCSTR path) {
+    std::string p = path ? path : "";
+    opened.push_back(p);
+    bool project = p.size() > 4 && _stricmp(p.c_str() + p.size() - 4, ".opj") == 0;
+    // No document class here: any non-NULL pointer reads as success.
+    return project ? reinterpret_cast<CDocument *>(this) : nullptr;
+}
 
 HWND WaitForDialog(DWORD ms, HWND except) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

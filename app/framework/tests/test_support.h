@@ -6,11 +6,19 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace fwtest {
 
-// The test program's application object (no WinMain runs: gtest's main does).
-CWinApp &App();
+// The test program's application object (no WinMain runs: gtest's main does). Its
+// OpenDocumentFile records the paths it is given and succeeds for names ending ".opj".
+class TestApp : public CWinApp {
+public:
+    TestApp() : CWinApp("Framework Test") {}
+    std::vector<std::string> opened;
+    CDocument *OpenDocumentFile(LPCSTR path) override;
+};
+TestApp &App();
 
 // Waits (at most `ms`) for a visible "#32770" window of this process other than `except`
 // and returns it, or NULL.
