@@ -3,7 +3,7 @@
 #   suite_core(<name> <sources...>)            platform-neutral static library (all presets)
 #   suite_library(<name> <sources...>)         static library of Windows code
 #   suite_dll(<name> DEF <file> SOURCES ... [LIBS ...] [OUTPUT_NAME n])
-#   suite_resource_dll(<name> RC <file> [WIDTH 32|64] [OUTPUT_NAME n] [DEPENDS ...])
+#   suite_resource_dll(<name> RC <file> [WIDTH 32|64] [OUTPUT_NAME n] [OUTPUT_DIR d] [DEPENDS ...])
 #   suite_driver(<name> SOURCES ... [LIBS ...])   32-bit kernel-mode .sys
 #   suite_program(<name> [GUI] SOURCES ... [LIBS ...])
 #   suite_test(<name> SOURCES ... [LIBS ...] [SERIAL] [LABELS ...] [ARGS ...])
@@ -115,8 +115,12 @@ endfunction()
 # WIDTH names the width the DLL is built for when it differs from the preset's
 # (the 32-bit typeface module ships beside the x64 application).
 function(suite_resource_dll name)
-  cmake_parse_arguments(A "" "RC;WIDTH;OUTPUT_NAME" "DEPENDS;INCLUDES" ${ARGN})
+  cmake_parse_arguments(A "" "RC;WIDTH;OUTPUT_NAME;OUTPUT_DIR" "DEPENDS;INCLUDES" ${ARGN})
   set(out ${name}.dll)
+  set(dir ${SUITE_BIN_DIR})
+  if(A_OUTPUT_DIR)
+    set(dir ${A_OUTPUT_DIR})
+  endif()
   if(A_OUTPUT_NAME)
     set(out ${A_OUTPUT_NAME})
   endif()
@@ -135,12 +139,12 @@ function(suite_resource_dll name)
     COMMAND ${triple}-windres ${includes} -I${CMAKE_CURRENT_SOURCE_DIR} -i ${rc} -o ${res}
     DEPENDS ${rc} ${A_DEPENDS}
     COMMENT "windres ${name} (${A_WIDTH}-bit)")
-  add_custom_command(OUTPUT ${SUITE_BIN_DIR}/${out}
+  add_custom_command(OUTPUT ${dir}/${out}
     COMMAND ${triple}-gcc -shared -nostdlib -Wl,-e,0 -Wl,--no-insert-timestamp
-            -o ${SUITE_BIN_DIR}/${out} ${res}
+            -o ${dir}/${out} ${res}
     DEPENDS ${res}
     COMMENT "link resource-only ${out} (${A_WIDTH}-bit)")
-  add_custom_target(${name} ALL DEPENDS ${SUITE_BIN_DIR}/${out})
+  add_custom_target(${name} ALL DEPENDS ${dir}/${out})
 endfunction()
 
 # A 32-bit kernel-mode driver (.sys) with DriverEntry as its entry point.

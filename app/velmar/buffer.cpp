@@ -1,0 +1,224 @@
+#include "buffer.h"
+
+#include <cstring>
+#include <string>
+
+#include "framework.h"
+#include "helpers.h"
+#include "reply.h"
+#include "stream.h"
+#include "text.h"
+
+char ProgramFolder[MAX_PATH] = ".";
+char DataFolder[MAX_PATH] = ".";
+
+namespace {
+
+// Creates the file new; when it exists, opens it again truncating it.
+HANDLE CreateForWriting(const char *path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+        file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, TRUNCATE_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file;
+}
+
+int WriteAll(const char *path, const void *bytes, DWORD count) {
+    HANDLE file = CreateForWriting(path);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, bytes, count, &written, nullptr);
+    const BOOL closed = CloseHandle(file);
+    return ok && closed && written == count ? 1 : 0;
+}
+
+void ShowCannotOpen(const char *path) {
+    char text[260];
+    LoadResString(10142, text);
+    std::string message = std::string(text) + path;
+    AfxMessageBox(message.c_str(), MB_OK | MB_SETFOREGROUND);
+}
+
+} // namespace
+
+CBuffer::CBuffer(DWORD length) {
+    if (length == 0)
+        return;
+    m_block.assign(static_cast<std::size_t>(length) + 1, 0);
+    m_length = length;
+    m_data = m_cursor = m_block.data();
+}
+
+CBuffer::CBuffer(const char *path) {
+    const std::size_t pathLength = path ? std::strlen(path) : 0;
+    if (!path || pathLength > kMaxPathText) {
+        ShowCannotOpen(path ? path : "");
+        return; // a path that does not fit leaves the buffer empty
+    }
+    CopyStringN(m_fileName, path, kMaxPathText);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        ShowCannotOpen(path);
+        return;
+    }
+    DWORD high = 0;
+    const DWORD size = GetFileSize(file, &high);
+    if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || size == 0xFFFFFFFFu) {
+        CloseHandle(file);
+        return;
+    }
+    std::vector<char> block(static_cast<std::size_t>(size) + 1, 0);
+    DWORD read = 0;
+    const BOOL ok = size == 0 || ReadFile(file, block.data(), size, &read, nullptr);
+    CloseHandle(file);
+    if (!ok)
+        return;
+    block[read] = '\0';
+    if (read == 0)
+        return;
+    m_block = std::move(block);
+    m_length = read;
+    m_data = m_block.data();
+    m_cursor = m_data + m_length;
+}
+
+CBuffer::~CBuffer() = default;
+
+DWORD CBuffer::GetLength() { return m_length; }
+
+int CBuffer::AppendString(const char *text) {
+    return Append(text, static_cast<DWORD>(std::strlen(text))); // virtual: CMBuffer grows
+}
+
+int CBuffer::Append(const void *bytes, DWORD n) {
+    if (n == 0)
+        return 1;
+    if (!m_data || static_cast<DWORD>(m_data + m_length - m_cursor) < n)
+        return 0;
+    std::memcpy(m_cursor, bytes, n);
+    m_cursor += n;
+    return 1;
+}
+
+int CBuffer::WriteToFile(const char *path) {
+    CopyStringN(m_fileName, path, kMaxPathText);
+    const DWORD count = m_data ? static_cast<DWORD>(m_cursor - m_data) : 0;
+    return WriteAll(path, m_data ? m_data : "", count);
+}
+
+void CBuffer::AddPropertyRow(CListCtrl &list, int row, UINT stringId) {
+    char text[260];
+    list.InsertItem(row, LoadResString(stringId, text));
+}
+
+int CBuffer::MapFontType(int pclType) { return ::MapFontType(pclType); }
+
+DWORD CBuffer::BuildDownload(CPtrList &jobs, const char *volume, const char *folder,
+                             const char *name, const char *) {
+    const std::string header = BuildDownloadHeader(volume, folder, name, m_length);
+    const std::uint64_t total = header.size() + static_cast<std::uint64_t>(m_length) + kUelLength;
+    if (total > 0xFFFFFFF0u)
+        return 0;
+    auto *stream = new CBuffer(static_cast<DWORD>(total));
+    stream->Append(header.data(), static_cast<DWORD>(header.size()));
+    stream->Append(m_data, m_length);
+    stream->Append(kUel, static_cast<DWORD>(kUelLength));
+    jobs.AddHead(stream);
+    return stream->m_length;
+}
+
+int CBuffer::ShowProperties(CListCtrl &list) {
+    AddPropertyRow(list, 0, 10030);
+    AddPropertyRow(list, 1, 10029);
+    list.SetItemText(1, 1, m_fileName);
+    HANDLE file = CreateFileA(m_fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 2;
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL ok = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!ok)
+        return 2;
+    AddPropertyRow(list, 2, 10031);
+    list.SetItemText(2, 1, std::to_string(static_cast<int>(info.nFileSizeLow)).c_str());
+    AddPropertyRow(list, 3, 10032);
+    FILETIME local;
+    SYSTEMTIME when;
+    char date[64] = {}, time[64] = {};
+    if (FileTimeToLocalFileTime(&info.ftCreationTime, &local) && FileTimeToSystemTime(&local, &when)) {
+        GetDateFormatA(LOCALE_USER_DEFAULT, 0, &when, nullptr, date, sizeof date);
+        GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &when, nullptr, time, sizeof time);
+    }
+    list.SetItemText(3, 1, (std::string(date) + " " + time).c_str());
+    return 4;
+}
+
+CMBuffer::CMBuffer() : CBuffer(260) {}
+
+DWORD CMBuffer::GetLength() { return m_data ? static_cast<DWORD>(m_cursor - m_data) : 0; }
+
+int CMBuffer::Append(const void *bytes, DWORD n) {
+    const DWORD written = GetLength();
+    const auto capacity = GrowCapacity(m_length, written, n);
+    if (!capacity)
+        return 0; // past 32 bits: nothing appended
+    if (*capacity != m_length) {
+        std::vector<char> block(static_cast<std::size_t>(*capacity) + 1, 0);
+        if (written)
+            std::memcpy(block.data(), m_data, written);
+        m_block = std::move(block);
+        m_length = *capacity;
+        m_data = m_block.data();
+        m_cursor = m_data + written;
+    }
+    return CBuffer::Append(bytes, n);
+}
+
+bool CMBuffer::AppendProgramFile(const char *name) {
+    const std::string path = std::string(ProgramFolder) + "\\" + name;
+    CBuffer file(path.c_str());
+    if (file.IsEmpty())
+        return false;
+    return Append(file.m_data, file.m_length) != 0;
+}
+
+int LoadTypefaceName(HMODULE module, int typeface, char *text, int size) {
+    if (size <= 0)
+        return 0;
+    text[0] = '\0';
+    if (LoadStringA(module, 1000 + (typeface & 0xFFF), text, size) <= 0) {
+        text[0] = '\0';
+        return 0;
+    }
+    const int family = TypefaceFamilyCode(text[0]);
+    const std::string name = TypefaceNameOf(text);
+    CopyStringN(text, name.c_str(), static_cast<std::size_t>(size - 1));
+    return family;
+}
+
+int WriteWholeFile(const char *path, const void *bytes, DWORD count) { return WriteAll(path, bytes, count); }
+
+std::vector<char> ReadWholeFile(const char *path, DWORD *count) {
+    *count = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    DWORD high = 0;
+    const DWORD size = GetFileSize(file, &high);
+    if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || size == 0xFFFFFFFFu) {
+        CloseHandle(file);
+        return {};
+    }
+    std::vector<char> block(static_cast<std::size_t>(size) + 1, 0);
+    DWORD read = 0;
+    const BOOL ok = size == 0 || ReadFile(file, block.data(), size, &read, nullptr);
+    CloseHandle(file);
+    if (!ok || read != size)
+        return {};
+    *count = size;
+    return block;
+}
