@@ -10,7 +10,6 @@
 #define IDR_PROJECT_TYPE         110   /* "Project" template: icon and template string */
 #define IDR_RESOURCE_TYPE        111   /* "Resource" template: icon and template string */
 #define IDR_PRINTERS_TYPE        126   /* "Printers" template string */
-#define IDI_ABOUT                IDR_MAINFRAME
 #define VS_VERSION_BLOCK         1
 
 /* Custom resource type of the toolbar (not in mingw-w64's headers). */

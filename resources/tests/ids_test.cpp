@@ -5,7 +5,6 @@ static_assert(IDR_MAINFRAME == 109);
 static_assert(IDR_PROJECT_TYPE == 110);
 static_assert(IDR_RESOURCE_TYPE == 111);
 static_assert(IDR_PRINTERS_TYPE == 126);
-static_assert(IDI_ABOUT == 109);
 static_assert(VS_VERSION_BLOCK == 1);
 static_assert(RT_TOOLBAR == 241);
 static_assert(IDD_ABOUTBOX == 100);
