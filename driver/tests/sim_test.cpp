@@ -531,6 +531,97 @@ TEST_F(Sim, OnePortFailingDoesNotStopTheNext) {
     Unload();
 }
 
+TEST_F(Sim, AllocatingThePortForARequest) {
+    struct Case {
+        const char* what;
+        ULONG timeout;
+        LONG heldMs;
+        BOOLEAN late;
+        bool granted;
+        LONGLONG lowMs, highMs;
+    } cases[] = {
+        {"free", 30, 0, FALSE, true, 0, 1},
+        {"held 2 s", 30, 2000, FALSE, true, 2000, 2001},
+        {"held past the time-out", 3, -1, FALSE, false, 3000, 3001},
+        {"time-out 0, free", 0, 0, FALSE, true, 0, 1},
+        {"time-out 0, held", 0, 500, FALSE, false, 0, 1},
+        {"time-out 500 s, held 20 s", 500, 20000, FALSE, true, 20000, 20001},
+        {"a grant that beats the cancel", 3, -1, TRUE, true, 3000, 3001},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimReset();
+        SimWatchLoopCounter(&MceTmp);
+        SimPortConfig cfg;
+        SimDefaultPort(&cfg);
+        cfg.stackSize = 2;
+        cfg.grantLate = c.late;
+        SimAddPort(&cfg);
+        ASSERT_EQ(Enter(), STATUS_SUCCESS);
+        SimRunUntilIdle();
+        ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+        ext->Timeout = c.timeout;
+        if (c.heldMs != 0) {
+            ASSERT_TRUE(SimHoldPort(0, c.heldMs));
+        }
+        SimPortCounts before;
+        SimPortCountsOf(0, &before);
+        PIRP irp = SimNewRequest(ext->DeviceObject, IRP_MJ_WRITE);
+        ext->CurrentIrp = irp;
+        LONGLONG start = SimNowPs();
+        BOOLEAN granted = ParAllocPort(ext);
+        LONGLONG ms = (SimNowPs() - start) / 1000000000;
+        EXPECT_EQ(granted != 0, c.granted);
+        EXPECT_GE(ms, c.lowMs);
+        EXPECT_LE(ms, c.highMs);
+        EXPECT_TRUE(SimRequestLive(irp)); // the request stays with the driver
+        if (granted) {
+            irp->IoStatus.Status = STATUS_SUCCESS;
+        } else {
+            EXPECT_EQ(irp->IoStatus.Status, STATUS_DEVICE_BUSY);
+        }
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+        if (granted) ParFreePort(ext);
+        EXPECT_EQ(SimCompletions(irp), 1u);
+        SimPortCounts after;
+        SimPortCountsOf(0, &after);
+        EXPECT_EQ(after.allocRequests - before.allocRequests, 1);
+        EXPECT_EQ(after.grants - before.grants, granted ? 1 : 0);
+        EXPECT_EQ(after.grants - after.frees, 0);
+        ext->CurrentIrp = nullptr;
+        SimRunUntilIdle();
+        Unload();
+    }
+}
+
+TEST_F(Sim, DeferredInitialisationGrantedBetweenTimeOutAndCancel) {
+    SimPortConfig cfg;
+    SimDefaultPort(&cfg);
+    cfg.heldMs = -1;
+    cfg.grantLate = TRUE;
+    SimAddPort(&cfg);
+    ASSERT_EQ(Enter(), STATUS_SUCCESS); // the set-up's own wait is granted late too
+    SimRunUntilIdle();
+    SimPortCounts c;
+    SimPortCountsOf(0, &c);
+    EXPECT_EQ(c.grants, 2);
+    EXPECT_EQ(c.frees, 2);
+    EXPECT_TRUE(Ext(L"\\Device\\pellin0")->Initialized);
+    Unload();
+}
+
+TEST_F(Sim, SecondCompletionIsCaught) {
+    AddPort(0x378);
+    ASSERT_EQ(Enter(), STATUS_SUCCESS);
+    PIRP irp = SimNewRequest(Ext(L"\\Device\\pellin0")->DeviceObject, IRP_MJ_WRITE);
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    ULONG before = SimViolationCount();
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    EXPECT_EQ(SimViolationCount() - before, 1u);
+    SimReset(); // intended
+}
+
 TEST_F(Sim, ViolationsAreReported) {
     ULONG before = SimViolationCount();
     KIRQL old;

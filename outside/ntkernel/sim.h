@@ -21,6 +21,8 @@ struct SimPortConfig {
     BOOLEAN neverFull;      // the FIFO never reports full
     ULONG fifoDepth;        // bytes the FIFO holds (16 when 0)
     UCHAR status;           // status register of the printer
+    BOOLEAN grantLate;      // the holder frees the port at the requester's next call after
+                            // its wait timed out
 };
 
 struct SimPortCounts {
@@ -42,6 +44,8 @@ SIMAPI void SimDefaultPort(SimPortConfig* config);
 SIMAPI ULONG SimAddPort(const SimPortConfig* config); // returns its index
 SIMAPI PDRIVER_OBJECT SimDriverObject();
 SIMAPI void SimPortCountsOf(ULONG index, SimPortCounts* counts);
+// Another client takes the free port now, for ms milliseconds or (-1) for ever.
+SIMAPI BOOLEAN SimHoldPort(ULONG index, LONG ms);
 
 // Time: picoseconds since reset; costs of the simulated processor.
 SIMAPI LONGLONG SimNowPs();
@@ -73,6 +77,12 @@ SIMAPI LONG SimFileReferences();
 SIMAPI ULONG SimLogCount();
 SIMAPI BOOLEAN SimLogAt(ULONG i, SimLogEntry* entry);
 SIMAPI void SimFailErrorLog(BOOLEAN fail);
+
+// A request as the I/O manager delivers it to the device: its current stack location is the
+// device's own. It stays known after its final completion, so a second one is caught.
+SIMAPI PIRP SimNewRequest(PDEVICE_OBJECT device, UCHAR major);
+SIMAPI BOOLEAN SimRequestLive(PIRP irp);
+SIMAPI ULONG SimCompletions(PIRP irp);
 
 // Work queue.
 SIMAPI ULONG SimQueuedWork();

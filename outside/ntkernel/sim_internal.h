@@ -62,6 +62,8 @@ struct State {
 
     std::deque<PWORK_QUEUE_ITEM> work;
     std::set<PIRP> irps;
+    std::map<PIRP, ULONG> completions;
+    bool lateGrantDue = false;
 
     std::vector<Port*> ports;
     DRIVER_OBJECT* portDriver = nullptr;
@@ -93,5 +95,6 @@ void PortWrite(ULONG_PTR address, UCHAR value);
 void ResetPorts();
 Port* AddPort(const SimPortConfig& config);
 void PortCounts(ULONG index, SimPortCounts* out);
+void LateGrants();
 
 } // namespace sim

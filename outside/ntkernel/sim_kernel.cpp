@@ -48,6 +48,10 @@ void Charge() {
         g->now += static_cast<LONGLONG>(passes) * g->passFs / 1000;
     }
     UpdateTick();
+    if (g->lateGrantDue) {
+        g->lateGrantDue = false;
+        LateGrants();
+    }
 }
 
 void Advance(LONGLONG ps) {
@@ -214,6 +218,7 @@ NTSTATUS NTAPI KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE
         auto next = g->events.begin();
         if (deadline >= 0 && (next == g->events.end() || next->first > deadline)) {
             RunEventsUntil(deadline);
+            if (header->SignalState <= 0) g->lateGrantDue = true;
             return header->SignalState > 0 ? KeWaitForSingleObject(object, Executive, KernelMode,
                                                                    FALSE, nullptr)
                                            : STATUS_TIMEOUT;

@@ -22,6 +22,7 @@ PIRP NewIrp(CCHAR stackSize) {
     irp->Tail.Overlay.CurrentStackLocation =
         reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + stackSize;
     g->irps.insert(irp);
+    g->completions.erase(irp); // a new request at a freed one's address
     return irp;
 }
 
@@ -73,10 +74,11 @@ void CompleteIrp(PIRP irp) {
         }
     }
     // Final completion: what the I/O manager does for a request it built.
+    g->completions[irp]++;
+    g->irps.erase(irp);
     if (irp->UserIosb != nullptr) *irp->UserIosb = irp->IoStatus;
     if (irp->UserEvent != nullptr) irp->UserEvent->Header.SignalState = 1;
     if (irp->Flags & 0x80000000u) {
-        g->irps.erase(irp);
         std::memset(irp, 0xDD, irp->Size);
         ::operator delete(irp);
     }
@@ -287,6 +289,22 @@ SIMAPI BOOLEAN SimLogAt(ULONG i, SimLogEntry* entry) {
     return TRUE;
 }
 SIMAPI void SimFailErrorLog(BOOLEAN fail) { g->failErrorLog = fail != 0; }
+
+SIMAPI PIRP SimNewRequest(PDEVICE_OBJECT device, UCHAR major) {
+    PIRP irp = NewIrp(device->StackSize);
+    irp->CurrentLocation--;
+    irp->Tail.Overlay.CurrentStackLocation--;
+    irp->Tail.Overlay.CurrentStackLocation->MajorFunction = major;
+    irp->Tail.Overlay.CurrentStackLocation->DeviceObject = device;
+    return irp;
+}
+
+SIMAPI BOOLEAN SimRequestLive(PIRP irp) { return LiveIrp(irp); }
+
+SIMAPI ULONG SimCompletions(PIRP irp) {
+    auto it = g->completions.find(irp);
+    return it == g->completions.end() ? 0 : it->second;
+}
 
 SIMAPI ULONG SimQueuedWork() { return static_cast<ULONG>(g->work.size()); }
 

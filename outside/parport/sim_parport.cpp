@@ -84,6 +84,19 @@ extern "C" VOID NTAPI CancelAllocate(PDEVICE_OBJECT device, PIRP irp) {
     Complete(irp, STATUS_CANCELLED);
 }
 
+void HoldPort(Port* port, LONG ms) {
+    port->held = true;
+    port->heldByOther = true;
+    if (ms > 0) {
+        Schedule(g->now + static_cast<LONGLONG>(ms) * 1000000000LL, [port] {
+            if (!port->heldByOther) return;
+            port->held = false;
+            port->heldByOther = false;
+            GrantNext(port);
+        });
+    }
+}
+
 Port* PortOf(PDEVICE_OBJECT device) {
     for (Port* p : g->ports) {
         if (p->device == device) return p;
@@ -215,6 +228,16 @@ void PortWrite(ULONG_PTR address, UCHAR value) {
 
 void ResetPorts() {}
 
+void LateGrants() {
+    for (Port* port : g->ports) {
+        if (port->config.grantLate && port->heldByOther && !port->waiters.empty()) {
+            port->held = false;
+            port->heldByOther = false;
+            GrantNext(port);
+        }
+    }
+}
+
 Port* AddPort(const SimPortConfig& config) {
     auto* port = new Port();
     port->config = config;
@@ -227,17 +250,7 @@ Port* AddPort(const SimPortConfig& config) {
     IoCreateDevice(g->portDriver, 0, &u, FILE_DEVICE_PARALLEL_PORT, 0, FALSE, &port->device);
     port->device->StackSize = config.stackSize > 0 ? config.stackSize : 1;
     g->ports.push_back(port);
-    if (config.heldMs != 0) {
-        port->held = true;
-        port->heldByOther = true;
-        if (config.heldMs > 0) {
-            Schedule(g->now + static_cast<LONGLONG>(config.heldMs) * 1000000000LL, [port] {
-                port->held = false;
-                port->heldByOther = false;
-                GrantNext(port);
-            });
-        }
-    }
+    if (config.heldMs != 0) HoldPort(port, config.heldMs);
     return port;
 }
 
@@ -246,3 +259,10 @@ void PortCounts(ULONG index, SimPortCounts* out) {
 }
 
 } // namespace sim
+
+extern "C" SIMAPI BOOLEAN SimHoldPort(ULONG index, LONG ms) {
+    using namespace sim;
+    if (index >= g->ports.size() || g->ports[index]->held) return FALSE;
+    HoldPort(g->ports[index], ms);
+    return TRUE;
+}
