@@ -510,12 +510,14 @@ LONG ReceiveAndDecryptSslData(SslSocketContext *c, int timeoutSeconds, int *leng
     LONG end = 0;
     for (;;) {
         if (count == 0 || status == SEC_E_INCOMPLETE_MESSAGE) {
-            const timeval wait = !arrived || status == SEC_E_INCOMPLETE_MESSAGE ? LongWait(timeoutSeconds)
-                                                                                : ShortWait(timeoutSeconds);
+            // Data flows once bytes came in this call or held data decrypted to something.
+            const bool flowing = arrived || used > 0;
+            const timeval wait = !flowing || status == SEC_E_INCOMPLETE_MESSAGE ? LongWait(timeoutSeconds)
+                                                                                 : ShortWait(timeoutSeconds);
             if (WaitReadable(c->endpoint.socket, wait) != 1) {
                 // Undecrypted bytes stay with the context for the next call.
                 if (count && !KeepExtra(c, in, count)) return kNoMemory;
-                end = arrived ? 0 : kInternalError;
+                end = flowing ? 0 : kInternalError;
                 break;
             }
             if (count >= size) return kInternalError; // a record longer than the provider allows

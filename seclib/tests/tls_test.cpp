@@ -265,14 +265,33 @@ TEST_F(Tls, LargeSends) {
     SslSocketContext *c = ssl.SslOpenSSLSocket("localhost", peer.port(), nullptr);
     ASSERT_NE(c, nullptr) << std::hex << GetLastError();
     EXPECT_EQ(Send(c, std::string(3 * 16384, 'q')), 0);
+    EXPECT_EQ(Receive(c, 10), "ok");
     std::string bulk(1024 * 1024, '\0');
     for (std::size_t i = 0; i < bulk.size(); ++i) bulk[i] = static_cast<char>(i % 251);
     EXPECT_EQ(Send(c, bulk), 0);
     ssl.SslCloseSocket(c);
     auto report = peer.Report();
     EXPECT_EQ(report["first"], "49152");
+    EXPECT_EQ(report["first_records"], "3") << "one record per maximum message";
     EXPECT_EQ(report["bulk"], "1048576");
     EXPECT_EQ(report["bulkok"], "1");
+}
+
+// The server's first data comes in the same TCP write as its Finished: far more than one
+// record of extra data behind the handshake.
+TEST_F(Tls, DataBehindTheHandshake) {
+    PeerSession peer("eager");
+    SslSocketContext *c = ssl.SslOpenSSLSocket("localhost", peer.port(), nullptr);
+    ASSERT_NE(c, nullptr) << std::hex << GetLastError();
+    std::string text;
+    for (int call = 0; call < 10 && text.size() < 40000; ++call) {
+        const std::string got = Receive(c, 5);
+        if (got == "<null>") break;
+        text += got;
+    }
+    EXPECT_EQ(text, std::string(40000, 'E'));
+    ssl.SslCloseSocket(c);
+    EXPECT_EQ(peer.Report()["close_notify"], "1");
 }
 
 TEST_F(Tls, StartTlsOnAPlainConnection) {

@@ -30,6 +30,18 @@ class Tls:
         self.obj = ctx.wrap_bio(self.inc, self.out, server_side=True)
         self.close_notify = False
         self.tcp_closed = False
+        self.raw = b''          # received bytes not yet split into records
+        self.data_records = 0   # application data records received
+
+    def count_records(self, data):
+        self.raw += data
+        while len(self.raw) >= 5:
+            length = int.from_bytes(self.raw[3:5], 'big')
+            if len(self.raw) < 5 + length:
+                break
+            if self.raw[0] == 23:
+                self.data_records += 1
+            self.raw = self.raw[5 + length:]
 
     def flush(self):
         data = self.out.read()
@@ -41,14 +53,16 @@ class Tls:
         if not data:
             self.tcp_closed = True
             return False
+        self.count_records(data)
         self.inc.write(data)
         return True
 
-    def handshake(self):
+    def handshake(self, flush_last=True):
         while True:
             try:
                 self.obj.do_handshake()
-                self.flush()
+                if flush_last:
+                    self.flush()
                 return True
             except ssl.SSLWantReadError:
                 self.flush()
@@ -138,6 +152,17 @@ def serve(mode, certs, conn):
         report['command'] = line.decode('latin-1').strip()
         conn.sendall(b'220 go ahead\r\n')
     tls = Tls(conn, cert, key)
+    if mode == 'eager':
+        # Data right behind the server's Finished, in the same TCP write.
+        if not tls.handshake(flush_last=False):
+            report['handshake'] = 'failed'
+            return report
+        report['handshake'] = 'done'
+        tls.obj.write(b'E' * 40000)
+        tls.flush()
+        report['received'] = tls.until_close().hex()
+        report['close_notify'] = '1' if tls.close_notify else '0'
+        return report
     if not tls.handshake():
         report['handshake'] = 'failed'
         return report
@@ -180,6 +205,8 @@ def serve(mode, certs, conn):
         # Three records of 16384 bytes, then 1 MB read slowly.
         first = tls.read_exactly(3 * 16384)
         report['first'] = str(len(first))
+        report['first_records'] = str(tls.data_records)
+        conn.sendall(tls.record(b'ok'))  # the client sends the bulk only after this
         total = b''
         while len(total) < 1024 * 1024:
             time.sleep(0.001)
