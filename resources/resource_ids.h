@@ -357,7 +357,7 @@
 
 /* ---- nimbrel: the framework's resources (language 1033 where marked) ---- */
 #ifndef AFX_IDS_APP_TITLE
-#define AFX_IDS_APP_TITLE        57344
+#define AFX_IDS_APP_TITLE        0xE000   /* 57344 */
 #endif
 #ifndef AFX_IDS_IDLEMESSAGE
 #define AFX_IDS_IDLEMESSAGE      57345

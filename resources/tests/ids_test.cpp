@@ -1,5 +1,8 @@
-// The shared ids header, number for number: a renumbered id fails to compile.
+// The shared ids header, number for number: a renumbered id fails to compile. The
+// framework's ids header follows it here and precedes it in ids_order_test.cpp: the ids both
+// define must be spelled alike, or the second definition breaks the build.
 #include "resource_ids.h"
+#include "framework_ids.h"
 
 static_assert(IDR_MAINFRAME == 109);
 static_assert(IDR_PROJECT_TYPE == 110);
