@@ -847,6 +847,48 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------
+// Frame windows
+
+// Frame style: the title also names the active document.
+#define FWS_ADDTOTITLE 0x00008000L
+
+struct CCreateContext;
+
+// A top-level frame with a menu and accelerators from the resource handle. Commands route
+// to the frame, then the application; a menu or accelerator command (lParam 0) whose update
+// route disables it is dropped before any handler runs, control notifications pass.
+class CFrameWnd : public CWnd {
+    DECLARE_DYNAMIC(CFrameWnd)
+public:
+    CFrameWnd() = default;
+    ~CFrameWnd() override;
+
+    // Creates the frame with menu, accelerators and icon `nIDResource` and the title from
+    // the string of that id. FALSE when the window cannot be made or, for a frame without a
+    // parent, the menu is missing.
+    virtual BOOL LoadFrame(UINT nIDResource, DWORD style = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE,
+                           CWnd *parentWnd = nullptr, CCreateContext *context = nullptr);
+
+    // TRUE: a menu item without any handler is greyed; FALSE: left enabled.
+    BOOL m_bAutoMenuEnable = TRUE;
+    HACCEL m_hAccelTable = nullptr;
+    HMENU m_hMenuDefault = nullptr;
+    UINT m_nIDHelp = 0;
+
+    BOOL OnCmdMsg(UINT nID, int nCode, void *pExtra, AFX_CMDHANDLERINFO *pHandlerInfo) override;
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    BOOL PreTranslateMessage(MSG *pMsg) override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Frames live on the heap: the object goes with its window.
+    void PostNcDestroy() override;
+
+    // Runs the update route of each item of `popup` (a popup item follows its first item).
+    void OnInitMenuPopup(HMENU popup, UINT index, BOOL sysMenu);
+    // TRUE when command `nID`'s update route leaves it enabled.
+    BOOL IsCommandEnabled(UINT nID);
+};
+
+// ---------------------------------------------------------------------------------------
 // Recent files and the command line
 
 class CDocument;

@@ -16,3 +16,10 @@
 #define IDS_FORMAT 201
 #define IDS_LONG 202
 #define IDS_MODULE_ONLY 300
+#define IDR_FRAME 300
+#define IDR_NO_MENU 301
+#define ID_FRAME_CMD 5001
+#define ID_APP_CMD 5002
+#define ID_NO_HANDLER 5003
+#define ID_DISABLED 5004
+#define ID_CHECKED 5005

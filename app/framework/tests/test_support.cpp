@@ -31,6 +31,12 @@ namespace fwtest {
 
 TestApp &App() { return g_app; }
 
+void TestApp::OnAppCommand() { commands.push_back("app"); }
+
+BEGIN_MESSAGE_MAP(TestApp, CWinApp)
+    ON_COMMAND(5002, OnAppCommand)
+END_MESSAGE_MAP()
+
 CDocument *TestApp::OpenDocumentFile(LPCSTR path) {
     std::string p = path ? path : "";
     opened.push_back(p);

@@ -17,6 +17,9 @@ public:
     TestApp() : CWinApp("Framework Test") {}
     std::vector<std::string> opened;
     CDocument *OpenDocumentFile(LPCSTR path) override;
+    std::vector<std::string> commands;  // commands the application's map ran
+    void OnAppCommand();
+    DECLARE_MESSAGE_MAP()
 };
 TestApp &App();
 
