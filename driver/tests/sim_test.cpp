@@ -622,6 +622,52 @@ TEST_F(Sim, SecondCompletionIsCaught) {
     SimReset(); // intended
 }
 
+TEST_F(Sim, ProbeAndCalibrationRunWithThePortGranted) {
+    SimPortConfig cfg;
+    SimDefaultPort(&cfg);
+    cfg.strict = TRUE;
+    SimAddPort(&cfg);
+    ASSERT_EQ(Enter(), STATUS_SUCCESS);
+    SimRunUntilIdle();
+    EXPECT_EQ(SimViolationCount(), 0u); // every register access came while granted
+    ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+    EXPECT_TRUE(ext->EcpPresent);
+    Unload();
+    // The check itself: an access between grants is reported.
+    SimReset();
+    SimAddPort(&cfg);
+    READ_PORT_UCHAR(reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(cfg.base + 1)));
+    EXPECT_EQ(SimViolationCount(), 1u);
+    SimReset(); // intended
+}
+
+TEST_F(Sim, PortAppearingWhileDevicesAreMade) {
+    AddPort(0x378);
+    SimPortConfig cfg;
+    SimDefaultPort(&cfg);
+    cfg.base = 0x278;
+    SimAddPortLater(&cfg, 1); // counted from the second pass on
+    ASSERT_EQ(Enter(), STATUS_SUCCESS);
+    EXPECT_EQ(Link(L"\\DosDevices\\pellin1"), L"\\Device\\pellin0");
+    EXPECT_EQ(Link(L"\\DosDevices\\pellin2"), L"\\Device\\pellin1");
+    Unload();
+}
+
+TEST_F(Sim, ResetWithNInitAlreadyLow) {
+    AddPort(0x378);
+    ASSERT_EQ(Enter(), STATUS_SUCCESS);
+    SimRunUntilIdle();
+    ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+    ext->Initialized = FALSE;
+    WRITE_PORT_UCHAR(ext->Controller + 2, 0xC8); // nInit low already: no pulse
+    LONGLONG start = SimNowPs();
+    EXPECT_EQ(ParInputPrimeOut(ext), 0xDF);
+    EXPECT_LT(SimNowPs() - start, 1000LL * 1000000000 / 1000); // well under 1 ms
+    EXPECT_EQ(READ_PORT_UCHAR(ext->Controller + 2), 0xCC);
+    EXPECT_TRUE(ext->Initialized);
+    Unload();
+}
+
 TEST_F(Sim, ViolationsAreReported) {
     ULONG before = SimViolationCount();
     KIRQL old;

@@ -23,6 +23,7 @@ struct SimPortConfig {
     UCHAR status;           // status register of the printer
     BOOLEAN grantLate;      // the holder frees the port at the requester's next call after
                             // its wait timed out
+    BOOLEAN strict;         // register access while the port is not granted is a violation
 };
 
 struct SimPortCounts {
@@ -44,6 +45,9 @@ SIMAPI void SimDefaultPort(SimPortConfig* config);
 SIMAPI ULONG SimAddPort(const SimPortConfig* config); // returns its index
 SIMAPI PDRIVER_OBJECT SimDriverObject();
 SIMAPI void SimPortCountsOf(ULONG index, SimPortCounts* counts);
+// The system's count of parallel ports reaches this port only after the count was read
+// calls times (a port that appears while the driver creates its devices).
+SIMAPI void SimAddPortLater(const SimPortConfig* config, ULONG calls);
 // Another client takes the free port now, for ms milliseconds or (-1) for ever.
 SIMAPI BOOLEAN SimHoldPort(ULONG index, LONG ms);
 

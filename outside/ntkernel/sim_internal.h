@@ -64,6 +64,8 @@ struct State {
     std::set<PIRP> irps;
     std::map<PIRP, ULONG> completions;
     bool lateGrantDue = false;
+    ULONG countReads = 0;
+    std::vector<std::pair<ULONG, SimPortConfig>> laterPorts;
 
     std::vector<Port*> ports;
     DRIVER_OBJECT* portDriver = nullptr;

@@ -278,6 +278,15 @@ VOID NTAPI WRITE_PORT_UCHAR(PUCHAR port, UCHAR value) {
 }
 
 PCONFIGURATION_INFORMATION NTAPI IoGetConfigurationInformation(VOID) {
+    ++g->countReads;
+    for (auto it = g->laterPorts.begin(); it != g->laterPorts.end();) {
+        if (g->countReads > it->first) {
+            AddPort(it->second);
+            it = g->laterPorts.erase(it);
+        } else {
+            ++it;
+        }
+    }
     g_config.ParallelCount = static_cast<ULONG>(g->ports.size());
     return &g_config;
 }

@@ -341,6 +341,10 @@ SIMAPI ULONG SimAddPort(const SimPortConfig* config) {
     return static_cast<ULONG>(g->ports.size() - 1);
 }
 
+SIMAPI void SimAddPortLater(const SimPortConfig* config, ULONG calls) {
+    g->laterPorts.emplace_back(calls, *config);
+}
+
 SIMAPI void SimPortCountsOf(ULONG index, SimPortCounts* counts) { PortCounts(index, counts); }
 
 } // extern "C"

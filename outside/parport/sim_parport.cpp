@@ -174,6 +174,12 @@ Port* PortAt(ULONG_PTR address, ULONG_PTR* offset) {
 
 } // namespace
 
+void CheckGranted(Port* p) {
+    if (p->config.strict && (!p->held || p->heldByOther)) {
+        Violation("register access while the port is not granted");
+    }
+}
+
 UCHAR PortRead(ULONG_PTR address) {
     ULONG_PTR off = 0;
     Port* p = PortAt(address, &off);
@@ -181,6 +187,7 @@ UCHAR PortRead(ULONG_PTR address) {
         Violation("read of an I/O address no port has");
         return 0xFF;
     }
+    CheckGranted(p);
     switch (off) {
     case 0: return p->data;
     case 1: return p->config.status;
@@ -206,6 +213,7 @@ void PortWrite(ULONG_PTR address, UCHAR value) {
         Violation("write to an I/O address no port has");
         return;
     }
+    CheckGranted(p);
     switch (off) {
     case 0: p->data = value; return;
     case 1: return; // status is read-only
