@@ -193,6 +193,10 @@ function(suite_test name)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()
+  if(SUITE_WIDTH EQUAL 32 AND A_TIMEOUT LESS 1500)
+    # 32-bit programs may start under qemu's emulation, slowly on a busy machine.
+    set(A_TIMEOUT 1500)
+  endif()
   set_tests_properties(${test} PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS "${SUITE_PRESET};${A_LABELS}")
   if(SUITE_WINDOWS)
     # The Wine wrapper exits 77 where this machine cannot run the width's programs.

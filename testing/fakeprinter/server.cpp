@@ -140,8 +140,9 @@ void Server::Serve(std::uintptr_t handle) {
         jobIndex = engine_.Jobs().size() - 1;
     }
     bool open = greeting.empty() || SendAll(client, greeting);
-    if (jobFaults.readPauseMs)
-        Pause(jobFaults.readPauseMs);
+    // A pause in reading, cut short when the server stops.
+    for (unsigned paused = 0; paused < jobFaults.readPauseMs && !stop_; paused += 10)
+        Pause(10);
     char buf[16384];
     while (open && !stop_) {
         if (!Readable(client, 50))

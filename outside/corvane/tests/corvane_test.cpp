@@ -148,7 +148,8 @@ TEST(CorvanePorts, PeerClosingIsAReadFailureAndRefusalAConnectionFailure) {
 
 TEST(CorvanePorts, WriteThatNothingTakesTimesOut) {
     fakeprinter::Server server;
-    server.With([](fakeprinter::Engine &e) { e.defaults.readPauseMs = 3000; });
+    // The printer reads nothing for the whole test.
+    server.With([](fakeprinter::Engine &e) { e.defaults.readPauseMs = 60000; });
     ASSERT_TRUE(server.Start()) << server.error();
     QUVPORT h = nullptr;
     ASSERT_TRUE(QuvOpenPort(Address(server).c_str(), &h, 0));
