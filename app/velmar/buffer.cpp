@@ -4,6 +4,7 @@
 #include <string>
 
 #include "framework.h"
+#include "resource_ids.h"
 #include "helpers.h"
 #include "reply.h"
 #include "stream.h"
@@ -36,7 +37,7 @@ int WriteAll(const char *path, const void *bytes, DWORD count) {
 
 void ShowCannotOpen(const char *path) {
     char text[260];
-    LoadResString(10142, text);
+    LoadResString(IDS_CANNOT_OPEN_FILE, text);
     std::string message = std::string(text) + path;
     AfxMessageBox(message.c_str(), MB_OK | MB_SETFOREGROUND);
 }
@@ -131,8 +132,8 @@ DWORD CBuffer::BuildDownload(CPtrList &jobs, const char *volume, const char *fol
 }
 
 int CBuffer::ShowProperties(CListCtrl &list) {
-    AddPropertyRow(list, 0, 10030);
-    AddPropertyRow(list, 1, 10029);
+    AddPropertyRow(list, 0, IDS_PROP_FILE_TYPE);
+    AddPropertyRow(list, 1, IDS_PROP_FULL_PATH);
     list.SetItemText(1, 1, m_fileName);
     HANDLE file = CreateFileA(m_fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -142,9 +143,9 @@ int CBuffer::ShowProperties(CListCtrl &list) {
     CloseHandle(file);
     if (!ok)
         return 2;
-    AddPropertyRow(list, 2, 10031);
+    AddPropertyRow(list, 2, IDS_PROP_FILE_SIZE);
     list.SetItemText(2, 1, std::to_string(static_cast<int>(info.nFileSizeLow)).c_str());
-    AddPropertyRow(list, 3, 10032);
+    AddPropertyRow(list, 3, IDS_PROP_CREATION_DATE);
     FILETIME local;
     SYSTEMTIME when;
     char date[64] = {}, time[64] = {};

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "framework.h"
+#include "resource_ids.h"
 #include "helpers.h"
 
 namespace {
@@ -15,20 +16,20 @@ struct CodeText {
 };
 
 constexpr CodeText kCodes[] = {
-    {0x20000001, 10006}, {0x20000002, 10013}, {0x20000003, 10007}, {0x20000004, 10008},
-    {0x20000005, 10009}, {0x20000006, 10010}, {0x20000007, 10011}, {0x20000009, 10022},
-    {0x20000100, 10014}, {0x20000101, 10015}, {0x20000102, 10016}, {0x20000103, 10098},
-    {0x20000200, 10023}, {0x20000201, 10024}, {0x20000300, 10017}, {0x20000301, 10018},
-    {0x20000302, 10019}, {0x20000303, 10020}, {0x20002710, 10065}, {0x20002712, 10073},
-    {0x20002715, 10121},
+    {0x20000001, IDS_ERR_UNSUPPORTED_PORT}, {0x20000002, IDS_ERR_INVALID_PORT_HANDLE}, {0x20000003, IDS_ERR_INVALID_PARAMETER}, {0x20000004, IDS_ERR_NOT_ENOUGH_MEMORY},
+    {0x20000005, IDS_ERR_DLL_NOT_FOUND}, {0x20000006, IDS_ERR_INVALID_DLL}, {0x20000007, IDS_ERR_INITIALISE_FUNCTION}, {0x20000009, IDS_ERR_ACCESS_DENIED},
+    {0x20000100, IDS_ERR_JOB_PROCESSING}, {0x20000101, IDS_ERR_JOB_ALREADY_OPEN}, {0x20000102, IDS_ERR_JOB_NOT_OPEN}, {0x20000103, IDS_ERR_JOB_CONNECTION},
+    {0x20000200, IDS_ERR_PORT_WRITE}, {0x20000201, IDS_ERR_PORT_READ}, {0x20000300, IDS_ERR_STATUS_NOT_FOUND}, {0x20000301, IDS_ERR_STATUS_NOT_STARTED},
+    {0x20000302, IDS_ERR_STATUS_TIMEOUT}, {0x20000303, IDS_ERR_STATUS_INIT}, {0x20002710, IDS_NO_PASSWORD_FILE}, {0x20002712, IDS_NO_PRINTER_ACCESS},
+    {0x20002715, IDS_ERR_DISK_NOT_INITIALIZED},
 };
 
-constexpr UINT kUnrecognised = 10021;
+constexpr UINT kUnrecognised = IDS_ERR_UNRECOGNISED;
 
 // "Kelvane Error Code %d(0x%x): %s" with the code and the text of string id.
 void ShowFramed(DWORD code, UINT id) {
     char format[260], text[260], message[800];
-    LoadResString(10084, format);
+    LoadResString(IDS_ERROR_CODE_FORMAT, format);
     LoadResString(id, text);
     std::snprintf(message, sizeof message, format, static_cast<int>(code), static_cast<unsigned>(code), text);
     AfxMessageBox(message, kBoxFlags);

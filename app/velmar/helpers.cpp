@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework.h"
+#include "resource_ids.h"
 #include "text.h"
 
 namespace {
@@ -28,8 +29,8 @@ bool FileExists(const char *path) {
 
 bool ConfirmOverwrite(const char *path) {
     char format[260], caption[260];
-    LoadResString(10102, format);
-    LoadResString(109, caption);
+    LoadResString(IDS_CONFIRM_OVERWRITE, format);
+    LoadResString(IDS_PRODUCT_NAME, caption);
     std::vector<char> text(std::strlen(format) + std::strlen(path) + 1);
     std::snprintf(text.data(), text.size(), format, path);
     CWnd none;

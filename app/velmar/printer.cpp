@@ -6,6 +6,7 @@
 
 #include "errors.h"
 #include "framework.h"
+#include "resource_ids.h"
 #include "helpers.h"
 #include "reply.h"
 #include "text.h"
@@ -73,7 +74,7 @@ void CAPrinter::ClosePort() {
 
 BOOL CAPrinter::AskRetry() {
     char text[260];
-    return AfxMessageBox(LoadResString(10072, text), MB_YESNO) == IDYES;
+    return AfxMessageBox(LoadResString(IDS_PRINTER_NOT_RESPONDING, text), MB_YESNO) == IDYES;
 }
 
 BOOL CAPrinter::StartSession() {
@@ -246,7 +247,7 @@ void CAPrinter::EnsureLanguages() {
         config = QueryConfig();
     } else if (GetLastError() != kErrDeclined) {
         char text[260];
-        AfxMessageBox(LoadResString(10141, text));
+        AfxMessageBox(LoadResString(IDS_PRINTER_NO_ANSWER, text));
     }
     EndJob(config != nullptr);
 }
@@ -263,7 +264,7 @@ void CAPrinter::ReportMissingLanguage(BYTE bit) {
     default: break;
     }
     char format[260], text[400];
-    LoadResString(10145, format);
+    LoadResString(IDS_LANGUAGE_UNSUPPORTED, format);
     std::snprintf(text, sizeof text, format, name);
     AfxMessageBox(text, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
 }
