@@ -32,7 +32,7 @@ PHYSICAL_ADDRESS NoDump() {
     return none;
 }
 
-void FreeName(UNICODE_STRING& name) {
+void FreeName(UNICODE_STRING &name) {
     if (name.Buffer != nullptr) {
         ExFreePoolWithTag(name.Buffer, kParPoolTag);
         name.Buffer = nullptr;
@@ -42,7 +42,7 @@ void FreeName(UNICODE_STRING& name) {
 }
 
 // Makes an empty name with room for chars characters and a terminating zero.
-bool AllocName(UNICODE_STRING& name, size_t chars) {
+bool AllocName(UNICODE_STRING &name, size_t chars) {
     size_t bytes = (chars + 1) * sizeof(WCHAR);
     name.Length = 0;
     name.MaximumLength = 0;
@@ -59,11 +59,17 @@ bool AllocName(UNICODE_STRING& name, size_t chars) {
     return true;
 }
 
-size_t Chars(const UNICODE_STRING& s) { return s.Length / sizeof(WCHAR); }
-size_t Capacity(const UNICODE_STRING& s) { return s.MaximumLength / sizeof(WCHAR) - 1; }
-uint16_t* Units(UNICODE_STRING& s) { return reinterpret_cast<uint16_t*>(s.Buffer); }
+size_t Chars(const UNICODE_STRING &s) {
+    return s.Length / sizeof(WCHAR);
+}
+size_t Capacity(const UNICODE_STRING &s) {
+    return s.MaximumLength / sizeof(WCHAR) - 1;
+}
+uint16_t *Units(UNICODE_STRING &s) {
+    return reinterpret_cast<uint16_t *>(s.Buffer);
+}
 
-bool Append(UNICODE_STRING& s, const char* ascii) {
+bool Append(UNICODE_STRING &s, const char *ascii) {
     size_t len = Chars(s);
     if (!par::AppendAscii(Units(s), Capacity(s), &len, ascii)) {
         return false;
@@ -72,17 +78,17 @@ bool Append(UNICODE_STRING& s, const char* ascii) {
     return true;
 }
 
-bool Append(UNICODE_STRING& s, const UNICODE_STRING& tail) {
+bool Append(UNICODE_STRING &s, const UNICODE_STRING &tail) {
     size_t len = Chars(s);
     if (!par::AppendChars(Units(s), Capacity(s), &len,
-                          reinterpret_cast<const uint16_t*>(tail.Buffer), Chars(tail))) {
+                          reinterpret_cast<const uint16_t *>(tail.Buffer), Chars(tail))) {
         return false;
     }
     s.Length = static_cast<USHORT>(len * sizeof(WCHAR));
     return true;
 }
 
-bool Append(UNICODE_STRING& s, ULONG number) {
+bool Append(UNICODE_STRING &s, ULONG number) {
     size_t len = Chars(s);
     if (!par::AppendDecimal(Units(s), Capacity(s), &len, number)) {
         return false;
@@ -100,7 +106,7 @@ struct ParNames {
     UNICODE_STRING linkBase;
 };
 
-void FreeNames(ParNames& n) {
+void FreeNames(ParNames &n) {
     FreeName(n.port);
     FreeName(n.device);
     FreeName(n.link);
@@ -109,7 +115,7 @@ void FreeNames(ParNames& n) {
 
 } // namespace
 
-bool ParMakeNames(ULONG index, ParNames& names) {
+bool ParMakeNames(ULONG index, ParNames &names) {
     RtlZeroMemory(&names, sizeof names);
     const size_t digits = par::DecimalChars(index);
     bool ok = AllocName(names.port, 20 + digits) && Append(names.port, "\\Device\\ParallelPort") &&
@@ -126,7 +132,7 @@ bool ParMakeNames(ULONG index, ParNames& names) {
 }
 
 // Rebuilds the link name as "\DosDevices\" + base + number, sized from the base.
-bool ParMakeSymbolicNumber(ULONG number, UNICODE_STRING& link, const UNICODE_STRING& base) {
+bool ParMakeSymbolicNumber(ULONG number, UNICODE_STRING &link, const UNICODE_STRING &base) {
     UNICODE_STRING made;
     if (!AllocName(made, par::LinkNameChars(Chars(base), number))) {
         return false;
@@ -148,18 +154,18 @@ extern "C" NTSTATUS NTAPI ParQueryDword(PWSTR, ULONG type, PVOID data, ULONG len
     if (!par::DwordValueAcceptable(type, length) || data == nullptr) {
         return STATUS_OBJECT_TYPE_MISMATCH;
     }
-    *static_cast<ULONG*>(entryContext) = *static_cast<const ULONG*>(data);
+    *static_cast<ULONG *>(entryContext) = *static_cast<const ULONG *>(data);
     return STATUS_SUCCESS;
 }
 
 // Accepts a REG_SZ of at most 256 characters into the counted string the entry names.
-extern "C" NTSTATUS NTAPI ParQueryDosDevice(PWSTR, ULONG type, PVOID data, ULONG length,
-                                            PVOID, PVOID entryContext) {
-    const uint16_t* text = static_cast<const uint16_t*>(data);
+extern "C" NTSTATUS NTAPI ParQueryDosDevice(PWSTR, ULONG type, PVOID data, ULONG length, PVOID,
+                                            PVOID entryContext) {
+    const uint16_t *text = static_cast<const uint16_t *>(data);
     if (!par::DosDeviceValueAcceptable(type, text, length)) {
         return STATUS_OBJECT_TYPE_MISMATCH;
     }
-    UNICODE_STRING* out = static_cast<UNICODE_STRING*>(entryContext);
+    UNICODE_STRING *out = static_cast<UNICODE_STRING *>(entryContext);
     size_t chars = 0;
     while (chars < length / sizeof(WCHAR) && text[chars] != 0) {
         ++chars;
@@ -170,7 +176,7 @@ extern "C" NTSTATUS NTAPI ParQueryDosDevice(PWSTR, ULONG type, PVOID data, ULONG
     return STATUS_SUCCESS;
 }
 
-void LoadParameters(const ParDeviceExtension* ext, par::Parameters& p) {
+void LoadParameters(const ParDeviceExtension *ext, par::Parameters &p) {
     p.threadPriority = ext->ThreadPriority;
     p.initializationTimeout = ext->InitializationTimeout;
     p.transferType = ext->RequestedMode;
@@ -180,7 +186,7 @@ void LoadParameters(const ParDeviceExtension* ext, par::Parameters& p) {
     p.strbAfter = ext->StrbAfter;
 }
 
-void StoreParameters(ParDeviceExtension* ext, const par::Parameters& p) {
+void StoreParameters(ParDeviceExtension *ext, const par::Parameters &p) {
     ext->ThreadPriority = p.threadPriority;
     ext->InitializationTimeout = p.initializationTimeout;
     ext->RequestedMode = p.transferType;
@@ -191,7 +197,7 @@ void StoreParameters(ParDeviceExtension* ext, const par::Parameters& p) {
 }
 
 // Applies the range rules to whatever the extension holds.
-void FinishParameters(ParDeviceExtension* ext) {
+void FinishParameters(ParDeviceExtension *ext) {
     par::Parameters p;
     LoadParameters(ext, p);
     par::ApplyParameterRules(p);
@@ -202,8 +208,8 @@ void FinishParameters(ParDeviceExtension* ext) {
 
 // Reads the service key's Parameters into the extension; the link base takes a non-empty
 // DosDevice.
-void ParCheckParameters(PUNICODE_STRING registryPath, ParDeviceExtension* ext,
-                        UNICODE_STRING& linkBase, PDRIVER_OBJECT driver) {
+void ParCheckParameters(PUNICODE_STRING registryPath, ParDeviceExtension *ext,
+                        UNICODE_STRING &linkBase, PDRIVER_OBJECT driver) {
     UNICODE_STRING dosDevice;
     if (!AllocName(dosDevice, par::kMaxDosDeviceChars)) {
         ParLogError(driver, ext->DeviceObject, NoDump(), 0, 0, 0, kUniqueParameterBuffer,
@@ -229,9 +235,9 @@ void ParCheckParameters(PUNICODE_STRING registryPath, ParDeviceExtension* ext,
         struct Entry {
             PRTL_QUERY_REGISTRY_ROUTINE routine;
             ULONG flags;
-            const WCHAR* name;
+            const WCHAR *name;
             PVOID context;
-            const ULONG* defaultValue;
+            const ULONG *defaultValue;
         } const entries[] = {
             {ParQueryDword, 0, L"UseNT35Priority", &ext->ThreadPriority, &kZero},
             {ParQueryDword, 0, L"InitializationTimeout", &ext->InitializationTimeout, &kZero},
@@ -252,7 +258,7 @@ void ParCheckParameters(PUNICODE_STRING registryPath, ParDeviceExtension* ext,
             table[i].EntryContext = entries[i].context;
             if (entries[i].defaultValue != nullptr) {
                 table[i].DefaultType = REG_DWORD;
-                table[i].DefaultData = const_cast<ULONG*>(entries[i].defaultValue);
+                table[i].DefaultData = const_cast<ULONG *>(entries[i].defaultValue);
                 table[i].DefaultLength = sizeof(ULONG);
             } else {
                 table[i].DefaultType = REG_NONE;
@@ -274,8 +280,8 @@ void ParCheckParameters(PUNICODE_STRING registryPath, ParDeviceExtension* ext,
 
 namespace {
 
-void LogCreation(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PHYSICAL_ADDRESS dump,
-                 ULONG unique, NTSTATUS status, NTSTATUS code) {
+void LogCreation(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PHYSICAL_ADDRESS dump, ULONG unique,
+                 NTSTATUS status, NTSTATUS code) {
     ParLogError(driver, device, dump, 0, 0, 0, unique, status, code);
 }
 
@@ -301,14 +307,13 @@ void ParInitializeClassDevice(PDRIVER_OBJECT driver, PUNICODE_STRING registryPat
     }
     device->Flags |= DO_DIRECT_IO;
 
-    auto* ext = static_cast<ParDeviceExtension*>(device->DeviceExtension);
+    auto *ext = static_cast<ParDeviceExtension *>(device->DeviceExtension);
     RtlZeroMemory(ext, sizeof *ext);
     ext->DeviceObject = device;
-    status = IoGetDeviceObjectPointer(&names.port, FILE_READ_ATTRIBUTES,
-                                      &ext->PortDeviceFileObject, &ext->PortDeviceObject);
+    status = IoGetDeviceObjectPointer(&names.port, FILE_READ_ATTRIBUTES, &ext->PortDeviceFileObject,
+                                      &ext->PortDeviceObject);
     if (!NT_SUCCESS(status)) {
-        LogCreation(driver, device, NoDump(), kUniquePortObject, status,
-                    PAR_CANT_FIND_PORT_DRIVER);
+        LogCreation(driver, device, NoDump(), kUniquePortObject, status, PAR_CANT_FIND_PORT_DRIVER);
         IoDeleteDevice(device);
         FreeNames(names);
         return;
@@ -401,12 +406,24 @@ NTSTATUS CompleteUnsupported(PIRP irp) {
 
 extern "C" {
 
-NTSTATUS NTAPI ParCreateOpen(PDEVICE_OBJECT, PIRP irp) { return CompleteUnsupported(irp); }
-NTSTATUS NTAPI ParClose(PDEVICE_OBJECT, PIRP irp) { return CompleteUnsupported(irp); }
-NTSTATUS NTAPI ParCleanup(PDEVICE_OBJECT, PIRP irp) { return CompleteUnsupported(irp); }
-NTSTATUS NTAPI ParReadWrite(PDEVICE_OBJECT, PIRP irp) { return CompleteUnsupported(irp); }
-NTSTATUS NTAPI ParDeviceControl(PDEVICE_OBJECT, PIRP irp) { return CompleteUnsupported(irp); }
-NTSTATUS NTAPI ParStartIo2(PDEVICE_OBJECT, PIRP irp) { return CompleteUnsupported(irp); }
+NTSTATUS NTAPI ParCreateOpen(PDEVICE_OBJECT, PIRP irp) {
+    return CompleteUnsupported(irp);
+}
+NTSTATUS NTAPI ParClose(PDEVICE_OBJECT, PIRP irp) {
+    return CompleteUnsupported(irp);
+}
+NTSTATUS NTAPI ParCleanup(PDEVICE_OBJECT, PIRP irp) {
+    return CompleteUnsupported(irp);
+}
+NTSTATUS NTAPI ParReadWrite(PDEVICE_OBJECT, PIRP irp) {
+    return CompleteUnsupported(irp);
+}
+NTSTATUS NTAPI ParDeviceControl(PDEVICE_OBJECT, PIRP irp) {
+    return CompleteUnsupported(irp);
+}
+NTSTATUS NTAPI ParStartIo2(PDEVICE_OBJECT, PIRP irp) {
+    return CompleteUnsupported(irp);
+}
 NTSTATUS NTAPI ParQueryInformationFile(PDEVICE_OBJECT, PIRP irp) {
     return CompleteUnsupported(irp);
 }
@@ -420,7 +437,7 @@ VOID NTAPI ParUnload(PDRIVER_OBJECT driver) {
     PDEVICE_OBJECT device = driver->DeviceObject;
     while (device != nullptr) {
         PDEVICE_OBJECT next = device->NextDevice;
-        auto* ext = static_cast<ParDeviceExtension*>(device->DeviceExtension);
+        auto *ext = static_cast<ParDeviceExtension *>(device->DeviceExtension);
         if (ext->CreatedSymbolicLink) {
             IoDeleteSymbolicLink(&ext->SymbolicLinkName);
             RtlDeleteRegistryValue(RTL_REGISTRY_DEVICEMAP, kDeviceMapKey, ext->DeviceName.Buffer);

@@ -91,36 +91,36 @@ void ParWaitForDeferredInits();
 void ParInitDeferredTracking();
 
 // Port registers.
-inline UCHAR ParRead(ParDeviceExtension* ext, ULONG reg) {
+inline UCHAR ParRead(ParDeviceExtension *ext, ULONG reg) {
     return READ_PORT_UCHAR(ext->Controller + reg);
 }
-inline void ParWrite(ParDeviceExtension* ext, ULONG reg, UCHAR value) {
+inline void ParWrite(ParDeviceExtension *ext, ULONG reg, UCHAR value) {
     WRITE_PORT_UCHAR(ext->Controller + reg, value);
 }
 
 // Timing.
-void ParStallExecution(ULONG ns, ULONG stepFine, ULONG overheadNs, volatile LONG* scratch);
-void ParGetLoopCount(ParDeviceExtension* ext);
-void ParGetMceLoopCount(ParDeviceExtension* ext);
-LONGLONG ParElapsedSince(const LARGE_INTEGER& startTicks);
+void ParStallExecution(ULONG ns, ULONG stepFine, ULONG overheadNs, volatile LONG *scratch);
+void ParGetLoopCount(ParDeviceExtension *ext);
+void ParGetMceLoopCount(ParDeviceExtension *ext);
+LONGLONG ParElapsedSince(const LARGE_INTEGER &startTicks);
 
 // Port driver exchange.
-NTSTATUS ParGetPortInfoFromPortDevice(ParDeviceExtension* ext);
-NTSTATUS ParQueryPortInfo(ParDeviceExtension* ext);
-void ParProbeEcp(ParDeviceExtension* ext);
-void ParReleasePortInfoToPortDevice(ParDeviceExtension* ext);
-BOOLEAN ParAllocPort(ParDeviceExtension* ext);
-BOOLEAN ParAllocPortBuilt(ParDeviceExtension* ext, ULONG seconds);
-void ParFreePort(ParDeviceExtension* ext);
+NTSTATUS ParGetPortInfoFromPortDevice(ParDeviceExtension *ext);
+NTSTATUS ParQueryPortInfo(ParDeviceExtension *ext);
+void ParProbeEcp(ParDeviceExtension *ext);
+void ParReleasePortInfoToPortDevice(ParDeviceExtension *ext);
+BOOLEAN ParAllocPort(ParDeviceExtension *ext);
+BOOLEAN ParAllocPortBuilt(ParDeviceExtension *ext, ULONG seconds);
+void ParFreePort(ParDeviceExtension *ext);
 extern "C" NTSTATUS NTAPI ParAllocPortCompletionRoutine(PDEVICE_OBJECT device, PIRP irp,
                                                         PVOID context);
 
 // Initialisation of the printer.
-void ParDeferDeviceInitialization(ParDeviceExtension* ext);
+void ParDeferDeviceInitialization(ParDeviceExtension *ext);
 extern "C" VOID NTAPI ParDeferredInitCallback(PVOID context);
-UCHAR ParInitializeDevice(ParDeviceExtension* ext);
-UCHAR ParReinitializeDevice(ParDeviceExtension* ext);
-UCHAR ParInputPrimeOut(ParDeviceExtension* ext);
+UCHAR ParInitializeDevice(ParDeviceExtension *ext);
+UCHAR ParReinitializeDevice(ParDeviceExtension *ext);
+UCHAR ParInputPrimeOut(ParDeviceExtension *ext);
 
 // Error log.
 void ParLogError(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PHYSICAL_ADDRESS dump,

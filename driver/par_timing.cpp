@@ -6,7 +6,9 @@ volatile LONG MceTmp = 0;
 
 namespace {
 
-LONGLONG Counter() { return KeQueryPerformanceCounter(nullptr).QuadPart; }
+LONGLONG Counter() {
+    return KeQueryPerformanceCounter(nullptr).QuadPart;
+}
 
 LONGLONG Frequency() {
     LARGE_INTEGER f;
@@ -26,14 +28,14 @@ constexpr int kMceAttempts = 4;
 
 } // namespace
 
-void ParStallExecution(ULONG ns, ULONG stepFine, ULONG overheadNs, volatile LONG* scratch) {
+void ParStallExecution(ULONG ns, ULONG stepFine, ULONG overheadNs, volatile LONG *scratch) {
     ULONG passes = par::StallPasses(ns, stepFine, overheadNs);
     for (ULONG i = 0; i < passes; ++i) {
         *scratch = *scratch + 1;
     }
 }
 
-LONGLONG ParElapsedSince(const LARGE_INTEGER& startTicks) {
+LONGLONG ParElapsedSince(const LARGE_INTEGER &startTicks) {
     LARGE_INTEGER now;
     KeQueryTickCount(&now);
     return par::TicksTo100Ns(static_cast<uint64_t>(now.QuadPart),
@@ -43,7 +45,7 @@ LONGLONG ParElapsedSince(const LARGE_INTEGER& startTicks) {
 namespace {
 
 // One calibration run; repeated while it measures no step, at most kMaxCalibrationRuns times.
-par::StallCalibration ParGetLoopCountProc(ParDeviceExtension* ext, volatile LONG* scratch) {
+par::StallCalibration ParGetLoopCountProc(ParDeviceExtension *ext, volatile LONG *scratch) {
     par::StallCalibration result{};
     for (int attempt = 0; attempt < par::kMaxCalibrationRuns; ++attempt) {
         LONGLONG reads[kSamples], a[kSamples], b[kSamples], c[kSamples];
@@ -70,7 +72,8 @@ par::StallCalibration ParGetLoopCountProc(ParDeviceExtension* ext, volatile LONG
             c[i] = t3 - t2;
         }
         KeLowerIrql(old);
-        const LONGLONG readNs = par::CountsToNs(par::SecondSmallest(reads, kSamples), frequency) / 4;
+        const LONGLONG readNs =
+            par::CountsToNs(par::SecondSmallest(reads, kSamples), frequency) / 4;
         result = par::EvaluateCalibrationRun(
             readNs, par::CountsToNs(par::SecondSmallest(a, kSamples), frequency),
             par::CountsToNs(par::SecondSmallest(b, kSamples), frequency),
@@ -84,7 +87,7 @@ par::StallCalibration ParGetLoopCountProc(ParDeviceExtension* ext, volatile LONG
 
 } // namespace
 
-void ParGetLoopCount(ParDeviceExtension* ext) {
+void ParGetLoopCount(ParDeviceExtension *ext) {
     par::StallCalibration runs[kLoopRuns];
     for (int i = 0; i < kLoopRuns; ++i) {
         runs[i] = ParGetLoopCountProc(ext, &MceTmp);
@@ -99,8 +102,8 @@ void ParGetLoopCount(ParDeviceExtension* ext) {
 namespace {
 
 // One timed section of the Mce calibration: 256 times a register write and passes stores.
-LONGLONG MceSection(ParDeviceExtension* ext, ULONG reg, UCHAR value, int passes,
-                    LONGLONG frequency, LONGLONG readCost) {
+LONGLONG MceSection(ParDeviceExtension *ext, ULONG reg, UCHAR value, int passes, LONGLONG frequency,
+                    LONGLONG readCost) {
     LONGLONG start = Counter();
     for (int i = 0; i < 256; ++i) {
         ParWrite(ext, reg, value);
@@ -115,7 +118,7 @@ LONGLONG MceSection(ParDeviceExtension* ext, ULONG reg, UCHAR value, int passes,
 
 } // namespace
 
-void ParGetMceLoopCount(ParDeviceExtension* ext) {
+void ParGetMceLoopCount(ParDeviceExtension *ext) {
     LONG count = 0;
     for (int attempt = 0; attempt < kMceAttempts && count <= 0; ++attempt) {
         const UCHAR c = static_cast<UCHAR>(ParRead(ext, kRegControl) & ~0x20);
@@ -140,12 +143,12 @@ void ParGetMceLoopCount(ParDeviceExtension* ext) {
 namespace {
 
 // Sends an internal request without input to the port device and waits for it.
-NTSTATUS PortRequest(ParDeviceExtension* ext, ULONG code, PVOID out, ULONG outBytes) {
+NTSTATUS PortRequest(ParDeviceExtension *ext, ULONG code, PVOID out, ULONG outBytes) {
     KEVENT event;
     IO_STATUS_BLOCK iosb;
     KeInitializeEvent(&event, NotificationEvent, FALSE);
-    PIRP irp = IoBuildDeviceIoControlRequest(code, ext->PortDeviceObject, nullptr, 0, out,
-                                             outBytes, TRUE, &event, &iosb);
+    PIRP irp = IoBuildDeviceIoControlRequest(code, ext->PortDeviceObject, nullptr, 0, out, outBytes,
+                                             TRUE, &event, &iosb);
     if (irp == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
@@ -164,11 +167,10 @@ NTSTATUS PortRequest(ParDeviceExtension* ext, ULONG code, PVOID out, ULONG outBy
 
 } // namespace
 
-NTSTATUS ParQueryPortInfo(ParDeviceExtension* ext) {
+NTSTATUS ParQueryPortInfo(ParDeviceExtension *ext) {
     PARALLEL_PORT_INFORMATION info;
     RtlZeroMemory(&info, sizeof info);
-    NTSTATUS status =
-        PortRequest(ext, IOCTL_INTERNAL_GET_PARALLEL_PORT_INFO, &info, sizeof info);
+    NTSTATUS status = PortRequest(ext, IOCTL_INTERNAL_GET_PARALLEL_PORT_INFO, &info, sizeof info);
     if (!NT_SUCCESS(status)) {
         return status;
     }
@@ -185,7 +187,7 @@ NTSTATUS ParQueryPortInfo(ParDeviceExtension* ext) {
     return STATUS_SUCCESS;
 }
 
-void ParProbeEcp(ParDeviceExtension* ext) {
+void ParProbeEcp(ParDeviceExtension *ext) {
     ext->EcpReverse = 0;
     ext->EcpPresent = 0;
     ext->EcpFifoDepth = 0;
@@ -211,7 +213,7 @@ void ParProbeEcp(ParDeviceExtension* ext) {
     ParWrite(ext, kRegEcr, 0x34);
 }
 
-NTSTATUS ParGetPortInfoFromPortDevice(ParDeviceExtension* ext) {
+NTSTATUS ParGetPortInfoFromPortDevice(ParDeviceExtension *ext) {
     NTSTATUS status = ParQueryPortInfo(ext);
     if (!NT_SUCCESS(status)) {
         return status;
@@ -222,7 +224,7 @@ NTSTATUS ParGetPortInfoFromPortDevice(ParDeviceExtension* ext) {
     return STATUS_SUCCESS;
 }
 
-void ParReleasePortInfoToPortDevice(ParDeviceExtension* ext) {
+void ParReleasePortInfoToPortDevice(ParDeviceExtension *ext) {
     PortRequest(ext, IOCTL_INTERNAL_RELEASE_PARALLEL_PORT_INFO, nullptr, 0);
 }
 
@@ -231,7 +233,7 @@ extern "C" NTSTATUS NTAPI ParAllocPortCompletionRoutine(PDEVICE_OBJECT, PIRP, PV
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
-BOOLEAN ParAllocPort(ParDeviceExtension* ext) {
+BOOLEAN ParAllocPort(ParDeviceExtension *ext) {
     PIRP irp = ext->CurrentIrp;
     KEVENT event;
     KeInitializeEvent(&event, NotificationEvent, FALSE);
@@ -256,13 +258,13 @@ BOOLEAN ParAllocPort(ParDeviceExtension* ext) {
     return TRUE;
 }
 
-BOOLEAN ParAllocPortBuilt(ParDeviceExtension* ext, ULONG seconds) {
+BOOLEAN ParAllocPortBuilt(ParDeviceExtension *ext, ULONG seconds) {
     KEVENT event;
     IO_STATUS_BLOCK iosb;
     KeInitializeEvent(&event, NotificationEvent, FALSE);
-    PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_PARALLEL_PORT_ALLOCATE,
-                                             ext->PortDeviceObject, nullptr, 0, nullptr, 0,
-                                             TRUE, &event, &iosb);
+    PIRP irp =
+        IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_PARALLEL_PORT_ALLOCATE, ext->PortDeviceObject,
+                                      nullptr, 0, nullptr, 0, TRUE, &event, &iosb);
     if (irp == nullptr) {
         return FALSE;
     }
@@ -286,7 +288,7 @@ BOOLEAN ParAllocPortBuilt(ParDeviceExtension* ext, ULONG seconds) {
     return NT_SUCCESS(iosb.Status);
 }
 
-void ParFreePort(ParDeviceExtension* ext) {
+void ParFreePort(ParDeviceExtension *ext) {
     if (ext->FreePort != nullptr) {
         ext->FreePort(ext->FreePortContext);
     }
@@ -324,9 +326,9 @@ void ParWaitForDeferredInits() {
     }
 }
 
-void ParDeferDeviceInitialization(ParDeviceExtension* ext) {
+void ParDeferDeviceInitialization(ParDeviceExtension *ext) {
     ParDeferredInitStarted();
-    auto* item = static_cast<PWORK_QUEUE_ITEM>(
+    auto *item = static_cast<PWORK_QUEUE_ITEM>(
         ExAllocatePoolWithTag(NonPagedPool, sizeof(WORK_QUEUE_ITEM), kParPoolTag));
     ext->DeferredWorkItem = item;
     if (item == nullptr) {
@@ -338,7 +340,7 @@ void ParDeferDeviceInitialization(ParDeviceExtension* ext) {
 }
 
 extern "C" VOID NTAPI ParDeferredInitCallback(PVOID context) {
-    auto* ext = static_cast<ParDeviceExtension*>(context);
+    auto *ext = static_cast<ParDeviceExtension *>(context);
     ParRaiseOpenCloseCount();
     const BOOLEAN granted = ParAllocPortBuilt(ext, 5);
     if (granted) {
@@ -357,13 +359,13 @@ extern "C" VOID NTAPI ParDeferredInitCallback(PVOID context) {
     ParDeferredInitEnded();
 }
 
-UCHAR ParInitializeDevice(ParDeviceExtension* ext) {
+UCHAR ParInitializeDevice(ParDeviceExtension *ext) {
     ext->EcpReverse = 0;
     ext->Initialized = TRUE;
     return ParRead(ext, kRegStatus);
 }
 
-UCHAR ParReinitializeDevice(ParDeviceExtension* ext) {
+UCHAR ParReinitializeDevice(ParDeviceExtension *ext) {
     if (!ext->Initializing) {
         return ParInitializeDevice(ext);
     }
@@ -373,7 +375,7 @@ UCHAR ParReinitializeDevice(ParDeviceExtension* ext) {
     return ParRead(ext, kRegStatus);
 }
 
-UCHAR ParInputPrimeOut(ParDeviceExtension* ext) {
+UCHAR ParInputPrimeOut(ParDeviceExtension *ext) {
     ext->InitPulse = 80000;
     UCHAR status = ParRead(ext, kRegStatus);
     if (ext->Initialized) {
@@ -384,9 +386,8 @@ UCHAR ParInputPrimeOut(ParDeviceExtension* ext) {
         KeStallExecutionProcessor(ext->InitPulse);
     }
     ParWrite(ext, kRegControl, 0xCC);
-    LONG remaining = static_cast<LONG>(ext->InitializationTimeout > 0x7FFFFFFF
-                                           ? 0x7FFFFFFF
-                                           : ext->InitializationTimeout);
+    LONG remaining = static_cast<LONG>(
+        ext->InitializationTimeout > 0x7FFFFFFF ? 0x7FFFFFFF : ext->InitializationTimeout);
 
     // Phase 1: poll without delay for a second.
     LARGE_INTEGER start;
@@ -434,7 +435,7 @@ void ParLogError(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PHYSICAL_ADDRESS 
     // The packet's own DumpData holds one ULONG: one more makes room for the address.
     const ULONG size = sizeof(IO_ERROR_LOG_PACKET) + (withDump ? sizeof(ULONG) : 0);
     PVOID object = device != nullptr ? static_cast<PVOID>(device) : static_cast<PVOID>(driver);
-    auto* packet = static_cast<PIO_ERROR_LOG_PACKET>(
+    auto *packet = static_cast<PIO_ERROR_LOG_PACKET>(
         IoAllocateErrorLogEntry(object, static_cast<UCHAR>(size)));
     if (packet == nullptr) {
         return;
@@ -449,7 +450,8 @@ void ParLogError(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PHYSICAL_ADDRESS 
     packet->SequenceNumber = sequence;
     if (withDump) {
         const ULONG words[2] = {dump.LowPart, static_cast<ULONG>(dump.HighPart)};
-        RtlCopyMemory(reinterpret_cast<PUCHAR>(packet) + FIELD_OFFSET(IO_ERROR_LOG_PACKET, DumpData),
+        RtlCopyMemory(reinterpret_cast<PUCHAR>(packet) +
+                          FIELD_OFFSET(IO_ERROR_LOG_PACKET, DumpData),
                       words, sizeof words);
     }
     IoWriteErrorLogEntry(packet);

@@ -19,7 +19,7 @@ bool DwordValueAcceptable(uint32_t type, uint32_t bytes) {
     return type == kRegDword && bytes == 4;
 }
 
-bool DosDeviceValueAcceptable(uint32_t type, const uint16_t* data, uint32_t bytes) {
+bool DosDeviceValueAcceptable(uint32_t type, const uint16_t *data, uint32_t bytes) {
     if (type != kRegSz || (bytes % 2) != 0 || (bytes != 0 && data == nullptr)) {
         return false;
     }
@@ -32,7 +32,7 @@ bool DosDeviceValueAcceptable(uint32_t type, const uint16_t* data, uint32_t byte
     return len <= kMaxDosDeviceChars;
 }
 
-void ApplyParameterRules(Parameters& p) {
+void ApplyParameterRules(Parameters &p) {
     if (p.initializationTimeout == 0) {
         p.initializationTimeout = 3;
     }
@@ -61,7 +61,7 @@ size_t LinkNameChars(size_t baseChars, uint32_t number) {
     return 12 /* \DosDevices\ */ + baseChars + DecimalChars(number);
 }
 
-bool AppendChars(uint16_t* dst, size_t cap, size_t* len, const uint16_t* src, size_t count) {
+bool AppendChars(uint16_t *dst, size_t cap, size_t *len, const uint16_t *src, size_t count) {
     if (*len > cap || count > cap - *len) {
         return false;
     }
@@ -72,7 +72,7 @@ bool AppendChars(uint16_t* dst, size_t cap, size_t* len, const uint16_t* src, si
     return true;
 }
 
-bool AppendAscii(uint16_t* dst, size_t cap, size_t* len, const char* src) {
+bool AppendAscii(uint16_t *dst, size_t cap, size_t *len, const char *src) {
     size_t count = 0;
     while (src[count] != 0) {
         ++count;
@@ -87,7 +87,7 @@ bool AppendAscii(uint16_t* dst, size_t cap, size_t* len, const char* src) {
     return true;
 }
 
-bool AppendDecimal(uint16_t* dst, size_t cap, size_t* len, uint32_t value) {
+bool AppendDecimal(uint16_t *dst, size_t cap, size_t *len, uint32_t value) {
     size_t digits = DecimalChars(value);
     if (*len > cap || digits > cap - *len) {
         return false;
@@ -129,7 +129,7 @@ int64_t TicksTo100Ns(uint64_t ticksNow, uint64_t ticksStart, uint32_t increment)
     return static_cast<int64_t>((ticksNow - ticksStart) * increment);
 }
 
-int64_t SecondSmallest(const int64_t* samples, size_t count) {
+int64_t SecondSmallest(const int64_t *samples, size_t count) {
     size_t smallest = 0;
     for (size_t i = 1; i < count; ++i) {
         if (samples[i] < samples[smallest]) {
@@ -182,7 +182,7 @@ StallCalibration EvaluateCalibrationRun(int64_t readNs, int64_t a800, int64_t b1
 
 namespace {
 
-bool CalibrationBefore(const StallCalibration& a, const StallCalibration& b) {
+bool CalibrationBefore(const StallCalibration &a, const StallCalibration &b) {
     uint32_t sa = a.step256 == 0 ? 1 : a.step256;
     uint32_t sb = b.step256 == 0 ? 1 : b.step256;
     if (sa != sb) {
@@ -193,7 +193,7 @@ bool CalibrationBefore(const StallCalibration& a, const StallCalibration& b) {
 
 } // namespace
 
-StallCalibration ChooseCalibration(const StallCalibration* runs, size_t count) {
+StallCalibration ChooseCalibration(const StallCalibration *runs, size_t count) {
     size_t first = 0;
     for (size_t i = 1; i < count; ++i) {
         if (CalibrationBefore(runs[i], runs[first])) {

@@ -35,21 +35,21 @@ bool DwordValueAcceptable(uint32_t type, uint32_t bytes);
 
 // True when a stored DosDevice may be used as the link base name: REG_SZ of at most 256
 // characters; bytes counts the data as stored, terminating zero included when present.
-bool DosDeviceValueAcceptable(uint32_t type, const uint16_t* data, uint32_t bytes);
+bool DosDeviceValueAcceptable(uint32_t type, const uint16_t *data, uint32_t bytes);
 
 // The range rules, applied after every read whether it succeeded or failed: no
 // initialisation time-out becomes 3 s, strobe delays out of range become 0, a block size
 // of 0 becomes 512.
-void ApplyParameterRules(Parameters& p);
+void ApplyParameterRules(Parameters &p);
 
 // ---- Names ------------------------------------------------------------------------------------
 
 // Appends the decimal form of value to dst (capacity cap characters, length *len), without a
 // terminating zero. False, with dst unchanged, when it does not fit.
-bool AppendDecimal(uint16_t* dst, size_t cap, size_t* len, uint32_t value);
+bool AppendDecimal(uint16_t *dst, size_t cap, size_t *len, uint32_t value);
 // Appends count characters (or a zero-terminated ASCII text) to dst; false when it does not fit.
-bool AppendChars(uint16_t* dst, size_t cap, size_t* len, const uint16_t* src, size_t count);
-bool AppendAscii(uint16_t* dst, size_t cap, size_t* len, const char* src);
+bool AppendChars(uint16_t *dst, size_t cap, size_t *len, const uint16_t *src, size_t count);
+bool AppendAscii(uint16_t *dst, size_t cap, size_t *len, const char *src);
 
 // Characters a link name "\DosDevices\" + base + number needs, without a terminating zero.
 size_t LinkNameChars(size_t baseChars, uint32_t number);
@@ -83,7 +83,7 @@ constexpr int kMaxCalibrationRuns = 8;
 
 // Second smallest of count samples (the smallest, the first one on a tie, is left out).
 // count must be at least 2.
-int64_t SecondSmallest(const int64_t* samples, size_t count);
+int64_t SecondSmallest(const int64_t *samples, size_t count);
 
 // Passes of the stall loop for a stall of ns nanoseconds: 0 when the time is not above the
 // overhead, else (ns - overhead) / step, step in 1/256 ns.
@@ -104,7 +104,7 @@ StallCalibration EvaluateCalibrationRun(int64_t readNs, int64_t a800, int64_t b1
 // Chooses the result of count runs (count >= 2): ordered by step, then overhead, the first
 // is left out and the smallest of the rest kept. Runs whose step is 0 count as the finest
 // step (one 1/256 ns), so stalls err long.
-StallCalibration ChooseCalibration(const StallCalibration* runs, size_t count);
+StallCalibration ChooseCalibration(const StallCalibration *runs, size_t count);
 
 // The stall step field in whole nanoseconds: rounded up, at least 1.
 uint32_t StepFieldNs(uint32_t step256);

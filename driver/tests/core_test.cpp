@@ -10,8 +10,8 @@ namespace {
 
 using namespace par;
 
-std::u16string Text(const uint16_t* s, size_t n) {
-    return std::u16string(reinterpret_cast<const char16_t*>(s), n);
+std::u16string Text(const uint16_t *s, size_t n) {
+    return std::u16string(reinterpret_cast<const char16_t *>(s), n);
 }
 
 TEST(ParameterRules, RangesAppliedToEveryValue) {
@@ -24,7 +24,7 @@ TEST(ParameterRules, RangesAppliedToEveryValue) {
         {4294967, 1001, 101, 0, 4294967, 0, 0, 512},
         {1, 0xFFFFFFFFu, 0x80000000u, 1, 1, 0, 0, 1}, // negative as stored DWORDs
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         Parameters p = DefaultParameters();
         p.initializationTimeout = c.initTimeout;
         p.strbBefore = c.strbBefore;
@@ -79,7 +79,10 @@ TEST(Names, AppendsCheckCapacity) {
     EXPECT_FALSE(AppendChars(buf, 16, &len, two, 2));
     EXPECT_EQ(len, 15u);
 
-    struct { uint32_t v; size_t chars; } digits[] = {{0, 1}, {9, 1}, {10, 2}, {4294967295u, 10}};
+    struct {
+        uint32_t v;
+        size_t chars;
+    } digits[] = {{0, 1}, {9, 1}, {10, 2}, {4294967295u, 10}};
     for (auto d : digits) {
         EXPECT_EQ(DecimalChars(d.v), d.chars) << d.v;
     }
@@ -92,10 +95,12 @@ TEST(Time, SixtyFourBitConversions) {
     EXPECT_EQ(RelativeSeconds(4294967), -42949670000000LL);
     EXPECT_EQ(RelativeSeconds(0xFFFFFFFFu), -42949672950000000LL);
 
-    struct { int64_t counts, freq, ns, hundredNs; } cases[] = {
+    struct {
+        int64_t counts, freq, ns, hundredNs;
+    } cases[] = {
         {5, 10000000, 500, 5},
         {10000000LL * 3600 * 24 * 30, 10000000, 1000000000LL * 3600 * 24 * 30,
-         10000000LL * 3600 * 24 * 30},                                 // 30 days at 10 MHz
+         10000000LL * 3600 * 24 * 30}, // 30 days at 10 MHz
         {3000000000LL * 1000000, 3000000000LL, 1000000000000000LL, 10000000000000LL}, // 3 GHz
         {1, 3, 333333333, 3333333},
         {7, 0, 0, 0},
@@ -111,13 +116,16 @@ TEST(Time, SixtyFourBitConversions) {
 }
 
 TEST(Calibration, SecondSmallestLeavesOutOneSmallest) {
-    struct { std::vector<int64_t> s; int64_t want; } cases[] = {
+    struct {
+        std::vector<int64_t> s;
+        int64_t want;
+    } cases[] = {
         {{5, 4, 3}, 4},
         {{3, 1, 1, 5}, 1},
         {{9, 9}, 9},
         {{10, 2, 8, 7, 6, 5, 4, 3, 9, 1}, 2},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         EXPECT_EQ(SecondSmallest(c.s.data(), c.s.size()), c.want);
     }
 }
@@ -162,12 +170,14 @@ TEST(Calibration, ChoosingAmongRuns) {
         {{{0, 3}, {0, 9}, {0, 2}, {0, 4}}, {1, 3}}, // no step measured: the finest
         {{{0, 3}, {256, 1}, {512, 0}, {300, 0}}, {256, 1}},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         StallCalibration got = ChooseCalibration(c.runs.data(), c.runs.size());
         EXPECT_EQ(got.step256, c.want.step256);
         EXPECT_EQ(got.overheadNs, c.want.overheadNs);
     }
-    struct { uint32_t step256, ns; } fields[] = {{1, 1}, {256, 1}, {257, 2}, {512, 2}, {77, 1}};
+    struct {
+        uint32_t step256, ns;
+    } fields[] = {{1, 1}, {256, 1}, {257, 2}, {512, 2}, {77, 1}};
     for (auto f : fields) {
         EXPECT_EQ(StepFieldNs(f.step256), f.ns) << f.step256;
     }
@@ -180,8 +190,13 @@ int64_t Section(double writeNs, int passes, double passNs) {
 }
 
 TEST(Calibration, MceLoopCountSpansSevenMicroseconds) {
-    struct { double controlNs, dataNs, passNs; } cases[] = {
-        {1000, 1000, 1}, {1000, 1000, 0.5}, {500, 300, 2}, {1000, 1000, 7},
+    struct {
+        double controlNs, dataNs, passNs;
+    } cases[] = {
+        {1000, 1000, 1},
+        {1000, 1000, 0.5},
+        {500, 300, 2},
+        {1000, 1000, 7},
     };
     for (auto c : cases) {
         int64_t t1 = Section(c.controlNs, 128, c.passNs), t2 = Section(c.controlNs, 256, c.passNs);
@@ -202,14 +217,17 @@ TEST(Calibration, MceLoopCountSpansSevenMicroseconds) {
 }
 
 TEST(Status, ResetWaitAndInitialised) {
-    struct { uint8_t s; bool ready, offLine, powerOff, notConnected, ends, initialises; } cases[] = {
-        {0xDF, true, false, false, false, true, true},   // ready, selected
+    struct {
+        uint8_t s;
+        bool ready, offLine, powerOff, notConnected, ends, initialises;
+    } cases[] = {
+        {0xDF, true, false, false, false, true, true}, // ready, selected
         {0x98, true, false, false, false, true, true},
         {0x18, false, false, false, false, false, false}, // busy, on line
-        {0x08, false, true, false, false, true, true},   // off line
-        {0x80, false, false, true, false, true, false},  // power off
-        {0x88, true, false, false, true, true, true},    // not connected (also ready)
-        {0xA8, false, false, false, true, true, false},  // not connected, paper out
+        {0x08, false, true, false, false, true, true},    // off line
+        {0x80, false, false, true, false, true, false},   // power off
+        {0x88, true, false, false, true, true, true},     // not connected (also ready)
+        {0xA8, false, false, false, true, true, false},   // not connected, paper out
         {0xB8, false, false, false, false, false, false}, // paper empty
         {0x78, false, false, false, false, false, false},
     };

@@ -22,7 +22,7 @@ const wchar_t kParameters[] =
 const wchar_t kDeviceMap[] = L"\\Registry\\Machine\\Hardware\\DeviceMap\\PARALLEL PORTS";
 
 class Sim : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SimReset();
         SimWatchLoopCounter(&MceTmp);
@@ -34,13 +34,14 @@ protected:
         }
     }
 
-    ULONG AddPort(ULONG base, void (*tweak)(SimPortConfig&) = nullptr) {
+    ULONG AddPort(ULONG base, void (*tweak)(SimPortConfig &) = nullptr) {
         SimPortConfig c;
         SimDefaultPort(&c);
         c.base = base;
         c.physical = base;
         c.stackSize = 2;
-        if (tweak) tweak(c);
+        if (tweak)
+            tweak(c);
         return SimAddPort(&c);
     }
 
@@ -52,20 +53,20 @@ protected:
         return DriverEntry(SimDriverObject(), &path);
     }
 
-    static ParDeviceExtension* Ext(const wchar_t* name) {
+    static ParDeviceExtension *Ext(const wchar_t *name) {
         PDEVICE_OBJECT d = SimFindDevice(name);
-        return d ? static_cast<ParDeviceExtension*>(d->DeviceExtension) : nullptr;
+        return d ? static_cast<ParDeviceExtension *>(d->DeviceExtension) : nullptr;
     }
 
-    static std::wstring Link(const std::wstring& link) {
+    static std::wstring Link(const std::wstring &link) {
         wchar_t buf[600];
         return SimLinkTarget(link.c_str(), buf, 600) ? std::wstring(buf) : std::wstring();
     }
 
-    static void SetDword(const wchar_t* name, ULONG v) {
+    static void SetDword(const wchar_t *name, ULONG v) {
         SimRegSet(kParameters, name, REG_DWORD, &v, 4);
     }
-    static void SetSz(const wchar_t* name, const std::wstring& s) {
+    static void SetSz(const wchar_t *name, const std::wstring &s) {
         SimRegSet(kParameters, name, REG_SZ, s.c_str(), static_cast<ULONG>((s.size() + 1) * 2));
     }
 
@@ -106,7 +107,7 @@ TEST_F(Sim, TwoPortsMakeDevicesLinksAndDeviceMap) {
     EXPECT_NE(SimDriverObject()->DriverUnload, nullptr);
     for (int i = 0; i < 2; ++i) {
         std::wstring dev = L"\\Device\\pellin" + std::to_wstring(i);
-        ParDeviceExtension* ext = Ext(dev.c_str());
+        ParDeviceExtension *ext = Ext(dev.c_str());
         ASSERT_NE(ext, nullptr) << i;
         PDEVICE_OBJECT d = ext->DeviceObject;
         EXPECT_TRUE(d->Flags & DO_EXCLUSIVE);
@@ -154,7 +155,8 @@ TEST_F(Sim, TwoPortsMakeDevicesLinksAndDeviceMap) {
 }
 
 TEST_F(Sim, EleventhPortIsPellin10) {
-    for (int i = 0; i < 11; ++i) AddPort(0x1000 + 0x800 * i);
+    for (int i = 0; i < 11; ++i)
+        AddPort(0x1000 + 0x800 * i);
     ASSERT_EQ(Enter(), STATUS_SUCCESS);
     EXPECT_EQ(Link(L"\\DosDevices\\pellin11"), L"\\Device\\pellin10");
     Unload();
@@ -162,47 +164,57 @@ TEST_F(Sim, EleventhPortIsPellin10) {
 
 TEST_F(Sim, RegistryParameters) {
     struct Case {
-        const char* what;
+        const char *what;
         void (*set)();
         ULONG initTimeout, transfer, block, priv, before, after;
-        const wchar_t* link; // of port 0
+        const wchar_t *link; // of port 0
     } cases[] = {
         {"DosDevice PRN", [] { SetSz(L"DosDevice", L"PRN"); }, 3, 2, 512, 1, 0, 0,
          L"\\DosDevices\\PRN1"},
         {"no DosDevice: the read stops there",
-         [] { SetDword(L"TransferType", 5); SetDword(L"PRIV_MODE", 7); }, 3, 5, 512, 0, 0, 0,
-         L"\\DosDevices\\pellin1"},
-        {"ranges", [] {
+         [] {
+             SetDword(L"TransferType", 5);
+             SetDword(L"PRIV_MODE", 7);
+         },
+         3, 5, 512, 0, 0, 0, L"\\DosDevices\\pellin1"},
+        {"ranges",
+         [] {
              SetSz(L"DosDevice", L"");
              SetDword(L"InitializationTimeout", 0);
              SetDword(L"BlockSize", 0);
              SetDword(L"STRB_before", 1001);
              SetDword(L"STRB_after", 101);
-         }, 3, 2, 512, 1, 0, 0, L"\\DosDevices\\pellin1"},
-        {"limits kept", [] {
+         },
+         3, 2, 512, 1, 0, 0, L"\\DosDevices\\pellin1"},
+        {"limits kept",
+         [] {
              SetSz(L"DosDevice", L"LPT");
              SetDword(L"InitializationTimeout", 4294967);
              SetDword(L"STRB_before", 1000);
              SetDword(L"STRB_after", 100);
-         }, 4294967, 2, 512, 1, 1000, 100, L"\\DosDevices\\LPT1"},
-        {"a stored hour's strobe after a failure is cleared", [] {
+         },
+         4294967, 2, 512, 1, 1000, 100, L"\\DosDevices\\LPT1"},
+        {"a stored hour's strobe after a failure is cleared",
+         [] {
              SetSz(L"DosDevice", L"X");
              SimRegSet(kParameters, L"PRIV_MODE", REG_BINARY, "\1\2\3\4", 4);
              SetDword(L"STRB_before", 4000000000u);
-         }, 3, 2, 512, 0, 0, 0, L"\\DosDevices\\X1"},
-        {"mistyped BlockSize stops the read", [] {
+         },
+         3, 2, 512, 0, 0, 0, L"\\DosDevices\\X1"},
+        {"mistyped BlockSize stops the read",
+         [] {
              SetSz(L"BlockSize", L"1024");
              SetSz(L"DosDevice", L"X");
              SetDword(L"InitializationTimeout", 9);
-         }, 9, 2, 512, 0, 0, 0, L"\\DosDevices\\pellin1"},
-        {"DosDevice of 257 characters is refused", [] {
-             SetSz(L"DosDevice", std::wstring(257, L'B'));
-         }, 3, 2, 512, 0, 0, 0, L"\\DosDevices\\pellin1"},
-        {"DosDevice of 256 characters", [] {
-             SetSz(L"DosDevice", std::wstring(256, L'A'));
-         }, 3, 2, 512, 1, 0, 0, nullptr},
+         },
+         9, 2, 512, 0, 0, 0, L"\\DosDevices\\pellin1"},
+        {"DosDevice of 257 characters is refused",
+         [] { SetSz(L"DosDevice", std::wstring(257, L'B')); }, 3, 2, 512, 0, 0, 0,
+         L"\\DosDevices\\pellin1"},
+        {"DosDevice of 256 characters", [] { SetSz(L"DosDevice", std::wstring(256, L'A')); }, 3, 2,
+         512, 1, 0, 0, nullptr},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SimReset();
         SimWatchLoopCounter(&MceTmp);
@@ -210,7 +222,7 @@ TEST_F(Sim, RegistryParameters) {
         c.set();
         AddPort(0x378);
         ASSERT_EQ(Enter(), STATUS_SUCCESS);
-        ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+        ParDeviceExtension *ext = Ext(L"\\Device\\pellin0");
         ASSERT_NE(ext, nullptr);
         EXPECT_EQ(ext->InitializationTimeout, c.initTimeout);
         EXPECT_EQ(ext->RequestedMode, c.transfer);
@@ -232,7 +244,7 @@ TEST_F(Sim, MissingParametersKeyGivesDefaults) {
         SimSetOptionalKeyDefaults(defaults);
         AddPort(0x378);
         ASSERT_EQ(Enter(), STATUS_SUCCESS);
-        ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+        ParDeviceExtension *ext = Ext(L"\\Device\\pellin0");
         EXPECT_EQ(ext->InitializationTimeout, 3u);
         EXPECT_EQ(ext->PrivMode, 1u);
         EXPECT_EQ(ext->RequestedMode, 2u);
@@ -244,29 +256,50 @@ TEST_F(Sim, MissingParametersKeyGivesDefaults) {
 
 TEST_F(Sim, CreationFailuresAreLoggedAndReleased) {
     struct Case {
-        const char* what;
-        void (*tweak)(SimPortConfig&);
+        const char *what;
+        void (*tweak)(SimPortConfig &);
         void (*arrange)();
         bool device;
         std::vector<ULONG> uniques;
         std::vector<NTSTATUS> codes;
         bool dump;
     } cases[] = {
-        {"failed GET", [](SimPortConfig& c) { c.failGet = TRUE; }, nullptr, false, {4},
-         {PAR_CANT_FIND_PORT_DRIVER}, false},
-        {"span 2", [](SimPortConfig& c) { c.span = 2; }, nullptr, false, {4},
-         {PAR_CANT_FIND_PORT_DRIVER}, false},
-        {"link", nullptr, [] { SimFailLinks(TRUE); }, true, {5, 6},
-         {PAR_NO_SYMLINK, PAR_NO_DEVICE_MAP_CREATED}, true},
-        {"device map", nullptr, [] { SimFailDeviceMapWrites(TRUE); }, true, {6},
-         {PAR_NO_DEVICE_MAP_CREATED}, true},
+        {"failed GET",
+         [](SimPortConfig &c) { c.failGet = TRUE; },
+         nullptr,
+         false,
+         {4},
+         {PAR_CANT_FIND_PORT_DRIVER},
+         false},
+        {"span 2",
+         [](SimPortConfig &c) { c.span = 2; },
+         nullptr,
+         false,
+         {4},
+         {PAR_CANT_FIND_PORT_DRIVER},
+         false},
+        {"link",
+         nullptr,
+         [] { SimFailLinks(TRUE); },
+         true,
+         {5, 6},
+         {PAR_NO_SYMLINK, PAR_NO_DEVICE_MAP_CREATED},
+         true},
+        {"device map",
+         nullptr,
+         [] { SimFailDeviceMapWrites(TRUE); },
+         true,
+         {6},
+         {PAR_NO_DEVICE_MAP_CREATED},
+         true},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SimReset();
         SimWatchLoopCounter(&MceTmp);
         AddPort(0x378, c.tweak);
-        if (c.arrange) c.arrange();
+        if (c.arrange)
+            c.arrange();
         NTSTATUS st = Enter();
         EXPECT_EQ(st, c.device ? STATUS_SUCCESS : STATUS_NO_SUCH_DEVICE);
         std::vector<IO_ERROR_LOG_PACKET> log = Log();
@@ -303,7 +336,7 @@ TEST_F(Sim, CreationFailuresAreLoggedAndReleased) {
 }
 
 TEST_F(Sim, ErrorLogWithoutPacketsAndPoolFailures) {
-    AddPort(0x378, [](SimPortConfig& c) { c.failGet = TRUE; });
+    AddPort(0x378, [](SimPortConfig &c) { c.failGet = TRUE; });
     SimFailErrorLog(TRUE);
     EXPECT_EQ(Enter(), STATUS_NO_SUCH_DEVICE);
     EXPECT_EQ(SimLogCount(), 0u);
@@ -335,9 +368,9 @@ TEST_F(Sim, StallCalibration) {
         {2000000, 10000000, 2, 900, 1100}, // 2-ns passes, 100-ns reads, 1-us writes
         {250000, 10000000, 1, 0, 1100},
         {7000000, 10000000, 7, 0, 1200},
-        {250000, 1000, 1, 0, 2000000},     // a 1-kHz counter sees nothing
+        {250000, 1000, 1, 0, 2000000}, // a 1-kHz counter sees nothing
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.passFs);
         SimReset();
         SimWatchLoopCounter(&MceTmp);
@@ -345,7 +378,7 @@ TEST_F(Sim, StallCalibration) {
         SimSetClock(c.hz, 30LL * 24 * 3600 * 1000); // 30 days of uptime
         AddPort(0x378);
         ASSERT_EQ(Enter(), STATUS_SUCCESS);
-        ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+        ParDeviceExtension *ext = Ext(L"\\Device\\pellin0");
         EXPECT_EQ(ext->StallStep, c.step);
         EXPECT_GE(ext->StallOverhead, c.overheadMin);
         EXPECT_LE(ext->StallOverhead, c.overheadMax);
@@ -367,7 +400,7 @@ TEST_F(Sim, MceCalibration) {
         {1000000, 1000000, (6897 - 2000) * 11 / 10 * 97 / 100, (6897 - 2000) * 11 / 10 * 103 / 100},
         {3500000, 1000000, 200, 200},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         for (LONGLONG uptime : {0LL, 30LL * 24 * 3600 * 1000}) {
             SimReset();
             SimWatchLoopCounter(&MceTmp);
@@ -385,25 +418,25 @@ TEST_F(Sim, MceCalibration) {
 
 TEST_F(Sim, EcpProbe) {
     struct Case {
-        const char* what;
-        void (*tweak)(SimPortConfig&);
+        const char *what;
+        void (*tweak)(SimPortConfig &);
         UCHAR present;
         ULONG depth;
     } cases[] = {
-        {"no ECP", [](SimPortConfig& c) { c.noEcp = TRUE; }, 0, 0},
-        {"readback not 0x35", [](SimPortConfig& c) { c.badReadback = TRUE; }, 0, 0},
-        {"never full", [](SimPortConfig& c) { c.neverFull = TRUE; }, 0, 0},
-        {"depth 16", [](SimPortConfig& c) { c.fifoDepth = 16; }, 1, 15},
-        {"depth 65", [](SimPortConfig& c) { c.fifoDepth = 65; }, 1, 64},
-        {"depth 66", [](SimPortConfig& c) { c.fifoDepth = 66; }, 0, 0},
+        {"no ECP", [](SimPortConfig &c) { c.noEcp = TRUE; }, 0, 0},
+        {"readback not 0x35", [](SimPortConfig &c) { c.badReadback = TRUE; }, 0, 0},
+        {"never full", [](SimPortConfig &c) { c.neverFull = TRUE; }, 0, 0},
+        {"depth 16", [](SimPortConfig &c) { c.fifoDepth = 16; }, 1, 15},
+        {"depth 65", [](SimPortConfig &c) { c.fifoDepth = 65; }, 1, 64},
+        {"depth 66", [](SimPortConfig &c) { c.fifoDepth = 66; }, 0, 0},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SimReset();
         SimWatchLoopCounter(&MceTmp);
         AddPort(0x378, c.tweak);
         ASSERT_EQ(Enter(), STATUS_SUCCESS);
-        ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+        ParDeviceExtension *ext = Ext(L"\\Device\\pellin0");
         EXPECT_EQ(ext->EcpPresent, c.present);
         EXPECT_EQ(ext->EcpFifoDepth, c.depth);
         Unload();
@@ -412,7 +445,7 @@ TEST_F(Sim, EcpProbe) {
 
 TEST_F(Sim, DeferredInitialisation) {
     struct Case {
-        const char* what;
+        const char *what;
         LONG heldMs;
         bool initialised;
     } cases[] = {
@@ -422,7 +455,7 @@ TEST_F(Sim, DeferredInitialisation) {
         {"held 11 s: past both waits of 5 s", 11000, false},
         {"held for ever", -1, false},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SimReset();
         SimWatchLoopCounter(&MceTmp);
@@ -433,7 +466,7 @@ TEST_F(Sim, DeferredInitialisation) {
         ASSERT_EQ(Enter(), STATUS_SUCCESS);
         LONGLONG start = SimNowPs();
         SimRunUntilIdle();
-        ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+        ParDeviceExtension *ext = Ext(L"\\Device\\pellin0");
         EXPECT_EQ(ext->Initialized != 0, c.initialised);
         EXPECT_FALSE(ext->Initializing);
         EXPECT_EQ(ext->DeferredWorkItem, nullptr);
@@ -468,7 +501,7 @@ TEST_F(Sim, ResetOfAReadyPrinter) {
     AddPort(0x378);
     ASSERT_EQ(Enter(), STATUS_SUCCESS);
     SimRunUntilIdle();
-    ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+    ParDeviceExtension *ext = Ext(L"\\Device\\pellin0");
     ext->Initialized = FALSE;
     LONGLONG start = SimNowPs();
     UCHAR status = ParInputPrimeOut(ext);
@@ -485,7 +518,7 @@ TEST_F(Sim, ResetOfAReadyPrinter) {
 
 TEST_F(Sim, ResetWaitsForTheStatus) {
     struct Case {
-        const char* what;
+        const char *what;
         UCHAR status;
         bool initialised;
         LONGLONG lowMs, highMs;
@@ -496,7 +529,7 @@ TEST_F(Sim, ResetWaitsForTheStatus) {
         {"not connected, paper out", 0xA8, false, 1000, 1100},
         {"ready", 0xDF, true, 80, 90},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SimReset();
         SimWatchLoopCounter(&MceTmp);
@@ -507,7 +540,7 @@ TEST_F(Sim, ResetWaitsForTheStatus) {
         SimAddPort(&cfg);
         ASSERT_EQ(Enter(), STATUS_SUCCESS);
         SimRunUntilIdle();
-        ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+        ParDeviceExtension *ext = Ext(L"\\Device\\pellin0");
         ext->Initialized = FALSE;
         LONGLONG start = SimNowPs();
         UCHAR status = ParInputPrimeOut(ext);
@@ -521,7 +554,7 @@ TEST_F(Sim, ResetWaitsForTheStatus) {
 }
 
 TEST_F(Sim, OnePortFailingDoesNotStopTheNext) {
-    AddPort(0x378, [](SimPortConfig& c) { c.failGet = TRUE; });
+    AddPort(0x378, [](SimPortConfig &c) { c.failGet = TRUE; });
     AddPort(0x278);
     ASSERT_EQ(Enter(), STATUS_SUCCESS);
     EXPECT_EQ(SimFindDevice(L"\\Device\\pellin0"), nullptr);
@@ -533,7 +566,7 @@ TEST_F(Sim, OnePortFailingDoesNotStopTheNext) {
 
 TEST_F(Sim, AllocatingThePortForARequest) {
     struct Case {
-        const char* what;
+        const char *what;
         ULONG timeout;
         LONG heldMs;
         BOOLEAN late;
@@ -548,7 +581,7 @@ TEST_F(Sim, AllocatingThePortForARequest) {
         {"time-out 500 s, held 20 s", 500, 20000, FALSE, true, 20000, 20001},
         {"a grant that beats the cancel", 3, -1, TRUE, true, 3000, 3001},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         SimReset();
         SimWatchLoopCounter(&MceTmp);
@@ -559,7 +592,7 @@ TEST_F(Sim, AllocatingThePortForARequest) {
         SimAddPort(&cfg);
         ASSERT_EQ(Enter(), STATUS_SUCCESS);
         SimRunUntilIdle();
-        ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+        ParDeviceExtension *ext = Ext(L"\\Device\\pellin0");
         ext->Timeout = c.timeout;
         if (c.heldMs != 0) {
             ASSERT_TRUE(SimHoldPort(0, c.heldMs));
@@ -581,7 +614,8 @@ TEST_F(Sim, AllocatingThePortForARequest) {
             EXPECT_EQ(irp->IoStatus.Status, STATUS_DEVICE_BUSY);
         }
         IoCompleteRequest(irp, IO_NO_INCREMENT);
-        if (granted) ParFreePort(ext);
+        if (granted)
+            ParFreePort(ext);
         EXPECT_EQ(SimCompletions(irp), 1u);
         SimPortCounts after;
         SimPortCountsOf(0, &after);
@@ -630,7 +664,7 @@ TEST_F(Sim, ProbeAndCalibrationRunWithThePortGranted) {
     ASSERT_EQ(Enter(), STATUS_SUCCESS);
     SimRunUntilIdle();
     EXPECT_EQ(SimViolationCount(), 0u); // every register access came while granted
-    ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+    ParDeviceExtension *ext = Ext(L"\\Device\\pellin0");
     EXPECT_TRUE(ext->EcpPresent);
     Unload();
     // The check itself: an access between grants is reported.
@@ -657,7 +691,7 @@ TEST_F(Sim, ResetWithNInitAlreadyLow) {
     AddPort(0x378);
     ASSERT_EQ(Enter(), STATUS_SUCCESS);
     SimRunUntilIdle();
-    ParDeviceExtension* ext = Ext(L"\\Device\\pellin0");
+    ParDeviceExtension *ext = Ext(L"\\Device\\pellin0");
     ext->Initialized = FALSE;
     WRITE_PORT_UCHAR(ext->Controller + 2, 0xC8); // nInit low already: no pulse
     LONGLONG start = SimNowPs();
@@ -672,7 +706,7 @@ TEST_F(Sim, ViolationsAreReported) {
     ULONG before = SimViolationCount();
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
-    KeLowerIrql(HIGH_LEVEL);                  // lowering to a higher level
+    KeLowerIrql(HIGH_LEVEL); // lowering to a higher level
     KeLowerIrql(PASSIVE_LEVEL);
     ExFreePoolWithTag(reinterpret_cast<PVOID>(0x1234), 0); // not allocated
     KEVENT e;

@@ -10,11 +10,11 @@
 
 namespace {
 
-uint32_t Read32(const std::vector<unsigned char>& b, size_t at) {
+uint32_t Read32(const std::vector<unsigned char> &b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
 }
 
-bool ChecksumOffset(const std::vector<unsigned char>& image, size_t* offset) {
+bool ChecksumOffset(const std::vector<unsigned char> &image, size_t *offset) {
     if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') {
         return false;
     }
@@ -26,7 +26,7 @@ bool ChecksumOffset(const std::vector<unsigned char>& image, size_t* offset) {
     return true;
 }
 
-uint32_t Compute(const std::vector<unsigned char>& image, size_t offset) {
+uint32_t Compute(const std::vector<unsigned char> &image, size_t offset) {
     uint64_t sum = 0;
     for (size_t i = 0; i < image.size(); i += 2) {
         if (i >= offset && i < offset + 4) {
@@ -42,13 +42,13 @@ uint32_t Compute(const std::vector<unsigned char>& image, size_t offset) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     bool check = argc == 3 && std::string(argv[1]) == "--check";
     if (argc != (check ? 3 : 2)) {
         std::fprintf(stderr, "usage: pe_checksum [--check] <image>\n");
         return 2;
     }
-    const char* path = argv[argc - 1];
+    const char *path = argv[argc - 1];
     std::ifstream in(path, std::ios::binary);
     std::vector<unsigned char> image((std::istreambuf_iterator<char>(in)),
                                      std::istreambuf_iterator<char>());
@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
         image[offset + i] = static_cast<unsigned char>(sum >> (8 * i));
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out.write(reinterpret_cast<const char *>(image.data()),
+              static_cast<std::streamsize>(image.size()));
     if (!out) {
         std::fprintf(stderr, "pe_checksum: cannot write %s\n", path);
         return 2;

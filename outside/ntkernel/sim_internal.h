@@ -35,7 +35,7 @@ struct State {
     ULONG portPs = 1000000;
     ULONG counterReadPs = 100000;
     ULONG passFs = 1000000; // 1 ns
-    volatile LONG* loopCounter = nullptr;
+    volatile LONG *loopCounter = nullptr;
     LONG loopSeen = 0;
     std::multimap<LONGLONG, std::function<void()>> events;
 
@@ -43,7 +43,7 @@ struct State {
     bool cancelLockHeld = false;
     LONG pageable = -1;
 
-    std::map<void*, PoolBlock> pool;
+    std::map<void *, PoolBlock> pool;
     ULONG failPoolAt = 0;
 
     std::map<std::wstring, PDEVICE_OBJECT> devices;
@@ -56,7 +56,7 @@ struct State {
     bool optionalDefaults = true;
     bool failDeviceMap = false;
 
-    std::map<unsigned char*, LogPacket> logPending;
+    std::map<unsigned char *, LogPacket> logPending;
     std::vector<SimLogEntry> log;
     bool failErrorLog = false;
 
@@ -67,23 +67,23 @@ struct State {
     ULONG countReads = 0;
     std::vector<std::pair<ULONG, SimPortConfig>> laterPorts;
 
-    std::vector<Port*> ports;
-    DRIVER_OBJECT* portDriver = nullptr;
-    DRIVER_OBJECT* driver = nullptr;
+    std::vector<Port *> ports;
+    DRIVER_OBJECT *portDriver = nullptr;
+    DRIVER_OBJECT *driver = nullptr;
 
     std::vector<std::string> violations;
 };
 
-extern State* g;
+extern State *g;
 
-void Violation(const char* what);
+void Violation(const char *what);
 void Charge();
 void UpdateTick();
 void Advance(LONGLONG ps);
 void RunEventsUntil(LONGLONG until);
 void Schedule(LONGLONG at, std::function<void()> fn);
-void CheckIrqlAtMost(KIRQL max, const char* what);
-std::wstring Lower(const WCHAR* s);
+void CheckIrqlAtMost(KIRQL max, const char *what);
+std::wstring Lower(const WCHAR *s);
 std::wstring Lower(PCUNICODE_STRING s);
 
 PIRP NewIrp(CCHAR stackSize);
@@ -95,8 +95,8 @@ void CompleteIrp(PIRP irp);
 UCHAR PortRead(ULONG_PTR address);
 void PortWrite(ULONG_PTR address, UCHAR value);
 void ResetPorts();
-Port* AddPort(const SimPortConfig& config);
-void PortCounts(ULONG index, SimPortCounts* out);
+Port *AddPort(const SimPortConfig &config);
+void PortCounts(ULONG index, SimPortCounts *out);
 void LateGrants();
 
 } // namespace sim

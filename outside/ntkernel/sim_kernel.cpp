@@ -18,19 +18,24 @@ extern "C" {
 
 namespace sim {
 
-State* g = nullptr;
+State *g = nullptr;
 
-void Violation(const char* what) {
+void Violation(const char *what) {
     g->violations.push_back(what);
 }
 
-std::wstring Lower(const WCHAR* s, size_t n) {
+std::wstring Lower(const WCHAR *s, size_t n) {
     std::wstring out;
-    for (size_t i = 0; i < n; ++i) out += static_cast<wchar_t>(std::towlower(s[i]));
+    for (size_t i = 0; i < n; ++i)
+        out += static_cast<wchar_t>(std::towlower(s[i]));
     return out;
 }
-std::wstring Lower(const WCHAR* s) { return Lower(s, wcslen(reinterpret_cast<const wchar_t*>(s))); }
-std::wstring Lower(PCUNICODE_STRING s) { return Lower(s->Buffer, s->Length / sizeof(WCHAR)); }
+std::wstring Lower(const WCHAR *s) {
+    return Lower(s, wcslen(reinterpret_cast<const wchar_t *>(s)));
+}
+std::wstring Lower(PCUNICODE_STRING s) {
+    return Lower(s->Buffer, s->Length / sizeof(WCHAR));
+}
 
 void UpdateTick() {
     ULONGLONG ticks = g->tickBase + static_cast<ULONGLONG>(g->now / 1000000000LL); // 1 ms ticks
@@ -63,7 +68,8 @@ void Advance(LONGLONG ps) {
 void RunEventsUntil(LONGLONG until) {
     for (;;) {
         auto it = g->events.begin();
-        if (it == g->events.end() || it->first > until) break;
+        if (it == g->events.end() || it->first > until)
+            break;
         auto fn = it->second;
         LONGLONG at = it->first;
         g->events.erase(it);
@@ -79,9 +85,11 @@ void RunEventsUntil(LONGLONG until) {
     }
 }
 
-void Schedule(LONGLONG at, std::function<void()> fn) { g->events.emplace(at, std::move(fn)); }
+void Schedule(LONGLONG at, std::function<void()> fn) {
+    g->events.emplace(at, std::move(fn));
+}
 
-void CheckIrqlAtMost(KIRQL max, const char* what) {
+void CheckIrqlAtMost(KIRQL max, const char *what) {
     if (g->irql > max) {
         char buf[160];
         std::snprintf(buf, sizeof buf, "%s at IRQL %d", what, g->irql);
@@ -102,10 +110,13 @@ static CONFIGURATION_INFORMATION g_config;
 
 PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T bytes, ULONG tag) {
     Charge();
-    if (type == PagedPool) CheckIrqlAtMost(APC_LEVEL, "paged pool allocation");
-    else CheckIrqlAtMost(DISPATCH_LEVEL, "pool allocation");
-    if (g->failPoolAt != 0 && --g->failPoolAt == 0) return nullptr;
-    auto* p = static_cast<unsigned char*>(::operator new(bytes + 1));
+    if (type == PagedPool)
+        CheckIrqlAtMost(APC_LEVEL, "paged pool allocation");
+    else
+        CheckIrqlAtMost(DISPATCH_LEVEL, "pool allocation");
+    if (g->failPoolAt != 0 && --g->failPoolAt == 0)
+        return nullptr;
+    auto *p = static_cast<unsigned char *>(::operator new(bytes + 1));
     std::memset(p, 0xA5, bytes + 1); // poison: callers must initialise
     g->pool[p] = {tag, bytes};
     return p;
@@ -122,36 +133,45 @@ VOID NTAPI ExFreePoolWithTag(PVOID p, ULONG tag) {
         Violation("free of a block not allocated (or freed twice)");
         return;
     }
-    if (tag != 0 && it->second.tag != tag) Violation("free with the wrong pool tag");
+    if (tag != 0 && it->second.tag != tag)
+        Violation("free with the wrong pool tag");
     std::memset(p, 0xDD, it->second.bytes);
     g->pool.erase(it);
     ::operator delete(p);
 }
 
-VOID NTAPI ExFreePool(PVOID p) { ExFreePoolWithTag(p, 0); }
+VOID NTAPI ExFreePool(PVOID p) {
+    ExFreePoolWithTag(p, 0);
+}
 
-// ---- IRQL, locks, events --------------------------------------------------------------------------
+// ---- IRQL, locks, events
+// --------------------------------------------------------------------------
 
 KIRQL FASTCALL KfRaiseIrql(KIRQL level) {
     Charge();
     KIRQL old = g->irql;
-    if (level < old) Violation("KfRaiseIrql to a lower level");
+    if (level < old)
+        Violation("KfRaiseIrql to a lower level");
     g->irql = level;
     return old;
 }
 
 VOID FASTCALL KfLowerIrql(KIRQL level) {
     Charge();
-    if (level > g->irql) Violation("KfLowerIrql to a higher level");
+    if (level > g->irql)
+        Violation("KfLowerIrql to a higher level");
     g->irql = level;
 }
 
-KIRQL NTAPI KeGetCurrentIrql(VOID) { return g->irql; }
+KIRQL NTAPI KeGetCurrentIrql(VOID) {
+    return g->irql;
+}
 
 VOID FASTCALL ExAcquireFastMutex(PFAST_MUTEX m) {
     Charge();
     CheckIrqlAtMost(APC_LEVEL, "ExAcquireFastMutex");
-    if (m->Count != 1) Violation("fast mutex acquired while held (deadlock)");
+    if (m->Count != 1)
+        Violation("fast mutex acquired while held (deadlock)");
     m->Count = 0;
     m->OldIrql = g->irql;
     g->irql = APC_LEVEL;
@@ -159,7 +179,8 @@ VOID FASTCALL ExAcquireFastMutex(PFAST_MUTEX m) {
 
 VOID FASTCALL ExReleaseFastMutex(PFAST_MUTEX m) {
     Charge();
-    if (m->Count != 0) Violation("fast mutex released while free");
+    if (m->Count != 0)
+        Violation("fast mutex released while free");
     m->Count = 1;
     g->irql = static_cast<KIRQL>(m->OldIrql);
 }
@@ -177,8 +198,12 @@ LONG NTAPI KeSetEvent(PRKEVENT e, KPRIORITY, BOOLEAN) {
     return old;
 }
 
-VOID NTAPI KeClearEvent(PRKEVENT e) { e->Header.SignalState = 0; }
-LONG NTAPI KeReadStateEvent(PRKEVENT e) { return e->Header.SignalState; }
+VOID NTAPI KeClearEvent(PRKEVENT e) {
+    e->Header.SignalState = 0;
+}
+LONG NTAPI KeReadStateEvent(PRKEVENT e) {
+    return e->Header.SignalState;
+}
 
 VOID NTAPI KeInitializeSemaphore(PRKSEMAPHORE s, LONG count, LONG limit) {
     s->Header.Type = 5;
@@ -195,19 +220,22 @@ LONG NTAPI KeReleaseSemaphore(PRKSEMAPHORE s, KPRIORITY, LONG adjustment, BOOLEA
 NTSTATUS NTAPI KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
                                      PLARGE_INTEGER timeout) {
     Charge();
-    auto* header = static_cast<DISPATCHER_HEADER*>(object);
+    auto *header = static_cast<DISPATCHER_HEADER *>(object);
     if (timeout == nullptr || timeout->QuadPart != 0) {
         CheckIrqlAtMost(APC_LEVEL, "KeWaitForSingleObject");
     }
     LONGLONG deadline = -1;
     if (timeout != nullptr) {
-        if (timeout->QuadPart > 0) Violation("absolute wait");
+        if (timeout->QuadPart > 0)
+            Violation("absolute wait");
         deadline = g->now + (-timeout->QuadPart) * 100000; // 100 ns in ps
     }
     for (;;) {
         if (header->SignalState > 0) {
-            if (header->Type == SynchronizationEvent) header->SignalState = 0;
-            else if (header->Type == 5) header->SignalState -= 1;
+            if (header->Type == SynchronizationEvent)
+                header->SignalState = 0;
+            else if (header->Type == 5)
+                header->SignalState -= 1;
             return STATUS_SUCCESS;
         }
         if (!g->work.empty()) {
@@ -218,10 +246,11 @@ NTSTATUS NTAPI KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE
         auto next = g->events.begin();
         if (deadline >= 0 && (next == g->events.end() || next->first > deadline)) {
             RunEventsUntil(deadline);
-            if (header->SignalState <= 0) g->lateGrantDue = true;
-            return header->SignalState > 0 ? KeWaitForSingleObject(object, Executive, KernelMode,
-                                                                   FALSE, nullptr)
-                                           : STATUS_TIMEOUT;
+            if (header->SignalState <= 0)
+                g->lateGrantDue = true;
+            return header->SignalState > 0
+                       ? KeWaitForSingleObject(object, Executive, KernelMode, FALSE, nullptr)
+                       : STATUS_TIMEOUT;
         }
         if (next == g->events.end()) {
             Violation("deadlock: a wait nothing can end");
@@ -250,7 +279,8 @@ VOID NTAPI KeStallExecutionProcessor(ULONG us) {
 LARGE_INTEGER NTAPI KeQueryPerformanceCounter(PLARGE_INTEGER frequency) {
     Charge();
     Advance(g->counterReadPs);
-    if (frequency != nullptr) frequency->QuadPart = g->counterHz;
+    if (frequency != nullptr)
+        frequency->QuadPart = g->counterHz;
     LARGE_INTEGER v;
     // counter = base + now * hz / 10^12, in pieces that do not overflow
     LONGLONG sec = g->now / 1000000000000LL, rest = g->now % 1000000000000LL;
@@ -258,21 +288,25 @@ LARGE_INTEGER NTAPI KeQueryPerformanceCounter(PLARGE_INTEGER frequency) {
     return v;
 }
 
-ULONG NTAPI KeQueryTimeIncrement(VOID) { return 10000; }
+ULONG NTAPI KeQueryTimeIncrement(VOID) {
+    return 10000;
+}
 
 // ---- Ports -------------------------------------------------------------------------------------
 
 UCHAR NTAPI READ_PORT_UCHAR(PUCHAR port) {
     Charge();
     CheckIrqlAtMost(HIGH_LEVEL, "port read");
-    if (g->cancelLockHeld) Violation("port access under the cancel spin lock");
+    if (g->cancelLockHeld)
+        Violation("port access under the cancel spin lock");
     Advance(g->portPs);
     return PortRead(reinterpret_cast<ULONG_PTR>(port));
 }
 
 VOID NTAPI WRITE_PORT_UCHAR(PUCHAR port, UCHAR value) {
     Charge();
-    if (g->cancelLockHeld) Violation("port access under the cancel spin lock");
+    if (g->cancelLockHeld)
+        Violation("port access under the cancel spin lock");
     Advance(g->portPs);
     PortWrite(reinterpret_cast<ULONG_PTR>(port), value);
 }
@@ -307,10 +341,11 @@ PVOID NTAPI MmPageEntireDriver(PVOID address) {
 // ---- Objects -----------------------------------------------------------------------------------
 
 NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT driver, ULONG extensionBytes, PUNICODE_STRING name,
-                              DEVICE_TYPE type, ULONG, BOOLEAN exclusive, PDEVICE_OBJECT* out) {
+                              DEVICE_TYPE type, ULONG, BOOLEAN exclusive, PDEVICE_OBJECT *out) {
     Charge();
-    if (name != nullptr && g->devices.count(Lower(name))) return STATUS_OBJECT_NAME_COLLISION;
-    auto* d = static_cast<PDEVICE_OBJECT>(::operator new(sizeof(DEVICE_OBJECT)));
+    if (name != nullptr && g->devices.count(Lower(name)))
+        return STATUS_OBJECT_NAME_COLLISION;
+    auto *d = static_cast<PDEVICE_OBJECT>(::operator new(sizeof(DEVICE_OBJECT)));
     std::memset(d, 0, sizeof *d);
     d->Type = 3;
     d->Size = sizeof(DEVICE_OBJECT);
@@ -319,7 +354,8 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT driver, ULONG extensionBytes, PUNIC
     d->StackSize = 1;
     d->Flags = DO_DEVICE_INITIALIZING | (exclusive ? DO_EXCLUSIVE : 0);
     d->DeviceExtension = extensionBytes ? ::operator new(extensionBytes) : nullptr;
-    if (d->DeviceExtension) std::memset(d->DeviceExtension, 0, extensionBytes);
+    if (d->DeviceExtension)
+        std::memset(d->DeviceExtension, 0, extensionBytes);
     d->NextDevice = driver->DeviceObject; // newest first
     driver->DeviceObject = d;
     if (name != nullptr) {
@@ -332,8 +368,9 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT driver, ULONG extensionBytes, PUNIC
 
 VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT d) {
     Charge();
-    PDEVICE_OBJECT* link = &d->DriverObject->DeviceObject;
-    while (*link != nullptr && *link != d) link = &(*link)->NextDevice;
+    PDEVICE_OBJECT *link = &d->DriverObject->DeviceObject;
+    while (*link != nullptr && *link != d)
+        link = &(*link)->NextDevice;
     if (*link == nullptr) {
         Violation("IoDeleteDevice of a device not in its driver's list");
         return;
@@ -349,12 +386,13 @@ VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT d) {
     ::operator delete(d);
 }
 
-NTSTATUS NTAPI IoGetDeviceObjectPointer(PUNICODE_STRING name, ACCESS_MASK, PFILE_OBJECT* file,
-                                        PDEVICE_OBJECT* device) {
+NTSTATUS NTAPI IoGetDeviceObjectPointer(PUNICODE_STRING name, ACCESS_MASK, PFILE_OBJECT *file,
+                                        PDEVICE_OBJECT *device) {
     Charge();
     auto it = g->devices.find(Lower(name));
-    if (it == g->devices.end()) return STATUS_OBJECT_NAME_NOT_FOUND;
-    auto* f = static_cast<PFILE_OBJECT>(::operator new(sizeof(FILE_OBJECT)));
+    if (it == g->devices.end())
+        return STATUS_OBJECT_NAME_NOT_FOUND;
+    auto *f = static_cast<PFILE_OBJECT>(::operator new(sizeof(FILE_OBJECT)));
     std::memset(f, 0, sizeof *f);
     f->Type = 5;
     f->DeviceObject = it->second;
@@ -381,16 +419,19 @@ LONG_PTR FASTCALL ObfDereferenceObject(PVOID object) {
 
 LONG_PTR FASTCALL ObfReferenceObject(PVOID object) {
     auto it = g->files.find(static_cast<PFILE_OBJECT>(object));
-    if (it == g->files.end()) return 0;
+    if (it == g->files.end())
+        return 0;
     return ++it->second;
 }
 
 NTSTATUS NTAPI IoCreateUnprotectedSymbolicLink(PUNICODE_STRING link, PUNICODE_STRING target) {
     Charge();
-    if (g->failLinks) return STATUS_INSUFFICIENT_RESOURCES;
+    if (g->failLinks)
+        return STATUS_INSUFFICIENT_RESOURCES;
     std::wstring l = Lower(link);
-    if (g->links.count(l)) return STATUS_OBJECT_NAME_COLLISION;
-    g->links[l] = std::wstring(reinterpret_cast<const wchar_t*>(target->Buffer),
+    if (g->links.count(l))
+        return STATUS_OBJECT_NAME_COLLISION;
+    g->links[l] = std::wstring(reinterpret_cast<const wchar_t *>(target->Buffer),
                                target->Length / sizeof(WCHAR));
     return STATUS_SUCCESS;
 }
@@ -412,9 +453,11 @@ NTSTATUS NTAPI IoDeleteSymbolicLink(PUNICODE_STRING link) {
 
 PVOID NTAPI IoAllocateErrorLogEntry(PVOID object, UCHAR size) {
     Charge();
-    if (g->failErrorLog) return nullptr;
-    if (size < sizeof(IO_ERROR_LOG_PACKET)) Violation("error-log packet smaller than its header");
-    auto* p = static_cast<unsigned char*>(::operator new(size));
+    if (g->failErrorLog)
+        return nullptr;
+    if (size < sizeof(IO_ERROR_LOG_PACKET))
+        Violation("error-log packet smaller than its header");
+    auto *p = static_cast<unsigned char *>(::operator new(size));
     std::memset(p, 0xA5, size);
     g->logPending[p] = {object, size};
     return p;
@@ -422,7 +465,7 @@ PVOID NTAPI IoAllocateErrorLogEntry(PVOID object, UCHAR size) {
 
 VOID NTAPI IoWriteErrorLogEntry(PVOID entry) {
     Charge();
-    auto it = g->logPending.find(static_cast<unsigned char*>(entry));
+    auto it = g->logPending.find(static_cast<unsigned char *>(entry));
     if (it == g->logPending.end()) {
         Violation("IoWriteErrorLogEntry of an unknown packet");
         return;
@@ -446,12 +489,12 @@ VOID NTAPI ExQueueWorkItem(PWORK_QUEUE_ITEM item, WORK_QUEUE_TYPE) {
 
 // ---- Requests ----------------------------------------------------------------------------------
 
-PIRP NTAPI IoBuildDeviceIoControlRequest(ULONG code, PDEVICE_OBJECT device, PVOID in,
-                                         ULONG inBytes, PVOID out, ULONG outBytes,
-                                         BOOLEAN internal, PRKEVENT event,
-                                         PIO_STATUS_BLOCK iosb) {
+PIRP NTAPI IoBuildDeviceIoControlRequest(ULONG code, PDEVICE_OBJECT device, PVOID in, ULONG inBytes,
+                                         PVOID out, ULONG outBytes, BOOLEAN internal,
+                                         PRKEVENT event, PIO_STATUS_BLOCK iosb) {
     Charge();
-    if (g->failPoolAt != 0 && --g->failPoolAt == 0) return nullptr;
+    if (g->failPoolAt != 0 && --g->failPoolAt == 0)
+        return nullptr;
     PIRP irp = NewIrp(device->StackSize);
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = internal ? IRP_MJ_INTERNAL_DEVICE_CONTROL : IRP_MJ_DEVICE_CONTROL;
@@ -483,7 +526,8 @@ NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT device, PIRP irp) {
     stack->DeviceObject = device;
     KIRQL entry = g->irql;
     NTSTATUS status = device->DriverObject->MajorFunction[stack->MajorFunction](device, irp);
-    if (g->irql != entry) Violation("dispatch routine returned at another IRQL");
+    if (g->irql != entry)
+        Violation("dispatch routine returned at another IRQL");
     return status;
 }
 
@@ -512,13 +556,15 @@ BOOLEAN NTAPI IoCancelIrp(PIRP irp) {
     }
     irp->CancelIrql = old;
     routine(irp->Tail.Overlay.CurrentStackLocation->DeviceObject, irp);
-    if (g->cancelLockHeld) Violation("cancel routine returned holding the cancel spin lock");
+    if (g->cancelLockHeld)
+        Violation("cancel routine returned holding the cancel spin lock");
     return TRUE;
 }
 
 VOID NTAPI IoAcquireCancelSpinLock(PKIRQL irql) {
     Charge();
-    if (g->cancelLockHeld) Violation("cancel spin lock acquired twice");
+    if (g->cancelLockHeld)
+        Violation("cancel spin lock acquired twice");
     g->cancelLockHeld = true;
     *irql = g->irql;
     g->irql = DISPATCH_LEVEL;
@@ -526,7 +572,8 @@ VOID NTAPI IoAcquireCancelSpinLock(PKIRQL irql) {
 
 VOID NTAPI IoReleaseCancelSpinLock(KIRQL irql) {
     Charge();
-    if (!g->cancelLockHeld) Violation("cancel spin lock released while free");
+    if (!g->cancelLockHeld)
+        Violation("cancel spin lock released while free");
     g->cancelLockHeld = false;
     g->irql = irql;
 }

@@ -34,14 +34,14 @@ void Complete(PIRP irp, NTSTATUS status) {
     CompleteIrp(irp);
 }
 
-void Grant(Port* port, PIRP irp) {
+void Grant(Port *port, PIRP irp) {
     port->held = true;
     port->counts.grants++;
     irp->CancelRoutine = nullptr;
     Complete(irp, STATUS_SUCCESS);
 }
 
-void GrantNext(Port* port) {
+void GrantNext(Port *port) {
     while (!port->held && !port->waiters.empty()) {
         PIRP irp = port->waiters.front();
         port->waiters.pop_front();
@@ -50,30 +50,33 @@ void GrantNext(Port* port) {
 }
 
 extern "C" BOOLEAN NTAPI TryAllocate(PVOID context) {
-    auto* port = static_cast<Port*>(context);
-    if (port->held) return FALSE;
+    auto *port = static_cast<Port *>(context);
+    if (port->held)
+        return FALSE;
     port->held = true;
     port->counts.grants++;
     return TRUE;
 }
 
 extern "C" VOID NTAPI FreePortRoutine(PVOID context) {
-    auto* port = static_cast<Port*>(context);
-    if (!port->held || port->heldByOther) Violation("port freed while not granted");
+    auto *port = static_cast<Port *>(context);
+    if (!port->held || port->heldByOther)
+        Violation("port freed while not granted");
     port->held = false;
     port->counts.frees++;
     GrantNext(port);
 }
 
 extern "C" ULONG NTAPI QueryWaiters(PVOID context) {
-    return static_cast<ULONG>(static_cast<Port*>(context)->waiters.size());
+    return static_cast<ULONG>(static_cast<Port *>(context)->waiters.size());
 }
 
 extern "C" VOID NTAPI CancelAllocate(PDEVICE_OBJECT device, PIRP irp) {
     KIRQL irql = irp->CancelIrql;
     IoReleaseCancelSpinLock(irql);
-    for (Port* port : g->ports) {
-        if (port->device != device) continue;
+    for (Port *port : g->ports) {
+        if (port->device != device)
+            continue;
         for (auto it = port->waiters.begin(); it != port->waiters.end(); ++it) {
             if (*it == irp) {
                 port->waiters.erase(it);
@@ -84,12 +87,13 @@ extern "C" VOID NTAPI CancelAllocate(PDEVICE_OBJECT device, PIRP irp) {
     Complete(irp, STATUS_CANCELLED);
 }
 
-void HoldPort(Port* port, LONG ms) {
+void HoldPort(Port *port, LONG ms) {
     port->held = true;
     port->heldByOther = true;
     if (ms > 0) {
         Schedule(g->now + static_cast<LONGLONG>(ms) * 1000000000LL, [port] {
-            if (!port->heldByOther) return;
+            if (!port->heldByOther)
+                return;
             port->held = false;
             port->heldByOther = false;
             GrantNext(port);
@@ -97,15 +101,16 @@ void HoldPort(Port* port, LONG ms) {
     }
 }
 
-Port* PortOf(PDEVICE_OBJECT device) {
-    for (Port* p : g->ports) {
-        if (p->device == device) return p;
+Port *PortOf(PDEVICE_OBJECT device) {
+    for (Port *p : g->ports) {
+        if (p->device == device)
+            return p;
     }
     return nullptr;
 }
 
 extern "C" NTSTATUS NTAPI PortInternalControl(PDEVICE_OBJECT device, PIRP irp) {
-    Port* port = PortOf(device);
+    Port *port = PortOf(device);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     irp->IoStatus.Information = 0;
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
@@ -119,7 +124,7 @@ extern "C" NTSTATUS NTAPI PortInternalControl(PDEVICE_OBJECT device, PIRP irp) {
             Complete(irp, STATUS_BUFFER_TOO_SMALL);
             return STATUS_BUFFER_TOO_SMALL;
         }
-        auto* info = static_cast<PPARALLEL_PORT_INFORMATION>(irp->AssociatedIrp.SystemBuffer);
+        auto *info = static_cast<PPARALLEL_PORT_INFORMATION>(irp->AssociatedIrp.SystemBuffer);
         info->OriginalController.QuadPart = port->config.physical;
         info->Controller = reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(port->config.base));
         info->SpanOfController = port->config.span;
@@ -133,7 +138,8 @@ extern "C" NTSTATUS NTAPI PortInternalControl(PDEVICE_OBJECT device, PIRP irp) {
         return STATUS_SUCCESS;
     }
     case IOCTL_INTERNAL_RELEASE_PARALLEL_PORT_INFO:
-        if (port->counts.infoHolds <= 0) Violation("port information released while not held");
+        if (port->counts.infoHolds <= 0)
+            Violation("port information released while not held");
         port->counts.infoHolds--;
         Complete(irp, STATUS_SUCCESS);
         return STATUS_SUCCESS;
@@ -153,17 +159,17 @@ extern "C" NTSTATUS NTAPI PortInternalControl(PDEVICE_OBJECT device, PIRP irp) {
     }
 }
 
-Port* PortAt(ULONG_PTR address, ULONG_PTR* offset) {
+Port *PortAt(ULONG_PTR address, ULONG_PTR *offset) {
     static const ULONG_PTR kRegisters[] = {0, 1, 2, 0x400, 0x402};
     for (ULONG_PTR r : kRegisters) {
-        for (Port* p : g->ports) {
+        for (Port *p : g->ports) {
             if (address == p->config.base + r) {
                 *offset = r;
                 return p;
             }
         }
     }
-    for (Port* p : g->ports) {
+    for (Port *p : g->ports) {
         if (address >= p->config.base && address < p->config.base + 0x403) {
             *offset = address - p->config.base; // a register the port does not have
             return p;
@@ -174,7 +180,7 @@ Port* PortAt(ULONG_PTR address, ULONG_PTR* offset) {
 
 } // namespace
 
-void CheckGranted(Port* p) {
+void CheckGranted(Port *p) {
     if (p->config.strict && (!p->held || p->heldByOther)) {
         Violation("register access while the port is not granted");
     }
@@ -182,62 +188,80 @@ void CheckGranted(Port* p) {
 
 UCHAR PortRead(ULONG_PTR address) {
     ULONG_PTR off = 0;
-    Port* p = PortAt(address, &off);
+    Port *p = PortAt(address, &off);
     if (p == nullptr) {
         Violation("read of an I/O address no port has");
         return 0xFF;
     }
     CheckGranted(p);
     switch (off) {
-    case 0: return p->data;
-    case 1: return p->config.status;
-    case 2: return p->control;
-    case 0x400: return 0xFF;
+    case 0:
+        return p->data;
+    case 1:
+        return p->config.status;
+    case 2:
+        return p->control;
+    case 0x400:
+        return 0xFF;
     case 0x402: {
-        if (p->config.noEcp) return 0xFF;
+        if (p->config.noEcp)
+            return 0xFF;
         UCHAR v = static_cast<UCHAR>(p->ecr & 0xFC);
         ULONG depth = p->config.fifoDepth ? p->config.fifoDepth : 16;
-        if (p->fifoCount == 0) v |= kEcrEmpty;
-        if (p->fifoCount >= depth && !p->config.neverFull) v |= kEcrFull;
-        if (p->config.badReadback) v ^= 0x40;
+        if (p->fifoCount == 0)
+            v |= kEcrEmpty;
+        if (p->fifoCount >= depth && !p->config.neverFull)
+            v |= kEcrFull;
+        if (p->config.badReadback)
+            v ^= 0x40;
         return v;
     }
-    default: Violation("read of a register the port does not have"); return 0xFF;
+    default:
+        Violation("read of a register the port does not have");
+        return 0xFF;
     }
 }
 
 void PortWrite(ULONG_PTR address, UCHAR value) {
     ULONG_PTR off = 0;
-    Port* p = PortAt(address, &off);
+    Port *p = PortAt(address, &off);
     if (p == nullptr) {
         Violation("write to an I/O address no port has");
         return;
     }
     CheckGranted(p);
     switch (off) {
-    case 0: p->data = value; return;
-    case 1: return; // status is read-only
-    case 2: p->control = value; return;
+    case 0:
+        p->data = value;
+        return;
+    case 1:
+        return; // status is read-only
+    case 2:
+        p->control = value;
+        return;
     case 0x400:
         if (((p->ecr >> 5) & 7) == 6) {
             ULONG depth = p->config.fifoDepth ? p->config.fifoDepth : 16;
-            if (p->fifoCount < depth) p->fifoCount++;
+            if (p->fifoCount < depth)
+                p->fifoCount++;
         }
         return;
     case 0x402: {
         p->ecr = value;
         UCHAR mode = (value >> 5) & 7;
-        if (mode == 0 || mode == 1) p->fifoCount = 0;
+        if (mode == 0 || mode == 1)
+            p->fifoCount = 0;
         return;
     }
-    default: Violation("write to a register the port does not have");
+    default:
+        Violation("write to a register the port does not have");
     }
 }
 
 void ResetPorts() {}
 
 void LateGrants() {
-    for (Port* port : g->ports) {
+    for (Port *port : g->ports) {
         if (port->config.grantLate && port->heldByOther && !port->waiters.empty()) {
             port->held = false;
             port->heldByOther = false;
@@ -246,23 +270,24 @@ void LateGrants() {
     }
 }
 
-Port* AddPort(const SimPortConfig& config) {
-    auto* port = new Port();
+Port *AddPort(const SimPortConfig &config) {
+    auto *port = new Port();
     port->config = config;
     port->index = static_cast<ULONG>(g->ports.size());
     g->portDriver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = PortInternalControl;
     std::wstring name = L"\\Device\\ParallelPort" + std::to_wstring(port->index);
     UNICODE_STRING u;
-    u.Buffer = const_cast<PWSTR>(reinterpret_cast<const WCHAR*>(name.c_str()));
+    u.Buffer = const_cast<PWSTR>(reinterpret_cast<const WCHAR *>(name.c_str()));
     u.Length = u.MaximumLength = static_cast<USHORT>(name.size() * 2);
     IoCreateDevice(g->portDriver, 0, &u, FILE_DEVICE_PARALLEL_PORT, 0, FALSE, &port->device);
     port->device->StackSize = config.stackSize > 0 ? config.stackSize : 1;
     g->ports.push_back(port);
-    if (config.heldMs != 0) HoldPort(port, config.heldMs);
+    if (config.heldMs != 0)
+        HoldPort(port, config.heldMs);
     return port;
 }
 
-void PortCounts(ULONG index, SimPortCounts* out) {
+void PortCounts(ULONG index, SimPortCounts *out) {
     *out = index < g->ports.size() ? g->ports[index]->counts : SimPortCounts{};
 }
 
@@ -270,7 +295,8 @@ void PortCounts(ULONG index, SimPortCounts* out) {
 
 extern "C" SIMAPI BOOLEAN SimHoldPort(ULONG index, LONG ms) {
     using namespace sim;
-    if (index >= g->ports.size() || g->ports[index]->held) return FALSE;
+    if (index >= g->ports.size() || g->ports[index]->held)
+        return FALSE;
     HoldPort(g->ports[index], ms);
     return TRUE;
 }
