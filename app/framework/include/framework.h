@@ -889,6 +889,74 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------
+// Documents
+
+// Reads or writes a document's file. Errors are kept: a write after a failure does
+// nothing, and Failed() tells the document not to trust the file.
+class CArchive {
+public:
+    enum Mode { store = 0, load = 1 };
+    CArchive(HANDLE file, UINT mode) : file_(file), mode_(mode) {}
+    CArchive(const CArchive &) = delete;
+    CArchive &operator=(const CArchive &) = delete;
+
+    BOOL IsStoring() const { return mode_ == store; }
+    BOOL IsLoading() const { return mode_ == load; }
+    void Write(const void *data, UINT count);
+    // The number of bytes read (fewer at the end of the file).
+    UINT Read(void *data, UINT count);
+    BOOL Failed() const { return error_ != 0; }
+    DWORD GetError() const { return error_; }
+
+private:
+    HANDLE file_;
+    UINT mode_;
+    DWORD error_ = 0;
+};
+
+class CDocument : public CCmdTarget {
+    DECLARE_DYNAMIC(CDocument)
+public:
+    CDocument() = default;
+
+    virtual BOOL OnNewDocument();
+    // Loads `path` through Serialize; a failure shows one message and gives FALSE.
+    virtual BOOL OnOpenDocument(LPCSTR path);
+    // Writes through Serialize into a new file beside `path`, then moves it over `path`: a
+    // failed save leaves the old file as it was and the document modified, with one
+    // message naming the path and the system's text.
+    virtual BOOL OnSaveDocument(LPCSTR path);
+    virtual void Serialize(CArchive &ar);
+    virtual void DeleteContents();
+
+    virtual void SetTitle(LPCSTR title);
+    const CString &GetTitle() const { return m_strTitle; }
+    // The full path; its leaf becomes the title; with `addToMRU` it heads the recent files.
+    virtual void SetPathName(LPCSTR path, BOOL addToMRU = TRUE);
+    const CString &GetPathName() const { return m_strPathName; }
+    virtual BOOL IsModified() { return m_bModified; }
+    virtual void SetModifiedFlag(BOOL modified = TRUE) { m_bModified = modified; }
+
+    // Save As (path NULL: prompt with OFN_OVERWRITEPROMPT) or Save to `path`.
+    virtual BOOL DoSave(LPCSTR path, BOOL replace = TRUE);
+    virtual BOOL DoFileSave();
+    // Asks Yes/No/Cancel when modified; FALSE when the user cancels or the save fails.
+    virtual BOOL SaveModified();
+
+    // The save dialog's filter and default extension ("" for any file).
+    CString m_strFilter;
+    CString m_strDefExt;
+
+protected:
+    void OnFileSave();
+    void OnFileSaveAs();
+    CString m_strTitle;
+    CString m_strPathName;
+    BOOL m_bModified = FALSE;
+    DECLARE_MESSAGE_MAP()
+};
+
+// ---------------------------------------------------------------------------------------
 // Recent files and the command line
 
 class CDocument;

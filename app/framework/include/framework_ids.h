@@ -28,3 +28,12 @@
 #define AFX_IDW_TOOLBAR 0xE800
 #define AFX_IDW_STATUS_BAR 0xE801
 #define AFX_IDW_PANE_FIRST 0xE900
+
+// The framework's own texts (English fallbacks are built in).
+#define AFX_IDS_OPENFILE 61440
+#define AFX_IDS_SAVEFILE 61441
+#define AFX_IDS_ALLFILTER 61442
+#define AFX_IDS_UNTITLED 61443
+#define AFX_IDP_ASK_TO_SAVE 61444
+#define AFX_IDP_FAILED_TO_SAVE_DOC 61445
+#define AFX_IDP_FAILED_TO_OPEN_DOC 61446
