@@ -101,6 +101,7 @@ TEST_F(Sim, NoPortsNoDevice) {
 TEST_F(Sim, TwoPortsMakeDevicesLinksAndDeviceMap) {
     AddPort(0x378);
     AddPort(0x278);
+    SimHoldWorkQueue(TRUE);
     ASSERT_EQ(Enter(), STATUS_SUCCESS);
     EXPECT_EQ(SimPageableState(), 1);
     EXPECT_EQ(SimDriverObject()->MajorFunction[IRP_MJ_CREATE] != nullptr, true);
@@ -483,10 +484,30 @@ TEST_F(Sim, DeferredInitialisation) {
     }
 }
 
+TEST_F(Sim, ReinitialisingWhileTheDeferredInitialisationRuns) {
+    AddPort(0x378);
+    SimHoldWorkQueue(TRUE);
+    ASSERT_EQ(Enter(), STATUS_SUCCESS);
+    ParDeviceExtension *ext = Ext(L"\\Device\\pellin0");
+    ASSERT_TRUE(ext->Initializing);
+    SimHoldWorkQueue(FALSE);
+    LONGLONG start = SimNowPs();
+    EXPECT_EQ(ParReinitializeDevice(ext), 0xDF); // waits in one-second delays
+    EXPECT_FALSE(ext->Initializing);
+    EXPECT_TRUE(ext->Initialized);
+    EXPECT_GE(SimNowPs() - start, 1000LL * 1000000000);
+    ext->Initialized = FALSE;
+    EXPECT_EQ(ParReinitializeDevice(ext), 0xDF); // none running: at once
+    EXPECT_TRUE(ext->Initialized);
+    Unload();
+}
+
 TEST_F(Sim, UnloadWaitsForQueuedInitialisation) {
     AddPort(0x378);
+    SimHoldWorkQueue(TRUE);
     ASSERT_EQ(Enter(), STATUS_SUCCESS);
     ASSERT_EQ(SimQueuedWork(), 1u);
+    SimHoldWorkQueue(FALSE); // the worker runs once unload waits for it
     SimDriverObject()->DriverUnload(SimDriverObject());
     EXPECT_EQ(SimQueuedWork(), 0u);
     EXPECT_EQ(SimPoolBlocks(kParPoolTag), 0u);

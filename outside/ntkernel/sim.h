@@ -90,7 +90,9 @@ SIMAPI ULONG SimCompletions(PIRP irp);
 
 // Work queue.
 SIMAPI ULONG SimQueuedWork();
-SIMAPI void SimRunUntilIdle();
+SIMAPI void SimRunUntilIdle(); // releases a held queue first
+// While held, queued work items run only at SimRunUntilIdle.
+SIMAPI void SimHoldWorkQueue(BOOLEAN held);
 
 // Violations of the kernel's rules seen since reset.
 SIMAPI ULONG SimViolationCount();

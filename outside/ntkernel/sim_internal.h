@@ -61,6 +61,7 @@ struct State {
     bool failErrorLog = false;
 
     std::deque<PWORK_QUEUE_ITEM> work;
+    bool workHeld = false;
     std::set<PIRP> irps;
     std::map<PIRP, ULONG> completions;
     bool lateGrantDue = false;

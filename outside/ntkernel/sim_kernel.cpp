@@ -238,7 +238,7 @@ NTSTATUS NTAPI KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE
                 header->SignalState -= 1;
             return STATUS_SUCCESS;
         }
-        if (!g->work.empty()) {
+        if (!g->work.empty() && !g->workHeld) {
             // A system worker thread runs while this thread waits.
             RunOneWorkItem();
             continue;
@@ -264,6 +264,10 @@ NTSTATUS NTAPI KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER i
     Charge();
     CheckIrqlAtMost(APC_LEVEL, "KeDelayExecutionThread");
     LONGLONG ps = interval->QuadPart < 0 ? -interval->QuadPart * 100000 : 0;
+    // System worker threads run while this thread sleeps.
+    while (!g->work.empty() && !g->workHeld) {
+        RunOneWorkItem();
+    }
     // Delays end on a clock tick.
     LONGLONG end = g->now + ps;
     end = (end / 1000000000LL + 1) * 1000000000LL;

@@ -357,7 +357,12 @@ SIMAPI ULONG SimQueuedWork() {
     return static_cast<ULONG>(g->work.size());
 }
 
+SIMAPI void SimHoldWorkQueue(BOOLEAN held) {
+    g->workHeld = held != 0;
+}
+
 SIMAPI void SimRunUntilIdle() {
+    g->workHeld = false;
     for (int guard = 0; guard < 100000; ++guard) {
         if (!g->work.empty()) {
             RunOneWorkItem();
