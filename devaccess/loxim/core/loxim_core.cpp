@@ -1,0 +1,281 @@
+#include "loxim_core.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace loxim::core {
+
+namespace {
+
+bool StartsWith(const char *text, const char *prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+}  // namespace
+
+bool IsPacketType(uint32_t type) { return type == 4 || (type >= 6 && type <= 10); }
+
+bool IsKnownType(uint32_t type) {
+    return type == kTypeParallel || type == kTypeUsb || IsPacketType(type) ||
+           type == kTypePacketUsb || type == kTypeUsbLpt || type == kTypeTcpIp ||
+           type == kTypeDefault;
+}
+
+uint32_t ClassifyPortName(const char *port) {
+    if (!port) return kKindOther;
+    if (StartsWith(port, "PRNUSB") || StartsWith(port, "LPTUSB") || StartsWith(port, "USBLPT"))
+        return kKindUsbLpt;
+    if (StartsWith(port, "LPT")) return kKindParallel;
+    if (StartsWith(port, "USB") || StartsWith(port, "KV1USB")) return kKindUsb;
+    size_t dots = 0;
+    for (const char *p = port; *p; ++p) dots += *p == '.';
+    return dots == 3 ? kKindIpv4 : kKindOther;
+}
+
+TypeChoice ChooseConnectionType(uint32_t requested, uint32_t kind, int64_t paramsSize,
+                                uint32_t transferMode) {
+    const bool packetMode = transferMode == 8 || transferMode == 9;
+    const bool noParams = paramsSize < 0;
+    TypeChoice c;
+    c.type = requested;
+    auto refuse = [](int32_t code) { return TypeChoice{code, 0, SettingsFrom::None}; };
+
+    if (requested == kTypeChoose) {
+        switch (kind) {
+        case kKindParallel:
+            if (noParams) {
+                c.type = packetMode ? kTypePacket : kTypeParallel;
+                c.settings = SettingsFrom::Registry;
+            } else if (paramsSize == 36) {
+                c.type = kTypeParallel;
+                c.settings = SettingsFrom::Params36;
+            } else if (paramsSize == 44) {
+                c.type = kTypePacket;
+                c.settings = SettingsFrom::Params44;
+            } else if (paramsSize == 12) {
+                c.type = kTypePacket;
+                c.settings = SettingsFrom::Registry;
+            } else {
+                return refuse(kErrPortNotFound);
+            }
+            return c;
+        case kKindUsb: c.type = packetMode ? kTypePacketUsb : kTypeUsb; return c;
+        case kKindUsbLpt: c.type = kTypeUsbLpt; return c;
+        case kKindIpv4: c.type = kTypeTcpIp; return c;
+        default: c.type = kTypeDefault; return c;
+        }
+    }
+    if (requested == kTypeParallel) {
+        if (kind != kKindParallel) return refuse(kErrParam);
+        if (noParams) c.settings = SettingsFrom::Registry;
+        else if (paramsSize == 36) c.settings = SettingsFrom::Params36;
+        else return refuse(kErrParam);
+        return c;
+    }
+    if (requested == kTypeUsb || requested == kTypePacketUsb)
+        return kind == kKindUsb ? c : refuse(kErrParam);
+    if (IsPacketType(requested)) {
+        if (kind != kKindParallel) return refuse(kErrParam);
+        if (noParams || paramsSize == 12) c.settings = SettingsFrom::Registry;
+        else if (paramsSize == 44) c.settings = SettingsFrom::Params44;
+        else return refuse(kErrParam);
+        return c;
+    }
+    if (requested == kTypeUsbLpt) return kind == kKindUsbLpt ? c : refuse(kErrParam);
+    if (requested == kTypeTcpIp || requested == kTypeDefault) return c;
+    return refuse(kErrParam);
+}
+
+int ChooseSlot(const DeviceTable &table) {
+    const uint32_t count = table.openCount;
+    for (uint32_t i = 0; i < count && i < kSlotCount; ++i)
+        if (table.slots[i].mapping == 0) return static_cast<int>(i);
+    return count < kSlotCount ? static_cast<int>(count) : -1;
+}
+
+void RegisterSlot(DeviceTable &table, uint32_t index, uint32_t owner, uint32_t mapping) {
+    if (index >= kSlotCount) return;
+    if (index >= table.highWater) table.highWater = index + 1;
+    table.openCount += 1;
+    table.slots[index].mapping = mapping;
+    table.slots[index].owner = owner;
+}
+
+void ReleaseSlot(DeviceTable &table, uint32_t index) {
+    if (index >= kSlotCount || table.slots[index].mapping == 0) return;
+    table.slots[index].mapping = 0;
+    table.slots[index].owner = 0;
+    if (index + 1 == table.highWater) table.highWater -= 1;
+    if (table.openCount > 0) table.openCount -= 1;
+}
+
+int SlotOfHandle(const DeviceTable &table, uint32_t handle, uint32_t owner) {
+    if (handle == 0) return -1;
+    const uint32_t index = handle - 1;
+    if (index >= table.highWater || index >= kSlotCount) return -1;
+    const Slot &slot = table.slots[index];
+    if (slot.mapping == 0 || slot.owner != owner) return -1;
+    return static_cast<int>(index);
+}
+
+uint32_t RecordHeaderLength(const char *printer, const char *port) {
+    const uint64_t length = uint64_t{kRecordFixed} + (printer ? std::strlen(printer) : 0) + 1 +
+                            (port ? std::strlen(port) : 0) + 1;
+    return length > 0x7fffffffu ? 0 : static_cast<uint32_t>(length);
+}
+
+bool WriteRecord(uint8_t *record, size_t size, uint32_t type, const char *printer,
+                 const char *port, uint32_t privateSize) {
+    const uint32_t headerLength = RecordHeaderLength(printer, port);
+    if (!record || headerLength == 0 || uint64_t{headerLength} + privateSize > size) return false;
+    RecordHeader header{};
+    header.headerLength = headerLength;
+    header.type = type;
+    header.privateSize = privateSize;
+    std::memcpy(record, &header, sizeof header);
+    const size_t printerLength = printer ? std::strlen(printer) : 0;
+    const size_t portLength = port ? std::strlen(port) : 0;
+    uint8_t *names = record + kRecordFixed;
+    if (printerLength) std::memcpy(names, printer, printerLength);
+    names[printerLength] = 0;
+    if (portLength) std::memcpy(names + printerLength + 1, port, portLength);
+    names[printerLength + 1 + portLength] = 0;
+    return true;
+}
+
+bool ReadRecord(const uint8_t *record, size_t size, RecordView &out) {
+    if (!record || size < kRecordFixed) return false;
+    RecordHeader header;
+    std::memcpy(&header, record, sizeof header);
+    if (header.headerLength < kRecordFixed + 2 || header.headerLength > size) return false;
+    if (header.privateSize > size - header.headerLength) return false;
+    const char *names = reinterpret_cast<const char *>(record + kRecordFixed);
+    const size_t span = header.headerLength - kRecordFixed;
+    const void *end1 = std::memchr(names, 0, span);
+    if (!end1) return false;
+    const size_t printerLength = static_cast<const char *>(end1) - names;
+    const char *port = names + printerLength + 1;
+    const size_t rest = span - printerLength - 1;
+    const void *end2 = rest ? std::memchr(port, 0, rest) : nullptr;
+    if (!end2) return false;
+    out.header = header;
+    out.printer = std::string_view(names, printerLength);
+    out.port = std::string_view(port, static_cast<const char *>(end2) - port);
+    out.privateArea = record + header.headerLength;
+    return true;
+}
+
+std::string MappingName(uint32_t type, const char *port, uint32_t serviceCode) {
+    if (!port) return {};
+    const char *prefix = nullptr;
+    bool withService = false;
+    if (type == kTypeDefault) prefix = "Devacc.";
+    else if (type == kTypeParallel || type == kTypeUsb || type == kTypeUsbLpt) prefix = "Devacc.QUV_";
+    else if (IsPacketType(type)) prefix = "Devacc.QUVMFPI_", withService = true;
+    else if (type == kTypePacketUsb) prefix = "Devacc.QUVMFPI_";
+    else return {};
+    std::string name = std::string(prefix) + port;
+    if (withService) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%2x", serviceCode & 0xffu);
+        name += hex;
+    }
+    if (name.size() + 1 > kMappingNameSize) return {};
+    return name;
+}
+
+int32_t PortNumber(const char *port) {
+    if (!port) return -1;
+    for (const char *p = port; *p; ++p)
+        if (*p >= '1' && *p <= '9') return *p - '0';
+    return -1;
+}
+
+std::string JoinPath(std::string_view folder, std::string_view separator, std::string_view file,
+                     size_t capacity) {
+    if (folder.size() + separator.size() + file.size() + 1 > capacity) return {};
+    std::string path;
+    path.reserve(folder.size() + separator.size() + file.size());
+    path.append(folder).append(separator).append(file);
+    return path;
+}
+
+namespace {
+
+// Columns of the dispatch table.
+enum Column { kParallel, kUsb, kPacket, kPacketUsb, kUsbLpt, kTcpIp, kDefault, kColumns };
+
+int ColumnOf(uint32_t type) {
+    if (type == kTypeParallel) return kParallel;
+    if (type == kTypeUsb) return kUsb;
+    if (IsPacketType(type)) return kPacket;
+    if (type == kTypePacketUsb) return kPacketUsb;
+    if (type == kTypeUsbLpt) return kUsbLpt;
+    if (type == kTypeTcpIp) return kTcpIp;
+    if (type == kTypeDefault) return kDefault;
+    return -1;
+}
+
+struct Row {
+    uint32_t code;
+    Routine cells[kColumns];
+};
+
+using R = Routine;
+constexpr Row kTable[] = {
+    {3, {R::LptAllocJobBuffer, R::Generic, R::Generic, R::Generic, R::Generic, R::Generic, R::Generic}},
+    {4, {R::LptReallocJobBuffer, R::Generic, R::Generic, R::Generic, R::Generic, R::Generic, R::Generic}},
+    {5, {R::LptFreeJobBuffer, R::Generic, R::Generic, R::Generic, R::Generic, R::Generic, R::Generic}},
+    {6, {R::LptCopyToJobBuffer, R::Generic, R::Generic, R::Generic, R::Generic, R::Generic, R::Generic}},
+    {7, {R::LptCopyFromJobBuffer, R::Generic, R::Generic, R::Generic, R::Generic, R::Generic, R::Generic}},
+    {8, {R::LptWrite, R::UsbWrite, R::MfpWrite, R::Refused, R::UsbLptWrite, R::TcpWrite, R::DefWrite}},
+    {9, {R::LptRead, R::MfpRead, R::MfpRead, R::Refused, R::UsbLptRead, R::TcpRead, R::MfpRead}},
+    {10, {R::LptSendBuffer, R::UsbSendBuffer, R::MfpSendBuffer, R::Refused, R::DefSendBuffer, R::TcpSendBuffer, R::DefSendBuffer}},
+    {11, {R::LptGetSendResult, R::UsbGetSendResult, R::UsbLptGetSendResult, R::Refused, R::UsbLptGetSendResult, R::TcpGetSendResult, R::UsbLptGetSendResult}},
+    {12, {R::LptIsReady, R::UsbIsReady, R::DefIsReady, R::Refused, R::UsbLptIsReady, R::Zero, R::DefIsReady}},
+    {13, {R::LptReadDeviceId, R::MfpReadDeviceId, R::MfpReadDeviceId, R::Refused, R::UsbLptReadDeviceId, R::TcpReadDeviceId, R::MfpReadDeviceId}},
+    {14, {R::LptProbe, R::UsbProbe, R::DefProbe, R::Refused, R::UsbLptProbe, R::Zero, R::DefProbe}},
+    {15, {R::LptReadStatusByte, R::UsbReadStatusByte, R::MfpReadStatusByte, R::Refused, R::UsbLptReadStatusByte, R::Refused, R::DefReadStatusByte}},
+    {16, {R::LptGetPrinterState, R::DefaultState, R::DefaultState, R::DefaultState, R::DefaultState, R::Zero, R::DefaultState}},
+    {17, {R::LptAuxQuery, R::Refused, R::Refused, R::Refused, R::Refused, R::Zero, R::Refused}},
+    {18, {R::LptAuxCommand, R::Refused, R::Refused, R::Refused, R::Refused, R::Zero, R::Refused}},
+    {19, {R::LptSetDeviceSettings, R::Zero, R::Zero, R::Zero, R::Zero, R::Zero, R::Zero}},
+    {100, {R::Zero, R::Zero, R::Zero, R::Zero, R::Zero, R::TcpGetStatusValue, R::Zero}},
+    {102, {R::Zero, R::Zero, R::Zero, R::Zero, R::Zero, R::TcpConnect, R::Zero}},
+    {103, {R::Zero, R::Zero, R::Zero, R::Zero, R::Zero, R::TcpDisconnect, R::Zero}},
+    {104, {R::Background, R::Background, R::Background, R::Background, R::Background, R::Background, R::Background}},
+    {105, {R::Background, R::Background, R::Background, R::Background, R::Background, R::Background, R::Background}},
+    {30000, {R::PassMatch, R::UsbPassThrough, R::PassMatch, R::PassMatch, R::PassMatch, R::TcpSnmpRequest, R::PassMatch}},
+};
+
+constexpr const char *kNames[] = {
+    "0", "-101", "generic", "default state", "background thread", "0 or -101",
+    "DefWrite", "MfpRead", "DefSendBuffer", "UsbLptGetSendResult", "DefIsReady",
+    "MfpReadDeviceId", "DefProbe", "DefReadStatusByte",
+    "UsbLptWrite", "UsbLptRead", "UsbLptIsReady", "UsbLptReadDeviceId", "UsbLptProbe",
+    "UsbLptReadStatusByte",
+    "LptAllocJobBuffer", "LptReallocJobBuffer", "LptFreeJobBuffer", "LptCopyToJobBuffer",
+    "LptCopyFromJobBuffer", "LptWrite", "LptRead", "LptSendBuffer", "LptGetSendResult",
+    "LptIsReady", "LptReadDeviceId", "LptProbe", "LptReadStatusByte", "LptGetPrinterState",
+    "LptAuxQuery", "LptAuxCommand", "LptSetDeviceSettings",
+    "UsbWrite", "UsbSendBuffer", "UsbGetSendResult", "UsbIsReady", "UsbProbe",
+    "UsbReadStatusByte", "UsbPassThrough",
+    "MfpWrite", "MfpSendBuffer", "MfpReadStatusByte",
+    "TcpWrite", "TcpRead", "TcpSendBuffer", "TcpGetSendResult", "TcpReadDeviceId",
+    "TcpGetStatusValue", "TcpConnect", "TcpDisconnect", "TcpSnmpRequest",
+};
+static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(Routine::TcpSnmpRequest) + 1);
+
+}  // namespace
+
+Routine DispatchRoutine(uint32_t code, uint32_t type) {
+    const int column = ColumnOf(type);
+    if (column < 0) return Routine::Zero;
+    for (const Row &row : kTable)
+        if (row.code == code) return row.cells[column];
+    return Routine::Zero;
+}
+
+const char *RoutineName(Routine routine) { return kNames[static_cast<size_t>(routine)]; }
+
+}  // namespace loxim::core
