@@ -1,0 +1,117 @@
+// Inside the dispatcher: the shared table, the global mutex, views of device records and the
+// routines the entry dispatches to.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "loxim.h"
+#include "loxim_core.h"
+
+extern "C" {
+extern loxim::core::DeviceTable DevManage;
+extern volatile LONG EntryNo;
+}
+
+namespace loxim {
+
+using core::RecordView;
+
+inline uint32_t U32(const void *p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+template <typename T> T *Ptr(uint32_t v) { return reinterpret_cast<T *>(static_cast<uintptr_t>(v)); }
+
+// This library's own module.
+extern HMODULE g_self;
+
+// Background requests still making library calls, per slot of this process.
+extern std::atomic<LONG> g_busy[core::kSlotCount];
+
+// Holds the system-wide mutex "DEVACC.OBJECT" for its lifetime.
+class TableLock {
+public:
+    TableLock();
+    ~TableLock();
+    TableLock(const TableLock &) = delete;
+    TableLock &operator=(const TableLock &) = delete;
+    explicit operator bool() const { return mutex_ != nullptr; }
+
+private:
+    HANDLE mutex_;
+};
+
+// A read/write view of one device record for the duration of a call.
+class RecordMap {
+public:
+    explicit RecordMap(HANDLE mapping);
+    ~RecordMap();
+    RecordMap(const RecordMap &) = delete;
+    RecordMap &operator=(const RecordMap &) = delete;
+    explicit operator bool() const { return base_ != nullptr; }
+
+    uint8_t *base() const { return base_; }
+    const RecordView &record() const { return record_; }
+    uint32_t type() const { return record_.header.type; }
+    uint32_t *privateArea() const { return reinterpret_cast<uint32_t *>(base_ + record_.header.headerLength); }
+    // The access library's entry (3 arguments), or nullptr.
+    int32_t Call(uint32_t op, uint32_t handle, void *block) const;
+    bool HasEntry() const { return record_.header.entry != 0; }
+
+private:
+    uint8_t *base_ = nullptr;
+    RecordView record_;
+};
+
+// Mapping handle of a slot of this process.
+inline HANDLE SlotMapping(uint32_t slot) {
+    return Ptr<void>(DevManage.slots[slot].mapping);
+}
+
+// ---- registry (reg.cpp) ----
+
+// Reads a value of the printer's key (or its "PrinterDriverData" subkey) into a buffer of `size`
+// bytes, whatever its type; true when found.
+bool ReadPrinterRegValue(const char *printer, bool driverData, const char *name, void *buffer,
+                         DWORD size);
+// As above for a text of at most `size` bytes into a buffer of size+1 bytes, always terminated.
+bool ReadPrinterRegText(const char *printer, bool driverData, const char *name, char *buffer,
+                        DWORD size);
+// The defaults, replaced by the printer's values where they are set.
+void ReadPrinterSettings(const char *printer, PrinterSettings &settings);
+
+// ---- devices (device.cpp) ----
+
+HMODULE LoadAccessLibrary(const char *file);
+int32_t OpenDevice(uint32_t type, OpenDeviceBlock *block);
+int32_t CloseDevice(uint32_t slot);
+int32_t CopyDeviceInfo(uint32_t slot, DeviceInfoRequestBlock *block);
+
+// ---- paths (paths.cpp) ----
+
+struct CreateArgs {
+    uint32_t type;
+    const char *printer;
+    const char *port;
+    const PrinterSettings *settings;  // NULL where the kind takes none
+    const void *params;
+    uint32_t defaultArg;
+};
+
+// What a create made, for the open to keep or to undo.
+struct Created {
+    HANDLE mapping = nullptr;
+    int slot = -1;
+    HMODULE module = nullptr;  // loaded by this create
+    bool opened = false;       // the kind's open succeeded
+};
+
+int32_t CreateDevice(const CreateArgs &args, Created &made);
+// The kind's close; 0 when the kind has none.
+int32_t CloseKind(const RecordMap &map);
+
+// ---- operations (ops.cpp) ----
+
+int32_t Operate(uint32_t code, uint32_t slot, void *block);
+
+}  // namespace loxim
