@@ -293,6 +293,10 @@ int32_t Dispatch(uint32_t code, const RecordMap &map, void *block) {
 
 // ---- background write and read ----
 
+// The process's default stack: under Wine a 0x4000-byte commit for the thread crashes its
+// start-up in 32-bit processes.
+constexpr SIZE_T kThreadStack = 0;
+
 struct Request {
     uint32_t slot;
     bool write;
@@ -375,7 +379,7 @@ int32_t StartBackground(uint32_t code, uint32_t slot, const RecordMap &map, Back
     HMODULE self = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        reinterpret_cast<LPCSTR>(&BackgroundThread), &self);
-    HANDLE thread = CreateThread(nullptr, 0x4000, BackgroundThread, r, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, kThreadStack, BackgroundThread, r, 0, nullptr);
     if (!thread) {
         g_busy[slot].fetch_sub(1);
         if (self) FreeLibrary(self);

@@ -1,0 +1,1057 @@
+// The dispatcher under Wine, loaded by path as an outside caller loads it, over the scripted
+// stand-in access libraries. The same program runs as a child (--child=...) for the checks
+// that need a second process.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "internal.h"  // the registry reader, tested white-box
+#include "loxim.h"
+#include "standin.h"
+#include "suite_paths.h"
+
+namespace {
+
+using Entry = int32_t(__stdcall *)(uint32_t, uint32_t, void *);
+using Table = loxim::core::DeviceTable;
+
+std::string g_loximPath;
+HMODULE g_loxim = nullptr;
+Entry g_io = nullptr;
+Table *g_table = nullptr;
+volatile LONG *g_entryNo = nullptr;
+
+template <typename F> F Proc(HMODULE module, const char *name) {
+    return reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(module, name)));
+}
+
+int32_t Io(uint32_t code, uint32_t handle, void *block) { return g_io(code, handle, block); }
+
+void LoadLoxim() {
+    g_loxim = LoadLibraryA(g_loximPath.c_str());
+    if (!g_loxim) return;
+    g_io = Proc<Entry>(g_loxim, "DeviceIO_IF");
+    g_table = reinterpret_cast<Table *>(GetProcAddress(g_loxim, "DevManage"));
+    g_entryNo = reinterpret_cast<volatile LONG *>(GetProcAddress(g_loxim, "EntryNo"));
+}
+
+// ---- registry fixtures ----
+
+constexpr char kPrinters[] = "System\\CurrentControlSet\\Control\\Print\\Printers";
+
+void SetLoaderFolder(const std::string &folder) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Dranvel\\Common", 0, nullptr, 0,
+                              KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(folder.c_str()),
+                   static_cast<DWORD>(folder.size() + 1));
+    RegCloseKey(key);
+}
+
+// A printer key with its values, removed again at the end of the test.
+class Printer {
+public:
+    explicit Printer(const std::string &name) : name_(name) {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, Path().c_str());
+        HKEY key;
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, (Path() + "\\PrinterDriverData").c_str(), 0, nullptr, 0,
+                        KEY_WRITE, nullptr, &key, nullptr);
+        RegCloseKey(key);
+    }
+    ~Printer() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, Path().c_str()); }
+    const char *name() const { return name_.c_str(); }
+    void Text(const char *value, const std::string &text, bool terminated = true) {
+        Set(false, value, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + (terminated ? 1 : 0)));
+    }
+    void Dword(const char *value, uint32_t v) { Set(true, value, REG_DWORD, &v, sizeof v); }
+
+private:
+    std::string Path() const { return std::string(kPrinters) + "\\" + name_; }
+    void Set(bool driverData, const char *value, DWORD type, const void *data, DWORD size) {
+        HKEY key;
+        const std::string path = driverData ? Path() + "\\PrinterDriverData" : Path();
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_WRITE, &key), ERROR_SUCCESS);
+        RegSetValueExA(key, value, 0, type, static_cast<const BYTE *>(data), size);
+        RegCloseKey(key);
+    }
+    std::string name_;
+};
+
+// ---- stand-in controls ----
+
+struct Standin {
+    HMODULE module = nullptr;
+    StandinResetFn reset = nullptr;
+    StandinSetScriptFn setScript = nullptr;
+    StandinCallCountFn callCount = nullptr;
+    StandinGetCallFn getCall = nullptr;
+    StandinReadSinkFn readSink = nullptr;
+    StandinPathFn path = nullptr;
+    StandinOpenDevicesFn openDevices = nullptr;
+
+    static Standin Of(const char *file) {
+        Standin s;
+        s.module = GetModuleHandleA(file);
+        if (!s.module) return s;
+        auto get = [&](const char *name) { return reinterpret_cast<void *>(GetProcAddress(s.module, name)); };
+        s.reset = reinterpret_cast<StandinResetFn>(get("Standin_Reset"));
+        s.setScript = reinterpret_cast<StandinSetScriptFn>(get("Standin_SetScript"));
+        s.callCount = reinterpret_cast<StandinCallCountFn>(get("Standin_CallCount"));
+        s.getCall = reinterpret_cast<StandinGetCallFn>(get("Standin_GetCall"));
+        s.readSink = reinterpret_cast<StandinReadSinkFn>(get("Standin_ReadSink"));
+        s.path = reinterpret_cast<StandinPathFn>(get("Standin_Path"));
+        s.openDevices = reinterpret_cast<StandinOpenDevicesFn>(get("Standin_OpenDevices"));
+        return s;
+    }
+    explicit operator bool() const { return module && reset; }
+    std::vector<StandinCall> Calls() const {
+        std::vector<StandinCall> calls(callCount());
+        for (uint32_t i = 0; i < calls.size(); ++i) getCall(i, &calls[i]);
+        return calls;
+    }
+    std::vector<uint8_t> Sink(uint32_t device) const {
+        std::vector<uint8_t> bytes(readSink(device, nullptr, 0));
+        readSink(device, bytes.data(), static_cast<uint32_t>(bytes.size()));
+        return bytes;
+    }
+    void Script(uint32_t op, StandinScript s) const { setScript(op, &s); }
+};
+
+StandinScript DefaultScript() {
+    StandinScript s{};
+    s.count = kStandinAll;
+    s.done = 1;
+    s.sent = kStandinAll;
+    s.budget = kStandinAll;
+    return s;
+}
+
+// ---- opening ----
+
+struct Opened {
+    int32_t result = -1;
+    uint32_t handle = 0;
+};
+
+Opened Open(uint32_t type, const char *printer, const char *port, const void *params = nullptr,
+            uint32_t defaultArg = 0) {
+    Opened o;
+    OpenDeviceBlock b{printer, port, &o.handle, params, defaultArg, nullptr, nullptr, nullptr};
+    o.result = Io(LOXIM_OPEN, type, &b);
+    return o;
+}
+
+// The table and the loaded access libraries, to show that a failing open changes nothing.
+struct Snapshot {
+    Table table;
+    bool modules[5];
+    static Snapshot Take() {
+        Snapshot s;
+        std::memcpy(&s.table, g_table, sizeof s.table);
+        const char *files[] = {"jastin.DLL", "zorla.DLL", "frennic.DLL", "mirovel.DLL", "ulvane.DLL"};
+        for (int i = 0; i < 5; ++i) s.modules[i] = GetModuleHandleA(files[i]) != nullptr;
+        return s;
+    }
+    bool operator==(const Snapshot &o) const {
+        return std::memcmp(&table, &o.table, sizeof table) == 0 &&
+               std::memcmp(modules, o.modules, sizeof modules) == 0;
+    }
+};
+
+bool MappingExists(const std::string &name) {
+    HANDLE h = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+    if (h) CloseHandle(h);
+    return h != nullptr;
+}
+
+std::string AccessLibFolder() { return LOXIM_ACCESSLIB_DIR; }
+
+// ---- child processes ----
+
+std::string SelfPath() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    return path;
+}
+
+struct Child {
+    PROCESS_INFORMATION pi{};
+    bool Start(const std::string &exe, const std::string &args) {
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        std::string command = "\"" + exe + "\" " + args;
+        return CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &si, &pi) != 0;
+    }
+    DWORD Wait(DWORD ms) {
+        if (!pi.hProcess) return ~0u;
+        WaitForSingleObject(pi.hProcess, ms);
+        DWORD code = ~0u;
+        GetExitCodeProcess(pi.hProcess, &code);
+        return code;
+    }
+    ~Child() {
+        if (pi.hProcess) {
+            if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 99);
+            CloseHandle(pi.hProcess);
+            CloseHandle(pi.hThread);
+        }
+    }
+};
+
+// A named event, created manual-reset.
+HANDLE Event(const std::string &name) { return CreateEventA(nullptr, TRUE, FALSE, name.c_str()); }
+
+// Child 'hold': opens the ports, signals <tag>.ready, waits for <tag>.go, closes and exits.
+int ChildHold(const std::string &tag, const std::vector<std::string> &ports) {
+    HANDLE ready = Event(tag + ".ready"), go = Event(tag + ".go");
+    std::vector<uint32_t> handles;
+    for (const std::string &port : ports) {
+        Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, port.c_str());
+        if (o.result != 0) return 10;
+        handles.push_back(o.handle);
+    }
+    SetEvent(ready);
+    WaitForSingleObject(go, 300000);
+    for (uint32_t h : handles)
+        if (Io(LOXIM_CLOSE, h, nullptr) != 0) return 11;
+    return 0;
+}
+
+// Child 'loader': opens a default-path device and writes the stand-in's path to a file.
+int ChildLoader(const std::string &port, const std::string &out) {
+    Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, port.c_str());
+    if (o.result != 0) return 20;
+    Standin s = Standin::Of("jastin.DLL");
+    if (!s) return 21;
+    char path[MAX_PATH] = {};
+    s.path(path, sizeof path);
+    Io(LOXIM_CLOSE, o.handle, nullptr);
+    HANDLE file = CreateFileA(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 22;
+    DWORD written;
+    WriteFile(file, path, static_cast<DWORD>(std::strlen(path)), &written, nullptr);
+    CloseHandle(file);
+    return 0;
+}
+
+std::string Lower(std::string text) {
+    CharLowerBuffA(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+std::string ReadText(const std::string &path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    char buffer[1024];
+    DWORD read = 0;
+    ReadFile(file, buffer, sizeof buffer, &read, nullptr);
+    CloseHandle(file);
+    return std::string(buffer, read);
+}
+
+// ---- the tests ----
+
+class Loxim : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(g_io, nullptr) << g_loximPath;
+        SetLoaderFolder(AccessLibFolder());
+    }
+    void TearDown() override {
+        // Every test leaves this process's slots closed.
+        const DWORD self = GetCurrentProcessId();
+        for (uint32_t i = 0; i < loxim::core::kSlotCount; ++i)
+            if (g_table->slots[i].mapping && g_table->slots[i].owner == self) {
+                ADD_FAILURE() << "slot " << i << " left open";
+                Io(LOXIM_CLOSE, i + 1, nullptr);
+            }
+    }
+};
+
+TEST_F(Loxim, ExportsAndFirstProcessTable) {
+    EXPECT_EQ(reinterpret_cast<const volatile uint8_t *>(g_entryNo) - reinterpret_cast<const volatile uint8_t *>(g_table), 528);
+    EXPECT_EQ(*g_entryNo, 1);
+    const Table empty{};
+    EXPECT_EQ(std::memcmp(g_table, &empty, sizeof empty), 0);
+}
+
+TEST_F(Loxim, BadHandles) {
+    Opened a = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXBAD:A");
+    ASSERT_EQ(a.result, 0);
+    const uint32_t mark = g_table->highWater;
+    ASSERT_EQ(Io(LOXIM_CLOSE, a.handle, nullptr), 0);
+    uint32_t ready = 0;
+    ReadyBlock rb{&ready};
+    for (uint32_t handle : {0u, mark + 1, a.handle, 65u, 0xffffffffu}) {
+        SCOPED_TRACE(handle);
+        EXPECT_EQ(Io(LOXIM_CLOSE, handle, nullptr), -103);
+        EXPECT_EQ(Io(LOXIM_IS_READY, handle, &rb), -103);
+        EXPECT_EQ(Io(21, handle, nullptr), -103);
+    }
+    // Codes outside the table give 0 after the handle check.
+    Opened b = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXBAD:B");
+    ASSERT_EQ(b.result, 0);
+    EXPECT_EQ(Io(21, b.handle, nullptr), 0);
+    EXPECT_EQ(Io(101, b.handle, &rb), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, b.handle, nullptr), 0);
+}
+
+TEST_F(Loxim, SixtyFourDevicesAndNoMore) {
+    std::vector<uint32_t> handles;
+    for (int i = 0; i < 64; ++i) {
+        Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, ("LX64:" + std::to_string(i)).c_str());
+        ASSERT_EQ(o.result, 0) << i;
+        EXPECT_EQ(o.handle, static_cast<uint32_t>(i + 1));
+        handles.push_back(o.handle);
+    }
+    const Snapshot before = Snapshot::Take();
+    const uint32_t calls = Standin::Of("jastin.DLL").callCount();
+    Opened over = Open(LOXIM_TYPE_CHOOSE, nullptr, "LX64:over");
+    EXPECT_EQ(over.result, -140);
+    EXPECT_EQ(over.handle, 0u);
+    EXPECT_TRUE(Snapshot::Take() == before);
+    EXPECT_FALSE(MappingExists("Devacc.LX64:over"));
+    EXPECT_EQ(Standin::Of("jastin.DLL").callCount(), calls);
+    // Closing the top slot lowers the mark, a lower one keeps it; the lowest free slot is reused.
+    EXPECT_EQ(Io(LOXIM_CLOSE, 10, nullptr), 0);
+    EXPECT_EQ(g_table->highWater, 64u);
+    EXPECT_EQ(Io(LOXIM_CLOSE, 64, nullptr), 0);
+    EXPECT_EQ(g_table->highWater, 63u);
+    EXPECT_EQ(g_table->openCount, 62u);
+    Opened again = Open(LOXIM_TYPE_CHOOSE, nullptr, "LX64:again");
+    EXPECT_EQ(again.handle, 10u);
+    for (uint32_t h : handles)
+        if (h != 10 && h != 64) {
+            EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), 0);
+        }
+    EXPECT_EQ(Io(LOXIM_CLOSE, again.handle, nullptr), 0);
+    EXPECT_EQ(g_table->openCount, 0u);
+    EXPECT_EQ(GetModuleHandleA("jastin.DLL"), nullptr);  // every open's library released
+}
+
+TEST_F(Loxim, FailingOpensChangeNothing) {
+    Printer noPort("LoximTest NoPort"), emptyPort("LoximTest EmptyPort"), usbPacket("LoximTest UsbPacket");
+    emptyPort.Text("Port", "");
+    usbPacket.Text("Port", "USBLXP1");
+    usbPacket.Dword("TransferMode", 8);
+    uint32_t handle = 0;
+    const ConnectionParams12 p12{12, 0x10221, "x"};
+    const uint32_t oddParams[] = {40, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    struct Case { const char *what; uint32_t type; const char *printer; const char *port; const void *params; int32_t result; };
+    const Case cases[] = {
+        {"neither name", 1, nullptr, nullptr, nullptr, -101},
+        {"printer without Port", 1, noPort.name(), nullptr, nullptr, -102},
+        {"printer with an empty Port", 1, emptyPort.name(), nullptr, nullptr, -102},
+        {"empty port name", 1, nullptr, "", nullptr, -101},
+        {"empty port name, USB-to-parallel", 256, nullptr, "", nullptr, -101},
+        {"type 2 on a USB port", 2, nullptr, "USBLXA1", nullptr, -101},
+        {"type 256 on a parallel port", 256, nullptr, "LPTLX", nullptr, -101},
+        {"unknown type", 77, nullptr, "LXFAIL:", nullptr, -101},
+        {"params size 40 on a parallel port", 1, nullptr, "LPTLX", oddParams, -102},
+        {"explicit packet type with params size 40", 4, nullptr, "LPTLX", oddParams, -101},
+        {"packet over USB by TransferMode", 1, usbPacket.name(), nullptr, nullptr, -101},
+        {"packet over USB explicit", 5, nullptr, "USBLXP2", nullptr, -101},
+        {"packet type 12-byte params", 6, nullptr, "LPTLX9", &p12, -101},  // packet path not built
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Snapshot before = Snapshot::Take();
+        handle = 0;
+        OpenDeviceBlock b{c.printer, c.port, &handle, c.params, 0, nullptr, nullptr, nullptr};
+        EXPECT_EQ(Io(LOXIM_OPEN, c.type, &b), c.result);
+        EXPECT_EQ(handle, 0u);
+        EXPECT_TRUE(Snapshot::Take() == before);
+    }
+    EXPECT_FALSE(MappingExists("Devacc.QUV_USBLXA1"));
+    EXPECT_FALSE(MappingExists("Devacc.QUVMFPI_USBLXP1"));
+    EXPECT_FALSE(MappingExists("Devacc.QUVMFPI_USBLXP2"));
+    EXPECT_EQ(GetModuleHandleA("zorla.DLL"), nullptr);
+    // Missing block or device-handle output.
+    EXPECT_EQ(Io(LOXIM_OPEN, 1, nullptr), -101);
+    OpenDeviceBlock noOut{nullptr, "LXFAIL:", nullptr, nullptr, 0, nullptr, nullptr, nullptr};
+    EXPECT_EQ(Io(LOXIM_OPEN, 1, &noOut), -101);
+    EXPECT_FALSE(MappingExists("Devacc.LXFAIL:"));
+}
+
+TEST_F(Loxim, MissingEntryLeavesNothing) {
+    ASSERT_EQ(GetModuleHandleA("jastin.DLL"), nullptr);
+    SetLoaderFolder(AccessLibFolder() + "\\noentry");
+    const Snapshot before = Snapshot::Take();
+    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "LXNOENTRY:").result, -120);
+    EXPECT_TRUE(Snapshot::Take() == before);
+    EXPECT_EQ(GetModuleHandleA("jastin.DLL"), nullptr);
+    EXPECT_FALSE(MappingExists("Devacc.LXNOENTRY:"));
+}
+
+TEST_F(Loxim, PrinterPortAndDuplicateOpen) {
+    Printer printer("LoximTest Port");
+    printer.Text("Port", "LXPRN:");
+    Opened first = Open(LOXIM_TYPE_CHOOSE, printer.name(), nullptr, nullptr, 0x1234);
+    ASSERT_EQ(first.result, 0);
+    Standin s = Standin::Of("jastin.DLL");
+    ASSERT_TRUE(s);
+    std::vector<StandinCall> calls = s.Calls();
+    ASSERT_FALSE(calls.empty());
+    const StandinCall &open = calls.back();
+    EXPECT_EQ(open.op, 1u);
+    EXPECT_STREQ(open.texts[0], "LoximTest Port");
+    EXPECT_STREQ(open.texts[1], "LXPRN:");
+    EXPECT_EQ(open.fields[2], 0x1234u);
+
+    // The same port again: -131, and the first device keeps its library and works.
+    const Snapshot before = Snapshot::Take();
+    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "LXPRN:").result, -131);
+    EXPECT_EQ(Open(LOXIM_TYPE_DEFAULT, printer.name(), nullptr).result, -131);
+    EXPECT_TRUE(Snapshot::Take() == before);
+    const char data[] = "still here";
+    uint32_t written = 0;
+    WriteBlock wb{data, 10, &written, 1000};
+    EXPECT_EQ(Io(LOXIM_WRITE, first.handle, &wb), 0);
+    EXPECT_EQ(written, 10u);
+    EXPECT_EQ(Io(LOXIM_CLOSE, first.handle, nullptr), 0);
+}
+
+TEST_F(Loxim, InformationCopiesMatchTheRecord) {
+    for (const char *printer : {static_cast<const char *>(nullptr), "LoximTest Info"}) {
+        SCOPED_TRACE(printer ? printer : "(no printer)");
+        void *info = nullptr;
+        uint32_t handle = 0, headerLength = 0, privateSize = 0;
+        OpenDeviceBlock b{printer, "LXINFO:", &handle, nullptr, 0, &info, &headerLength, &privateSize};
+        ASSERT_EQ(Io(LOXIM_OPEN, 1, &b), 0);
+        const uint32_t expectedHeader = 28 + (printer ? std::strlen(printer) : 0) + 1 + 7 + 1;
+        EXPECT_EQ(headerLength, expectedHeader);
+        EXPECT_EQ(privateSize, 4u);
+
+        HANDLE m = OpenFileMappingA(FILE_MAP_READ, FALSE, "Devacc.LXINFO:");
+        ASSERT_NE(m, nullptr);
+        const auto *record = static_cast<const uint8_t *>(MapViewOfFile(m, FILE_MAP_READ, 0, 0, 0));
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(std::memcmp(info, record, headerLength + privateSize), 0);
+        DeviceMappingHeader h;
+        std::memcpy(&h, record, sizeof h);
+        EXPECT_EQ(h.headerLength, headerLength);
+        EXPECT_EQ(h.connectionType, 4096u);
+        EXPECT_EQ(h.libraryModule, reinterpret_cast<uintptr_t>(GetModuleHandleA("jastin.DLL")));
+        EXPECT_EQ(h.entry, reinterpret_cast<uintptr_t>(GetProcAddress(GetModuleHandleA("jastin.DLL"), "DEFPR_IO_IF")));
+        EXPECT_EQ(h.privateSize, 4u);
+        const char *names = reinterpret_cast<const char *>(record + 28);
+        EXPECT_STREQ(names, printer ? printer : "");
+        EXPECT_STREQ(names + std::strlen(names) + 1, "LXINFO:");
+        uint32_t device;
+        std::memcpy(&device, record + headerLength, 4);
+        EXPECT_GE(device, 0x100u);  // the stand-in's handle
+
+        void *copy = nullptr;
+        uint32_t hl2 = 0, ps2 = 0;
+        DeviceInfoRequestBlock rb{&copy, &hl2, &ps2};
+        ASSERT_EQ(Io(LOXIM_DEVICE_INFO, handle, &rb), 0);
+        EXPECT_EQ(hl2, headerLength);
+        EXPECT_EQ(ps2, privateSize);
+        EXPECT_EQ(std::memcmp(copy, record, headerLength + privateSize), 0);
+        DeviceInfoRequestBlock missing{&copy, nullptr, &ps2};
+        EXPECT_EQ(Io(LOXIM_DEVICE_INFO, handle, &missing), -101);
+        EXPECT_EQ(Io(LOXIM_DEVICE_INFO, handle, nullptr), -101);
+
+        EXPECT_EQ(GlobalFree(GlobalHandle(info)), nullptr);
+        EXPECT_EQ(GlobalFree(GlobalHandle(copy)), nullptr);
+        UnmapViewOfFile(record);
+        CloseHandle(m);
+        EXPECT_EQ(Io(LOXIM_CLOSE, handle, nullptr), 0);
+    }
+}
+
+// Each code reaches the expected operation with the expected block, or none.
+TEST_F(Loxim, DispatchWalk) {
+    struct PathCase { uint32_t type; const char *port; const char *library; };
+    for (const PathCase &path : {PathCase{4096, "LXWALK:", "jastin.DLL"}, PathCase{256, "USBLPTLX4", "mirovel.DLL"}}) {
+        SCOPED_TRACE(path.port);
+        Opened o = Open(path.type, nullptr, path.port);
+        ASSERT_EQ(o.result, 0);
+        Standin s = Standin::Of(path.library);
+        ASSERT_TRUE(s);
+        const StandinCall open = s.Calls().back();
+        EXPECT_EQ(open.op, 1u);
+        uint32_t device = 0;
+        {
+            void *info = nullptr;
+            uint32_t hl = 0, ps = 0;
+            DeviceInfoRequestBlock rb{&info, &hl, &ps};
+            ASSERT_EQ(Io(LOXIM_DEVICE_INFO, o.handle, &rb), 0);
+            const uint32_t *area = reinterpret_cast<const uint32_t *>(static_cast<uint8_t *>(info) + hl);
+            device = area[0];
+            if (path.type == 256) {
+                EXPECT_EQ(ps, 16u);
+                EXPECT_EQ(static_cast<int32_t>(area[1]), 4);  // port number
+                EXPECT_EQ(area[2], 1u);                      // open state
+                EXPECT_STREQ(open.texts[1], "USBLPTLX4");
+                EXPECT_EQ(open.fields[1], 1u);
+            }
+            GlobalFree(GlobalHandle(info));
+        }
+        s.reset();
+        StandinScript id = DefaultScript();
+        std::memcpy(id.data, "MFG:LX;", 7);
+        id.dataLength = 7;
+        s.Script(path.type == 256 ? 8 : 10, id);
+
+        char buffer[64];
+        uint32_t count = 0, done = 0, sent = 0, ready = 0, state = 0, length = 0;
+        uint8_t status = 0, valid = 9;
+        HGLOBAL job = GlobalAlloc(GHND, 256);
+        WriteBlock write{buffer, 5, &count, 700};
+        ReadBlock read{buffer, 64, &count, 800};
+        SendBlock send{job, 16, 32, 150, 900};
+        SendResultBlock result{job, &done, 32, &sent};
+        ReadyBlock readyBlock{&ready};
+        DeviceIdBlock idBlock{buffer, 64, &length, 0};
+        ProbeBlock probe{1100};
+        StatusByteBlock statusBlock{&status};
+        PrinterStateBlock stateBlock{&status, &state, 1, &valid};
+        AuxQueryBlock aux{buffer};
+        SetSettingsBlock settings{buffer, 0x80000000u, 0};
+        uint32_t netStatus = 7;
+        NetStatusBlock net{&netStatus};
+        PassThroughBlock passSame{LoximPassThroughControl(path.type, 1), nullptr, 0, nullptr, 0, nullptr, nullptr};
+        PassThroughBlock passOther{LoximPassThroughControl(3, 1), nullptr, 0, nullptr, 0, nullptr, nullptr};
+        const bool lpt = path.type == 256;
+        const uint32_t none = ~0u;
+        struct Step { const char *what; uint32_t code; void *block; int32_t result; uint32_t op; std::vector<uint32_t> fields; };
+        const std::vector<Step> steps = {
+            {"write", 8, &write, 0, 3, lpt ? std::vector<uint32_t>{loxim::U32(buffer), 5, loxim::U32(&count)}
+                                           : std::vector<uint32_t>{loxim::U32(buffer), 5, loxim::U32(&count), 700}},
+            {"read", 9, &read, 0, 4, lpt ? std::vector<uint32_t>{loxim::U32(buffer), 64, loxim::U32(&count)}
+                                         : std::vector<uint32_t>{loxim::U32(buffer), 64, loxim::U32(&count), 800}},
+            {"send", 10, &send, 0, 5, {loxim::U32(job), 16, 32, 900}},
+            {"send result", 11, &result, 0, 6, {loxim::U32(&done), loxim::U32(&sent)}},
+            {"ready", 12, &readyBlock, 0, lpt ? 7u : none, lpt ? std::vector<uint32_t>{loxim::U32(&ready)} : std::vector<uint32_t>{}},
+            {"device id", 13, &idBlock, 0, lpt ? 8u : 10u, {loxim::U32(buffer), 64, 0, 0}},
+            {"probe", 14, &probe, 0, lpt ? 9u : 11u, lpt ? std::vector<uint32_t>{1100} : std::vector<uint32_t>{}},
+            {"status byte", 15, &statusBlock, 0, lpt ? 10u : 12u, {loxim::U32(&status)}},
+            {"printer state", 16, &stateBlock, 0, none, {}},
+            {"aux query", 17, &aux, -101, none, {}},
+            {"aux command", 18, nullptr, -101, none, {}},
+            {"settings", 19, &settings, 0, none, {}},
+            {"net status", 100, &net, 0, none, {}},
+            {"connect", 102, nullptr, 0, none, {}},
+            {"disconnect", 103, nullptr, 0, none, {}},
+            {"pass-through, own type", 30000, &passSame, 0, none, {}},
+            {"pass-through, other type", 30000, &passOther, -101, none, {}},
+        };
+        for (const Step &step : steps) {
+            SCOPED_TRACE(step.what);
+            s.reset();
+            s.Script(path.type == 256 ? 8 : 10, id);
+            EXPECT_EQ(Io(step.code, o.handle, step.block), step.result);
+            const std::vector<StandinCall> calls = s.Calls();
+            if (step.op == none) {
+                EXPECT_TRUE(calls.empty());
+                continue;
+            }
+            ASSERT_EQ(calls.size(), 1u);
+            EXPECT_EQ(calls[0].op, step.op);
+            EXPECT_EQ(calls[0].handle, device);
+            ASSERT_EQ(calls[0].fieldCount, step.fields.size());
+            for (size_t i = 0; i < step.fields.size(); ++i)
+                if (!(step.code == 13 && i == 2)) {
+                    EXPECT_EQ(calls[0].fields[i], step.fields[i]) << "field " << i;
+                }
+        }
+        EXPECT_EQ(length, 7u);
+        EXPECT_EQ(std::memcmp(buffer, "MFG:LX;", 7), 0);
+        EXPECT_EQ(state, 0x1000000u);
+        EXPECT_EQ(valid, 0);
+        if (!lpt) {
+            EXPECT_EQ(ready, 1u);
+        }
+        // The send holds the job buffer until the result says done; 11 above released it.
+        EXPECT_EQ(GlobalFlags(job) & GMEM_LOCKCOUNT, 0u);
+        GlobalFree(job);
+        s.reset();
+        EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+    }
+}
+
+TEST_F(Loxim, MissingOutputsAreRefused) {
+    Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXNULL:");
+    ASSERT_EQ(o.result, 0);
+    Standin s = Standin::Of("jastin.DLL");
+    s.reset();
+    char buffer[8];
+    uint32_t count = 0;
+    HGLOBAL job = nullptr;
+    JobAllocBlock alloc0{&job, 0, &count};
+    JobAllocBlock allocNoOut{nullptr, 16, &count};
+    WriteBlock write0{buffer, 0, &count, 0};
+    WriteBlock writeNoOut{buffer, 4, nullptr, 0};
+    ReadBlock readNull{nullptr, 4, &count, 0};
+    SendResultBlock resultNoOut{nullptr, nullptr, 0, &count};
+    DeviceIdBlock idNoOut{buffer, 8, nullptr, 0};
+    BackgroundBlock bg0{buffer, 0, &count, 0, nullptr};
+    struct Case { uint32_t code; void *block; };
+    const Case cases[] = {
+        {3, &alloc0}, {3, &allocNoOut}, {8, &write0}, {8, &writeNoOut}, {9, &readNull},
+        {11, &resultNoOut}, {13, &idNoOut}, {104, &bg0}, {105, &bg0},
+    };
+    for (uint32_t code : {3u, 6u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u, 16u, 17u, 19u, 100u, 104u, 105u, 30000u})
+        EXPECT_EQ(Io(code, o.handle, nullptr), -101) << code;
+    for (const Case &c : cases) EXPECT_EQ(Io(c.code, o.handle, c.block), -101) << c.code;
+    EXPECT_EQ(s.callCount(), 0u);
+    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+}
+
+TEST_F(Loxim, JobBuffer) {
+    Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXJOB:");
+    ASSERT_EQ(o.result, 0);
+    HGLOBAL job = nullptr;
+    uint32_t granted = 0, copied = 9;
+    JobAllocBlock alloc{&job, 100, &granted};
+    ASSERT_EQ(Io(3, o.handle, &alloc), 0);
+    EXPECT_EQ(granted, 100u);
+    const char text[] = "0123456789";
+    struct Copy { uint32_t offset, length; int32_t result; };
+    for (const Copy &c : {Copy{0, 10, 0}, Copy{90, 10, 0}, Copy{91, 10, -104}, Copy{100, 1, -104},
+                          Copy{0xfffffff8u, 10, -104}, Copy{100, 0, 0}}) {
+        SCOPED_TRACE(testing::Message() << c.offset << "+" << c.length);
+        JobCopyInBlock in{job, c.offset, text, c.length, &copied, 0};
+        EXPECT_EQ(Io(6, o.handle, &in), c.result);
+        EXPECT_EQ(copied, c.result == 0 ? c.length : 0u);
+        char out[16] = {};
+        JobCopyOutBlock back{job, c.offset, out, c.length, &copied};
+        EXPECT_EQ(Io(7, o.handle, &back), c.result);
+        if (c.result == 0) {
+            EXPECT_EQ(std::memcmp(out, text, c.length), 0);
+        }
+    }
+    // No source: nothing is done; no buffer: -104.
+    JobCopyInBlock noSource{job, 0, nullptr, 10, nullptr, 0};
+    EXPECT_EQ(Io(6, o.handle, &noSource), 0);
+    JobCopyInBlock noBuffer{nullptr, 0, text, 10, &copied, 0};
+    EXPECT_EQ(Io(6, o.handle, &noBuffer), -104);
+
+    // Grow: zero-filled, contents kept.
+    JobReallocBlock grow{&job, 300, &granted};
+    ASSERT_EQ(Io(4, o.handle, &grow), 0);
+    EXPECT_EQ(granted, 300u);
+    {
+        const auto *p = static_cast<const uint8_t *>(GlobalLock(job));
+        EXPECT_EQ(std::memcmp(p, text, 10), 0);
+        bool zero = true;
+        for (int i = 100; i < 300; ++i) zero = zero && p[i] == 0;
+        EXPECT_TRUE(zero);
+        GlobalUnlock(job);
+    }
+    // A send holds the lock until its result says done: no copy, resize or free meanwhile.
+    Standin s = Standin::Of("jastin.DLL");
+    StandinScript pending = DefaultScript();
+    pending.done = 0;
+    s.Script(6, pending);
+    SendBlock send{job, 0, 300, 0, 1000};
+    EXPECT_EQ(Io(10, o.handle, &send), 0);
+    uint32_t cut = 50;
+    JobFreeBlock shrink{&job, &cut};
+    JobFreeBlock freeAll{&job, nullptr};
+    JobCopyInBlock in{job, 0, text, 1, &copied, 0};
+    EXPECT_EQ(Io(6, o.handle, &in), -141);
+    EXPECT_EQ(Io(4, o.handle, &grow), -141);
+    EXPECT_EQ(Io(5, o.handle, &shrink), -141);
+    EXPECT_EQ(Io(5, o.handle, &freeAll), -141);
+    uint32_t done = 0, sent = 0;
+    SendResultBlock result{job, &done, 300, &sent};
+    EXPECT_EQ(Io(11, o.handle, &result), 0);
+    EXPECT_EQ(done, 0u);
+    s.Script(6, DefaultScript());
+    EXPECT_EQ(Io(11, o.handle, &result), 0);
+    EXPECT_EQ(done, 1u);
+    EXPECT_EQ(sent, 300u);
+    // A send past the end is refused before the library sees it.
+    SendBlock past{job, 200, 101, 0, 1000};
+    EXPECT_EQ(Io(10, o.handle, &past), -104);
+
+    // Cut more than the block: -104 and the block stays; cut part; cut all frees.
+    cut = 301;
+    EXPECT_EQ(Io(5, o.handle, &shrink), -104);
+    EXPECT_EQ(GlobalSize(job), 300u);
+    cut = 100;
+    EXPECT_EQ(Io(5, o.handle, &shrink), 0);
+    EXPECT_EQ(cut, 200u);
+    EXPECT_EQ(GlobalSize(job), 200u);
+    cut = 200;
+    EXPECT_EQ(Io(5, o.handle, &shrink), 0);
+    EXPECT_EQ(job, nullptr);
+    EXPECT_EQ(Io(5, o.handle, &freeAll), -104);
+    EXPECT_EQ(Io(4, o.handle, &grow), -104);
+    JobAllocBlock size0{&job, 0, &granted};
+    EXPECT_EQ(Io(3, o.handle, &size0), -101);
+    s.reset();
+    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+}
+
+TEST_F(Loxim, DeviceIdPolling) {
+    Opened d = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXPOLL:");
+    Opened u = Open(LOXIM_TYPE_CHOOSE, nullptr, "USBLPTLX5");
+    ASSERT_EQ(d.result, 0);
+    ASSERT_EQ(u.result, 0);
+    Standin jastin = Standin::Of("jastin.DLL"), mirovel = Standin::Of("mirovel.DLL");
+    StandinScript one = DefaultScript();
+    one.data[0] = 'x';
+    one.dataLength = 1;
+    char buffer[16];
+    uint32_t length = 5;
+    struct Case { const char *what; uint32_t handle; Standin *s; uint32_t op; uint32_t timeOut; };
+    for (const Case &c : {Case{"time-out 0", d.handle, &jastin, 10, 0}, Case{"default path", d.handle, &jastin, 10, 1600},
+                          Case{"USB-to-parallel", u.handle, &mirovel, 8, 2500}}) {
+        SCOPED_TRACE(c.what);
+        c.s->reset();
+        c.s->Script(c.op, one);
+        DeviceIdBlock b{buffer, sizeof buffer, &length, c.timeOut};
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(Io(13, c.handle, &b), 0);
+        const DWORD elapsed = GetTickCount() - start;
+        EXPECT_EQ(length, 0u);
+        const uint32_t polls = c.s->callCount();
+        if (c.timeOut == 0) {
+            EXPECT_EQ(polls, 1u);
+        } else if (c.op == 10) {
+            EXPECT_GE(polls, 3u);  // every 500 ms until the time-out
+        } else {
+            EXPECT_LE(polls, 2u);  // every 2000 ms
+            EXPECT_GE(polls, 1u);
+            EXPECT_GE(elapsed, 1900u);
+        }
+        EXPECT_GE(elapsed, c.timeOut);
+    }
+    // A length beyond the buffer is a device error.
+    jastin.reset();
+    StandinScript tooLong = DefaultScript();
+    tooLong.dataLength = 4;
+    tooLong.count = 17;
+    jastin.Script(10, tooLong);
+    DeviceIdBlock b{buffer, sizeof buffer, &length, 0};
+    EXPECT_EQ(Io(13, d.handle, &b), -160);
+    EXPECT_EQ(length, 0u);
+    // A failing poll ends with its result.
+    StandinScript fails = DefaultScript();
+    fails.result = -7;
+    jastin.Script(10, fails);
+    EXPECT_EQ(Io(13, d.handle, &b), -7);
+    jastin.reset();
+    mirovel.reset();
+    EXPECT_EQ(Io(LOXIM_CLOSE, d.handle, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, u.handle, nullptr), 0);
+}
+
+// ---- background requests ----
+
+struct Completion {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<int32_t> status{1};
+    std::atomic<uint32_t> total{0};
+    std::atomic<DWORD> thread{0};
+    std::atomic<int32_t> closeResult{1};
+    uint32_t closeHandle = 0;  // closed from inside the completion when set
+    ~Completion() { CloseHandle(event); }
+};
+
+void __stdcall OnDone(int32_t status, uint32_t total, uint32_t user) {
+    auto *c = reinterpret_cast<Completion *>(static_cast<uintptr_t>(user));
+    c->status = status;
+    c->total = total;
+    c->thread = GetCurrentThreadId();
+    if (c->closeHandle) c->closeResult = Io(LOXIM_CLOSE, c->closeHandle, nullptr);
+    SetEvent(c->event);
+}
+
+TEST_F(Loxim, BackgroundWrites) {
+    Opened a = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXBG:A");
+    Opened b = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXBG:B");
+    ASSERT_EQ(a.result, 0);
+    ASSERT_EQ(b.result, 0);
+    Standin s = Standin::Of("jastin.DLL");
+    s.reset();
+    StandinScript partial = DefaultScript();
+    partial.count = 300;  // bytes per call
+    s.Script(3, partial);
+    auto deviceOf = [](uint32_t handle) {
+        void *info = nullptr;
+        uint32_t hl = 0, ps = 0;
+        DeviceInfoRequestBlock rb{&info, &hl, &ps};
+        Io(LOXIM_DEVICE_INFO, handle, &rb);
+        uint32_t device;
+        std::memcpy(&device, static_cast<uint8_t *>(info) + hl, 4);
+        GlobalFree(GlobalHandle(info));
+        return device;
+    };
+    std::vector<uint8_t> dataA(1000), dataB(2000);
+    for (size_t i = 0; i < dataA.size(); ++i) dataA[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < dataB.size(); ++i) dataB[i] = static_cast<uint8_t>(i * 13 + 1);
+    Completion ca, cb;
+    uint32_t totalA = 5, totalB = 5;
+    AsyncCallback callA{OnDone, loxim::U32(&ca)}, callB{OnDone, loxim::U32(&cb)};
+    BackgroundBlock blockA{dataA.data(), 1000, &totalA, 5000, &callA};
+    BackgroundBlock blockB{dataB.data(), 2000, &totalB, 5000, &callB};
+    // Two requests at once, on two devices: each keeps its own record.
+    ASSERT_EQ(Io(104, a.handle, &blockA), 0);
+    ASSERT_EQ(Io(104, b.handle, &blockB), 0);
+    // The library is in use: the close waits for the thread.
+    EXPECT_EQ(Io(LOXIM_CLOSE, b.handle, nullptr), -150);
+    dataA.assign(dataA.size(), 0xEE);  // the request writes its own copy
+    ASSERT_EQ(WaitForSingleObject(ca.event, 60000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(cb.event, 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(ca.status, 0);
+    EXPECT_EQ(ca.total, 1000u);
+    EXPECT_EQ(totalA, 1000u);
+    EXPECT_EQ(cb.status, 0);
+    EXPECT_EQ(cb.total, 2000u);
+    EXPECT_EQ(totalB, 2000u);
+    EXPECT_NE(ca.thread, GetCurrentThreadId());
+    EXPECT_NE(ca.thread, cb.thread);
+    const std::vector<uint8_t> sinkA = s.Sink(deviceOf(a.handle)), sinkB = s.Sink(deviceOf(b.handle));
+    ASSERT_EQ(sinkA.size(), 1000u);
+    ASSERT_EQ(sinkB.size(), 2000u);
+    for (size_t i = 0; i < sinkA.size(); ++i) ASSERT_EQ(sinkA[i], static_cast<uint8_t>(i * 7)) << i;
+    EXPECT_TRUE(sinkB == dataB);
+
+    // A device that stops taking data: -132 with the total so far.
+    s.reset();
+    StandinScript stall = DefaultScript();
+    stall.count = 100;
+    stall.budget = 250;
+    s.Script(3, stall);
+    Completion cs;
+    AsyncCallback callS{OnDone, loxim::U32(&cs)};
+    BackgroundBlock blockS{dataB.data(), 2000, &totalA, 300, &callS};
+    ASSERT_EQ(Io(104, a.handle, &blockS), 0);
+    ASSERT_EQ(WaitForSingleObject(cs.event, 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(cs.status, -132);
+    EXPECT_EQ(cs.total, 250u);
+    EXPECT_EQ(totalA, 250u);
+
+    // A failing write ends with its result; a close from inside the completion works.
+    s.reset();
+    StandinScript fails = DefaultScript();
+    fails.result = -9;
+    s.Script(3, fails);
+    Completion cf;
+    cf.closeHandle = a.handle;
+    AsyncCallback callF{OnDone, loxim::U32(&cf)};
+    BackgroundBlock blockF{dataB.data(), 10, &totalA, 300, &callF};
+    ASSERT_EQ(Io(104, a.handle, &blockF), 0);
+    ASSERT_EQ(WaitForSingleObject(cf.event, 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(cf.status, -9);
+    EXPECT_EQ(cf.total, 0u);
+    EXPECT_EQ(cf.closeResult, 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, b.handle, nullptr), 0);
+}
+
+TEST_F(Loxim, BackgroundRead) {
+    Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, "USBLPTLX6");
+    ASSERT_EQ(o.result, 0);
+    Standin s = Standin::Of("mirovel.DLL");
+    s.reset();
+    StandinScript give = DefaultScript();
+    give.count = 4;
+    std::memcpy(give.data, "abcd", 4);
+    give.dataLength = 4;
+    s.Script(4, give);
+    char buffer[10] = {};
+    uint32_t total = 0;
+    Completion c;
+    AsyncCallback call{OnDone, loxim::U32(&c)};
+    BackgroundBlock block{buffer, 10, &total, 5000, &call};
+    ASSERT_EQ(Io(105, o.handle, &block), 0);
+    ASSERT_EQ(WaitForSingleObject(c.event, 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(c.status, 0);
+    EXPECT_EQ(c.total, 10u);
+    EXPECT_EQ(std::string(buffer, 10), "abcdabcdab");
+    // Nothing comes: the read ends after its time-out with the last read result.
+    StandinScript nothing = DefaultScript();
+    s.Script(4, nothing);
+    Completion c2;
+    AsyncCallback call2{OnDone, loxim::U32(&c2)};
+    BackgroundBlock block2{buffer, 10, &total, 300, &call2};
+    ASSERT_EQ(Io(105, o.handle, &block2), 0);
+    ASSERT_EQ(WaitForSingleObject(c2.event, 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(c2.status, 0);
+    EXPECT_EQ(c2.total, 0u);
+    s.reset();
+    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+}
+
+// ---- registry reader, white-box ----
+
+TEST_F(Loxim, PrinterSettingsFromTheRegistry) {
+    PrinterSettings s{};
+    loxim::ReadPrinterSettings(nullptr, s);
+    const PrinterSettings defaults{0x300, 180000, 45000, 30000, 2048, 300, 1, 150};
+    EXPECT_EQ(std::memcmp(&s, &defaults, sizeof s), 0);
+    Printer bare("LoximTest Bare");
+    loxim::ReadPrinterSettings(bare.name(), s);
+    EXPECT_EQ(std::memcmp(&s, &defaults, sizeof s), 0);
+
+    Printer p("LoximTest Settings");
+    p.Dword("TransferMode", 0x207);
+    p.Dword("TransferModeFlag", 0x10000);
+    p.Dword("JobTimeOut", 11);
+    p.Dword("BusyTimeOut", 12);
+    p.Dword("BusyConeectChkTO", 13);
+    p.Dword("ReceiveBufBlkSize", 4);
+    p.Dword("UstatusTimeOut", 15);
+    p.Dword("GoWaitBlockSize", 16);
+    p.Dword("TransferRate", 17);
+    loxim::ReadPrinterSettings(p.name(), s);
+    const PrinterSettings expected{0x10207, 11, 12, 13, 2048, 15, 16, 17};
+    EXPECT_EQ(std::memcmp(&s, &expected, sizeof s), 0);
+    Printer flagOnly("LoximTest Flag");
+    flagOnly.Dword("TransferModeFlag", 0x4000);
+    loxim::ReadPrinterSettings(flagOnly.name(), s);
+    EXPECT_EQ(s.transferMode, 0x4300u);
+
+    // An 80-byte "Port" comes back whole and terminated.
+    const std::string port80(80, 'P');
+    p.Text("Port", port80, false);
+    char buffer[81];
+    std::memset(buffer, 'z', sizeof buffer);
+    ASSERT_TRUE(loxim::ReadPrinterRegText(p.name(), false, "Port", buffer, 80));
+    EXPECT_EQ(std::string(buffer), port80);
+    p.Text("Port", "LPT1");
+    ASSERT_TRUE(loxim::ReadPrinterRegText(p.name(), false, "Port", buffer, 80));
+    EXPECT_STREQ(buffer, "LPT1");
+    EXPECT_FALSE(loxim::ReadPrinterRegText(bare.name(), false, "Port", buffer, 80));
+    EXPECT_STREQ(buffer, "");
+    uint32_t rate = 0;
+    EXPECT_TRUE(loxim::ReadPrinterRegValue(p.name(), true, "TransferRate", &rate, 4));
+    EXPECT_EQ(rate, 17u);
+    EXPECT_FALSE(loxim::ReadPrinterRegValue(p.name(), true, "TransfarSpeedAdjust", &rate, 4));
+}
+
+// ---- other processes ----
+
+TEST_F(Loxim, SecondProcess) {
+    Opened mine = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXXP:MINE");
+    ASSERT_EQ(mine.result, 0);
+    const std::string tag = "LoximTest." + std::to_string(GetCurrentProcessId());
+    HANDLE ready = Event(tag + ".ready"), go = Event(tag + ".go");
+    Child child;
+    ASSERT_TRUE(child.Start(SelfPath(), "--child=hold --tag=" + tag + " --loxim=\"" + g_loximPath +
+                                            "\" LXXP:FILE USBLPTLX7"));
+    HANDLE waits[] = {ready, child.pi.hProcess};
+    ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 300000), WAIT_OBJECT_0) << "child exit " << child.Wait(0);
+
+    EXPECT_EQ(*g_entryNo, 2);
+    EXPECT_EQ(g_table->openCount, 3u);
+    std::vector<uint32_t> foreign;
+    for (uint32_t i = 0; i < loxim::core::kSlotCount; ++i)
+        if (g_table->slots[i].mapping && g_table->slots[i].owner == child.pi.dwProcessId) foreign.push_back(i + 1);
+    ASSERT_EQ(foreign.size(), 2u);
+
+    // The child's ports: -131 by the record name and by the scan; our device still works.
+    const Snapshot before = Snapshot::Take();
+    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "LXXP:FILE").result, -131);
+    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "USBLPTLX7").result, -131);
+    EXPECT_EQ(Open(LOXIM_TYPE_USB_LPT, nullptr, "USBLPTLX7").result, -131);
+    EXPECT_TRUE(Snapshot::Take() == before);
+    EXPECT_EQ(GetModuleHandleA("mirovel.DLL"), nullptr);
+    const char data[] = "abc";
+    uint32_t written = 0;
+    WriteBlock wb{data, 3, &written, 1000};
+    EXPECT_EQ(Io(LOXIM_WRITE, mine.handle, &wb), 0);
+    EXPECT_EQ(written, 3u);
+
+    // Another process's handles mean nothing here.
+    void *info = nullptr;
+    uint32_t hl = 0, ps = 0;
+    DeviceInfoRequestBlock rb{&info, &hl, &ps};
+    for (uint32_t h : foreign) {
+        EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), -103);
+        EXPECT_EQ(Io(LOXIM_WRITE, h, &wb), -103);
+        EXPECT_EQ(Io(LOXIM_DEVICE_INFO, h, &rb), -103);
+    }
+    EXPECT_EQ(g_table->openCount, 3u);
+
+    SetEvent(go);
+    EXPECT_EQ(child.Wait(300000), 0u);
+    EXPECT_EQ(*g_entryNo, 1);
+    Opened after = Open(LOXIM_TYPE_CHOOSE, nullptr, "USBLPTLX7");
+    EXPECT_EQ(after.result, 0);
+    if (after.result == 0) {
+        EXPECT_EQ(Io(LOXIM_CLOSE, after.handle, nullptr), 0);
+    }
+    EXPECT_EQ(Io(LOXIM_CLOSE, mine.handle, nullptr), 0);
+    CloseHandle(ready);
+    CloseHandle(go);
+}
+
+TEST_F(Loxim, LoaderOrder) {
+    const std::string root = suite::TestDataDir() + "\\loxim-loader-" + std::to_string(GetCurrentProcessId());
+    const std::string exeDir = root + "\\exe", bareDir = root + "\\bare", regDir = root + "\\reg",
+                      loximDir = root + "\\lib", noDir = root + "\\none";
+    for (const std::string &d : {root, exeDir, bareDir, regDir, loximDir}) CreateDirectoryA(d.c_str(), nullptr);
+    const std::string jastin = AccessLibFolder() + "\\jastin.dll";
+    ASSERT_TRUE(CopyFileA(SelfPath().c_str(), (exeDir + "\\loxim_child.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(SelfPath().c_str(), (bareDir + "\\loxim_child.exe").c_str(), FALSE));
+    for (const std::string &d : {exeDir, regDir, loximDir})
+        ASSERT_TRUE(CopyFileA(jastin.c_str(), (d + "\\jastin.DLL").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(g_loximPath.c_str(), (loximDir + "\\loxim.dll").c_str(), FALSE));
+
+    struct Case { const char *what; std::string exe; std::string registry; std::string expected; };
+    const std::vector<Case> cases = {
+        {"host program folder first", exeDir, regDir, exeDir},
+        {"then the registry folder", bareDir, regDir, regDir},
+        {"then loxim's folder", bareDir, noDir, loximDir},
+    };
+    // The first two share the registry value and run at once.
+    auto run = [&](std::vector<size_t> which) {
+        std::vector<Child> children(which.size());
+        SetLoaderFolder(cases[which[0]].registry);
+        for (size_t i = 0; i < which.size(); ++i) {
+            const Case &c = cases[which[i]];
+            const std::string out = root + "\\result" + std::to_string(which[i]) + ".txt";
+            DeleteFileA(out.c_str());
+            ASSERT_TRUE(children[i].Start(c.exe + "\\loxim_child.exe",
+                                          "--child=loader --loxim=\"" + loximDir + "\\loxim.dll\" --out=\"" + out +
+                                              "\" LXLOAD:" + std::to_string(which[i])));
+        }
+        for (size_t i = 0; i < which.size(); ++i) {
+            const Case &c = cases[which[i]];
+            SCOPED_TRACE(c.what);
+            EXPECT_EQ(children[i].Wait(300000), 0u);
+            const std::string got = ReadText(root + "\\result" + std::to_string(which[i]) + ".txt");
+            EXPECT_EQ(Lower(got), Lower(c.expected + "\\jastin.DLL"));
+        }
+    };
+    run({0, 1});
+    run({2});
+    SetLoaderFolder(AccessLibFolder());
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string child, tag, out;
+    std::vector<std::string> rest;
+    g_loximPath = suite::BinPath("loxim.dll");
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--child=", 0) == 0) child = arg.substr(8);
+        else if (arg.rfind("--tag=", 0) == 0) tag = arg.substr(6);
+        else if (arg.rfind("--out=", 0) == 0) out = arg.substr(6);
+        else if (arg.rfind("--loxim=", 0) == 0) g_loximPath = arg.substr(8);
+        else if (!child.empty()) rest.push_back(arg);
+    }
+    if (!child.empty()) {
+        LoadLoxim();
+        if (!g_io) return 2;
+        if (child == "hold") return ChildHold(tag, rest);
+        if (child == "loader" && rest.size() == 1) return ChildLoader(rest[0], out);
+        return 3;
+    }
+    testing::InitGoogleTest(&argc, argv);
+    LoadLoxim();
+    return RUN_ALL_TESTS();
+}
