@@ -309,9 +309,7 @@ struct Request {
 };
 
 // One write or read through the synchronous code's dispatch.
-int32_t TransferOnce(const Request &r, uint32_t done, uint32_t timeOut, uint32_t &count) {
-    RecordMap map(SlotMapping(r.slot));
-    if (!map) return kErrParam;
+int32_t TransferOnce(const Request &r, const RecordMap &map, uint32_t done, uint32_t timeOut, uint32_t &count) {
     count = 0;
     if (r.write) {
         WriteBlock b{r.data + done, r.length - done, &count, timeOut};
@@ -327,9 +325,12 @@ DWORD WINAPI BackgroundThread(LPVOID parameter) {
     int32_t result = kOk;
     DWORD progress = GetTickCount();
     const DWORD start = progress;
+    // One view of the record for the whole request; the close waits for it.
+    RecordMap *map = new (std::nothrow) RecordMap(SlotMapping(r->slot));
+    if (!map || !*map) result = kErrParam;
     while (result == kOk) {
         uint32_t count = 0;
-        result = TransferOnce(*r, total, r->write ? r->timeOut : 200, count);
+        result = TransferOnce(*r, *map, total, r->write ? r->timeOut : 200, count);
         if (count > r->length - total) count = r->length - total;
         total += count;
         if (r->write) {
@@ -341,6 +342,7 @@ DWORD WINAPI BackgroundThread(LPVOID parameter) {
         if (total >= r->length || result != kOk) break;
         Sleep(100);
     }
+    delete map;
     if (r->write) GlobalFree(r->data);
     *r->total = total;
     const LoximCompletion completion = r->completion;

@@ -65,8 +65,12 @@ public:
     }
     ~Printer() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, Path().c_str()); }
     const char *name() const { return name_.c_str(); }
-    void Text(const char *value, const std::string &text, bool terminated = true) {
-        Set(false, value, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + (terminated ? 1 : 0)));
+    void Text(const char *value, const std::string &text) {
+        Set(false, value, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    }
+    // Bytes without a terminator, read as a text all the same.
+    void Bytes(const char *value, const std::string &bytes) {
+        Set(false, value, REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()));
     }
     void Dword(const char *value, uint32_t v) { Set(true, value, REG_DWORD, &v, sizeof v); }
 
@@ -342,6 +346,7 @@ TEST_F(Loxim, FailingOpensChangeNothing) {
     usbPacket.Dword("TransferMode", 8);
     uint32_t handle = 0;
     const ConnectionParams12 p12{12, 0x10221, "x"};
+    const std::string longPort = "LX" + std::string(300, 'n'), longUsbLpt = "USBLPT" + std::string(300, '9');
     const uint32_t oddParams[] = {40, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     struct Case { const char *what; uint32_t type; const char *printer; const char *port; const void *params; int32_t result; };
     const Case cases[] = {
@@ -358,6 +363,8 @@ TEST_F(Loxim, FailingOpensChangeNothing) {
         {"packet over USB by TransferMode", 1, usbPacket.name(), nullptr, nullptr, -101},
         {"packet over USB explicit", 5, nullptr, "USBLXP2", nullptr, -101},
         {"packet type 12-byte params", 6, nullptr, "LPTLX9", &p12, -101},  // packet path not built
+        {"mapping name that does not fit", 1, nullptr, longPort.c_str(), nullptr, -140},
+        {"mapping name that does not fit, USB-to-parallel", 1, nullptr, longUsbLpt.c_str(), nullptr, -140},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -912,9 +919,9 @@ TEST_F(Loxim, PrinterSettingsFromTheRegistry) {
     loxim::ReadPrinterSettings(flagOnly.name(), s);
     EXPECT_EQ(s.transferMode, 0x4300u);
 
-    // An 80-byte "Port" comes back whole and terminated.
+    // An 80-byte "Port" that fills the buffer comes back whole and terminated.
     const std::string port80(80, 'P');
-    p.Text("Port", port80, false);
+    p.Bytes("Port", port80);
     char buffer[81];
     std::memset(buffer, 'z', sizeof buffer);
     ASSERT_TRUE(loxim::ReadPrinterRegText(p.name(), false, "Port", buffer, 80));
