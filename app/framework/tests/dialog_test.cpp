@@ -120,6 +120,43 @@ TEST(Dialog, OwnerIsDisabledMeanwhileAndEnabledAfter) {
 
 namespace {
 
+// Moves the focus on WM_APP + 5 and records where it went.
+class FocusDialog : public ExchangeDialog {
+public:
+    int afterGoto = 0, afterNext = 0;
+    LRESULT OnMove(WPARAM, LPARAM) {
+        GotoDlgCtrl(GetDlgItem(IDC_NAME));
+        afterGoto = ::GetDlgCtrlID(::GetFocus());
+        NextDlgCtrl();
+        afterNext = ::GetDlgCtrlID(::GetFocus());
+        return 0;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(FocusDialog, ExchangeDialog)
+    ON_MESSAGE(WM_APP + 5, OnMove)
+END_MESSAGE_MAP()
+
+}  // namespace
+
+TEST(Dialog, GotoAndNextControlMoveTheFocus) {
+    FocusDialog dlg;
+    {
+        fwtest::DialogDriver driver([&](HWND d) {
+            if (!d)
+                return;
+            SendMessageA(d, WM_APP + 5, 0, 0);
+            PostMessageA(d, WM_COMMAND, IDCANCEL, 0);
+        });
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    }
+    EXPECT_EQ(dlg.afterGoto, IDC_NAME);
+    EXPECT_EQ(dlg.afterNext, IDC_ENABLED);
+}
+
+namespace {
+
 // Refuses to close while `allow` is false (as a dialog with a running worker does).
 class RefusingDialog : public ExchangeDialog {
 public:
