@@ -9,7 +9,8 @@ harness_server_started=
 
 export WINEPREFIX=$SUITE_WINEPREFIX
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No Mono or Gecko installer; no crash debugger (its dialog would hold a crashed test open).
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}
 
 # True when this machine can run 32-bit Linux programs (Wine's 32-bit loader is one).
 harness_can_run_32() {
