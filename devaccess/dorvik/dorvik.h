@@ -7,7 +7,10 @@
  * gets 2 (write complete), 1 (read complete) or an error.
  *
  * Callbacks run on dorvik's threads and must not call dorvik. Callers must not hold, across a
- * dorvik call, a lock that their callback takes. Close every connection before unloading the
+ * dorvik call, a lock that their callback takes. dorvik starts its threads with CreateThread, so
+ * a callback should synchronise with Win32 objects (critical sections, events): a C++ runtime's
+ * thread library may not know these threads (mingw-w64's 32-bit winpthread crashes them at exit
+ * once std::mutex was used on them). Close every connection before unloading the
  * library: sessions still open at unload are not closed.
  *
  * Self-contained, C and C++, both widths. The 32-bit exports and the callback are cdecl.

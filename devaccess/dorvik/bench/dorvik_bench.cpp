@@ -10,11 +10,9 @@
 #include <windows.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,28 +38,23 @@ struct Api {
     Quv9100_WriteFileFn WriteFile = nullptr;
 };
 
-// Counts reports; signals the final one.
+// Counts reports; signals the final one. The callback runs on dorvik's threads, which the
+// runtime's thread library did not start, so only Win32 primitives are used here.
 struct Waiter {
-    std::mutex mutex;
-    std::condition_variable done;
-    int reports = 0;
-    bool final = false;
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    volatile LONG reports = 0;
     int status = 0;
 
+    ~Waiter() { CloseHandle(done); }
     static void QUV9100_CALL Callback(Raw9100Event *event, void *user) {
         auto *self = static_cast<Waiter *>(user);
-        std::lock_guard<std::mutex> lock(self->mutex);
-        ++self->reports;
+        InterlockedIncrement(&self->reports);
         if (!event->cancel) {
-            self->final = true;
             self->status = event->status;
-            self->done.notify_all();
+            SetEvent(self->done);
         }
     }
-    bool Wait(unsigned ms) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return done.wait_for(lock, std::chrono::milliseconds(ms), [&] { return final; });
-    }
+    bool Wait(unsigned ms) { return WaitForSingleObject(done, ms) == WAIT_OBJECT_0; }
 };
 
 struct Row {

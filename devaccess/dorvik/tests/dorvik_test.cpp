@@ -5,11 +5,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,9 +76,16 @@ struct Report {
     Clock::time_point when;
 };
 
-// Collects the reports of one callback; optionally cancels through the flag.
+// Collects the reports of one callback; optionally cancels through the flag. The callback
+// runs on dorvik's threads, which the runtime's thread library did not start, so the record is
+// guarded by a critical section rather than std::mutex.
 class Recorder {
 public:
+    Recorder() { InitializeCriticalSection(&lock_); }
+    ~Recorder() { DeleteCriticalSection(&lock_); }
+    Recorder(const Recorder &) = delete;
+    Recorder &operator=(const Recorder &) = delete;
+
     static void QUV9100_CALL Callback(Raw9100Event *event, void *user) {
         static_cast<Recorder *>(user)->Take(event);
     }
@@ -88,34 +93,38 @@ public:
     void Take(Raw9100Event *event) {
         if (sleepMs)
             Sleep(sleepMs);
-        std::lock_guard<std::mutex> lock(mutex_);
+        EnterCriticalSection(&lock_);
         reports_.push_back({event->status, event->wsaError, event->bytesDone,
                             event->cancel != nullptr, Clock::now()});
         if (event->cancel && cancelAtProgress > 0 && ++progressSeen_ >= cancelAtProgress)
             *event->cancel = 1;
-        changed_.notify_all();
+        LeaveCriticalSection(&lock_);
     }
 
     // The first report without a cancel pointer (a connect or final report).
     bool WaitFinal(Report *out, unsigned timeoutMs = kWaitMs) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        const bool got = changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-            return std::any_of(reports_.begin(), reports_.end(),
-                               [](const Report &r) { return !r.hasCancel; });
-        });
-        if (got)
-            *out = *std::find_if(reports_.begin(), reports_.end(),
-                                 [](const Report &r) { return !r.hasCancel; });
-        return got;
+        const Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            for (const Report &r : Reports())
+                if (!r.hasCancel) {
+                    *out = r;
+                    return true;
+                }
+            if (Clock::now() >= end)
+                return false;
+            Sleep(5);
+        }
     }
 
     std::vector<Report> Reports() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return reports_;
+        EnterCriticalSection(&lock_);
+        std::vector<Report> copy = reports_;
+        LeaveCriticalSection(&lock_);
+        return copy;
     }
     int Finals() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return static_cast<int>(std::count_if(reports_.begin(), reports_.end(),
+        const std::vector<Report> reports = Reports();
+        return static_cast<int>(std::count_if(reports.begin(), reports.end(),
                                               [](const Report &r) { return !r.hasCancel; }));
     }
 
@@ -123,8 +132,7 @@ public:
     int cancelAtProgress = 0;
 
 private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    CRITICAL_SECTION lock_;
     std::vector<Report> reports_;
     int progressSeen_ = 0;
 };
@@ -313,6 +321,30 @@ TEST_F(Dorvik, BadArgumentsAreRefusedWithTheirCodes) {
     EXPECT_EQ(zero, 0);
     EXPECT_EQ(api.Progress(h), 0);
     EXPECT_EQ(sink_->Count(), 0u);
+}
+
+TEST_F(Dorvik, AFileBeyondTheByteCountFailsItsSetup) {
+    StartSink({});
+    Connect();
+    // A sparse file of 2 GiB: its size does not fit the i32 bytes-done count.
+    const std::string path = TestFile("huge");
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size;
+    size.QuadPart = 1ll << 31;
+    const bool sized = SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    ASSERT_TRUE(sized);
+    Recorder job;
+    EXPECT_EQ(api.WriteFile(kHost.c_str(), path.c_str(), &Recorder::Callback, &job),
+              QUV9100_E_FILE_SETUP);
+    EXPECT_EQ(api.WriteFile(kHost.c_str(), path.c_str(), nullptr, nullptr), QUV9100_E_FILE_SETUP);
+    DeleteFileA(path.c_str());
+    EXPECT_EQ(job.Reports().size(), 0u);
+    EXPECT_EQ(sink_->Count(), 0u);
+    int length = 2;
+    EXPECT_EQ(api.Write(kHost.c_str(), "ok", &length, nullptr, nullptr), QUV9100_WRITE_COMPLETE);
 }
 
 TEST_F(Dorvik, AsynchronousWriteArrivesWholeAndReportsInOrder) {
