@@ -39,15 +39,41 @@ struct Sink::Peer {
     bool done = false;
 };
 
+// Holds the sink's lock for the guard's life.
+class Sink::Guard {
+public:
+    explicit Guard(const Sink &sink) : sink_(sink) { sink_.Lock(); }
+    ~Guard() { sink_.Unlock(); }
+    Guard(const Guard &) = delete;
+    Guard &operator=(const Guard &) = delete;
+
+private:
+    const Sink &sink_;
+};
+
 Sink::Sink(std::string address, Options options)
     : address_(std::move(address)), options_(std::move(options)), listener_(INVALID_SOCKET) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
+    auto *lock = new CRITICAL_SECTION;
+    InitializeCriticalSection(lock);
+    lock_ = lock;
 }
 
 Sink::~Sink() {
     Stop();
+    auto *lock = static_cast<CRITICAL_SECTION *>(lock_);
+    DeleteCriticalSection(lock);
+    delete lock;
     WSACleanup();
+}
+
+void Sink::Lock() const { EnterCriticalSection(static_cast<CRITICAL_SECTION *>(lock_)); }
+void Sink::Unlock() const { LeaveCriticalSection(static_cast<CRITICAL_SECTION *>(lock_)); }
+
+unsigned long __stdcall Sink::ServeThread(void *sink) {
+    static_cast<Sink *>(sink)->Serve();
+    return 0;
 }
 
 bool Sink::Start(std::string *error) {
@@ -76,14 +102,23 @@ bool Sink::Start(std::string *error) {
     }
     listener_ = s;
     stop_ = false;
-    thread_ = std::thread([this] { Serve(); });
+    thread_ = CreateThread(nullptr, 0, ServeThread, this, 0, nullptr);
+    if (!thread_) {
+        *error = "cannot start the sink's thread: " + std::to_string(GetLastError());
+        closesocket(s);
+        listener_ = INVALID_SOCKET;
+        return false;
+    }
     return true;
 }
 
 void Sink::Stop() {
     stop_ = true;
-    if (thread_.joinable())
-        thread_.join();
+    if (thread_) {
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
     if (listener_ != INVALID_SOCKET) {
         closesocket(listener_);
         listener_ = INVALID_SOCKET;
@@ -111,7 +146,7 @@ void Sink::Serve() {
             peer->socket = accepted;
             peer->lastTick = GetTickCount();
             {
-                std::lock_guard<std::mutex> lock(mutex_);
+                Guard guard(*this);
                 peer->index = static_cast<int>(records_.size());
                 records_.emplace_back();
             }
@@ -130,7 +165,7 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
     if (options_.mode == Mode::kStall)
         return;
     auto record = [&](auto change) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        Guard guard(*this);
         if (peer.index < static_cast<int>(records_.size()))
             change(records_[peer.index]);
     };
@@ -141,7 +176,7 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
         for (int turn = 0; turn < kReadsPerTurn; ++turn) {
             const int n = recv(peer.socket, buffer, sizeof buffer, 0);
             if (n > 0) {
-                std::lock_guard<std::mutex> lock(mutex_);
+                Guard guard(*this);
                 count_ += static_cast<std::uint64_t>(n);
                 sum_ = Checksum(buffer, static_cast<std::size_t>(n), sum_);
                 if (peer.index < static_cast<int>(records_.size())) {
@@ -209,19 +244,19 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
 }
 
 int Sink::Accepted() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Guard guard(*this);
     return static_cast<int>(records_.size());
 }
 
 Connection Sink::Record(int index) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Guard guard(*this);
     if (index < 0 || index >= static_cast<int>(records_.size()))
         return {};
     return records_[index];
 }
 
 std::string Sink::Received() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Guard guard(*this);
     std::string all;
     for (const Connection &c : records_)
         all += c.bytes;
@@ -229,17 +264,17 @@ std::string Sink::Received() const {
 }
 
 std::uint64_t Sink::Count() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Guard guard(*this);
     return count_;
 }
 
 std::uint64_t Sink::Sum() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Guard guard(*this);
     return sum_;
 }
 
 void Sink::Reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Guard guard(*this);
     count_ = 0;
     sum_ = 14695981039346656037ull;
     for (Connection &c : records_)

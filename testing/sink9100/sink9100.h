@@ -1,13 +1,14 @@
 // An in-process TCP peer on 127.0.0.N:9100 that plays a printer's raw port: it drains and
 // records, stalls (accepts and never reads), replies with scripted bursts, or tracks how each
 // connection ends. One thread serves every connection; every wait is bounded.
+//
+// The thread and the lock are Win32 ones: on 32-bit Wine the runtime's thread library
+// (std::thread, std::mutex) crashes threads that also make Winsock calls.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace sink9100 {
@@ -69,15 +70,20 @@ public:
 
 private:
     struct Peer;
+    class Guard;
     void Serve();
     void ServePeer(Peer &peer, std::uint32_t now);
 
     std::string address_;
     Options options_;
+    static unsigned long __stdcall ServeThread(void *sink);
+    void Lock() const;
+    void Unlock() const;
+
     std::uintptr_t listener_;
-    std::thread thread_;
+    void *thread_ = nullptr;     // HANDLE
+    void *lock_ = nullptr;       // CRITICAL_SECTION, allocated
     std::atomic<bool> stop_{false};
-    mutable std::mutex mutex_;
     std::vector<Connection> records_;
     std::uint64_t count_ = 0;
     std::uint64_t sum_ = 14695981039346656037ull;
