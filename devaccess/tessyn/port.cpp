@@ -1,0 +1,320 @@
+#include "port.h"
+
+#include <wsipx.h>
+
+#include <cstring>
+#include <new>
+
+namespace tessyn {
+
+namespace {
+
+// Holds a critical section for one scope.
+class Locked {
+public:
+    explicit Locked(CRITICAL_SECTION &cs) : cs_(cs) { EnterCriticalSection(&cs_); }
+    ~Locked() { LeaveCriticalSection(&cs_); }
+    Locked(const Locked &) = delete;
+    Locked &operator=(const Locked &) = delete;
+
+private:
+    CRITICAL_SECTION &cs_;
+};
+
+} // namespace
+
+// ---- SnmpRequestTable ----
+
+bool SnmpRequestTable::Init() {
+    InitializeCriticalSection(&lock_);
+    lockReady_ = true;
+    idle_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    stopAll_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    return idle_ && stopAll_;
+}
+
+SnmpRequestTable::~SnmpRequestTable() {
+    // Only reached once the table is drained (or was never used).
+    WaitAndClose(ended_);
+    for (auto &entry : pending_)
+        if (HANDLE reply = entry.second->ReplyEvent()) CloseHandle(reply);
+    if (idle_) CloseHandle(idle_);
+    if (stopAll_) CloseHandle(stopAll_);
+    if (lockReady_) DeleteCriticalSection(&lock_);
+}
+
+void SnmpRequestTable::WaitAndClose(std::vector<HANDLE> &threads) {
+    for (HANDLE h : threads) {
+        WaitForSingleObject(h, INFINITE);
+        CloseHandle(h);
+    }
+    threads.clear();
+}
+
+size_t SnmpRequestTable::PendingCount() {
+    Locked hold(lock_);
+    return pending_.size();
+}
+
+void SnmpRequestTable::Discard(uint16_t id) {
+    auto it = pending_.find(id);
+    if (it == pending_.end()) return;
+    if (HANDLE reply = it->second->ReplyEvent()) CloseHandle(reply);
+    pending_.erase(it);
+    if (pending_.empty()) SetEvent(idle_);
+}
+
+int SnmpRequestTable::Submit(SnmpMessage &msg, SOCKET socket) {
+    Locked hold(lock_);
+    if (closing_) return -2;
+    try {
+        auto request = std::make_unique<SnmpRequest>();
+        request->destination = msg.Destination();
+        ApplyDefaultPort(request->destination);
+        request->broadcast = IsBroadcast(request->destination);
+        request->socket = socket;
+        request->table = this;
+        request->waits[0] = stopAll_;
+        request->waitCount = 1;
+        request->timeouts = msg.Timeouts();
+        request->proc = msg.ResponseProc();
+        request->context = msg.ResponseContext();
+
+        uint16_t id = NextRequestId(counter_, pending_);
+        if (id == 0) return -3; // every id is pending
+        msg.SetRequestId(id);
+        request->id = id;
+
+        BerBuffer out;
+        if (msg.EncodeTo(out) != 0) return -3;
+        request->bytes.assign(out.Data(), out.Data() + out.Size());
+
+        if (!request->broadcast) {
+            HANDLE reply = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            if (!reply) return -3;
+            request->waits[1] = reply;
+            request->waitCount = 2;
+        }
+        SnmpRequest *r = request.get();
+        pending_.emplace(id, std::move(request));
+        HANDLE thread = CreateThread(nullptr, 0, SenderMain, r, 0, nullptr);
+        if (!thread) {
+            Discard(id);
+            return -1;
+        }
+        r->thread = thread;
+        ResetEvent(idle_);
+        return 0;
+    } catch (const std::bad_alloc &) {
+        return -3;
+    }
+}
+
+bool SnmpRequestTable::Claim(uint16_t id, SnmpResponseProc &proc, void *&context) {
+    Locked hold(lock_);
+    auto it = pending_.find(id);
+    if (it == pending_.end()) return false;
+    SnmpRequest &r = *it->second;
+    if (!r.broadcast) {
+        if (r.answered) return false;
+        r.answered = true;
+        SetEvent(r.ReplyEvent());
+    }
+    proc = r.proc;
+    context = r.context;
+    return true;
+}
+
+void SnmpRequestTable::Remove(SnmpRequest *request) {
+    std::vector<HANDLE> earlier;
+    {
+        Locked hold(lock_);
+        HANDLE self = request->thread;
+        Discard(request->id); // frees the request
+        // This thread's handle waits for whoever ends next; the threads that ended before it
+        // are waited for and closed here.
+        earlier.swap(ended_);
+        try {
+            ended_.push_back(self);
+        } catch (const std::bad_alloc &) {
+            earlier.push_back(self); // cannot happen after the swap freed room; stay safe
+        }
+    }
+    WaitAndClose(earlier);
+}
+
+DWORD WINAPI SnmpRequestTable::SenderMain(void *param) {
+    auto *r = static_cast<SnmpRequest *>(param);
+    const sockaddr *to = reinterpret_cast<const sockaddr *>(r->destination.bytes.data());
+    const char *data = reinterpret_cast<const char *>(r->bytes.data());
+    int size = static_cast<int>(r->bytes.size());
+    sendto(r->socket, data, size, 0, to, 16);
+    for (size_t next = 0;;) {
+        DWORD w = WaitForMultipleObjects(r->waitCount, r->waits, FALSE, static_cast<DWORD>(r->timeouts[next]));
+        if (w != WAIT_TIMEOUT) break; // answered, or the port is closing
+        if (++next == r->timeouts.size()) {
+            SnmpResponseProc proc = nullptr;
+            void *context = nullptr;
+            if (r->table->Claim(r->id, proc, context) && proc) proc(context, nullptr);
+            break;
+        }
+        sendto(r->socket, data, size, 0, to, 16);
+    }
+    r->table->Remove(r);
+    return 0;
+}
+
+void SnmpRequestTable::CloseAndDrain() {
+    {
+        Locked hold(lock_);
+        closing_ = true;
+        if (!pending_.empty())
+            SetEvent(stopAll_);
+        else
+            SetEvent(idle_);
+    }
+    WaitForSingleObject(idle_, INFINITE);
+    std::vector<HANDLE> last;
+    {
+        Locked hold(lock_);
+        last.swap(ended_);
+    }
+    WaitAndClose(last);
+}
+
+// ---- SnmpPort ----
+
+SnmpPort::~SnmpPort() {
+    if (thread_) CloseHandle(thread_);
+    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+    if (stop_) CloseHandle(stop_);
+    if (locksReady_) {
+        DeleteCriticalSection(&trapLock_);
+        DeleteCriticalSection(&lock_);
+    }
+}
+
+int SnmpPort::Open(int32_t kind, int32_t localPort, uint16_t &word) {
+    InitializeCriticalSection(&lock_);
+    InitializeCriticalSection(&trapLock_);
+    locksReady_ = true;
+    stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!stop_ || !table_.Init()) return -3;
+    if (localPort < 0 || localPort > 0xFFFF) return -4;
+
+    Locked hold(lock_);
+    const bool udp = (kind & 0xFFFF) == 1;
+    uint8_t bound[16] = {};
+    int boundLength = sizeof bound;
+    if (udp) {
+        socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        if (socket_ == INVALID_SOCKET) return -4;
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(static_cast<u_short>(localPort));
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (bind(socket_, reinterpret_cast<sockaddr *>(&local), sizeof local) == SOCKET_ERROR) return -4;
+    } else {
+        socket_ = socket(AF_IPX, SOCK_DGRAM, NSPROTO_IPX);
+        if (socket_ == INVALID_SOCKET) return -4;
+        SOCKADDR_IPX local{};
+        local.sa_family = AF_IPX;
+        local.sa_socket = htons(static_cast<u_short>(localPort));
+        if (bind(socket_, reinterpret_cast<sockaddr *>(&local), 14) == SOCKET_ERROR) return -4;
+    }
+    if (getsockname(socket_, reinterpret_cast<sockaddr *>(bound), &boundLength) == SOCKET_ERROR) return -4;
+    // The port word as it lies in the bound address, read as a little-endian word.
+    const size_t at = udp ? 2 : 12;
+    word = static_cast<uint16_t>(bound[at] | bound[at + 1] << 8);
+    BOOL on = TRUE;
+    setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&on), sizeof on);
+    thread_ = CreateThread(nullptr, 0, ReceiveMain, this, 0, nullptr);
+    if (!thread_) return -4;
+    return 0;
+}
+
+int SnmpPort::Post(const SnmpMessageDesc &desc) {
+    Locked hold(lock_);
+    try {
+        SnmpMessage msg;
+        if (int rc = msg.Compose(desc)) return rc;
+        return table_.Submit(msg, socket_);
+    } catch (const std::bad_alloc &) {
+        return -3;
+    }
+}
+
+void SnmpPort::SetTrapProc(SnmpTrapProc proc, void *context) {
+    Locked hold(lock_);
+    Locked pair(trapLock_);
+    trapProc_ = proc;
+    trapContext_ = context;
+}
+
+void SnmpPort::Close() {
+    Locked hold(lock_);
+    if (thread_) {
+        SetEvent(stop_);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+    if (socket_ != INVALID_SOCKET) {
+        closesocket(socket_);
+        socket_ = INVALID_SOCKET;
+    }
+}
+
+DWORD WINAPI SnmpPort::ReceiveMain(void *param) {
+    auto *port = static_cast<SnmpPort *>(param);
+    port->Receive();
+    port->table_.CloseAndDrain();
+    return 0;
+}
+
+void SnmpPort::Receive() {
+    while (WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket_, &readable);
+        timeval wait{0, 10};
+        int n = select(0, &readable, nullptr, nullptr, &wait);
+        if (n == SOCKET_ERROR) break;
+        if (n == 0) continue;
+        std::memset(buffer_, 0, sizeof buffer_);
+        SnmpAddress sender;
+        int senderLength = static_cast<int>(sender.bytes.size());
+        int got = recvfrom(socket_, reinterpret_cast<char *>(buffer_), sizeof buffer_, 0,
+                           reinterpret_cast<sockaddr *>(sender.bytes.data()), &senderLength);
+        if (got == SOCKET_ERROR) continue; // also a datagram longer than the buffer (consumed)
+        Deliver(buffer_, got, sender);
+    }
+}
+
+void SnmpPort::Deliver(const uint8_t *data, int size, const SnmpAddress &sender) {
+    try {
+        SnmpMessage msg;
+        if (msg.Parse(sender, data, static_cast<size_t>(size)) != 0) return;
+        if (msg.GetPduTag() == kTagTrap) {
+            SnmpTrapProc proc;
+            void *context;
+            {
+                Locked pair(trapLock_);
+                proc = trapProc_;
+                context = trapContext_;
+            }
+            if (proc) proc(context, msg.BuildTrapInfo());
+            return;
+        }
+        if (!msg.HasRequestId()) return;
+        SnmpResponseProc proc = nullptr;
+        void *context = nullptr;
+        if (!table_.Claim(static_cast<uint16_t>(msg.GetRequestId()), proc, context)) return;
+        const SnmpMessageDesc *info = msg.BuildResponseInfo();
+        if (proc) proc(context, info);
+    } catch (const std::bad_alloc &) {
+        // The datagram is dropped.
+    }
+}
+
+} // namespace tessyn
