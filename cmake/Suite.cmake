@@ -213,6 +213,17 @@ function(suite_test name)
   endif()
 endfunction()
 
+# Marks tests that need 32-bit Windows programs to run natively: on a machine where 32-bit
+# Linux programs run only under qemu emulation, Wine's threads that wait on sockets and on its
+# server die there, and such tests report themselves skipped. No effect on x64 tests.
+function(suite_needs_native_32)
+  if(SUITE_WIDTH EQUAL 32)
+    foreach(test ${ARGN})
+      set_property(TEST ${SUITE_PRESET}.${test} APPEND PROPERTY ENVIRONMENT SUITE_NEEDS_NATIVE_32=1)
+    endforeach()
+  endif()
+endfunction()
+
 # A smoke test that loads one deliverable of the width with LoadLibrary and frees it.
 function(suite_load_test dll_target dll_file)
   set(name ${dll_target}_loads)
