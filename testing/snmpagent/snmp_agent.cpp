@@ -142,6 +142,7 @@ void ReadRequest(Datagram &d) {
 }
 
 Agent::Agent(Script script, bool anyAddress, uint16_t port) : script_(std::move(script)) {
+    InitializeCriticalSection(&lock_);
     start_ = std::chrono::steady_clock::now();
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) return;
@@ -173,11 +174,13 @@ Agent::~Agent() {
         CloseHandle(thread_);
     }
     if (socket_ != INVALID_SOCKET) closesocket(socket_);
+    DeleteCriticalSection(&lock_);
 }
 
 void Agent::SetScript(Script script) {
-    std::lock_guard<std::mutex> hold(mutex_);
+    EnterCriticalSection(&lock_);
     script_ = std::move(script);
+    LeaveCriticalSection(&lock_);
 }
 
 void Agent::SendTo(uint16_t port, const Bytes &bytes) {
@@ -190,13 +193,17 @@ void Agent::SendTo(uint16_t port, const Bytes &bytes) {
 }
 
 std::vector<Datagram> Agent::Received() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return received_;
+    EnterCriticalSection(&lock_);
+    std::vector<Datagram> copy = received_;
+    LeaveCriticalSection(&lock_);
+    return copy;
 }
 
 size_t Agent::ReceivedCount() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return received_.size();
+    EnterCriticalSection(&lock_);
+    size_t n = received_.size();
+    LeaveCriticalSection(&lock_);
+    return n;
 }
 
 bool Agent::WaitForCount(size_t count, int timeoutMs) {
@@ -244,11 +251,10 @@ void Agent::Run() {
         d.senderPort = ntohs(from.sin_port);
         ReadRequest(d);
         Script script;
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            received_.push_back(d);
-            script = script_;
-        }
+        EnterCriticalSection(&lock_);
+        received_.push_back(d);
+        script = script_;
+        LeaveCriticalSection(&lock_);
         if (!script) continue;
         for (Reply &r : script(d))
             due.push_back({std::move(r.bytes), from, std::chrono::steady_clock::now() + std::chrono::milliseconds(r.delayMs)});

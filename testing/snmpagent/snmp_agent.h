@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -92,7 +91,7 @@ private:
     uint16_t port_ = 0;
     HANDLE thread_ = nullptr;
     std::atomic<bool> stop_{false};
-    std::mutex mutex_;
+    CRITICAL_SECTION lock_;
     Script script_;
     std::vector<Datagram> received_;
     std::chrono::steady_clock::time_point start_;

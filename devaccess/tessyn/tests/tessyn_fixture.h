@@ -7,9 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -67,7 +65,13 @@ struct Call {
 
 class Recorder {
 public:
-    Recorder() : start_(std::chrono::steady_clock::now()) {}
+    Recorder() : start_(std::chrono::steady_clock::now()) {
+        InitializeCriticalSection(&lock_);
+        InitializeConditionVariable(&changed_);
+    }
+    ~Recorder() { DeleteCriticalSection(&lock_); }
+    Recorder(const Recorder &) = delete;
+    Recorder &operator=(const Recorder &) = delete;
 
     static void TESSYN_CALL OnResponse(void *context, const SnmpMessageDesc *info) {
         auto *self = static_cast<Recorder *>(context);
@@ -112,29 +116,42 @@ public:
     void Restart() { start_ = std::chrono::steady_clock::now(); }
 
     std::vector<Call> Calls() {
-        std::lock_guard<std::mutex> hold(mutex_);
-        return calls_;
+        EnterCriticalSection(&lock_);
+        std::vector<Call> copy = calls_;
+        LeaveCriticalSection(&lock_);
+        return copy;
     }
     size_t Count() {
-        std::lock_guard<std::mutex> hold(mutex_);
-        return calls_.size();
+        EnterCriticalSection(&lock_);
+        size_t n = calls_.size();
+        LeaveCriticalSection(&lock_);
+        return n;
     }
     // Waits (bounded) for at least count calls.
     bool WaitFor(size_t count, int timeoutMs) {
-        std::unique_lock<std::mutex> hold(mutex_);
-        return changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return calls_.size() >= count; });
+        const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+        EnterCriticalSection(&lock_);
+        while (calls_.size() < count) {
+            ULONGLONG now = GetTickCount64();
+            if (now >= deadline) break;
+            SleepConditionVariableCS(&changed_, &lock_, static_cast<DWORD>(deadline - now));
+        }
+        bool reached = calls_.size() >= count;
+        LeaveCriticalSection(&lock_);
+        return reached;
     }
 
 private:
     void Add(const Call &c) {
-        std::lock_guard<std::mutex> hold(mutex_);
+        EnterCriticalSection(&lock_);
         calls_.push_back(c);
-        changed_.notify_all();
+        LeaveCriticalSection(&lock_);
+        WakeAllConditionVariable(&changed_);
     }
 
     std::chrono::steady_clock::time_point start_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    CRITICAL_SECTION lock_;
+    CONDITION_VARIABLE changed_;
     std::vector<Call> calls_;
 };
 
