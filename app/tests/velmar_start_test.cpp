@@ -1,11 +1,40 @@
-// Starts velmar.exe, waits for its top-level window, closes it and checks the exit code.
+// velmar.exe end to end: its window, its printer bar filled from ZqConfig.dat, the data
+// folder, the missing settings file and resource module, and its exit. These share the
+// prefix's data folder, so they run one after another and put back what they change.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "server.h"
 #include "suite_paths.h"
 
 namespace {
+
+const std::string kDataFolder = "C:\\ProgramData\\Dranvel\\Wyr";
+const std::string kSettings = kDataFolder + "\\ZqConfig.dat";
+
+std::string ReadAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool IsFolder(const std::string &path) {
+    const DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 struct FindWindowOf {
     DWORD pid;
@@ -16,40 +45,241 @@ BOOL CALLBACK TakeVisibleWindow(HWND hwnd, LPARAM lParam) {
     auto *find = reinterpret_cast<FindWindowOf *>(lParam);
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == find->pid && IsWindowVisible(hwnd) && GetWindow(hwnd, GW_OWNER) == nullptr) {
+    char cls[64] = {};
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (pid == find->pid && IsWindowVisible(hwnd) && GetWindow(hwnd, GW_OWNER) == nullptr &&
+        std::string(cls) != "#32770") {
         find->found = hwnd;
         return FALSE;
     }
     return TRUE;
 }
 
-} // namespace
-
-TEST(Velmar, StartsShowsItsWindowAndExitsCleanlyOnClose) {
-    std::string exe = suite::BinPath("velmar.exe");
-    std::string cmd = "\"" + exe + "\"";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               suite::BinDir().c_str(), &si, &pi))
-        << "CreateProcess failed: " << GetLastError();
-
-    FindWindowOf find = {pi.dwProcessId, nullptr};
-    for (int i = 0; i < 300 && !find.found; ++i) { // at most 30 s
-        if (WaitForSingleObject(pi.hProcess, 100) == WAIT_OBJECT_0)
-            break;
-        EnumWindows(TakeVisibleWindow, reinterpret_cast<LPARAM>(&find));
+BOOL CALLBACK TakeList(HWND hwnd, LPARAM lParam) {
+    char cls[64] = {};
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (std::string(cls) == "SysListView32") {
+        *reinterpret_cast<HWND *>(lParam) = hwnd;
+        return FALSE;
     }
-    if (!find.found)
-        TerminateProcess(pi.hProcess, 99);
-    ASSERT_NE(find.found, nullptr) << "velmar showed no top-level window";
-
-    PostMessageA(find.found, WM_CLOSE, 0, 0);
-    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
-    DWORD code = 1234;
-    GetExitCodeProcess(pi.hProcess, &code);
-    EXPECT_EQ(code, 0u);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    return TRUE;
 }
+
+// One velmar.exe run: started with a message-box script and log, ended by WM_CLOSE.
+class Velmar {
+public:
+    Velmar(const std::string &exe, const std::string &folder, const std::string &args = "") {
+        log_ = suite::TestDataDir() + "\\velmar-boxes.log";
+        script_ = suite::TestDataDir() + "\\velmar-boxes.txt";
+        DeleteFileA(log_.c_str());
+        WriteAll(script_, "IDOK\r\nIDOK\r\nIDOK\r\n");
+        SetEnvironmentVariableA("FRAMEWORK_TEST_SCRIPT", script_.c_str());
+        SetEnvironmentVariableA("FRAMEWORK_TEST_LOG", log_.c_str());
+        std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        started_ = CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  folder.c_str(), &si, &pi_) != FALSE;
+        SetEnvironmentVariableA("FRAMEWORK_TEST_SCRIPT", nullptr);
+        SetEnvironmentVariableA("FRAMEWORK_TEST_LOG", nullptr);
+    }
+    ~Velmar() {
+        if (!started_)
+            return;
+        if (WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0)
+            TerminateProcess(pi_.hProcess, 99);
+        WaitForSingleObject(pi_.hProcess, 10000);
+        CloseHandle(pi_.hThread);
+        CloseHandle(pi_.hProcess);
+    }
+    bool started() const { return started_; }
+    // The main window, or NULL when none shows within 30 s or the process ends first.
+    HWND Window() {
+        FindWindowOf find = {pi_.dwProcessId, nullptr};
+        for (int i = 0; i < 300 && !find.found; ++i) {
+            if (WaitForSingleObject(pi_.hProcess, 100) == WAIT_OBJECT_0)
+                break;
+            EnumWindows(TakeVisibleWindow, reinterpret_cast<LPARAM>(&find));
+        }
+        return find.found;
+    }
+    // The exit code after at most 30 s, or 1234 when still running.
+    DWORD Exit() {
+        DWORD code = 1234;
+        if (WaitForSingleObject(pi_.hProcess, 30000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(pi_.hProcess, &code);
+        return code;
+    }
+    DWORD Close(HWND window) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        return Exit();
+    }
+    // The texts of the printer bar's rows, read across the process boundary.
+    std::vector<std::string> BarRows(HWND window) {
+        HWND list = nullptr;
+        EnumChildWindows(window, TakeList, reinterpret_cast<LPARAM>(&list));
+        std::vector<std::string> rows;
+        if (!list)
+            return rows;
+        const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+        void *remote = VirtualAllocEx(pi_.hProcess, nullptr, 4096, MEM_COMMIT | MEM_RESERVE,
+                                      PAGE_READWRITE);
+        if (!remote)
+            return rows;
+        for (int i = 0; i < count && i < 100; ++i) {
+            LVITEMA item = {};
+            item.mask = LVIF_TEXT;
+            item.iItem = i;
+            item.pszText = static_cast<char *>(remote) + sizeof item;
+            item.cchTextMax = 1024;
+            SIZE_T done = 0;
+            WriteProcessMemory(pi_.hProcess, remote, &item, sizeof item, &done);
+            SendMessageA(list, LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(remote));
+            char text[1025] = {};
+            ReadProcessMemory(pi_.hProcess, static_cast<char *>(remote) + sizeof item, text,
+                              1024, &done);
+            rows.emplace_back(text);
+        }
+        VirtualFreeEx(pi_.hProcess, remote, 0, MEM_RELEASE);
+        return rows;
+    }
+    // The box lines of the log.
+    std::vector<std::string> Boxes() const {
+        std::vector<std::string> boxes;
+        std::istringstream in(ReadAll(log_));
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("box\t", 0) == 0)
+                boxes.push_back(line);
+        return boxes;
+    }
+
+private:
+    std::string log_, script_;
+    PROCESS_INFORMATION pi_ = {};
+    bool started_ = false;
+};
+
+// Keeps the prefix's settings file as it was found.
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        hadFile_ = GetFileAttributesA(kSettings.c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (hadFile_)
+            saved_ = ReadAll(kSettings);
+    }
+    void TearDown() override {
+        if (hadFile_) {
+            CreateDirectoryA("C:\\ProgramData\\Dranvel", nullptr);
+            CreateDirectoryA(kDataFolder.c_str(), nullptr);
+            WriteAll(kSettings, saved_);
+        } else {
+            DeleteFileA(kSettings.c_str());
+        }
+    }
+    std::string exe_ = suite::BinPath("velmar.exe");
+    bool hadFile_ = false;
+    std::string saved_;
+};
+
+TEST_F(EndToEnd, BarShowsThePrinterOfTheSettingsFileAndCloseExitsWithZero) {
+    fakeprinter::Server server;
+    ASSERT_TRUE(server.Start()) << server.error();
+    const std::string address = "127.0.0.1:" + std::to_string(server.Port());
+    CreateDirectoryA("C:\\ProgramData\\Dranvel", nullptr);
+    CreateDirectoryA(kDataFolder.c_str(), nullptr);
+    WriteAll(kSettings, "[PRINTERS]\r\nName=Fake Printer,Port=" + address + "\r\n");
+
+    Velmar velmar(exe_, suite::BinDir());
+    ASSERT_TRUE(velmar.started()) << GetLastError();
+    HWND window = velmar.Window();
+    ASSERT_NE(window, nullptr) << "velmar showed no main window";
+    char title[128] = {};
+    GetWindowTextA(window, title, sizeof title);
+    EXPECT_EQ(std::string(title).rfind("Kelvane", 0), 0u) << title;
+    const auto rows = velmar.BarRows(window);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], "Fake Printer on " + address);
+    EXPECT_TRUE(velmar.Boxes().empty());
+    EXPECT_EQ(velmar.Close(window), 0u);
+    EXPECT_TRUE(server.Jobs().empty());  // start-up sends nothing to the printer
+}
+
+TEST_F(EndToEnd, MissingDataFolderIsCreatedAndTheMissingFileReportedOnce) {
+    DeleteFileA(kSettings.c_str());
+    RemoveDirectoryA(kDataFolder.c_str());
+    RemoveDirectoryA("C:\\ProgramData\\Dranvel");
+    ASSERT_FALSE(IsFolder(kDataFolder));
+
+    Velmar velmar(exe_, suite::BinDir());
+    ASSERT_TRUE(velmar.started());
+    HWND window = velmar.Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(IsFolder(kDataFolder));
+    EXPECT_TRUE(velmar.BarRows(window).empty());
+    const auto boxes = velmar.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("Cannot open file "), std::string::npos) << boxes[0];
+    EXPECT_NE(boxes[0].find("ZqConfig.dat"), std::string::npos) << boxes[0];
+    EXPECT_EQ(velmar.Close(window), 0u);
+}
+
+TEST_F(EndToEnd, WorkingFolderWithoutTheResourceModuleEndsWithItsMessage) {
+    const std::string folder = suite::TestDataDir() + "\\velmar-alone";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string copy = folder + "\\velmar.exe";
+    ASSERT_TRUE(CopyFileA(exe_.c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(suite::BinPath("corvane.dll").c_str(), (folder + "\\corvane.dll").c_str(), FALSE));
+
+    Velmar velmar(copy, folder);
+    ASSERT_TRUE(velmar.started());
+    EXPECT_EQ(velmar.Exit(), 1u);
+    const auto boxes = velmar.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("nimbrel.dll"), std::string::npos) << boxes[0];
+    EXPECT_NE(boxes[0].find("velmar-alone"), std::string::npos) << boxes[0];
+    DeleteFileA(copy.c_str());
+    DeleteFileA((folder + "\\corvane.dll").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+// Windows 4.0 keeps the settings beside the program and creates nothing under ProgramData.
+TEST_F(EndToEnd, OnVersionFourTheSettingsLieInTheProgramFolder) {
+    const char kKey[] = "Software\\Wine\\AppDefaults\\velmar.exe";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>("nt40"), 5);
+    RegCloseKey(key);
+
+    const std::string folder = suite::TestDataDir() + "\\velmar-nt40";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    for (const char *file : {"velmar.exe", "corvane.dll", "nimbrel.dll"})
+        ASSERT_TRUE(CopyFileA(suite::BinPath(file).c_str(), (folder + "\\" + file).c_str(), FALSE));
+    WriteAll(folder + "\\ZqConfig.dat", "[PRINTERS]\r\nName=Old,Port=LPT1\r\n");
+    DeleteFileA(kSettings.c_str());
+    RemoveDirectoryA(kDataFolder.c_str());
+    RemoveDirectoryA("C:\\ProgramData\\Dranvel");
+
+    {
+        Velmar velmar(folder + "\\velmar.exe", folder);
+        ASSERT_TRUE(velmar.started());
+        HWND window = velmar.Window();
+        EXPECT_NE(window, nullptr);
+        if (window) {
+            const auto rows = velmar.BarRows(window);
+            ASSERT_EQ(rows.size(), 1u);
+            EXPECT_EQ(rows[0], "Old on LPT1");
+            EXPECT_TRUE(velmar.Boxes().empty());
+            EXPECT_EQ(velmar.Close(window), 0u);
+        }
+    }
+    EXPECT_FALSE(IsFolder("C:\\ProgramData\\Dranvel"));
+    RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+    for (const char *file : {"velmar.exe", "corvane.dll", "nimbrel.dll", "ZqConfig.dat"})
+        DeleteFileA((folder + "\\" + file).c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,355 @@
+// CZqApp in-process: the settings file step, the image lists, the printer bar's rows,
+// layout and drag, with the real resource module.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "mainfrm.h"
+#include "resource_ids.h"
+#include "suite_paths.h"
+#include "zqapp.h"
+
+CZqApp AppObject;
+
+using namespace std::string_literals;
+
+namespace {
+
+std::string ReadAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<AfxTestSeam::Event> Boxes() {
+    std::vector<AfxTestSeam::Event> boxes;
+    for (auto &e : AfxTestSeam::TakeLog())
+        if (e.kind == "box")
+            boxes.push_back(e);
+    return boxes;
+}
+
+void Pump() {
+    MSG msg;
+    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void ClearPrinters(CZqApp &app) {
+    if (!app.m_printers)
+        app.m_printers = new CPtrList(10);
+    while (!app.m_printers->IsEmpty())
+        delete static_cast<CAPrinter *>(app.m_printers->RemoveHead());
+}
+
+class ZqAppTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static bool ready = false;
+        if (ready)
+            return;
+        ready = true;
+        INITCOMMONCONTROLSEX controls = {sizeof controls, 0x1FFF};
+        InitCommonControlsEx(&controls);
+        AppObject.m_largeImages.Create(32, 32, ILC_COLOR8 | ILC_MASK, 15, 1);
+        AppObject.m_smallImages.Create(16, 16, ILC_COLOR8 | ILC_MASK, 15, 1);
+        for (UINT id = 9000; id <= 9014; ++id)
+            AppObject.AddIconToImageLists(id);
+        AppObject.m_hResources = LoadLibraryA(suite::BinPath("nimbrel.dll").c_str());
+        AfxSetResourceHandle(AppObject.m_hResources);
+    }
+    void SetUp() override {
+        ASSERT_NE(AppObject.m_hResources, nullptr) << "nimbrel.dll did not load";
+        AfxTestSeam::Begin();
+        folder_ = suite::TestDataDir() + "\\zqapp-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        EnsureFolder(folder_.c_str());
+        DeleteFileA(File().c_str());
+        ClearPrinters(AppObject);
+    }
+    void TearDown() override {
+        ClearPrinters(AppObject);
+        DeleteFileA(File().c_str());
+        AfxTestSeam::End();
+    }
+    std::string File() const { return folder_ + "\\ZqConfig.dat"; }
+    std::string folder_;
+};
+
+// ---- settings file ----------------------------------------------------------------
+
+TEST_F(ZqAppTest, WrittenFormRoundTripsByteForByte) {
+    const std::string text =
+        "[PRINTERS]\r\nName=Fake Printer,Port=127.0.0.1:9100\r\nName=Fake Printer,Port=LPT1\r\n"
+        "[SEARCH_FILTERS]\r\nDiscoverLPT=TRUE\r\nDiscoverUSB=FALSE\r\nDiscoverIP=TRUE\r\n"
+        "SubNet=10.0.0.0/24\r\nTypeFace=3017\r\n[User_PIN]\r\n1234\r\n[SPOOL_QUEUES]\r\n"
+        "ShowProof=FALSE\r\nShowSecure=TRUE\r\n";
+    WriteAll(File(), text);
+    AppObject.LoadSettingsFrom(folder_.c_str());
+    ASSERT_EQ(AppObject.m_printers->GetCount(), 2);
+    EXPECT_FALSE(AppObject.m_discoverUsb);
+    EXPECT_EQ(AppObject.m_typeFace, 3017);
+    EXPECT_STREQ(AppObject.m_pin, "1234");
+    EXPECT_FALSE(AppObject.m_showProof);
+    DeleteFileA(File().c_str());
+    ASSERT_TRUE(AppObject.SaveSettingsTo(folder_.c_str()));
+    EXPECT_EQ(ReadAll(File()), text);
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ZqAppTest, SettingsFilesOfEveryShapeLoadWhatParses) {
+    struct Case {
+        const char *what;
+        std::string text;
+        int printers;
+        bool usb;
+        int typeFace;
+        const char *pin;
+    };
+    const Case cases[] = {
+        {"only the printers section", "[PRINTERS]\r\n", 0, true, 3000, ""},
+        {"lower-case true is false", "[SEARCH_FILTERS]\r\nDiscoverUSB=true\r\n", 0, false, 3000, ""},
+        {"last line without CR LF", "[PRINTERS]\r\nName=A,Port=LPT1", 1, true, 3000, ""},
+        {"LF-only lines", "[PRINTERS]\nName=A,Port=LPT1\nName=B,Port=LPT2\n", 2, true, 3000, ""},
+        {"no printers section", "[SEARCH_FILTERS]\r\nTypeFace=3100\r\n", 0, true, 3100, ""},
+        {"line without Port", "[PRINTERS]\r\nName=A,Port=LPT1\r\nName=B\r\nName=C,Port=LPT3\r\n",
+         1, true, 3000, ""},
+        {"five-character PIN", "[User_PIN]\r\n98765\r\n", 0, true, 3000, "9876"},
+        {"NUL in the file", "[PRINTERS]\r\nName=A,Port=LPT1\r\n\0[SEARCH_FILTERS]\r\nTypeFace=1\r\n"s,
+         1, true, 3000, ""},
+        {"empty file", "", 0, true, 3000, ""},
+        {"huge line", std::string(100000, 'x'), 0, true, 3000, ""},
+        {"non-numeric TypeFace", "[SEARCH_FILTERS]\r\nTypeFace=abc\r\n", 0, true, 3000, ""},
+        {"300-character name", "[PRINTERS]\r\nName=" + std::string(300, 'n') + ",Port=LPT1\r\n",
+         1, true, 3000, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ClearPrinters(AppObject);
+        WriteAll(File(), c.text);
+        AppObject.LoadSettingsFrom(folder_.c_str());
+        EXPECT_EQ(AppObject.m_printers->GetCount(), c.printers);
+        EXPECT_EQ(AppObject.m_discoverUsb != FALSE, c.usb);
+        EXPECT_EQ(AppObject.m_typeFace, c.typeFace);
+        EXPECT_STREQ(AppObject.m_pin, c.pin);
+    }
+    Boxes();
+}
+
+TEST_F(ZqAppTest, MissingFileShowsCannotOpenOnceAndKeepsDefaults) {
+    AppObject.m_typeFace = 1;
+    AppObject.LoadSettingsFrom(folder_.c_str());
+    EXPECT_EQ(AppObject.m_typeFace, 3000);
+    EXPECT_EQ(AppObject.m_printers->GetCount(), 0);
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Cannot open file " + File());
+}
+
+TEST_F(ZqAppTest, SaveCreatesTheMissingFolderLevels) {
+    const std::string nested = folder_ + "\\Dranvel\\Wyr";
+    RemoveDirectoryA(nested.c_str());
+    RemoveDirectoryA((folder_ + "\\Dranvel").c_str());
+    DeleteFileA((nested + "\\ZqConfig.dat").c_str());
+    ASSERT_TRUE(AppObject.SaveSettingsTo(nested.c_str()));
+    EXPECT_EQ(ReadAll(nested + "\\ZqConfig.dat").rfind("[PRINTERS]\r\n[SEARCH_FILTERS]\r\n", 0), 0u);
+    DeleteFileA((nested + "\\ZqConfig.dat").c_str());
+    RemoveDirectoryA(nested.c_str());
+    RemoveDirectoryA((folder_ + "\\Dranvel").c_str());
+}
+
+TEST_F(ZqAppTest, UnwritableFolderIsReportedOnceWithItsCode) {
+    // A file where the last folder level should be.
+    const std::string blocked = folder_ + "\\Wyr";
+    WriteAll(blocked, "not a folder");
+    EXPECT_FALSE(AppObject.SaveSettingsTo(blocked.c_str()));
+    EXPECT_FALSE(AppObject.SaveSettingsTo(blocked.c_str()));
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    // The system's text of ERROR_PATH_NOT_FOUND.
+    EXPECT_NE(boxes[0].text.find("not found"), std::string::npos) << boxes[0].text;
+    EXPECT_EQ(ReadAll(blocked), "not a folder");
+    DeleteFileA(blocked.c_str());
+}
+
+// ---- image lists --------------------------------------------------------------------
+
+TEST_F(ZqAppTest, ImageListsHoldTheFifteenIconsInIdOrder) {
+    ASSERT_EQ(AppObject.m_smallImages.GetImageCount(), 15);
+    ASSERT_EQ(AppObject.m_largeImages.GetImageCount(), 15);
+    // Each image draws as its icon does, and neighbours differ.
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, 96, 32);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    // Pixels that differ by more than the 8-bit list's colour rounding.
+    auto mismatches = [&](int x0, int x1) {
+        int count = 0;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x) {
+                const COLORREF a = GetPixel(dc, x0 + x, y), b = GetPixel(dc, x1 + x, y);
+                if (std::abs(GetRValue(a) - GetRValue(b)) > 48 ||
+                    std::abs(GetGValue(a) - GetGValue(b)) > 48 ||
+                    std::abs(GetBValue(a) - GetBValue(b)) > 48)
+                    ++count;
+            }
+        return count;
+    };
+    for (int i = 0; i < 15; ++i) {
+        SCOPED_TRACE(i);
+        RECT all = {0, 0, 96, 32};
+        FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ImageList_Draw(AppObject.m_largeImages, i, dc, 0, 0, ILD_NORMAL);
+        HICON icon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr),
+                                                   MAKEINTRESOURCEA(9000 + i), IMAGE_ICON, 32,
+                                                   32, LR_LOADTRANSPARENT));
+        ASSERT_NE(icon, nullptr);
+        DrawIconEx(dc, 32, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+        DestroyIcon(icon);
+        if (i > 0)
+            ImageList_Draw(AppObject.m_largeImages, i - 1, dc, 64, 0, ILD_NORMAL);
+        EXPECT_EQ(mismatches(0, 32), 0);
+        if (i > 0) {
+            EXPECT_GT(mismatches(0, 64), 0);  // no two neighbours alike
+        }
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+}
+
+// ---- main frame and printer bar -------------------------------------------------------
+
+class FrameTest : public ZqAppTest {
+protected:
+    void SetUp() override {
+        ZqAppTest::SetUp();
+        frame_ = new CMainFrame;
+        AppObject.m_pMainWnd = frame_;
+        ASSERT_TRUE(frame_->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE));
+        frame_->ShowWindow(SW_SHOW);
+        Pump();
+    }
+    void TearDown() override {
+        if (frame_ && IsWindow(frame_->m_hWnd))
+            frame_->DestroyWindow();
+        AppObject.m_pMainWnd = nullptr;
+        Pump();
+        ZqAppTest::TearDown();
+    }
+    CMainFrame *frame_ = nullptr;
+};
+
+TEST_F(FrameTest, BarRowsNamePrintersInOrderWithImageOneAndTheirPrinter) {
+    CPrinterBar *bar = frame_->m_printerBar;
+    EXPECT_EQ(GetWindowLongPtrA(bar->m_hWnd, GWLP_USERDATA), 22);
+    CRect window;
+    frame_->GetWindowRect(&window);
+    EXPECT_EQ(window.right - window.left, 640);
+    EXPECT_EQ(window.bottom - window.top, 480);
+
+    AppObject.AddPrinterRow(DiscoveredPrinter{"127.0.0.1:1", "Found"});
+    auto *first = new CAPrinter(DiscoveredPrinter{"LPT1", "Laser"});
+    auto *second = new CAPrinter(DiscoveredPrinter{"127.0.0.1:9100", "Laser"});
+    AppObject.m_printers->AddTail(first);
+    AppObject.m_printers->AddTail(second);
+    AppObject.FillPrinterBar();
+
+    CListCtrl *list = AppObject.GetPrinterListCtrl();
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->GetItemCount(), 3);
+    const char *texts[] = {"Found on 127.0.0.1:1", "Laser on LPT1", "Laser on 127.0.0.1:9100"};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(std::string(list->GetItemText(i, 0)), texts[i]);
+        LVITEMA item = {};
+        item.mask = LVIF_IMAGE;
+        item.iItem = i;
+        ASSERT_TRUE(list->GetItem(&item));
+        EXPECT_EQ(item.iImage, 1);
+    }
+    EXPECT_EQ(list->GetItemData(1), reinterpret_cast<DWORD_PTR>(first));
+    EXPECT_EQ(list->GetItemData(2), reinterpret_cast<DWORD_PTR>(second));
+    EXPECT_EQ(list->GetImageList(LVSIL_NORMAL)->GetSafeHandle(),
+              AppObject.m_largeImages.GetSafeHandle());
+}
+
+TEST_F(FrameTest, BarLayoutFollowsTheInnerClientArea) {
+    CPrinterBar *bar = frame_->m_printerBar;
+    CRect inner;
+    frame_->GetInnerClientRect(&inner);
+    CRect client;
+    frame_->GetClientRect(&client);
+    EXPECT_EQ(inner.bottom - inner.top, client.bottom - client.top);  // bars hidden
+    const CSize size = bar->CalcDynamicLayout(-1, 0);
+    EXPECT_EQ(size.cx, inner.right - inner.left);
+    EXPECT_EQ(size.cy, bar->m_sizeDefault.cy + 3);
+    CRect list;
+    bar->GetList()->GetWindowRect(&list);
+    CRect barRect;
+    bar->GetClientRect(&barRect);
+    EXPECT_EQ(list.right - list.left, barRect.right);
+    EXPECT_EQ(list.bottom - list.top, barRect.bottom);
+}
+
+TEST_F(FrameTest, DragOfTheTopEdgeFloorsAtTwentyOneAndEndsOnReleaseOrLostCapture) {
+    CPrinterBar *bar = frame_->m_printerBar;
+    CRect rect;
+    bar->GetWindowRect(&rect);
+    auto startDrag = [&] {
+        bar->GetWindowRect(&rect);
+        SetCursorPos(rect.left + 20, rect.top + 1);
+        bar->SendMessage(WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(frame_->m_hWnd),
+                         MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
+    };
+    startDrag();
+    ASSERT_TRUE(bar->IsResizing());
+    EXPECT_EQ(GetCapture(), bar->m_hWnd);
+
+    bar->TrackTo(rect.bottom - 60);
+    EXPECT_EQ(bar->m_sizeDefault.cy, 60);
+    EXPECT_TRUE(bar->IsResizing());
+    bar->TrackTo(rect.bottom - 15);
+    EXPECT_EQ(bar->m_sizeDefault.cy, 21);
+    EXPECT_FALSE(bar->IsResizing());
+    EXPECT_NE(GetCapture(), bar->m_hWnd);
+    bar->GetWindowRect(&rect);
+    EXPECT_EQ(rect.bottom - rect.top, 24);
+
+    // A release anywhere reaches the bar through the capture.
+    startDrag();
+    ASSERT_TRUE(bar->IsResizing());
+    bar->SendMessage(WM_LBUTTONUP, 0, 0);
+    EXPECT_FALSE(bar->IsResizing());
+
+    // Losing the capture to another window also ends it.
+    startDrag();
+    ASSERT_TRUE(bar->IsResizing());
+    SetCapture(frame_->m_hWnd);
+    ReleaseCapture();
+    EXPECT_FALSE(bar->IsResizing());
+
+    // A press away from the edge starts nothing.
+    SetCursorPos(rect.left + 20, rect.top + 12);
+    bar->SendMessage(WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(frame_->m_hWnd),
+                     MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
+    EXPECT_FALSE(bar->IsResizing());
+}
+
+}  // namespace

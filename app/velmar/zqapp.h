@@ -1,0 +1,78 @@
+// CZqApp: the application object of velmar, its start-up, its settings file and the
+// printer bar's rows.
+#pragma once
+
+#include "framework.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "buffer.h"
+#include "corvane.h"
+#include "printer.h"
+
+class CMainFrame;
+
+class CZqApp : public CWinApp {
+public:
+    CZqApp();
+    ~CZqApp() override;
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    // Loads icon `id` of the program's own resources at 16 and 32 px into the two lists.
+    void AddIconToImageLists(UINT id);
+    // The shell's common application-data folder into `path` (MAX_PATH characters).
+    static void GetCommonAppDataFolder(char *path);
+
+    // The settings file ZqConfig.dat in the data folder, or in `folder`.
+    void LoadSettings();
+    void SaveSettings();
+    void LoadSettingsFrom(const char *folder);
+    // False when the file could not be written (reported once per run through CErrors).
+    bool SaveSettingsTo(const char *folder);
+
+    // The printer bar's list control; null before the main frame exists.
+    CListCtrl *GetPrinterListCtrl();
+    // A row for a new printer made from `found`; the printer is not added to m_printers.
+    void AddPrinterRow(const DiscoveredPrinter &found);
+    // One row per printer of m_printers, after the rows already present.
+    void FillPrinterBar();
+
+    void OnDiscoverPrinters();
+    void OnShowResources();
+
+    CImageList m_smallImages;
+    CImageList m_largeImages;
+    HMODULE m_hConverterLib = nullptr;
+    HMODULE m_hResources = nullptr;
+    int m_projectCount = 0;
+    int m_resourceCount = 0;
+    std::string m_macroIds;
+
+    // Settings.
+    CPtrList *m_printers = nullptr;  // CAPrinter*, owned
+    BOOL m_discoverLpt = TRUE;
+    BOOL m_discoverUsb = TRUE;
+    BOOL m_discoverIp = TRUE;
+    std::unique_ptr<CMBuffer> m_subNets;
+    int m_typeFace = 3000;
+    char m_pin[5] = {};
+    BOOL m_showProof = TRUE;
+    BOOL m_showSecure = TRUE;
+
+    CMainFrame *MainFrame() const;
+
+private:
+    void AppendRow(CAPrinter *printer);
+    void DeletePrinters();
+    std::vector<CAPrinter *> m_rowPrinters;  // printers held only by a bar row, owned
+    bool m_saveFailureShown = false;
+};
+
+CZqApp &ZqApp();
+
+// Creates each missing level of `folder` (a full path); true when it exists afterwards.
+bool EnsureFolder(const char *folder);
