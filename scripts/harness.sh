@@ -67,7 +67,9 @@ harness_boot_prefix() {
 
 harness_start_wineserver() {
   # One persistent server for the whole run: without it each program pays Wine's start-up.
-  # The server puts itself in the background once its socket is ready.
+  # The server puts itself in the background once its socket is ready. A server left by an
+  # interrupted run of this prefix goes first.
+  "$WINESERVER_BIN" -k </dev/null >/dev/null 2>&1 && timeout 30 "$WINESERVER_BIN" -w >/dev/null 2>&1
   if ! "$WINESERVER_BIN" -p </dev/null >/dev/null 2>&1; then
     echo "harness: could not start the wineserver" >&2
     return 1

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "framework.h"
+#include "seam_test.h"
 #include "suite_paths.h"
 
 namespace {
@@ -16,20 +17,8 @@ namespace {
 // The application object: its message box adds the default icon.
 CWinApp g_app("Kelvane");
 
-class AppTest : public testing::Test {
+class AppTest : public SeamTest {
 protected:
-    void SetUp() override {
-        AfxTestSeam::Begin();
-        AfxSetResourceHandle(GetModuleHandleA(nullptr));
-    }
-    void TearDown() override { AfxTestSeam::End(); }
-    static std::vector<AfxTestSeam::Event> Boxes() {
-        std::vector<AfxTestSeam::Event> boxes;
-        for (auto &e : AfxTestSeam::TakeLog())
-            if (e.kind == "box")
-                boxes.push_back(e);
-        return boxes;
-    }
     static std::string Scratch(const std::string &name) { return suite::TestDataDir() + "\\" + name; }
 };
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "framework.h"
+#include "seam_test.h"
 #include "server.h"
 #include "suite_paths.h"
 
@@ -30,20 +31,8 @@ public:
 };
 const auto *const kEnvironment = testing::AddGlobalTestEnvironment(new PortEnvironment);
 
-class EndToEnd : public testing::Test {
+class EndToEnd : public SeamTest {
 protected:
-    void SetUp() override {
-        AfxTestSeam::Begin();
-        AfxSetResourceHandle(GetModuleHandleA(nullptr));
-    }
-    void TearDown() override { AfxTestSeam::End(); }
-    static std::vector<AfxTestSeam::Event> Boxes() {
-        std::vector<AfxTestSeam::Event> boxes;
-        for (auto &e : AfxTestSeam::TakeLog())
-            if (e.kind == "box")
-                boxes.push_back(e);
-        return boxes;
-    }
     static std::string Port(const fakeprinter::Server &server) {
         return "127.0.0.1:" + std::to_string(server.Port());
     }

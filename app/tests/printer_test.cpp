@@ -7,6 +7,7 @@
 #include <string>
 
 #include "framework.h"
+#include "seam_test.h"
 #include "scripted_port.h"
 
 using scriptedport::Call;
@@ -33,22 +34,13 @@ Step Took(DWORD count, BOOL result = TRUE, DWORD error = 0) {
     return s;
 }
 
-class PrinterTest : public testing::Test {
+class PrinterTest : public SeamTest {
 protected:
     void SetUp() override {
         scriptedport::Reset();
-        AfxTestSeam::Begin();
-        AfxSetResourceHandle(GetModuleHandleA(nullptr));
+        SeamTest::SetUp();
     }
-    void TearDown() override { AfxTestSeam::End(); }
 
-    static std::vector<AfxTestSeam::Event> Boxes() {
-        std::vector<AfxTestSeam::Event> boxes;
-        for (auto &e : AfxTestSeam::TakeLog())
-            if (e.kind == "box")
-                boxes.push_back(e);
-        return boxes;
-    }
     static scriptedport::Script &Script() { return scriptedport::Current(); }
     static DiscoveredPrinter At(const char *port) { return DiscoveredPrinter{port, "Printer A"}; }
 };
