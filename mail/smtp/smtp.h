@@ -1,0 +1,63 @@
+// The SMTP client session: over a plain Windows Sockets stream, or through marfel's socket
+// and TLS entries with EHLO, STARTTLS or TLS from the connect, and CRAM-MD5, LOGIN or PLAIN.
+// Failures are thrown as a MailErrorCode; the caller runs CloseServer after every send.
+#pragma once
+
+#include <winsock.h>
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "mail_error.h"
+#include "mail_message.h"
+#include "marfel.h"
+#include "parameter.h"
+#include "smtp_protocol.h"
+
+class CSMTP : public CParameter {
+public:
+    CSMTP();
+    ~CSMTP() override;
+
+    // Stores the option word (0x100 stays the component's own) and, when given, the user
+    // name and password, each cut to 259 characters.
+    void SetAuthOptions(int options, const char *user, const char *password);
+    void ConnectServer();
+    void SendMailTransaction(CMailMessage *message);
+    void CloseServer();
+    int ProbeServerOptions();
+    void MakeDateLine(std::string &out);
+    const char *GetLocalHostName() const { return m_localHost.c_str(); }
+
+    int Options() const { return m_options; }
+
+private:
+    bool MarfelPath() const { return (m_options & kSmtpMarfelPath) != 0; }
+    void ReadSettings();
+    void LoadSslLibrary();
+    void ReadLocalHostName();
+    // Reads one whole reply into m_reply; the failure code when none came.
+    MailErrorCode ReadReply();
+    void ExpectReply(int code);
+    void SendLines(std::string_view block, bool dataLines = false);
+    void SendRaw(std::string_view bytes);
+    int SendSecureLine(const char *format, const char *argument);
+    void SendCommand(const char *format, const char *argument, int code);
+    void GreetSecure();
+    void Authenticate(AuthMechanism mechanism);
+
+    int m_port = 0;
+    int m_timeout = 0;
+    std::string m_server;
+    std::string m_localHost;
+    SOCKET m_socket = 0;
+    int m_options = 0;
+    char m_user[520];
+    char m_password[520];
+    HMODULE m_sslModule = nullptr;
+    SslLibraryTable m_ssl{};
+    SslSocketContext *m_connection = nullptr;
+    CSmtpReplyReader m_reader;
+    std::string m_reply;
+};

@@ -1,0 +1,312 @@
+// The SMTP session against the scripted server: transcripts, the DATA as it arrives, reply
+// splitting, failures at every step, time-outs and the marfel path with AUTH.
+#include <winsock.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "library_folder.h"
+#include "mail_error.h"
+#include "mail_message.h"
+#include "message_text.h"
+#include "smtp.h"
+#include "suite_paths.h"
+
+namespace {
+
+const char *const kKeyPath = "Software\\Dranvel\\Common\\SMTP";
+
+struct Record {
+    std::string commands, raw, data;
+};
+
+// One line-oriented exchange with the server's control port.
+class Control {
+public:
+    Control() {
+        const char *port = std::getenv("QUENTA_SMTP_CONTROL");
+        if (!port) return;
+        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(std::atoi(port)));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == SOCKET_ERROR) {
+            closesocket(m_socket);
+            m_socket = INVALID_SOCKET;
+        }
+    }
+    ~Control() {
+        if (m_socket != INVALID_SOCKET) closesocket(m_socket);
+    }
+    bool ok() const { return m_socket != INVALID_SOCKET; }
+
+    int SetCase(const std::string &json) {
+        Send("case " + json + "\n");
+        const std::string answer = Line();
+        return answer.rfind("ok ", 0) == 0 ? std::atoi(answer.c_str() + 3) : 0;
+    }
+    Record Take() {
+        Send("record\n");
+        Record r;
+        r.commands = Field();
+        r.raw = Field();
+        r.data = Field();
+        return r;
+    }
+
+private:
+    void Send(const std::string &text) { send(m_socket, text.data(), static_cast<int>(text.size()), 0); }
+    bool Byte(char &c) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(m_socket, &readable);
+        timeval wait{30, 0};
+        return select(0, &readable, nullptr, nullptr, &wait) == 1 && recv(m_socket, &c, 1, 0) == 1;
+    }
+    std::string Line() {
+        std::string line;
+        char c = 0;
+        while (line.size() < 100000 && Byte(c) && c != '\n') line += c;
+        return line;
+    }
+    std::string Field() {
+        const std::size_t length = static_cast<std::size_t>(std::atoll(Line().c_str()));
+        std::string bytes;
+        char c = 0;
+        while (bytes.size() < length && Byte(c)) bytes += c;
+        return bytes;
+    }
+    SOCKET m_socket = INVALID_SOCKET;
+};
+
+void WriteSettings(const char *server, DWORD port, DWORD timeout) {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExA(key, "Server", 0, REG_SZ, reinterpret_cast<const BYTE *>(server),
+                   static_cast<DWORD>(std::strlen(server) + 1));
+    RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&port), sizeof port);
+    RegSetValueExA(key, "Timeout", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&timeout), sizeof timeout);
+    RegCloseKey(key);
+}
+
+// A message of `kind` with three To, two CC and the given parts.
+std::unique_ptr<CMailMessage> MakeMessage(int kind, const std::vector<std::string> &bodies) {
+    auto m = std::make_unique<CMailMessage>(kind);
+    m->AddItem("from@sender.test", "Sender", kItemFrom);
+    m->AddItem("a@to.test", "Ann", kItemTo);
+    m->AddItem("b@to.test", nullptr, kItemTo);
+    m->AddItem("c@to.test", "Cy", kItemTo);
+    m->AddItem("d@cc.test", "Di", kItemCC);
+    m->AddItem("e@cc.test", nullptr, kItemCC);
+    m->AddItem("", "Subject line", kItemSubject);
+    for (const std::string &body : bodies) m->AddBodyString(body.c_str(), kBodyReplace | kBodyMakePart);
+    return m;
+}
+
+// What the server should have received: the renderer's text with the Date line it got.
+std::string Expected(const CMailMessage &m, const std::string &received) {
+    const std::size_t at = received.find("Date: ");
+    const std::size_t end = received.find("\r\n", at);
+    if (at == std::string::npos || end == std::string::npos) return "(no Date line)";
+    return RenderMessageText(m, received.substr(at, end - at)) + "\r\n";
+}
+
+class Session : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(1, 1), &data);
+    }
+    static void TearDownTestSuite() { WSACleanup(); }
+    void SetUp() override {
+        const std::string bin = suite::BinDir();
+        quenta::SetLibraryFolderForTesting(std::wstring(bin.begin(), bin.end()).c_str());
+        if (!control.ok()) GTEST_SKIP() << "no scripted server";
+    }
+    void TearDown() override {
+        quenta::SetLibraryFolderForTesting(nullptr);
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKeyPath);
+    }
+    // Runs one send against `script` and returns its code.
+    int Send(const std::string &script, CMailMessage &m, int options = 0, DWORD timeout = 10) {
+        const int port = control.SetCase(script);
+        WriteSettings("127.0.0.1", static_cast<DWORD>(port), timeout);
+        smtp.SetAuthOptions(options, "user", "secret");
+        const int code = CatchMailError([&] {
+            smtp.ConnectServer();
+            smtp.SendMailTransaction(&m);
+        });
+        smtp.CloseServer();
+        return code;
+    }
+    Control control;
+    CSMTP smtp;
+};
+
+} // namespace
+
+TEST_F(Session, PlainTranscriptAndData) {
+    for (bool split : {false, true}) {
+        SCOPED_TRACE(split);
+        auto m = MakeMessage(kCharsetUS, {"first body\r\n.\r\nafter dot\r\n"});
+        ASSERT_EQ(Send(split ? R"({"split": true})" : "{}", *m), 0);
+        const Record r = control.Take();
+        const std::string local = smtp.GetLocalHostName();
+        EXPECT_EQ(r.commands, "HELO " + local + "\r\nMAIL FROM:<from@sender.test>\r\nRCPT TO:<a@to.test>\r\n"
+                              "RCPT TO:<b@to.test>\r\nRCPT TO:<c@to.test>\r\nRCPT TO:<d@cc.test>\r\n"
+                              "RCPT TO:<e@cc.test>\r\nDATA\r\nQUIT\r\n");
+        EXPECT_EQ(r.data, Expected(*m, r.data));
+        EXPECT_NE(r.raw.find("\r\n..\r\n"), std::string::npos);
+        EXPECT_NE(r.data.find("To: Ann <a@to.test>,\r\n\t<b@to.test>,\r\n\tCy <c@to.test>\r\n"), std::string::npos);
+    }
+}
+
+TEST_F(Session, DotLinesInEveryCharsetAndMultipart) {
+    const std::string body = ".\r\n.leading\r\nplain\r\n..two\r\n";
+    for (int kind : {kCharsetUS, kCharsetJP, kCharsetEU}) {
+        SCOPED_TRACE(kind);
+        auto m = MakeMessage(kind, {body, "second part " + std::string(90, 'x') + "\r\n.end\r\n"});
+        ASSERT_EQ(Send(R"({"split": true})", *m), 0);
+        const Record r = control.Take();
+        EXPECT_EQ(r.data, Expected(*m, r.data));
+        EXPECT_NE(r.data.find("MIME-Version:1.0\r\n"), std::string::npos);
+        // Every line of the raw DATA that begins with "." carries the extra one.
+        for (std::size_t at = 0; (at = r.raw.find("\r\n.", at)) != std::string::npos; at += 3)
+            EXPECT_EQ(r.raw.compare(at + 2, 2, ".."), 0) << r.raw.substr(at, 20);
+    }
+}
+
+TEST_F(Session, FailuresAtEachStep) {
+    struct Case { const char *script; int code; };
+    const Case cases[] = {
+        {R"({"greeting": "554 go away"})", kMailRejected},
+        {R"({"HELO": "501 no"})", kMailRejected},
+        {R"({"MAIL": "550 no"})", kMailRejected},
+        {R"({"RCPT": ["250-wait", "550 no"]})", kMailRejected},
+        {R"({"DATA": "451 later"})", kMailRejected},
+        {R"({"END": "552 too big"})", kMailRejected},
+        {R"({"greeting": "garbage"})", kMailRejected},
+        {R"({"close": "greeting"})", kMailRejected},
+        {R"({"close": "RCPT"})", kMailRejected},
+        // The message was accepted: QUIT's fate does not matter.
+        {R"({"QUIT": "500 what"})", 0},
+        {R"({"close": "QUIT"})", 0},
+    };
+    for (const Case &c : cases) {
+        auto m = MakeMessage(kCharsetUS, {"body\r\n"});
+        EXPECT_EQ(Send(c.script, *m), c.code) << c.script;
+        control.Take();
+    }
+}
+
+TEST_F(Session, SilenceTimesOut) {
+    for (int options : {0, 0x2}) {
+        auto m = MakeMessage(kCharsetUS, {"body\r\n"});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Send(R"({"silent": "greeting"})", *m, options, 2), options ? kMailRejected : kMailTimeout);
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+        EXPECT_LT(seconds.count(), 30);
+        control.Take();
+    }
+}
+
+TEST_F(Session, SettingsAndMessageRefusals) {
+    auto m = MakeMessage(kCharsetUS, {"body\r\n"});
+    // A port nobody listens on: bind one, learn it, close it.
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    int length = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
+    closesocket(s);
+    struct Case { const char *server; DWORD port; int code; };
+    const Case cases[] = {
+        {"127.0.0.1", ntohs(address.sin_port), kMailConnect},
+        {"", 25, kMailServerNotFound},
+        {"127.0.0.1", 0, kMailConnect},
+        {"127.0.0.1", 65536, kMailConnect},
+    };
+    for (int options : {0, 0x2})
+        for (const Case &c : cases) {
+            WriteSettings(c.server, c.port, 5);
+            smtp.SetAuthOptions(options, nullptr, nullptr);
+            const int code = CatchMailError([&] { smtp.ConnectServer(); });
+            smtp.CloseServer();
+            const int expected = options && c.code == kMailConnect && c.port > 0 && c.port < 65536 ? kMailSocket : c.code;
+            EXPECT_EQ(code, expected) << c.server << ":" << c.port << " options " << options;
+        }
+    // Messages missing a From, a To or a part.
+    CMailMessage noFrom(kCharsetUS), noTo(kCharsetUS), noPart(kCharsetUS);
+    noFrom.AddItem("a@to.test", nullptr, kItemTo);
+    noFrom.AddBodyString("x", kBodyReplace | kBodyMakePart);
+    noTo.AddItem("f@x.test", nullptr, kItemFrom);
+    noTo.AddBodyString("x", kBodyReplace | kBodyMakePart);
+    noPart.AddItem("f@x.test", nullptr, kItemFrom);
+    noPart.AddItem("a@to.test", nullptr, kItemTo);
+    for (CMailMessage *bad : {&noFrom, &noTo, &noPart})
+        EXPECT_EQ(CatchMailError([&] { smtp.SendMailTransaction(bad); }), kMailIncomplete);
+}
+
+TEST_F(Session, MarfelPathWithAuth) {
+    struct Case { int options; std::string script; int code; const char *auth; };
+    const Case cases[] = {
+        {0x1, R"({"EHLO": ["250-x", "250 AUTH PLAIN LOGIN"], "split": true})", 0, "AUTH LOGIN"},
+        {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "secret": ["user", "other"]})", kMailRejected, "AUTH CRAM-MD5"},
+        {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "AUTH": "334"})", kMailRejected, "AUTH CRAM-MD5"},
+        {0x3, R"({"EHLO": ["250-x", "250 AUTH PLAIN"]})", kMailAuthNotSupported, nullptr},
+        {0x2, R"({"EHLO": ["250-x", "250 HELP"]})", kMailAuthNotSupported, nullptr},
+        {0x10, R"({"EHLO": ["250-x", "250 HELP"]})", kMailAuthNotSupported, nullptr},
+        {0x2, R"({"EHLO": "550 no"})", kMailRejected, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.script);
+        auto m = MakeMessage(kCharsetEU, {".\r\nbody\r\n", "part two\r\n"});
+        EXPECT_EQ(Send(c.script, *m, c.options), c.code);
+        const Record r = control.Take();
+        EXPECT_EQ(r.commands.rfind("EHLO ", 0), 0u) << r.commands;
+        if (c.auth) {
+            EXPECT_NE(r.commands.find(std::string(c.auth) + "\r\n"), std::string::npos) << r.commands;
+        }
+        if (c.code == 0) {
+            EXPECT_EQ(r.data, Expected(*m, r.data));
+        }
+    }
+    // The same object sends twice.
+    for (int i = 0; i < 2; ++i) {
+        auto m = MakeMessage(kCharsetUS, {"again\r\n"});
+        EXPECT_EQ(Send(R"({"EHLO": ["250-x", "250 AUTH LOGIN"], "split": true})", *m, 0x1), 0);
+        control.Take();
+    }
+}
+
+TEST_F(Session, ProbeReadsTheOptions) {
+    const int port = control.SetCase(
+        R"({"EHLO": ["250-x", "250-SIZE 100", "250-AUTH PLAIN LOGIN", "250 HELP"], "split": true})");
+    WriteSettings("127.0.0.1", static_cast<DWORD>(port), 10);
+    int bits = -1;
+    EXPECT_EQ(CatchMailError([&] { bits = smtp.ProbeServerOptions(); }), 0);
+    EXPECT_EQ(bits, 0x3009);
+    const Record r = control.Take();
+    EXPECT_NE(r.commands.find("QUIT\r\n"), std::string::npos);
+}
+
+TEST_F(Session, MarfelAbsentGivesSocketFailure) {
+    const std::string empty = suite::TestDataDir() + "\\quenta_smtp_nomarfel";
+    CreateDirectoryA(empty.c_str(), nullptr);
+    quenta::SetLibraryFolderForTesting(std::wstring(empty.begin(), empty.end()).c_str());
+    CSMTP bare;
+    WriteSettings("127.0.0.1", 25, 5);
+    bare.SetAuthOptions(0x2, "u", "p");
+    EXPECT_EQ(CatchMailError([&] { bare.ConnectServer(); }), kMailSocket);
+    EXPECT_EQ(CatchMailError([&] { bare.ProbeServerOptions(); }), kMailSocket);
+    bare.CloseServer();
+}

@@ -1,0 +1,4 @@
+// vantrel without InitAdapterLibrary.
+#include <windows.h>
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
