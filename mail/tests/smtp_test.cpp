@@ -277,7 +277,7 @@ TEST_F(Session, MarfelPathWithAuth) {
             EXPECT_NE(r.commands.find(std::string(c.auth) + "\r\n"), std::string::npos) << r.commands;
         }
         if (c.code == 0) {
-            EXPECT_EQ(r.data, Expected(*m, r.data));
+            EXPECT_EQ(r.data, Expected(*m, r.data)) << r.commands;
         }
     }
     // The same object sends twice.

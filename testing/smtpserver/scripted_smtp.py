@@ -81,7 +81,9 @@ class Session:
         if mechanism == "PLAIN":
             self.reply("AUTH", ["334 "])
             answer = base64.b64decode(self.line().strip() or b"=")
-            ok = answer == b"\0" + user.encode() + b"\0" + password.encode()
+            # The authorisation identity may be empty or the user's own.
+            ok = answer.split(b"\0") in ([b"", user.encode(), password.encode()],
+                                          [user.encode(), user.encode(), password.encode()])
         elif mechanism == "LOGIN":
             self.reply("AUTH", ["334 VXNlcm5hbWU6"])
             got_user = base64.b64decode(self.line().strip())
