@@ -83,6 +83,27 @@ int RunTransfer(RawSession &session, const Transfer &transfer, Raw9100Callback c
     return StepOnce(session, transfer);
 }
 
+// A buffer write or read of the session for host: the checks and set-up both share.
+template <class Job>
+int BufferTransfer(const char *host, const void *buffer, int *length, Raw9100Callback callback,
+                   void *userData) {
+    LockGuard guard(g_lock);
+    try {
+        RawSession *session = Find(host);
+        if (!session)
+            return QUV9100_E_NO_SESSION;
+        if (!length || *length < 0 || (*length > 0 && !buffer))
+            return QUV9100_E_ARGUMENT;
+        Transfer transfer;
+        transfer.pointer = buffer;
+        transfer.size = *length;
+        transfer.length = callback ? nullptr : length;
+        return RunTransfer<Job>(*session, transfer, callback, userData);
+    } catch (const std::bad_alloc &) {
+        return QUV9100_E_ARGUMENT;
+    }
+}
+
 } // namespace
 
 void InitExports() {
@@ -137,21 +158,7 @@ int QUV9100_CALL Quv9100_Close(const char *host) {
 
 int QUV9100_CALL Quv9100_Write(const char *host, const void *buffer, int *length,
                                Raw9100Callback callback, void *userData) {
-    LockGuard guard(g_lock);
-    try {
-        RawSession *session = Find(host);
-        if (!session)
-            return QUV9100_E_NO_SESSION;
-        if (!length || *length < 0 || (*length > 0 && !buffer))
-            return QUV9100_E_ARGUMENT;
-        Transfer transfer;
-        transfer.pointer = buffer;
-        transfer.size = *length;
-        transfer.length = callback ? nullptr : length;
-        return RunTransfer<RawWriteJob>(*session, transfer, callback, userData);
-    } catch (const std::bad_alloc &) {
-        return QUV9100_E_ARGUMENT;
-    }
+    return BufferTransfer<RawWriteJob>(host, buffer, length, callback, userData);
 }
 
 int QUV9100_CALL Quv9100_WriteFile(const char *host, const char *path, Raw9100Callback callback,
@@ -175,21 +182,7 @@ int QUV9100_CALL Quv9100_WriteFile(const char *host, const char *path, Raw9100Ca
 
 int QUV9100_CALL Quv9100_Read(const char *host, void *buffer, int *length,
                               Raw9100Callback callback, void *userData) {
-    LockGuard guard(g_lock);
-    try {
-        RawSession *session = Find(host);
-        if (!session)
-            return QUV9100_E_NO_SESSION;
-        if (!length || *length < 0 || (*length > 0 && !buffer))
-            return QUV9100_E_ARGUMENT;
-        Transfer transfer;
-        transfer.pointer = buffer;
-        transfer.size = *length;
-        transfer.length = callback ? nullptr : length;
-        return RunTransfer<RawReadJob>(*session, transfer, callback, userData);
-    } catch (const std::bad_alloc &) {
-        return QUV9100_E_ARGUMENT;
-    }
+    return BufferTransfer<RawReadJob>(host, buffer, length, callback, userData);
 }
 
 int QUV9100_CALL Quv9100_ReadFile(const char *host, const char *path, int byteCount,
