@@ -260,6 +260,12 @@ TEST_F(Session, MarfelPathWithAuth) {
     struct Case { int options; std::string script; int code; const char *auth; };
     const Case cases[] = {
         {0x1, R"({"EHLO": ["250-x", "250 AUTH PLAIN LOGIN"], "split": true})", 0, "AUTH LOGIN"},
+        {0x2, R"({"EHLO": ["250-x", "250 AUTH PLAIN LOGIN"], "split": true})", 0, "AUTH PLAIN"},
+        {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5 LOGIN"]})", 0, "AUTH CRAM-MD5"},
+        {0x5, R"({"EHLO": ["250-x", "250 AUTH LOGIN"]})", 0, "AUTH LOGIN"},
+        {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "challenge": ")" + std::string(100, 'c') + R"("})", 0,
+         "AUTH CRAM-MD5"},
+        {0x2, R"({"EHLO": ["250-x", "250 AUTH PLAIN"], "secret": ["user", "other"]})", kMailRejected, "AUTH PLAIN"},
         {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "secret": ["user", "other"]})", kMailRejected, "AUTH CRAM-MD5"},
         {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "AUTH": "334"})", kMailRejected, "AUTH CRAM-MD5"},
         {0x3, R"({"EHLO": ["250-x", "250 AUTH PLAIN"]})", kMailAuthNotSupported, nullptr},
