@@ -2,12 +2,15 @@
 // splitting, failures at every step, time-outs and the marfel path with AUTH.
 #include <winsock.h>
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -118,6 +121,37 @@ std::string Expected(const CMailMessage &m, const std::string &received) {
     return RenderMessageText(m, received.substr(at, end - at)) + "\r\n";
 }
 
+// Puts the test CA (QUENTA_SMTP_CA, PEM) into the current user's Root store, replacing any
+// certificate of its subject; the TLS peers' leaves chain to it.
+bool InstallTestCa() {
+    const char *path = std::getenv("QUENTA_SMTP_CA");
+    if (!path) return false;
+    std::ifstream in(path, std::ios::binary);
+    const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    DWORD size = 0;
+    if (pem.empty() ||
+        !CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr))
+        return false;
+    std::vector<BYTE> der(size);
+    CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr);
+    PCCERT_CONTEXT ca = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), size);
+    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+    bool added = false;
+    if (ca && root) {
+        for (int i = 0; i < 100; ++i) {
+            PCCERT_CONTEXT old = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_NAME,
+                                                            &ca->pCertInfo->Subject, nullptr);
+            if (!old) break;
+            CertDeleteCertificateFromStore(old);
+        }
+        added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), size,
+                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
+    }
+    if (ca) CertFreeCertificateContext(ca);
+    if (root) CertCloseStore(root, 0);
+    return added;
+}
+
 class Session : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -135,9 +169,10 @@ protected:
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKeyPath);
     }
     // Runs one send against `script` and returns its code.
-    int Send(const std::string &script, CMailMessage &m, int options = 0, DWORD timeout = 10) {
+    int Send(const std::string &script, CMailMessage &m, int options = 0, DWORD timeout = 10,
+             const char *server = "127.0.0.1") {
         const int port = control.SetCase(script);
-        WriteSettings("127.0.0.1", static_cast<DWORD>(port), timeout);
+        WriteSettings(server, static_cast<DWORD>(port), timeout);
         smtp.SetAuthOptions(options, "user", "secret");
         const int code = CatchMailError([&] {
             smtp.ConnectServer();
@@ -315,4 +350,41 @@ TEST_F(Session, MarfelAbsentGivesSocketFailure) {
     EXPECT_EQ(CatchMailError([&] { bare.ConnectServer(); }), kMailSocket);
     EXPECT_EQ(CatchMailError([&] { bare.ProbeServerOptions(); }), kMailSocket);
     bare.CloseServer();
+}
+
+TEST_F(Session, StartTlsAndTlsFromTheConnect) {
+    ASSERT_TRUE(InstallTestCa()) << "the test CA did not go into the Root store";
+    const std::string offer = R"("EHLO": ["250-x", "250-STARTTLS", "250 AUTH LOGIN PLAIN CRAM-MD5"])";
+    struct Case { int options; std::string script; int code; const char *commands; };
+    const Case cases[] = {
+        {0x10, "{" + offer + R"(, "split": true})", 0, "STARTTLS\r\nEHLO "},
+        {0x11, "{" + offer + "}", 0, "STARTTLS\r\nEHLO %\r\nAUTH LOGIN\r\n"},
+        {0x12, "{" + offer + R"(, "split": true})", 0, "STARTTLS\r\nEHLO %\r\nAUTH PLAIN\r\n"},
+        {0x14, "{" + offer + "}", 0, "STARTTLS\r\nEHLO %\r\nAUTH CRAM-MD5\r\n"},
+        // Bytes that came with the 220 reply, before the handshake, are not taken as a reply.
+        {0x10, "{" + offer + R"(, "STARTTLS": ["220 go ahead", "250 stray"]})", 0, "STARTTLS\r\nEHLO "},
+        {0x20, "{" + offer + R"(, "tls": "implicit", "split": true})", 0, "MAIL FROM:"},
+        {0x24, "{" + offer + R"(, "tls": "implicit"})", 0, "AUTH CRAM-MD5\r\n"},
+        {0x22, "{" + offer + R"(, "tls": "implicit", "split": true})", 0, "AUTH PLAIN\r\n"},
+        {0x10, "{" + offer + R"(, "cert": "wrongname"})", kMailAuthNotSupported, "STARTTLS\r\n"},
+        {0x10, "{" + offer + R"(, "cert": "selfsigned"})", kMailAuthNotSupported, "STARTTLS\r\n"},
+        {0x20, "{" + offer + R"(, "tls": "implicit", "cert": "wrongname"})", kMailSocket, ""},
+        {0x10, R"({"EHLO": ["250-x", "250 HELP"]})", kMailAuthNotSupported, "EHLO "},
+        {0x10, "{" + offer + R"(, "STARTTLS": "454 not now"})", kMailRejected, "STARTTLS\r\n"},
+        {0x12, "{" + offer + R"(, "secret": ["user", "other"]})", kMailRejected, "AUTH PLAIN\r\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.script);
+        auto m = MakeMessage(kCharsetJP, {".\r\nbody\r\n", "part two\r\n.\r\n"});
+        EXPECT_EQ(Send(c.script, *m, c.options, 10, "localhost"), c.code);
+        const Record r = control.Take();
+        std::string commands = c.commands;
+        if (const std::size_t at = commands.find('%'); at != std::string::npos)
+            commands.replace(at, 1, smtp.GetLocalHostName());
+        EXPECT_NE(r.commands.find(commands), std::string::npos) << r.commands;
+        if (c.code == 0) {
+            EXPECT_EQ(r.data, Expected(*m, r.data)) << r.commands;
+            EXPECT_NE(r.raw.find("\r\n..\r\n"), std::string::npos);
+        }
+    }
 }
