@@ -2,15 +2,12 @@
 // splitting, failures at every step, time-outs and the marfel path with AUTH.
 #include <winsock.h>
 #include <windows.h>
-#include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,6 +17,7 @@
 #include "message_text.h"
 #include "smtp.h"
 #include "suite_paths.h"
+#include "test_ca.h"
 
 namespace {
 
@@ -119,37 +117,6 @@ std::string Expected(const CMailMessage &m, const std::string &received) {
     const std::size_t end = received.find("\r\n", at);
     if (at == std::string::npos || end == std::string::npos) return "(no Date line)";
     return RenderMessageText(m, received.substr(at, end - at)) + "\r\n";
-}
-
-// Puts the test CA (QUENTA_SMTP_CA, PEM) into the current user's Root store, replacing any
-// certificate of its subject; the TLS peers' leaves chain to it.
-bool InstallTestCa() {
-    const char *path = std::getenv("QUENTA_SMTP_CA");
-    if (!path) return false;
-    std::ifstream in(path, std::ios::binary);
-    const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    DWORD size = 0;
-    if (pem.empty() ||
-        !CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr))
-        return false;
-    std::vector<BYTE> der(size);
-    CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr);
-    PCCERT_CONTEXT ca = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), size);
-    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
-    bool added = false;
-    if (ca && root) {
-        for (int i = 0; i < 100; ++i) {
-            PCCERT_CONTEXT old = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_NAME,
-                                                            &ca->pCertInfo->Subject, nullptr);
-            if (!old) break;
-            CertDeleteCertificateFromStore(old);
-        }
-        added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), size,
-                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
-    }
-    if (ca) CertFreeCertificateContext(ca);
-    if (root) CertCloseStore(root, 0);
-    return added;
 }
 
 class Session : public ::testing::Test {
@@ -353,7 +320,7 @@ TEST_F(Session, MarfelAbsentGivesSocketFailure) {
 }
 
 TEST_F(Session, StartTlsAndTlsFromTheConnect) {
-    ASSERT_TRUE(InstallTestCa()) << "the test CA did not go into the Root store";
+    ASSERT_TRUE(mailtest::InstallTestCa("QUENTA_SMTP_CA")) << "the test CA did not go into the Root store";
     const std::string offer = R"("EHLO": ["250-x", "250-STARTTLS", "250 AUTH LOGIN PLAIN CRAM-MD5"])";
     struct Case { int options; std::string script; int code; const char *commands; };
     const Case cases[] = {
