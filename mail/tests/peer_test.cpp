@@ -2,8 +2,8 @@
 // STARTTLS and TLS from the connect with each mechanism, refusals, the probe on exim's real
 // EHLO reply, and every message as the peer holds it. Each message received is also written
 // with its manifest for check_peer_mime.py.
-#include <winsock.h>
 #include <windows.h>
+#include <winsock.h>
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,8 @@ std::string Env(const char *name) {
 
 std::string Hex(const std::string &bytes) {
     static const char digits[] = "0123456789abcdef";
-    if (bytes.empty()) return "-";
+    if (bytes.empty())
+        return "-";
     std::string out;
     for (unsigned char c : bytes) {
         out += digits[c >> 4];
@@ -54,12 +55,15 @@ void WriteFile(const std::string &path, const std::string &bytes, bool append = 
 
 void WriteSettings(int port) {
     HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
     const char server[] = "localhost";
     const DWORD values[] = {static_cast<DWORD>(port), 10};
     RegSetValueExA(key, "Server", 0, REG_SZ, reinterpret_cast<const BYTE *>(server), sizeof server);
-    RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&values[0]), sizeof(DWORD));
-    RegSetValueExA(key, "Timeout", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&values[1]), sizeof(DWORD));
+    RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&values[0]),
+                   sizeof(DWORD));
+    RegSetValueExA(key, "Timeout", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&values[1]),
+                   sizeof(DWORD));
     RegCloseKey(key);
 }
 
@@ -76,13 +80,18 @@ struct Sample {
 };
 
 const std::string kJpName = "\x8e\x52\x93\x63\x20\x91\xbe\x98\x59";
-const std::string kJpBody = "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\n.\r\n.x \x8a\xbf\x8e\x9a\r\n..two\r\nend\r\n";
+const std::string kJpBody =
+    "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\n.\r\n.x \x8a\xbf\x8e\x9a\r\n..two\r\nend\r\n";
 // Every soft break of the quoted-printable lines falls among dots.
 const std::string kEuBody = "caf\xe9\r\n.\r\n" + std::string(200, '.') + "\r\n.\xe9t\xe9\r\n";
 
 Sample MakeSample(int charset, const std::string &from) {
-    Sample s{charset, {{kItemFrom, from + "@sender.test", "Sender"}, {kItemTo, "a@to.test", "Ann"},
-                       {kItemTo, "b@to.test", ""}, {kItemCC, "c@cc.test", "Cy"}}, {}};
+    Sample s{charset,
+             {{kItemFrom, from + "@sender.test", "Sender"},
+              {kItemTo, "a@to.test", "Ann"},
+              {kItemTo, "b@to.test", ""},
+              {kItemCC, "c@cc.test", "Cy"}},
+             {}};
     if (charset == kCharsetJP) {
         s.items.push_back({kItemSubject, "", kJpName + " report"});
         s.bodies = {kJpBody, "\x82\xa0\r\n.\r\n"};
@@ -98,13 +107,15 @@ Sample MakeSample(int charset, const std::string &from) {
 
 std::unique_ptr<CMailMessage> Build(const Sample &s) {
     auto m = std::make_unique<CMailMessage>(s.charset);
-    for (const Item &item : s.items) m->AddItem(item.address.c_str(), item.name.c_str(), item.kind);
-    for (const std::string &body : s.bodies) m->AddBodyString(body.c_str(), kBodyReplace | kBodyMakePart);
+    for (const Item &item : s.items)
+        m->AddItem(item.address.c_str(), item.name.c_str(), item.kind);
+    for (const std::string &body : s.bodies)
+        m->AddBodyString(body.c_str(), kBodyReplace | kBodyMakePart);
     return m;
 }
 
 class Peers : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         WSADATA data;
         WSAStartup(MAKEWORD(1, 1), &data);
@@ -117,16 +128,19 @@ protected:
     void SetUp() override {
         const std::string bin = suite::BinDir();
         quenta::SetLibraryFolderForTesting(std::wstring(bin.begin(), bin.end()).c_str());
-        ASSERT_TRUE(mailtest::InstallTestCa("SMTP_PEER_CA")) << "the test CA did not go into the Root store";
+        ASSERT_TRUE(mailtest::InstallTestCa("SMTP_PEER_CA"))
+            << "the test CA did not go into the Root store";
     }
     void TearDown() override {
         quenta::SetLibraryFolderForTesting(nullptr);
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKeyPath);
     }
 
-    int Send(const char *portVariable, int options, CMailMessage &m, const char *password = nullptr) {
+    int Send(const char *portVariable, int options, CMailMessage &m,
+             const char *password = nullptr) {
         const int port = std::atoi(Env(portVariable).c_str());
-        if (port <= 0) return -1;
+        if (port <= 0)
+            return -1;
         WriteSettings(port);
         CSMTP smtp;
         const std::string secret = password ? password : Env("SMTP_PEER_PASSWORD");
@@ -146,8 +160,10 @@ protected:
         const std::string path = Env(folderVariable) + "\\" + from + ".eml";
         std::string received;
         for (int i = 0; i < 150 && received.empty(); ++i) {
-            if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) received = ReadFile(path);
-            if (received.empty()) Sleep(100);
+            if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+                received = ReadFile(path);
+            if (received.empty())
+                Sleep(100);
         }
         ASSERT_FALSE(received.empty()) << "the peer holds no message from " << from;
         const std::size_t at = received.find("Date: ");
@@ -160,7 +176,8 @@ protected:
         const std::string folder = CheckFolder();
         std::string manifest = "charset\t" + std::to_string(sample.charset) + "\n";
         for (const Item &item : sample.items)
-            manifest += "item\t" + std::to_string(item.kind) + "\t" + Hex(item.address) + "\t" + Hex(item.name) + "\n";
+            manifest += "item\t" + std::to_string(item.kind) + "\t" + Hex(item.address) + "\t" +
+                        Hex(item.name) + "\n";
         for (std::size_t i = 0; i < sample.bodies.size(); ++i) {
             const std::string source = from + "_part" + std::to_string(i) + ".src";
             WriteFile(folder + "\\" + source, sample.bodies[i]);
@@ -205,12 +222,14 @@ TEST_F(Peers, Aiosmtpd) {
         const Sample sample = MakeSample(c.charset, c.name);
         auto m = Build(sample);
         ASSERT_EQ(Send(c.port, c.options, *m), c.code);
-        if (c.code == 0) CheckReceived("SMTP_AIOSMTPD_RECEIVED", c.name, sample, *m);
+        if (c.code == 0)
+            CheckReceived("SMTP_AIOSMTPD_RECEIVED", c.name, sample, *m);
     }
     // A wrong password: the peer's 535.
     for (int options : {0x11, 0x12, 0x14}) {
         auto m = Build(MakeSample(kCharsetUS, "a_wrong_password"));
-        EXPECT_EQ(Send("SMTP_AIOSMTPD_STARTTLS", options, *m, "not the secret"), kMailRejected) << options;
+        EXPECT_EQ(Send("SMTP_AIOSMTPD_STARTTLS", options, *m, "not the secret"), kMailRejected)
+            << options;
     }
 }
 
@@ -226,7 +245,8 @@ TEST_F(Peers, Exim4) {
         const Sample sample = MakeSample(c.charset, c.name);
         auto m = Build(sample);
         ASSERT_EQ(Send(c.port, c.options, *m), c.code);
-        if (c.code == 0) CheckReceived("SMTP_EXIM4_RECEIVED", c.name, sample, *m);
+        if (c.code == 0)
+            CheckReceived("SMTP_EXIM4_RECEIVED", c.name, sample, *m);
     }
     auto m = Build(MakeSample(kCharsetUS, "e_wrong_password"));
     EXPECT_EQ(Send("SMTP_EXIM4_PORT", 0x14, *m, "not the secret"), kMailRejected);
