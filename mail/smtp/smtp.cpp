@@ -253,8 +253,12 @@ void CSMTP::Authenticate(AuthMechanism mechanism) {
             FreeHeap(binary);
             ThrowMailError(kMailRejected);
         }
+        // The conversion frees its input only when it succeeds.
         void *text = digest.MdBinaryHeapToStringHeap(binary, static_cast<unsigned>(length));
-        if (!text) ThrowMailError(kMailRejected);
+        if (!text) {
+            FreeHeap(binary);
+            ThrowMailError(kMailRejected);
+        }
         std::string out(static_cast<const char *>(text));
         FreeHeap(text);
         return out;
