@@ -91,7 +91,8 @@ def run_aiosmtpd(args, received, stop):
 
         def __init__(self, sock, **kwargs):
             self._sock = sock
-            super().__init__(Handler(), hostname="127.0.0.1", port=sock.getsockname()[1], **kwargs)
+            super().__init__(Handler(), hostname="127.0.0.1", port=sock.getsockname()[1],
+                             server_hostname="aiosmtpd.test", **kwargs)
 
         def _create_server(self):
             return self.loop.create_server(self._factory_invoker, sock=self._sock, ssl=self.ssl_context)
