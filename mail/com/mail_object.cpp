@@ -175,8 +175,37 @@ STDMETHODIMP CMail::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS *
     const HRESULT hr = EnsureTypeInfo();
     if (FAILED(hr))
         return hr;
+    if (params && TooManyArguments(id, flags, params->cArgs))
+        return DISP_E_BADPARAMCOUNT;
     return DispInvoke(static_cast<IMail *>(this), m_typeInfo, id, flags, params, result, exception,
                       argumentError);
+}
+
+// The dispatch layer lets surplus arguments through; a call with more arguments than every
+// matching member takes must not run the member.
+bool CMail::TooManyArguments(DISPID id, WORD flags, UINT count) {
+    TYPEATTR *attr = nullptr;
+    if (FAILED(m_typeInfo->GetTypeAttr(&attr)))
+        return false;
+    const WORD functions = attr->cFuncs;
+    m_typeInfo->ReleaseTypeAttr(attr);
+    bool matched = false;
+    bool fits = false;
+    for (WORD i = 0; i < functions && !fits; ++i) {
+        FUNCDESC *f = nullptr;
+        if (FAILED(m_typeInfo->GetFuncDesc(i, &f)))
+            continue;
+        if (f->memid == id && (f->invkind & flags)) {
+            matched = true;
+            UINT takes = 0;
+            for (SHORT p = 0; p < f->cParams; ++p)
+                if (!(f->lprgelemdescParam[p].paramdesc.wParamFlags & PARAMFLAG_FRETVAL))
+                    ++takes;
+            fits = count <= takes;
+        }
+        m_typeInfo->ReleaseFuncDesc(f);
+    }
+    return matched && !fits;
 }
 
 // ---- error reporting ----

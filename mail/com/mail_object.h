@@ -92,6 +92,7 @@ class CMail : public CParameter, public IMail, public ISupportErrorInfo {
     CMailMessage &Message(MailErrorCode missing);
     void SendMessage();
     HRESULT EnsureTypeInfo();
+    bool TooManyArguments(DISPID id, WORD flags, UINT count);
 
     InnerUnknown m_inner;
     IUnknown *m_outer;
