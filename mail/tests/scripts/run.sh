@@ -52,7 +52,7 @@ received '{"subject": "Plain from VBScript", "from_name": "VBS Sender", "charset
            "body": "line one\n.\nline three\n", "attachment": ["data.csv", "'"$csv"'"]}'
 
 port=$(ctl case '{"EHLO": ["250-scripted.test", "250-SIZE 1000", "250-STARTTLS", "250 AUTH LOGIN CRAM-MD5"]}')
-script "$work" options.vbs "$port" 500D
+script "$work" options.vbs 127.0.0.1 "$port" 500D
 
 script "$work" english.js
 
@@ -69,11 +69,11 @@ open(sys.argv[1], "wb").write(("\ufeff" + "\r\n".join(lines)).encode("utf-16-le"
 TEXTS
 port=$(ctl case '{}')
 locale=ja_JP.UTF-8
-script "$work" japanese.vbs "$port" "$(winpath "$csv")" "$(winpath "$texts")" jp
+script "$work" japanese.vbs 127.0.0.1 "$port" "$(winpath "$csv")" "$(winpath "$texts")" jp
 received '{"subject": "'"$subject"'", "from_name": "山田太郎", "charset": "iso-2022-jp",
            "body": "本文の一行目\n.\n..二つの点\n最後の行\n", "attachment": ["data.csv", "'"$csv"'"]}'
 port=$(ctl case '{}')
-script "$work" japanese.vbs "$port" "$(winpath "$csv")" "$(winpath "$texts")" eu
+script "$work" japanese.vbs 127.0.0.1 "$port" "$(winpath "$csv")" "$(winpath "$texts")" eu
 received '{"subject": "Café", "from_name": "René", "charset": "iso-8859-1", "body": "Café crème\n"}'
 script "$work" english.js ja
 locale=
