@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# quenta.dll in the 64-bit script host: registration by regsvr32, VBScript and JScript clients
+# in English and Japanese, sends to the scripted SMTP server, and the library folder.
+#   run.sh <build folder>      (beside the scripted server: QUENTA_SMTP_CONTROL is set)
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$1
+run="$build/wine-run"
+work=$(mktemp -d "${TMPDIR:-/tmp}/quenta-scripts.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failures=0
+clsid='{D7ADC4C1-12DD-4DB9-96A7-6A1541667DAD}'
+
+winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+ctl() { /usr/bin/python3 "$here/smtpctl.py" "$@"; }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# Runs one script with cscript in folder $1 and expects "DONE 0" and no FAIL line (a script
+# error ends the script host silently). $locale, when set, is the script's LC_ALL.
+locale=
+script() {
+  local folder=$1 name=$2
+  shift 2
+  local out
+  out=$(cd "$folder" && env ${locale:+LC_ALL=$locale} "$run" cscript.exe //nologo "$(winpath "$here/$name")" "$@" 2>&1 |
+        tr -d '\r')
+  echo "--- $name $*"
+  echo "$out"
+  grep -q '^FAIL' <<<"$out" && fail "$name"
+  grep -qx 'DONE 0' <<<"$out" || fail "$name did not finish"
+}
+
+# Checks the message of the last session against $1 (JSON of the sources).
+received() {
+  ctl record "$work"
+  echo "$1" >"$work/expect.json"
+  ctl check "$work/data" "$work/expect.json" || fail "message: $1"
+}
+
+dll=$(winpath "$build/bin/quenta.dll")
+csv="$work/data.csv"
+printf 'id,name\r\n1,\xe3\x81\x82\r\n2,binary \x00\xff end\r\n' >"$csv"
+
+"$run" regsvr32 /s "$dll" || fail "regsvr32"
+"$run" reg query "HKCR\\CLSID\\$clsid\\InprocServer32" 2>&1 | tr -d '\r' | grep -qiF "$dll" ||
+  fail "InprocServer32 does not name $dll"
+
+port=$(ctl case '{}')
+script "$work" english.vbs "$port" "$(winpath "$csv")"
+grep -q 'RCPT TO:<to@vbs.test>' <(ctl record "$work"; cat "$work/commands") || fail "no RCPT"
+received '{"subject": "Plain from VBScript", "from_name": "VBS Sender", "charset": "us-ascii",
+           "body": "line one\n.\nline three\n", "attachment": ["data.csv", "'"$csv"'"]}'
+
+port=$(ctl case '{"EHLO": ["250-scripted.test", "250-SIZE 1000", "250-STARTTLS", "250 AUTH LOGIN CRAM-MD5"]}')
+script "$work" options.vbs 127.0.0.1 "$port" 500D
+
+script "$work" english.js
+
+# Japanese resources and code page 932. The script host here has no ChrW: the texts reach the
+# script in a UTF-16 file.
+texts="$work/texts.txt"
+subject="テスト送信：日本語の件名とASCII混在のメール件名を四十文字で確認します。終！"
+/usr/bin/python3 - "$texts" "$subject" <<'TEXTS'
+import sys
+lines = ["山田太郎", "鈴木", sys.argv[2], "本文の一行目", "..二つの点", "最後の行",
+         "メールアイテムを追加できませんでした。", "メールを送信するための情報が足りません。",
+         "René", "Café", "Café crème"]
+open(sys.argv[1], "wb").write(("\ufeff" + "\r\n".join(lines)).encode("utf-16-le"))
+TEXTS
+port=$(ctl case '{}')
+locale=ja_JP.UTF-8
+script "$work" japanese.vbs 127.0.0.1 "$port" "$(winpath "$csv")" "$(winpath "$texts")" jp
+received '{"subject": "'"$subject"'", "from_name": "山田太郎", "charset": "iso-2022-jp",
+           "body": "本文の一行目\n.\n..二つの点\n最後の行\n", "attachment": ["data.csv", "'"$csv"'"]}'
+port=$(ctl case '{}')
+script "$work" japanese.vbs 127.0.0.1 "$port" "$(winpath "$csv")" "$(winpath "$texts")" eu
+received '{"subject": "Café", "from_name": "René", "charset": "iso-8859-1", "body": "Café crème\n"}'
+script "$work" english.js ja
+locale=
+
+# Started from another folder that holds a marfel.dll of its own, quenta still takes the one
+# beside it: the decoy has none of marfel's entries.
+mkdir -p "$work/elsewhere"
+cp "$build/bin/vantrel.dll" "$work/elsewhere/marfel.dll"
+script "$work/elsewhere" folder.vbs
+
+"$run" regsvr32 /u /s "$dll" || fail "regsvr32 /u"
+"$run" reg query "HKCR\\CLSID\\$clsid" >/dev/null 2>&1 && fail "class key left after regsvr32 /u"
+"$run" reg delete 'HKLM\Software\Dranvel\Common\SMTP' /f >/dev/null 2>&1
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]

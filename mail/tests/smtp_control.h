@@ -1,0 +1,85 @@
+// The control connection of the scripted SMTP server (testing/smtpserver): sets the script of
+// the next session and takes the record of the last one.
+#pragma once
+
+#include <winsock.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace mailtest {
+
+struct SessionRecord {
+    std::string commands, raw, data;
+};
+
+class SmtpControl {
+  public:
+    SmtpControl() {
+        const char *port = std::getenv("QUENTA_SMTP_CONTROL");
+        if (!port)
+            return;
+        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(std::atoi(port)));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) ==
+            SOCKET_ERROR) {
+            closesocket(m_socket);
+            m_socket = INVALID_SOCKET;
+        }
+    }
+    ~SmtpControl() {
+        if (m_socket != INVALID_SOCKET)
+            closesocket(m_socket);
+    }
+    SmtpControl(const SmtpControl &) = delete;
+    SmtpControl &operator=(const SmtpControl &) = delete;
+    bool ok() const { return m_socket != INVALID_SOCKET; }
+
+    // The SMTP port of the next session, 0 when the server did not answer.
+    int SetCase(const std::string &json) {
+        Send("case " + json + "\n");
+        const std::string answer = Line();
+        return answer.rfind("ok ", 0) == 0 ? std::atoi(answer.c_str() + 3) : 0;
+    }
+    SessionRecord Take() {
+        Send("record\n");
+        SessionRecord r;
+        r.commands = Field();
+        r.raw = Field();
+        r.data = Field();
+        return r;
+    }
+
+  private:
+    void Send(const std::string &text) {
+        send(m_socket, text.data(), static_cast<int>(text.size()), 0);
+    }
+    bool Byte(char &c) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(m_socket, &readable);
+        timeval wait{30, 0};
+        return select(0, &readable, nullptr, nullptr, &wait) == 1 && recv(m_socket, &c, 1, 0) == 1;
+    }
+    std::string Line() {
+        std::string line;
+        char c = 0;
+        while (line.size() < 100000 && Byte(c) && c != '\n')
+            line += c;
+        return line;
+    }
+    std::string Field() {
+        const std::size_t length = static_cast<std::size_t>(std::atoll(Line().c_str()));
+        std::string bytes;
+        char c = 0;
+        while (bytes.size() < length && Byte(c))
+            bytes += c;
+        return bytes;
+    }
+    SOCKET m_socket = INVALID_SOCKET;
+};
+
+} // namespace mailtest
