@@ -12,7 +12,7 @@ namespace {
 using snmpagent::Bytes;
 using namespace fakeprinter;
 
-constexpr char kAddress[] = "127.0.0.21";
+constexpr const char *kAddress = sizeof(void *) == 8 ? "127.0.0.151" : "127.0.0.152";
 
 // A UDP client on loopback that sends one request and waits (bounded) for one answer.
 class Client {
