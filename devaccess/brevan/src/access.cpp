@@ -116,7 +116,9 @@ int32_t StatusValue(TcpIpAccSession &s) {
     desc.varBindCount = 1;
     desc.varBinds = &bind;
     desc.responseProc = IpAccOnSessionValue;
-    desc.responseContext = &s;
+    // The handle names the session: a late answer for a closed session then finds nothing,
+    // even when a new session reuses the closed one's memory.
+    desc.responseContext = reinterpret_cast<void *>(static_cast<uintptr_t>(s.handle));
     int32_t posted = s.postMessage(s.snmpPort, &desc);
     return posted >= 0 ? noted : IpAccSnmpResult(posted);
 }
@@ -237,8 +239,9 @@ void TESSYN_CALL IpAccOnSessionValue(void *context, const SnmpMessageDesc *info)
     Lock list(g_ipAcc.listLock);
     if (!g_ipAcc.sessions)
         return;
+    const auto handle = reinterpret_cast<uintptr_t>(context);
     for (TcpIpAccSession *s : *g_ipAcc.sessions)
-        if (s == context)
+        if (s->handle == handle)
             s->status = value;
 }
 

@@ -56,5 +56,5 @@ void IpAccUnloadTransports(TcpIpAccSession &session);
 int32_t IpAccRawResult(int32_t dorvikResult);
 int32_t IpAccSnmpResult(int32_t tessynResult);
 
-// The status poll's response procedure (tessyn's threads).
+// The status poll's response procedure (tessyn's threads); the context is the session handle.
 void TESSYN_CALL IpAccOnSessionValue(void *context, const SnmpMessageDesc *info);
