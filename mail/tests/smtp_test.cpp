@@ -316,7 +316,14 @@ TEST_F(Session, ProbeReadsTheOptions) {
 
 TEST_F(Session, MarfelAbsentGivesSocketFailure) {
     const std::string empty = suite::TestDataDir() + "\\quenta_smtp_nomarfel";
+    const std::string decoy = suite::TestDataDir() + "\\quenta_smtp_decoy";
     CreateDirectoryA(empty.c_str(), nullptr);
+    CreateDirectoryA(decoy.c_str(), nullptr);
+    CopyFileA(suite::BinPath("marfel.dll").c_str(), (decoy + "\\marfel.dll").c_str(), FALSE);
+    // A marfel in the current folder is no substitute for one beside quenta.
+    char previous[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    SetCurrentDirectoryA(decoy.c_str());
     quenta::SetLibraryFolderForTesting(std::wstring(empty.begin(), empty.end()).c_str());
     CSMTP bare;
     WriteSettings("127.0.0.1", 25, 5);
@@ -324,6 +331,8 @@ TEST_F(Session, MarfelAbsentGivesSocketFailure) {
     EXPECT_EQ(CatchMailError([&] { bare.ConnectServer(); }), kMailSocket);
     EXPECT_EQ(CatchMailError([&] { bare.ProbeServerOptions(); }), kMailSocket);
     bare.CloseServer();
+    EXPECT_EQ(GetModuleHandleA((decoy + "\\marfel.dll").c_str()), nullptr);
+    SetCurrentDirectoryA(previous);
 }
 
 TEST_F(Session, StartTlsAndTlsFromTheConnect) {

@@ -192,12 +192,19 @@ def accepts(port):
 
 
 def export_exim_message(state, config, header_file, received):
-    """Writes one spooled message: its envelope sender from the -H file, the text from -Mvc."""
+    """Writes one spooled message: its envelope sender from the -H file, the text from -Mvc.
+    False when exim could not show it."""
     message_id = os.path.basename(header_file)[:-2]
-    with open(header_file, "rb") as f:
-        lines = f.read().split(b"\n")
+    try:
+        with open(header_file, "rb") as f:
+            lines = f.read().split(b"\n")
+    except OSError:
+        return False
     sender = lines[2].strip(b"<>").decode("latin-1") if len(lines) > 2 else ""
-    text = subprocess.run(["exim4", "-C", config, "-Mvc", message_id], capture_output=True, timeout=30).stdout
+    run = subprocess.run(["exim4", "-C", config, "-Mvc", message_id], capture_output=True, timeout=30)
+    text = run.stdout
+    if run.returncode != 0 or not text:
+        return False
     # exim's own Received header (first in the text, folded over several lines) goes.
     if text.startswith(b"Received:"):
         at = 0
@@ -207,6 +214,7 @@ def export_exim_message(state, config, header_file, received):
                 break
         text = text[at:]
     write_received(received, sender, text.replace(b"\n", b"\r\n"))
+    return True
 
 
 def run_exim4(args, received, stop):
@@ -250,9 +258,10 @@ def run_exim4(args, received, stop):
         while not stop.wait(0.1) and time.monotonic() < deadline and daemon.poll() is None:
             names = os.listdir(input_dir) if os.path.isdir(input_dir) else []
             for name in sorted(names):
+                # A message exim cannot show yet is tried again on the next round.
                 if name.endswith("-H") and name not in seen:
-                    seen.add(name)
-                    export_exim_message(state, config, os.path.join(input_dir, name), received)
+                    if export_exim_message(state, config, os.path.join(input_dir, name), received):
+                        seen.add(name)
     finally:
         daemon.terminate()
         try:
