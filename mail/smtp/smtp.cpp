@@ -253,8 +253,12 @@ void CSMTP::Authenticate(AuthMechanism mechanism) {
             FreeHeap(binary);
             ThrowMailError(kMailRejected);
         }
+        // The conversion frees its input only when it succeeds.
         void *text = digest.MdBinaryHeapToStringHeap(binary, static_cast<unsigned>(length));
-        if (!text) ThrowMailError(kMailRejected);
+        if (!text) {
+            FreeHeap(binary);
+            ThrowMailError(kMailRejected);
+        }
         std::string out(static_cast<const char *>(text));
         FreeHeap(text);
         return out;
@@ -265,16 +269,18 @@ void CSMTP::Authenticate(AuthMechanism mechanism) {
         return asText(encoded, static_cast<int>(length));
     };
 
+    // The length is read only after the call that sets it.
     std::string response;
+    int length = 0;
     if (mechanism == AuthMechanism::kCramMd5) {
-        int length = 0;
-        response = asText(digest.MdHashCramMD5(m_user, m_password, challenge.c_str(), &length), length);
+        void *binary = digest.MdHashCramMD5(m_user, m_password, challenge.c_str(), &length);
+        response = asText(binary, length);
     } else if (mechanism == AuthMechanism::kLogin) {
         SendCommand("%s\r\n", base64(m_user).c_str(), 334);
         response = base64(m_password);
     } else {
-        int length = 0;
-        response = asText(digest.MdHashPlain(m_user, m_password, &length), length);
+        void *binary = digest.MdHashPlain(m_user, m_password, &length);
+        response = asText(binary, length);
     }
     SendCommand("%s\r\n", response.c_str(), 235);
 }

@@ -17,6 +17,7 @@
 #include "message_text.h"
 #include "smtp.h"
 #include "suite_paths.h"
+#include "test_ca.h"
 
 namespace {
 
@@ -135,9 +136,10 @@ protected:
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKeyPath);
     }
     // Runs one send against `script` and returns its code.
-    int Send(const std::string &script, CMailMessage &m, int options = 0, DWORD timeout = 10) {
+    int Send(const std::string &script, CMailMessage &m, int options = 0, DWORD timeout = 10,
+             const char *server = "127.0.0.1") {
         const int port = control.SetCase(script);
-        WriteSettings("127.0.0.1", static_cast<DWORD>(port), timeout);
+        WriteSettings(server, static_cast<DWORD>(port), timeout);
         smtp.SetAuthOptions(options, "user", "secret");
         const int code = CatchMailError([&] {
             smtp.ConnectServer();
@@ -172,14 +174,21 @@ TEST_F(Session, DotLinesInEveryCharsetAndMultipart) {
     const std::string body = ".\r\n.leading\r\nplain\r\n..two\r\n";
     for (int kind : {kCharsetUS, kCharsetJP, kCharsetEU}) {
         SCOPED_TRACE(kind);
-        auto m = MakeMessage(kind, {body, "second part " + std::string(90, 'x') + "\r\n.end\r\n"});
+        // The third part's soft breaks in quoted-printable fall among dots.
+        auto m = MakeMessage(kind, {body, "second part " + std::string(90, 'x') + "\r\n.end\r\n",
+                                    std::string(200, '.') + "\r\n"});
         ASSERT_EQ(Send(R"({"split": true})", *m), 0);
         const Record r = control.Take();
         EXPECT_EQ(r.data, Expected(*m, r.data));
         EXPECT_NE(r.data.find("MIME-Version:1.0\r\n"), std::string::npos);
         // Every line of the raw DATA that begins with "." carries the extra one.
-        for (std::size_t at = 0; (at = r.raw.find("\r\n.", at)) != std::string::npos; at += 3)
+        int stuffed = 0;
+        for (std::size_t at = 0; (at = r.raw.find("\r\n.", at)) != std::string::npos; at += 3, ++stuffed)
             EXPECT_EQ(r.raw.compare(at + 2, 2, ".."), 0) << r.raw.substr(at, 20);
+        EXPECT_GE(stuffed, 3);
+        if (kind == kCharsetEU) {
+            EXPECT_NE(r.raw.find("=\r\n.."), std::string::npos) << "no dot line after a soft break";
+        }
     }
 }
 
@@ -260,6 +269,12 @@ TEST_F(Session, MarfelPathWithAuth) {
     struct Case { int options; std::string script; int code; const char *auth; };
     const Case cases[] = {
         {0x1, R"({"EHLO": ["250-x", "250 AUTH PLAIN LOGIN"], "split": true})", 0, "AUTH LOGIN"},
+        {0x2, R"({"EHLO": ["250-x", "250 AUTH PLAIN LOGIN"], "split": true})", 0, "AUTH PLAIN"},
+        {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5 LOGIN"]})", 0, "AUTH CRAM-MD5"},
+        {0x5, R"({"EHLO": ["250-x", "250 AUTH LOGIN"]})", 0, "AUTH LOGIN"},
+        {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "challenge": ")" + std::string(100, 'c') + R"("})", 0,
+         "AUTH CRAM-MD5"},
+        {0x2, R"({"EHLO": ["250-x", "250 AUTH PLAIN"], "secret": ["user", "other"]})", kMailRejected, "AUTH PLAIN"},
         {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "secret": ["user", "other"]})", kMailRejected, "AUTH CRAM-MD5"},
         {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "AUTH": "334"})", kMailRejected, "AUTH CRAM-MD5"},
         {0x3, R"({"EHLO": ["250-x", "250 AUTH PLAIN"]})", kMailAuthNotSupported, nullptr},
@@ -309,4 +324,41 @@ TEST_F(Session, MarfelAbsentGivesSocketFailure) {
     EXPECT_EQ(CatchMailError([&] { bare.ConnectServer(); }), kMailSocket);
     EXPECT_EQ(CatchMailError([&] { bare.ProbeServerOptions(); }), kMailSocket);
     bare.CloseServer();
+}
+
+TEST_F(Session, StartTlsAndTlsFromTheConnect) {
+    ASSERT_TRUE(mailtest::InstallTestCa("QUENTA_SMTP_CA")) << "the test CA did not go into the Root store";
+    const std::string offer = R"("EHLO": ["250-x", "250-STARTTLS", "250 AUTH LOGIN PLAIN CRAM-MD5"])";
+    struct Case { int options; std::string script; int code; const char *commands; };
+    const Case cases[] = {
+        {0x10, "{" + offer + R"(, "split": true})", 0, "STARTTLS\r\nEHLO "},
+        {0x11, "{" + offer + "}", 0, "STARTTLS\r\nEHLO %\r\nAUTH LOGIN\r\n"},
+        {0x12, "{" + offer + R"(, "split": true})", 0, "STARTTLS\r\nEHLO %\r\nAUTH PLAIN\r\n"},
+        {0x14, "{" + offer + "}", 0, "STARTTLS\r\nEHLO %\r\nAUTH CRAM-MD5\r\n"},
+        // Bytes that came with the 220 reply, before the handshake, are not taken as a reply.
+        {0x10, "{" + offer + R"(, "STARTTLS": ["220 go ahead", "250 stray"]})", 0, "STARTTLS\r\nEHLO "},
+        {0x20, "{" + offer + R"(, "tls": "implicit", "split": true})", 0, "MAIL FROM:"},
+        {0x24, "{" + offer + R"(, "tls": "implicit"})", 0, "AUTH CRAM-MD5\r\n"},
+        {0x22, "{" + offer + R"(, "tls": "implicit", "split": true})", 0, "AUTH PLAIN\r\n"},
+        {0x10, "{" + offer + R"(, "cert": "wrongname"})", kMailAuthNotSupported, "STARTTLS\r\n"},
+        {0x10, "{" + offer + R"(, "cert": "selfsigned"})", kMailAuthNotSupported, "STARTTLS\r\n"},
+        {0x20, "{" + offer + R"(, "tls": "implicit", "cert": "wrongname"})", kMailSocket, ""},
+        {0x10, R"({"EHLO": ["250-x", "250 HELP"]})", kMailAuthNotSupported, "EHLO "},
+        {0x10, "{" + offer + R"(, "STARTTLS": "454 not now"})", kMailRejected, "STARTTLS\r\n"},
+        {0x12, "{" + offer + R"(, "secret": ["user", "other"]})", kMailRejected, "AUTH PLAIN\r\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.script);
+        auto m = MakeMessage(kCharsetJP, {".\r\nbody\r\n", "part two\r\n.\r\n"});
+        EXPECT_EQ(Send(c.script, *m, c.options, 10, "localhost"), c.code);
+        const Record r = control.Take();
+        std::string commands = c.commands;
+        if (const std::size_t at = commands.find('%'); at != std::string::npos)
+            commands.replace(at, 1, smtp.GetLocalHostName());
+        EXPECT_NE(r.commands.find(commands), std::string::npos) << r.commands;
+        if (c.code == 0) {
+            EXPECT_EQ(r.data, Expected(*m, r.data)) << r.commands;
+            EXPECT_NE(r.raw.find("\r\n..\r\n"), std::string::npos);
+        }
+    }
 }

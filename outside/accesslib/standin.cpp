@@ -194,13 +194,13 @@ void RecordExtras(const OpSpec &spec, const uint32_t *f, StandinCall &call) {
         const auto *data = P<const uint8_t>(f[0]);
         auto &sink = s.sinks[handle];
         sink.insert(sink.end(), data, data + take);
-        *P<uint32_t>(f[2]) = take;
+        *P<uint32_t>(f[2]) = take + script.extra;
         return 0;
     }
     case Act::Read: {
         const uint32_t give = std::min({f[1], script.count, script.dataLength});
         std::memcpy(P<void>(f[0]), script.data, give);
-        *P<uint32_t>(f[2]) = give;
+        *P<uint32_t>(f[2]) = give + script.extra;
         return 0;
     }
     case Act::Send: {
@@ -297,11 +297,11 @@ void RecordExtras(const OpSpec &spec, const uint32_t *f, StandinCall &call) {
             const uint32_t take = std::min(f[1], script.count);
             auto &sink = s.sinks[handle];
             sink.insert(sink.end(), P<const uint8_t>(f[0]), P<const uint8_t>(f[0]) + take);
-            *P<uint32_t>(f[2]) = take;
+            *P<uint32_t>(f[2]) = take + script.extra;
         } else {     // read: buffer, size, count out in fields 3 to 5
             const uint32_t give = std::min({f[4], script.count, script.dataLength});
             std::memcpy(P<void>(f[3]), script.data, give);
-            *P<uint32_t>(f[5]) = give;
+            *P<uint32_t>(f[5]) = give + script.extra;
         }
         return 0;
     case Act::None: return -1;

@@ -18,6 +18,7 @@ struct StandinScript {
     uint32_t sent;         // send result: count (kStandinAll = the send's length)
     uint32_t value;        // status byte, ready value
     uint32_t budget;       // bytes writes take in all before they stall (kStandinAll = no end)
+    uint32_t extra;        // added to the count a write or read reports (over-reporting)
     uint32_t dataLength;
     uint8_t data[256];     // device ID text, or the bytes a read gives
 };

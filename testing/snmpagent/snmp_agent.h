@@ -66,9 +66,11 @@ void ReadRequest(Datagram &d);
 
 class Agent {
 public:
-    // Binds 127.0.0.1:port, or 0.0.0.0:port when anyAddress (Wine delivers 127.0.255.1 only
-    // to a socket bound to any address). Port 0 lets the system choose.
-    explicit Agent(Script script = nullptr, bool anyAddress = false, uint16_t port = 0);
+    // Binds address:port (a loopback address text, NULL for 127.0.0.1), or 0.0.0.0:port when
+    // anyAddress (Wine delivers 127.0.255.1 only to a socket bound to any address). Port 0 lets
+    // the system choose.
+    explicit Agent(Script script = nullptr, bool anyAddress = false, uint16_t port = 0,
+                   const char *address = nullptr);
     ~Agent();
     Agent(const Agent &) = delete;
     Agent &operator=(const Agent &) = delete;

@@ -278,4 +278,102 @@ Routine DispatchRoutine(uint32_t code, uint32_t type) {
 
 const char *RoutineName(Routine routine) { return kNames[static_cast<size_t>(routine)]; }
 
+int32_t MapLptResult(uint32_t op, int32_t result) {
+    if (result == 0) return kOk;
+    switch (op) {
+    case 3: case 4: return kErrParam;                                 // close, send result
+    case 5: case 9: return kErrMemory;                                // page alloc, realloc
+    case 6: case 7: case 8: case 10:                                  // page copies and free
+        return result == -14 ? kErrBufferInUse : kErrJobBuffer;
+    case 12:                                                          // send
+        if (result == -15 || result == -4) return kErrSend;
+        if (result == -14 || result == -7) return kErrBusy;
+        return kErrParam;
+    case 13:                                                          // write and read
+        switch (result) {
+        case -7: return kErrBusy;
+        case -8: return kErrTransfer;
+        case -19: return kErrTimeout;
+        case -9: return kErrDevice;
+        default: return kErrParam;
+        }
+    case 14: return result == -17 ? kErrStatus : kErrParam;           // status byte
+    case 16:                                                          // device ID
+        if (result == -7) return kErrBusy;
+        return result == -19 ? kErrDevice : kErrParam;
+    case 20: case 24: return result == -7 ? kErrBusy : kErrParam;     // ready, aux command
+    case 23:                                                          // aux query
+        if (result == -7) return kErrBusy;
+        return result == -9 ? kErrDevice : kErrParam;
+    default: return kErrParam;
+    }
+}
+
+uint32_t SendPacing(bool found, uint32_t percent, uint32_t rate) {
+    if (!found || percent > 1000) percent = 100;
+    if (percent == 0) return 0;
+    const uint64_t pacing = uint64_t{percent} * rate / 100;
+    if (pacing < 200) return 200;
+    return pacing > 0xffffffffu ? 0xffffffffu : static_cast<uint32_t>(pacing);
+}
+
+PrinterState LptPrinterState(uint32_t mode, uint32_t flags, uint8_t status) {
+    const bool mode17 = mode == 1 || mode == 7;
+    const bool bit0 = flags & 1, bit1 = flags & 2, bit2 = flags & 4;
+    const bool reread = (mode17 && bit0 && !bit1 && (status & 0x40)) ||
+                        (!(mode17 && bit0 && !bit1) && bit2 && !(status & 0x40));
+    if (reread) return {0x1000000, 0, true};
+    if ((mode17 && !bit0) || bit1) return {(status & 0x90) ? 0x1000000u : 0x1000100u, 1, false};
+    switch (status & 0x30) {
+    case 0x00: return {0x3010100, 1, false};
+    case 0x10: return {0x1000000, 1, false};
+    case 0x20: return {0x3000200, 1, false};
+    default: return {0x3000100, 1, false};
+    }
+}
+
+uint32_t PacketServiceCode(uint32_t type) {
+    switch (type) {
+    case 4: return 0x10221;
+    case 6: return 0x10251;
+    case 7: return 0x10253;
+    case 8: return 0x10231;
+    case 9: return 0x10241;
+    case 10: return 0x10243;
+    default: return 0;
+    }
+}
+
+uint32_t PacketMode(uint32_t transferMode) { return (transferMode & 0xffu) == 9 ? 2 : 1; }
+
+int32_t MapTcpResult(int32_t result) {
+    switch (result) {
+    case 0: return kOk;
+    case -19: case -12: return kErrAlreadyOpen;
+    case -18: case -17: case -16: case -6: case -5: return kErrDevice;
+    case -15: case -14: case -13: return kErrNetwork;
+    case -11: case -10: return kErrPortNotFound;
+    case -4: return kErrMemory;
+    case -3: case -2: case -1: return kErrLibrary;
+    default: return kErrParam;
+    }
+}
+
+int32_t MapTcpStatus(int32_t status) {
+    if (status >= 0 && status <= 4) return kOk;
+    switch (status) {
+    case -12: return kErrDevice;
+    case -11: case -10: return kErrNetwork;
+    case -9: return kErrNetConnect;
+    case -8: return kErrNet8;
+    case -7: return kErrThread;
+    case -6: return kErrJobBuffer;
+    case -5: return kErrBusy;
+    case -3: return kErrMemory;
+    case -2: return kErrPortNotFound;
+    case -1: return kErrAlreadyOpen;
+    default: return kErrParam;
+    }
+}
+
 }  // namespace loxim::core

@@ -17,14 +17,24 @@ enum : int32_t {
     kErrPortNotFound = -102,
     kErrHandle = -103,
     kErrJobBuffer = -104,
+    kErrNetConnect = -107,
     kErrLibrary = -120,
+    kErrPortUnknown = -121,
+    kErrOpen = -130,
     kErrAlreadyOpen = -131,
     kErrTimeout = -132,
     kErrThread = -133,
+    kErrNet8 = -134,
+    kErrTransfer = -135,
     kErrMemory = -140,
     kErrBufferInUse = -141,
+    kErrSend = -142,
     kErrBusy = -150,
+    kErrShortSend = -151,
+    kErrReadPending = -153,
     kErrDevice = -160,
+    kErrStatus = -180,
+    kErrNetwork = -190,
 };
 
 // Port kinds, from the port name.
@@ -183,5 +193,40 @@ enum class Routine : uint8_t {
 Routine DispatchRoutine(uint32_t code, uint32_t type);
 
 const char *RoutineName(Routine routine);
+
+// ---- parallel path ----
+
+// Results of the parallel library's operations as the entry reports them.
+int32_t MapLptResult(uint32_t op, int32_t result);
+
+// Send pacing: percent (from "TransfarSpeedAdjust"; 100 when not found or above 1000) of the
+// transfer rate, at least 200; a percent of 0 gives 0.
+uint32_t SendPacing(bool found, uint32_t percent, uint32_t rate);
+
+struct PrinterState {
+    uint32_t state;
+    uint8_t valid;
+    bool reread;  // the status byte is read again and the state left undetermined
+};
+
+// The printer state word of a parallel device from its transfer mode, the caller's flags and
+// the status byte.
+PrinterState LptPrinterState(uint32_t mode, uint32_t flags, uint8_t status);
+
+// ---- packet path ----
+
+// Service code of a packet connection type without ConnectionParams; 0 for other types.
+uint32_t PacketServiceCode(uint32_t type);
+// Mode passed at the open: 2 for transfer mode 9, else 1.
+uint32_t PacketMode(uint32_t transferMode);
+// The status byte as the packet path reports it.
+inline uint8_t PacketStatusByte(uint8_t status) { return static_cast<uint8_t>((status & 0xD8) | 0x50); }
+
+// ---- TCP/IP path ----
+
+// Results of the network library's calls.
+int32_t MapTcpResult(int32_t result);
+// Status values of the raw transport's event record.
+int32_t MapTcpStatus(int32_t status);
 
 }  // namespace loxim::core

@@ -54,8 +54,10 @@ public:
     const RecordView &record() const { return record_; }
     uint32_t type() const { return record_.header.type; }
     uint32_t *privateArea() const { return reinterpret_cast<uint32_t *>(base_ + record_.header.headerLength); }
-    // The access library's entry (3 arguments), or nullptr.
+    // The access library's entry (3 arguments); -101 when none is bound.
     int32_t Call(uint32_t op, uint32_t handle, void *block) const;
+    // The parallel library's entry (4 arguments) with the private area's handle and port number.
+    int32_t CallLpt(uint32_t op, void *block) const;
     bool HasEntry() const { return record_.header.entry != 0; }
 
 private:
@@ -106,6 +108,23 @@ struct Created {
     bool opened = false;       // the kind's open succeeded
 };
 
+// Private areas by port kind.
+struct LptPrivate {
+    uint32_t handle;
+    int32_t portNumber;
+    uint32_t bufferMode;  // non-zero: the library's job buffers; 0: global memory
+    PrinterSettings settings;
+};
+struct UsbPrivate { uint32_t handle; int32_t portNumber; uint32_t openState; uint32_t reserved; };
+struct MfpPrivate {
+    uint32_t handle;
+    uint32_t reserved;
+    uint32_t bufferMode;
+    PrinterSettings settings;
+    uint32_t reserved2;
+};
+static_assert(sizeof(LptPrivate) == 44 && sizeof(UsbPrivate) == 16 && sizeof(MfpPrivate) == 48);
+
 int32_t CreateDevice(const CreateArgs &args, Created &made);
 // The kind's close; 0 when the kind has none.
 int32_t CloseKind(const RecordMap &map);
@@ -113,5 +132,33 @@ int32_t CloseKind(const RecordMap &map);
 // ---- operations (ops.cpp) ----
 
 int32_t Operate(uint32_t code, uint32_t slot, void *block);
+
+// Generic job buffer, codes 3 to 7.
+int32_t JobAlloc(JobAllocBlock *b);
+int32_t JobRealloc(JobReallocBlock *b);
+int32_t JobFree(JobFreeBlock *b);
+int32_t JobCopyIn(JobCopyInBlock *b);
+int32_t JobCopyOut(JobCopyOutBlock *b);
+// The global memory block has a lock count.
+bool Locked(HGLOBAL memory);
+// offset + length lies within the global memory block.
+bool Within(HGLOBAL memory, uint32_t offset, uint32_t length);
+
+// Pause of an idle loop after a step that moved nothing.
+constexpr DWORD kIdlePauseMs = 10;
+
+// ---- parallel path (lpt.cpp) ----
+
+// The parallel open on a record whose private area holds the settings.
+int32_t LptOpenDevice(const RecordMap &map, const char *printer, const char *port);
+int32_t LptCloseDevice(const RecordMap &map);
+int32_t RunLpt(core::Routine routine, const RecordMap &map, void *block);
+
+// ---- USB and packet paths (usb.cpp) ----
+
+// The status cache of a USB device of this process, by slot.
+void UsbCacheOpened(uint32_t slot);
+int32_t RunUsb(core::Routine routine, const RecordMap &map, uint32_t slot, void *block);
+int32_t RunMfp(core::Routine routine, const RecordMap &map, void *block);
 
 }  // namespace loxim

@@ -1,5 +1,6 @@
-// Operations on an open device: the generic job buffer, the routines of the default and
-// USB-to-parallel paths, device-ID polling and the background write and read.
+// Operations on an open device: block checks, the generic job buffer, the routines of the
+// default and USB-to-parallel paths, dispatch to the other paths, device-ID polling and the
+// background write and read.
 #include <cstring>
 #include <new>
 
@@ -14,12 +15,13 @@ constexpr int32_t kOk = core::kOk, kErrParam = core::kErrParam, kErrJob = core::
 
 template <typename Block> Block *As(void *block) { return static_cast<Block *>(block); }
 
+}  // namespace
+
 bool Locked(HGLOBAL memory) {
     const UINT flags = GlobalFlags(memory);
     return flags != GMEM_INVALID_HANDLE && (flags & GMEM_LOCKCOUNT) != 0;
 }
 
-// offset + length lies within the block.
 bool Within(HGLOBAL memory, uint32_t offset, uint32_t length) {
     const uint64_t end = uint64_t{offset} + length;
     return end <= GlobalSize(memory);
@@ -93,6 +95,8 @@ int32_t JobCopyOut(JobCopyOutBlock *b) {
     GlobalUnlock(b->jobBuffer);
     return kOk;
 }
+
+namespace {
 
 // ---- block checks: -101 (or -104) before anything is dispatched ----
 
@@ -177,7 +181,7 @@ int32_t CheckBlock(uint32_t code, void *block) {
 
 // ---- routines of the default and USB-to-parallel paths ----
 
-int32_t RunRoutine(Routine routine, const RecordMap &map, void *block) {
+int32_t RunRoutine(Routine routine, const RecordMap &map, uint32_t slot, void *block) {
     const uint32_t device = map.privateArea()[0];
     switch (routine) {
     case Routine::DefWrite: {
@@ -242,18 +246,23 @@ int32_t RunRoutine(Routine routine, const RecordMap &map, void *block) {
         return map.Call(10, device, args);
     }
     default:
-        // The parallel, USB, packet and TCP/IP routines: no device of those kinds opens here.
-        return kErrParam;
+        switch (map.type()) {
+        case core::kTypeParallel: return RunLpt(routine, map, block);
+        case core::kTypeUsb: return RunUsb(routine, map, slot, block);
+        default:
+            if (core::IsPacketType(map.type())) return RunMfp(routine, map, block);
+            return kErrParam;  // the TCP/IP routines: no such device opens here
+        }
     }
 }
 
 // Device ID (code 13): polls until a length other than 0 and 1 comes, or the time-out.
-int32_t PollDeviceId(Routine routine, const RecordMap &map, DeviceIdBlock *b) {
+int32_t PollDeviceId(Routine routine, const RecordMap &map, uint32_t slot, DeviceIdBlock *b) {
     const DWORD start = GetTickCount();
     for (;;) {
         uint32_t length = 0;
         DeviceIdBlock once{b->buffer, b->size, &length, b->timeOut};
-        const int32_t result = RunRoutine(routine, map, &once);
+        const int32_t result = RunRoutine(routine, map, slot, &once);
         if (result != kOk) return result;
         if (length > b->size) return core::kErrDevice;  // the library overran the buffer
         if (length != 0 && length != 1) {
@@ -266,7 +275,7 @@ int32_t PollDeviceId(Routine routine, const RecordMap &map, DeviceIdBlock *b) {
     }
 }
 
-int32_t Dispatch(uint32_t code, const RecordMap &map, void *block) {
+int32_t Dispatch(uint32_t code, const RecordMap &map, uint32_t slot, void *block) {
     const Routine routine = core::DispatchRoutine(code, map.type());
     switch (routine) {
     case Routine::Zero:
@@ -283,11 +292,17 @@ int32_t Dispatch(uint32_t code, const RecordMap &map, void *block) {
         }
     case Routine::PassMatch:
         return (As<PassThroughBlock>(block)->control >> 16) == map.type() ? kOk : kErrParam;
+    case Routine::UsbPassThrough:
+    case Routine::TcpSnmpRequest:
+        if ((As<PassThroughBlock>(block)->control >> 16) != map.type()) return kErrParam;
+        return RunRoutine(routine, map, slot, block);
     case Routine::MfpReadDeviceId:
     case Routine::UsbLptReadDeviceId:
-        return PollDeviceId(routine, map, As<DeviceIdBlock>(block));
+    case Routine::LptReadDeviceId:
+    case Routine::TcpReadDeviceId:
+        return PollDeviceId(routine, map, slot, As<DeviceIdBlock>(block));
     default:
-        return RunRoutine(routine, map, block);
+        return RunRoutine(routine, map, slot, block);
     }
 }
 
@@ -313,10 +328,10 @@ int32_t TransferOnce(const Request &r, const RecordMap &map, uint32_t done, uint
     count = 0;
     if (r.write) {
         WriteBlock b{r.data + done, r.length - done, &count, timeOut};
-        return Dispatch(8, map, &b);
+        return Dispatch(8, map, r.slot, &b);
     }
     ReadBlock b{r.data + done, r.length - done, &count, timeOut};
-    return Dispatch(9, map, &b);
+    return Dispatch(9, map, r.slot, &b);
 }
 
 DWORD WINAPI BackgroundThread(LPVOID parameter) {
@@ -404,7 +419,7 @@ int32_t Operate(uint32_t code, uint32_t slot, void *block) {
         if (core::DispatchRoutine(code, map.type()) != Routine::Background) return kOk;
         return StartBackground(code, slot, map, As<BackgroundBlock>(block));
     }
-    return Dispatch(code, map, block);
+    return Dispatch(code, map, slot, block);
 }
 
 }  // namespace loxim

@@ -1,5 +1,4 @@
-// Create and close routines of the port kinds: the common create steps, the default path, the
-// USB-to-parallel path and the packet connection over USB.
+// Create and close routines of the port kinds: the common create steps and each kind's open.
 #include <cstring>
 #include <string>
 
@@ -16,11 +15,11 @@ struct PathSpec {
     uint32_t privateSize;
     const char *library;     // nullptr: no library
     const char *entry;
+    uint32_t serviceCode = 0;  // packet mapping names
 };
 
-// Private areas.
 struct DefaultPrivate { uint32_t handle; };
-struct UsbLptPrivate { uint32_t handle; int32_t portNumber; uint32_t openState; uint32_t reserved; };
+using UsbLptPrivate = UsbPrivate;
 
 // True when any process has a device on this port, by the port name stored in its record.
 // Records are read only within their view and their header length; unreachable owners are skipped.
@@ -55,14 +54,14 @@ bool PortOpenElsewhere(const char *port) {
     return false;
 }
 
-// Common create steps 1 to 7; `open` runs the kind's open on the mapped record.
+// Common create steps 1 to 7; `open` runs the kind's open on a view of the record.
 template <typename Open>
 int32_t CommonCreate(const CreateArgs &a, const PathSpec &spec, Created &made, Open open) {
     if (!a.port || !a.port[0]) return spec.missingPort;
     if (spec.scan && PortOpenElsewhere(a.port)) return core::kErrAlreadyOpen;
     const int slot = core::ChooseSlot(DevManage);
     if (slot < 0) return core::kErrMemory;
-    const std::string name = core::MappingName(a.type, a.port);
+    const std::string name = core::MappingName(a.type, a.port, spec.serviceCode);
     const uint32_t headerLength = core::RecordHeaderLength(a.printer, a.port);
     if (name.empty() || headerLength == 0 || headerLength > 0x7fffffffu - spec.privateSize)
         return core::kErrMemory;
@@ -87,40 +86,38 @@ int32_t CommonCreate(const CreateArgs &a, const PathSpec &spec, Created &made, O
         header->entry = U32(reinterpret_cast<void *>(entry));
         if (!entry) result = core::kErrLibrary;
     }
+    UnmapViewOfFile(view);
     if (result == core::kOk) {
-        result = open(view, reinterpret_cast<uint32_t *>(view + headerLength));
+        RecordMap map(made.mapping);
+        result = map ? open(map, static_cast<uint32_t>(slot)) : core::kErrMemory;
         if (result == core::kOk) {
             made.opened = true;
             made.slot = slot;
         }
     }
-    UnmapViewOfFile(view);
     return result;
 }
 
-int32_t CallEntry(const uint8_t *view, uint32_t op, uint32_t handle, void *block) {
-    using Entry = int32_t(__stdcall *)(uint32_t, uint32_t, void *);
-    const auto *header = reinterpret_cast<const core::RecordHeader *>(view);
-    return Ptr<std::remove_pointer_t<Entry>>(header->entry)(op, handle, block);
-}
+// Settings of a kind that takes them, copied into its private area before the library loads.
+bool HasSettings(const CreateArgs &a) { return a.settings != nullptr; }
 
 int32_t DefCreateDevice(const CreateArgs &a, Created &made) {
     const PathSpec spec{core::kErrParam, false, sizeof(DefaultPrivate), "jastin.DLL", "DEFPR_IO_IF"};
-    return CommonCreate(a, spec, made, [&](uint8_t *view, uint32_t *area) {
+    return CommonCreate(a, spec, made, [&](const RecordMap &map, uint32_t) -> int32_t {
         // DefOpenDevice: the library stores its device handle in the private area.
         uint32_t block[] = {U32(a.printer), U32(a.port), a.defaultArg};
-        return CallEntry(view, 1, U32(area), block);
+        return map.Call(1, U32(map.privateArea()), block);
     });
 }
 
 int32_t UsbLptCreateDevice(const CreateArgs &a, Created &made) {
     const PathSpec spec{core::kErrPortNotFound, true, sizeof(UsbLptPrivate), "mirovel.DLL", "USBtoLPT_IO_IF"};
-    return CommonCreate(a, spec, made, [&](uint8_t *view, uint32_t *area) {
+    return CommonCreate(a, spec, made, [&](const RecordMap &map, uint32_t) -> int32_t {
         // UsbLptOpenDevice
         uint32_t block[] = {U32(a.port), 1};
-        const int32_t result = CallEntry(view, 1, U32(area), block);
+        const int32_t result = map.Call(1, U32(map.privateArea()), block);
         if (result == core::kOk) {
-            auto *p = reinterpret_cast<UsbLptPrivate *>(area);
+            auto *p = reinterpret_cast<UsbLptPrivate *>(map.privateArea());
             p->portNumber = core::PortNumber(a.port);
             p->openState = 1;
         }
@@ -131,7 +128,79 @@ int32_t UsbLptCreateDevice(const CreateArgs &a, Created &made) {
 // A packet connection over USB has no access library: the record is made and the open refused.
 int32_t MfpUsbCreateDevice(const CreateArgs &a, Created &made) {
     const PathSpec spec{core::kErrParam, false, 12, nullptr, nullptr};
-    return CommonCreate(a, spec, made, [](uint8_t *, uint32_t *) { return core::kErrParam; });
+    return CommonCreate(a, spec, made, [](const RecordMap &, uint32_t) { return core::kErrParam; });
+}
+
+int32_t LptCreateDevice(const CreateArgs &a, Created &made) {
+    if (!HasSettings(a) || !a.port || !a.port[0]) return core::kErrParam;
+    const PathSpec spec{core::kErrParam, true, sizeof(LptPrivate), "zorla.DLL", "Vzeklpt_IO_IF"};
+    return CommonCreate(a, spec, made, [&](const RecordMap &map, uint32_t) -> int32_t {
+        auto &p = *reinterpret_cast<LptPrivate *>(map.privateArea());
+        p.settings = *a.settings;
+        const int32_t result = LptOpenDevice(map, a.printer, a.port);
+        if (result != core::kOk) return result;
+        // Job buffers: the library's unless the printer says otherwise; global memory without
+        // a printer name.
+        uint32_t mode = 0;
+        if (a.printer && a.printer[0] &&
+            !ReadPrinterRegValue(a.printer, true, "ZEKMBufferVXDMemUse", &mode, sizeof mode))
+            mode = 1;
+        p.bufferMode = mode;
+        return core::kOk;
+    });
+}
+
+int32_t UsbCreateDevice(const CreateArgs &a, Created &made) {
+    const PathSpec spec{core::kErrPortNotFound, true, sizeof(UsbPrivate), "frennic.DLL", "USB_IO_IF"};
+    return CommonCreate(a, spec, made, [&](const RecordMap &map, uint32_t slot) -> int32_t {
+        // UsbOpenDevice
+        uint32_t block[] = {U32(a.printer), U32(a.port), 1};
+        const int32_t result = map.Call(1, U32(map.privateArea()), block);
+        if (result == core::kOk) {
+            auto &p = *reinterpret_cast<UsbPrivate *>(map.privateArea());
+            p.portNumber = core::PortNumber(a.port);
+            p.openState = 1;
+            UsbCacheOpened(slot);
+        }
+        return result;
+    });
+}
+
+constexpr char kDefaultLanguageId[] = "DRANVEL|TOLVA-W|5";
+
+int32_t MfpCreateDevice(const CreateArgs &a, Created &made) {
+    uint32_t serviceCode = core::PacketServiceCode(a.type);
+    const char *languageId = nullptr;
+    if (a.params) {
+        // Both forms (12 and 44 bytes) begin with the service code and the language-id text.
+        const auto *params = static_cast<const ConnectionParams12 *>(a.params);
+        serviceCode = params->serviceCode;
+        languageId = params->languageId;
+    }
+    char registryId[33];
+    if (!languageId) {
+        languageId = ReadPrinterRegText(a.printer, true, "PrinterLanguageID", registryId, 32)
+                         ? registryId
+                         : kDefaultLanguageId;
+    }
+    if (!HasSettings(a) || serviceCode == 0 || !a.port || !a.port[0]) return core::kErrParam;
+    PathSpec spec{core::kErrParam, false, sizeof(MfpPrivate), "ulvane.DLL", "MFPI_IO_IF"};
+    spec.serviceCode = serviceCode;
+    return CommonCreate(a, spec, made, [&](const RecordMap &map, uint32_t) -> int32_t {
+        auto &p = *reinterpret_cast<MfpPrivate *>(map.privateArea());
+        p.settings = *a.settings;
+        // MfpOpenDevice: the library stores its handle in the private area's first field.
+        uint32_t block[] = {U32(a.printer), U32(a.port), U32(&p), core::PacketMode(p.settings.transferMode),
+                            serviceCode, U32(languageId), U32(&p.settings)};
+        const int32_t result = map.Call(1, 1, block);
+        if (result != core::kOk) return result;
+        uint32_t mode = 0;
+        if (!a.printer || !a.printer[0] ||
+            !ReadPrinterRegValue(a.printer, true, "ZEKMBufferVXDMemUse", &mode, sizeof mode))
+            mode = 0;
+        p.bufferMode = mode;
+        return core::kOk;
+    });
 }
 
 }  // namespace
@@ -141,7 +210,11 @@ int32_t CreateDevice(const CreateArgs &args, Created &made) {
     case core::kTypeDefault: return DefCreateDevice(args, made);
     case core::kTypeUsbLpt: return UsbLptCreateDevice(args, made);
     case core::kTypePacketUsb: return MfpUsbCreateDevice(args, made);
-    default: return core::kErrParam;  // parallel, USB, packet and TCP/IP paths are not built
+    case core::kTypeParallel: return LptCreateDevice(args, made);
+    case core::kTypeUsb: return UsbCreateDevice(args, made);
+    default:
+        if (core::IsPacketType(args.type)) return MfpCreateDevice(args, made);
+        return core::kErrParam;  // the TCP/IP path is not built
     }
 }
 
@@ -153,7 +226,16 @@ int32_t CloseKind(const RecordMap &map) {
         return map.Call(2, map.privateArea()[0], nullptr);
     case core::kTypePacketUsb:
         return core::kErrParam;  // MfpUsbCloseDevice
+    case core::kTypeParallel:
+        return LptCloseDevice(map);
+    case core::kTypeUsb: {
+        // UsbCloseDevice
+        const uint32_t handle = map.privateArea()[0];
+        if (handle == 0 || handle == 0xffffffffu) return core::kErrHandle;
+        return map.Call(2, handle, nullptr);
+    }
     default:
+        if (core::IsPacketType(map.type())) return map.Call(2, map.privateArea()[0], nullptr);  // MfpCloseDevice
         return core::kOk;
     }
 }

@@ -206,3 +206,95 @@ TEST(Dispatch, TableCells) {
         EXPECT_EQ(DispatchRoutine(c.code, c.type), c.routine)
             << c.code << " on " << c.type << ": " << RoutineName(DispatchRoutine(c.code, c.type));
 }
+
+TEST(Network, MapTcpResult) {
+    struct Case { int32_t in, out; };
+    const Case cases[] = {
+        {0, 0}, {-19, -131}, {-12, -131}, {-18, -160}, {-17, -160}, {-16, -160}, {-6, -160},
+        {-5, -160}, {-15, -190}, {-14, -190}, {-13, -190}, {-11, -102}, {-10, -102},
+        {-4, -140}, {-3, -120}, {-2, -120}, {-1, -120},
+        // everything else
+        {-7, -101}, {-8, -101}, {-9, -101}, {-20, -101}, {1, -101}, {5, -101},
+        {INT32_MIN, -101}, {INT32_MAX, -101},
+    };
+    for (const Case &c : cases) EXPECT_EQ(MapTcpResult(c.in), c.out) << c.in;
+}
+
+TEST(Network, MapTcpStatus) {
+    struct Case { int32_t in, out; };
+    const Case cases[] = {
+        {0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {-12, -160}, {-11, -190}, {-10, -190},
+        {-9, -107}, {-8, -134}, {-7, -133}, {-6, -104}, {-5, -150}, {-3, -140}, {-2, -102},
+        {-1, -131},
+        // everything else
+        {-4, -101}, {-13, -101}, {5, -101}, {10055, -101}, {INT32_MIN, -101},
+    };
+    for (const Case &c : cases) EXPECT_EQ(MapTcpStatus(c.in), c.out) << c.in;
+}
+
+TEST(Parallel, ResultsByOperation) {
+    struct Case { uint32_t op; int32_t in, out; };
+    const Case cases[] = {
+        {3, -1, -101}, {4, -7, -101}, {5, -1, -140}, {9, -14, -140},
+        {6, -14, -141}, {6, -2, -104}, {7, -14, -141}, {8, -3, -104}, {10, -14, -141}, {10, -9, -104},
+        {12, -15, -142}, {12, -4, -142}, {12, -14, -150}, {12, -7, -150}, {12, -8, -101},
+        {13, -7, -150}, {13, -8, -135}, {13, -19, -132}, {13, -9, -160}, {13, -1, -101},
+        {14, -17, -180}, {14, -7, -101}, {16, -7, -150}, {16, -19, -160}, {16, -9, -101},
+        {20, -7, -150}, {20, -9, -101}, {23, -7, -150}, {23, -9, -160}, {23, -19, -101},
+        {24, -7, -150}, {24, -9, -101},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(MapLptResult(c.op, c.in), c.out) << "op " << c.op << " result " << c.in;
+        EXPECT_EQ(MapLptResult(c.op, 0), 0) << "op " << c.op;
+    }
+}
+
+TEST(Parallel, SendPacing) {
+    EXPECT_EQ(SendPacing(true, 50, 300), 200u);   // the floor
+    EXPECT_EQ(SendPacing(true, 0, 300), 0u);
+    EXPECT_EQ(SendPacing(true, 2000, 300), 300u);  // above 1000: 100 %
+    EXPECT_EQ(SendPacing(false, 0, 300), 300u);    // missing: 100 %
+    EXPECT_EQ(SendPacing(true, 1000, 150), 1500u);
+    EXPECT_EQ(SendPacing(true, 1000, 0xffffffffu), 0xffffffffu);  // no 32-bit overflow
+    EXPECT_EQ(SendPacing(true, 999, 0x20000000u), 0xffffffffu);
+    EXPECT_EQ(SendPacing(true, 100, 0x12345678u), 0x12345678u);
+}
+
+TEST(Parallel, PrinterState) {
+    struct Case { uint32_t mode, flags; uint8_t status; uint32_t state; uint8_t valid; bool reread; };
+    const Case cases[] = {
+        // re-read: mode 1 or 7 with bit 0 and not bit 1, status 0x40 set
+        {1, 1, 0x40, 0x1000000, 0, true}, {7, 5, 0x40, 0x1000000, 0, true},
+        // ... otherwise bit 2 with status 0x40 clear
+        {0, 4, 0x00, 0x1000000, 0, true}, {1, 6, 0x10, 0x1000000, 0, true},
+        // mode 1 or 7 without bit 0, or bit 1: by the bits 0x90
+        {1, 0, 0x00, 0x1000100, 1, false}, {7, 0, 0x80, 0x1000000, 1, false},
+        {0, 2, 0x10, 0x1000000, 1, false}, {2, 2, 0x40, 0x1000100, 1, false},
+        {1, 1, 0x00, 0x3010100, 1, false},  // bit 0, status 0x40 clear: by the bits 0x30
+        // by the bits 0x30
+        {0, 0, 0x00, 0x3010100, 1, false}, {2, 0, 0x10, 0x1000000, 1, false},
+        {0, 0, 0x20, 0x3000200, 1, false}, {0, 4, 0x70, 0x3000100, 1, false},
+        {7, 1, 0x30, 0x3000100, 1, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << " flags " << c.flags << " status "
+                                        << int(c.status));
+        const PrinterState got = LptPrinterState(c.mode, c.flags, c.status);
+        EXPECT_EQ(got.state, c.state);
+        EXPECT_EQ(got.valid, c.valid);
+        EXPECT_EQ(got.reread, c.reread);
+    }
+}
+
+TEST(Packet, ServiceCodeModeAndStatus) {
+    const uint32_t codes[][2] = {{4, 0x10221}, {6, 0x10251}, {7, 0x10253}, {8, 0x10231},
+                                 {9, 0x10241}, {10, 0x10243}, {5, 0}, {2, 0}};
+    for (const auto &c : codes) EXPECT_EQ(PacketServiceCode(c[0]), c[1]) << c[0];
+    EXPECT_EQ(PacketMode(9), 2u);
+    EXPECT_EQ(PacketMode(0x309), 2u);
+    EXPECT_EQ(PacketMode(8), 1u);
+    EXPECT_EQ(PacketMode(0x900), 1u);
+    EXPECT_EQ(PacketStatusByte(0xFF), 0xD8);
+    EXPECT_EQ(PacketStatusByte(0x00), 0x50);
+    EXPECT_EQ(PacketStatusByte(0x27), 0x50);
+}
