@@ -59,22 +59,16 @@ script "$work" english.js
 # Japanese resources and code page 932. The script host here has no ChrW: the texts reach the
 # script in a UTF-16 file.
 texts="$work/texts.txt"
-subject="テスト送信：日本語の件名とASCII混在のメール件名を四十文字で確認します。終！"
-/usr/bin/python3 - "$texts" "$subject" <<'TEXTS'
-import sys
-lines = ["山田太郎", "鈴木", sys.argv[2], "本文の一行目", "..二つの点", "最後の行",
-         "メールアイテムを追加できませんでした。", "メールを送信するための情報が足りません。",
-         "René", "Café", "Café crème"]
-open(sys.argv[1], "wb").write(("\ufeff" + "\r\n".join(lines)).encode("utf-16-le"))
-TEXTS
+ctl texts "$texts"
 port=$(ctl case '{}')
 locale=ja_JP.UTF-8
 script "$work" japanese.vbs 127.0.0.1 "$port" "$(winpath "$csv")" "$(winpath "$texts")" jp
-received '{"subject": "'"$subject"'", "from_name": "山田太郎", "charset": "iso-2022-jp",
-           "body": "本文の一行目\n.\n..二つの点\n最後の行\n", "attachment": ["data.csv", "'"$csv"'"]}'
+ctl record "$work"
+ctl check-jp "$work/data" "$csv" || fail "JP message"
 port=$(ctl case '{}')
 script "$work" japanese.vbs 127.0.0.1 "$port" "$(winpath "$csv")" "$(winpath "$texts")" eu
-received '{"subject": "Café", "from_name": "René", "charset": "iso-8859-1", "body": "Café crème\n"}'
+ctl record "$work"
+ctl check-eu "$work/data" || fail "EU message"
 script "$work" english.js ja
 locale=
 
