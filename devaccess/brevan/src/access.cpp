@@ -91,9 +91,13 @@ int32_t Open(const IpAccOpenBlock *block) {
         return result;
     }
     session->handle = NextHandle();
-    {
+    try {
         Lock list(g_ipAcc.listLock);
         g_ipAcc.sessions->push_back(session);
+    } catch (const std::bad_alloc &) {
+        IpAccUnloadTransports(*session);
+        delete session;
+        return IPACC_E_MEMORY;
     }
     return static_cast<int32_t>(session->handle);
 }
