@@ -12,6 +12,7 @@
 #include "mail_error.h"
 #include "parameter.h"
 #include "suite_paths.h"
+#include "suite_process.h"
 
 #undef GetUserName
 
@@ -233,31 +234,9 @@ TEST_F(Settings, MarfelOnlyFromTheLibraryFolder) {
 
 namespace {
 
-// Runs quenta_probe with `arguments` under Wine's AppDefaults version `version`; its exit code.
+// Runs quenta_probe.exe with `arguments` under Wine's AppDefaults version `version`; its exit code.
 DWORD RunProbeAs(const char *version, const char *arguments) {
-    const char *key = "Software\\Wine\\AppDefaults\\quenta_probe.exe";
-    HKEY k = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != ERROR_SUCCESS)
-        return 1000;
-    RegSetValueExA(k, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(version),
-                   static_cast<DWORD>(std::strlen(version) + 1));
-    RegCloseKey(k);
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string probe = self;
-    probe = probe.substr(0, probe.find_last_of('\\') + 1) + "quenta_probe.exe";
-    std::string command = "\"" + probe + "\" " + arguments;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    DWORD code = 1001;
-    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    RegDeleteKeyA(HKEY_CURRENT_USER, key);
-    return code;
+    return suite::RunBesideSelfAs(version, "quenta_probe.exe", arguments, 1000);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include "marfel_test_util.h"
 #include "socket_util.h"
 #include "ssl_socket.h"
+#include "suite_process.h"
 
 using namespace marfel_test;
 
@@ -351,31 +352,9 @@ TEST_F(PlainSockets, Ipv6Loopback) {
 
 namespace {
 
-// Runs the probe program with Wine's AppDefaults version `version`; its exit code.
+// Runs marfel_version_probe.exe with `expected` under Wine's AppDefaults version `version`; its exit code.
 DWORD RunProbeAs(const char *version, const char *expected) {
-    const char *key = "Software\\Wine\\AppDefaults\\marfel_version_probe.exe";
-    HKEY k = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != ERROR_SUCCESS)
-        return 100;
-    RegSetValueExA(k, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(version),
-                   static_cast<DWORD>(std::strlen(version) + 1));
-    RegCloseKey(k);
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string probe = self;
-    probe = probe.substr(0, probe.find_last_of('\\') + 1) + "marfel_version_probe.exe";
-    std::string command = "\"" + probe + "\" " + expected;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    DWORD code = 101;
-    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    RegDeleteKeyA(HKEY_CURRENT_USER, key);
-    return code;
+    return suite::RunBesideSelfAs(version, "marfel_version_probe.exe", expected, 100);
 }
 
 } // namespace
