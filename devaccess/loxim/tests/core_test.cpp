@@ -298,3 +298,17 @@ TEST(Packet, ServiceCodeModeAndStatus) {
     EXPECT_EQ(PacketStatusByte(0x00), 0x50);
     EXPECT_EQ(PacketStatusByte(0x27), 0x50);
 }
+
+// The packet-over-USB column, which no live device can walk (such a device never opens).
+TEST(Dispatch, PacketOverUsbColumn) {
+    for (uint32_t code = 3; code <= 19; ++code) {
+        Routine expected = Routine::Refused;
+        if (code <= 7) expected = Routine::Generic;
+        else if (code == 16) expected = Routine::DefaultState;
+        else if (code == 19) expected = Routine::Zero;
+        EXPECT_EQ(DispatchRoutine(code, 5), expected) << code;
+    }
+    for (uint32_t code : {100u, 102u, 103u}) EXPECT_EQ(DispatchRoutine(code, 5), Routine::Zero) << code;
+    for (uint32_t code : {104u, 105u}) EXPECT_EQ(DispatchRoutine(code, 5), Routine::Background) << code;
+    EXPECT_EQ(DispatchRoutine(30000, 5), Routine::PassMatch);
+}
