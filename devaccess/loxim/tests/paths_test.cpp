@@ -608,6 +608,15 @@ TEST_F(Paths, UsbWritesCloseAndPassThrough) {
     }
     EXPECT_EQ(u.s.callCount(), 0u);
     *handle = saved;
+    // Ready follows the record's open state.
+    uint32_t ready = 0;
+    ReadyBlock rb{&ready};
+    handle[2] = 0;
+    EXPECT_EQ(Io(12, h, &rb), 0);
+    EXPECT_EQ(ready, 2u);
+    handle[2] = 1;
+    EXPECT_EQ(Io(12, h, &rb), 0);
+    EXPECT_EQ(ready, 1u);
     UnmapViewOfFile(record);
     CloseHandle(m);
     EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), 0);
