@@ -297,9 +297,38 @@ TEST_F(FrameTest, BarLayoutFollowsTheInnerClientArea) {
     CRect client;
     frame_->GetClientRect(&client);
     EXPECT_EQ(inner.bottom - inner.top, client.bottom - client.top);  // bars hidden
-    const CSize size = bar->CalcDynamicLayout(-1, 0);
+    const CSize size = bar->CalcDynamicLayout(-1, LM_HORZ | LM_HORZDOCK);
     EXPECT_EQ(size.cx, inner.right - inner.left);
     EXPECT_EQ(size.cy, bar->m_sizeDefault.cy + 3);
+    const CSize vertical = bar->CalcDynamicLayout(-1, LM_VERTDOCK);
+    EXPECT_EQ(vertical.cx, bar->m_sizeDefault.cx);
+    EXPECT_EQ(vertical.cy, inner.bottom - inner.top + 3);
+
+    // The bar sits at the bottom of the client area, the MDI client above it.
+    CRect barWindow;
+    bar->GetWindowRect(&barWindow);
+    frame_->ScreenToClient(&barWindow);
+    EXPECT_EQ(barWindow.bottom, client.bottom);
+    EXPECT_EQ(barWindow.bottom - barWindow.top, bar->m_sizeDefault.cy + 3);
+    CRect mdi;
+    ::GetWindowRect(frame_->m_hWndMDIClient, &mdi);
+    frame_->ScreenToClient(&mdi);
+    EXPECT_EQ(mdi.bottom, barWindow.top);
+
+    // Shown tool and status bars come off the inner client area.
+    frame_->ShowControlBar(&frame_->m_wndToolBar, TRUE, FALSE);
+    frame_->ShowControlBar(&frame_->m_wndStatusBar, TRUE, FALSE);
+    CRect tool, status;
+    frame_->m_wndToolBar.GetWindowRect(&tool);
+    frame_->m_wndStatusBar.GetWindowRect(&status);
+    frame_->GetInnerClientRect(&inner);
+    EXPECT_EQ(inner.top, tool.Height());
+    EXPECT_EQ(inner.bottom, client.bottom - status.Height());
+    EXPECT_GT(tool.Height(), 0);
+    EXPECT_GT(status.Height(), 0);
+    EXPECT_EQ(bar->CalcDynamicLayout(-1, LM_VERTDOCK).cy, inner.Height() + 3);
+    frame_->ShowControlBar(&frame_->m_wndToolBar, FALSE, FALSE);
+    frame_->ShowControlBar(&frame_->m_wndStatusBar, FALSE, FALSE);
     CRect list;
     bar->GetList()->GetWindowRect(&list);
     CRect barRect;
