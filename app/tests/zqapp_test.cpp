@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "frames.h"
 #include "mainfrm.h"
 #include "resource_ids.h"
 #include "suite_paths.h"
@@ -382,3 +383,171 @@ TEST_F(FrameTest, DragOfTheTopEdgeFloorsAtTwentyOneAndEndsOnReleaseOrLostCapture
 }
 
 }  // namespace
+
+// ---- project and printer windows ----------------------------------------------------
+
+class WindowsTest : public FrameTest {
+protected:
+    void SetUp() override {
+        FrameTest::SetUp();
+        if (!AppObject.m_projectTemplate) {
+            AppObject.m_projectTemplate = new CMultiDocTemplate(
+                IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc), RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
+            AppObject.AddDocTemplate(AppObject.m_projectTemplate);
+            AppObject.m_resourceTemplate = new CMultiDocTemplate(
+                IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc), RUNTIME_CLASS(CPrFrame), RUNTIME_CLASS(CPrLeftView));
+            AppObject.AddDocTemplate(AppObject.m_resourceTemplate);
+        }
+        AppObject.m_projectCount = 0;
+        AppObject.m_resourceCount = 0;
+    }
+    void TearDown() override {
+        AppObject.CloseAllDocuments(FALSE);
+        FrameTest::TearDown();
+    }
+    CChildFrame *OpenProject() {
+        CDocument *doc = AppObject.m_projectTemplate->OpenDocumentFile(nullptr);
+        return doc ? DYNAMIC_DOWNCAST(CChildFrame, frame_->MDIGetActive()) : nullptr;
+    }
+    CPrFrame *OpenPrinterWindow() {
+        CDocument *doc = AppObject.m_resourceTemplate->OpenDocumentFile(nullptr);
+        if (doc)
+            ++AppObject.m_resourceCount;  // as the opening command does
+        return doc ? DYNAMIC_DOWNCAST(CPrFrame, frame_->MDIGetActive()) : nullptr;
+    }
+    int PrinterWindows() const {
+        int n = 0;
+        for (HWND h = GetWindow(frame_->m_hWndMDIClient, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+            n += GetWindowLongPtrA(h, GWLP_USERDATA) == 21;
+        return n;
+    }
+    // The View menu's items after its update: greyed, radio-checked.
+    struct ItemState {
+        bool grey;
+        bool radio;
+    };
+    ItemState State(UINT id) {
+        HMENU view = GetSubMenu(GetMenu(frame_->m_hWnd), 2);
+        SendMessageA(frame_->m_hWnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(view), MAKELPARAM(2, FALSE));
+        MENUITEMINFOA info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_STATE | MIIM_FTYPE;
+        GetMenuItemInfoA(view, id, FALSE, &info);
+        return {(info.fState & MFS_GRAYED) != 0,
+                (info.fState & MFS_CHECKED) != 0 && (info.fType & MFT_RADIOCHECK) != 0};
+    }
+};
+
+TEST_F(WindowsTest, PanesCountsAndActiveViewsByWindowKind) {
+    CChildFrame *project = OpenProject();
+    ASSERT_NE(project, nullptr);
+    EXPECT_EQ(GetWindowLongPtrA(project->m_hWnd, GWLP_USERDATA), 23);
+    EXPECT_EQ(AppObject.m_projectCount, 1);
+    EXPECT_STREQ(project->GetActiveDocument()->GetTitle(), "Project1");
+    ASSERT_NE(project->GetLeftView(), nullptr);
+    ASSERT_NE(project->GetRightPane(), nullptr);
+    CRect left;
+    project->GetLeftView()->GetWindowRect(&left);
+    EXPECT_EQ(left.Width(), 250);
+    EXPECT_EQ(GetActiveProjectView(), project->GetLeftView());
+    EXPECT_EQ(GetActiveStorageTreeView(), nullptr);
+    EXPECT_EQ(GetActiveStorageListView(), nullptr);
+
+    CPrFrame *printer = OpenPrinterWindow();
+    ASSERT_NE(printer, nullptr);
+    EXPECT_EQ(GetWindowLongPtrA(printer->m_hWnd, GWLP_USERDATA), 21);
+    printer->GetTreeView()->GetWindowRect(&left);
+    EXPECT_EQ(left.Width(), 200);
+    EXPECT_EQ(GetActiveProjectView(), nullptr);
+    EXPECT_EQ(GetActiveStorageTreeView(), printer->GetTreeView());
+    EXPECT_EQ(GetActiveStorageListView(), printer->GetListView());
+
+    // The project window counts itself out when destroyed, not only when closed.
+    project->DestroyWindow();
+    EXPECT_EQ(AppObject.m_projectCount, 0);
+    project = OpenProject();
+    ASSERT_NE(project, nullptr);
+    EXPECT_EQ(AppObject.m_projectCount, 1);
+    project->SendMessage(WM_CLOSE);
+    EXPECT_EQ(AppObject.m_projectCount, 0);
+    printer->SendMessage(WM_CLOSE);
+    EXPECT_EQ(AppObject.m_resourceCount, 0);
+}
+
+TEST_F(WindowsTest, ViewStylesOfPrinterAndProjectWindows) {
+    CPrFrame *printer = OpenPrinterWindow();
+    ASSERT_NE(printer, nullptr);
+    struct Case {
+        UINT command;
+        DWORD style;
+        bool lineUp;  // 59412 enabled
+    } cases[] = {
+        {ID_VIEW_SMALLICON, LVS_SMALLICON, true},
+        {ID_VIEW_LARGEICON, LVS_ICON, true},
+        {ID_VIEW_LIST, LVS_LIST, false},
+        {ID_VIEW_DETAILS, LVS_REPORT, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.command);
+        frame_->SendMessage(WM_COMMAND, c.command);
+        EXPECT_EQ(printer->GetListView()->GetStyle() & LVS_TYPEMASK, c.style);
+        for (const Case &other : cases) {
+            ItemState st = State(other.command);
+            EXPECT_FALSE(st.grey);
+            EXPECT_EQ(st.radio, other.command == c.command) << other.command;
+        }
+        EXPECT_EQ(State(ID_VIEW_LINEUP).grey, !c.lineUp);
+    }
+    // Line-up keeps the style.
+    frame_->SendMessage(WM_COMMAND, ID_VIEW_LARGEICON);
+    frame_->SendMessage(WM_COMMAND, ID_VIEW_LINEUP);
+    EXPECT_EQ(printer->GetListView()->GetStyle() & LVS_TYPEMASK, static_cast<DWORD>(LVS_ICON));
+
+    // In a project window only details is enabled; the others run nothing.
+    CChildFrame *project = OpenProject();
+    ASSERT_NE(project, nullptr);
+    CListCtrl &right = project->GetRightPane()->GetListCtrl();
+    right.ModifyStyle(LVS_TYPEMASK, LVS_ICON);
+    for (UINT id : {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_LINEUP})
+        EXPECT_TRUE(State(id).grey) << id;
+    EXPECT_FALSE(State(ID_VIEW_DETAILS).grey);
+    EXPECT_FALSE(State(ID_VIEW_DETAILS).radio);
+    frame_->PostMessage(WM_COMMAND, ID_VIEW_LIST);
+    Pump();
+    EXPECT_EQ(right.GetStyle() & LVS_TYPEMASK, static_cast<DWORD>(LVS_ICON));
+    frame_->SendMessage(WM_COMMAND, ID_VIEW_DETAILS);
+    EXPECT_EQ(right.GetStyle() & LVS_TYPEMASK, static_cast<DWORD>(LVS_REPORT));
+    EXPECT_TRUE(State(ID_VIEW_DETAILS).radio);
+
+    // A printer window without its list disables them all.
+    frame_->MDIActivate(printer);
+    printer->GetListView()->DestroyWindow();
+    for (UINT id : {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_DETAILS, ID_VIEW_LINEUP})
+        EXPECT_TRUE(State(id).grey) << id;
+}
+
+TEST_F(WindowsTest, CloseResourceWindowsClosesEachAndReportsAMiscountOnce) {
+    CChildFrame *project = OpenProject();
+    ASSERT_NE(project, nullptr);
+    struct Case {
+        int count;
+        int windows;
+        bool message;
+    } cases[] = {{2, 1, true}, {1, 2, true}, {0, 0, false}, {2, 2, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.count * 10 + c.windows);
+        for (int i = 0; i < c.windows; ++i)
+            ASSERT_NE(OpenPrinterWindow(), nullptr);
+        AppObject.m_resourceCount = c.count;
+        Boxes();
+        AppObject.CloseResourceWindows();
+        auto boxes = Boxes();
+        EXPECT_EQ(PrinterWindows(), 0);
+        EXPECT_EQ(AppObject.m_resourceCount, 0);
+        ASSERT_EQ(boxes.size(), c.message ? 1u : 0u);
+        if (c.message) {
+            EXPECT_EQ(boxes[0].text, "RESOURCE WINDOW MISCOUNT");
+        }
+        EXPECT_TRUE(IsWindow(project->m_hWnd));
+    }
+}
