@@ -462,6 +462,16 @@ TEST_F(WindowsTest, PanesCountsAndActiveViewsByWindowKind) {
     EXPECT_EQ(GetActiveStorageTreeView(), printer->GetTreeView());
     EXPECT_EQ(GetActiveStorageListView(), printer->GetListView());
 
+    // A release over a splitter ends a drag of the printer bar.
+    CPrinterBar *bar = frame_->m_printerBar;
+    CRect barRect;
+    bar->GetWindowRect(&barRect);
+    SetCursorPos(barRect.left + 20, barRect.top + 1);
+    bar->SendMessage(WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(frame_->m_hWnd), MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
+    ASSERT_TRUE(bar->IsResizing());
+    printer->m_wndSplitter.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    EXPECT_FALSE(bar->IsResizing());
+
     // The project window counts itself out when destroyed, not only when closed.
     project->DestroyWindow();
     EXPECT_EQ(AppObject.m_projectCount, 0);
