@@ -24,6 +24,7 @@ CView::~CView() {
 BOOL CView::Create(LPCSTR className, LPCSTR windowName, DWORD style, const RECT &rect, CWnd *parent,
                    UINT nID, CCreateContext *context) {
     createContext_ = context;
+    afx::ForgetSelfDeleted();
     BOOL made = CreateEx(0, className, windowName, style | WS_CHILD, rect, parent, nID);
     // A view whose window was made and destroyed is gone by now.
     if (!made && afx::WasSelfDeleted(this))

@@ -855,3 +855,39 @@ TEST_F(Mdi, OpeningByExtension) {
     }
     EXPECT_EQ(Children(), 1); // the failures left no window
 }
+
+TEST_F(Mdi, PromptForAFileNameWithTemplateFilters) {
+    fwtest::TestApp &app = fwtest::App();
+    struct Case {
+        CDocTemplate *tmpl;
+        BOOL open;
+        const char *filter;
+        const char *ext;
+    } cases[] = {
+        {g_project, TRUE, "Project Files (*.opj)|*.opj|All Files (*.*)|*.*|", "opj"},
+        {g_resource, FALSE, "All Files (*.*)|*.*|", ""}, // no filter fields of its own
+        {nullptr, TRUE, "Project Files (*.opj)|*.opj|All Files (*.*)|*.*|",
+         "opj"}, // every template
+    };
+    std::string answer = DataPath("prompted.opj");
+    for (const Case &c : cases) {
+        AfxTestSeam::TakeLog();
+        AfxTestSeam::PushAnswer("file:" + answer);
+        CString name = "start.opj";
+        ASSERT_TRUE(app.DoPromptFileName(name, AFX_IDS_OPENFILE,
+                                         OFN_HIDEREADONLY | OFN_FILEMUSTEXIST, c.open, c.tmpl));
+        EXPECT_STREQ(name, answer.c_str());
+        auto log = AfxTestSeam::TakeLog();
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].kind, c.open ? "open" : "save");
+        EXPECT_EQ(log[0].filter, c.filter);
+        EXPECT_EQ(log[0].ext, c.ext);
+        EXPECT_EQ(log[0].text, "start.opj");
+        EXPECT_NE(log[0].flags & OFN_FILEMUSTEXIST, 0u);
+    }
+    // A cancel leaves the name and gives FALSE.
+    AfxTestSeam::PushAnswer("IDCANCEL");
+    CString name = "kept";
+    EXPECT_FALSE(app.DoPromptFileName(name, AFX_IDS_OPENFILE, 0, TRUE, g_project));
+    EXPECT_STREQ(name, "kept");
+}
