@@ -795,6 +795,48 @@ TEST_F(Com, UnregisteredObjectDispatchesFromItsOwnTypeLibrary) {
     EXPECT_EQ(v.lVal, 2525);
 }
 
+// Two threads of the multithreaded apartment work on one object at once; its lock keeps the
+// message whole.
+struct SharedObject {
+    IMail *mail = nullptr;
+    LONG failures = 0;
+};
+
+DWORD WINAPI Hammer(void *parameter) {
+    auto *shared = static_cast<SharedObject *>(parameter);
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    BSTR address = SysAllocString(L"to@rcpt.test");
+    BSTR body = SysAllocString(L"line\r\n");
+    for (int i = 0; i < 3000; ++i) {
+        if (FAILED(shared->mail->Create(i % 3)))
+            InterlockedIncrement(&shared->failures);
+        // Another thread's Create may come between these; each call still finds a message.
+        if (FAILED(shared->mail->AddTo(address, nullptr)))
+            InterlockedIncrement(&shared->failures);
+        if (FAILED(shared->mail->AddBodyString(body, 5)))
+            InterlockedIncrement(&shared->failures);
+    }
+    SysFreeString(address);
+    SysFreeString(body);
+    CoUninitialize();
+    return 0;
+}
+
+TEST_F(Com, ConcurrentCallsOnOneObjectAreSerialised) {
+    Ptr<IMail> mail;
+    Make(mail);
+    SharedObject shared{mail.get()};
+    HANDLE threads[4];
+    for (HANDLE &thread : threads) {
+        thread = CreateThread(nullptr, 0, Hammer, &shared, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(4, threads, TRUE, 60000), WAIT_OBJECT_0);
+    for (HANDLE thread : threads)
+        CloseHandle(thread);
+    EXPECT_EQ(shared.failures, 0);
+}
+
 // A C++ client in a multithreaded apartment, through the ProgID.
 DWORD WINAPI CreateInMta(void *parameter) {
     auto *result = static_cast<HRESULT *>(parameter);
