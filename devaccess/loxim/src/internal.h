@@ -154,6 +154,13 @@ int32_t LptOpenDevice(const RecordMap &map, const char *printer, const char *por
 int32_t LptCloseDevice(const RecordMap &map);
 int32_t RunLpt(core::Routine routine, const RecordMap &map, void *block);
 
+// ---- TCP/IP path (tcp.cpp) ----
+
+// Opens a network session for the host text and keeps it in the private area.
+int32_t TcpOpenDevice(const RecordMap &map, const char *host);
+int32_t TcpCloseDevice(const RecordMap &map);
+int32_t RunTcp(core::Routine routine, const RecordMap &map, void *block);
+
 // ---- USB and packet paths (usb.cpp) ----
 
 // The status cache of a USB device of this process, by slot.

@@ -249,9 +249,10 @@ int32_t RunRoutine(Routine routine, const RecordMap &map, uint32_t slot, void *b
         switch (map.type()) {
         case core::kTypeParallel: return RunLpt(routine, map, block);
         case core::kTypeUsb: return RunUsb(routine, map, slot, block);
+        case core::kTypeTcpIp: return RunTcp(routine, map, block);
         default:
             if (core::IsPacketType(map.type())) return RunMfp(routine, map, block);
-            return kErrParam;  // the TCP/IP routines: no such device opens here
+            return kErrParam;
         }
     }
 }

@@ -61,16 +61,19 @@ int32_t CommonCreate(const CreateArgs &a, const PathSpec &spec, Created &made, O
     if (spec.scan && PortOpenElsewhere(a.port)) return core::kErrAlreadyOpen;
     const int slot = core::ChooseSlot(DevManage);
     if (slot < 0) return core::kErrMemory;
+    const bool unnamed = a.type == core::kTypeTcpIp;
     const std::string name = core::MappingName(a.type, a.port, spec.serviceCode);
     const uint32_t headerLength = core::RecordHeaderLength(a.printer, a.port);
-    if (name.empty() || headerLength == 0 || headerLength > 0x7fffffffu - spec.privateSize)
+    if ((name.empty() && !unnamed) || headerLength == 0 || headerLength > 0x7fffffffu - spec.privateSize)
         return core::kErrMemory;
     const uint32_t size = headerLength + spec.privateSize;
 
-    made.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name.c_str());
+    SetLastError(ERROR_SUCCESS);
+    made.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
+                                      unnamed ? nullptr : name.c_str());
     if (!made.mapping) return core::kErrMemory;
     // Another device holds this name: the handle is ours to close, the record is not ours.
-    if (GetLastError() == ERROR_ALREADY_EXISTS) return core::kErrAlreadyOpen;
+    if (!unnamed && GetLastError() == ERROR_ALREADY_EXISTS) return core::kErrAlreadyOpen;
 
     uint8_t *view = static_cast<uint8_t *>(MapViewOfFile(made.mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
     if (!view) return core::kErrMemory;
@@ -203,6 +206,15 @@ int32_t MfpCreateDevice(const CreateArgs &a, Created &made) {
     });
 }
 
+// The host text must fit the session's host field; the mapping has no name.
+int32_t TcpCreateDevice(const CreateArgs &a, Created &made) {
+    if (!a.port || !a.port[0] || strnlen(a.port, 256) >= 256) return core::kErrParam;
+    const PathSpec spec{core::kErrParam, false, 4, "BREVAN.DLL", "QTcpIpAcc_IO_IF"};
+    return CommonCreate(a, spec, made, [&](const RecordMap &map, uint32_t) -> int32_t {
+        return TcpOpenDevice(map, a.port);
+    });
+}
+
 }  // namespace
 
 int32_t CreateDevice(const CreateArgs &args, Created &made) {
@@ -212,9 +224,10 @@ int32_t CreateDevice(const CreateArgs &args, Created &made) {
     case core::kTypePacketUsb: return MfpUsbCreateDevice(args, made);
     case core::kTypeParallel: return LptCreateDevice(args, made);
     case core::kTypeUsb: return UsbCreateDevice(args, made);
+    case core::kTypeTcpIp: return TcpCreateDevice(args, made);
     default:
         if (core::IsPacketType(args.type)) return MfpCreateDevice(args, made);
-        return core::kErrParam;  // the TCP/IP path is not built
+        return core::kErrParam;
     }
 }
 
@@ -228,6 +241,8 @@ int32_t CloseKind(const RecordMap &map) {
         return core::kErrParam;  // MfpUsbCloseDevice
     case core::kTypeParallel:
         return LptCloseDevice(map);
+    case core::kTypeTcpIp:
+        return TcpCloseDevice(map);
     case core::kTypeUsb: {
         // UsbCloseDevice
         const uint32_t handle = map.privateArea()[0];

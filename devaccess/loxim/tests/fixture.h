@@ -16,6 +16,10 @@
 #include "standin.h"
 #include "suite_paths.h"
 
+// Each test source uses some of these helpers.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+
 namespace {
 
 
@@ -43,7 +47,7 @@ template <typename F> F Proc(HMODULE module, const char *name) {
 
 int32_t Io(uint32_t code, uint32_t handle, void *block) { return g_io(code, handle, block); }
 
-[[maybe_unused]] void LoadLoxim() {
+void LoadLoxim() {
     g_loxim = LoadLibraryA(g_loximPath.c_str());
     if (!g_loxim) return;
     g_io = Proc<Entry>(g_loxim, "DeviceIO_IF");
@@ -205,3 +209,5 @@ protected:
 };
 
 }  // namespace
+
+#pragma GCC diagnostic pop
