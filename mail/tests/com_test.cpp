@@ -623,6 +623,48 @@ TEST_F(Com, NullOutPointersFailWithTheErrorInformationCleared) {
     }
 }
 
+TEST_F(Com, AddMembersWithNullOrBadArgumentsGiveACodeOrAResult) {
+    Ptr<IMail> mail;
+    Make(mail);
+    ASSERT_EQ(mail->Create(0), S_OK);
+    const std::wstring missing = Wide(suite::TestDataDir()) + L"\\no such file.csv";
+    Bstr path(missing.c_str()), csv(L"data.csv"), txt(L"data.txt"),
+        broken(L"a@b.test\r\nRCPT TO:<x@y>");
+    struct Case {
+        const char *what;
+        HRESULT (*run)(IMail *, BSTR, BSTR, BSTR, BSTR);
+        DWORD code; // 0: S_OK
+    };
+    const Case cases[] = {
+        {"null address and name",
+         [](IMail *m, BSTR, BSTR, BSTR, BSTR) { return m->AddTo(nullptr, nullptr); }, 0},
+        {"null subject", [](IMail *m, BSTR, BSTR, BSTR, BSTR) { return m->AddSubject(nullptr); },
+         0},
+        {"null body string",
+         [](IMail *m, BSTR, BSTR, BSTR, BSTR) { return m->AddBodyString(nullptr, 2); }, 0},
+        {"line break in an address",
+         [](IMail *m, BSTR, BSTR, BSTR, BSTR b) { return m->AddFrom(b, nullptr); }, 2},
+        {"null body path", [](IMail *m, BSTR, BSTR, BSTR, BSTR) { return m->AddBody(nullptr); }, 3},
+        {"missing body file", [](IMail *m, BSTR p, BSTR, BSTR, BSTR) { return m->AddBody(p); }, 3},
+        {"null attachment path",
+         [](IMail *m, BSTR, BSTR c, BSTR, BSTR) { return m->AddContent(nullptr, c); }, 3},
+        {"missing attachment",
+         [](IMail *m, BSTR p, BSTR c, BSTR, BSTR) { return m->AddContent(p, c); }, 3},
+        {"attachment named .txt",
+         [](IMail *m, BSTR p, BSTR, BSTR t, BSTR) { return m->AddContent(p, t); }, 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const HRESULT hr = c.run(mail.get(), path, csv, txt, broken);
+        if (c.code == 0) {
+            EXPECT_EQ(hr, S_OK);
+        } else {
+            EXPECT_EQ(hr, E_FAIL);
+            EXPECT_EQ(TakeError().help, c.code);
+        }
+    }
+}
+
 // ---- bad input through IDispatch ----
 
 TEST_F(Com, DispatchRefusesBadCallsWithoutCallingTheMember) {
