@@ -79,7 +79,9 @@ int CPrinterBar::OnMouseActivate(CWnd *, UINT, UINT message) {
     if (message == WM_LBUTTONDOWN && NearTopEdge(pt.y)) {
         m_resizing = TRUE;
         SetCapture();
-        return MA_NOACTIVATE;
+        // The press is the drag's: the list below must not see it (its drag detection
+        // would take the capture and end the drag at once).
+        return MA_NOACTIVATEANDEAT;
     }
     m_resizing = FALSE;
     return static_cast<int>(Default());

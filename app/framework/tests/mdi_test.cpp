@@ -531,6 +531,10 @@ TEST_F(Mdi, TitlesInitialUpdatesAndFailedCreation) {
     two->SetTitle("Renamed & co");
     EXPECT_EQ(Text(FrameOf(two)->m_hWnd), "Renamed & co");
     EXPECT_EQ(Text(mainHwnd), "Kelvane - Renamed & co");
+    main->MDINext();
+    EXPECT_EQ(main->MDIGetActive(), FrameOf(one));
+    EXPECT_EQ(Text(mainHwnd), "Kelvane - Project1");
+    main->MDIActivate(FrameOf(two));
 
     // Each view had one initial update; the first pane is the active view.
     auto *frame = static_cast<ProjChild *>(FrameOf(one));
