@@ -283,3 +283,35 @@ TEST_F(EndToEnd, OnVersionFourTheSettingsLieInTheProgramFolder) {
 }
 
 }  // namespace
+
+BOOL CALLBACK TakeProjectWindow(HWND hwnd, LPARAM lParam) {
+    if (GetWindowLongPtrA(hwnd, GWLP_USERDATA) == 23) {
+        *reinterpret_cast<HWND *>(lParam) = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+TEST_F(EndToEnd, AProjectFileOnTheCommandLineOpensAProjectWindow) {
+    const std::string folder = suite::TestDataDir() + "\\velmar projects";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string project = folder + "\\first try.OPJ";
+    WriteAll(project, "[FILES]\r\n");
+    CreateDirectoryA("C:\\ProgramData\\Dranvel", nullptr);
+    CreateDirectoryA(kDataFolder.c_str(), nullptr);
+    WriteAll(kSettings, "[PRINTERS]\r\n");
+
+    Velmar velmar(exe_, suite::BinDir(), "\"" + project + "\"");
+    ASSERT_TRUE(velmar.started()) << GetLastError();
+    HWND window = velmar.Window();
+    ASSERT_NE(window, nullptr) << "velmar showed no main window";
+    HWND child = nullptr;
+    EnumChildWindows(window, TakeProjectWindow, reinterpret_cast<LPARAM>(&child));
+    ASSERT_NE(child, nullptr) << "no project window";
+    char title[128] = {};
+    GetWindowTextA(child, title, sizeof title);
+    EXPECT_STREQ(title, "first try.OPJ");
+    EXPECT_TRUE(velmar.Boxes().empty());
+    EXPECT_EQ(velmar.Close(window), 0u);
+    EXPECT_EQ(ReadAll(project), "[FILES]\r\n");  // left as it was
+}

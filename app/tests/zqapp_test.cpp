@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "frames.h"
 #include "mainfrm.h"
 #include "resource_ids.h"
 #include "suite_paths.h"
@@ -297,9 +298,38 @@ TEST_F(FrameTest, BarLayoutFollowsTheInnerClientArea) {
     CRect client;
     frame_->GetClientRect(&client);
     EXPECT_EQ(inner.bottom - inner.top, client.bottom - client.top);  // bars hidden
-    const CSize size = bar->CalcDynamicLayout(-1, 0);
+    const CSize size = bar->CalcDynamicLayout(-1, LM_HORZ | LM_HORZDOCK);
     EXPECT_EQ(size.cx, inner.right - inner.left);
     EXPECT_EQ(size.cy, bar->m_sizeDefault.cy + 3);
+    const CSize vertical = bar->CalcDynamicLayout(-1, LM_VERTDOCK);
+    EXPECT_EQ(vertical.cx, bar->m_sizeDefault.cx);
+    EXPECT_EQ(vertical.cy, inner.bottom - inner.top + 3);
+
+    // The bar sits at the bottom of the client area, the MDI client above it.
+    CRect barWindow;
+    bar->GetWindowRect(&barWindow);
+    frame_->ScreenToClient(&barWindow);
+    EXPECT_EQ(barWindow.bottom, client.bottom);
+    EXPECT_EQ(barWindow.bottom - barWindow.top, bar->m_sizeDefault.cy + 3);
+    CRect mdi;
+    ::GetWindowRect(frame_->m_hWndMDIClient, &mdi);
+    frame_->ScreenToClient(&mdi);
+    EXPECT_EQ(mdi.bottom, barWindow.top);
+
+    // Shown tool and status bars come off the inner client area.
+    frame_->ShowControlBar(&frame_->m_wndToolBar, TRUE, FALSE);
+    frame_->ShowControlBar(&frame_->m_wndStatusBar, TRUE, FALSE);
+    CRect tool, status;
+    frame_->m_wndToolBar.GetWindowRect(&tool);
+    frame_->m_wndStatusBar.GetWindowRect(&status);
+    frame_->GetInnerClientRect(&inner);
+    EXPECT_EQ(inner.top, tool.Height());
+    EXPECT_EQ(inner.bottom, client.bottom - status.Height());
+    EXPECT_GT(tool.Height(), 0);
+    EXPECT_GT(status.Height(), 0);
+    EXPECT_EQ(bar->CalcDynamicLayout(-1, LM_VERTDOCK).cy, inner.Height() + 3);
+    frame_->ShowControlBar(&frame_->m_wndToolBar, FALSE, FALSE);
+    frame_->ShowControlBar(&frame_->m_wndStatusBar, FALSE, FALSE);
     CRect list;
     bar->GetList()->GetWindowRect(&list);
     CRect barRect;
@@ -353,3 +383,181 @@ TEST_F(FrameTest, DragOfTheTopEdgeFloorsAtTwentyOneAndEndsOnReleaseOrLostCapture
 }
 
 }  // namespace
+
+// ---- project and printer windows ----------------------------------------------------
+
+class WindowsTest : public FrameTest {
+protected:
+    void SetUp() override {
+        FrameTest::SetUp();
+        if (!AppObject.m_projectTemplate) {
+            AppObject.m_projectTemplate = new CMultiDocTemplate(
+                IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc), RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
+            AppObject.AddDocTemplate(AppObject.m_projectTemplate);
+            AppObject.m_resourceTemplate = new CMultiDocTemplate(
+                IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc), RUNTIME_CLASS(CPrFrame), RUNTIME_CLASS(CPrLeftView));
+            AppObject.AddDocTemplate(AppObject.m_resourceTemplate);
+        }
+        AppObject.m_projectCount = 0;
+        AppObject.m_resourceCount = 0;
+    }
+    void TearDown() override {
+        AppObject.CloseAllDocuments(FALSE);
+        FrameTest::TearDown();
+    }
+    CChildFrame *OpenProject() {
+        CDocument *doc = AppObject.m_projectTemplate->OpenDocumentFile(nullptr);
+        return doc ? DYNAMIC_DOWNCAST(CChildFrame, frame_->MDIGetActive()) : nullptr;
+    }
+    CPrFrame *OpenPrinterWindow() {
+        CDocument *doc = AppObject.m_resourceTemplate->OpenDocumentFile(nullptr);
+        if (doc)
+            ++AppObject.m_resourceCount;  // as the opening command does
+        return doc ? DYNAMIC_DOWNCAST(CPrFrame, frame_->MDIGetActive()) : nullptr;
+    }
+    int PrinterWindows() const {
+        int n = 0;
+        for (HWND h = GetWindow(frame_->m_hWndMDIClient, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+            n += GetWindowLongPtrA(h, GWLP_USERDATA) == 21;
+        return n;
+    }
+    // The View menu's items after its update: greyed, radio-checked.
+    struct ItemState {
+        bool grey;
+        bool radio;
+    };
+    ItemState State(UINT id) {
+        HMENU view = GetSubMenu(GetMenu(frame_->m_hWnd), 2);
+        SendMessageA(frame_->m_hWnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(view), MAKELPARAM(2, FALSE));
+        MENUITEMINFOA info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_STATE | MIIM_FTYPE;
+        GetMenuItemInfoA(view, id, FALSE, &info);
+        return {(info.fState & MFS_GRAYED) != 0,
+                (info.fState & MFS_CHECKED) != 0 && (info.fType & MFT_RADIOCHECK) != 0};
+    }
+};
+
+TEST_F(WindowsTest, PanesCountsAndActiveViewsByWindowKind) {
+    CChildFrame *project = OpenProject();
+    ASSERT_NE(project, nullptr);
+    EXPECT_EQ(GetWindowLongPtrA(project->m_hWnd, GWLP_USERDATA), 23);
+    EXPECT_EQ(AppObject.m_projectCount, 1);
+    EXPECT_STREQ(project->GetActiveDocument()->GetTitle(), "Project1");
+    ASSERT_NE(project->GetLeftView(), nullptr);
+    ASSERT_NE(project->GetRightPane(), nullptr);
+    CRect left;
+    project->GetLeftView()->GetWindowRect(&left);
+    EXPECT_EQ(left.Width(), 250);
+    EXPECT_EQ(GetActiveProjectView(), project->GetLeftView());
+    EXPECT_EQ(GetActiveStorageTreeView(), nullptr);
+    EXPECT_EQ(GetActiveStorageListView(), nullptr);
+
+    CPrFrame *printer = OpenPrinterWindow();
+    ASSERT_NE(printer, nullptr);
+    EXPECT_EQ(GetWindowLongPtrA(printer->m_hWnd, GWLP_USERDATA), 21);
+    printer->GetTreeView()->GetWindowRect(&left);
+    EXPECT_EQ(left.Width(), 200);
+    EXPECT_EQ(GetActiveProjectView(), nullptr);
+    EXPECT_EQ(GetActiveStorageTreeView(), printer->GetTreeView());
+    EXPECT_EQ(GetActiveStorageListView(), printer->GetListView());
+
+    // A release over a splitter ends a drag of the printer bar.
+    CPrinterBar *bar = frame_->m_printerBar;
+    CRect barRect;
+    bar->GetWindowRect(&barRect);
+    SetCursorPos(barRect.left + 20, barRect.top + 1);
+    bar->SendMessage(WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(frame_->m_hWnd), MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
+    ASSERT_TRUE(bar->IsResizing());
+    printer->m_wndSplitter.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    EXPECT_FALSE(bar->IsResizing());
+
+    // The project window counts itself out when destroyed, not only when closed.
+    project->DestroyWindow();
+    EXPECT_EQ(AppObject.m_projectCount, 0);
+    project = OpenProject();
+    ASSERT_NE(project, nullptr);
+    EXPECT_EQ(AppObject.m_projectCount, 1);
+    project->SendMessage(WM_CLOSE);
+    EXPECT_EQ(AppObject.m_projectCount, 0);
+    printer->SendMessage(WM_CLOSE);
+    EXPECT_EQ(AppObject.m_resourceCount, 0);
+}
+
+TEST_F(WindowsTest, ViewStylesOfPrinterAndProjectWindows) {
+    CPrFrame *printer = OpenPrinterWindow();
+    ASSERT_NE(printer, nullptr);
+    struct Case {
+        UINT command;
+        DWORD style;
+        bool lineUp;  // 59412 enabled
+    } cases[] = {
+        {ID_VIEW_SMALLICON, LVS_SMALLICON, true},
+        {ID_VIEW_LARGEICON, LVS_ICON, true},
+        {ID_VIEW_LIST, LVS_LIST, false},
+        {ID_VIEW_DETAILS, LVS_REPORT, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.command);
+        frame_->SendMessage(WM_COMMAND, c.command);
+        EXPECT_EQ(printer->GetListView()->GetStyle() & LVS_TYPEMASK, c.style);
+        for (const Case &other : cases) {
+            ItemState st = State(other.command);
+            EXPECT_FALSE(st.grey);
+            EXPECT_EQ(st.radio, other.command == c.command) << other.command;
+        }
+        EXPECT_EQ(State(ID_VIEW_LINEUP).grey, !c.lineUp);
+    }
+    // Line-up keeps the style.
+    frame_->SendMessage(WM_COMMAND, ID_VIEW_LARGEICON);
+    frame_->SendMessage(WM_COMMAND, ID_VIEW_LINEUP);
+    EXPECT_EQ(printer->GetListView()->GetStyle() & LVS_TYPEMASK, static_cast<DWORD>(LVS_ICON));
+
+    // In a project window only details is enabled; the others run nothing.
+    CChildFrame *project = OpenProject();
+    ASSERT_NE(project, nullptr);
+    CListCtrl &right = project->GetRightPane()->GetListCtrl();
+    right.ModifyStyle(LVS_TYPEMASK, LVS_ICON);
+    for (UINT id : {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_LINEUP})
+        EXPECT_TRUE(State(id).grey) << id;
+    EXPECT_FALSE(State(ID_VIEW_DETAILS).grey);
+    EXPECT_FALSE(State(ID_VIEW_DETAILS).radio);
+    frame_->PostMessage(WM_COMMAND, ID_VIEW_LIST);
+    Pump();
+    EXPECT_EQ(right.GetStyle() & LVS_TYPEMASK, static_cast<DWORD>(LVS_ICON));
+    frame_->SendMessage(WM_COMMAND, ID_VIEW_DETAILS);
+    EXPECT_EQ(right.GetStyle() & LVS_TYPEMASK, static_cast<DWORD>(LVS_REPORT));
+    EXPECT_TRUE(State(ID_VIEW_DETAILS).radio);
+
+    // A printer window without its list disables them all.
+    frame_->MDIActivate(printer);
+    printer->GetListView()->DestroyWindow();
+    for (UINT id : {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_DETAILS, ID_VIEW_LINEUP})
+        EXPECT_TRUE(State(id).grey) << id;
+}
+
+TEST_F(WindowsTest, CloseResourceWindowsClosesEachAndReportsAMiscountOnce) {
+    CChildFrame *project = OpenProject();
+    ASSERT_NE(project, nullptr);
+    struct Case {
+        int count;
+        int windows;
+        bool message;
+    } cases[] = {{2, 1, true}, {1, 2, true}, {0, 0, false}, {2, 2, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.count * 10 + c.windows);
+        for (int i = 0; i < c.windows; ++i)
+            ASSERT_NE(OpenPrinterWindow(), nullptr);
+        AppObject.m_resourceCount = c.count;
+        Boxes();
+        AppObject.CloseResourceWindows();
+        auto boxes = Boxes();
+        EXPECT_EQ(PrinterWindows(), 0);
+        EXPECT_EQ(AppObject.m_resourceCount, 0);
+        ASSERT_EQ(boxes.size(), c.message ? 1u : 0u);
+        if (c.message) {
+            EXPECT_EQ(boxes[0].text, "RESOURCE WINDOW MISCOUNT");
+        }
+        EXPECT_TRUE(IsWindow(project->m_hWnd));
+    }
+}

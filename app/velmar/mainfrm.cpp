@@ -11,15 +11,14 @@ constexpr int kEdgeZone = 5;     // pixels above and below the bar's top edge
 constexpr int kMinHeight = 20;   // a drag below this ends at kFloorHeight
 constexpr int kFloorHeight = 21;
 constexpr LONG_PTR kBarUserData = 22;
-
-INT_PTR CALLBACK BarDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+constexpr DWORD kBarStyle = CBRS_ALIGN_BOTTOM | CBRS_BORDER_TOP;  // 0x8200
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
 // CPrinterBar
 
-BEGIN_MESSAGE_MAP(CPrinterBar, CWnd)
+BEGIN_MESSAGE_MAP(CPrinterBar, CDialogBar)
 ON_WM_SIZE()
 ON_WM_SETCURSOR()
 ON_WM_MOUSEACTIVATE()
@@ -28,23 +27,6 @@ ON_WM_MOUSEMOVE()
 ON_MESSAGE(WM_CAPTURECHANGED, OnCaptureChanged)
 ON_NOTIFY(NM_DBLCLK, IDC_PRINTER_BAR_LIST, OnDblClkPrinterList)
 END_MESSAGE_MAP()
-
-BOOL CPrinterBar::Create(CWnd *parent, UINT id) {
-    HWND bar = CreateDialogParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDD_PRINTER_BAR),
-                                  parent->GetSafeHwnd(), BarDialogProc, 0);
-    if (!bar)
-        return FALSE;
-    SetWindowLongPtrA(bar, GWLP_ID, static_cast<LONG_PTR>(id));
-    if (!SubclassWindow(bar)) {
-        ::DestroyWindow(bar);
-        return FALSE;
-    }
-    CRect rect;
-    GetWindowRect(&rect);
-    m_sizeDefault = CSize(rect.right - rect.left, rect.bottom - rect.top);
-    ModifyStyle(0, WS_VISIBLE | WS_CLIPCHILDREN);
-    return TRUE;
-}
 
 CListCtrl *CPrinterBar::GetList() const {
     return static_cast<CListCtrl *>(GetDlgItem(IDC_PRINTER_BAR_LIST));
@@ -59,11 +41,15 @@ void CPrinterBar::InitBar() {
     m_hSizeCursor = LoadCursor(nullptr, IDC_SIZENS);
 }
 
-CSize CPrinterBar::CalcDynamicLayout(int, DWORD) {
+CSize CPrinterBar::CalcDynamicLayout(int length, DWORD mode) {
     CRect inner;
     if (auto *frame = ZqApp().MainFrame())
         frame->GetInnerClientRect(&inner);
-    return CSize(inner.right - inner.left, m_sizeDefault.cy + 3);
+    if (mode & LM_HORZDOCK)
+        return CSize(inner.right - inner.left, m_sizeDefault.cy + 3);
+    if (mode & LM_VERTDOCK)
+        return CSize(m_sizeDefault.cx, inner.bottom - inner.top + 3);
+    return CDialogBar::CalcDynamicLayout(length, mode);
 }
 
 void CPrinterBar::OnSize(UINT, int cx, int cy) {
@@ -93,7 +79,9 @@ int CPrinterBar::OnMouseActivate(CWnd *, UINT, UINT message) {
     if (message == WM_LBUTTONDOWN && NearTopEdge(pt.y)) {
         m_resizing = TRUE;
         SetCapture();
-        return MA_NOACTIVATE;
+        // The press is the drag's: the list below must not see it (its drag detection
+        // would take the capture and end the drag at once).
+        return MA_NOACTIVATEANDEAT;
     }
     m_resizing = FALSE;
     return static_cast<int>(Default());
@@ -144,9 +132,8 @@ void CPrinterBar::OnDblClkPrinterList(NMHDR *, LRESULT *result) {
 // ---------------------------------------------------------------------------------------
 // CMainFrame
 
-BEGIN_MESSAGE_MAP(CMainFrame, CFrameWnd)
+BEGIN_MESSAGE_MAP(CMainFrame, CMDIFrameWnd)
 ON_WM_CREATE()
-ON_WM_SIZE()
 ON_WM_SETCURSOR()
 ON_WM_MOUSEACTIVATE()
 ON_WM_LBUTTONUP()
@@ -159,37 +146,46 @@ CMainFrame::~CMainFrame() { delete m_printerBar; }
 BOOL CMainFrame::PreCreateWindow(CREATESTRUCTA &cs) {
     cs.cx = 640;
     cs.cy = 480;
-    return CFrameWnd::PreCreateWindow(cs);
+    return CMDIFrameWnd::PreCreateWindow(cs);
 }
 
-int CMainFrame::OnCreate(LPCREATESTRUCT) {
-    if (Default() == -1)
+int CMainFrame::OnCreate(LPCREATESTRUCT cs) {
+    if (CMDIFrameWnd::OnCreate(cs) == -1)
         return -1;
-    if (!m_printerBar->Create(this, IDR_MAINFRAME))
+    if (!m_printerBar->Create(this, IDD_PRINTER_BAR, kBarStyle, IDR_MAINFRAME))
         return -1;
+    m_printerBar->EnableDocking(CBRS_ALIGN_BOTTOM);
+    EnableDocking(CBRS_ALIGN_BOTTOM);
+    DockControlBar(m_printerBar);
     m_printerBar->InitBar();
-    RecalcLayout();
+
+    static const UINT indicators[] = {ID_SEPARATOR, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL};
+    if (!m_wndToolBar.CreateEx(this, TBSTYLE_FLAT, WS_CHILD | WS_VISIBLE | CBRS_TOP, CRect(0, 0, 0, 0),
+                               AFX_IDW_TOOLBAR) ||
+        !m_wndToolBar.LoadToolBar(IDR_MAINFRAME))
+        return -1;
+    if (!m_wndStatusBar.Create(this, WS_CHILD | WS_VISIBLE | CBRS_BOTTOM, AFX_IDW_STATUS_BAR) ||
+        !m_wndStatusBar.SetIndicators(indicators, 4))
+        return -1;
+    ShowControlBar(&m_wndToolBar, FALSE, FALSE);
+    ShowControlBar(&m_wndStatusBar, FALSE, FALSE);
     return 0;
 }
 
 void CMainFrame::GetInnerClientRect(LPRECT rect) const {
-    // The tool and status bars are hidden from the start, so nothing is taken off.
     GetClientRect(rect);
+    CRect bar;
+    if (m_wndToolBar.GetSafeHwnd() && m_wndToolBar.IsWindowVisible()) {
+        m_wndToolBar.GetWindowRect(&bar);
+        rect->top += bar.Height();
+    }
+    if (m_wndStatusBar.GetSafeHwnd() && m_wndStatusBar.IsWindowVisible()) {
+        m_wndStatusBar.GetWindowRect(&bar);
+        rect->bottom -= bar.Height();
+    }
+    if (rect->bottom < rect->top)
+        rect->bottom = rect->top;
 }
-
-void CMainFrame::RecalcLayout() {
-    if (!m_printerBar->GetSafeHwnd())
-        return;
-    CRect inner;
-    GetInnerClientRect(&inner);
-    const CSize size = m_printerBar->CalcDynamicLayout(-1, 0);
-    int top = inner.bottom - size.cy;
-    if (top < inner.top)
-        top = inner.top;
-    m_printerBar->MoveWindow(inner.left, top, size.cx, inner.bottom - top);
-}
-
-void CMainFrame::OnSize(UINT, int, int) { RecalcLayout(); }
 
 BOOL CMainFrame::OnSetCursor(CWnd *wnd, UINT hitTest, UINT message) {
     if (m_printerBar->IsResizing()) {

@@ -3,16 +3,15 @@
 
 #include "framework.h"
 
-class CPrinterBar : public CWnd {
+class CPrinterBar : public CDialogBar {
 public:
     CPrinterBar() = default;
 
-    // Creates the bar from dialog template 130 as a child of `parent`.
-    BOOL Create(CWnd *parent, UINT id);
     // User data 22, the large image list on list 1004 (emptied), the size cursor.
     virtual void InitBar();
-    // Docked along the bottom: the inner client width of the frame, the bar height + 3.
-    CSize CalcDynamicLayout(int length, DWORD mode);
+    // Docked horizontally: the inner client width of the frame, the bar height + 3; docked
+    // vertically: the bar width, the inner client height + 3.
+    CSize CalcDynamicLayout(int length, DWORD mode) override;
 
     CListCtrl *GetList() const;
     // True while the bar's top edge is being dragged.
@@ -24,7 +23,6 @@ public:
 
     HCURSOR m_hSizeCursor = nullptr;
     BOOL m_resizing = FALSE;
-    CSize m_sizeDefault;
 
 protected:
     void OnSize(UINT type, int cx, int cy);
@@ -38,7 +36,7 @@ protected:
     DECLARE_MESSAGE_MAP()
 };
 
-class CMainFrame : public CFrameWnd {
+class CMainFrame : public CMDIFrameWnd {
 public:
     CMainFrame();
     ~CMainFrame() override;
@@ -46,14 +44,14 @@ public:
     BOOL PreCreateWindow(CREATESTRUCTA &cs) override;
     // The client rectangle less the visible tool and status bars.
     void GetInnerClientRect(LPRECT rect) const;
-    // Places the printer bar along the bottom of the inner client area.
-    void RecalcLayout();
 
+    CStatusBar m_wndStatusBar;
+    CToolBar m_wndToolBar;
     CPrinterBar *m_printerBar;
 
 protected:
+    // The printer bar docked at the bottom, the tool bar and status bar made and hidden.
     int OnCreate(LPCREATESTRUCT cs);
-    void OnSize(UINT type, int cx, int cy);
     BOOL OnSetCursor(CWnd *wnd, UINT hitTest, UINT message);
     int OnMouseActivate(CWnd *desktop, UINT hitTest, UINT message);
     void OnLButtonUp(UINT flags, CPoint point);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "errors.h"
+#include "frames.h"
 #include "helpers.h"
 #include "mainfrm.h"
 #include "resource_ids.h"
@@ -154,6 +155,14 @@ BOOL CZqApp::InitInstance() {
     SetRegistryKey("Dranvel");
     LoadStdProfileSettings(6);
 
+    // 10: the templates of the project and printer windows.
+    m_projectTemplate = new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc), RUNTIME_CLASS(CChildFrame),
+                                              RUNTIME_CLASS(CLeftView));
+    AddDocTemplate(m_projectTemplate);
+    m_resourceTemplate = new CMultiDocTemplate(IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc), RUNTIME_CLASS(CPrFrame),
+                                               RUNTIME_CLASS(CPrLeftView));
+    AddDocTemplate(m_resourceTemplate);
+
     // 11-12: the printer list and the main frame.
     m_printers = new CPtrList(10);
     auto *frame = new CMainFrame;
@@ -193,6 +202,24 @@ int CZqApp::ExitInstance() {
 void CZqApp::OnDiscoverPrinters() {}
 
 void CZqApp::OnShowResources() {}
+
+void CZqApp::CloseResourceWindows() {
+    CMainFrame *frame = MainFrame();
+    if (frame && frame->m_hWndMDIClient) {
+        // A snapshot first: each close destroys a window of the list.
+        std::vector<HWND> printerWindows;
+        for (HWND h = GetWindow(frame->m_hWndMDIClient, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+            if (GetWindowLongPtrA(h, GWLP_USERDATA) == kPrinterWindowData)
+                printerWindows.push_back(h);
+        for (HWND h : printerWindows)
+            if (IsWindow(h))
+                ::SendMessageA(h, WM_CLOSE, 0, 0);
+    }
+    if (m_resourceCount != 0) {
+        m_resourceCount = 0;
+        AfxMessageBox(IDS_RESOURCE_MISCOUNT, MB_OK);
+    }
+}
 
 // ---------------------------------------------------------------------------------------
 // Settings

@@ -43,6 +43,12 @@ public:
 
     void OnDiscoverPrinters();
     void OnShowResources();
+    // Closes every printer window; a count left other than 0 is set to 0 with the
+    // miscount message.
+    void CloseResourceWindows();
+
+    CMultiDocTemplate *m_projectTemplate = nullptr;   // owned by the framework
+    CMultiDocTemplate *m_resourceTemplate = nullptr;  // owned by the framework
 
     CImageList m_smallImages;
     CImageList m_largeImages;

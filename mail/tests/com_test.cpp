@@ -623,6 +623,48 @@ TEST_F(Com, NullOutPointersFailWithTheErrorInformationCleared) {
     }
 }
 
+TEST_F(Com, AddMembersWithNullOrBadArgumentsGiveACodeOrAResult) {
+    Ptr<IMail> mail;
+    Make(mail);
+    ASSERT_EQ(mail->Create(0), S_OK);
+    const std::wstring missing = Wide(suite::TestDataDir()) + L"\\no such file.csv";
+    Bstr path(missing.c_str()), csv(L"data.csv"), txt(L"data.txt"),
+        broken(L"a@b.test\r\nRCPT TO:<x@y>");
+    struct Case {
+        const char *what;
+        HRESULT (*run)(IMail *, BSTR, BSTR, BSTR, BSTR);
+        DWORD code; // 0: S_OK
+    };
+    const Case cases[] = {
+        {"null address and name",
+         [](IMail *m, BSTR, BSTR, BSTR, BSTR) { return m->AddTo(nullptr, nullptr); }, 0},
+        {"null subject", [](IMail *m, BSTR, BSTR, BSTR, BSTR) { return m->AddSubject(nullptr); },
+         0},
+        {"null body string",
+         [](IMail *m, BSTR, BSTR, BSTR, BSTR) { return m->AddBodyString(nullptr, 2); }, 0},
+        {"line break in an address",
+         [](IMail *m, BSTR, BSTR, BSTR, BSTR b) { return m->AddFrom(b, nullptr); }, 2},
+        {"null body path", [](IMail *m, BSTR, BSTR, BSTR, BSTR) { return m->AddBody(nullptr); }, 3},
+        {"missing body file", [](IMail *m, BSTR p, BSTR, BSTR, BSTR) { return m->AddBody(p); }, 3},
+        {"null attachment path",
+         [](IMail *m, BSTR, BSTR c, BSTR, BSTR) { return m->AddContent(nullptr, c); }, 3},
+        {"missing attachment",
+         [](IMail *m, BSTR p, BSTR c, BSTR, BSTR) { return m->AddContent(p, c); }, 3},
+        {"attachment named .txt",
+         [](IMail *m, BSTR p, BSTR, BSTR t, BSTR) { return m->AddContent(p, t); }, 2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const HRESULT hr = c.run(mail.get(), path, csv, txt, broken);
+        if (c.code == 0) {
+            EXPECT_EQ(hr, S_OK);
+        } else {
+            EXPECT_EQ(hr, E_FAIL);
+            EXPECT_EQ(TakeError().help, c.code);
+        }
+    }
+}
+
 // ---- bad input through IDispatch ----
 
 TEST_F(Com, DispatchRefusesBadCallsWithoutCallingTheMember) {
@@ -793,6 +835,48 @@ TEST_F(Com, UnregisteredObjectDispatchesFromItsOwnTypeLibrary) {
     ASSERT_EQ(GetProperty(object.get(), id, v), S_OK);
     EXPECT_EQ(v.vt, VT_I4);
     EXPECT_EQ(v.lVal, 2525);
+}
+
+// Two threads of the multithreaded apartment work on one object at once; its lock keeps the
+// message whole.
+struct SharedObject {
+    IMail *mail = nullptr;
+    LONG failures = 0;
+};
+
+DWORD WINAPI Hammer(void *parameter) {
+    auto *shared = static_cast<SharedObject *>(parameter);
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    BSTR address = SysAllocString(L"to@rcpt.test");
+    BSTR body = SysAllocString(L"line\r\n");
+    for (int i = 0; i < 3000; ++i) {
+        if (FAILED(shared->mail->Create(i % 3)))
+            InterlockedIncrement(&shared->failures);
+        // Another thread's Create may come between these; each call still finds a message.
+        if (FAILED(shared->mail->AddTo(address, nullptr)))
+            InterlockedIncrement(&shared->failures);
+        if (FAILED(shared->mail->AddBodyString(body, 5)))
+            InterlockedIncrement(&shared->failures);
+    }
+    SysFreeString(address);
+    SysFreeString(body);
+    CoUninitialize();
+    return 0;
+}
+
+TEST_F(Com, ConcurrentCallsOnOneObjectAreSerialised) {
+    Ptr<IMail> mail;
+    Make(mail);
+    SharedObject shared{mail.get()};
+    HANDLE threads[4];
+    for (HANDLE &thread : threads) {
+        thread = CreateThread(nullptr, 0, Hammer, &shared, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(4, threads, TRUE, 60000), WAIT_OBJECT_0);
+    for (HANDLE thread : threads)
+        CloseHandle(thread);
+    EXPECT_EQ(shared.failures, 0);
 }
 
 // A C++ client in a multithreaded apartment, through the ProgID.

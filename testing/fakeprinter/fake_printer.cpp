@@ -76,6 +76,7 @@ struct FakePrinter::Agent {
     CRITICAL_SECTION lock;
     std::string status = "17";
     bool silent = false;
+    int delayMs = 0;
     Bytes testValue = snmpagent::Int(0); // whole TLV
     std::unique_ptr<snmpagent::Agent> agent;
 
@@ -93,7 +94,7 @@ struct FakePrinter::Agent {
         std::vector<snmpagent::Reply> replies;
         auto respond = [&](const char *oid, const Bytes &value) {
             Bytes list = snmpagent::VarBindList({snmpagent::VarBind(oid, value)});
-            replies.push_back({snmpagent::Response(d.community, d.requestId, list), 0});
+            replies.push_back({snmpagent::Response(d.community, d.requestId, list), delayMs});
         };
         if (silent) {
         } else if (r.pduTag == kGet && r.oid == kStatusOid) {
@@ -105,7 +106,7 @@ struct FakePrinter::Agent {
             testValue = snmpagent::Tlv(static_cast<uint8_t>(r.valueTag), r.value);
             respond(kTestOid, testValue);
         } else {
-            replies.push_back({snmpagent::Echo(d), 0});
+            replies.push_back({snmpagent::Echo(d), delayMs});
         }
         LeaveCriticalSection(&lock);
         return replies;
@@ -148,6 +149,12 @@ uint16_t FakePrinter::SnmpPort() const {
 void FakePrinter::SetStatus(const std::string &text) {
     EnterCriticalSection(&agent_->lock);
     agent_->status = text;
+    LeaveCriticalSection(&agent_->lock);
+}
+
+void FakePrinter::SetAnswerDelay(int ms) {
+    EnterCriticalSection(&agent_->lock);
+    agent_->delayMs = ms;
     LeaveCriticalSection(&agent_->lock);
 }
 

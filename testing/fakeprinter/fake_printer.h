@@ -6,7 +6,7 @@
 //   - GetRequest and SetRequest for kTestOid: the test value (a Set stores the value it
 //     carries, then answers it); GetNextRequest for kTestOidParent: the kTestOid binding;
 //   - anything else: a GetResponse echoing the request's id and variable bindings.
-// SetSilent(true) records requests without answering any.
+// SetSilent(true) records requests without answering any; SetAnswerDelay holds answers back.
 //
 // Threads and locks are Win32 ones (see sink9100.h), so the fixture also runs in 32-bit tests.
 #pragma once
@@ -59,6 +59,8 @@ class FakePrinter {
 
     void SetStatus(const std::string &text);
     void SetSilent(bool silent);
+    // Holds every answer back for ms before sending it (0 at start).
+    void SetAnswerDelay(int ms);
     // The test value: INTEGER 0 at start; a SetRequest stores its value (tag and octets).
     std::vector<uint8_t> TestValue() const;
 

@@ -25,6 +25,8 @@
 
 class CWnd;
 class CWinApp;
+class CFrameWnd;
+class CMDIChildWnd;
 class CImageList;
 
 // ---------------------------------------------------------------------------------------
@@ -316,6 +318,9 @@ class CCmdUI;
 #define ON_WM_LBUTTONUP()                                                                     \
     {WM_LBUTTONUP, 0, 0, 0, AfxSig_v_up,                                                      \
      AFX_MSG_PMSG(void (CWnd::*)(UINT, CPoint), &ThisClass::OnLButtonUp)},
+#define ON_WM_LBUTTONDOWN()                                                                   \
+    {WM_LBUTTONDOWN, 0, 0, 0, AfxSig_v_up,                                                    \
+     AFX_MSG_PMSG(void (CWnd::*)(UINT, CPoint), &ThisClass::OnLButtonDown)},
 #define ON_WM_MOUSEMOVE()                                                                     \
     {WM_MOUSEMOVE, 0, 0, 0, AfxSig_v_up,                                                      \
      AFX_MSG_PMSG(void (CWnd::*)(UINT, CPoint), &ThisClass::OnMouseMove)},
@@ -452,6 +457,8 @@ public:
     static CWnd *GetFocus();
     CWnd *GetParent() const;
     CWnd *GetTopLevelParent() const;
+    // The nearest frame among the window's parents, or NULL.
+    CFrameWnd *GetParentFrame() const;
     void GetClientRect(LPRECT rect) const;
     void GetWindowRect(LPRECT rect) const;
     void ScreenToClient(LPPOINT point) const;
@@ -483,6 +490,7 @@ protected:
     void OnSize(UINT type, int cx, int cy);
     BOOL OnSetCursor(CWnd *wnd, UINT hitTest, UINT message);
     int OnMouseActivate(CWnd *desktop, UINT hitTest, UINT message);
+    void OnLButtonDown(UINT flags, CPoint point);
     void OnLButtonUp(UINT flags, CPoint point);
     void OnMouseMove(UINT flags, CPoint point);
     void OnDropFiles(HDROP drop);
@@ -852,11 +860,53 @@ private:
 // Frame style: the title also names the active document.
 #define FWS_ADDTOTITLE 0x00008000L
 
-struct CCreateContext;
+// Control bar styles (kept by the bar, never given to its window).
+#define CBRS_ALIGN_LEFT 0x1000L
+#define CBRS_ALIGN_TOP 0x2000L
+#define CBRS_ALIGN_RIGHT 0x4000L
+#define CBRS_ALIGN_BOTTOM 0x8000L
+#define CBRS_ALIGN_ANY 0xF000L
+#define CBRS_BORDER_LEFT 0x0100L
+#define CBRS_BORDER_TOP 0x0200L
+#define CBRS_BORDER_RIGHT 0x0400L
+#define CBRS_BORDER_BOTTOM 0x0800L
+#define CBRS_TOP (CBRS_ALIGN_TOP | CBRS_BORDER_BOTTOM)
+#define CBRS_BOTTOM (CBRS_ALIGN_BOTTOM | CBRS_BORDER_TOP)
+#define CBRS_ALL 0x0040FFFFL
 
-// A top-level frame with a menu and accelerators from the resource handle. Commands route
-// to the frame, then the application; a menu or accelerator command (lParam 0) whose update
-// route disables it is dropped before any handler runs, control notifications pass.
+// Layout modes of CalcDynamicLayout.
+#define LM_STRETCH 0x01
+#define LM_HORZ 0x02
+#define LM_MRUWIDTH 0x04
+#define LM_HORZDOCK 0x08
+#define LM_VERTDOCK 0x10
+#define LM_LENGTHY 0x20
+#define LM_COMMIT 0x40
+
+// The style of a view in a pane.
+#define AFX_WS_DEFAULT_VIEW (WS_CHILD | WS_VISIBLE | WS_BORDER)
+
+// The first command id of the Window menu's list of MDI children.
+#define AFX_IDM_FIRST_MDICHILD 0xFF00
+
+class CDocument;
+class CDocTemplate;
+class CView;
+class CControlBar;
+
+// What a frame being created needs to make its views.
+struct CCreateContext {
+    CRuntimeClass *m_pNewViewClass = nullptr;
+    CDocument *m_pCurrentDoc = nullptr;
+    CDocTemplate *m_pNewDocTemplate = nullptr;
+    CView *m_pLastView = nullptr;
+    CFrameWnd *m_pCurrentFrame = nullptr;
+};
+
+// A frame with a menu and accelerators from the resource handle. Commands route to the
+// active view (then its document and template), the frame, then the application; a menu,
+// accelerator or tool bar command (lParam 0, or from a tool bar) whose update route
+// disables it is dropped before any handler runs; control notifications pass.
 class CFrameWnd : public CWnd {
     DECLARE_DYNAMIC(CFrameWnd)
 public:
@@ -864,8 +914,8 @@ public:
     ~CFrameWnd() override;
 
     // Creates the frame with menu, accelerators and icon `nIDResource` and the title from
-    // the string of that id. FALSE when the window cannot be made or, for a frame without a
-    // parent, the menu is missing.
+    // the string of that id (up to its first '\n'). FALSE when the window cannot be made
+    // or, for a frame without a parent, the menu is missing.
     virtual BOOL LoadFrame(UINT nIDResource, DWORD style = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE,
                            CWnd *parentWnd = nullptr, CCreateContext *context = nullptr);
 
@@ -874,6 +924,35 @@ public:
     HACCEL m_hAccelTable = nullptr;
     HMENU m_hMenuDefault = nullptr;
     UINT m_nIDHelp = 0;
+    CString m_strTitle;  // the frame's own title, from the string of its resource id
+
+    // Called from WM_CREATE with the context LoadFrame was given; the default makes one
+    // view of the context's view class. FALSE fails the creation.
+    virtual BOOL OnCreateClient(LPCREATESTRUCT cs, CCreateContext *context);
+    // A view of the context's class as child `nID` of the frame; NULL on failure.
+    CWnd *CreateView(CCreateContext *context, UINT nID = AFX_IDW_PANE_FIRST);
+
+    CView *GetActiveView() const { return m_pViewActive; }
+    virtual void SetActiveView(CView *view, BOOL notify = TRUE);
+    // The frame whose view is active: this frame, or for an MDI frame its active child.
+    virtual CFrameWnd *GetActiveFrame() { return this; }
+    // The document of the active frame's active view, or NULL.
+    virtual CDocument *GetActiveDocument();
+    // Sets the active view (the first pane when none is) and runs each view's
+    // OnInitialUpdate once; with `makeVisible` shows and activates the frame.
+    void InitialUpdateFrame(CDocument *doc, BOOL makeVisible);
+    virtual void ActivateFrame(int nCmdShow = -1);
+    // With FWS_ADDTOTITLE: "<title> - <document>" (the title alone without a document).
+    virtual void OnUpdateFrameTitle(BOOL addToTitle);
+
+    // Lays out from the client rectangle: tool bars along the top, the status bar and then
+    // dialog bars along the bottom (hidden bars take no space), the pane window (or the MDI
+    // client) in the rest.
+    virtual void RecalcLayout(BOOL notify = TRUE);
+    void EnableDocking(DWORD style) { dockStyle_ = style & CBRS_ALIGN_ANY; }
+    void DockControlBar(CControlBar *bar);
+    void ShowControlBar(CControlBar *bar, BOOL show, BOOL delay);
+    CControlBar *GetControlBar(UINT nID) const;
 
     BOOL OnCmdMsg(UINT nID, int nCode, void *pExtra, AFX_CMDHANDLERINFO *pHandlerInfo) override;
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
@@ -886,6 +965,162 @@ public:
     void OnInitMenuPopup(HMENU popup, UINT index, BOOL sysMenu);
     // TRUE when command `nID`'s update route leaves it enabled.
     BOOL IsCommandEnabled(UINT nID);
+
+protected:
+    int OnCreate(LPCREATESTRUCT cs);
+    void OnSize(UINT type, int cx, int cy);
+    // The main frame saves and closes every document first; the last frame of a document
+    // asks to save it and closes the document; any other frame just goes.
+    void OnClose();
+    // The document this frame shows: the active view's, else that of any view inside.
+    CDocument *FrameDocument();
+    DECLARE_MESSAGE_MAP()
+
+    CView *m_pViewActive = nullptr;
+    CCreateContext *createContext_ = nullptr;
+    DWORD frameStyle_ = 0;
+    DWORD dockStyle_ = 0;
+    std::vector<HWND> bars_;  // control bars in docking order
+
+private:
+    friend class CControlBar;
+    friend class CView;
+};
+
+// ---------------------------------------------------------------------------------------
+// Control bars
+
+// A bar docked along an edge of its frame. Commands and notifications of its controls go
+// to the bar's own map, then to its owner (the parent frame).
+class CControlBar : public CWnd {
+    DECLARE_DYNAMIC(CControlBar)
+public:
+    DWORD m_dwStyle = 0;      // CBRS_ styles
+    DWORD m_dwDockStyle = 0;  // edges it may dock to
+
+    void EnableDocking(DWORD style) { m_dwDockStyle = style & CBRS_ALIGN_ANY; }
+    DWORD GetBarStyle() const { return m_dwStyle; }
+    void SetBarStyle(DWORD style) { m_dwStyle = style; }
+    BOOL IsVisible() const { return IsWindowVisible(); }
+    CFrameWnd *GetDockingFrame() const;
+
+    // The size the bar takes: its height along a horizontal edge.
+    virtual CSize CalcFixedLayout(BOOL stretch, BOOL horz);
+    // The size for the layout `mode` (LM_ flags); the default is CalcFixedLayout.
+    virtual CSize CalcDynamicLayout(int length, DWORD mode);
+
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT *pResult) override;
+
+protected:
+    // Registers a newly made bar with its parent frame.
+    void Register();
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+};
+
+// A bar made from a child dialog template.
+class CDialogBar : public CControlBar {
+    DECLARE_DYNAMIC(CDialogBar)
+public:
+    // The dialog `nIDTemplate` of the resource handle as child `nID` of `parent`, shown;
+    // m_sizeDefault takes its size.
+    BOOL Create(CWnd *parent, UINT nIDTemplate, UINT style, UINT nID);
+    CSize CalcFixedLayout(BOOL stretch, BOOL horz) override;
+
+    CSize m_sizeDefault;
+};
+
+// A row of buttons from a tool bar resource (type 241: version 1, button width and
+// height, count, command ids with 0 for a separator) and the bitmap of the same id.
+class CToolBar : public CControlBar {
+    DECLARE_DYNAMIC(CToolBar)
+public:
+    ~CToolBar() override;
+    BOOL CreateEx(CWnd *parent, DWORD ctrlStyle = TBSTYLE_FLAT,
+                  DWORD style = WS_CHILD | WS_VISIBLE | CBRS_ALIGN_TOP,
+                  CRect borders = CRect(0, 0, 0, 0), UINT nID = AFX_IDW_TOOLBAR);
+    BOOL Create(CWnd *parent, DWORD style = WS_CHILD | WS_VISIBLE | CBRS_TOP, UINT nID = AFX_IDW_TOOLBAR);
+    // FALSE for a missing resource, another version, fewer ids than the count, or a
+    // missing bitmap.
+    BOOL LoadToolBar(UINT nIDResource);
+    int GetCount() const;
+    UINT GetItemID(int index) const;
+    CSize CalcFixedLayout(BOOL stretch, BOOL horz) override;
+
+private:
+    HBITMAP bitmap_ = nullptr;
+};
+
+#define ID_SEPARATOR 0
+
+// The status line: panes of indicator texts (strings of their ids), the first stretching.
+class CStatusBar : public CControlBar {
+    DECLARE_DYNAMIC(CStatusBar)
+public:
+    BOOL Create(CWnd *parent, DWORD style = WS_CHILD | WS_VISIBLE | CBRS_BOTTOM,
+                UINT nID = AFX_IDW_STATUS_BAR);
+    BOOL SetIndicators(const UINT *ids, int count);
+    BOOL SetPaneText(int index, LPCSTR text);
+    CSize CalcFixedLayout(BOOL stretch, BOOL horz) override;
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void UpdateParts();
+    std::vector<UINT> ids_;
+    std::vector<int> widths_;
+    int height_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------
+// MDI frames
+
+// The main frame of the multiple-document interface: its client is the MDI client, whose
+// Window menu (the popup holding 57649-57651) lists the children from 0xFF00. Commands go
+// to the active child first; those nobody handles go to DefFrameProc.
+class CMDIFrameWnd : public CFrameWnd {
+    DECLARE_DYNAMIC(CMDIFrameWnd)
+public:
+    HWND m_hWndMDIClient = nullptr;
+
+    BOOL OnCreateClient(LPCREATESTRUCT cs, CCreateContext *context) override;
+    CFrameWnd *GetActiveFrame() override;
+    // The active child (NULL when there is none).
+    CMDIChildWnd *MDIGetActive(BOOL *maximized = nullptr) const;
+    void MDIActivate(CWnd *child);
+    void MDINext();
+    void MDICascade() { ::SendMessageA(m_hWndMDIClient, WM_MDICASCADE, 0, 0); }
+    void MDITile(UINT how = MDITILE_HORIZONTAL) { ::SendMessageA(m_hWndMDIClient, WM_MDITILE, how, 0); }
+
+    BOOL OnCmdMsg(UINT nID, int nCode, void *pExtra, AFX_CMDHANDLERINFO *pHandlerInfo) override;
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    BOOL PreTranslateMessage(MSG *pMsg) override;
+    LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+protected:
+    // Arrange, cascade, tile: enabled while a child is open.
+    void OnWindowCommand(UINT id);
+    void OnUpdateWindowCommand(CCmdUI *cmdUI);
+    DECLARE_MESSAGE_MAP()
+};
+
+// A child of the MDI client. Its text is its document's title; DestroyWindow goes through
+// WM_MDIDESTROY.
+class CMDIChildWnd : public CFrameWnd {
+    DECLARE_DYNAMIC(CMDIChildWnd)
+public:
+    // Created in the main frame's MDI client (`parentWnd` or the main window), hidden until
+    // InitialUpdateFrame. On FALSE a child whose window was made is gone already.
+    BOOL LoadFrame(UINT nIDResource, DWORD style = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE,
+                   CWnd *parentWnd = nullptr, CCreateContext *context = nullptr) override;
+    CMDIFrameWnd *GetMDIFrame() const;
+    BOOL DestroyWindow() override;
+    void ActivateFrame(int nCmdShow = -1) override;
+    void OnUpdateFrameTitle(BOOL addToTitle) override;
+    BOOL PreTranslateMessage(MSG *pMsg) override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -918,6 +1153,7 @@ class CDocument : public CCmdTarget {
     DECLARE_DYNAMIC(CDocument)
 public:
     CDocument() = default;
+    ~CDocument() override;
 
     virtual BOOL OnNewDocument();
     // Loads `path` through Serialize; a failure shows one message and gives FALSE.
@@ -926,9 +1162,12 @@ public:
     // failed save leaves the old file as it was and the document modified, with one
     // message naming the path and the system's text.
     virtual BOOL OnSaveDocument(LPCSTR path);
+    // Destroys the frames showing the document, then (m_bAutoDelete) the document.
+    virtual void OnCloseDocument();
     virtual void Serialize(CArchive &ar);
     virtual void DeleteContents();
 
+    // The frames showing the document follow the new title at once.
     virtual void SetTitle(LPCSTR title);
     const CString &GetTitle() const { return m_strTitle; }
     // The full path; its leaf becomes the title; with `addToMRU` it heads the recent files.
@@ -937,29 +1176,231 @@ public:
     virtual BOOL IsModified() { return m_bModified; }
     virtual void SetModifiedFlag(BOOL modified = TRUE) { m_bModified = modified; }
 
-    // Save As (path NULL: prompt with OFN_OVERWRITEPROMPT) or Save to `path`.
+    // Save As (path NULL: prompt with the template's filter and extension and
+    // OFN_OVERWRITEPROMPT) or Save to `path`.
     virtual BOOL DoSave(LPCSTR path, BOOL replace = TRUE);
     virtual BOOL DoFileSave();
     // Asks Yes/No/Cancel when modified; FALSE when the user cancels or the save fails.
     virtual BOOL SaveModified();
+    // TRUE when `frame` may close: another frame still shows the document, or the save
+    // question allows it.
+    virtual BOOL CanCloseFrame(CFrameWnd *frame);
 
-    // The save dialog's filter and default extension ("" for any file).
+    // The document's own views, in the order they were added.
+    virtual void AddView(CView *view);
+    virtual void RemoveView(CView *view);
+    POSITION GetFirstViewPosition() const { return views_.GetHeadPosition(); }
+    CView *GetNextView(POSITION &pos) const;
+    void UpdateAllViews(CView *sender, LPARAM hint = 0, CObject *hintObject = nullptr);
+    // Called when a view comes or goes: without views (and m_bAutoDelete) the document
+    // closes.
+    virtual void OnChangedViewList();
+    CDocTemplate *GetDocTemplate() const { return m_pDocTemplate; }
+
+    // The document map, then its template's.
+    BOOL OnCmdMsg(UINT nID, int nCode, void *pExtra, AFX_CMDHANDLERINFO *pHandlerInfo) override;
+
+    // The save dialog's filter and default extension when the document has no template
+    // ("" for any file).
     CString m_strFilter;
     CString m_strDefExt;
+    BOOL m_bAutoDelete = TRUE;
+    CDocTemplate *m_pDocTemplate = nullptr;
 
 protected:
     void OnFileSave();
     void OnFileSaveAs();
+    void UpdateFrameTitles();
     CString m_strTitle;
     CString m_strPathName;
     BOOL m_bModified = FALSE;
     DECLARE_MESSAGE_MAP()
+
+private:
+    CPtrList views_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Views
+
+// A window showing a document. The framework never calls OnDraw: control views paint as
+// their controls do. A clicked (or focused) view becomes its frame's active view.
+class CView : public CWnd {
+    DECLARE_DYNAMIC(CView)
+public:
+    ~CView() override;
+    CDocument *GetDocument() const { return m_pDocument; }
+    using CWnd::Create;
+    // Creates the view as child `nID` of `parent`; the context's document takes it.
+    virtual BOOL Create(LPCSTR className, LPCSTR windowName, DWORD style, const RECT &rect,
+                        CWnd *parent, UINT nID, CCreateContext *context);
+    // Once, after the frame and document are complete; the default runs OnUpdate.
+    virtual void OnInitialUpdate();
+    virtual void OnUpdate(CView *sender, LPARAM hint, CObject *hintObject);
+    virtual void OnDraw(CDC *dc) = 0;
+    virtual void OnActivateView(BOOL activate, CView *activateView, CView *deactiveView);
+
+    // The view's map, then its document's (and template's).
+    BOOL OnCmdMsg(UINT nID, int nCode, void *pExtra, AFX_CMDHANDLERINFO *pHandlerInfo) override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Views live on the heap: the object goes with its window.
+    void PostNcDestroy() override;
+
+protected:
+    CDocument *m_pDocument = nullptr;
+
+private:
+    friend class CDocument;
+    friend class CFrameWnd;
+    CCreateContext *createContext_ = nullptr;
+    bool initialUpdated_ = false;
+};
+
+// A view that is a common control of class `className`.
+class CCtrlView : public CView {
+    DECLARE_DYNAMIC(CCtrlView)
+public:
+    CCtrlView(LPCSTR className, DWORD style) : className_(className), style_(style) {}
+    BOOL PreCreateWindow(CREATESTRUCTA &cs) override;
+    void OnDraw(CDC *) override {}
+
+private:
+    LPCSTR className_;
+    DWORD style_;
+};
+
+class CListView : public CCtrlView {
+    DECLARE_DYNAMIC(CListView)
+public:
+    CListView() : CCtrlView(WC_LISTVIEWA, AFX_WS_DEFAULT_VIEW) {}
+    ~CListView() override { ctrl_.m_hWnd = nullptr; }
+    // The view's own window as a list control.
+    CListCtrl &GetListCtrl() const {
+        ctrl_.m_hWnd = m_hWnd;
+        return ctrl_;
+    }
+
+private:
+    mutable CListCtrl ctrl_;  // an unattached wrapper of the view's handle
+};
+
+class CTreeView : public CCtrlView {
+    DECLARE_DYNAMIC(CTreeView)
+public:
+    CTreeView() : CCtrlView(WC_TREEVIEWA, AFX_WS_DEFAULT_VIEW) {}
+    ~CTreeView() override { ctrl_.m_hWnd = nullptr; }
+    // The view's own window as a tree control.
+    CTreeCtrl &GetTreeCtrl() const {
+        ctrl_.m_hWnd = m_hWnd;
+        return ctrl_;
+    }
+
+private:
+    mutable CTreeCtrl ctrl_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Splitter
+
+// A static splitter: rows x columns of panes with ids AFX_IDW_PANE_FIRST + 16 * row + col.
+// Each column but the last is as wide as its view was made (the last takes the rest), the
+// same for rows; dividers of kSplitterGap pixels between. Dragging a divider with the left
+// button (through the mouse handlers of the map) moves it.
+class CSplitterWnd : public CWnd {
+    DECLARE_DYNAMIC(CSplitterWnd)
+public:
+    static constexpr int kSplitterGap = 6;
+
+    BOOL CreateStatic(CWnd *parent, int rows, int cols, DWORD style = WS_CHILD | WS_VISIBLE,
+                      UINT nID = AFX_IDW_PANE_FIRST);
+    // A view of `viewClass` (DYNCREATE) in pane (row, col); `size` sets the column's width
+    // and the row's height. FALSE leaves no pane.
+    virtual BOOL CreateView(int row, int col, CRuntimeClass *viewClass, SIZE size,
+                            CCreateContext *context);
+    CWnd *GetPane(int row, int col) const;
+    int IdFromRowCol(int row, int col) const { return AFX_IDW_PANE_FIRST + row * 16 + col; }
+    int GetRowCount() const { return rows_; }
+    int GetColumnCount() const { return cols_; }
+    void SetColumnInfo(int col, int ideal, int min);
+    void GetColumnInfo(int col, int &current, int &min) const;
+    virtual void RecalcLayout();
+
+    // Notifications and commands of the panes nobody here takes go on to the parent.
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT *pResult) override;
+
+protected:
+    void OnLButtonDown(UINT flags, CPoint point);
+    void OnMouseMove(UINT flags, CPoint point);
+    void OnLButtonUp(UINT flags, CPoint point);
+    BOOL OnSetCursor(CWnd *wnd, UINT hitTest, UINT message);
+    void OnSize(UINT type, int cx, int cy);
+    DECLARE_MESSAGE_MAP()
+
+private:
+    int DividerAt(CPoint point, bool &vertical) const;
+    int rows_ = 0;
+    int cols_ = 0;
+    std::vector<int> widths_;
+    std::vector<int> heights_;
+    int trackCol_ = -1;
+    int trackRow_ = -1;
+};
+
+// ---------------------------------------------------------------------------------------
+// Document templates
+
+// The document, frame and view classes of one kind of document, and its strings: string
+// `nIDResource` holds the fields below separated by '\n' (missing fields read as empty).
+class CDocTemplate : public CCmdTarget {
+    DECLARE_DYNAMIC(CDocTemplate)
+public:
+    enum DocStringIndex { windowTitle, docName, fileNewName, filterName, filterExt, regFileTypeId, regFileTypeName };
+
+    CDocTemplate(UINT nIDResource, CRuntimeClass *docClass, CRuntimeClass *frameClass,
+                 CRuntimeClass *viewClass);
+    ~CDocTemplate() override;
+    CDocTemplate(const CDocTemplate &) = delete;
+    CDocTemplate &operator=(const CDocTemplate &) = delete;
+
+    virtual BOOL GetDocString(CString &text, DocStringIndex index) const;
+    // A new document (path NULL: "<docName><n>", OnNewDocument) or `path` opened, in a new
+    // frame; NULL (and no window left) on failure.
+    virtual CDocument *OpenDocumentFile(LPCSTR path, BOOL makeVisible = TRUE) = 0;
+    virtual CDocument *CreateNewDocument();
+    // The frame of `doc`, loaded from the template's id; NULL when it cannot be made.
+    virtual CFrameWnd *CreateNewFrame(CDocument *doc, CFrameWnd *other);
+    virtual void InitialUpdateFrame(CFrameWnd *frame, CDocument *doc, BOOL makeVisible = TRUE);
+    virtual void SetDefaultTitle(CDocument *doc);
+    // TRUE when `path`'s extension is the template's (without regard to case).
+    BOOL MatchesExtension(LPCSTR path) const;
+
+    virtual void AddDocument(CDocument *doc);
+    virtual void RemoveDocument(CDocument *doc);
+    POSITION GetFirstDocPosition() const { return docs_.GetHeadPosition(); }
+    CDocument *GetNextDoc(POSITION &pos) const;
+    BOOL SaveAllModified();
+    void CloseAllDocuments(BOOL endSession);
+
+    UINT m_nIDResource;
+    CRuntimeClass *m_pDocClass;
+    CRuntimeClass *m_pFrameClass;
+    CRuntimeClass *m_pViewClass;
+
+protected:
+    CPtrList docs_;
+    UINT untitledCount_ = 0;
+};
+
+class CMultiDocTemplate : public CDocTemplate {
+    DECLARE_DYNAMIC(CMultiDocTemplate)
+public:
+    using CDocTemplate::CDocTemplate;
+    CDocument *OpenDocumentFile(LPCSTR path, BOOL makeVisible = TRUE) override;
 };
 
 // ---------------------------------------------------------------------------------------
 // Recent files and the command line
-
-class CDocument;
 
 // The most recently used files, newest first, at most GetMaxSize entries.
 class CRecentFileList {
@@ -1052,9 +1493,25 @@ public:
     // FileOpen opens m_strFileName through OpenDocumentFile (FALSE when that gives NULL);
     // FileNew runs OnFileNew; FileNothing does nothing.
     BOOL ProcessShellCommand(CCommandLineInfo &info);
-    // Opens `path` as a document; without document templates, NULL.
+    // Opens `path` with the template of its extension (without regard to case); NULL for
+    // an unknown extension or a file that cannot be opened.
     virtual CDocument *OpenDocumentFile(LPCSTR path);
+    // A new document of the first template.
     virtual void OnFileNew();
+    // Prompts for a file to open, then OpenDocumentFile.
+    virtual void OnFileOpen();
+    // The file dialog for `fileName` (its initial name, the answer on TRUE): title string
+    // `titleId`, the filter of `tmpl` (of every template when NULL) and "All Files (*.*)".
+    virtual BOOL DoPromptFileName(CString &fileName, UINT titleId, DWORD flags, BOOL openFileDialog,
+                                  CDocTemplate *tmpl);
+
+    // The application owns its templates.
+    void AddDocTemplate(CDocTemplate *tmpl);
+    POSITION GetFirstDocTemplatePosition() const { return templates_.GetHeadPosition(); }
+    CDocTemplate *GetNextDocTemplate(POSITION &pos) const;
+    // Asks to save each modified document; FALSE when one is cancelled or fails.
+    virtual BOOL SaveAllModified();
+    void CloseAllDocuments(BOOL endSession);
     // Closes the main window (ID_APP_EXIT).
     void OnAppExit();
 
@@ -1063,8 +1520,8 @@ protected:
     void OnOpenRecentFile(UINT id);
     DECLARE_MESSAGE_MAP()
 
-public:
 private:
+    CPtrList templates_;
     bool htmlHelp_ = false;
     int exitCode_ = 0;
     friend int AfxWinMain(HINSTANCE, HINSTANCE, LPSTR, int);

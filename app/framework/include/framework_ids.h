@@ -24,6 +24,14 @@
 #define ID_VIEW_DETAILS 59411
 #define ID_VIEW_BYNAME 59413
 
+// Status bar indicators.
+#define ID_INDICATOR_EXT 59136
+#define ID_INDICATOR_CAPS 59137
+#define ID_INDICATOR_NUM 59138
+#define ID_INDICATOR_SCRL 59139
+#define ID_INDICATOR_OVR 59140
+#define ID_INDICATOR_REC 59141
+
 // Ids of the framework's own windows.
 #define AFX_IDW_TOOLBAR 0xE800
 #define AFX_IDW_STATUS_BAR 0xE801

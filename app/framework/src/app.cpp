@@ -149,6 +149,8 @@ CWinApp::CWinApp(LPCSTR appName) {
 }
 
 CWinApp::~CWinApp() {
+    while (!templates_.IsEmpty())
+        delete static_cast<CDocTemplate *>(templates_.RemoveHead());
     delete m_pRecentFileList;
     FreeText(m_pszAppName);
     FreeText(m_pszHelpFilePath);

@@ -1,17 +1,24 @@
 // CDocument and CArchive: opening, saving without risking the old file, the save question.
 #include "internal.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
-namespace {
+namespace afx {
 
-// The framework's text `id` from the resource handle, else the English text.
 CString FrameworkText(UINT id, const char *fallback) {
     CString text;
     if (!text.LoadString(id) || text.IsEmpty())
         text = fallback;
     return text;
 }
+
+}  // namespace afx
+
+namespace {
+
+using afx::FrameworkText;
 
 CString SystemText(DWORD code) {
     char *text = nullptr;
@@ -157,7 +164,108 @@ BOOL CDocument::OnSaveDocument(LPCSTR path) {
 void CDocument::Serialize(CArchive &) {}
 void CDocument::DeleteContents() {}
 
-void CDocument::SetTitle(LPCSTR title) { m_strTitle = title; }
+CDocument::~CDocument() {
+    // Views outliving their document forget it.
+    while (!views_.IsEmpty()) {
+        auto *view = static_cast<CView *>(views_.RemoveHead());
+        view->m_pDocument = nullptr;
+    }
+    if (m_pDocTemplate)
+        m_pDocTemplate->RemoveDocument(this);
+}
+
+BOOL CDocument::OnCmdMsg(UINT nID, int nCode, void *pExtra, AFX_CMDHANDLERINFO *pHandlerInfo) {
+    if (CCmdTarget::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo))
+        return TRUE;
+    return m_pDocTemplate && m_pDocTemplate->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+}
+
+void CDocument::AddView(CView *view) {
+    if (!view || views_.Find(view))
+        return;
+    views_.AddTail(view);
+    view->m_pDocument = this;
+    OnChangedViewList();
+}
+
+void CDocument::RemoveView(CView *view) {
+    POSITION pos = views_.Find(view);
+    if (!pos)
+        return;
+    views_.RemoveAt(pos);
+    view->m_pDocument = nullptr;
+    OnChangedViewList();
+}
+
+CView *CDocument::GetNextView(POSITION &pos) const {
+    return static_cast<CView *>(const_cast<CPtrList &>(views_).GetNext(pos));
+}
+
+void CDocument::OnChangedViewList() {
+    if (views_.IsEmpty() && m_bAutoDelete) {
+        OnCloseDocument();
+        return;
+    }
+    UpdateFrameTitles();
+}
+
+void CDocument::UpdateAllViews(CView *sender, LPARAM hint, CObject *hintObject) {
+    for (POSITION pos = GetFirstViewPosition(); pos;) {
+        CView *view = GetNextView(pos);
+        if (view != sender)
+            view->OnUpdate(sender, hint, hintObject);
+    }
+}
+
+void CDocument::OnCloseDocument() {
+    BOOL autoDelete = m_bAutoDelete;
+    m_bAutoDelete = FALSE;  // the views going must not close the document again
+    // Each round destroys a frame (or a view without one); a view still listed after its
+    // window went is dropped.
+    for (int guard = 0; !views_.IsEmpty() && guard < 1024; ++guard) {
+        auto *view = static_cast<CView *>(views_.GetHead());
+        CFrameWnd *frame = view->GetParentFrame();
+        if (frame)
+            frame->DestroyWindow();
+        else
+            view->DestroyWindow();
+        if (!views_.IsEmpty() && views_.GetHead() == view)
+            RemoveView(view);
+    }
+    m_bAutoDelete = autoDelete;
+    DeleteContents();
+    if (m_bAutoDelete)
+        delete this;
+}
+
+BOOL CDocument::CanCloseFrame(CFrameWnd *frame) {
+    for (POSITION pos = GetFirstViewPosition(); pos;) {
+        CView *view = GetNextView(pos);
+        if (view && view->GetParentFrame() != frame)
+            return TRUE;  // another frame still shows the document
+    }
+    return SaveModified();
+}
+
+void CDocument::UpdateFrameTitles() {
+    std::vector<CFrameWnd *> frames;
+    for (POSITION pos = GetFirstViewPosition(); pos;) {
+        CView *view = GetNextView(pos);
+        CFrameWnd *frame = view ? view->GetParentFrame() : nullptr;
+        if (frame && std::find(frames.begin(), frames.end(), frame) == frames.end())
+            frames.push_back(frame);
+    }
+    for (CFrameWnd *frame : frames)
+        frame->OnUpdateFrameTitle(TRUE);
+    if (auto *main = DYNAMIC_DOWNCAST(CFrameWnd, AfxGetMainWnd()))
+        if (main->GetSafeHwnd() && std::find(frames.begin(), frames.end(), main) == frames.end())
+            main->OnUpdateFrameTitle(TRUE);
+}
+
+void CDocument::SetTitle(LPCSTR title) {
+    m_strTitle = title;
+    UpdateFrameTitles();
+}
 
 void CDocument::SetPathName(LPCSTR path, BOOL addToMRU) {
     char full[MAX_PATH] = {};
@@ -175,7 +283,13 @@ void CDocument::SetPathName(LPCSTR path, BOOL addToMRU) {
 
 BOOL CDocument::DoSave(LPCSTR path, BOOL replace) {
     CString name = path ? path : "";
-    if (name.IsEmpty()) {
+    if (name.IsEmpty() && m_pDocTemplate && AfxGetApp()) {
+        name = m_strPathName.IsEmpty() ? m_strTitle : m_strPathName;
+        if (!AfxGetApp()->DoPromptFileName(name, AFX_IDS_SAVEFILE, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                                           FALSE, m_pDocTemplate) ||
+            name.IsEmpty())
+            return FALSE;
+    } else if (name.IsEmpty()) {
         CString filter = m_strFilter;
         if (filter.IsEmpty())
             filter = FrameworkText(AFX_IDS_ALLFILTER, "All Files (*.*)") + "|*.*||";

@@ -50,6 +50,15 @@ void SeamFromEnvironment();
 // MB_ABORTRETRYIGNORE, IDCANCEL for the rest.
 int NegativeAnswer(UINT type);
 
+// The framework's text `id` from the resource handle, else the English `fallback`.
+CString FrameworkText(UINT id, const char *fallback);
+
+// A window object that deletes itself in PostNcDestroy notes it here first, so that a
+// creator whose Create failed knows whether the object is gone already.
+void NoteSelfDeleted(const void *object);
+bool WasSelfDeleted(const void *object);
+void ForgetSelfDeleted();
+
 // Writes NULs of `filter` as '|', for logs.
 std::string ShowNuls(const char *multi);
 

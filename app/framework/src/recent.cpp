@@ -145,8 +145,6 @@ BOOL CWinApp::ProcessShellCommand(CCommandLineInfo &info) {
     }
 }
 
-CDocument *CWinApp::OpenDocumentFile(LPCSTR) { return nullptr; }
-void CWinApp::OnFileNew() {}
 
 void CWinApp::OnAppExit() {
     if (m_pMainWnd && m_pMainWnd->GetSafeHwnd())

@@ -540,6 +540,7 @@ void CWnd::OnClose() { Default(); }
 void CWnd::OnSize(UINT, int, int) { Default(); }
 BOOL CWnd::OnSetCursor(CWnd *, UINT, UINT) { return static_cast<BOOL>(Default()); }
 int CWnd::OnMouseActivate(CWnd *, UINT, UINT) { return static_cast<int>(Default()); }
+void CWnd::OnLButtonDown(UINT, CPoint) { Default(); }
 void CWnd::OnLButtonUp(UINT, CPoint) { Default(); }
 void CWnd::OnMouseMove(UINT, CPoint) { Default(); }
 void CWnd::OnDropFiles(HDROP) { Default(); }

@@ -14,6 +14,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
         DisableThreadLibraryCalls(instance);
         break;
     case DLL_PROCESS_DETACH:
+        // A failed attach is followed by a detach: nothing was set up then.
+        if (!g_ipAcc.sessions)
+            break;
         // Sessions still open are discarded without closing their transports: waiting for
         // the transports' threads is not possible here.
         for (TcpIpAccSession *session : *g_ipAcc.sessions)

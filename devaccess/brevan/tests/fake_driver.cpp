@@ -103,8 +103,8 @@ bool NothingLoaded() {
 
 void BREVAN_RAW_CALL NoReports(Raw9100Event *, void *) {}
 
-int32_t Open(const char *host, uint16_t snmpPort = 0) {
-    IpAccOpenBlock open{0, host, snmpPort};
+int32_t Open(const char *host, uint16_t snmpPort = 0, uint16_t localPort = 0) {
+    IpAccOpenBlock open{localPort, host, snmpPort};
     return Io(IPACC_OPEN, 0, &open);
 }
 
@@ -282,8 +282,11 @@ SnmpResponseProc ParseProc(const std::string &line, void **context) {
 }
 
 void StatusPoll() {
-    int32_t handle = Open("10.0.0.5", 1161);
+    ClearLog();
+    int32_t handle = Open("10.0.0.5", 1161, 2162);
     CHECK(handle > 0);
+    const std::string openPort = Logged("tessyn.OpenPort");
+    CHECK(Field(openPort, "kind") == "1" && Field(openPort, "local") == "2162", openPort);
     ClearLog();
     CHECK_EQ(Io(IPACC_STATUS, static_cast<uint32_t>(handle), nullptr), 0);
     const std::string post = Logged("tessyn.Post");

@@ -42,8 +42,12 @@ csv="$work/data.csv"
 printf 'id,name\r\n1,\xe3\x81\x82\r\n2,binary \x00\xff end\r\n' >"$csv"
 
 "$run" regsvr32 /s "$dll" || fail "regsvr32"
-"$run" reg query "HKCR\\CLSID\\$clsid\\InprocServer32" 2>&1 | tr -d '\r' | grep -qiF "$dll" ||
-  fail "InprocServer32 does not name $dll"
+registered=$("$run" reg query "HKCR\\CLSID\\$clsid" /s 2>&1; "$run" reg query 'HKCR\Quenta.Mail' /s 2>&1)
+registered=$(tr -d '\r' <<<"$registered")
+for want in "InprocServer32" "$dll" "ThreadingModel    REG_SZ    Both" "Programmable" \
+            "VersionIndependentProgID" "Quenta.Mail\\CurVer" "REG_SZ    Quenta.Mail.1"; do
+  grep -qiF "$want" <<<"$registered" || fail "after regsvr32 no \"$want\" in the registry"
+done
 
 port=$(ctl case '{}')
 script "$work" english.vbs "$port" "$(winpath "$csv")"
