@@ -113,8 +113,8 @@ struct FakePrinter::Agent {
     }
 };
 
-FakePrinter::FakePrinter(std::string address, sink9100::Options raw)
-    : address_(std::move(address)), sink_(address_, std::move(raw)),
+FakePrinter::FakePrinter(std::string address, sink9100::Options raw, uint16_t snmpPort)
+    : address_(std::move(address)), snmpPort_(snmpPort), sink_(address_, std::move(raw)),
       agent_(std::make_unique<Agent>()) {}
 
 FakePrinter::~FakePrinter() {
@@ -126,10 +126,10 @@ bool FakePrinter::Start(std::string *error) {
         return false;
     Agent *state = agent_.get();
     state->agent = std::make_unique<snmpagent::Agent>(
-        [state](const snmpagent::Datagram &d) { return state->Answer(d); }, false, 0,
+        [state](const snmpagent::Datagram &d) { return state->Answer(d); }, false, snmpPort_,
         address_.c_str());
     if (!state->agent->Ok()) {
-        *error = "cannot bind the SNMP agent on " + address_;
+        *error = "cannot bind the SNMP agent on " + address_ + ":" + std::to_string(snmpPort_);
         state->agent.reset();
         sink_.Stop();
         return false;

@@ -42,14 +42,16 @@ SnmpRequest ReadSnmpDatagram(const std::vector<uint8_t> &bytes);
 
 class FakePrinter {
   public:
-    // address: a loopback address text; raw: how the 9100 sink treats connections.
-    explicit FakePrinter(std::string address = "127.0.0.1", sink9100::Options raw = {});
+    // address: a loopback address text; raw: how the 9100 sink treats connections; snmpPort:
+    // the agent's UDP port (0: one the system chooses).
+    explicit FakePrinter(std::string address = "127.0.0.1", sink9100::Options raw = {},
+                         uint16_t snmpPort = 0);
     ~FakePrinter();
     FakePrinter(const FakePrinter &) = delete;
     FakePrinter &operator=(const FakePrinter &) = delete;
 
-    // Binds address:9100 (TCP) and address:<a port the system chooses> (UDP); false with a
-    // message when either cannot be bound.
+    // Binds address:9100 (TCP) and address:snmpPort (UDP); false with a message when either
+    // cannot be bound.
     bool Start(std::string *error);
     void Stop();
 
@@ -71,6 +73,7 @@ class FakePrinter {
   private:
     struct Agent;
     std::string address_;
+    uint16_t snmpPort_;
     sink9100::Sink sink_;
     std::unique_ptr<Agent> agent_;
 };

@@ -1,8 +1,6 @@
 // A network printer from end to end: loxim, brevan, tessyn and dorvik as shipped in the bin
-// folder, against the fake printer on its own loopback address. The printer's raw port is the
-// fake printer's 9100 sink; its SNMP side answers on UDP 161 of the same address, the port
-// loxim's sessions ask (an agent with the fake printer's answers, as the fake printer's own
-// agent listens on a port of the system's choosing).
+// folder, against the fake printer on its own loopback address: its 9100 sink is the raw port,
+// its SNMP agent answers on UDP 161 of the same address, the port loxim's sessions ask.
 #include <winsock.h>
 #include <windows.h>
 
@@ -12,7 +10,6 @@
 
 #include "fake_printer.h"
 #include "loxim.h"
-#include "snmp_agent.h"
 #include "suite_paths.h"
 
 namespace {
@@ -26,18 +23,6 @@ std::string Pattern(size_t size, unsigned seed) {
         s[i] = static_cast<char>(seed >> 16);
     }
     return s;
-}
-
-// The printer's SNMP answers: the status object as OCTET STRING "17", anything else echoed.
-std::vector<snmpagent::Reply> Answer(const snmpagent::Datagram &d) {
-    if (!d.parsed || d.community != fakeprinter::kCommunity) return {};
-    const fakeprinter::SnmpRequest r = fakeprinter::ReadSnmpDatagram(d.bytes);
-    if (r.pduTag == 0xA0 && r.oid == fakeprinter::kStatusOid) {
-        const snmpagent::Bytes list =
-            snmpagent::VarBindList({snmpagent::VarBind(fakeprinter::kStatusOid, snmpagent::Str("17"))});
-        return {{snmpagent::Response(d.community, d.requestId, list), 0}};
-    }
-    return {{snmpagent::Echo(d), 0}};
 }
 
 void SetLoaderFolder(const std::string &folder) {
@@ -54,11 +39,9 @@ TEST(LoximPeers, NetworkPrinter) {
     ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &wsa), 0);
     sink9100::Options raw;
     raw.mode = sink9100::Mode::kTrack;
-    fakeprinter::FakePrinter printer(kAddress, raw);
+    fakeprinter::FakePrinter printer(kAddress, raw, 161);
     std::string error;
-    ASSERT_TRUE(printer.Start(&error)) << "TCP port 9100 of " << kAddress << ": " << error;
-    snmpagent::Agent agent(&Answer, false, 161, kAddress);
-    ASSERT_TRUE(agent.Ok()) << "cannot bind UDP port 161 of " << kAddress;
+    ASSERT_TRUE(printer.Start(&error)) << error;
 
     // The shipped brevan, found through the loader's registry folder.
     SetLoaderFolder(suite::BinDir());
