@@ -93,6 +93,10 @@ HRESULT Unregister() {
     return UnRegisterTypeLib(LIBID_QUENTALib, 1, 0, 0, SYS_WIN64);
 }
 
+// Set once the attach has started Windows Sockets. A failed attach is followed by a detach,
+// which must not clean up what the attach did not start.
+bool g_socketsStarted = false;
+
 template <class Body> HRESULT Guarded(Body &&body) noexcept {
     try {
         return body();
@@ -114,12 +118,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             WSACleanup();
             return FALSE;
         }
+        g_socketsStarted = true;
         quenta::SetModuleInstance(instance);
         DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH) {
         // At process exit other libraries may be gone already; only FreeLibrary cleans up.
-        if (!reserved)
+        if (g_socketsStarted && !reserved)
             WSACleanup();
+        g_socketsStarted = false;
     }
     return TRUE;
 }

@@ -40,6 +40,13 @@ template <class T> void CheckOut(T *out) {
         throw NullOut{};
 }
 
+// A string result starts null, so a failure leaves the caller nothing to free.
+void CheckOut(BSTR *out) {
+    if (!out)
+        throw NullOut{};
+    *out = nullptr;
+}
+
 } // namespace
 
 // ---- creation and lifetime ----

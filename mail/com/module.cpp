@@ -45,7 +45,13 @@ LONG ModuleLockCount() {
 
 HRESULT LoadMailTypeInfo(ITypeInfo **info) {
     *info = nullptr;
-    const std::wstring path = ModulePath();
+    // Called from IDispatch members, which no exception may leave.
+    std::wstring path;
+    try {
+        path = ModulePath();
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
     if (path.empty())
         return E_FAIL;
     ITypeLib *library = nullptr;

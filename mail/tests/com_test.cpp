@@ -623,6 +623,37 @@ TEST_F(Com, NullOutPointersFailWithTheErrorInformationCleared) {
     }
 }
 
+// A failing getter leaves no stale pointer in its out BSTR for the caller to free.
+TEST_F(Com, FailedGettersSetTheirOutStringToNull) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    // Credentials stored as text instead of scrambled bytes cannot be read.
+    const wchar_t text[] = L"plain";
+    RegSetValueExW(key, L"UserName", 0, REG_SZ, reinterpret_cast<const BYTE *>(text), sizeof text);
+    RegSetValueExW(key, L"Password", 0, REG_SZ, reinterpret_cast<const BYTE *>(text), sizeof text);
+    RegCloseKey(key);
+    Ptr<IMail> mail;
+    Make(mail);
+    struct Call {
+        const char *member;
+        HRESULT (*run)(IMail *, BSTR *);
+    };
+    const Call calls[] = {
+        {"get_UserName", [](IMail *m, BSTR *out) { return m->get_UserName(out); }},
+        {"get_Password", [](IMail *m, BSTR *out) { return m->get_Password(out); }},
+    };
+    for (const Call &call : calls) {
+        SCOPED_TRACE(call.member);
+        Bstr stale(L"stale");
+        BSTR out = stale;
+        EXPECT_EQ(call.run(mail.get(), &out), E_FAIL);
+        EXPECT_EQ(TakeError().help, 105u);
+        EXPECT_EQ(out, nullptr);
+    }
+}
+
 TEST_F(Com, AddMembersWithNullOrBadArgumentsGiveACodeOrAResult) {
     Ptr<IMail> mail;
     Make(mail);
