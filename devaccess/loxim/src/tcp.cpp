@@ -381,10 +381,13 @@ int32_t TcpDisconnect(const RecordMap &map, TcpSession &s) {
 
 void TESSYN_CALL TcpOnReceive(void *context, const SnmpMessageDesc *info) {
     auto &s = *static_cast<TcpSession *>(context);
-    const SnmpVarBind *value =
-        info && info->varBindCount >= 1 && info->varBinds && info->varBinds[0].length >= 0
-            ? &info->varBinds[0]
-            : nullptr;
+    // An answer with an error status (no such name, read-only, ...) carries no value.
+    const bool refused = info && info->errorStatus != 0;
+    const SnmpVarBind *value = info && !refused && info->varBindCount >= 1 && info->varBinds &&
+                                       info->varBinds[0].length >= 0
+                                   ? &info->varBinds[0]
+                                   : nullptr;
+    const int32_t noValue = refused ? core::kErrDevice : core::kErrTimeout;
     LoximCompletion completion = nullptr;
     {
         Guard g(s);
@@ -395,7 +398,7 @@ void TESSYN_CALL TcpOnReceive(void *context, const SnmpMessageDesc *info) {
             completion = s.snmpCompletion;
             s.snmpCompletion = nullptr;
         } else if (!value) {
-            s.snmpResult = core::kErrTimeout;
+            s.snmpResult = noValue;
         } else if (!s.reply || !s.replyLength ||
                    static_cast<uint32_t>(value->length) > s.replySize) {
             s.snmpResult = kErrParam;
@@ -412,7 +415,7 @@ void TESSYN_CALL TcpOnReceive(void *context, const SnmpMessageDesc *info) {
         if (value)
             completion(kOk, static_cast<uint32_t>(value->length), U32(value->value));
         else
-            completion(core::kErrTimeout, 0, 0);
+            completion(noValue, 0, 0);
     }
 }
 

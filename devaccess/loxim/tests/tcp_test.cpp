@@ -539,12 +539,14 @@ TEST_F(Tcp, PassThrough) {
         EXPECT_NE(p.responseProc, 0u);
     }
 
-    // Failures: too small (nothing copied), a NULL answer, a failed post (no wait), bad OIDs.
-    struct Bad { const char *what; uint32_t snmp; int32_t post; const char *oid; uint32_t oidLength; uint32_t size; int32_t result; };
+    // Failures: too small (nothing copied), a NULL answer, an answer with an error status (its
+    // binding echoed as NULL), a failed post (no wait), bad OIDs.
+    struct Bad { const char *what; uint32_t snmp; int32_t post; const char *oid; uint32_t oidLength; uint32_t size; int32_t result; int32_t errorStatus; };
     const Bad bad[] = {
-        {"reply too small", 0, 0, oid, 0, 1, -101}, {"NULL answer", 1, 0, oid, 0, 32, -132},
-        {"post fails", 0, -5, oid, 0, 32, -160}, {"empty OID", 0, 0, "", 0, 32, -101},
-        {"no OID", 0, 0, nullptr, 0, 32, -101},
+        {"reply too small", 0, 0, oid, 0, 1, -101, 0}, {"NULL answer", 1, 0, oid, 0, 32, -132, 0},
+        {"noSuchName", 0, 0, oid, 0, 32, -160, 2}, {"readOnly", 0, 0, oid, 0, 32, -160, 4},
+        {"post fails", 0, -5, oid, 0, 32, -160, 0}, {"empty OID", 0, 0, "", 0, 32, -101, 0},
+        {"no OID", 0, 0, nullptr, 0, 32, -101, 0},
     };
     for (const Bad &b : bad) {
         SCOPED_TRACE(b.what);
@@ -552,6 +554,11 @@ TEST_F(Tcp, PassThrough) {
         DoubleScript s = answer;
         s.snmp = b.snmp;
         s.result = b.post;
+        s.errorStatus = b.errorStatus;
+        if (b.errorStatus) {
+            s.valueType = 5;
+            s.valueLength = 0;
+        }
         d.Script(3, s);
         std::memset(reply, '#', sizeof reply);
         replyLength = 99;
@@ -561,7 +568,7 @@ TEST_F(Tcp, PassThrough) {
         EXPECT_LT(GetTickCount() - start, 2000u);
         if (b.result != 0) {
             EXPECT_EQ(reply[0], '#');
-            EXPECT_NE(replyLength, 2u);
+            EXPECT_EQ(replyLength, b.oid && b.oid[0] ? 0u : 99u);
         }
     }
     // The request length bounds the OID text.
@@ -599,6 +606,16 @@ TEST_F(Tcp, PassThrough) {
     Sleep(100);
     EXPECT_EQ(g_reply.calls, 1);
     EXPECT_EQ(g_reply.result, -132);
+    EXPECT_EQ(g_reply.length, 0u);
+    // An answer with an error status is no value.
+    answer.snmp = 0;
+    answer.errorStatus = 2;
+    d.Script(3, answer);
+    g_reply = Reply{};
+    EXPECT_EQ(Io(LOXIM_PASS_THROUGH, h, &async), 0);
+    for (int i = 0; i < 200 && g_reply.calls == 0; ++i) Sleep(10);
+    EXPECT_EQ(g_reply.calls, 1);
+    EXPECT_EQ(g_reply.result, -160);
     EXPECT_EQ(g_reply.length, 0u);
     EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), 0);
 }
