@@ -547,8 +547,19 @@ int32_t TcpCloseDevice(const RecordMap &map) {
     if (!s)
         return kOk; // nothing left to close
     const int32_t result = map.HasEntry() && s->handle ? Brevan(map, *s, IPACC_CLOSE, nullptr) : kOk;
-    // The transports' threads have ended: a send they left running ends here.
+    // The transports' threads have ended: a send they left running ends here, and so does a
+    // pass-through request whose answer the closed port will never deliver.
     FinishCancelledSend(*s);
+    LoximCompletion unanswered = nullptr;
+    {
+        Guard g(*s);
+        if (s->snmpPending)
+            unanswered = s->snmpCompletion;
+        s->snmpPending = 0;
+        s->snmpCompletion = nullptr;
+    }
+    if (unanswered)
+        unanswered(core::kErrTimeout, 0, 0);
     map.privateArea()[0] = 0;
     DeleteCriticalSection(&s->lock);
     GlobalFree(s);

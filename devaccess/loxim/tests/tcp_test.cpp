@@ -617,7 +617,16 @@ TEST_F(Tcp, PassThrough) {
     EXPECT_EQ(g_reply.calls, 1);
     EXPECT_EQ(g_reply.result, -160);
     EXPECT_EQ(g_reply.length, 0u);
+    // A request still unanswered at the close, where the transport drops it: ended there, once.
+    answer.errorStatus = 0;
+    answer.snmp = 2;
+    d.Script(3, answer);
+    g_reply = Reply{};
+    EXPECT_EQ(Io(LOXIM_PASS_THROUGH, h, &async), 0);
     EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), 0);
+    EXPECT_EQ(g_reply.calls, 1);
+    EXPECT_EQ(g_reply.result, -132);
+    EXPECT_EQ(g_reply.length, 0u);
 }
 
 TEST_F(Tcp, SilentAgentGivesTimeOut) {
