@@ -37,9 +37,21 @@ constexpr uint32_t kChunk = 0x4000;
 constexpr DWORD kStallMs = 10000;
 constexpr DWORD kSnmpWaitMs = 9000;
 constexpr size_t kOidMax = 1024;
+constexpr int kSnmpTags = 4;
 
 // Called when an asynchronous send ends: (result, bytes sent, user value).
 using SendCompletion = void (*)(int32_t, int32_t, void *);
+
+struct TcpSession;
+
+// The response context of one posted request. The transport calls back once per request (a
+// broadcast: once per answer, then once with NULL), possibly after the wait has given up, so
+// a tag stays taken until that last call and an answer counts only for the current request.
+struct SnmpTag {
+    TcpSession *session;
+    uint32_t request;
+    uint32_t outstanding;
+};
 
 struct TcpSession {
     uint32_t handle;
@@ -59,6 +71,8 @@ struct TcpSession {
     int32_t snmpResult;
     LoximCompletion snmpCompletion;
     uint32_t snmpUser;
+    uint32_t snmpRequest; // number of the current request
+    SnmpTag snmpTags[kSnmpTags];
     // The asynchronous send: brevan's block, the count it writes, and what runs at its end.
     IpAccTransferBlock transfer;
     int32_t transferCount;
@@ -379,8 +393,26 @@ int32_t TcpDisconnect(const RecordMap &map, TcpSession &s) {
 
 // ---- SNMP ----
 
+// The transport answers a broadcast destination (any address byte 255) more than once.
+bool BroadcastHost(const char *host) {
+    for (const char *p = host; *p;) {
+        uint32_t value = 0;
+        size_t digits = 0;
+        for (; *p >= '0' && *p <= '9' && digits < 4; ++p, ++digits)
+            value = value * 10 + static_cast<uint32_t>(*p - '0');
+        if (digits && value == 255 && (*p == '.' || *p == 0))
+            return true;
+        while (*p && *p != '.')
+            ++p;
+        if (*p == '.')
+            ++p;
+    }
+    return false;
+}
+
 void TESSYN_CALL TcpOnReceive(void *context, const SnmpMessageDesc *info) {
-    auto &s = *static_cast<TcpSession *>(context);
+    auto &tag = *static_cast<SnmpTag *>(context);
+    auto &s = *tag.session;
     // An answer with an error status (no such name, read-only, ...) carries no value.
     const bool refused = info && info->errorStatus != 0;
     const SnmpVarBind *value = info && !refused && info->varBindCount >= 1 && info->varBinds &&
@@ -391,8 +423,10 @@ void TESSYN_CALL TcpOnReceive(void *context, const SnmpMessageDesc *info) {
     LoximCompletion completion = nullptr;
     {
         Guard g(s);
-        if (!s.snmpPending)
-            return;
+        if (!info || !BroadcastHost(s.host))
+            tag.outstanding = 0; // the transport's last call for this request
+        if (!s.snmpPending || tag.request != s.snmpRequest)
+            return; // an answer to a request given up on
         s.snmpPending = 0;
         if (s.snmpCompletion) {
             completion = s.snmpCompletion;
@@ -451,10 +485,19 @@ int32_t TcpSnmpRequest(const RecordMap &map, TcpSession &s, PassThroughBlock *b)
         return kErrParam;
     const std::string oid(request, length);
 
+    SnmpTag *tag = nullptr;
     {
         Guard g(s);
         if (s.snmpPending)
             return core::kErrBusy;
+        for (SnmpTag &t : s.snmpTags)
+            if (!t.outstanding) {
+                tag = &t;
+                break;
+            }
+        if (!tag)
+            return core::kErrBusy; // the transport still owes answers to given-up requests
+        *tag = SnmpTag{&s, ++s.snmpRequest, 1};
         s.snmpPending = 1;
         s.snmpResult = core::kErrTimeout;
         if (async) {
@@ -488,12 +531,13 @@ int32_t TcpSnmpRequest(const RecordMap &map, TcpSession &s, PassThroughBlock *b)
     desc.varBindCount = 1;
     desc.varBinds = &binding;
     desc.responseProc = &TcpOnReceive;
-    desc.responseContext = &s;
+    desc.responseContext = tag;
     IpAccSnmpBlock block{&desc};
     const int32_t posted = Brevan(map, s, IPACC_POST_SNMP, &block);
     if (posted != kOk) {
         // No answer can come.
         Guard g(s);
+        tag->outstanding = 0;
         s.snmpPending = 0;
         s.snmpCompletion = nullptr;
         s.reply = nullptr;

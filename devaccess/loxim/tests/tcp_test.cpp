@@ -632,9 +632,12 @@ TEST_F(Tcp, PassThrough) {
 TEST_F(Tcp, SilentAgentGivesTimeOut) {
     Opened o = Open(LOXIM_TYPE_TCPIP, nullptr, "127.0.0.9");
     ASSERT_EQ(o.result, 0);
-    DoubleScript silent = Script(3);
-    silent.snmp = 2;
-    d.Script(3, silent);
+    // The answer comes after the wait has given up; the next request must not take it.
+    DoubleScript late = Script(3);
+    late.delayMs = 9500;
+    late.valueLength = 4;
+    std::memcpy(late.value, "late", 4);
+    d.Script(3, late);
     char reply[8];
     uint32_t replyLength = 99;
     PassThroughBlock get{LoximPassThroughControl(257, 1), "1.3.6.1.2.1.1.5.0", 0, reply, 8, &replyLength, nullptr};
@@ -642,6 +645,15 @@ TEST_F(Tcp, SilentAgentGivesTimeOut) {
     EXPECT_EQ(Io(LOXIM_PASS_THROUGH, o.handle, &get), -132);
     EXPECT_GE(GetTickCount() - start, 8900u);
     EXPECT_EQ(replyLength, 0u);
+
+    DoubleScript next = Script(3);
+    next.delayMs = 100;
+    next.valueLength = 4;
+    std::memcpy(next.value, "next", 4);
+    d.Script(3, next);
+    std::memset(reply, 0, sizeof reply);
+    EXPECT_EQ(Io(LOXIM_PASS_THROUGH, o.handle, &get), 0);
+    EXPECT_EQ(std::string(reply, replyLength), "next");
     EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
 }
 
