@@ -151,20 +151,18 @@ bool TcpWaitConnect(TcpSession &s, uint32_t timeOut) {
 int32_t TcpConnect(const RecordMap &map, TcpSession &s) {
     bool failedBefore;
     {
+        // Connected, or a connect already under way: nothing to start. Otherwise this call
+        // takes the connect, before the transport can report it.
         Guard g(s);
-        // Connected, or a connect already under way: nothing to start.
         if (s.flags & (kConnected | kConnectPending))
             return kOk;
         failedBefore = (s.flags & kConnectFailed) != 0;
+        s.flags = (s.flags | kConnectPending) & ~kConnectFailed;
+        s.sent = 0;
     }
     // The transport still holds the failed connection: drop it so that a new one can start.
     if (failedBefore)
         Brevan(map, s, IPACC_RAW_DISCONNECT, nullptr);
-    {
-        Guard g(s);
-        s.flags = (s.flags | kConnectPending) & ~kConnectFailed;
-        s.sent = 0;
-    }
     IpAccConnectBlock block{&TcpOnConnectDone, &s};
     const int32_t result = Brevan(map, s, IPACC_RAW_CONNECT, &block);
     if (result == kOk)
@@ -321,8 +319,11 @@ int32_t TcpStartSend(const RecordMap &map, TcpSession &s, const uint8_t *data, u
     if (length > 0x7fffffffu)
         return kErrParam;
     {
-        // Set before the call: the transport may report before it returns.
+        // Set before the call: the transport may report before it returns. Checked again
+        // here, where it is set: another thread may have started a send since the check above.
         Guard g(s);
+        if (s.flags & kSending)
+            return core::kErrBusy;
         s.transferCount = 0;
         s.transfer = IpAccTransferBlock{&TcpOnSendDone, &s, const_cast<uint8_t *>(data),
                                         static_cast<int32_t>(length), &s.transferCount};
