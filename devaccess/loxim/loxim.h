@@ -173,6 +173,11 @@ struct BackgroundBlock { void *data; uint32_t length; uint32_t *total; uint32_t 
 struct PassThroughBlock { uint32_t control; const void *request; uint32_t requestLength;
                           void *reply; uint32_t replySize; uint32_t *replyLength;
                           const AsyncCallback *completion; };                          // 30000
+// With a completion a TCP/IP pass-through returns at once; the completion then runs once, on the
+// network library's thread or in the close, as function(result, value length, value address):
+// 0 with the first binding's value (valid during the call only), -132 when no answer came,
+// -160 when the agent refused the request. It must not call DeviceIO_IF: the network library
+// waits for it while it closes.
 
 // The control word of code 30000: connection type in bits 16 to 31, sub-function in bits 2 to 13.
 constexpr uint32_t LoximPassThroughControl(uint32_t type, uint32_t subFunction) {

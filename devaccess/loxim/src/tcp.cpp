@@ -37,9 +37,21 @@ constexpr uint32_t kChunk = 0x4000;
 constexpr DWORD kStallMs = 10000;
 constexpr DWORD kSnmpWaitMs = 9000;
 constexpr size_t kOidMax = 1024;
+constexpr int kSnmpTags = 4;
 
 // Called when an asynchronous send ends: (result, bytes sent, user value).
 using SendCompletion = void (*)(int32_t, int32_t, void *);
+
+struct TcpSession;
+
+// The response context of one posted request. The transport calls back once per request (a
+// broadcast: once per answer, then once with NULL), possibly after the wait has given up, so
+// a tag stays taken until that last call and an answer counts only for the current request.
+struct SnmpTag {
+    TcpSession *session;
+    uint32_t request;
+    uint32_t outstanding;
+};
 
 struct TcpSession {
     uint32_t handle;
@@ -59,6 +71,8 @@ struct TcpSession {
     int32_t snmpResult;
     LoximCompletion snmpCompletion;
     uint32_t snmpUser;
+    uint32_t snmpRequest; // number of the current request
+    SnmpTag snmpTags[kSnmpTags];
     // The asynchronous send: brevan's block, the count it writes, and what runs at its end.
     IpAccTransferBlock transfer;
     int32_t transferCount;
@@ -137,20 +151,18 @@ bool TcpWaitConnect(TcpSession &s, uint32_t timeOut) {
 int32_t TcpConnect(const RecordMap &map, TcpSession &s) {
     bool failedBefore;
     {
+        // Connected, or a connect already under way: nothing to start. Otherwise this call
+        // takes the connect, before the transport can report it.
         Guard g(s);
-        // Connected, or a connect already under way: nothing to start.
         if (s.flags & (kConnected | kConnectPending))
             return kOk;
         failedBefore = (s.flags & kConnectFailed) != 0;
+        s.flags = (s.flags | kConnectPending) & ~kConnectFailed;
+        s.sent = 0;
     }
     // The transport still holds the failed connection: drop it so that a new one can start.
     if (failedBefore)
         Brevan(map, s, IPACC_RAW_DISCONNECT, nullptr);
-    {
-        Guard g(s);
-        s.flags = (s.flags | kConnectPending) & ~kConnectFailed;
-        s.sent = 0;
-    }
     IpAccConnectBlock block{&TcpOnConnectDone, &s};
     const int32_t result = Brevan(map, s, IPACC_RAW_CONNECT, &block);
     if (result == kOk)
@@ -307,8 +319,11 @@ int32_t TcpStartSend(const RecordMap &map, TcpSession &s, const uint8_t *data, u
     if (length > 0x7fffffffu)
         return kErrParam;
     {
-        // Set before the call: the transport may report before it returns.
+        // Set before the call: the transport may report before it returns. Checked again
+        // here, where it is set: another thread may have started a send since the check above.
         Guard g(s);
+        if (s.flags & kSending)
+            return core::kErrBusy;
         s.transferCount = 0;
         s.transfer = IpAccTransferBlock{&TcpOnSendDone, &s, const_cast<uint8_t *>(data),
                                         static_cast<int32_t>(length), &s.transferCount};
@@ -379,23 +394,46 @@ int32_t TcpDisconnect(const RecordMap &map, TcpSession &s) {
 
 // ---- SNMP ----
 
+// The transport answers a broadcast destination (any address byte 255) more than once.
+bool BroadcastHost(const char *host) {
+    for (const char *p = host; *p;) {
+        uint32_t value = 0;
+        size_t digits = 0;
+        for (; *p >= '0' && *p <= '9' && digits < 4; ++p, ++digits)
+            value = value * 10 + static_cast<uint32_t>(*p - '0');
+        if (digits && value == 255 && (*p == '.' || *p == 0))
+            return true;
+        while (*p && *p != '.')
+            ++p;
+        if (*p == '.')
+            ++p;
+    }
+    return false;
+}
+
 void TESSYN_CALL TcpOnReceive(void *context, const SnmpMessageDesc *info) {
-    auto &s = *static_cast<TcpSession *>(context);
-    const SnmpVarBind *value =
-        info && info->varBindCount >= 1 && info->varBinds && info->varBinds[0].length >= 0
-            ? &info->varBinds[0]
-            : nullptr;
+    auto &tag = *static_cast<SnmpTag *>(context);
+    auto &s = *tag.session;
+    // An answer with an error status (no such name, read-only, ...) carries no value.
+    const bool refused = info && info->errorStatus != 0;
+    const SnmpVarBind *value = info && !refused && info->varBindCount >= 1 && info->varBinds &&
+                                       info->varBinds[0].length >= 0
+                                   ? &info->varBinds[0]
+                                   : nullptr;
+    const int32_t noValue = refused ? core::kErrDevice : core::kErrTimeout;
     LoximCompletion completion = nullptr;
     {
         Guard g(s);
-        if (!s.snmpPending)
-            return;
+        if (!info || !BroadcastHost(s.host))
+            tag.outstanding = 0; // the transport's last call for this request
+        if (!s.snmpPending || tag.request != s.snmpRequest)
+            return; // an answer to a request given up on
         s.snmpPending = 0;
         if (s.snmpCompletion) {
             completion = s.snmpCompletion;
             s.snmpCompletion = nullptr;
         } else if (!value) {
-            s.snmpResult = core::kErrTimeout;
+            s.snmpResult = noValue;
         } else if (!s.reply || !s.replyLength ||
                    static_cast<uint32_t>(value->length) > s.replySize) {
             s.snmpResult = kErrParam;
@@ -412,7 +450,7 @@ void TESSYN_CALL TcpOnReceive(void *context, const SnmpMessageDesc *info) {
         if (value)
             completion(kOk, static_cast<uint32_t>(value->length), U32(value->value));
         else
-            completion(core::kErrTimeout, 0, 0);
+            completion(noValue, 0, 0);
     }
 }
 
@@ -448,10 +486,19 @@ int32_t TcpSnmpRequest(const RecordMap &map, TcpSession &s, PassThroughBlock *b)
         return kErrParam;
     const std::string oid(request, length);
 
+    SnmpTag *tag = nullptr;
     {
         Guard g(s);
         if (s.snmpPending)
             return core::kErrBusy;
+        for (SnmpTag &t : s.snmpTags)
+            if (!t.outstanding) {
+                tag = &t;
+                break;
+            }
+        if (!tag)
+            return core::kErrBusy; // the transport still owes answers to given-up requests
+        *tag = SnmpTag{&s, ++s.snmpRequest, 1};
         s.snmpPending = 1;
         s.snmpResult = core::kErrTimeout;
         if (async) {
@@ -485,12 +532,13 @@ int32_t TcpSnmpRequest(const RecordMap &map, TcpSession &s, PassThroughBlock *b)
     desc.varBindCount = 1;
     desc.varBinds = &binding;
     desc.responseProc = &TcpOnReceive;
-    desc.responseContext = &s;
+    desc.responseContext = tag;
     IpAccSnmpBlock block{&desc};
     const int32_t posted = Brevan(map, s, IPACC_POST_SNMP, &block);
     if (posted != kOk) {
         // No answer can come.
         Guard g(s);
+        tag->outstanding = 0;
         s.snmpPending = 0;
         s.snmpCompletion = nullptr;
         s.reply = nullptr;
@@ -544,8 +592,19 @@ int32_t TcpCloseDevice(const RecordMap &map) {
     if (!s)
         return kOk; // nothing left to close
     const int32_t result = map.HasEntry() && s->handle ? Brevan(map, *s, IPACC_CLOSE, nullptr) : kOk;
-    // The transports' threads have ended: a send they left running ends here.
+    // The transports' threads have ended: a send they left running ends here, and so does a
+    // pass-through request whose answer the closed port will never deliver.
     FinishCancelledSend(*s);
+    LoximCompletion unanswered = nullptr;
+    {
+        Guard g(*s);
+        if (s->snmpPending)
+            unanswered = s->snmpCompletion;
+        s->snmpPending = 0;
+        s->snmpCompletion = nullptr;
+    }
+    if (unanswered)
+        unanswered(core::kErrTimeout, 0, 0);
     map.privateArea()[0] = 0;
     DeleteCriticalSection(&s->lock);
     GlobalFree(s);

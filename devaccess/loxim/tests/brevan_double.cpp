@@ -199,6 +199,8 @@ DWORD WINAPI ReceiveThread(LPVOID parameter) {
         SnmpMessageDesc response{};
         response.host = "127.0.0.1";
         response.pduType = 0xA2;
+        response.errorStatus = a->script.errorStatus;
+        response.errorIndex = a->script.errorStatus ? 1 : 0;
         response.varBindCount = 1;
         response.varBinds = &binding;
         a->proc(a->context, &response);

@@ -20,6 +20,7 @@ struct DoubleScript {
     uint32_t progressMs;   // pause before each progress report
     uint32_t finalMs;      // pause inside the transport lock before the final report
     uint32_t snmp;         // code 3: 0 answer with the value, 1 answer NULL, 2 never answer
+    int32_t errorStatus;   // code 3: the answer's error status
     int32_t valueType;
     uint32_t valueLength;
     uint8_t value[64];

@@ -539,12 +539,14 @@ TEST_F(Tcp, PassThrough) {
         EXPECT_NE(p.responseProc, 0u);
     }
 
-    // Failures: too small (nothing copied), a NULL answer, a failed post (no wait), bad OIDs.
-    struct Bad { const char *what; uint32_t snmp; int32_t post; const char *oid; uint32_t oidLength; uint32_t size; int32_t result; };
+    // Failures: too small (nothing copied), a NULL answer, an answer with an error status (its
+    // binding echoed as NULL), a failed post (no wait), bad OIDs.
+    struct Bad { const char *what; uint32_t snmp; int32_t post; const char *oid; uint32_t oidLength; uint32_t size; int32_t result; int32_t errorStatus; };
     const Bad bad[] = {
-        {"reply too small", 0, 0, oid, 0, 1, -101}, {"NULL answer", 1, 0, oid, 0, 32, -132},
-        {"post fails", 0, -5, oid, 0, 32, -160}, {"empty OID", 0, 0, "", 0, 32, -101},
-        {"no OID", 0, 0, nullptr, 0, 32, -101},
+        {"reply too small", 0, 0, oid, 0, 1, -101, 0}, {"NULL answer", 1, 0, oid, 0, 32, -132, 0},
+        {"noSuchName", 0, 0, oid, 0, 32, -160, 2}, {"readOnly", 0, 0, oid, 0, 32, -160, 4},
+        {"post fails", 0, -5, oid, 0, 32, -160, 0}, {"empty OID", 0, 0, "", 0, 32, -101, 0},
+        {"no OID", 0, 0, nullptr, 0, 32, -101, 0},
     };
     for (const Bad &b : bad) {
         SCOPED_TRACE(b.what);
@@ -552,6 +554,11 @@ TEST_F(Tcp, PassThrough) {
         DoubleScript s = answer;
         s.snmp = b.snmp;
         s.result = b.post;
+        s.errorStatus = b.errorStatus;
+        if (b.errorStatus) {
+            s.valueType = 5;
+            s.valueLength = 0;
+        }
         d.Script(3, s);
         std::memset(reply, '#', sizeof reply);
         replyLength = 99;
@@ -561,7 +568,7 @@ TEST_F(Tcp, PassThrough) {
         EXPECT_LT(GetTickCount() - start, 2000u);
         if (b.result != 0) {
             EXPECT_EQ(reply[0], '#');
-            EXPECT_NE(replyLength, 2u);
+            EXPECT_EQ(replyLength, b.oid && b.oid[0] ? 0u : 99u);
         }
     }
     // The request length bounds the OID text.
@@ -600,15 +607,37 @@ TEST_F(Tcp, PassThrough) {
     EXPECT_EQ(g_reply.calls, 1);
     EXPECT_EQ(g_reply.result, -132);
     EXPECT_EQ(g_reply.length, 0u);
+    // An answer with an error status is no value.
+    answer.snmp = 0;
+    answer.errorStatus = 2;
+    d.Script(3, answer);
+    g_reply = Reply{};
+    EXPECT_EQ(Io(LOXIM_PASS_THROUGH, h, &async), 0);
+    for (int i = 0; i < 200 && g_reply.calls == 0; ++i) Sleep(10);
+    EXPECT_EQ(g_reply.calls, 1);
+    EXPECT_EQ(g_reply.result, -160);
+    EXPECT_EQ(g_reply.length, 0u);
+    // A request still unanswered at the close, where the transport drops it: ended there, once.
+    answer.errorStatus = 0;
+    answer.snmp = 2;
+    d.Script(3, answer);
+    g_reply = Reply{};
+    EXPECT_EQ(Io(LOXIM_PASS_THROUGH, h, &async), 0);
     EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), 0);
+    EXPECT_EQ(g_reply.calls, 1);
+    EXPECT_EQ(g_reply.result, -132);
+    EXPECT_EQ(g_reply.length, 0u);
 }
 
 TEST_F(Tcp, SilentAgentGivesTimeOut) {
     Opened o = Open(LOXIM_TYPE_TCPIP, nullptr, "127.0.0.9");
     ASSERT_EQ(o.result, 0);
-    DoubleScript silent = Script(3);
-    silent.snmp = 2;
-    d.Script(3, silent);
+    // The answer comes after the wait has given up; the next request must not take it.
+    DoubleScript late = Script(3);
+    late.delayMs = 9500;
+    late.valueLength = 4;
+    std::memcpy(late.value, "late", 4);
+    d.Script(3, late);
     char reply[8];
     uint32_t replyLength = 99;
     PassThroughBlock get{LoximPassThroughControl(257, 1), "1.3.6.1.2.1.1.5.0", 0, reply, 8, &replyLength, nullptr};
@@ -616,6 +645,15 @@ TEST_F(Tcp, SilentAgentGivesTimeOut) {
     EXPECT_EQ(Io(LOXIM_PASS_THROUGH, o.handle, &get), -132);
     EXPECT_GE(GetTickCount() - start, 8900u);
     EXPECT_EQ(replyLength, 0u);
+
+    DoubleScript next = Script(3);
+    next.delayMs = 100;
+    next.valueLength = 4;
+    std::memcpy(next.value, "next", 4);
+    d.Script(3, next);
+    std::memset(reply, 0, sizeof reply);
+    EXPECT_EQ(Io(LOXIM_PASS_THROUGH, o.handle, &get), 0);
+    EXPECT_EQ(std::string(reply, replyLength), "next");
     EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
 }
 
