@@ -16,6 +16,7 @@
 #include "mail_message.h"
 #include "message_text.h"
 #include "smtp.h"
+#include "smtp_control.h"
 #include "suite_paths.h"
 #include "test_ca.h"
 
@@ -23,69 +24,8 @@ namespace {
 
 const char *const kKeyPath = "Software\\Dranvel\\Common\\SMTP";
 
-struct Record {
-    std::string commands, raw, data;
-};
-
-// One line-oriented exchange with the server's control port.
-class Control {
-public:
-    Control() {
-        const char *port = std::getenv("QUENTA_SMTP_CONTROL");
-        if (!port) return;
-        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<u_short>(std::atoi(port)));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == SOCKET_ERROR) {
-            closesocket(m_socket);
-            m_socket = INVALID_SOCKET;
-        }
-    }
-    ~Control() {
-        if (m_socket != INVALID_SOCKET) closesocket(m_socket);
-    }
-    bool ok() const { return m_socket != INVALID_SOCKET; }
-
-    int SetCase(const std::string &json) {
-        Send("case " + json + "\n");
-        const std::string answer = Line();
-        return answer.rfind("ok ", 0) == 0 ? std::atoi(answer.c_str() + 3) : 0;
-    }
-    Record Take() {
-        Send("record\n");
-        Record r;
-        r.commands = Field();
-        r.raw = Field();
-        r.data = Field();
-        return r;
-    }
-
-private:
-    void Send(const std::string &text) { send(m_socket, text.data(), static_cast<int>(text.size()), 0); }
-    bool Byte(char &c) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(m_socket, &readable);
-        timeval wait{30, 0};
-        return select(0, &readable, nullptr, nullptr, &wait) == 1 && recv(m_socket, &c, 1, 0) == 1;
-    }
-    std::string Line() {
-        std::string line;
-        char c = 0;
-        while (line.size() < 100000 && Byte(c) && c != '\n') line += c;
-        return line;
-    }
-    std::string Field() {
-        const std::size_t length = static_cast<std::size_t>(std::atoll(Line().c_str()));
-        std::string bytes;
-        char c = 0;
-        while (bytes.size() < length && Byte(c)) bytes += c;
-        return bytes;
-    }
-    SOCKET m_socket = INVALID_SOCKET;
-};
+using Record = mailtest::SessionRecord;
+using Control = mailtest::SmtpControl;
 
 void WriteSettings(const char *server, DWORD port, DWORD timeout) {
     HKEY key = nullptr;
