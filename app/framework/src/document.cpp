@@ -139,6 +139,8 @@ BOOL CDocument::OnSaveDocument(LPCSTR path) {
     }
     HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD error = 0;
+    // A writer may mark the document saved while it writes; only a file in place makes it so.
+    const BOOL wasModified = IsModified();
     if (file == INVALID_HANDLE_VALUE) {
         error = GetLastError();
     } else {
@@ -154,6 +156,7 @@ BOOL CDocument::OnSaveDocument(LPCSTR path) {
         error = GetLastError();
     if (error) {
         DeleteFileA(temp);
+        SetModifiedFlag(wasModified);
         ReportFailure(AFX_IDP_FAILED_TO_SAVE_DOC, "Failed to save the document.", path, error);
         return FALSE;
     }
