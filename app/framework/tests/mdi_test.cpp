@@ -837,6 +837,13 @@ TEST_F(Mdi, LayoutOfBarsClientAndPanes) {
     PostMessageA(s, WM_MOUSEMOVE, 0, MAKELPARAM(100, 50));
     RunQueue();
     EXPECT_EQ(ClientRectIn(frame->split.GetPane(0, 0)->m_hWnd, s).Width(), 300);
+    // A drag whose capture went elsewhere is over: later moves leave the divider.
+    SendMessageA(s, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(302, 50));
+    EXPECT_EQ(GetCapture(), s);
+    SetCapture(mainHwnd);
+    ReleaseCapture();
+    SendMessageA(s, WM_MOUSEMOVE, 0, MAKELPARAM(200, 50));
+    EXPECT_EQ(ClientRectIn(frame->split.GetPane(0, 0)->m_hWnd, s).Width(), 300);
 }
 
 TEST_F(Mdi, ToolBarResourcesOfAnotherKindFailCreation) {
