@@ -561,3 +561,37 @@ TEST_F(WindowsTest, CloseResourceWindowsClosesEachAndReportsAMiscountOnce) {
         EXPECT_TRUE(IsWindow(project->m_hWnd));
     }
 }
+
+TEST_F(WindowsTest, APressJustAboveTheBarOverAViewStartsTheDragAndIsEaten) {
+    CChildFrame *project = OpenProject();
+    ASSERT_NE(project, nullptr);
+    SendMessageA(frame_->m_hWndMDIClient, WM_MDIMAXIMIZE, reinterpret_cast<WPARAM>(project->m_hWnd), 0);
+    HWND view = project->GetRightPane()->m_hWnd;
+    CPrinterBar *bar = frame_->m_printerBar;
+    CRect rect;
+    bar->GetWindowRect(&rect);
+    // A press in the view's client area, and one on its border as the system reports it.
+    struct Press {
+        int dy;
+        UINT hitTest;
+        UINT message;
+    } presses[] = {{-4, HTCLIENT, WM_LBUTTONDOWN}, {-3, HTBORDER, WM_NCLBUTTONDOWN}};
+    for (const Press &p : presses) {
+        SCOPED_TRACE(p.dy);
+        SetCursorPos(rect.left + 60, rect.top + p.dy);
+        // Eaten: the list would otherwise track the press itself and take the capture.
+        EXPECT_EQ(SendMessageA(view, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(frame_->m_hWnd),
+                               MAKELPARAM(p.hitTest, p.message)),
+                  MA_NOACTIVATEANDEAT);
+        EXPECT_TRUE(bar->IsResizing());
+        EXPECT_EQ(GetCapture(), bar->m_hWnd);
+        bar->SendMessage(WM_LBUTTONUP, 0, 0);
+        EXPECT_FALSE(bar->IsResizing());
+    }
+    // Further up, the press is the view's.
+    SetCursorPos(rect.left + 60, rect.top - 20);
+    EXPECT_NE(SendMessageA(view, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(frame_->m_hWnd),
+                           MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)),
+              MA_NOACTIVATEANDEAT);
+    EXPECT_FALSE(bar->IsResizing());
+}
