@@ -336,6 +336,12 @@ TEST_F(FrameTest, BarLayoutFollowsTheInnerClientArea) {
     bar->GetClientRect(&barRect);
     EXPECT_EQ(list.right - list.left, barRect.right);
     EXPECT_EQ(list.bottom - list.top, barRect.bottom);
+    // A size message posted without sizes (as a layout nudge) leaves the list filling the bar.
+    bar->PostMessage(WM_SIZE, SIZE_RESTORED, 0);
+    Pump();
+    bar->GetList()->GetWindowRect(&list);
+    EXPECT_EQ(list.right - list.left, barRect.right);
+    EXPECT_EQ(list.bottom - list.top, barRect.bottom);
 }
 
 TEST_F(FrameTest, DragOfTheTopEdgeFloorsAtTwentyOneAndEndsOnReleaseOrLostCapture) {

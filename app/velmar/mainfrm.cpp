@@ -60,9 +60,12 @@ CSize CPrinterBar::CalcDynamicLayout(int length, DWORD mode) {
     return CDialogBar::CalcDynamicLayout(length, mode);
 }
 
-void CPrinterBar::OnSize(UINT, int cx, int cy) {
+void CPrinterBar::OnSize(UINT, int, int) {
+    // From the client rectangle: a size message may be posted without sizes to nudge the layout.
+    CRect client;
+    GetClientRect(&client);
     if (CListCtrl *list = GetList())
-        list->MoveWindow(0, 0, cx, cy);
+        list->MoveWindow(0, 0, client.Width(), client.Height());
 }
 
 bool CPrinterBar::NearTopEdge(int screenY) const {
