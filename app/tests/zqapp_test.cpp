@@ -571,7 +571,8 @@ TEST_F(WindowsTest, CloseResourceWindowsClosesEachAndReportsAMiscountOnce) {
 TEST_F(WindowsTest, APressJustAboveTheBarOverAViewStartsTheDragAndIsEaten) {
     CChildFrame *project = OpenProject();
     ASSERT_NE(project, nullptr);
-    SendMessageA(frame_->m_hWndMDIClient, WM_MDIMAXIMIZE, reinterpret_cast<WPARAM>(project->m_hWnd), 0);
+    SendMessageA(frame_->m_hWndMDIClient, WM_MDIMAXIMIZE, reinterpret_cast<WPARAM>(project->m_hWnd),
+                 0);
     HWND view = project->GetRightPane()->m_hWnd;
     CPrinterBar *bar = frame_->m_printerBar;
     CRect rect;

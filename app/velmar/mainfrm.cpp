@@ -15,11 +15,15 @@ constexpr DWORD kBarStyle = CBRS_ALIGN_BOTTOM | CBRS_BORDER_TOP;  // 0x8200
 
 // A left-button press, in a client area or on a window's border (a view's edge beside the
 // bar's top edge).
-bool IsLeftPress(UINT message) { return message == WM_LBUTTONDOWN || message == WM_NCLBUTTONDOWN; }
+bool IsLeftPress(UINT message) {
+    return message == WM_LBUTTONDOWN || message == WM_NCLBUTTONDOWN;
+}
 
 // Where the frame shows the size cursor and takes a press: its client area and its
 // children's borders, not its own caption, menu or sizing borders.
-bool IsInsideFrame(UINT hitTest) { return hitTest == HTCLIENT || hitTest == HTBORDER; }
+bool IsInsideFrame(UINT hitTest) {
+    return hitTest == HTCLIENT || hitTest == HTBORDER;
+}
 
 }  // namespace
 
