@@ -188,6 +188,35 @@ TEST_F(ZqAppTest, UnwritableFolderIsReportedOnceWithItsCode) {
     DeleteFileA(blocked.c_str());
 }
 
+TEST_F(ZqAppTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
+    const std::string text = "[PRINTERS]\r\nName=Kept,Port=LPT1\r\n";
+    WriteAll(File(), text);
+    // Held without sharing while the settings are read: the defaults take over.
+    HANDLE held = CreateFileA(File().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    AppObject.LoadSettingsFrom(folder_.c_str());
+    CloseHandle(held);
+    EXPECT_EQ(AppObject.m_printers->GetCount(), 0);
+    ASSERT_EQ(Boxes().size(), 1u); // "Cannot open file"
+
+    // A save would put the defaults over the printers it never read.
+    EXPECT_FALSE(AppObject.SaveSettingsTo(folder_.c_str()));
+    EXPECT_FALSE(AppObject.SaveSettingsTo(folder_.c_str()));
+    EXPECT_EQ(ReadAll(File()), text);
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find(File()), std::string::npos) << boxes[0].text;
+
+    // Read again, it is the file's own again.
+    AppObject.LoadSettingsFrom(folder_.c_str());
+    ASSERT_EQ(AppObject.m_printers->GetCount(), 1);
+    EXPECT_TRUE(AppObject.SaveSettingsTo(folder_.c_str()));
+    EXPECT_EQ(ReadAll(File()),
+              text + "[SEARCH_FILTERS]\r\nDiscoverLPT=TRUE\r\nDiscoverUSB=TRUE\r\n"
+                     "DiscoverIP=TRUE\r\nSubNet=\r\nTypeFace=3000\r\n[User_PIN]\r\n\r\n"
+                     "[SPOOL_QUEUES]\r\nShowProof=TRUE\r\nShowSecure=TRUE\r\n");
+}
+
 // ---- image lists --------------------------------------------------------------------
 
 TEST_F(ZqAppTest, ImageListsHoldTheFifteenIconsInIdOrder) {
