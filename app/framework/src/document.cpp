@@ -298,8 +298,12 @@ BOOL CDocument::DoSave(LPCSTR path, BOOL replace) {
             filter = FrameworkText(AFX_IDS_ALLFILTER, "All Files (*.*)") + "|*.*||";
         CString title = FrameworkText(AFX_IDS_SAVEFILE, "Save As");
         CString initial = m_strPathName.IsEmpty() ? m_strTitle : m_strPathName;
-        CFileDialog dlg(FALSE, m_strDefExt.IsEmpty() ? nullptr : static_cast<const char *>(m_strDefExt),
-                        initial, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, filter);
+        // The dialog puts the dot before the default extension itself.
+        const char *ext = m_strDefExt;
+        if (*ext == '.')
+            ++ext;
+        CFileDialog dlg(FALSE, *ext ? ext : nullptr, initial,
+                        OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, filter);
         dlg.m_ofn.lpstrTitle = title;
         if (dlg.DoModal() != IDOK)
             return FALSE;

@@ -85,6 +85,7 @@ TEST_F(Documents, SaveAndSaveAsWriteTheSerializeBytes) {
     EXPECT_EQ(log[0].kind, "save");
     EXPECT_EQ(log[0].caption, "Save As");
     EXPECT_EQ(log[0].filter, "Project (*.OPJ)|*.OPJ|");
+    EXPECT_EQ(log[0].ext, "OPJ"); // the dialog adds the dot itself
     EXPECT_TRUE(log[0].flags & OFN_OVERWRITEPROMPT);
     EXPECT_NE(log[0].text.find("doc_save.opj"), std::string::npos);
 
