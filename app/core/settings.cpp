@@ -75,7 +75,11 @@ void ReadTypeFace(const Text &t, std::size_t at, int &typeFace) {
     typeFace = static_cast<int>(value);
 }
 
-std::string UpToNul(const std::string &text) { return text.substr(0, text.find('\0')); }
+// A text as one line of the file: up to any NUL or line break, which would end the line
+// early and make what follows read as lines of their own.
+std::string OneLine(const std::string &text) {
+    return text.substr(0, text.find_first_of(std::string_view("\0\r\n\f", 4)));
+}
 
 const char *Flag(bool value) { return value ? "TRUE" : "FALSE"; }
 
@@ -126,14 +130,14 @@ SettingsRecord ParseSettings(const char *data, std::size_t count) {
 std::string WriteSettings(const SettingsRecord &r) {
     std::string out = "[PRINTERS]\r\n";
     for (const auto &[name, port] : r.printers)
-        out += "Name=" + UpToNul(name) + ",Port=" + UpToNul(port) + "\r\n";
+        out += "Name=" + OneLine(name) + ",Port=" + OneLine(port) + "\r\n";
     out += "[SEARCH_FILTERS]\r\n";
     out += std::string("DiscoverLPT=") + Flag(r.discoverLpt) + "\r\n";
     out += std::string("DiscoverUSB=") + Flag(r.discoverUsb) + "\r\n";
     out += std::string("DiscoverIP=") + Flag(r.discoverIp) + "\r\n";
-    out += "SubNet=" + UpToNul(r.subNets) + "\r\n";
+    out += "SubNet=" + OneLine(r.subNets) + "\r\n";
     out += "TypeFace=" + std::to_string(r.typeFace) + "\r\n";
-    out += "[User_PIN]\r\n" + UpToNul(r.pin).substr(0, 4) + "\r\n";
+    out += "[User_PIN]\r\n" + OneLine(r.pin).substr(0, 4) + "\r\n";
     out += "[SPOOL_QUEUES]\r\n";
     out += std::string("ShowProof=") + Flag(r.showProof) + "\r\n";
     out += std::string("ShowSecure=") + Flag(r.showSecure) + "\r\n";

@@ -25,5 +25,6 @@ SettingsRecord ParseSettings(const char *data, std::size_t count);
 
 // The file's text: "[PRINTERS]", a "Name=%s,Port=%s" line per printer, "[SEARCH_FILTERS]"
 // with the three flags, SubNet and TypeFace, "[User_PIN]" and the PIN, "[SPOOL_QUEUES]" with
-// ShowProof and ShowSecure; every line ends CR LF. Texts are written up to any NUL.
+// ShowProof and ShowSecure; every line ends CR LF. Texts are written up to any NUL, CR, LF
+// or FF, so that none can break into lines of its own.
 std::string WriteSettings(const SettingsRecord &record);

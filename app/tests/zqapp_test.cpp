@@ -188,6 +188,35 @@ TEST_F(ZqAppTest, UnwritableFolderIsReportedOnceWithItsCode) {
     DeleteFileA(blocked.c_str());
 }
 
+TEST_F(ZqAppTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
+    const std::string text = "[PRINTERS]\r\nName=Kept,Port=LPT1\r\n";
+    WriteAll(File(), text);
+    // Held without sharing while the settings are read: the defaults take over.
+    HANDLE held = CreateFileA(File().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    AppObject.LoadSettingsFrom(folder_.c_str());
+    CloseHandle(held);
+    EXPECT_EQ(AppObject.m_printers->GetCount(), 0);
+    ASSERT_EQ(Boxes().size(), 1u); // "Cannot open file"
+
+    // A save would put the defaults over the printers it never read.
+    EXPECT_FALSE(AppObject.SaveSettingsTo(folder_.c_str()));
+    EXPECT_FALSE(AppObject.SaveSettingsTo(folder_.c_str()));
+    EXPECT_EQ(ReadAll(File()), text);
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find(File()), std::string::npos) << boxes[0].text;
+
+    // Read again, it is the file's own again.
+    AppObject.LoadSettingsFrom(folder_.c_str());
+    ASSERT_EQ(AppObject.m_printers->GetCount(), 1);
+    EXPECT_TRUE(AppObject.SaveSettingsTo(folder_.c_str()));
+    EXPECT_EQ(ReadAll(File()),
+              text + "[SEARCH_FILTERS]\r\nDiscoverLPT=TRUE\r\nDiscoverUSB=TRUE\r\n"
+                     "DiscoverIP=TRUE\r\nSubNet=\r\nTypeFace=3000\r\n[User_PIN]\r\n\r\n"
+                     "[SPOOL_QUEUES]\r\nShowProof=TRUE\r\nShowSecure=TRUE\r\n");
+}
+
 // ---- image lists --------------------------------------------------------------------
 
 TEST_F(ZqAppTest, ImageListsHoldTheFifteenIconsInIdOrder) {
@@ -334,6 +363,12 @@ TEST_F(FrameTest, BarLayoutFollowsTheInnerClientArea) {
     bar->GetList()->GetWindowRect(&list);
     CRect barRect;
     bar->GetClientRect(&barRect);
+    EXPECT_EQ(list.right - list.left, barRect.right);
+    EXPECT_EQ(list.bottom - list.top, barRect.bottom);
+    // A size message posted without sizes (as a layout nudge) leaves the list filling the bar.
+    bar->PostMessage(WM_SIZE, SIZE_RESTORED, 0);
+    Pump();
+    bar->GetList()->GetWindowRect(&list);
     EXPECT_EQ(list.right - list.left, barRect.right);
     EXPECT_EQ(list.bottom - list.top, barRect.bottom);
 }
@@ -560,4 +595,39 @@ TEST_F(WindowsTest, CloseResourceWindowsClosesEachAndReportsAMiscountOnce) {
         }
         EXPECT_TRUE(IsWindow(project->m_hWnd));
     }
+}
+
+TEST_F(WindowsTest, APressJustAboveTheBarOverAViewStartsTheDragAndIsEaten) {
+    CChildFrame *project = OpenProject();
+    ASSERT_NE(project, nullptr);
+    SendMessageA(frame_->m_hWndMDIClient, WM_MDIMAXIMIZE, reinterpret_cast<WPARAM>(project->m_hWnd),
+                 0);
+    HWND view = project->GetRightPane()->m_hWnd;
+    CPrinterBar *bar = frame_->m_printerBar;
+    CRect rect;
+    bar->GetWindowRect(&rect);
+    // A press in the view's client area, and one on its border as the system reports it.
+    struct Press {
+        int dy;
+        UINT hitTest;
+        UINT message;
+    } presses[] = {{-4, HTCLIENT, WM_LBUTTONDOWN}, {-3, HTBORDER, WM_NCLBUTTONDOWN}};
+    for (const Press &p : presses) {
+        SCOPED_TRACE(p.dy);
+        SetCursorPos(rect.left + 60, rect.top + p.dy);
+        // Eaten: the list would otherwise track the press itself and take the capture.
+        EXPECT_EQ(SendMessageA(view, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(frame_->m_hWnd),
+                               MAKELPARAM(p.hitTest, p.message)),
+                  MA_NOACTIVATEANDEAT);
+        EXPECT_TRUE(bar->IsResizing());
+        EXPECT_EQ(GetCapture(), bar->m_hWnd);
+        bar->SendMessage(WM_LBUTTONUP, 0, 0);
+        EXPECT_FALSE(bar->IsResizing());
+    }
+    // Further up, the press is the view's.
+    SetCursorPos(rect.left + 60, rect.top - 20);
+    EXPECT_NE(SendMessageA(view, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(frame_->m_hWnd),
+                           MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)),
+              MA_NOACTIVATEANDEAT);
+    EXPECT_FALSE(bar->IsResizing());
 }

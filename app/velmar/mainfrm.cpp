@@ -13,6 +13,18 @@ constexpr int kFloorHeight = 21;
 constexpr LONG_PTR kBarUserData = 22;
 constexpr DWORD kBarStyle = CBRS_ALIGN_BOTTOM | CBRS_BORDER_TOP;  // 0x8200
 
+// A left-button press, in a client area or on a window's border (a view's edge beside the
+// bar's top edge).
+bool IsLeftPress(UINT message) {
+    return message == WM_LBUTTONDOWN || message == WM_NCLBUTTONDOWN;
+}
+
+// Where the frame shows the size cursor and takes a press: its client area and its
+// children's borders, not its own caption, menu or sizing borders.
+bool IsInsideFrame(UINT hitTest) {
+    return hitTest == HTCLIENT || hitTest == HTBORDER;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -52,9 +64,12 @@ CSize CPrinterBar::CalcDynamicLayout(int length, DWORD mode) {
     return CDialogBar::CalcDynamicLayout(length, mode);
 }
 
-void CPrinterBar::OnSize(UINT, int cx, int cy) {
+void CPrinterBar::OnSize(UINT, int, int) {
+    // From the client rectangle: a size message may be posted without sizes to nudge the layout.
+    CRect client;
+    GetClientRect(&client);
     if (CListCtrl *list = GetList())
-        list->MoveWindow(0, 0, cx, cy);
+        list->MoveWindow(0, 0, client.Width(), client.Height());
 }
 
 bool CPrinterBar::NearTopEdge(int screenY) const {
@@ -76,7 +91,7 @@ BOOL CPrinterBar::OnSetCursor(CWnd *, UINT, UINT) {
 int CPrinterBar::OnMouseActivate(CWnd *, UINT, UINT message) {
     POINT pt;
     GetCursorPos(&pt);
-    if (message == WM_LBUTTONDOWN && NearTopEdge(pt.y)) {
+    if (IsLeftPress(message) && NearTopEdge(pt.y)) {
         m_resizing = TRUE;
         SetCapture();
         // The press is the drag's: the list below must not see it (its drag detection
@@ -196,7 +211,7 @@ BOOL CMainFrame::OnSetCursor(CWnd *wnd, UINT hitTest, UINT message) {
     GetCursorPos(&pt);
     CRect bar;
     m_printerBar->GetWindowRect(&bar);
-    if (hitTest == HTCLIENT && pt.y > bar.top - kEdgeZone && pt.y < bar.top + kEdgeZone) {
+    if (IsInsideFrame(hitTest) && pt.y > bar.top - kEdgeZone && pt.y < bar.top + kEdgeZone) {
         SetCursor(m_printerBar->m_hSizeCursor);
         return TRUE;
     }
@@ -205,15 +220,19 @@ BOOL CMainFrame::OnSetCursor(CWnd *wnd, UINT hitTest, UINT message) {
     return static_cast<BOOL>(Default());
 }
 
-int CMainFrame::OnMouseActivate(CWnd *, UINT, UINT message) {
+int CMainFrame::OnMouseActivate(CWnd *, UINT hitTest, UINT message) {
     POINT pt;
     GetCursorPos(&pt);
     CRect bar;
     m_printerBar->GetWindowRect(&bar);
-    if (message == WM_LBUTTONDOWN && pt.y > bar.top - kEdgeZone && pt.y < bar.top + kEdgeZone) {
+    if (IsLeftPress(message) && IsInsideFrame(hitTest) && pt.y > bar.top - kEdgeZone &&
+        pt.y < bar.top + kEdgeZone) {
         m_printerBar->m_resizing = TRUE;
         m_printerBar->SetCapture();
-    } else if (message != WM_LBUTTONDOWN) {
+        // The press is the drag's: a view below must not see it (a list's own tracking would
+        // take the capture and end the drag at once).
+        return MA_NOACTIVATEANDEAT;
+    } else if (!IsLeftPress(message)) {
         m_printerBar->EndResize();
     }
     return static_cast<int>(Default());

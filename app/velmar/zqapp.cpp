@@ -231,6 +231,14 @@ void CZqApp::SaveSettings() { SaveSettingsTo(DataFolder); }
 void CZqApp::LoadSettingsFrom(const char *folder) {
     const std::string path = std::string(folder) + "\\" + kSettingsFile;
     CBuffer file(path.c_str());
+    // A file that is there with contents but could not be read (held by another program,
+    // denied) keeps them: the defaults below must never be saved over it.
+    m_unreadSettingsFile.clear();
+    WIN32_FILE_ATTRIBUTE_DATA found;
+    if (file.IsEmpty() && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &found) &&
+        !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (found.nFileSizeLow != 0 || found.nFileSizeHigh != 0))
+        m_unreadSettingsFile = path;
     // A NUL ends the text: what follows it keeps its defaults.
     const SettingsRecord record =
         file.IsEmpty() ? SettingsRecord{}
@@ -275,8 +283,19 @@ bool CZqApp::SaveSettingsTo(const char *folder) {
     record.showSecure = m_showSecure != FALSE;
     const std::string text = WriteSettings(record);
 
-    EnsureFolder(folder);
     const std::string path = std::string(folder) + "\\" + kSettingsFile;
+    if (!m_unreadSettingsFile.empty() &&
+        _stricmp(path.c_str(), m_unreadSettingsFile.c_str()) == 0) {
+        if (!m_unreadShown) {
+            m_unreadShown = true;
+            const std::string message = "The settings file " + path +
+                                        " could not be read at start-up, so it is left as it is:"
+                                        " the settings are not saved in this run.";
+            AfxMessageBox(message.c_str(), MB_OK | MB_ICONEXCLAMATION);
+        }
+        return false;
+    }
+    EnsureFolder(folder);
     SetLastError(NO_ERROR);
     if (WriteWholeFile(path.c_str(), text.data(), static_cast<DWORD>(text.size())))
         return true;

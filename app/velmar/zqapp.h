@@ -31,7 +31,10 @@ public:
     void LoadSettings();
     void SaveSettings();
     void LoadSettingsFrom(const char *folder);
-    // False when the file could not be written (reported once per run through CErrors).
+    // False when the file could not be written (reported once per run through CErrors), or
+    // when it is a file that was there but could not be read at the last load: that one is
+    // kept as it is (reported once per run), not replaced by settings that never held its
+    // contents.
     bool SaveSettingsTo(const char *folder);
 
     // The printer bar's list control; null before the main frame exists.
@@ -76,6 +79,8 @@ private:
     void DeletePrinters();
     std::vector<CAPrinter *> m_rowPrinters;  // printers held only by a bar row, owned
     bool m_saveFailureShown = false;
+    std::string m_unreadSettingsFile; // a settings file found but not read: never written
+    bool m_unreadShown = false;
 };
 
 CZqApp &ZqApp();

@@ -89,3 +89,15 @@ TEST(SettingsFile, TextsAreWrittenUpToAnyNul) {
     EXPECT_NE(text.find("[User_PIN]\r\n1234\r\n"), std::string::npos);
     EXPECT_EQ(text.find('\0'), std::string::npos);
 }
+
+TEST(SettingsFile, ALineBreakInATextCannotCostTheOtherSettings) {
+    SettingsRecord r;
+    r.printers = {{"Evil\r\n[User_PIN]\r\n0000", "LPT1"}, {"Good", "LPT2"}, {"Form\ffeed", "LPT3"}};
+    r.subNets = "10.0.0.0\nDiscoverIP=FALSE";
+    r.pin = "1234";
+    const SettingsRecord back = Parse(WriteSettings(r));
+    EXPECT_EQ(back.printers, (Printers{{"Evil", "LPT1"}, {"Good", "LPT2"}, {"Form", "LPT3"}}));
+    EXPECT_EQ(back.subNets, "10.0.0.0");
+    EXPECT_TRUE(back.discoverIp);
+    EXPECT_EQ(back.pin, "1234");
+}

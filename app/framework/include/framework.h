@@ -1335,6 +1335,7 @@ protected:
     void OnLButtonUp(UINT flags, CPoint point);
     BOOL OnSetCursor(CWnd *wnd, UINT hitTest, UINT message);
     void OnSize(UINT type, int cx, int cy);
+    LRESULT OnCaptureChanged(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
 private:

@@ -139,6 +139,8 @@ BOOL CDocument::OnSaveDocument(LPCSTR path) {
     }
     HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD error = 0;
+    // A writer may mark the document saved while it writes; only a file in place makes it so.
+    const BOOL wasModified = IsModified();
     if (file == INVALID_HANDLE_VALUE) {
         error = GetLastError();
     } else {
@@ -154,6 +156,7 @@ BOOL CDocument::OnSaveDocument(LPCSTR path) {
         error = GetLastError();
     if (error) {
         DeleteFileA(temp);
+        SetModifiedFlag(wasModified);
         ReportFailure(AFX_IDP_FAILED_TO_SAVE_DOC, "Failed to save the document.", path, error);
         return FALSE;
     }
@@ -295,8 +298,12 @@ BOOL CDocument::DoSave(LPCSTR path, BOOL replace) {
             filter = FrameworkText(AFX_IDS_ALLFILTER, "All Files (*.*)") + "|*.*||";
         CString title = FrameworkText(AFX_IDS_SAVEFILE, "Save As");
         CString initial = m_strPathName.IsEmpty() ? m_strTitle : m_strPathName;
-        CFileDialog dlg(FALSE, m_strDefExt.IsEmpty() ? nullptr : static_cast<const char *>(m_strDefExt),
-                        initial, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, filter);
+        // The dialog puts the dot before the default extension itself.
+        const char *ext = m_strDefExt;
+        if (*ext == '.')
+            ++ext;
+        CFileDialog dlg(FALSE, *ext ? ext : nullptr, initial,
+                        OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, filter);
         dlg.m_ofn.lpstrTitle = title;
         if (dlg.DoModal() != IDOK)
             return FALSE;

@@ -345,6 +345,9 @@ BOOL CFrameWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
         CWnd *control = CWnd::FromHandlePermanent(from);
         command = control && control->IsKindOf(RUNTIME_CLASS(CToolBar));
     }
+    // The system's commands (a maximised MDI child's buttons in the menu bar) are not ours.
+    if (command && LOWORD(wParam) >= 0xF000)
+        return FALSE;
     if (command) {
         // A menu item, accelerator or button, sent or posted: only when its update route
         // allows it.

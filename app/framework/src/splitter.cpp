@@ -11,6 +11,7 @@ ON_WM_MOUSEMOVE()
 ON_WM_LBUTTONUP()
 ON_WM_SETCURSOR()
 ON_WM_SIZE()
+ON_MESSAGE(WM_CAPTURECHANGED, OnCaptureChanged)
 END_MESSAGE_MAP()
 
 BOOL CSplitterWnd::CreateStatic(CWnd *parent, int rows, int cols, DWORD style, UINT nID) {
@@ -168,6 +169,13 @@ void CSplitterWnd::OnLButtonUp(UINT flags, CPoint point) {
     trackCol_ = trackRow_ = -1;
     if (::GetCapture() == m_hWnd)
         ReleaseCapture();
+}
+
+LRESULT CSplitterWnd::OnCaptureChanged(WPARAM, LPARAM lParam) {
+    // The capture was let go or taken by another window: a drag under way is over.
+    if (reinterpret_cast<HWND>(lParam) != m_hWnd)
+        trackCol_ = trackRow_ = -1;
+    return 0;
 }
 
 BOOL CSplitterWnd::OnSetCursor(CWnd *wnd, UINT hitTest, UINT message) {

@@ -25,6 +25,16 @@ public:
     }
 };
 
+// A writer that marks the document saved as it writes, before the file is in place.
+class SelfClearingDocument : public TextDocument {
+public:
+    void Serialize(CArchive &ar) override {
+        TextDocument::Serialize(ar);
+        if (ar.IsStoring())
+            SetModifiedFlag(FALSE);
+    }
+};
+
 std::string Path(const char *leaf) { return suite::TestDataDir() + "\\" + leaf; }
 
 std::string Slurp(const std::string &path) {
@@ -75,6 +85,7 @@ TEST_F(Documents, SaveAndSaveAsWriteTheSerializeBytes) {
     EXPECT_EQ(log[0].kind, "save");
     EXPECT_EQ(log[0].caption, "Save As");
     EXPECT_EQ(log[0].filter, "Project (*.OPJ)|*.OPJ|");
+    EXPECT_EQ(log[0].ext, "OPJ"); // the dialog adds the dot itself
     EXPECT_TRUE(log[0].flags & OFN_OVERWRITEPROMPT);
     EXPECT_NE(log[0].text.find("doc_save.opj"), std::string::npos);
 
@@ -119,6 +130,19 @@ TEST_F(Documents, AFailedSaveLosesNothing) {
     EXPECT_FALSE(doc.DoSave(gone.c_str()));
     EXPECT_TRUE(doc.IsModified());
     EXPECT_STREQ(doc.GetPathName(), path.c_str());
+    EXPECT_EQ(AfxTestSeam::TakeLog().size(), 1u);
+
+    // A document whose writer clears the flag itself is still modified after a failure.
+    SelfClearingDocument clearing;
+    clearing.SetPathName(path.c_str(), FALSE);
+    clearing.content = "new bytes";
+    clearing.SetModifiedFlag();
+    lock = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(clearing.DoFileSave());
+    CloseHandle(lock);
+    EXPECT_EQ(Slurp(path), "old project bytes");
+    EXPECT_TRUE(clearing.IsModified());
     EXPECT_EQ(AfxTestSeam::TakeLog().size(), 1u);
 
     // No temporary file is left beside the target.

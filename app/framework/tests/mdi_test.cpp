@@ -516,6 +516,27 @@ TEST_F(Mdi, MenuUpdatesFollowTheActiveChild) {
     EXPECT_EQ(state(route, 0), grey);
 }
 
+TEST_F(Mdi, AMaximisedChildsMenuBarButtonsReachIt) {
+    // The buttons a maximised child puts in the menu bar send the system's commands to the
+    // main frame; no update handler knows them, and they are not the gate's to drop.
+    ASSERT_TRUE(main->m_bAutoMenuEnable);
+    CDocument *doc = NewProject();
+    ASSERT_NE(doc, nullptr);
+    HWND child = FrameOf(doc)->m_hWnd;
+    SendMessageA(main->m_hWndMDIClient, WM_MDIMAXIMIZE, reinterpret_cast<WPARAM>(child), 0);
+    BOOL maximized = FALSE;
+    main->MDIGetActive(&maximized);
+    ASSERT_TRUE(maximized);
+    PostMessageA(mainHwnd, WM_COMMAND, SC_RESTORE, 0);
+    RunQueue();
+    main->MDIGetActive(&maximized);
+    EXPECT_FALSE(maximized);
+    SendMessageA(main->m_hWndMDIClient, WM_MDIMAXIMIZE, reinterpret_cast<WPARAM>(child), 0);
+    PostMessageA(mainHwnd, WM_COMMAND, SC_CLOSE, 0);
+    RunQueue();
+    EXPECT_FALSE(IsWindow(child));
+}
+
 TEST_F(Mdi, TitlesInitialUpdatesAndFailedCreation) {
     // A template of its own: the count of new documents starts at 1.
     CMultiDocTemplate proj(IDR_PROJECT, RUNTIME_CLASS(ProjDoc), RUNTIME_CLASS(ProjChild),
@@ -815,6 +836,13 @@ TEST_F(Mdi, LayoutOfBarsClientAndPanes) {
     // A move without a press moves nothing.
     PostMessageA(s, WM_MOUSEMOVE, 0, MAKELPARAM(100, 50));
     RunQueue();
+    EXPECT_EQ(ClientRectIn(frame->split.GetPane(0, 0)->m_hWnd, s).Width(), 300);
+    // A drag whose capture went elsewhere is over: later moves leave the divider.
+    SendMessageA(s, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(302, 50));
+    EXPECT_EQ(GetCapture(), s);
+    SetCapture(mainHwnd);
+    ReleaseCapture();
+    SendMessageA(s, WM_MOUSEMOVE, 0, MAKELPARAM(200, 50));
     EXPECT_EQ(ClientRectIn(frame->split.GetPane(0, 0)->m_hWnd, s).Width(), 300);
 }
 
