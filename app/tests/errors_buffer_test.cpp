@@ -164,6 +164,50 @@ TEST_F(AppTest, FilesAreReadWrittenAndDescribed) {
     EXPECT_TRUE(Boxes().empty());
 }
 
+// A replacement goes through a file of its own: it never leaves the old file half written, and
+// it leaves nothing beside it.
+TEST_F(AppTest, ReplacingAFileKeepsTheOldOneUntilTheNewOneIsWhole) {
+    const std::string folder = Scratch("replace");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string path = folder + "\\ZqConfig.dat";
+    auto read = [&] {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    auto others = [&] {
+        int n = 0;
+        WIN32_FIND_DATAA found;
+        HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE)
+            return n;
+        do {
+            const std::string name = found.cFileName;
+            n += name != "." && name != ".." && name != "ZqConfig.dat";
+        } while (FindNextFileA(find, &found));
+        FindClose(find);
+        return n;
+    };
+    ASSERT_EQ(ReplaceWholeFile(path.c_str(), "old", 3), 1);
+    ASSERT_EQ(ReplaceWholeFile(path.c_str(), "newer", 5), 1);
+    EXPECT_EQ(read(), "newer");
+    EXPECT_EQ(others(), 0);
+
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    SetLastError(NO_ERROR);
+    EXPECT_EQ(ReplaceWholeFile(path.c_str(), "lost", 4), 0);
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(NO_ERROR));
+    CloseHandle(held);
+    EXPECT_EQ(read(), "newer");
+    EXPECT_EQ(others(), 0);
+
+    SetLastError(NO_ERROR);
+    EXPECT_EQ(ReplaceWholeFile((folder + "\\missing\\ZqConfig.dat").c_str(), "x", 1), 0);
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(NO_ERROR));
+    DeleteFileA(path.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
 TEST_F(AppTest, TypefaceNamesFromTheThirtyTwoBitModule) {
     HMODULE module = LoadLibraryExA("velmar_test_typefaces.dll", nullptr,
                                     LOAD_LIBRARY_AS_DATAFILE);

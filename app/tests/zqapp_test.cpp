@@ -182,8 +182,13 @@ TEST_F(ZqAppTest, UnwritableFolderIsReportedOnceWithItsCode) {
     EXPECT_FALSE(AppObject.SaveSettingsTo(blocked.c_str()));
     const auto boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    // The system's text of ERROR_PATH_NOT_FOUND.
-    EXPECT_NE(boxes[0].text.find("not found"), std::string::npos) << boxes[0].text;
+    // The system's text of ERROR_DIRECTORY: the new file cannot be made in a "folder" that is
+    // a file.
+    char text[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   ERROR_DIRECTORY, 0, text, sizeof text, nullptr);
+    ASSERT_NE(text[0], '\0');
+    EXPECT_NE(boxes[0].text.find(text), std::string::npos) << boxes[0].text;
     EXPECT_EQ(ReadAll(blocked), "not a folder");
     DeleteFileA(blocked.c_str());
 }

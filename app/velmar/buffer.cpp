@@ -202,6 +202,37 @@ int LoadTypefaceName(HMODULE module, int typeface, char *text, int size) {
 
 int WriteWholeFile(const char *path, const void *bytes, DWORD count) { return WriteAll(path, bytes, count); }
 
+int ReplaceWholeFile(const char *path, const void *bytes, DWORD count) {
+    const std::string target = path;
+    const std::size_t slash = target.find_last_of("\\/");
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    char temp[MAX_PATH] = {};
+    if (!GetTempFileNameA(folder.c_str(), "zqc", 0, temp))
+        return 0;
+    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = NO_ERROR;
+    if (file == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+    } else {
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, count, &written, nullptr) || written != count)
+            error = GetLastError() != NO_ERROR ? GetLastError() : ERROR_WRITE_FAULT;
+        if (!error && !FlushFileBuffers(file))
+            error = GetLastError();
+        if (!CloseHandle(file) && !error)
+            error = GetLastError();
+    }
+    if (!error &&
+        !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = GetLastError();
+    if (!error)
+        return 1;
+    DeleteFileA(temp);
+    SetLastError(error);
+    return 0;
+}
+
 std::vector<char> ReadWholeFile(const char *path, DWORD *count) {
     *count = 0;
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -60,5 +60,8 @@ public:
 int LoadTypefaceName(HMODULE module, int typeface, char *text, int size);
 // 1 when written, else 0. An existing file is truncated.
 int WriteWholeFile(const char *path, const void *bytes, DWORD count);
+// 1 when written, else 0 with the last-error code set. The bytes go to a new file beside the
+// target, which then replaces it: a failure leaves the old file as it was.
+int ReplaceWholeFile(const char *path, const void *bytes, DWORD count);
 // The file's bytes followed by one uncounted NUL; empty (count 0) when it cannot be read.
 std::vector<char> ReadWholeFile(const char *path, DWORD *count);

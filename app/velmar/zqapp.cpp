@@ -297,7 +297,7 @@ bool CZqApp::SaveSettingsTo(const char *folder) {
     }
     EnsureFolder(folder);
     SetLastError(NO_ERROR);
-    if (WriteWholeFile(path.c_str(), text.data(), static_cast<DWORD>(text.size())))
+    if (ReplaceWholeFile(path.c_str(), text.data(), static_cast<DWORD>(text.size())))
         return true;
     DWORD code = GetLastError();
     if (code == NO_ERROR)
