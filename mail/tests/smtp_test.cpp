@@ -97,7 +97,8 @@ protected:
 TEST_F(Session, PlainTranscriptAndData) {
     for (bool split : {false, true}) {
         SCOPED_TRACE(split);
-        auto m = MakeMessage(kCharsetUS, {"first body\r\n.\r\nafter dot\r\n"});
+        // Only CR LF ends a line: a dot after a form feed is no line's first character.
+        auto m = MakeMessage(kCharsetUS, {"first body\r\n.\r\nafter dot\r\nform\f.feed\r\n"});
         ASSERT_EQ(Send(split ? R"({"split": true})" : "{}", *m), 0);
         const Record r = control.Take();
         const std::string local = smtp.GetLocalHostName();
