@@ -80,10 +80,12 @@ CParameter::~CParameter() {
 
 HKEY CParameter::Root() const { return m_rootChoice == 3 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
-bool CParameter::OpenSettingsKey(bool forWriting) {
+bool CParameter::OpenSettingsKey(bool forWriting, bool *missing) {
     CloseSettingsKey();
     const REGSAM access = forWriting ? kWriteAccess : KEY_READ;
-    if (OpenKey(Root(), kSettingsPath, access, &m_key) == ERROR_SUCCESS) return true;
+    const LONG status = OpenKey(Root(), kSettingsPath, access, &m_key);
+    if (missing) *missing = status == ERROR_FILE_NOT_FOUND;
+    if (status == ERROR_SUCCESS) return true;
     m_key = nullptr;
     if (!forWriting) return false;
     HKEY parent = nullptr;
@@ -166,8 +168,13 @@ char *CParameter::GetCredential(const char *value, char *buffer) {
     if (!m_marfel) ThrowMailError(kMailDependentDll);
     std::memset(buffer, 0, 260);
     unsigned char stored[kMaxCredential] = {};
-    // A missing key holds no credential; reading never creates it.
-    if (!OpenSettingsKey(false)) return buffer;
+    // A missing key holds no credential; reading never creates it. A key that is there but
+    // cannot be opened is a failure, not an empty credential.
+    bool missing = false;
+    if (!OpenSettingsKey(false, &missing)) {
+        if (missing) return buffer;
+        ThrowMailError(kMailRegistry);
+    }
     DWORD type = 0, size = sizeof stored;
     const LONG status = RegQueryValueExA(m_key, value, nullptr, &type, stored, &size);
     CloseSettingsKey();

@@ -41,8 +41,8 @@ public:
 
 protected:
     // Opens the settings key: for reading only, never creating, or for writing, creating the
-    // chain where needed.
-    bool OpenSettingsKey(bool forWriting);
+    // chain where needed. A failed read open tells in `missing` whether the key is absent.
+    bool OpenSettingsKey(bool forWriting, bool *missing = nullptr);
     void CloseSettingsKey();
 
 private:

@@ -1,6 +1,7 @@
 // The SMTP settings in the registry: defaults, round trips through the real marfel, bounds,
 // the access each open asks for, and vantrel's choice of root.
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -185,6 +186,40 @@ TEST_F(Settings, BadStoredValues) {
     EXPECT_STREQ(settings.GetServer(), "%TEMP%\\x");
     WriteRaw("Server", REG_DWORD, "\x01\0\0\0"s);
     EXPECT_STREQ(settings.GetServer(), "");
+}
+
+namespace {
+
+// Gives the settings key the DACL of `sddl`.
+bool SetKeyDacl(const char *sddl) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return false;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    bool ok = ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr) &&
+              RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
+    LocalFree(sd);
+    RegCloseKey(key);
+    return ok;
+}
+
+} // namespace
+
+// A key that is there but cannot be read is a failure for the credentials, not an empty
+// user name; the other settings fall back to their defaults.
+TEST_F(Settings, UnreadableKeyIsNoEmptyCredential) {
+    CParameter settings;
+    settings.SetServer("mail.example.test");
+    ASSERT_EQ(CodeOf([&] { settings.SetUserName("someone"); }), 0);
+    struct Restore {
+        ~Restore() { SetKeyDacl("D:(A;;KA;;;WD)"); }
+    } restore;
+    ASSERT_TRUE(SetKeyDacl("D:(D;;KR;;;WD)(A;;KA;;;WD)"));
+    EXPECT_EQ(CodeOf([&] { settings.GetUserName(); }), kMailRegistry);
+    EXPECT_EQ(CodeOf([&] { settings.GetPassword(); }), kMailRegistry);
+    EXPECT_STREQ(settings.GetServer(), "");
+    EXPECT_EQ(settings.GetPort(), 25);
+    ASSERT_TRUE(SetKeyDacl("D:(A;;KA;;;WD)"));
+    EXPECT_STREQ(settings.GetUserName(), "someone");
 }
 
 TEST_F(Settings, VantrelChoosesTheRoot) {

@@ -161,7 +161,9 @@ def main():
                 except OSError:
                     pass
             raw = session.raw.decode("latin-1")
-            unstuffed = "".join(l[1:] if l.startswith(".") else l for l in raw.splitlines(True))
+            # Lines end with CR LF only (str.splitlines would also cut at FF, VT, 0x1C-0x1E, 0x85).
+            lines = raw.split("\r\n")
+            unstuffed = "\r\n".join(l[1:] if l.startswith(".") else l for l in lines)
             with lock:
                 state["record"] = {"commands": session.commands, "data_raw": raw, "data": unstuffed}
 
