@@ -147,6 +147,33 @@ bool Within(HGLOBAL memory, uint32_t offset, uint32_t length);
 // Pause of an idle loop after a step that moved nothing.
 constexpr DWORD kIdlePauseMs = 10;
 
+// The write loop of the parallel and USB paths: step(data, rest, &count) writes from the current
+// position and gives its (mapped) result. The count goes to the caller's total; the time-out is
+// counted from the start; a count above what was asked ends it with a device error.
+template <typename Step> int32_t WriteLoop(WriteBlock *b, Step step) {
+    const DWORD start = GetTickCount();
+    const auto *data = static_cast<const uint8_t *>(b->data);
+    uint32_t done = 0;
+    while (done < b->length) {
+        uint32_t count = 0;
+        const uint32_t rest = b->length - done;
+        const int32_t result = step(data + done, rest, &count);
+        if (result != core::kOk)
+            return result;
+        if (count > rest)
+            return core::kErrDevice;
+        done += count;
+        *b->written = done;
+        if (done == b->length)
+            break;
+        if (GetTickCount() - start >= b->timeOut)
+            return core::kErrTimeout;
+        if (count == 0)
+            Sleep(kIdlePauseMs);
+    }
+    return core::kOk;
+}
+
 // ---- parallel path (lpt.cpp) ----
 
 // The parallel open on a record whose private area holds the settings.

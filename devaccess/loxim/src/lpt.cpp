@@ -89,28 +89,11 @@ int32_t PageCopyOut(const RecordMap &map, JobCopyOutBlock *b) {
 // ---- transfers ----
 
 int32_t LptWrite(const RecordMap &map, WriteBlock *b) {
-    const DWORD start = GetTickCount();
-    const auto *data = static_cast<const uint8_t *>(b->data);
-    uint32_t done = 0;
-    while (done < b->length) {
-        uint32_t count = 0;
-        const uint32_t rest = b->length - done;
-        uint32_t block[] = {U32(data + done), rest, U32(&count), 0, 0, 0};
+    return WriteLoop(b, [&map](const uint8_t *data, uint32_t rest, uint32_t *count) {
+        uint32_t block[] = {U32(data), rest, U32(count), 0, 0, 0};
         const int32_t result = map.CallLpt(13, block);
-        if (result != kOk)
-            return MapLptResult(13, result);
-        if (count > rest)
-            return core::kErrDevice;
-        done += count;
-        *b->written = done;
-        if (done == b->length)
-            break;
-        if (GetTickCount() - start >= b->timeOut)
-            return core::kErrTimeout;
-        if (count == 0)
-            Sleep(kIdlePauseMs);
-    }
-    return kOk;
+        return result == kOk ? kOk : MapLptResult(13, result);
+    });
 }
 
 int32_t LptRead(const RecordMap &map, ReadBlock *b) {

@@ -22,28 +22,11 @@ struct UsbCache {
 UsbCache g_usbCache[core::kSlotCount];
 
 int32_t UsbWrite(const RecordMap &map, WriteBlock *b) {
-    const DWORD start = GetTickCount();
-    const auto *data = static_cast<const uint8_t *>(b->data);
-    uint32_t done = 0;
-    while (done < b->length) {
-        uint32_t count = 0;
-        const uint32_t rest = b->length - done;
-        uint32_t args[] = {U32(data + done), rest, U32(&count), b->timeOut};
-        const int32_t result = map.Call(3, map.privateArea()[0], args);
-        if (result != kOk)
-            return result;
-        if (count > rest)
-            return core::kErrDevice;
-        done += count;
-        *b->written = done;
-        if (done == b->length)
-            break;
-        if (GetTickCount() - start >= b->timeOut)
-            return core::kErrTimeout;
-        if (count == 0)
-            Sleep(kIdlePauseMs);
-    }
-    return kOk;
+    const uint32_t timeOut = b->timeOut;
+    return WriteLoop(b, [&map, timeOut](const uint8_t *data, uint32_t rest, uint32_t *count) {
+        uint32_t args[] = {U32(data), rest, U32(count), timeOut};
+        return map.Call(3, map.privateArea()[0], args);
+    });
 }
 
 } // namespace
