@@ -13,25 +13,14 @@
 #include <string>
 #include <thread>
 
-#include "marfel_test_util.h"
 #include "socket_util.h"
 #include "ssl_socket.h"
+#include "ssl_test_util.h"
 #include "suite_process.h"
 
 using namespace marfel_test;
 
 namespace {
-
-constexpr DWORD kInternalError = 0x80090304;
-
-class WinsockScope {
-public:
-    WinsockScope() { WSAStartup(MAKEWORD(2, 2), &data_); }
-    ~WinsockScope() { WSACleanup(); }
-
-private:
-    WSADATA data_{};
-};
 
 // A one-connection peer on a loopback address: accepts, runs `serve` on the connection, closes.
 class LoopbackPeer {
@@ -101,32 +90,12 @@ std::string ReadAll(SOCKET s) {
     return got;
 }
 
-const SslLibraryTable &Ssl() {
-    static const SslLibraryTable table = [] {
-        SslLibraryTable t{};
-        auto init = ProcAs<InitSslLibraryFn>(LoadMarfel(), "InitSslLibrary");
-        if (!init || init(LoadMarfel(), &t) != 0) t = SslLibraryTable{};
-        return t;
-    }();
-    return table;
-}
-
 class PlainSockets : public testing::Test {
 protected:
     void SetUp() override { ASSERT_NE(Ssl().SslReceiveDataStream, nullptr) << "InitSslLibrary did not give 0"; }
     const SslLibraryTable &ssl = Ssl();
     WinsockScope winsock;
 };
-
-// A receive result: checked for its zero byte and freed.
-std::string TakeReceived(void *r, int length) {
-    if (!r) return "<null>";
-    EXPECT_GT(HeapSize(GetProcessHeap(), 0, r), static_cast<SIZE_T>(length));
-    EXPECT_EQ(static_cast<char *>(r)[length], '\0');
-    std::string s(static_cast<char *>(r), static_cast<std::size_t>(length));
-    HeapFree(GetProcessHeap(), 0, r);
-    return s;
-}
 
 } // namespace
 

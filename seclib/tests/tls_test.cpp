@@ -16,23 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "marfel_test_util.h"
+#include "ssl_test_util.h"
 
 using namespace marfel_test;
 
 namespace {
-
-constexpr DWORD kInternalError = 0x80090304;
-
-const SslLibraryTable &Ssl() {
-    static const SslLibraryTable table = [] {
-        SslLibraryTable t{};
-        auto init = ProcAs<InitSslLibraryFn>(LoadMarfel(), "InitSslLibrary");
-        if (!init || init(LoadMarfel(), &t) != 0) t = SslLibraryTable{};
-        return t;
-    }();
-    return table;
-}
 
 // Puts the test CA into CurrentUser ROOT, first removing any certificate of its subject.
 bool InstallTestCa(std::string *why) {
@@ -69,15 +57,6 @@ bool InstallTestCa(std::string *why) {
     if (!added) *why = "cannot add the CA to ROOT";
     return added != FALSE;
 }
-
-class WinsockScope {
-public:
-    WinsockScope() { WSAStartup(MAKEWORD(2, 2), &data_); }
-    ~WinsockScope() { WSACleanup(); }
-
-private:
-    WSADATA data_{};
-};
 
 // One order to the peer: a listener in `mode` with certificate `cert`, then its report.
 class PeerSession {
@@ -144,17 +123,12 @@ protected:
     const SslLibraryTable &ssl = Ssl();
     WinsockScope winsock;
 
-    // A receive result: checked for its zero byte and freed; "<null>" for NULL.
+    // A receive of up to `timeout` seconds, taken as TakeReceived does.
     std::string Receive(SslSocketContext *c, int timeout, bool tls = true) {
         int length = 0;
         void *r = tls ? ssl.SslReceiveSSLDataStream(c, timeout, &length, 0)
                       : ssl.SslReceiveDataStream(c, timeout, &length, 0);
-        if (!r) return "<null>";
-        EXPECT_GT(HeapSize(GetProcessHeap(), 0, r), static_cast<SIZE_T>(length));
-        EXPECT_EQ(static_cast<char *>(r)[length], '\0');
-        std::string s(static_cast<char *>(r), static_cast<std::size_t>(length));
-        HeapFree(GetProcessHeap(), 0, r);
-        return s;
+        return TakeReceived(r, length);
     }
     int Send(SslSocketContext *c, const std::string &data, bool tls = true) {
         int length = static_cast<int>(data.size());
