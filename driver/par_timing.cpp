@@ -16,6 +16,15 @@ LONGLONG Frequency() {
     return f.QuadPart;
 }
 
+// Counts between the first and the last of five back-to-back readings: four reads.
+LONGLONG FourReads() {
+    LONGLONG first = Counter();
+    Counter();
+    Counter();
+    Counter();
+    return Counter() - first;
+}
+
 void DelayFor(LONGLONG relative100Ns) {
     LARGE_INTEGER d;
     d.QuadPart = relative100Ns;
@@ -53,11 +62,7 @@ par::StallCalibration ParGetLoopCountProc(ParDeviceExtension *ext, volatile LONG
         KeRaiseIrql(kParTimingIrql, &old);
         const LONGLONG frequency = Frequency();
         for (int i = 0; i < kSamples; ++i) {
-            LONGLONG first = Counter();
-            Counter();
-            Counter();
-            Counter();
-            reads[i] = Counter() - first;
+            reads[i] = FourReads();
         }
         for (int i = 0; i < kSamples; ++i) {
             LONGLONG t0 = Counter();
@@ -125,11 +130,7 @@ void ParGetMceLoopCount(ParDeviceExtension *ext) {
         KIRQL old;
         KeRaiseIrql(kParTimingIrql, &old);
         const LONGLONG frequency = Frequency();
-        LONGLONG first = Counter();
-        Counter();
-        Counter();
-        Counter();
-        const LONGLONG readCost = par::CountsTo100Ns(Counter() - first, frequency) / 4;
+        const LONGLONG readCost = par::CountsTo100Ns(FourReads(), frequency) / 4;
         LONGLONG t1 = MceSection(ext, kRegControl, c, 128, frequency, readCost);
         LONGLONG t2 = MceSection(ext, kRegControl, c, 256, frequency, readCost);
         LONGLONG t3 = MceSection(ext, kRegData, 0, 128, frequency, readCost);
