@@ -82,15 +82,6 @@ State &S() {
 
 HMODULE g_module = nullptr;
 
-StandinScript DefaultScript() {
-    StandinScript s{};
-    s.count = kStandinAll;
-    s.done = 1;
-    s.sent = kStandinAll;
-    s.budget = kStandinAll;
-    return s;
-}
-
 StandinScript ScriptOf(uint32_t op) {
     auto it = S().scripts.find(op);
     return it == S().scripts.end() ? DefaultScript() : it->second;

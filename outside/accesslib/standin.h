@@ -23,6 +23,16 @@ struct StandinScript {
     uint8_t data[256];     // device ID text, or the bytes a read gives
 };
 
+// The script every op starts with.
+inline StandinScript DefaultScript() {
+    StandinScript s{};
+    s.count = kStandinAll;
+    s.done = 1;
+    s.sent = kStandinAll;
+    s.budget = kStandinAll;
+    return s;
+}
+
 // One recorded call.
 struct StandinCall {
     uint32_t op;

@@ -15,6 +15,7 @@
 #include "fake_printer.h"
 #include "raw_reports.h"
 #include "suite_paths.h"
+#include "suite_pattern.h"
 #include "tessyn.h"
 
 namespace {
@@ -22,20 +23,12 @@ namespace {
 using brevantest::RawReports;
 using brevantest::Report;
 using fakeprinter::FakePrinter;
+using suite::Pattern;
 
 constexpr int kBaseOctet = sizeof(void *) == 8 ? 160 : 170;
 
 std::string Address(int k) {
     return "127.0.0." + std::to_string(kBaseOctet + k);
-}
-
-std::string Pattern(size_t size, unsigned seed) {
-    std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        s[i] = static_cast<char>(seed >> 16);
-    }
-    return s;
 }
 
 double MsSince(std::chrono::steady_clock::time_point start) {

@@ -141,15 +141,6 @@ struct Standin {
     void Script(uint32_t op, StandinScript s) const { setScript(op, &s); }
 };
 
-StandinScript DefaultScript() {
-    StandinScript s{};
-    s.count = kStandinAll;
-    s.done = 1;
-    s.sent = kStandinAll;
-    s.budget = kStandinAll;
-    return s;
-}
-
 // ---- opening ----
 
 struct Opened {

@@ -11,19 +11,13 @@
 #include "fake_printer.h"
 #include "loxim.h"
 #include "suite_paths.h"
+#include "suite_pattern.h"
 
 namespace {
 
 constexpr char kAddress[] = "127.0.0.91";
 
-std::string Pattern(size_t size, unsigned seed) {
-    std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        s[i] = static_cast<char>(seed >> 16);
-    }
-    return s;
-}
+using suite::Pattern;
 
 void SetLoaderFolder(const std::string &folder) {
     HKEY key;
