@@ -15,6 +15,39 @@ extern loxim::core::DeviceTable DevManage;
 extern volatile LONG EntryNo;
 }
 
+// The core's results and types are the public ones.
+static_assert(int64_t{loxim::core::kOk} == LOXIM_OK);
+static_assert(int64_t{loxim::core::kErrParam} == LOXIM_E_PARAM);
+static_assert(int64_t{loxim::core::kErrPortNotFound} == LOXIM_E_PORT_NOT_FOUND);
+static_assert(int64_t{loxim::core::kErrHandle} == LOXIM_E_HANDLE);
+static_assert(int64_t{loxim::core::kErrJobBuffer} == LOXIM_E_JOB_BUFFER);
+static_assert(int64_t{loxim::core::kErrNetConnect} == LOXIM_E_NET_CONNECT);
+static_assert(int64_t{loxim::core::kErrLibrary} == LOXIM_E_LIBRARY);
+static_assert(int64_t{loxim::core::kErrPortUnknown} == LOXIM_E_PORT_UNKNOWN);
+static_assert(int64_t{loxim::core::kErrOpen} == LOXIM_E_OPEN);
+static_assert(int64_t{loxim::core::kErrAlreadyOpen} == LOXIM_E_ALREADY_OPEN);
+static_assert(int64_t{loxim::core::kErrTimeout} == LOXIM_E_TIMEOUT);
+static_assert(int64_t{loxim::core::kErrThread} == LOXIM_E_THREAD);
+static_assert(int64_t{loxim::core::kErrNet8} == LOXIM_E_NET_8);
+static_assert(int64_t{loxim::core::kErrTransfer} == LOXIM_E_TRANSFER);
+static_assert(int64_t{loxim::core::kErrMemory} == LOXIM_E_MEMORY);
+static_assert(int64_t{loxim::core::kErrBufferInUse} == LOXIM_E_BUFFER_IN_USE);
+static_assert(int64_t{loxim::core::kErrSend} == LOXIM_E_SEND);
+static_assert(int64_t{loxim::core::kErrBusy} == LOXIM_E_BUSY);
+static_assert(int64_t{loxim::core::kErrShortSend} == LOXIM_E_SHORT_SEND);
+static_assert(int64_t{loxim::core::kErrReadPending} == LOXIM_E_READ_PENDING);
+static_assert(int64_t{loxim::core::kErrDevice} == LOXIM_E_DEVICE);
+static_assert(int64_t{loxim::core::kErrStatus} == LOXIM_E_STATUS);
+static_assert(int64_t{loxim::core::kErrNetwork} == LOXIM_E_NETWORK);
+static_assert(int64_t{loxim::core::kTypeChoose} == LOXIM_TYPE_CHOOSE);
+static_assert(int64_t{loxim::core::kTypeParallel} == LOXIM_TYPE_PARALLEL);
+static_assert(int64_t{loxim::core::kTypeUsb} == LOXIM_TYPE_USB);
+static_assert(int64_t{loxim::core::kTypePacket} == LOXIM_TYPE_PACKET);
+static_assert(int64_t{loxim::core::kTypePacketUsb} == LOXIM_TYPE_PACKET_USB);
+static_assert(int64_t{loxim::core::kTypeUsbLpt} == LOXIM_TYPE_USB_LPT);
+static_assert(int64_t{loxim::core::kTypeTcpIp} == LOXIM_TYPE_TCPIP);
+static_assert(int64_t{loxim::core::kTypeDefault} == LOXIM_TYPE_DEFAULT);
+
 namespace loxim {
 
 using core::RecordView;
