@@ -19,6 +19,7 @@
 #include "mail_error.h"
 #include "mail_message.h"
 #include "message_text.h"
+#include "mime_manifest.h"
 #include "smtp.h"
 #include "suite_paths.h"
 #include "test_ca.h"
@@ -30,18 +31,6 @@ const char *const kKeyPath = "Software\\Dranvel\\Common\\SMTP";
 std::string Env(const char *name) {
     const char *value = std::getenv(name);
     return value ? value : "";
-}
-
-std::string Hex(const std::string &bytes) {
-    static const char digits[] = "0123456789abcdef";
-    if (bytes.empty())
-        return "-";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 std::string ReadFile(const std::string &path) {
@@ -187,10 +176,9 @@ class Peers : public ::testing::Test {
         EXPECT_EQ(received, text + "\r\n");
 
         const std::string folder = CheckFolder();
-        std::string manifest = "charset\t" + std::to_string(sample.charset) + "\n";
+        std::string manifest = mailtest::ManifestCharset(sample.charset);
         for (const Item &item : sample.items)
-            manifest += "item\t" + std::to_string(item.kind) + "\t" + Hex(item.address) + "\t" +
-                        Hex(item.name) + "\n";
+            manifest += mailtest::ManifestItem(item.kind, item.address, item.name);
         for (std::size_t i = 0; i < sample.bodies.size(); ++i) {
             const std::string source = from + "_part" + std::to_string(i) + ".src";
             WriteFile(folder + "\\" + source, sample.bodies[i]);
