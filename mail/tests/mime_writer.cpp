@@ -10,11 +10,16 @@
 #include "mail_error.h"
 #include "mail_message.h"
 #include "message_text.h"
+#include "mime_manifest.h"
 #include "translater.h"
 
 using namespace std::string_literals;
 
 namespace {
+
+using mailtest::Hex;
+using mailtest::ManifestCharset;
+using mailtest::ManifestItem;
 
 std::string g_folder;
 
@@ -31,17 +36,6 @@ bool Write(const std::string &file, const std::string &bytes) {
     if (!f) return false;
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
-}
-
-std::string Hex(const std::string &bytes) {
-    static const char digits[] = "0123456789abcdef";
-    if (bytes.empty()) return "-";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 struct Item {
@@ -166,10 +160,10 @@ std::vector<Message> Messages() {
 
 bool WriteMessage(const Message &def) {
     CMailMessage message(def.charset);
-    std::string manifest = "charset\t" + std::to_string(def.charset) + "\n";
+    std::string manifest = ManifestCharset(def.charset);
     for (const Item &item : def.items) {
         message.AddItem(item.address.c_str(), item.name.c_str(), item.kind);
-        manifest += "item\t" + std::to_string(item.kind) + "\t" + Hex(item.address) + "\t" + Hex(item.name) + "\n";
+        manifest += ManifestItem(item.kind, item.address, item.name);
     }
     int index = 0;
     for (const Part &part : def.parts) {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "mail_error.h"
 #include "mail_message.h"
 #include "message_text.h"
+#include "mime_manifest.h"
 #include "smtp.h"
 #include "suite_paths.h"
 #include "test_ca.h"
@@ -29,18 +31,6 @@ const char *const kKeyPath = "Software\\Dranvel\\Common\\SMTP";
 std::string Env(const char *name) {
     const char *value = std::getenv(name);
     return value ? value : "";
-}
-
-std::string Hex(const std::string &bytes) {
-    static const char digits[] = "0123456789abcdef";
-    if (bytes.empty())
-        return "-";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 std::string ReadFile(const std::string &path) {
@@ -114,6 +104,18 @@ std::unique_ptr<CMailMessage> Build(const Sample &s) {
     return m;
 }
 
+struct Case {
+    const char *name; // local part of the sender, and the received file's name
+    const char *port;
+    int options;
+    int charset;
+    int code;
+};
+
+void RemoveOld(const char *folderVariable, const char *name) {
+    DeleteFileA((Env(folderVariable) + "\\" + name + ".eml").c_str());
+}
+
 class Peers : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -174,10 +176,9 @@ class Peers : public ::testing::Test {
         EXPECT_EQ(received, text + "\r\n");
 
         const std::string folder = CheckFolder();
-        std::string manifest = "charset\t" + std::to_string(sample.charset) + "\n";
+        std::string manifest = mailtest::ManifestCharset(sample.charset);
         for (const Item &item : sample.items)
-            manifest += "item\t" + std::to_string(item.kind) + "\t" + Hex(item.address) + "\t" +
-                        Hex(item.name) + "\n";
+            manifest += mailtest::ManifestItem(item.kind, item.address, item.name);
         for (std::size_t i = 0; i < sample.bodies.size(); ++i) {
             const std::string source = from + "_part" + std::to_string(i) + ".src";
             WriteFile(folder + "\\" + source, sample.bodies[i]);
@@ -187,19 +188,21 @@ class Peers : public ::testing::Test {
         WriteFile(folder + "\\" + from + ".manifest", manifest);
         WriteFile(folder + "\\messages.list", from + "\n", true);
     }
-};
 
-struct Case {
-    const char *name; // local part of the sender, and the received file's name
-    const char *port;
-    int options;
-    int charset;
-    int code;
+    // Sends each case's message; those that should arrive are checked in the folder that
+    // `folderVariable` names.
+    void SendCases(const char *folderVariable, std::span<const Case> cases) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.name);
+            RemoveOld(folderVariable, c.name);
+            const Sample sample = MakeSample(c.charset, c.name);
+            auto m = Build(sample);
+            ASSERT_EQ(Send(c.port, c.options, *m), c.code);
+            if (c.code == 0)
+                CheckReceived(folderVariable, c.name, sample, *m);
+        }
+    }
 };
-
-void RemoveOld(const char *folderVariable, const char *name) {
-    DeleteFileA((Env(folderVariable) + "\\" + name + ".eml").c_str());
-}
 
 } // namespace
 
@@ -216,15 +219,7 @@ TEST_F(Peers, Aiosmtpd) {
         {"a_wrongname", "SMTP_AIOSMTPD_WRONGNAME", 0x10, kCharsetUS, kMailAuthNotSupported},
         {"a_implicit_wrongname", "SMTP_AIOSMTPD_IMPLICIT_WRONGNAME", 0x20, kCharsetUS, kMailSocket},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        RemoveOld("SMTP_AIOSMTPD_RECEIVED", c.name);
-        const Sample sample = MakeSample(c.charset, c.name);
-        auto m = Build(sample);
-        ASSERT_EQ(Send(c.port, c.options, *m), c.code);
-        if (c.code == 0)
-            CheckReceived("SMTP_AIOSMTPD_RECEIVED", c.name, sample, *m);
-    }
+    ASSERT_NO_FATAL_FAILURE(SendCases("SMTP_AIOSMTPD_RECEIVED", cases));
     // A wrong password: the peer's 535.
     for (int options : {0x11, 0x12, 0x14}) {
         auto m = Build(MakeSample(kCharsetUS, "a_wrong_password"));
@@ -239,15 +234,7 @@ TEST_F(Peers, Exim4) {
         {"e_implicit_plain", "SMTP_EXIM4_TLS_PORT", 0x22, kCharsetEU, 0},
         {"e_starttls_login", "SMTP_EXIM4_PORT", 0x11, kCharsetUS, 0},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        RemoveOld("SMTP_EXIM4_RECEIVED", c.name);
-        const Sample sample = MakeSample(c.charset, c.name);
-        auto m = Build(sample);
-        ASSERT_EQ(Send(c.port, c.options, *m), c.code);
-        if (c.code == 0)
-            CheckReceived("SMTP_EXIM4_RECEIVED", c.name, sample, *m);
-    }
+    ASSERT_NO_FATAL_FAILURE(SendCases("SMTP_EXIM4_RECEIVED", cases));
     auto m = Build(MakeSample(kCharsetUS, "e_wrong_password"));
     EXPECT_EQ(Send("SMTP_EXIM4_PORT", 0x14, *m, "not the secret"), kMailRejected);
 }

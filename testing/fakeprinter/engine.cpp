@@ -91,6 +91,16 @@ std::optional<std::size_t> ParseCount(std::string_view text) {
     return v;
 }
 
+// The byte-level faults on a finished reply: cut short, a status block ahead, a UEL behind.
+void ApplyReplyFaults(const Faults &f, std::string &reply) {
+    if (f.cutTo && *f.cutTo < reply.size())
+        reply.resize(*f.cutTo);
+    if (f.ustatusBeforeReply)
+        reply.insert(0, kUStatus);
+    if (f.trailingUel)
+        reply += Engine::kUel;
+}
+
 } // namespace
 
 std::optional<std::string> PjlValue(std::string_view line, std::string_view key) {
@@ -413,12 +423,7 @@ std::string Engine::Reply(std::string_view command, std::string header, std::str
     std::string r = f.noHeader ? std::string() : header + "\r\n";
     r += body;
     r += '\f';
-    if (f.cutTo && *f.cutTo < r.size())
-        r.resize(*f.cutTo);
-    if (f.ustatusBeforeReply)
-        r.insert(0, kUStatus);
-    if (f.trailingUel)
-        r += kUel;
+    ApplyReplyFaults(f, r);
     return r;
 }
 
@@ -533,12 +538,7 @@ void Engine::FinishLanguageData(std::vector<Exchange> &out) {
         Faults f = FaultsFor(command);
         if (!f.silent) {
             reply = ReplyPostScript(program);
-            if (f.cutTo && *f.cutTo < reply.size())
-                reply.resize(*f.cutTo);
-            if (f.ustatusBeforeReply)
-                reply.insert(0, kUStatus);
-            if (f.trailingUel)
-                reply += kUel;
+            ApplyReplyFaults(f, reply);
         }
     }
     out.push_back(Exchange{command, std::move(reply)});

@@ -11,23 +11,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quenta-peers.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
 
-winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+# shellcheck source=script_host.sh
+source "$here/script_host.sh"
 linpath() { local p=${1#Z:}; printf '%s' "${p//\\//}"; }
-ctl() { /usr/bin/python3 "$here/smtpctl.py" "$@"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# Runs one script with cscript and expects "DONE 0" and no FAIL line.
-script() {
-  local name=$1
-  shift
-  local out
-  out=$(cd "$work" && env ${locale:+LC_ALL=$locale} "$run" cscript.exe //nologo "$(winpath "$here/$name")" "$@" 2>&1 |
-        tr -d '\r')
-  echo "--- $name $*"
-  echo "$out"
-  grep -q '^FAIL' <<<"$out" && fail "$name"
-  grep -qx 'DONE 0' <<<"$out" || fail "$name did not finish"
-}
 
 dll=$(winpath "$build/bin/quenta.dll")
 csv="$work/data.csv"
@@ -41,15 +27,15 @@ rm -f "$received/jp.eml" "$received/eu.eml"
 "$run" "$install_ca" || fail "the test CA could not be installed"
 
 locale=ja_JP.UTF-8
-script japanese.vbs localhost "$SMTP_AIOSMTPD_STARTTLS" "$(winpath "$csv")" "$(winpath "$texts")" jp 20 \
+script "$work" japanese.vbs localhost "$SMTP_AIOSMTPD_STARTTLS" "$(winpath "$csv")" "$(winpath "$texts")" jp 20 \
   "$SMTP_PEER_USER" "$SMTP_PEER_PASSWORD"
 ctl check-jp "$received/jp.eml" "$csv" || fail "JP message"
-script japanese.vbs localhost "$SMTP_AIOSMTPD_STARTTLS" "$(winpath "$csv")" "$(winpath "$texts")" eu 1 \
+script "$work" japanese.vbs localhost "$SMTP_AIOSMTPD_STARTTLS" "$(winpath "$csv")" "$(winpath "$texts")" eu 1 \
   "$SMTP_PEER_USER" "$SMTP_PEER_PASSWORD"
 ctl check-eu "$received/eu.eml" || fail "EU message"
 locale=
 
-script options.vbs localhost "$SMTP_EXIM4_PORT" 700F
+script "$work" options.vbs localhost "$SMTP_EXIM4_PORT" 700F
 
 "$run" regsvr32 /u /s "$dll" || fail "regsvr32 /u"
 "$run" reg delete 'HKLM\Software\Dranvel\Common\SMTP' /f >/dev/null 2>&1
