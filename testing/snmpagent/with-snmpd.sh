@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command (a test program under Wine) beside a private snmpd on a free loopback port:
-#   with-snmpd.sh [--skip-if-emulated] <command> [args...]
-# --skip-if-emulated exits 77 (skipped) where Wine's 32-bit client runs only under qemu's
-# emulation: there its socket calls fail at random once a second thread waits in one, which
-# any SNMP test program does.
+#   with-snmpd.sh <command> [args...]
+# The command's exit code is the script's (77 from wine-run marks a skipped test).
 # The command finds the agent through the environment:
 #   TESSYN_SNMPD_PORT   the agent's UDP port on 127.0.0.1 (community "tavmor"); 0 when snmpd
 #                       is installed but did not start
@@ -12,14 +10,6 @@
 # Without snmpd the command runs alone and its peer tests skip themselves. The package's system
 # service is never used: the agent reads only the configuration written here.
 set -u
-
-if [ "${1:-}" = --skip-if-emulated ]; then
-  shift
-  if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
-    echo "with-snmpd: 32-bit Wine runs under emulation here; its socket threads are unreliable, so not $*" >&2
-    exit 77
-  fi
-fi
 
 export MIBS=            # Debian ships no MIB files; use numeric OIDs only
 dir=$(mktemp -d /tmp/tessyn-snmpd.XXXXXX) || exit 1
