@@ -22,7 +22,7 @@
 #include "mime_manifest.h"
 #include "smtp.h"
 #include "suite_paths.h"
-#include "test_ca.h"
+#include "suite_test_ca.h"
 
 namespace {
 
@@ -130,7 +130,7 @@ class Peers : public ::testing::Test {
     void SetUp() override {
         const std::string bin = suite::BinDir();
         quenta::SetLibraryFolderForTesting(std::wstring(bin.begin(), bin.end()).c_str());
-        ASSERT_TRUE(mailtest::InstallTestCa("SMTP_PEER_CA"))
+        ASSERT_TRUE(suite::InstallTestCa("SMTP_PEER_CA"))
             << "the test CA did not go into the Root store";
     }
     void TearDown() override {

@@ -18,7 +18,7 @@
 #include "smtp.h"
 #include "smtp_control.h"
 #include "suite_paths.h"
-#include "test_ca.h"
+#include "suite_test_ca.h"
 
 namespace {
 
@@ -285,7 +285,7 @@ TEST_F(Session, MarfelAbsentGivesSocketFailure) {
 }
 
 TEST_F(Session, StartTlsAndTlsFromTheConnect) {
-    ASSERT_TRUE(mailtest::InstallTestCa("QUENTA_SMTP_CA")) << "the test CA did not go into the Root store";
+    ASSERT_TRUE(suite::InstallTestCa("QUENTA_SMTP_CA")) << "the test CA did not go into the Root store";
     const std::string offer = R"("EHLO": ["250-x", "250-STARTTLS", "250 AUTH LOGIN PLAIN CRAM-MD5"])";
     struct Case { int options; std::string script; int code; const char *commands; };
     const Case cases[] = {

@@ -17,46 +17,11 @@
 #include <vector>
 
 #include "ssl_test_util.h"
+#include "suite_test_ca.h"
 
 using namespace marfel_test;
 
 namespace {
-
-// Puts the test CA into CurrentUser ROOT, first removing any certificate of its subject.
-bool InstallTestCa(std::string *why) {
-    const char *path = std::getenv("MARFEL_TLS_CA");
-    if (!path) {
-        *why = "MARFEL_TLS_CA is not set (run through run-with-peer.sh)";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    DWORD size = 0;
-    if (pem.empty() || !CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
-        *why = std::string("cannot read the CA ") + path;
-        return false;
-    }
-    std::vector<BYTE> der(size);
-    CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr);
-    PCCERT_CONTEXT ca = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), size);
-    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
-    if (!ca || !root) {
-        *why = "cannot open the CA or the ROOT store";
-        return false;
-    }
-    for (int i = 0; i < 100; ++i) {
-        PCCERT_CONTEXT old = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_NAME,
-                                                        &ca->pCertInfo->Subject, nullptr);
-        if (!old) break;
-        CertDeleteCertificateFromStore(old);
-    }
-    const BOOL added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), size,
-                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-    CertFreeCertificateContext(ca);
-    CertCloseStore(root, 0);
-    if (!added) *why = "cannot add the CA to ROOT";
-    return added != FALSE;
-}
 
 // One order to the peer: a listener in `mode` with certificate `cert`, then its report.
 class PeerSession {
@@ -115,7 +80,7 @@ private:
 
 class Tls : public testing::Test {
 protected:
-    static void SetUpTestSuite() { installed_ = InstallTestCa(&why_); }
+    static void SetUpTestSuite() { installed_ = suite::InstallTestCa("MARFEL_TLS_CA", &why_); }
     void SetUp() override {
         if (!installed_) GTEST_SKIP() << why_;
         ASSERT_NE(Ssl().SslStartTls, nullptr) << "InitSslLibrary did not give 0";
