@@ -5,9 +5,7 @@
 
 #include <shlobj.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "suite_files.h"
 #include "suite_paths.h"
 #include "test_ids.h"
 #include "test_support.h"
@@ -294,13 +292,6 @@ CRect ClientRectIn(HWND hwnd, HWND parent) {
     GetWindowRect(hwnd, &r);
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT *>(&r), 2);
     return r;
-}
-
-std::string Slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::string DataPath(const char *leaf) {
@@ -680,7 +671,7 @@ TEST_F(Mdi, ClosingAsksToSaveAndDestroyingSkipsClose) {
     AfxTestSeam::PushAnswer("file:" + path);
     SendMessageA(child, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(child));
-    EXPECT_EQ(Slurp(path), "project bytes");
+    EXPECT_EQ(suite::ReadAll(path), "project bytes");
     log = AfxTestSeam::TakeLog();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[1].kind, "save");
@@ -708,8 +699,8 @@ TEST_F(Mdi, ClosingAsksToSaveAndDestroyingSkipsClose) {
 
 TEST_F(Mdi, SaveCommandsAndExitSaveOneThenStay) {
     std::string pathA = DataPath("mdi_a.opj"), pathB = DataPath("mdi_b.opj");
-    std::ofstream(pathA, std::ios::binary) << "old a";
-    std::ofstream(pathB, std::ios::binary) << "old b";
+    suite::WriteAll(pathA, "old a");
+    suite::WriteAll(pathB, "old b");
     auto *a = static_cast<ProjDoc *>(NewProject());
     auto *b = static_cast<ProjDoc *>(NewProject());
     a->SetPathName(pathA.c_str(), FALSE);
@@ -732,7 +723,7 @@ TEST_F(Mdi, SaveCommandsAndExitSaveOneThenStay) {
     a->SetModifiedFlag();
     PostMessageA(mainHwnd, WM_COMMAND, ID_FILE_SAVE, 0);
     RunQueue();
-    EXPECT_EQ(Slurp(pathA), "saved a");
+    EXPECT_EQ(suite::ReadAll(pathA), "saved a");
     EXPECT_FALSE(a->IsModified());
 
     // Exit: Yes for the first, Cancel for the second; one saved, the main window stays.
@@ -746,8 +737,8 @@ TEST_F(Mdi, SaveCommandsAndExitSaveOneThenStay) {
     SendMessageA(mainHwnd, WM_COMMAND, ID_APP_EXIT, 0);
     EXPECT_TRUE(IsWindow(mainHwnd));
     EXPECT_EQ(AfxTestSeam::TakeLog().size(), 2u);
-    EXPECT_EQ(Slurp(pathA), "exit a");
-    EXPECT_EQ(Slurp(pathB), "old b");
+    EXPECT_EQ(suite::ReadAll(pathA), "exit a");
+    EXPECT_EQ(suite::ReadAll(pathB), "old b");
     EXPECT_TRUE(b->IsModified());
     EXPECT_EQ(Children(), 2);
 
@@ -757,7 +748,7 @@ TEST_F(Mdi, SaveCommandsAndExitSaveOneThenStay) {
     SendMessageA(mainHwnd, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(mainHwnd));
     EXPECT_EQ(ProjDoc::alive, alive - 2);
-    EXPECT_EQ(Slurp(pathB), "old b");
+    EXPECT_EQ(suite::ReadAll(pathB), "old b");
     RunQueue();
     MSG quit;
     PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
@@ -862,9 +853,9 @@ TEST_F(Mdi, ToolBarResourcesOfAnotherKindFailCreation) {
 TEST_F(Mdi, OpeningByExtension) {
     fwtest::TestApp &app = fwtest::App();
     std::string upper = DataPath("mdi_open.OPJ");
-    std::ofstream(upper, std::ios::binary) << "on disk";
+    suite::WriteAll(upper, "on disk");
     std::string other = DataPath("mdi_open.txt");
-    std::ofstream(other, std::ios::binary) << "text";
+    suite::WriteAll(other, "text");
     struct Case {
         std::string path;
         bool opens;
