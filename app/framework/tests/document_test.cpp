@@ -11,16 +11,7 @@ namespace {
 class TextDocument : public CDocument {
 public:
     std::string content;
-    void Serialize(CArchive &ar) override {
-        if (ar.IsStoring()) {
-            ar.Write(content.data(), static_cast<UINT>(content.size()));
-        } else {
-            content.clear();
-            char buf[64];
-            for (UINT n; (n = ar.Read(buf, sizeof buf)) > 0;)
-                content.append(buf, n);
-        }
-    }
+    void Serialize(CArchive &ar) override { fwtest::SerializeBytes(ar, content); }
 };
 
 // A writer that marks the document saved as it writes, before the file is in place.

@@ -27,16 +27,7 @@ class ProjDoc : public CDocument {
     ProjDoc() { ++alive; }
     ~ProjDoc() override { --alive; }
     BOOL OnNewDocument() override { return failNew ? FALSE : CDocument::OnNewDocument(); }
-    void Serialize(CArchive &ar) override {
-        if (ar.IsStoring()) {
-            ar.Write(content.data(), static_cast<UINT>(content.size()));
-        } else {
-            content.clear();
-            char buf[64];
-            for (UINT n; (n = ar.Read(buf, sizeof buf)) > 0;)
-                content.append(buf, n);
-        }
-    }
+    void Serialize(CArchive &ar) override { fwtest::SerializeBytes(ar, content); }
     void OnDoc() { g_log.push_back("doc"); }
     void OnAll() { g_log.push_back("doc"); }
     void OnUpdateGated(CCmdUI *ui) { ui->Enable(FALSE); }

@@ -83,4 +83,15 @@ std::string ItemText(HWND dialog, int id) {
     return buffer;
 }
 
+void SerializeBytes(CArchive &ar, std::string &content) {
+    if (ar.IsStoring()) {
+        ar.Write(content.data(), static_cast<UINT>(content.size()));
+    } else {
+        content.clear();
+        char buf[64];
+        for (UINT n; (n = ar.Read(buf, sizeof buf)) > 0;)
+            content.append(buf, n);
+    }
+}
+
 }  // namespace fwtest

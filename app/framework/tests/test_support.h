@@ -50,4 +50,7 @@ void Pump();
 // Text of a control of a window.
 std::string ItemText(HWND dialog, int id);
 
+// A document's Serialize over raw bytes: stores `content`, or loads the whole archive into it.
+void SerializeBytes(CArchive &ar, std::string &content);
+
 }  // namespace fwtest
