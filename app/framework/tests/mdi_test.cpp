@@ -262,16 +262,6 @@ END_MESSAGE_MAP()
 // ---------------------------------------------------------------------------------------
 // Helpers
 
-void RunQueue() {
-    MSG msg;
-    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
-        if (!fwtest::App().PreTranslateMessage(&msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-}
-
 std::string Text(HWND hwnd) {
     char text[256] = {};
     GetWindowTextA(hwnd, text, sizeof text);
@@ -328,7 +318,7 @@ class Mdi : public ::testing::Test {
         app.m_pMainWnd = nullptr; // no quit message for the test's queue
         if (IsWindow(mainHwnd))
             DestroyWindow(mainHwnd);
-        RunQueue();
+        fwtest::RunQueue();
         AfxTestSeam::End();
     }
 
@@ -401,7 +391,7 @@ TEST_F(Mdi, RoutingAndGateByWindowState) {
             g_log.clear();
             app.commands.clear();
             PostMessageA(mainHwnd, WM_COMMAND, MAKEWPARAM(c.id, code), 0);
-            RunQueue();
+            fwtest::RunQueue();
             std::vector<std::string> ran = g_log;
             for (auto &a : app.commands)
                 ran.push_back(a);
@@ -417,7 +407,7 @@ TEST_F(Mdi, RoutingAndGateByWindowState) {
     g_log.clear();
     PostMessageA(mainHwnd, WM_KEYDOWN, VK_F6, 0x00400001);
     PostMessageA(mainHwnd, WM_KEYDOWN, VK_F5, 0x003F0001);
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_EQ(g_log, std::vector<std::string>{"view"});
 
     // A control notification with the gated id passes.
@@ -439,7 +429,7 @@ TEST_F(Mdi, RoutingAndGateByWindowState) {
     EXPECT_NE(std::find(ids.begin(), ids.end(), AFX_IDM_FIRST_MDICHILD + 1), ids.end());
     for (UINT id : {AFX_IDM_FIRST_MDICHILD, AFX_IDM_FIRST_MDICHILD + 1}) {
         PostMessageA(mainHwnd, WM_COMMAND, id, 0);
-        RunQueue();
+        fwtest::RunQueue();
         CMDIChildWnd *active = main->MDIGetActive();
         ASSERT_NE(active, nullptr);
         char name[64] = {};
@@ -510,12 +500,12 @@ TEST_F(Mdi, AMaximisedChildsMenuBarButtonsReachIt) {
     main->MDIGetActive(&maximized);
     ASSERT_TRUE(maximized);
     PostMessageA(mainHwnd, WM_COMMAND, SC_RESTORE, 0);
-    RunQueue();
+    fwtest::RunQueue();
     main->MDIGetActive(&maximized);
     EXPECT_FALSE(maximized);
     SendMessageA(main->m_hWndMDIClient, WM_MDIMAXIMIZE, reinterpret_cast<WPARAM>(child), 0);
     PostMessageA(mainHwnd, WM_COMMAND, SC_CLOSE, 0);
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_FALSE(IsWindow(child));
 }
 
@@ -596,7 +586,7 @@ TEST_F(Mdi, ViewsPaintAsControlsAndTakeReflectedNotifications) {
     auto *tree = static_cast<TreePane *>(frame->split.GetPane(0, 1));
     RedrawWindow(left->m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
     RedrawWindow(tree->m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_EQ(g_draws, 0);
 
     CListCtrl &list = left->GetListCtrl();
@@ -713,7 +703,7 @@ TEST_F(Mdi, SaveCommandsAndExitSaveOneThenStay) {
     a->content = "saved a";
     a->SetModifiedFlag();
     PostMessageA(mainHwnd, WM_COMMAND, ID_FILE_SAVE, 0);
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_EQ(suite::ReadAll(pathA), "saved a");
     EXPECT_FALSE(a->IsModified());
 
@@ -740,7 +730,7 @@ TEST_F(Mdi, SaveCommandsAndExitSaveOneThenStay) {
     EXPECT_FALSE(IsWindow(mainHwnd));
     EXPECT_EQ(ProjDoc::alive, alive - 2);
     EXPECT_EQ(suite::ReadAll(pathB), "old b");
-    RunQueue();
+    fwtest::RunQueue();
     MSG quit;
     PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
@@ -753,7 +743,7 @@ TEST_F(Mdi, LayoutOfBarsClientAndPanes) {
     // A posted WM_SIZE with lParam 0: the layout follows the client rectangle.
     g_log.clear();
     PostMessageA(mainHwnd, WM_SIZE, SIZE_RESTORED, 0);
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_NE(std::find(g_log.begin(), g_log.end(), "bar layout"), g_log.end());
     EXPECT_EQ(std::find(g_log.begin(), g_log.end(), "bar layout?"), g_log.end());
     CRect bar = ClientRectIn(main->bar.m_hWnd, mainHwnd);
@@ -810,14 +800,14 @@ TEST_F(Mdi, LayoutOfBarsClientAndPanes) {
     PostMessageA(s, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(252, 50));
     PostMessageA(s, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(280, 50));
     PostMessageA(s, WM_LBUTTONUP, 0, MAKELPARAM(300, 50));
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_EQ(g_log, (std::vector<std::string>{"split move", "split up"}));
     EXPECT_EQ(ClientRectIn(frame->split.GetPane(0, 0)->m_hWnd, s).Width(), 300);
     EXPECT_EQ(ClientRectIn(frame->split.GetPane(0, 1)->m_hWnd, s).left,
               300 + CSplitterWnd::kSplitterGap);
     // A move without a press moves nothing.
     PostMessageA(s, WM_MOUSEMOVE, 0, MAKELPARAM(100, 50));
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_EQ(ClientRectIn(frame->split.GetPane(0, 0)->m_hWnd, s).Width(), 300);
     // A drag whose capture went elsewhere is over: later moves leave the divider.
     SendMessageA(s, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(302, 50));

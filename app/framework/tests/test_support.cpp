@@ -77,6 +77,16 @@ void Pump() {
     }
 }
 
+void RunQueue() {
+    MSG msg;
+    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+        if (!App().PreTranslateMessage(&msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
 std::string ItemText(HWND dialog, int id) {
     char buffer[512] = {};
     GetDlgItemTextA(dialog, id, buffer, sizeof buffer);

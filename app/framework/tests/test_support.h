@@ -47,6 +47,9 @@ public:
 // Processes the thread's pending messages.
 void Pump();
 
+// Runs the thread's queue as the application's loop does (PreTranslateMessage first).
+void RunQueue();
+
 // Text of a control of a window.
 std::string ItemText(HWND dialog, int id);
 
