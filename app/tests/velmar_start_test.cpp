@@ -6,30 +6,18 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "server.h"
+#include "suite_files.h"
 #include "suite_paths.h"
 
 namespace {
 
 const std::string kDataFolder = "C:\\ProgramData\\Dranvel\\Wyr";
 const std::string kSettings = kDataFolder + "\\ZqConfig.dat";
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 bool IsFolder(const std::string &path) {
     const DWORD a = GetFileAttributesA(path.c_str());
@@ -72,7 +60,7 @@ public:
         log_ = suite::TestDataDir() + "\\velmar-boxes.log";
         script_ = suite::TestDataDir() + "\\velmar-boxes.txt";
         DeleteFileA(log_.c_str());
-        WriteAll(script_, "IDOK\r\nIDOK\r\nIDOK\r\n");
+        suite::WriteAll(script_, "IDOK\r\nIDOK\r\nIDOK\r\n");
         SetEnvironmentVariableA("FRAMEWORK_TEST_SCRIPT", script_.c_str());
         SetEnvironmentVariableA("FRAMEWORK_TEST_LOG", log_.c_str());
         std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
@@ -146,7 +134,7 @@ public:
     // The box lines of the log.
     std::vector<std::string> Boxes() const {
         std::vector<std::string> boxes;
-        std::istringstream in(ReadAll(log_));
+        std::istringstream in(suite::ReadAll(log_));
         std::string line;
         while (std::getline(in, line))
             if (line.rfind("box\t", 0) == 0)
@@ -166,13 +154,13 @@ protected:
     void SetUp() override {
         hadFile_ = GetFileAttributesA(kSettings.c_str()) != INVALID_FILE_ATTRIBUTES;
         if (hadFile_)
-            saved_ = ReadAll(kSettings);
+            saved_ = suite::ReadAll(kSettings);
     }
     void TearDown() override {
         if (hadFile_) {
             CreateDirectoryA("C:\\ProgramData\\Dranvel", nullptr);
             CreateDirectoryA(kDataFolder.c_str(), nullptr);
-            WriteAll(kSettings, saved_);
+            suite::WriteAll(kSettings, saved_);
         } else {
             DeleteFileA(kSettings.c_str());
         }
@@ -188,7 +176,7 @@ TEST_F(EndToEnd, BarShowsThePrinterOfTheSettingsFileAndCloseExitsWithZero) {
     const std::string address = "127.0.0.1:" + std::to_string(server.Port());
     CreateDirectoryA("C:\\ProgramData\\Dranvel", nullptr);
     CreateDirectoryA(kDataFolder.c_str(), nullptr);
-    WriteAll(kSettings, "[PRINTERS]\r\nName=Fake Printer,Port=" + address + "\r\n");
+    suite::WriteAll(kSettings, "[PRINTERS]\r\nName=Fake Printer,Port=" + address + "\r\n");
 
     Velmar velmar(exe_, suite::BinDir());
     ASSERT_TRUE(velmar.started()) << GetLastError();
@@ -257,7 +245,7 @@ TEST_F(EndToEnd, OnVersionFourTheSettingsLieInTheProgramFolder) {
     CreateDirectoryA(folder.c_str(), nullptr);
     for (const char *file : {"velmar.exe", "corvane.dll", "nimbrel.dll"})
         ASSERT_TRUE(CopyFileA(suite::BinPath(file).c_str(), (folder + "\\" + file).c_str(), FALSE));
-    WriteAll(folder + "\\ZqConfig.dat", "[PRINTERS]\r\nName=Old,Port=LPT1\r\n");
+    suite::WriteAll(folder + "\\ZqConfig.dat", "[PRINTERS]\r\nName=Old,Port=LPT1\r\n");
     DeleteFileA(kSettings.c_str());
     RemoveDirectoryA(kDataFolder.c_str());
     RemoveDirectoryA("C:\\ProgramData\\Dranvel");
@@ -296,10 +284,10 @@ TEST_F(EndToEnd, AProjectFileOnTheCommandLineOpensAProjectWindow) {
     const std::string folder = suite::TestDataDir() + "\\velmar projects";
     CreateDirectoryA(folder.c_str(), nullptr);
     const std::string project = folder + "\\first try.OPJ";
-    WriteAll(project, "[FILES]\r\n");
+    suite::WriteAll(project, "[FILES]\r\n");
     CreateDirectoryA("C:\\ProgramData\\Dranvel", nullptr);
     CreateDirectoryA(kDataFolder.c_str(), nullptr);
-    WriteAll(kSettings, "[PRINTERS]\r\n");
+    suite::WriteAll(kSettings, "[PRINTERS]\r\n");
 
     Velmar velmar(exe_, suite::BinDir(), "\"" + project + "\"");
     ASSERT_TRUE(velmar.started()) << GetLastError();
@@ -313,5 +301,5 @@ TEST_F(EndToEnd, AProjectFileOnTheCommandLineOpensAProjectWindow) {
     EXPECT_STREQ(title, "first try.OPJ");
     EXPECT_TRUE(velmar.Boxes().empty());
     EXPECT_EQ(velmar.Close(window), 0u);
-    EXPECT_EQ(ReadAll(project), "[FILES]\r\n");  // left as it was
+    EXPECT_EQ(suite::ReadAll(project), "[FILES]\r\n");  // left as it was
 }

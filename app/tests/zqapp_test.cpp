@@ -7,13 +7,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "frames.h"
 #include "mainfrm.h"
 #include "resource_ids.h"
+#include "suite_files.h"
 #include "suite_paths.h"
 #include "zqapp.h"
 
@@ -22,18 +21,6 @@ CZqApp AppObject;
 using namespace std::string_literals;
 
 namespace {
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteAll(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::vector<AfxTestSeam::Event> Boxes() {
     std::vector<AfxTestSeam::Event> boxes;
@@ -100,7 +87,7 @@ TEST_F(ZqAppTest, WrittenFormRoundTripsByteForByte) {
         "[SEARCH_FILTERS]\r\nDiscoverLPT=TRUE\r\nDiscoverUSB=FALSE\r\nDiscoverIP=TRUE\r\n"
         "SubNet=10.0.0.0/24\r\nTypeFace=3017\r\n[User_PIN]\r\n1234\r\n[SPOOL_QUEUES]\r\n"
         "ShowProof=FALSE\r\nShowSecure=TRUE\r\n";
-    WriteAll(File(), text);
+    suite::WriteAll(File(), text);
     AppObject.LoadSettingsFrom(folder_.c_str());
     ASSERT_EQ(AppObject.m_printers->GetCount(), 2);
     EXPECT_FALSE(AppObject.m_discoverUsb);
@@ -109,7 +96,7 @@ TEST_F(ZqAppTest, WrittenFormRoundTripsByteForByte) {
     EXPECT_FALSE(AppObject.m_showProof);
     DeleteFileA(File().c_str());
     ASSERT_TRUE(AppObject.SaveSettingsTo(folder_.c_str()));
-    EXPECT_EQ(ReadAll(File()), text);
+    EXPECT_EQ(suite::ReadAll(File()), text);
     EXPECT_TRUE(Boxes().empty());
 }
 
@@ -142,7 +129,7 @@ TEST_F(ZqAppTest, SettingsFilesOfEveryShapeLoadWhatParses) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         ClearPrinters(AppObject);
-        WriteAll(File(), c.text);
+        suite::WriteAll(File(), c.text);
         AppObject.LoadSettingsFrom(folder_.c_str());
         EXPECT_EQ(AppObject.m_printers->GetCount(), c.printers);
         EXPECT_EQ(AppObject.m_discoverUsb != FALSE, c.usb);
@@ -168,7 +155,9 @@ TEST_F(ZqAppTest, SaveCreatesTheMissingFolderLevels) {
     RemoveDirectoryA((folder_ + "\\Dranvel").c_str());
     DeleteFileA((nested + "\\ZqConfig.dat").c_str());
     ASSERT_TRUE(AppObject.SaveSettingsTo(nested.c_str()));
-    EXPECT_EQ(ReadAll(nested + "\\ZqConfig.dat").rfind("[PRINTERS]\r\n[SEARCH_FILTERS]\r\n", 0), 0u);
+    EXPECT_EQ(
+        suite::ReadAll(nested + "\\ZqConfig.dat").rfind("[PRINTERS]\r\n[SEARCH_FILTERS]\r\n", 0),
+        0u);
     DeleteFileA((nested + "\\ZqConfig.dat").c_str());
     RemoveDirectoryA(nested.c_str());
     RemoveDirectoryA((folder_ + "\\Dranvel").c_str());
@@ -177,7 +166,7 @@ TEST_F(ZqAppTest, SaveCreatesTheMissingFolderLevels) {
 TEST_F(ZqAppTest, UnwritableFolderIsReportedOnceWithItsCode) {
     // A file where the last folder level should be.
     const std::string blocked = folder_ + "\\Wyr";
-    WriteAll(blocked, "not a folder");
+    suite::WriteAll(blocked, "not a folder");
     EXPECT_FALSE(AppObject.SaveSettingsTo(blocked.c_str()));
     EXPECT_FALSE(AppObject.SaveSettingsTo(blocked.c_str()));
     const auto boxes = Boxes();
@@ -189,13 +178,13 @@ TEST_F(ZqAppTest, UnwritableFolderIsReportedOnceWithItsCode) {
                    ERROR_DIRECTORY, 0, text, sizeof text, nullptr);
     ASSERT_NE(text[0], '\0');
     EXPECT_NE(boxes[0].text.find(text), std::string::npos) << boxes[0].text;
-    EXPECT_EQ(ReadAll(blocked), "not a folder");
+    EXPECT_EQ(suite::ReadAll(blocked), "not a folder");
     DeleteFileA(blocked.c_str());
 }
 
 TEST_F(ZqAppTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
     const std::string text = "[PRINTERS]\r\nName=Kept,Port=LPT1\r\n";
-    WriteAll(File(), text);
+    suite::WriteAll(File(), text);
     // Held without sharing while the settings are read: the defaults take over.
     HANDLE held = CreateFileA(File().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -207,7 +196,7 @@ TEST_F(ZqAppTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
     // A save would put the defaults over the printers it never read.
     EXPECT_FALSE(AppObject.SaveSettingsTo(folder_.c_str()));
     EXPECT_FALSE(AppObject.SaveSettingsTo(folder_.c_str()));
-    EXPECT_EQ(ReadAll(File()), text);
+    EXPECT_EQ(suite::ReadAll(File()), text);
     const auto boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].text.find(File()), std::string::npos) << boxes[0].text;
@@ -216,7 +205,7 @@ TEST_F(ZqAppTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
     AppObject.LoadSettingsFrom(folder_.c_str());
     ASSERT_EQ(AppObject.m_printers->GetCount(), 1);
     EXPECT_TRUE(AppObject.SaveSettingsTo(folder_.c_str()));
-    EXPECT_EQ(ReadAll(File()),
+    EXPECT_EQ(suite::ReadAll(File()),
               text + "[SEARCH_FILTERS]\r\nDiscoverLPT=TRUE\r\nDiscoverUSB=TRUE\r\n"
                      "DiscoverIP=TRUE\r\nSubNet=\r\nTypeFace=3000\r\n[User_PIN]\r\n\r\n"
                      "[SPOOL_QUEUES]\r\nShowProof=TRUE\r\nShowSecure=TRUE\r\n");

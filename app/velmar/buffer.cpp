@@ -35,6 +35,32 @@ int WriteAll(const char *path, const void *bytes, DWORD count) {
     return ok && closed && written == count ? 1 : 0;
 }
 
+enum class ReadResult { CannotOpen, Failed, Read };
+
+// The file into `block`, one byte longer than the file, with a NUL after the bytes read;
+// `read` gets the count ReadFile gave, which may fall short of the size.
+ReadResult ReadBlock(const char *path, std::vector<char> &block, DWORD &read) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return ReadResult::CannotOpen;
+    DWORD high = 0;
+    const DWORD size = GetFileSize(file, &high);
+    if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 ||
+        size == 0xFFFFFFFFu) {
+        CloseHandle(file);
+        return ReadResult::Failed;
+    }
+    block.assign(static_cast<std::size_t>(size) + 1, 0);
+    read = 0;
+    const BOOL ok = size == 0 || ReadFile(file, block.data(), size, &read, nullptr);
+    CloseHandle(file);
+    if (!ok)
+        return ReadResult::Failed;
+    block[read] = '\0';
+    return ReadResult::Read;
+}
+
 void ShowCannotOpen(const char *path) {
     char text[260];
     LoadResString(IDS_CANNOT_OPEN_FILE, text);
@@ -59,25 +85,13 @@ CBuffer::CBuffer(const char *path) {
         return; // a path that does not fit leaves the buffer empty
     }
     CopyStringN(m_fileName, path, kMaxPathText);
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        ShowCannotOpen(path);
-        return;
-    }
-    DWORD high = 0;
-    const DWORD size = GetFileSize(file, &high);
-    if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || size == 0xFFFFFFFFu) {
-        CloseHandle(file);
-        return;
-    }
-    std::vector<char> block(static_cast<std::size_t>(size) + 1, 0);
+    std::vector<char> block;
     DWORD read = 0;
-    const BOOL ok = size == 0 || ReadFile(file, block.data(), size, &read, nullptr);
-    CloseHandle(file);
-    if (!ok)
+    const ReadResult result = ReadBlock(path, block, read);
+    if (result == ReadResult::CannotOpen)
+        ShowCannotOpen(path);
+    if (result != ReadResult::Read)
         return;
-    block[read] = '\0';
     if (read == 0)
         return;
     m_block = std::move(block);
@@ -235,22 +249,10 @@ int ReplaceWholeFile(const char *path, const void *bytes, DWORD count) {
 
 std::vector<char> ReadWholeFile(const char *path, DWORD *count) {
     *count = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return {};
-    DWORD high = 0;
-    const DWORD size = GetFileSize(file, &high);
-    if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || size == 0xFFFFFFFFu) {
-        CloseHandle(file);
-        return {};
-    }
-    std::vector<char> block(static_cast<std::size_t>(size) + 1, 0);
+    std::vector<char> block;
     DWORD read = 0;
-    const BOOL ok = size == 0 || ReadFile(file, block.data(), size, &read, nullptr);
-    CloseHandle(file);
-    if (!ok || read != size)
+    if (ReadBlock(path, block, read) != ReadResult::Read || read != block.size() - 1)
         return {};
-    *count = size;
+    *count = read;
     return block;
 }

@@ -426,19 +426,28 @@ LRESULT CWnd::Default() {
 
 BOOL CWnd::PreTranslateMessage(MSG *) { return FALSE; }
 
+namespace {
+
+// Runs a notification handler found in a message map; FALSE when there is none.
+BOOL RunNotifyEntry(CCmdTarget *target, const AFX_MSGMAP_ENTRY *e, NMHDR *hdr, LRESULT *pResult) {
+    if (!e || e->nSig != AfxSig_v_nmhdr)
+        return FALSE;
+    LRESULT result = 0;
+    auto fn = std::bit_cast<void (CCmdTarget::*)(NMHDR *, LRESULT *)>(e->pfn);
+    (target->*fn)(hdr, &result);
+    if (pResult)
+        *pResult = result;
+    return TRUE;
+}
+
+}  // namespace
+
 BOOL CWnd::OnChildNotify(UINT message, WPARAM, LPARAM lParam, LRESULT *pResult) {
     if (message != WM_NOTIFY)
         return FALSE;
     auto *hdr = reinterpret_cast<NMHDR *>(lParam);
     const AFX_MSGMAP_ENTRY *e = FindEntry(WM_REFLECT_BASE + WM_NOTIFY, hdr->code, 0);
-    if (!e || e->nSig != AfxSig_v_nmhdr)
-        return FALSE;
-    LRESULT result = 0;
-    auto fn = std::bit_cast<void (CCmdTarget::*)(NMHDR *, LRESULT *)>(e->pfn);
-    (this->*fn)(hdr, &result);
-    if (pResult)
-        *pResult = result;
-    return TRUE;
+    return RunNotifyEntry(this, e, hdr, pResult);
 }
 
 BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
@@ -463,14 +472,7 @@ BOOL CWnd::OnNotify(WPARAM, LPARAM lParam, LRESULT *pResult) {
     if (child && child != this && child->OnChildNotify(WM_NOTIFY, 0, lParam, pResult))
         return TRUE;
     const AFX_MSGMAP_ENTRY *e = FindEntry(WM_NOTIFY, hdr->code, static_cast<UINT>(hdr->idFrom));
-    if (!e || e->nSig != AfxSig_v_nmhdr)
-        return FALSE;
-    LRESULT result = 0;
-    auto fn = std::bit_cast<void (CCmdTarget::*)(NMHDR *, LRESULT *)>(e->pfn);
-    (this->*fn)(hdr, &result);
-    if (pResult)
-        *pResult = result;
-    return TRUE;
+    return RunNotifyEntry(this, e, hdr, pResult);
 }
 
 BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *pResult) {

@@ -2,9 +2,7 @@
 // the modified flag with one message; the save question; opening.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "suite_files.h"
 #include "suite_paths.h"
 #include "test_support.h"
 
@@ -13,16 +11,7 @@ namespace {
 class TextDocument : public CDocument {
 public:
     std::string content;
-    void Serialize(CArchive &ar) override {
-        if (ar.IsStoring()) {
-            ar.Write(content.data(), static_cast<UINT>(content.size()));
-        } else {
-            content.clear();
-            char buf[64];
-            for (UINT n; (n = ar.Read(buf, sizeof buf)) > 0;)
-                content.append(buf, n);
-        }
-    }
+    void Serialize(CArchive &ar) override { fwtest::SerializeBytes(ar, content); }
 };
 
 // A writer that marks the document saved as it writes, before the file is in place.
@@ -36,17 +25,6 @@ public:
 };
 
 std::string Path(const char *leaf) { return suite::TestDataDir() + "\\" + leaf; }
-
-std::string Slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Spit(const std::string &path, const std::string &bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 class Documents : public ::testing::Test {
 protected:
@@ -65,7 +43,7 @@ TEST_F(Documents, SaveAndSaveAsWriteTheSerializeBytes) {
     doc.content = std::string("[FILES]\r\nCount=0\r\n") + std::string(1, '\0') + "end";
     doc.SetModifiedFlag();
     ASSERT_TRUE(doc.DoSave(path.c_str()));
-    EXPECT_EQ(Slurp(path), doc.content);
+    EXPECT_EQ(suite::ReadAll(path), doc.content);
     EXPECT_FALSE(doc.IsModified());
     EXPECT_STREQ(doc.GetTitle(), "doc_save.opj");
     EXPECT_TRUE(AfxTestSeam::TakeLog().empty());  // no box, no dialog
@@ -78,8 +56,8 @@ TEST_F(Documents, SaveAndSaveAsWriteTheSerializeBytes) {
     doc.content = "second";
     AfxTestSeam::PushAnswer("file:" + other);
     EXPECT_TRUE(doc.OnCmdMsg(ID_FILE_SAVE_AS, CN_COMMAND, nullptr, nullptr));
-    EXPECT_EQ(Slurp(other), "second");
-    EXPECT_EQ(Slurp(path).substr(0, 7), "[FILES]");
+    EXPECT_EQ(suite::ReadAll(other), "second");
+    EXPECT_EQ(suite::ReadAll(path).substr(0, 7), "[FILES]");
     auto log = AfxTestSeam::TakeLog();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].kind, "save");
@@ -92,7 +70,7 @@ TEST_F(Documents, SaveAndSaveAsWriteTheSerializeBytes) {
     // Save (57603) now writes to the new path without asking.
     doc.content = "third";
     EXPECT_TRUE(doc.OnCmdMsg(ID_FILE_SAVE, CN_COMMAND, nullptr, nullptr));
-    EXPECT_EQ(Slurp(other), "third");
+    EXPECT_EQ(suite::ReadAll(other), "third");
     EXPECT_TRUE(AfxTestSeam::TakeLog().empty());
 
     // A cancelled Save As writes nothing.
@@ -100,13 +78,13 @@ TEST_F(Documents, SaveAndSaveAsWriteTheSerializeBytes) {
     doc.SetModifiedFlag();
     AfxTestSeam::PushAnswer("IDCANCEL");
     EXPECT_FALSE(doc.DoSave(nullptr));
-    EXPECT_EQ(Slurp(other), "third");
+    EXPECT_EQ(suite::ReadAll(other), "third");
     EXPECT_TRUE(doc.IsModified());
 }
 
 TEST_F(Documents, AFailedSaveLosesNothing) {
     std::string path = Path("doc_locked.opj");
-    Spit(path, "old project bytes");
+    suite::WriteAll(path, "old project bytes");
     TextDocument doc;
     doc.SetPathName(path.c_str(), FALSE);
     doc.content = "new bytes";
@@ -117,7 +95,7 @@ TEST_F(Documents, AFailedSaveLosesNothing) {
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(doc.DoFileSave());
     CloseHandle(lock);
-    EXPECT_EQ(Slurp(path), "old project bytes");
+    EXPECT_EQ(suite::ReadAll(path), "old project bytes");
     EXPECT_TRUE(doc.IsModified());
     auto log = AfxTestSeam::TakeLog();
     ASSERT_EQ(log.size(), 1u);
@@ -141,7 +119,7 @@ TEST_F(Documents, AFailedSaveLosesNothing) {
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(clearing.DoFileSave());
     CloseHandle(lock);
-    EXPECT_EQ(Slurp(path), "old project bytes");
+    EXPECT_EQ(suite::ReadAll(path), "old project bytes");
     EXPECT_TRUE(clearing.IsModified());
     EXPECT_EQ(AfxTestSeam::TakeLog().size(), 1u);
 
@@ -169,7 +147,7 @@ TEST_F(Documents, SaveQuestionAnswers) {
         {true, nullptr, FALSE, "before", 1},  // unscripted: Cancel
     };
     for (auto &c : cases) {
-        Spit(path, "before");
+        suite::WriteAll(path, "before");
         TextDocument doc;
         doc.SetPathName(path.c_str(), FALSE);
         doc.content = "after";
@@ -177,7 +155,7 @@ TEST_F(Documents, SaveQuestionAnswers) {
         if (c.answer)
             AfxTestSeam::PushAnswer(c.answer);
         EXPECT_EQ(doc.SaveModified(), c.result) << (c.answer ? c.answer : "-");
-        EXPECT_EQ(Slurp(path), c.fileAfter) << (c.answer ? c.answer : "-");
+        EXPECT_EQ(suite::ReadAll(path), c.fileAfter) << (c.answer ? c.answer : "-");
         auto log = AfxTestSeam::TakeLog();
         ASSERT_EQ(log.size(), c.boxes);
         if (c.boxes) {
@@ -189,7 +167,7 @@ TEST_F(Documents, SaveQuestionAnswers) {
 
 TEST_F(Documents, OpenReadsTheFileAndReportsAMissingOne) {
     std::string path = Path("doc_open.opj");
-    Spit(path, std::string(1000, 'p'));
+    suite::WriteAll(path, std::string(1000, 'p'));
     TextDocument doc;
     EXPECT_TRUE(doc.OnOpenDocument(path.c_str()));
     EXPECT_EQ(doc.content, std::string(1000, 'p'));

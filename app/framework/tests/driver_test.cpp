@@ -1,9 +1,7 @@
 // Runs the driver program on the framework's WinMain under a test script.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "suite_files.h"
 #include "suite_paths.h"
 #include "test_support.h"
 
@@ -44,7 +42,7 @@ DriverRun RunDriver(const std::string &args, const std::string &answers) {
     std::string dir = suite::TestDataDir();
     std::string script = dir + "\\framework_driver_script.txt";
     std::string log = dir + "\\framework_driver_log.txt";
-    { std::ofstream(script, std::ios::binary) << answers; }
+    suite::WriteAll(script, answers);
     DeleteFileA(log.c_str());
     SetEnvironmentVariableA("FRAMEWORK_TEST_SCRIPT", script.c_str());
     SetEnvironmentVariableA("FRAMEWORK_TEST_LOG", log.c_str());
@@ -79,10 +77,7 @@ DriverRun RunDriver(const std::string &args, const std::string &answers) {
     GetExitCodeProcess(pi.hProcess, &run.exitCode);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    std::ifstream in(log, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    run.log = all.str();
+    run.log = suite::ReadAll(log);
     return run;
 }
 

@@ -39,17 +39,6 @@ UINT State(HMENU menu, int pos) {
     return info.fState & (MFS_GRAYED | MFS_CHECKED);
 }
 
-// Runs the thread's queue as the application's loop does (PreTranslateMessage first).
-void RunQueue() {
-    MSG msg;
-    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
-        if (!fwtest::App().PreTranslateMessage(&msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-}
-
 }  // namespace
 
 TEST(Frame, LoadsFromResourcesAndFailsWithoutAMenu) {
@@ -104,7 +93,7 @@ TEST(Frame, RoutingGateMenusAndAccelerators) {
         app.commands.clear();
         if (c.post) {
             PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(c.id, c.code), 0);
-            RunQueue();
+            fwtest::RunQueue();
         } else {
             SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(c.id, c.code), 0);
         }
@@ -140,7 +129,7 @@ TEST(Frame, RoutingGateMenusAndAccelerators) {
     frame->m_bAutoMenuEnable = TRUE;
     PostMessageA(hwnd, WM_KEYDOWN, VK_F2, 0x003C0001);
     PostMessageA(hwnd, WM_KEYDOWN, VK_F3, 0x003D0001);
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_EQ(log, std::vector<std::string>{"frame"});
 
     // Exit, the application's command, closes the main window.

@@ -5,9 +5,7 @@
 
 #include <shlobj.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "suite_files.h"
 #include "suite_paths.h"
 #include "test_ids.h"
 #include "test_support.h"
@@ -29,16 +27,7 @@ class ProjDoc : public CDocument {
     ProjDoc() { ++alive; }
     ~ProjDoc() override { --alive; }
     BOOL OnNewDocument() override { return failNew ? FALSE : CDocument::OnNewDocument(); }
-    void Serialize(CArchive &ar) override {
-        if (ar.IsStoring()) {
-            ar.Write(content.data(), static_cast<UINT>(content.size()));
-        } else {
-            content.clear();
-            char buf[64];
-            for (UINT n; (n = ar.Read(buf, sizeof buf)) > 0;)
-                content.append(buf, n);
-        }
-    }
+    void Serialize(CArchive &ar) override { fwtest::SerializeBytes(ar, content); }
     void OnDoc() { g_log.push_back("doc"); }
     void OnAll() { g_log.push_back("doc"); }
     void OnUpdateGated(CCmdUI *ui) { ui->Enable(FALSE); }
@@ -273,16 +262,6 @@ END_MESSAGE_MAP()
 // ---------------------------------------------------------------------------------------
 // Helpers
 
-void RunQueue() {
-    MSG msg;
-    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
-        if (!fwtest::App().PreTranslateMessage(&msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-}
-
 std::string Text(HWND hwnd) {
     char text[256] = {};
     GetWindowTextA(hwnd, text, sizeof text);
@@ -294,13 +273,6 @@ CRect ClientRectIn(HWND hwnd, HWND parent) {
     GetWindowRect(hwnd, &r);
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT *>(&r), 2);
     return r;
-}
-
-std::string Slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::string DataPath(const char *leaf) {
@@ -346,7 +318,7 @@ class Mdi : public ::testing::Test {
         app.m_pMainWnd = nullptr; // no quit message for the test's queue
         if (IsWindow(mainHwnd))
             DestroyWindow(mainHwnd);
-        RunQueue();
+        fwtest::RunQueue();
         AfxTestSeam::End();
     }
 
@@ -419,7 +391,7 @@ TEST_F(Mdi, RoutingAndGateByWindowState) {
             g_log.clear();
             app.commands.clear();
             PostMessageA(mainHwnd, WM_COMMAND, MAKEWPARAM(c.id, code), 0);
-            RunQueue();
+            fwtest::RunQueue();
             std::vector<std::string> ran = g_log;
             for (auto &a : app.commands)
                 ran.push_back(a);
@@ -435,7 +407,7 @@ TEST_F(Mdi, RoutingAndGateByWindowState) {
     g_log.clear();
     PostMessageA(mainHwnd, WM_KEYDOWN, VK_F6, 0x00400001);
     PostMessageA(mainHwnd, WM_KEYDOWN, VK_F5, 0x003F0001);
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_EQ(g_log, std::vector<std::string>{"view"});
 
     // A control notification with the gated id passes.
@@ -457,7 +429,7 @@ TEST_F(Mdi, RoutingAndGateByWindowState) {
     EXPECT_NE(std::find(ids.begin(), ids.end(), AFX_IDM_FIRST_MDICHILD + 1), ids.end());
     for (UINT id : {AFX_IDM_FIRST_MDICHILD, AFX_IDM_FIRST_MDICHILD + 1}) {
         PostMessageA(mainHwnd, WM_COMMAND, id, 0);
-        RunQueue();
+        fwtest::RunQueue();
         CMDIChildWnd *active = main->MDIGetActive();
         ASSERT_NE(active, nullptr);
         char name[64] = {};
@@ -528,12 +500,12 @@ TEST_F(Mdi, AMaximisedChildsMenuBarButtonsReachIt) {
     main->MDIGetActive(&maximized);
     ASSERT_TRUE(maximized);
     PostMessageA(mainHwnd, WM_COMMAND, SC_RESTORE, 0);
-    RunQueue();
+    fwtest::RunQueue();
     main->MDIGetActive(&maximized);
     EXPECT_FALSE(maximized);
     SendMessageA(main->m_hWndMDIClient, WM_MDIMAXIMIZE, reinterpret_cast<WPARAM>(child), 0);
     PostMessageA(mainHwnd, WM_COMMAND, SC_CLOSE, 0);
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_FALSE(IsWindow(child));
 }
 
@@ -614,7 +586,7 @@ TEST_F(Mdi, ViewsPaintAsControlsAndTakeReflectedNotifications) {
     auto *tree = static_cast<TreePane *>(frame->split.GetPane(0, 1));
     RedrawWindow(left->m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
     RedrawWindow(tree->m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_EQ(g_draws, 0);
 
     CListCtrl &list = left->GetListCtrl();
@@ -680,7 +652,7 @@ TEST_F(Mdi, ClosingAsksToSaveAndDestroyingSkipsClose) {
     AfxTestSeam::PushAnswer("file:" + path);
     SendMessageA(child, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(child));
-    EXPECT_EQ(Slurp(path), "project bytes");
+    EXPECT_EQ(suite::ReadAll(path), "project bytes");
     log = AfxTestSeam::TakeLog();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[1].kind, "save");
@@ -708,8 +680,8 @@ TEST_F(Mdi, ClosingAsksToSaveAndDestroyingSkipsClose) {
 
 TEST_F(Mdi, SaveCommandsAndExitSaveOneThenStay) {
     std::string pathA = DataPath("mdi_a.opj"), pathB = DataPath("mdi_b.opj");
-    std::ofstream(pathA, std::ios::binary) << "old a";
-    std::ofstream(pathB, std::ios::binary) << "old b";
+    suite::WriteAll(pathA, "old a");
+    suite::WriteAll(pathB, "old b");
     auto *a = static_cast<ProjDoc *>(NewProject());
     auto *b = static_cast<ProjDoc *>(NewProject());
     a->SetPathName(pathA.c_str(), FALSE);
@@ -731,8 +703,8 @@ TEST_F(Mdi, SaveCommandsAndExitSaveOneThenStay) {
     a->content = "saved a";
     a->SetModifiedFlag();
     PostMessageA(mainHwnd, WM_COMMAND, ID_FILE_SAVE, 0);
-    RunQueue();
-    EXPECT_EQ(Slurp(pathA), "saved a");
+    fwtest::RunQueue();
+    EXPECT_EQ(suite::ReadAll(pathA), "saved a");
     EXPECT_FALSE(a->IsModified());
 
     // Exit: Yes for the first, Cancel for the second; one saved, the main window stays.
@@ -746,8 +718,8 @@ TEST_F(Mdi, SaveCommandsAndExitSaveOneThenStay) {
     SendMessageA(mainHwnd, WM_COMMAND, ID_APP_EXIT, 0);
     EXPECT_TRUE(IsWindow(mainHwnd));
     EXPECT_EQ(AfxTestSeam::TakeLog().size(), 2u);
-    EXPECT_EQ(Slurp(pathA), "exit a");
-    EXPECT_EQ(Slurp(pathB), "old b");
+    EXPECT_EQ(suite::ReadAll(pathA), "exit a");
+    EXPECT_EQ(suite::ReadAll(pathB), "old b");
     EXPECT_TRUE(b->IsModified());
     EXPECT_EQ(Children(), 2);
 
@@ -757,8 +729,8 @@ TEST_F(Mdi, SaveCommandsAndExitSaveOneThenStay) {
     SendMessageA(mainHwnd, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(mainHwnd));
     EXPECT_EQ(ProjDoc::alive, alive - 2);
-    EXPECT_EQ(Slurp(pathB), "old b");
-    RunQueue();
+    EXPECT_EQ(suite::ReadAll(pathB), "old b");
+    fwtest::RunQueue();
     MSG quit;
     PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
@@ -771,7 +743,7 @@ TEST_F(Mdi, LayoutOfBarsClientAndPanes) {
     // A posted WM_SIZE with lParam 0: the layout follows the client rectangle.
     g_log.clear();
     PostMessageA(mainHwnd, WM_SIZE, SIZE_RESTORED, 0);
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_NE(std::find(g_log.begin(), g_log.end(), "bar layout"), g_log.end());
     EXPECT_EQ(std::find(g_log.begin(), g_log.end(), "bar layout?"), g_log.end());
     CRect bar = ClientRectIn(main->bar.m_hWnd, mainHwnd);
@@ -828,14 +800,14 @@ TEST_F(Mdi, LayoutOfBarsClientAndPanes) {
     PostMessageA(s, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(252, 50));
     PostMessageA(s, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(280, 50));
     PostMessageA(s, WM_LBUTTONUP, 0, MAKELPARAM(300, 50));
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_EQ(g_log, (std::vector<std::string>{"split move", "split up"}));
     EXPECT_EQ(ClientRectIn(frame->split.GetPane(0, 0)->m_hWnd, s).Width(), 300);
     EXPECT_EQ(ClientRectIn(frame->split.GetPane(0, 1)->m_hWnd, s).left,
               300 + CSplitterWnd::kSplitterGap);
     // A move without a press moves nothing.
     PostMessageA(s, WM_MOUSEMOVE, 0, MAKELPARAM(100, 50));
-    RunQueue();
+    fwtest::RunQueue();
     EXPECT_EQ(ClientRectIn(frame->split.GetPane(0, 0)->m_hWnd, s).Width(), 300);
     // A drag whose capture went elsewhere is over: later moves leave the divider.
     SendMessageA(s, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(302, 50));
@@ -862,9 +834,9 @@ TEST_F(Mdi, ToolBarResourcesOfAnotherKindFailCreation) {
 TEST_F(Mdi, OpeningByExtension) {
     fwtest::TestApp &app = fwtest::App();
     std::string upper = DataPath("mdi_open.OPJ");
-    std::ofstream(upper, std::ios::binary) << "on disk";
+    suite::WriteAll(upper, "on disk");
     std::string other = DataPath("mdi_open.txt");
-    std::ofstream(other, std::ios::binary) << "text";
+    suite::WriteAll(other, "text");
     struct Case {
         std::string path;
         bool opens;

@@ -77,10 +77,31 @@ void Pump() {
     }
 }
 
+void RunQueue() {
+    MSG msg;
+    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+        if (!App().PreTranslateMessage(&msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
 std::string ItemText(HWND dialog, int id) {
     char buffer[512] = {};
     GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
     return buffer;
+}
+
+void SerializeBytes(CArchive &ar, std::string &content) {
+    if (ar.IsStoring()) {
+        ar.Write(content.data(), static_cast<UINT>(content.size()));
+    } else {
+        content.clear();
+        char buf[64];
+        for (UINT n; (n = ar.Read(buf, sizeof buf)) > 0;)
+            content.append(buf, n);
+    }
 }
 
 }  // namespace fwtest

@@ -47,7 +47,13 @@ public:
 // Processes the thread's pending messages.
 void Pump();
 
+// Runs the thread's queue as the application's loop does (PreTranslateMessage first).
+void RunQueue();
+
 // Text of a control of a window.
 std::string ItemText(HWND dialog, int id);
+
+// A document's Serialize over raw bytes: stores `content`, or loads the whole archive into it.
+void SerializeBytes(CArchive &ar, std::string &content);
 
 }  // namespace fwtest
