@@ -21,6 +21,7 @@ import socket
 import ssl
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -218,7 +219,18 @@ def export_exim_message(state, config, header_file, received):
 
 
 def run_exim4(args, received, stop):
-    state = os.path.abspath(args.state)
+    # exim works as Debian-exim, which may not reach into the build folder (a checkout in a
+    # private folder): its configuration, spool, logs and certificate live in a folder of their
+    # own under the system's temporary folder, removed when the peer stops.
+    state = tempfile.mkdtemp(prefix="suite-exim-")
+    os.chmod(state, 0o755)
+    try:
+        run_exim4_in(state, args, received, stop)
+    finally:
+        shutil.rmtree(state, ignore_errors=True)
+
+
+def run_exim4_in(state, args, received, stop):
     for sub in ("spool", "log", "tls"):
         os.makedirs(os.path.join(state, sub), exist_ok=True)
     for name in ("good.pem", "good.key"):
@@ -235,7 +247,7 @@ def run_exim4(args, received, stop):
         with open(config, "w") as f:
             f.write(EXIM_CONFIG.format(state=state, tls_port=tls_port, user=USER, password=PASSWORD))
         os.chmod(config, 0o644)
-        log = open(os.path.join(state, "exim-daemon.log"), "ab")
+        log = open(os.path.join(args.state, "exim-daemon.log"), "ab")
         daemon = subprocess.Popen(["exim4", "-C", config, "-bdf", "-oX", "%d:%d" % (port, tls_port)],
                                   stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         for _ in range(100):
@@ -246,7 +258,7 @@ def run_exim4(args, received, stop):
             break
         daemon = None
     if daemon is None:
-        sys.exit("smtp_peer: exim4 did not start; see " + os.path.join(state, "exim-daemon.log"))
+        sys.exit("smtp_peer: exim4 did not start; see " + os.path.join(args.state, "exim-daemon.log"))
     values = common_values(args.state, args.pki)
     values.update(SMTP_EXIM4_PORT=str(port), SMTP_EXIM4_TLS_PORT=str(tls_port),
                   SMTP_EXIM4_RECEIVED=windows_path(received))
