@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -166,7 +168,14 @@ public:
     char *m_displayAddress = nullptr;
 
 private:
+    // Takes the lines of the joined reply pieces; true at the EOT (see CollectReplyLines).
+    using PieceTaker = std::function<bool(DWORD length, const char *piece, DWORD *stop)>;
     BOOL AskRetry();
+    bool Exchange(const char *command);
+    int FailJob();
+    BOOL SendCommand(const std::optional<std::string> &line);
+    int RunPostScriptQuery(const std::string &stream, DWORD waitMs, const PieceTaker &take);
+    bool m_exchangeFailed = false;    // the last QueryConfig or QueryFlashSimm failed
     std::vector<char> m_names;        // name NUL port NUL
     std::vector<char> m_replyBlock;
 };
