@@ -388,6 +388,7 @@ int CAPrinter::GetPostScriptFileSize(const char *path, char *out) {
 }
 
 BOOL CAPrinter::PrintPostScriptFontSample() {
+    EnsureLanguages();
     if (!SupportsPostScript()) {
         ReportMissingLanguage(0x02);
         return FALSE;
