@@ -56,7 +56,7 @@ inline constexpr char kEot = '\x04';
 inline constexpr std::size_t kMaxPostScriptLine = 4096;
 inline constexpr std::size_t kMaxPostScriptReply = 4u * 1024 * 1024;
 // Cap of one directory listing, in pages of 40.
-inline constexpr std::uint32_t kMaxDirectoryPages = 2500;
+inline constexpr std::uint32_t kMaxDirectoryPages = 1000;
 
 // Complete lines of [data, data + length): a line ends at CR, LF or NUL (CR LF once), empty
 // lines are dropped; an EOT ends the reply (the text before it on its line counts). Returns

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "framework.h"
+#include "queries.h"
 #include "seam_test.h"
 #include "server.h"
 #include "suite_paths.h"
@@ -390,4 +391,38 @@ TEST_F(Queries, APclPrinterGetsNoPostScriptSample) {
     EXPECT_NE(boxes[0].text.find("language PostScript"), std::string::npos);
     for (const std::string &command : CommandsSince(server, 0))
         EXPECT_EQ(command, "@PJL INFO CONFIG");
+}
+
+TEST_F(Queries, APostScriptReplyWithoutItsEotPromptsAndKeepsWhatCame) {
+    fakeprinter::Setup setup = fakeprinter::Setup::Default();
+    setup.forms = {"Alpha", "Beta"};
+    fakeprinter::Server server(setup);
+    fakeprinter::Faults cut;
+    cut.cutTo = 14; // "(Alpha)\n(Beta)": no EOT
+    server.With([&](fakeprinter::Engine &e) { e.byCommand.push_back({"POSTSCRIPT", cut}); });
+    ASSERT_TRUE(server.Start()) << server.error();
+    const std::string port = Port(server);
+    CAPrinter printer(DiscoveredPrinter{port.c_str(), "Fake"});
+    AfxTestSeam::PushAnswer("IDNO");
+    CTextList forms;
+    EXPECT_NE(printer.ListPostScriptForms(forms), 0);
+    EXPECT_EQ(forms.Texts(), (std::vector<std::string>{"(Alpha)"}));
+    auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("not responding"), std::string::npos);
+    EXPECT_EQ(printer.m_terminator, '\f');
+}
+
+TEST_F(Queries, AlwaysFullDirectoryPagesStopAtTheCap) {
+    fakeprinter::Server server;
+    fakeprinter::Faults full;
+    full.fullDirPages = true;
+    server.With([&](fakeprinter::Engine &e) { e.byCommand.push_back({"@PJL FSDIRLIST", full}); });
+    ASSERT_TRUE(server.Start()) << server.error();
+    const std::string port = Port(server);
+    CAPrinter printer(DiscoveredPrinter{port.c_str(), "Fake"});
+    CTextList entries;
+    EXPECT_NE(printer.ListDirectory("0:\\pcl", entries), 0);
+    EXPECT_EQ(entries.GetCount(), static_cast<INT_PTR>(kMaxDirectoryPages * 40));
+    EXPECT_EQ(Boxes().size(), 1u);
 }

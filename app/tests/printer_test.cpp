@@ -8,6 +8,7 @@
 #include <string>
 
 #include "framework.h"
+#include "queries.h"
 #include "seam_test.h"
 #include "scripted_port.h"
 
@@ -302,7 +303,7 @@ TEST_F(PrinterTest, WithoutAPortEverySessionShowsOneBox) {
 namespace {
 
 // A directory page of n lines after its header (entries "F<k>" numbered from first).
-std::string DirPage(int first, int n, bool dots = false) {
+std::string PageOf(int first, int n, bool dots = false) {
     std::string page = "@PJL FSDIRLIST NAME=\"0:\\d\" ENTRY=" + std::to_string(first) + " COUNT=40\r\n";
     for (int i = 0; i < n; ++i) {
         if (dots && i < 2)
@@ -443,9 +444,9 @@ TEST_F(PrinterTest, DirectoriesAreReadInPagesOfForty) {
         std::vector<std::string> asked; // ENTRY= of each page
         std::size_t entries;
     } cases[] = {
-        {"39 entries", {DirPage(1, 39)}, {"ENTRY=1 "}, 39},
-        {"40 with the dots", {DirPage(1, 40, true), DirPage(41, 0)}, {"ENTRY=1 ", "ENTRY=41 "}, 38},
-        {"41 entries", {DirPage(1, 40), DirPage(41, 1)}, {"ENTRY=1 ", "ENTRY=41 "}, 41},
+        {"39 entries", {PageOf(1, 39)}, {"ENTRY=1 "}, 39},
+        {"40 with the dots", {PageOf(1, 40, true), PageOf(41, 0)}, {"ENTRY=1 ", "ENTRY=41 "}, 38},
+        {"41 entries", {PageOf(1, 40), PageOf(41, 1)}, {"ENTRY=1 ", "ENTRY=41 "}, 41},
     };
     for (const Case &c : cases) {
         scriptedport::Reset();
@@ -469,7 +470,7 @@ TEST_F(PrinterTest, DirectoriesAreReadInPagesOfForty) {
     // A failed second page keeps the first.
     scriptedport::Reset();
     CAPrinter printer(At("10.0.0.1"));
-    Script().reads = {Read(kEchoReply), Read(DirPage(1, 40)), Read(kEchoReply), Read(std::string(30000, 'A'))};
+    Script().reads = {Read(kEchoReply), Read(PageOf(1, 40)), Read(kEchoReply), Read(std::string(30000, 'A'))};
     CTextList entries;
     EXPECT_NE(printer.ListDirectory("0:\\d", entries), 0);
     EXPECT_EQ(entries.GetCount(), 40);
@@ -585,4 +586,20 @@ TEST_F(PrinterTest, ParseInfoReplyStaysInsideTheReceivedBytes) {
     EXPECT_FALSE(printer.ParseInfoReply(TVI_ROOT, printer.m_reply, tree));
     EXPECT_EQ(tree.GetCount(), 2u);
     parent.DestroyWindow();
+}
+
+TEST_F(PrinterTest, AListingThatNeverEndsStopsAtItsPageCap) {
+    CAPrinter printer(At("10.0.0.1"));
+    for (DWORD page = 0; page < kMaxDirectoryPages + 5; ++page) {
+        Script().reads.push_back(Read(kEchoReply));
+        Script().reads.push_back(Read(PageOf(static_cast<int>(page * 40 + 1), 40)));
+    }
+    CTextList entries;
+    EXPECT_NE(printer.ListDirectory("0:\\d", entries), 0);
+    EXPECT_EQ(GetLastError(), QUV_E_READ);
+    EXPECT_EQ(entries.GetCount(), static_cast<INT_PTR>(kMaxDirectoryPages * 40));
+    EXPECT_EQ(Script().Count(Call::StartJob), kMaxDirectoryPages);
+    auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("Error reading from printer port."), std::string::npos);
 }
