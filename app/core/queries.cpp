@@ -274,6 +274,19 @@ std::size_t TakeReplyLines(const char *data, std::size_t length, std::vector<std
     return start;
 }
 
+PostScriptReply::State PostScriptReply::Add(const char *piece, std::size_t length, const Taker &take) {
+    pending_.append(piece, length);
+    total_ += length;
+    bool ended = false;
+    const std::size_t stop = take(pending_.data(), pending_.size(), ended);
+    if (ended)
+        return State::Ended;
+    pending_.erase(0, stop);
+    if (pending_.size() > kMaxPostScriptLine || total_ > kMaxPostScriptReply)
+        return State::Overflow;
+    return State::More;
+}
+
 std::optional<ListedName> SortListedName(std::string_view prefix, std::string_view path) {
     if (path.size() <= prefix.size() || path.substr(0, prefix.size()) != prefix)
         return std::nullopt;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,6 +64,21 @@ inline constexpr std::uint32_t kMaxDirectoryPages = 1000;
 // the offset of the first byte not taken: the unfinished last line, or the EOT.
 std::size_t TakeReplyLines(const char *data, std::size_t length, std::vector<std::string> &lines,
                            bool &ended);
+
+// Joins the pieces of one PostScript reply: each piece goes behind the unfinished tail of
+// those before it, and take gets the joined bytes (the contract of TakeReplyLines: returns
+// the offset of the first byte not taken, sets ended at the EOT). Overflow: a line longer
+// than kMaxPostScriptLine, or more than kMaxPostScriptReply bytes without an EOT.
+class PostScriptReply {
+public:
+    enum class State { More, Ended, Overflow };
+    using Taker = std::function<std::size_t(const char *data, std::size_t length, bool &ended)>;
+    State Add(const char *piece, std::size_t length, const Taker &take);
+
+private:
+    std::string pending_;
+    std::size_t total_ = 0;
+};
 
 // Sorts one listed name (as decoded) under prefix: a file of the prefix's own folder, or
 // the first-level folder it lies in. False for a name not under the prefix.

@@ -326,18 +326,19 @@ int CAPrinter::RunPostScriptQuery(const std::string &stream, DWORD waitMs, const
         return FailJob();
     if (waitMs)
         Sleep(waitMs);
-    std::string pending;
-    std::size_t total = 0;
+    PostScriptReply reply;
     for (;;) {
         if (!ReadChunk(m_reply, m_replySize, &m_received))
             return FailJob();
-        total += m_received;
-        pending.append(m_reply, m_received);
-        DWORD stop = 0;
-        if (take(static_cast<DWORD>(pending.size()), pending.data(), &stop))
+        const PostScriptReply::State state =
+            reply.Add(m_reply, m_received, [&](const char *data, std::size_t length, bool &ended) {
+                DWORD stop = 0;
+                ended = take(static_cast<DWORD>(length), data, &stop);
+                return static_cast<std::size_t>(stop);
+            });
+        if (state == PostScriptReply::State::Ended)
             break;
-        pending.erase(0, stop);
-        if (pending.size() > kMaxPostScriptLine || total > kMaxPostScriptReply) {
+        if (state == PostScriptReply::State::Overflow) {
             SetLastError(QUV_E_READ); // no EOT within the caps
             return FailJob();
         }

@@ -155,19 +155,42 @@ TEST(PostScript, LinesJoinAcrossPiecesAndStopAtTheEot) {
         {"no EOT yet", {"(A)\n(B"}, {"(A)"}, false},
     };
     for (const Case &c : cases) {
-        std::string pending;
+        PostScriptReply reply;
         std::vector<std::string> lines;
-        bool ended = false;
+        PostScriptReply::State state = PostScriptReply::State::More;
         for (const std::string &piece : c.pieces) {
-            pending += piece;
-            const std::size_t stop = TakeReplyLines(pending.data(), pending.size(), lines, ended);
-            if (ended)
+            state = reply.Add(piece.data(), piece.size(), [&](const char *data, std::size_t length, bool &ended) {
+                return TakeReplyLines(data, length, lines, ended);
+            });
+            if (state != PostScriptReply::State::More)
                 break;
-            pending.erase(0, stop);
         }
         EXPECT_EQ(lines, c.lines) << c.name;
-        EXPECT_EQ(ended, c.ended) << c.name;
+        EXPECT_EQ(state == PostScriptReply::State::Ended, c.ended) << c.name;
     }
+}
+
+TEST(PostScript, AReplyWithoutItsEotStopsAtTheCaps) {
+    auto take = [](const char *data, std::size_t length, bool &ended) {
+        std::vector<std::string> lines;
+        return TakeReplyLines(data, length, lines, ended);
+    };
+    PostScriptReply longLine;
+    const std::string part(kMaxPostScriptLine / 2, 'x');
+    EXPECT_EQ(longLine.Add(part.data(), part.size(), take), PostScriptReply::State::More);
+    EXPECT_EQ(longLine.Add(part.data(), part.size(), take), PostScriptReply::State::More);
+    EXPECT_EQ(longLine.Add("y", 1, take), PostScriptReply::State::Overflow);
+
+    PostScriptReply endless;
+    const std::string lines = std::string(999, 'z') + "\n";
+    std::size_t added = 0;
+    PostScriptReply::State state = PostScriptReply::State::More;
+    while (state == PostScriptReply::State::More && added <= kMaxPostScriptReply + lines.size()) {
+        state = endless.Add(lines.data(), lines.size(), take);
+        added += lines.size();
+    }
+    EXPECT_EQ(state, PostScriptReply::State::Overflow);
+    EXPECT_GT(added, kMaxPostScriptReply);
 }
 
 TEST(PostScript, ListedNamesSortIntoFilesAndFirstLevelFolders) {
