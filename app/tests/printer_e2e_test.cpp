@@ -375,6 +375,17 @@ TEST_F(Queries, TheFontSampleOffersFilesOfTheFourFolders) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Cannot open file " + suite::TestDataDir() + "\\fonttest.dat");
     EXPECT_EQ(server.Jobs().size(), before + 4 + 2) << "the four listings and two size queries, no print";
+
+    // An empty fonttest.dat gets the same box.
+    const std::string folder = suite::TestDataDir() + "\\emptyfont";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile((folder + "\\fonttest.dat").c_str(), "", 0));
+    CopyStringN(ProgramFolder, folder.c_str(), MAX_PATH - 1);
+    EXPECT_FALSE(printer.PrintPostScriptFontSample());
+    boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Cannot open file " + folder + "\\fonttest.dat");
+    EXPECT_EQ(server.Jobs().size(), before + 2 * (4 + 2));
     CopyStringN(ProgramFolder, saved.c_str(), MAX_PATH - 1);
 }
 
