@@ -10,14 +10,21 @@ constexpr std::uint64_t kBytesPerLine = 60;
 constexpr int kPad = 64;  // "=" and positions past the end
 constexpr int kSkip = -1; // characters outside the alphabet
 
+// Value of every byte: 0..63 for the alphabet, kPad for "=", kSkip for the rest. Stored as
+// bytes, kSkip becomes 0xFF, so one OR of four entries below 64 says all four are alphabet.
+struct ValueTable {
+    unsigned char value[256];
+    constexpr ValueTable() : value{} {
+        for (int c = 0; c < 256; ++c) value[c] = static_cast<unsigned char>(kSkip);
+        for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
+        value[static_cast<unsigned char>('=')] = kPad;
+    }
+};
+constexpr ValueTable kValues;
+
 int ValueOf(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    if (c == '=') return kPad;
-    return kSkip;
+    const unsigned char v = kValues.value[c];
+    return v == static_cast<unsigned char>(kSkip) ? kSkip : v;
 }
 
 } // namespace
@@ -85,7 +92,23 @@ void *CBase64::Decode(const char *text, std::uint64_t *length, std::uint64_t lim
         }
         return kPad;
     };
+    const unsigned char *value = kValues.value;
     for (;;) {
+        // Characters outside the alphabet before a group are skipped as next() would skip them.
+        while (r < n && value[in[r]] == static_cast<unsigned char>(kSkip)) ++r;
+        // Four alphabet characters in a row (the usual case): one whole group.
+        if (n - r >= 4) {
+            const unsigned a = value[in[r]], b = value[in[r + 1]], c = value[in[r + 2]], d = value[in[r + 3]];
+            if ((a | b | c | d) < 64) {
+                out[w] = static_cast<unsigned char>((a << 2) | (b >> 4));
+                out[w + 1] = static_cast<unsigned char>(((b & 15) << 4) | (c >> 2));
+                out[w + 2] = static_cast<unsigned char>(((c & 3) << 6) | d);
+                w += 3;
+                r += 4;
+                continue;
+            }
+        }
+        // A group with "=", a skipped character inside it, or the end of the text.
         const int v0 = next();
         if (v0 == kPad) break;
         const int v1 = next();
