@@ -1,6 +1,7 @@
 #include "base64.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace marfel {
 namespace {
@@ -10,13 +11,22 @@ constexpr std::uint64_t kBytesPerLine = 60;
 constexpr int kPad = 64;  // "=" and positions past the end
 constexpr int kSkip = -1; // characters outside the alphabet
 
-// Value of every byte: 0..63 for the alphabet, kPad for "=", kSkip for the rest. Stored as
-// bytes, kSkip becomes 0xFF, so one OR of four entries below 64 says all four are alphabet.
+// Value of every byte: 0..63 for the alphabet, kPad for "=", kSkip for the rest (stored as
+// 0xFF). Beside it, for whole groups, each value already at its place in the group's 24 bits,
+// and bit 24 set for every byte outside the alphabet, so one OR of four entries tells both.
 struct ValueTable {
     unsigned char value[256];
-    constexpr ValueTable() : value{} {
-        for (int c = 0; c < 256; ++c) value[c] = static_cast<unsigned char>(kSkip);
-        for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
+    std::uint32_t placed[4][256];
+    constexpr ValueTable() : value{}, placed{} {
+        for (int c = 0; c < 256; ++c) {
+            value[c] = static_cast<unsigned char>(kSkip);
+            for (auto &at : placed) at[c] = 1u << 24;
+        }
+        for (int i = 0; i < 64; ++i) {
+            const auto c = static_cast<unsigned char>(kAlphabet[i]);
+            value[c] = static_cast<unsigned char>(i);
+            for (int k = 0; k < 4; ++k) placed[k][c] = static_cast<std::uint32_t>(i) << (18 - 6 * k);
+        }
         value[static_cast<unsigned char>('=')] = kPad;
     }
 };
@@ -96,18 +106,18 @@ void *CBase64::Decode(const char *text, std::uint64_t *length, std::uint64_t lim
     for (;;) {
         // Characters outside the alphabet before a group are skipped as next() would skip them.
         while (r < n && value[in[r]] == static_cast<unsigned char>(kSkip)) ++r;
-        // Four alphabet characters in a row (the usual case): one whole group.
-        if (n - r >= 4) {
-            const unsigned a = value[in[r]], b = value[in[r + 1]], c = value[in[r + 2]], d = value[in[r + 3]];
-            if ((a | b | c | d) < 64) {
-                out[w] = static_cast<unsigned char>((a << 2) | (b >> 4));
-                out[w + 1] = static_cast<unsigned char>(((b & 15) << 4) | (c >> 2));
-                out[w + 2] = static_cast<unsigned char>(((c & 3) << 6) | d);
-                w += 3;
-                r += 4;
-                continue;
-            }
+        // Groups of four alphabet characters (the usual case), one step each.
+        while (n - r >= 4) {
+            const std::uint32_t bits = kValues.placed[0][in[r]] | kValues.placed[1][in[r + 1]] |
+                                       kValues.placed[2][in[r + 2]] | kValues.placed[3][in[r + 3]];
+            if (bits >> 24) break;
+            out[w] = static_cast<unsigned char>(bits >> 16);
+            out[w + 1] = static_cast<unsigned char>(bits >> 8);
+            out[w + 2] = static_cast<unsigned char>(bits);
+            w += 3;
+            r += 4;
         }
+        if (n - r >= 4 && value[in[r]] == static_cast<unsigned char>(kSkip)) continue; // a line break
         // A group with "=", a skipped character inside it, or the end of the text.
         const int v0 = next();
         if (v0 == kPad) break;
