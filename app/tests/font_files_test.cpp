@@ -303,15 +303,17 @@ TEST_F(FontFiles, SoftFontRowsWithTheTypefaceModule) {
     struct Case {
         const char *file;
         bool gorwin;
-        std::string pitch, height, typeface;
+        std::string pitch, height, typeface, selection;
     } cases[] = {
-        {"d64", true, "10", "12", "3  Courier"},
-        {"d64", false, "10", "12", "3  "},
+        {"d64", true, "10", "12", "3  Courier", "<ESC>(8U<ESC>(s1p10h12v258s-3b3T"},
+        {"d64", false, "10", "12", "3  ", "<ESC>(8U<ESC>(s1p10h12v258s-3b3T"},
+        {"pitch0", true, "0", "12", "3  Courier", "<ESC>(8U<ESC>(s1p0h12v258s-3b3T"},
     };
     for (const Case &c : cases) {
         lstrcpynA(ProgramFolder, c.gorwin ? suite::BinDir().c_str() : folder_.c_str(), MAX_PATH);
         CBMFont font((kSoftFonts + "/" + c.file + ".sfp").c_str());
         PropertyList rows;
+        ASSERT_NE(rows.list.m_hWnd, nullptr) << "no list control (no display?)";
         const int used = font.ShowProperties(rows.list);
         EXPECT_EQ(used, rows.list.GetItemCount()) << c.file;
         EXPECT_EQ(Row(rows.list, 0, 1), "Bitmapped Font");
@@ -325,7 +327,7 @@ TEST_F(FontFiles, SoftFontRowsWithTheTypefaceModule) {
         EXPECT_EQ(rows.Value("Style:"), "258");
         EXPECT_EQ(rows.Value("Stroke Weight:"), "-3");
         EXPECT_EQ(rows.Value("TypeFace:"), c.typeface);
-        EXPECT_EQ(rows.Value("Escape Sequence:"), "<ESC>(8U<ESC>(s1p10h12v258s-3b3T");
+        EXPECT_EQ(rows.Value("Escape Sequence:"), c.selection);
     }
     lstrcpynA(ProgramFolder, suite::BinDir().c_str(), MAX_PATH);
     CBMFont resolution((kSoftFonts + "/d68_format20.sfp").c_str());

@@ -146,6 +146,7 @@ CASES = {
     "d68": ({"size": 68}, [{"code": 65, "pixels": A}]),
     "d68_format20": ({"size": 68, "fmt": 20, "res": (1200, 600)}, [{"code": 65, "pixels": A}]),
     "name_blank_padded": ({"pad": b" "}, [{"code": 65, "pixels": A}]),
+    "pitch0": ({"pitch": 0}, [{"code": 65, "pixels": A}]),
     "name_16": ({"name": b"ABCDEFGHIJKLMNOP"}, [{"code": 65, "pixels": A}]),
     "class1_and_2": ({}, [{"code": 65, "pixels": A}, {"code": 66, "cls": 2, "pixels": WIDE}]),
     "repeat2": ({}, [{"code": 65, "cls": 2, "pixels": ["..###...", "..###...", "..###..."]}]),
