@@ -50,6 +50,30 @@ std::string Mutate(const std::string &bytes, unsigned seed) {
     return out;
 }
 
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// The fonts the fixture scripts made: the first field of each line of cases.txt names
+// <case><ext> in the folder (TrueType lines name their file in the second field).
+std::vector<std::string> ScriptFixtures(const std::string &folder, const std::string &ext) {
+    std::vector<std::string> fonts;
+    std::ifstream cases(std::string(SUITE_FONT_FIXTURES) + "/" + folder + "/cases.txt");
+    for (std::string line; std::getline(cases, line);) {
+        std::string file = line.substr(0, line.find('\t')) + ext;
+        if (const std::size_t tab = line.find('\t'); tab != std::string::npos)
+            file = line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
+        const std::string path = file[0] == '/' ? file : std::string(SUITE_FONT_FIXTURES) + "/" + folder + "/" + file;
+        fonts.push_back(ReadFile(path));
+        EXPECT_FALSE(fonts.back().empty()) << path;
+    }
+    EXPECT_FALSE(fonts.empty()) << "no fixtures in " << folder;
+    return fonts;
+}
+
 std::vector<std::string> SoftFonts() {
     Descriptor d68;
     d68.size = 68;
@@ -61,19 +85,19 @@ std::vector<std::string> SoftFonts() {
     compressed.width = 20;
     compressed.height = 4;
     compressed.data = std::string("\x01\x03\x05\x02\x0A\x00\x00\x14", 8);
-    return {SoftFont({}, {plain, compressed}), SoftFont(d68, {compressed, plain}, "\x1b" "E", "\x1b*c5F")};
+    std::vector<std::string> fonts = ScriptFixtures("softfonts", ".sfp");
+    fonts.push_back(SoftFont({}, {plain, compressed}));
+    fonts.push_back(SoftFont(d68, {compressed, plain}, "\x1b" "E", "\x1b*c5F"));
+    return fonts;
 }
 
 std::vector<std::string> TrueTypeFonts() {
     TrueType bound;
     bound.cmapRecords = {{3, 0}};
     bound.pclt = std::string(54, '\x11');
-    std::vector<std::string> fonts = {TrueTypeBytes({}), TrueTypeBytes(bound)};
-    std::ifstream in("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    if (!bytes.str().empty())
-        fonts.push_back(bytes.str());
+    std::vector<std::string> fonts = ScriptFixtures("truetype", ".ttf");
+    fonts.push_back(TrueTypeBytes({}));
+    fonts.push_back(TrueTypeBytes(bound));
     return fonts;
 }
 
