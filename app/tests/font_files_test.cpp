@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "framework.h"
+#include "framework_seam.h"
 #include "printer.h"
 #include "server.h"
 #include "suite_files.h"
