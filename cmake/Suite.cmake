@@ -7,6 +7,7 @@
 #   suite_driver(<name> SOURCES ... [LIBS ...])   32-bit kernel-mode .sys
 #   suite_program(<name> [GUI] SOURCES ... [LIBS ...])
 #   suite_test(<name> SOURCES ... [LIBS ...] [SERIAL] [LABELS ...] [ARGS ...])
+#   suite_no_test_hooks(<target>)              build fails when the binary holds a test hook
 #
 # Deliverables of a width land in ${SUITE_BIN_DIR}, laid out as they are copied onto a PC;
 # test programs land in ${SUITE_TEST_DIR}.
@@ -222,6 +223,20 @@ function(suite_needs_native_32)
       set_property(TEST ${SUITE_PRESET}.${test} APPEND PROPERTY ENVIRONMENT SUITE_NEEDS_NATIVE_32=1)
     endforeach()
   endif()
+endfunction()
+
+# A deliverable that must hold no test hook: checked after each link with `strings` (see
+# no_test_hooks.cmake); a hit fails the build.
+function(suite_no_test_hooks target)
+  if(SUITE_WIDTH EQUAL 32)
+    set(strings ${SUITE_TRIPLE_32}-strings)
+  else()
+    set(strings ${SUITE_TRIPLE_64}-strings)
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DSTRINGS=${strings} -DFILE=$<TARGET_FILE:${target}>
+            -P ${CMAKE_SOURCE_DIR}/cmake/no_test_hooks.cmake
+    COMMENT "check ${target} for test hooks")
 endfunction()
 
 # A smoke test that loads one deliverable of the width with LoadLibrary and frees it.

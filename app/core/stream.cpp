@@ -1,5 +1,7 @@
 #include "stream.h"
 
+#include <algorithm>
+
 #include "reply.h"
 
 std::string BuildDownloadHeader(const std::string &volume, const std::string &folder,
@@ -14,6 +16,35 @@ std::string BuildDownloadHeader(const std::string &volume, const std::string &fo
     header += name;
     header += "\"\r\n";
     return header;
+}
+
+std::string BuildDeleteFirstHeader(const std::string &volume, const std::string &folder,
+                                   const std::string &pattern, const std::string &name,
+                                   std::uint32_t size) {
+    std::string header(kUel, kUelLength);
+    header += "@PJL QUVWILDFSDELETE NAME=\"";
+    header += volume;
+    header += folder;
+    header += '\\';
+    header += pattern;
+    header += "\"\r\n";
+    header += BuildDownloadHeader(volume, folder, name, size).substr(kUelLength);
+    return header;
+}
+
+bool IsSafeFontTarget(const std::string &volume, const std::string &folder,
+                      const std::string &name, const std::string &id) {
+    if (id.empty() || id.size() > 9 ||
+        !std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    for (const std::string *text : {&volume, &folder, &name})
+        for (const char c : *text)
+            if (c == '"' || static_cast<unsigned char>(c) < 0x20)
+                return false;
+    for (const std::string *text : {&volume, &folder})
+        if (text->find_first_of("*?") != std::string::npos)
+            return false;
+    return true;
 }
 
 std::optional<std::uint32_t> GrowCapacity(std::uint32_t capacity, std::uint32_t written,

@@ -14,6 +14,18 @@ inline constexpr std::size_t kMaxPathText = 259;
 std::string BuildDownloadHeader(const std::string &volume, const std::string &folder,
                                 const std::string &name, std::uint32_t size);
 
+// The header of a stream that deletes before it stores: "<UEL>@PJL QUVWILDFSDELETE
+// NAME=\"<volume><folder>\<pattern>\"\r\n", then the FSDOWNLOAD line (its UEL left out).
+std::string BuildDeleteFirstHeader(const std::string &volume, const std::string &folder,
+                                   const std::string &pattern, const std::string &name,
+                                   std::uint32_t size);
+
+// True when a font's wild delete "*_<id>" can only match that font's older versions in
+// the folder: an ID of 1 to 9 digits, no text holding '"' or a byte below 0x20, and no '*'
+// or '?' in the volume or the folder.
+bool IsSafeFontTarget(const std::string &volume, const std::string &folder,
+                      const std::string &name, const std::string &id);
+
 // Capacity of a growing stream buffer that must take n more bytes: doubled until
 // capacity - written >= n. Empty when that passes 32 bits.
 std::optional<std::uint32_t> GrowCapacity(std::uint32_t capacity, std::uint32_t written,

@@ -1,5 +1,6 @@
 // A test fixture on the framework's test seam: boxes open no window and are recorded, and
-// strings come from the test program's own string table.
+// strings come from the test program's own string table. A test program that uses it links
+// the framework's test variant: `LIBS velmar_app framework_seam` in its suite_test.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "framework.h"
+#include "framework_seam.h"
 
 class SeamTest : public testing::Test {
 protected:

@@ -1,6 +1,9 @@
-// velmar.exe end to end: its window, its printer bar filled from ZqConfig.dat, the data
-// folder, the missing settings file and resource module, and its exit. These share the
-// prefix's data folder, so they run one after another and put back what they change.
+// velmar end to end: its window, its printer bar filled from ZqConfig.dat, the data folder,
+// the missing settings file and resource module, and its exit. Most runs start
+// velmar_under_test.exe, the same program with the framework's test seam, which answers its
+// boxes from a script; one drives the shipped velmar.exe as a user would, through its real
+// box. These share the prefix's data folder, so they run one after another and put back what
+// they change.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -43,6 +46,39 @@ BOOL CALLBACK TakeVisibleWindow(HWND hwnd, LPARAM lParam) {
     return TRUE;
 }
 
+// A box (dialog class "#32770") of the process, visible.
+BOOL CALLBACK TakeBox(HWND hwnd, LPARAM lParam) {
+    auto *find = reinterpret_cast<FindWindowOf *>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    char cls[64] = {};
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (pid == find->pid && IsWindowVisible(hwnd) && std::string(cls) == "#32770") {
+        find->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The texts of a box's static controls and the handles of its buttons by caption.
+struct BoxContents {
+    std::string text;
+    std::vector<std::pair<std::string, HWND>> buttons;
+};
+
+BOOL CALLBACK ReadBoxChild(HWND hwnd, LPARAM lParam) {
+    auto *box = reinterpret_cast<BoxContents *>(lParam);
+    char cls[64] = {};
+    GetClassNameA(hwnd, cls, sizeof cls);
+    char text[1024] = {};
+    GetWindowTextA(hwnd, text, sizeof text);
+    if (_stricmp(cls, "Static") == 0)
+        box->text += text;
+    else if (_stricmp(cls, "Button") == 0 && IsWindowVisible(hwnd))
+        box->buttons.emplace_back(text, hwnd);
+    return TRUE;
+}
+
 BOOL CALLBACK TakeList(HWND hwnd, LPARAM lParam) {
     char cls[64] = {};
     GetClassNameA(hwnd, cls, sizeof cls);
@@ -53,7 +89,16 @@ BOOL CALLBACK TakeList(HWND hwnd, LPARAM lParam) {
     return TRUE;
 }
 
-// One velmar.exe run: started with a message-box script and log, ended by WM_CLOSE.
+// The folder of this test program, where velmar_under_test.exe lies.
+std::string TestProgramDir() {
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string dir(exe);
+    return dir.substr(0, dir.find_last_of('\\'));
+}
+
+// One velmar run: started with a message-box script and log in its environment (which only
+// velmar_under_test.exe reads), ended by WM_CLOSE.
 class Velmar {
 public:
     Velmar(const std::string &exe, const std::string &folder, const std::string &args = "") {
@@ -91,6 +136,17 @@ public:
         }
         return find.found;
     }
+    // A box of the process, or NULL when none shows within 30 s or the process ends first.
+    HWND Box() {
+        FindWindowOf find = {pi_.dwProcessId, nullptr};
+        for (int i = 0; i < 300 && !find.found; ++i) {
+            if (WaitForSingleObject(pi_.hProcess, 100) == WAIT_OBJECT_0)
+                break;
+            EnumWindows(TakeBox, reinterpret_cast<LPARAM>(&find));
+        }
+        return find.found;
+    }
+    bool LogWritten() const { return GetFileAttributesA(log_.c_str()) != INVALID_FILE_ATTRIBUTES; }
     // The exit code after at most 30 s, or 1234 when still running.
     DWORD Exit() {
         DWORD code = 1234;
@@ -165,7 +221,8 @@ protected:
             DeleteFileA(kSettings.c_str());
         }
     }
-    std::string exe_ = suite::BinPath("velmar.exe");
+    // The program with the test seam; the shipped one is suite::BinPath("velmar.exe").
+    std::string exe_ = TestProgramDir() + "\\velmar_under_test.exe";
     bool hadFile_ = false;
     std::string saved_;
 };
@@ -191,6 +248,34 @@ TEST_F(EndToEnd, BarShowsThePrinterOfTheSettingsFileAndCloseExitsWithZero) {
     EXPECT_TRUE(velmar.Boxes().empty());
     EXPECT_EQ(velmar.Close(window), 0u);
     EXPECT_TRUE(server.Jobs().empty());  // start-up sends nothing to the printer
+}
+
+// The shipped program, driven from outside: its real box is answered by its button, and the
+// seam's variables in its environment change nothing.
+TEST_F(EndToEnd, ShippedProgramCreatesTheDataFolderAndReportsTheMissingFileInARealBox) {
+    DeleteFileA(kSettings.c_str());
+    RemoveDirectoryA(kDataFolder.c_str());
+    RemoveDirectoryA("C:\\ProgramData\\Dranvel");
+    ASSERT_FALSE(IsFolder(kDataFolder));
+
+    Velmar velmar(suite::BinPath("velmar.exe"), suite::BinDir());
+    ASSERT_TRUE(velmar.started()) << GetLastError();
+    HWND box = velmar.Box();
+    ASSERT_NE(box, nullptr) << "velmar.exe showed no box for the missing settings file";
+    BoxContents contents;
+    EnumChildWindows(box, ReadBoxChild, reinterpret_cast<LPARAM>(&contents));
+    EXPECT_NE(contents.text.find("Cannot open file "), std::string::npos) << contents.text;
+    EXPECT_NE(contents.text.find("ZqConfig.dat"), std::string::npos) << contents.text;
+    ASSERT_EQ(contents.buttons.size(), 1u);
+    EXPECT_EQ(contents.buttons[0].first, "OK");
+    SendMessageA(contents.buttons[0].second, BM_CLICK, 0, 0);
+
+    HWND window = velmar.Window();
+    ASSERT_NE(window, nullptr) << "no main window after the box was answered";
+    EXPECT_TRUE(IsFolder(kDataFolder));
+    EXPECT_TRUE(velmar.BarRows(window).empty());
+    EXPECT_EQ(velmar.Close(window), 0u);
+    EXPECT_FALSE(velmar.LogWritten()) << "velmar.exe wrote the test seam's log";
 }
 
 TEST_F(EndToEnd, MissingDataFolderIsCreatedAndTheMissingFileReportedOnce) {
@@ -243,7 +328,9 @@ TEST_F(EndToEnd, OnVersionFourTheSettingsLieInTheProgramFolder) {
 
     const std::string folder = suite::TestDataDir() + "\\velmar-nt40";
     CreateDirectoryA(folder.c_str(), nullptr);
-    for (const char *file : {"velmar.exe", "corvane.dll", "nimbrel.dll"})
+    // Named velmar.exe, the name the version setting above is kept under.
+    ASSERT_TRUE(CopyFileA(exe_.c_str(), (folder + "\\velmar.exe").c_str(), FALSE));
+    for (const char *file : {"corvane.dll", "nimbrel.dll"})
         ASSERT_TRUE(CopyFileA(suite::BinPath(file).c_str(), (folder + "\\" + file).c_str(), FALSE));
     suite::WriteAll(folder + "\\ZqConfig.dat", "[PRINTERS]\r\nName=Old,Port=LPT1\r\n");
     DeleteFileA(kSettings.c_str());

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "framework_seam.h"
 #include "frames.h"
 #include "mainfrm.h"
 #include "resource_ids.h"

@@ -1,14 +1,38 @@
 #!/usr/bin/env python3
 """Writes velmar's own icons 9000-9014 (icon<N>.ico, each 16 and 32 px) into a folder.
 
-Index = id - 9000: 0 project, 1 printer, 2 volume, 3 folder, 4 file, 5 PCL font,
-6 TrueType font, 7 PostScript font, 8 macro, 9 form, 10 colour profile, 11 held job,
-12 secure job, 13 flash card, 14 unknown item.
+Index = id - 9000, the image index that the tree, the lists and the printer bar use: the
+storage-tree node kind (1 printer, 2 disk, 3 flash or network-card store, 4 PJL volume,
+5 common volume, 6 PostScript volume, 7 directory, 10 file) or the project row kind
+(8 bitmapped PCL font, 9 TrueType font, 10 demo page or PCL macro, 11 PostScript font,
+12 PostScript form, 13 colour profile). Index 10 is a page, for files and macros alike.
+0 (a project) and 14 (an unknown item) belong to no kind.
+
+Each picture has a colour of its own (SIGNATURE), the commonest colour of both sizes other
+than the black outlines and white paper; the icon test tells the kinds apart by it.
 """
 import struct
 import sys
 
 K, W = (0, 0, 0), (255, 255, 255)
+
+SIGNATURE = {
+    0: (40, 110, 200),    # project: a blue ring binder
+    1: (190, 190, 190),   # printer: a grey printer
+    2: (90, 100, 120),    # disk: a slate drive
+    3: (60, 60, 60),      # flash or network-card store: a dark card with gold contacts
+    4: (0, 150, 150),     # PJL volume: a teal partition
+    5: (110, 160, 60),    # common volume: a green partition
+    6: (170, 60, 170),    # PostScript volume: a magenta partition
+    7: (240, 200, 60),    # directory: a yellow folder
+    8: (200, 0, 0),       # bitmapped PCL font: a red "A" on a page
+    9: (0, 90, 200),      # TrueType font: a blue "T" on a page
+    10: (150, 150, 150),  # file, demo page or macro: a page with grey lines
+    11: (120, 0, 160),    # PostScript font: a purple "P" on a page
+    12: (255, 255, 200),  # PostScript form: a cream ruled form
+    13: (220, 0, 0),      # colour profile: red, green and blue bars, red widest
+    14: (210, 210, 230),  # unknown item: a "?" on a pale tile
+}
 
 
 def blank():
@@ -38,58 +62,71 @@ def letter(img, colour, strokes):
         rect(img, x0, y0, x1, y1, colour)
 
 
+def volume(img, colour):
+    """A partition: a slice of a drive with a white label."""
+    frame(img, 2, 6, 30, 26, colour)
+    rect(img, 6, 10, 18, 14, W)
+    rect(img, 22, 18, 26, 22, K)
+
+
+def font_page(img, colour, strokes):
+    frame(img, 4, 2, 28, 30, W)
+    letter(img, colour, strokes)
+
+
 def draw(index):
     img = blank()
+    c = SIGNATURE[index]
     if index == 0:    # project: a ring binder
-        frame(img, 4, 4, 28, 28, (40, 110, 200))
+        frame(img, 4, 4, 28, 28, c)
         for y in range(8, 26, 6):
             rect(img, 2, y, 8, y + 2, K)
     elif index == 1:  # printer
-        frame(img, 2, 12, 30, 26, (190, 190, 190))
+        frame(img, 2, 12, 30, 26, c)
         frame(img, 8, 2, 24, 14, W)
         frame(img, 8, 22, 24, 30, W)
         rect(img, 24, 16, 28, 18, (0, 170, 0))
-    elif index == 2:  # volume: a drive
-        frame(img, 2, 10, 30, 24, (150, 150, 160))
-        rect(img, 22, 16, 26, 18, (0, 200, 0))
-    elif index == 3:  # folder
-        frame(img, 2, 6, 14, 12, (240, 200, 60))
-        frame(img, 2, 10, 30, 28, (240, 200, 60))
-    elif index == 4:  # file
-        page(img, W, (90, 90, 90))
-    elif index == 5:  # PCL font: "A" on a page
-        frame(img, 4, 2, 28, 30, W)
-        letter(img, (200, 0, 0), [(10, 8, 14, 26), (18, 8, 22, 26), (10, 8, 22, 12), (10, 16, 22, 20)])
-    elif index == 6:  # TrueType font: "T"
-        frame(img, 4, 2, 28, 30, W)
-        letter(img, (0, 90, 200), [(8, 8, 24, 12), (14, 8, 18, 26)])
-    elif index == 7:  # PostScript font: "P"
-        frame(img, 4, 2, 28, 30, W)
-        letter(img, (120, 0, 160), [(10, 8, 14, 26), (10, 8, 22, 12), (18, 8, 22, 20), (10, 16, 22, 20)])
-    elif index == 8:  # macro: a gear-like block
-        frame(img, 8, 8, 24, 24, (230, 120, 0))
-        for x0, y0 in ((14, 2), (14, 24), (2, 14), (24, 14)):
-            rect(img, x0, y0, x0 + 6, y0 + 6, (230, 120, 0))
-    elif index == 9:  # form: a ruled page
-        page(img, (255, 255, 200), (0, 120, 0))
-    elif index == 10:  # colour profile: three bars
-        rect(img, 4, 4, 12, 28, (220, 0, 0))
-        rect(img, 12, 4, 20, 28, (0, 180, 0))
-        rect(img, 20, 4, 28, 28, (0, 0, 220))
-    elif index == 11:  # held job: a page with a clock face
-        page(img, W, (90, 90, 90))
-        frame(img, 14, 16, 30, 30, (255, 230, 0))
-    elif index == 12:  # secure job: a padlock
-        frame(img, 10, 4, 22, 16, W)
-        frame(img, 6, 14, 26, 30, (200, 160, 0))
-    elif index == 13:  # flash card
-        frame(img, 6, 2, 26, 30, (60, 60, 60))
+    elif index == 2:  # disk: a drive
+        frame(img, 2, 8, 30, 26, c)
+        rect(img, 6, 18, 20, 20, K)
+        rect(img, 22, 18, 26, 22, (0, 200, 0))
+    elif index == 3:  # flash or network-card store: a card
+        frame(img, 6, 2, 26, 30, c)
         for x in range(9, 24, 4):
             rect(img, x, 4, x + 2, 10, (230, 190, 40))
+    elif index in (4, 5, 6):  # volumes
+        volume(img, c)
+    elif index == 7:  # directory: a folder
+        frame(img, 2, 6, 14, 12, c)
+        frame(img, 2, 10, 30, 28, c)
+    elif index == 8:  # bitmapped PCL font: "A"
+        font_page(img, c, [(10, 8, 14, 26), (18, 8, 22, 26), (10, 8, 22, 12), (10, 16, 22, 20)])
+    elif index == 9:  # TrueType font: "T"
+        font_page(img, c, [(8, 8, 24, 12), (14, 8, 18, 26)])
+    elif index == 10:  # file, demo page or macro: a page
+        page(img, W, c)
+    elif index == 11:  # PostScript font: "P"
+        font_page(img, c, [(10, 8, 14, 26), (10, 8, 22, 12), (18, 8, 22, 20), (10, 16, 22, 20)])
+    elif index == 12:  # PostScript form: a ruled form
+        page(img, c, (0, 120, 0))
+    elif index == 13:  # colour profile: three bars
+        rect(img, 2, 4, 14, 28, c)
+        rect(img, 14, 4, 22, 28, (0, 180, 0))
+        rect(img, 22, 4, 30, 28, (0, 0, 220))
     else:             # unknown item: "?"
-        frame(img, 4, 4, 28, 28, (180, 180, 180))
+        frame(img, 4, 4, 28, 28, c)
         letter(img, K, [(10, 8, 22, 12), (18, 8, 22, 18), (14, 16, 18, 20), (14, 22, 18, 26)])
     return img
+
+
+def dominant(pixels):
+    """The commonest colour other than transparency, black and white."""
+    counts = {}
+    for row in pixels:
+        for p in row:
+            if p is not None and p not in (K, W):
+                counts[p] = counts.get(p, 0) + 1
+    return max(counts, key=counts.get)
 
 
 def scale(img, size):
@@ -129,8 +166,14 @@ def ico(img):
 def main():
     folder = sys.argv[1]
     for index in range(15):
+        img = draw(index)
+        for size in (16, 32):
+            got = dominant(scale(img, size))
+            if got != SIGNATURE[index]:
+                sys.exit(f'gen_icons: icon {9000 + index} at {size} px shows {got}, '
+                         f'not its colour {SIGNATURE[index]}')
         with open(f'{folder}/icon{9000 + index}.ico', 'wb') as f:
-            f.write(ico(draw(index)))
+            f.write(ico(img))
 
 
 if __name__ == '__main__':

@@ -15,6 +15,7 @@
 #include "resource_ids.h"
 #include "settings.h"
 #include "text.h"
+#include "ttfont.h"
 #include "velmar_res.h"
 
 namespace {
@@ -227,6 +228,14 @@ void CZqApp::CloseResourceWindows() {
 void CZqApp::LoadSettings() { LoadSettingsFrom(DataFolder); }
 
 void CZqApp::SaveSettings() { SaveSettingsTo(DataFolder); }
+
+int CZqApp::TakeTypeFace() {
+    int next = kFirstTypeface;
+    const int value = TakeTypefaceNumber(m_typeFace, next);
+    m_typeFace = next;
+    SaveSettings();
+    return value;
+}
 
 void CZqApp::LoadSettingsFrom(const char *folder) {
     const std::string path = std::string(folder) + "\\" + kSettingsFile;

@@ -36,6 +36,9 @@ public:
     // kept as it is (reported once per run), not replaced by settings that never held its
     // contents.
     bool SaveSettingsTo(const char *folder);
+    // The typeface number for a TrueType font without PCLT; the counter moves on and the
+    // settings file is saved.
+    int TakeTypeFace();
 
     // The printer bar's list control; null before the main frame exists.
     CListCtrl *GetPrinterListCtrl();

@@ -102,19 +102,25 @@ int RawJob::ReceiveSome(char *data, int length, int *wsa) const {
     return -1;
 }
 
-// RawWriteJob: a private copy of the caller's bytes.
+// RawWriteJob: a private copy of the caller's bytes for an asynchronous job; a single step
+// sends from the caller's buffer, which outlives the job.
 
 int RawWriteJob::Setup(SOCKET socket, Raw9100Callback callback, void *userData,
                        const void *pointer, int size) {
     if (size < 0 || (size > 0 && !pointer))
         return QUV9100_E_ARGUMENT;
     RawJob::Setup(socket, callback, userData, pointer, size);
+    length_ = size;
+    if (!callback) {
+        source_ = static_cast<const char *>(pointer);
+        return 0;
+    }
     data_.reset(new (std::nothrow) char[size > 0 ? size : 1]);
     if (!data_)
         return QUV9100_E_ARGUMENT;
     if (size > 0)
         std::memcpy(data_.get(), pointer, static_cast<std::size_t>(size));
-    length_ = size;
+    source_ = data_.get();
     return 0;
 }
 
@@ -128,7 +134,7 @@ bool RawWriteJob::Step() {
     if (sent == length_)
         return Finish(QUV9100_WRITE_COMPLETE);
     int wsa = 0;
-    const int n = SendSome(data_.get() + sent, length_ - sent, &wsa);
+    const int n = SendSome(source_ + sent, length_ - sent, &wsa);
     if (n < 0)
         return Fail(QUV9100_E_SEND, wsa);
     sent_ = sent + n;

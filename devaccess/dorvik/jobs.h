@@ -71,6 +71,9 @@ public:
     bool Step() override;
 
 private:
+    // The bytes sent: the caller's own buffer in single-step mode (the job lives only for the
+    // one call), else data_, a private copy (the caller may reuse its buffer at once).
+    const char *source_ = nullptr;
     std::unique_ptr<char[]> data_;
     int length_ = 0;
     std::atomic<int> sent_{0};

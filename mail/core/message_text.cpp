@@ -60,24 +60,52 @@ std::string RenderHeaderLines(const CMailMessage &message, std::string_view date
     return out;
 }
 
-std::string RenderBody(const CMailMessage &message) {
+void ForEachBodyPiece(const CMailMessage &message, const std::function<void(std::string_view)> &put) {
     const auto &parts = message.Parts();
-    if (parts.empty()) return std::string();
-    if (parts.size() == 1) return parts.front()->GetContentText();
-    const std::string boundary = ChooseBoundary(parts);
-    std::string out = "MIME-Version:1.0\r\n"
-                      "Content-Type:multipart/mixed;boundary=" + boundary + "\r\n"
-                      "\r\n"
-                      "This is a multi-part message in MIME format.\r\n"
-                      "\r\n";
-    for (const auto &part : parts) {
-        out += "--" + boundary + "\r\n";
-        out += part->GetContentText();
+    if (parts.empty()) return;
+    if (parts.size() == 1) {
+        put(parts.front()->GetContentText());
+        return;
     }
-    out += "--" + boundary + "--\r\n";
+    const std::string boundary = ChooseBoundary(parts);
+    put("MIME-Version:1.0\r\n"
+        "Content-Type:multipart/mixed;boundary=" + boundary + "\r\n"
+        "\r\n"
+        "This is a multi-part message in MIME format.\r\n"
+        "\r\n");
+    const std::string open = "--" + boundary + "\r\n";
+    for (const auto &part : parts) {
+        put(open);
+        put(part->GetContentText());
+    }
+    put("--" + boundary + "--\r\n");
+}
+
+void ForEachMessagePiece(const CMailMessage &message, std::string_view dateLine,
+                         const std::function<void(std::string_view)> &put) {
+    put(RenderHeaderLines(message, dateLine));
+    ForEachBodyPiece(message, put);
+}
+
+namespace {
+
+// The pieces joined, in a string sized once.
+template <typename Walk>
+std::string Joined(Walk walk) {
+    std::size_t size = 0;
+    walk([&size](std::string_view piece) { size += piece.size(); });
+    std::string out;
+    out.reserve(size);
+    walk([&out](std::string_view piece) { out += piece; });
     return out;
 }
 
+} // namespace
+
+std::string RenderBody(const CMailMessage &message) {
+    return Joined([&](const std::function<void(std::string_view)> &put) { ForEachBodyPiece(message, put); });
+}
+
 std::string RenderMessageText(const CMailMessage &message, std::string_view dateLine) {
-    return RenderHeaderLines(message, dateLine) + RenderBody(message);
+    return Joined([&](const std::function<void(std::string_view)> &put) { ForEachMessagePiece(message, dateLine, put); });
 }

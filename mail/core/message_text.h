@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,3 +20,9 @@ std::string ChooseBoundary(const std::deque<std::unique_ptr<CMIMEContent>> &part
 std::string RenderHeaderLines(const CMailMessage &message, std::string_view dateLine);
 std::string RenderBody(const CMailMessage &message);
 std::string RenderMessageText(const CMailMessage &message, std::string_view dateLine);
+
+// The same texts in the pieces they are made of (the parts' own texts are not copied), in
+// order; a piece is valid only during its call.
+void ForEachBodyPiece(const CMailMessage &message, const std::function<void(std::string_view)> &put);
+void ForEachMessagePiece(const CMailMessage &message, std::string_view dateLine,
+                         const std::function<void(std::string_view)> &put);

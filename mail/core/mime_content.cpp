@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "mail_error.h"
 
@@ -118,14 +119,26 @@ void CAppOctetStream::Build() {
                        "Content-Transfer-Encoding:base64\r\n"
                        "Content-Disposition:attachment;filename=\"" + m_name + "\"\r\n\r\n";
     m_base64.Reset();
-    // One block is held back so that the file's last byte can be flagged.
-    char blocks[2][kBlockBytes];
+    // Room for the whole part at once, when the size can be read.
+    if (std::fseek(f.get(), 0, SEEK_END) == 0) {
+        const long size = std::ftell(f.get());
+        if (size > 0) {
+            const std::size_t chars = (std::size_t(size) + 2) / 3 * 4;
+            text.reserve(text.size() + chars + chars / 76 * 2 + 4);
+        }
+    }
+    if (std::fseek(f.get(), 0, SEEK_SET) != 0) ThrowMailError(kMailFileRead);
+    // Whole blocks of the file; one is held back so that the file's last byte can be flagged.
+    std::vector<char> blocks[2] = {std::vector<char>(kReadBytes), std::vector<char>(kReadBytes)};
     int current = 0;
-    std::size_t held = ReadBlock(f.get(), blocks[current], kBlockBytes);
+    std::size_t held = ReadBlock(f.get(), blocks[current].data(), kReadBytes);
     while (held > 0) {
-        const std::size_t next = held == kBlockBytes ? ReadBlock(f.get(), blocks[current ^ 1], kBlockBytes) : 0;
-        for (std::size_t i = 0; i < held; ++i) {
-            m_base64.Translate(std::uint8_t(blocks[current][i]), next == 0 && i + 1 == held);
+        const std::size_t next = held == kReadBytes ? ReadBlock(f.get(), blocks[current ^ 1].data(), kReadBytes) : 0;
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(blocks[current].data());
+        const std::size_t run = next == 0 ? held - 1 : held;
+        m_base64.TranslateRun(bytes, run, text);
+        if (next == 0) {
+            m_base64.Translate(bytes[held - 1], true);
             text.append(m_base64.Output(), std::size_t(m_base64.OutputLength()));
         }
         current ^= 1;

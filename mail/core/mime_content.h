@@ -98,6 +98,8 @@ public:
     void Build() override;
 
     static constexpr std::size_t kBlockBytes = 285;
+    // The file is read this many bytes at a time (a whole number of blocks).
+    static constexpr std::size_t kReadBytes = kBlockBytes * 230;
 
 private:
     CBase64 m_base64;

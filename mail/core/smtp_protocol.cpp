@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -82,6 +83,54 @@ std::string StuffDataLine(std::string_view line) {
     if (!line.empty() && line.front() == '.') out += '.';
     out += line;
     return out;
+}
+
+CDataBatcher::CDataBatcher(std::size_t batchBytes, std::function<void(std::string_view)> send)
+    : m_batchBytes(batchBytes), m_send(std::move(send)) {
+    m_batch.reserve(batchBytes + 1024);
+}
+
+void CDataBatcher::Put(std::string_view piece) {
+    std::size_t at = 0;
+    while (at < piece.size()) {
+        if (m_atLineStart) {
+            if (piece[at] == '.') m_batch += '.';
+            m_atLineStart = false;
+        }
+        // Up to and with the next LF; a line ends at an LF that follows a CR.
+        const void *lf = std::memchr(piece.data() + at, '\n', piece.size() - at);
+        const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - piece.data()) + 1 : piece.size();
+        m_batch.append(piece.data() + at, end - at);
+        const bool crBefore = end - at >= 2 ? piece[end - 2] == '\r' : m_afterCr;
+        m_afterCr = piece[end - 1] == '\r';
+        at = end;
+        if (lf && crBefore) {
+            m_lineStart = m_batch.size();
+            m_atLineStart = true;
+            if (m_batch.size() >= m_batchBytes) {
+                m_send(m_batch);
+                m_batch.clear();
+                m_lineStart = 0;
+            }
+        }
+    }
+}
+
+void CDataBatcher::Finish() {
+    m_batch.resize(m_lineStart);
+    m_batch += "\r\n.\r\n";
+    m_send(m_batch);
+    m_batch.clear();
+    m_lineStart = 0;
+    m_atLineStart = true;
+    m_afterCr = false;
+}
+
+void SendDataBatches(std::string_view text, std::size_t batchBytes,
+                     const std::function<void(std::string_view)> &send) {
+    CDataBatcher batcher(batchBytes, send);
+    batcher.Put(text);
+    batcher.Finish();
 }
 
 int UtcOffsetMinutes(const std::tm &local, const std::tm &utc) {

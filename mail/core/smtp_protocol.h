@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,30 @@ std::vector<std::string_view> SplitCrlfLines(std::string_view block);
 // A line as it goes between the 354 reply and the end mark: one more "." when it begins
 // with ".".
 std::string StuffDataLine(std::string_view line);
+
+// What goes between the 354 reply and the reply to the end of data, for a message text given
+// in pieces: every CR LF line of the pieces joined, stuffed as StuffDataLine says, then an
+// empty line and the "." line; text after the last CR LF is not sent. The bytes reach `send` in
+// batches of whole lines, each of at least `batchBytes` bytes but the last.
+class CDataBatcher {
+public:
+    CDataBatcher(std::size_t batchBytes, std::function<void(std::string_view)> send);
+    void Put(std::string_view piece);
+    // Drops an unfinished line, adds the empty line and the "." line, sends what is held.
+    void Finish();
+
+private:
+    std::size_t m_batchBytes;
+    std::function<void(std::string_view)> m_send;
+    std::string m_batch;
+    std::size_t m_lineStart = 0; // where the unfinished line begins in m_batch
+    bool m_atLineStart = true;
+    bool m_afterCr = false; // the last byte put was CR
+};
+
+// The same for a text in one piece.
+void SendDataBatches(std::string_view text, std::size_t batchBytes,
+                     const std::function<void(std::string_view)> &send);
 
 // Minutes of local time minus UTC from the two broken-down forms of one instant.
 int UtcOffsetMinutes(const std::tm &local, const std::tm &utc);

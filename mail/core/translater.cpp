@@ -49,6 +49,38 @@ const char *CBase64::Translate(std::uint8_t byte, bool last) {
     return m_output;
 }
 
+void CBase64::TranslateRun(const std::uint8_t *bytes, std::size_t n, std::string &out) {
+    std::size_t i = 0;
+    auto single = [&](std::uint8_t byte) {
+        Translate(byte, false);
+        out.append(m_output, std::size_t(m_outputLength));
+    };
+    for (; i < n && m_state != 2; ++i) single(bytes[i]);
+    const std::size_t groups = (n - i) / 3;
+    // Four characters a group and at most one CR LF (a line holds 19 groups).
+    const std::size_t at = out.size();
+    out.resize(at + groups * 6);
+    char *p = out.data() + at;
+    auto put = [&](unsigned value) {
+        *p++ = kBase64Alphabet[value];
+        if (m_lineBreaks && ++m_outputCount == 76) {
+            *p++ = '\r';
+            *p++ = '\n';
+            m_outputCount = 0;
+        }
+    };
+    for (std::size_t g = 0; g < groups; ++g, i += 3) {
+        const unsigned b0 = bytes[i], b1 = bytes[i + 1], b2 = bytes[i + 2];
+        put(b0 >> 2);
+        put(((b0 & 0x03) << 4) | (b1 >> 4));
+        put(((b1 & 0x0F) << 2) | (b2 >> 6));
+        put(b2 & 0x3F);
+    }
+    out.resize(std::size_t(p - out.data()));
+    ClearOutput();
+    for (; i < n; ++i) single(bytes[i]);
+}
+
 // ---- CQuotedPrintable ----
 
 void CQuotedPrintable::Reset() {

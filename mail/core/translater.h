@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 class CTranslater {
 public:
@@ -38,6 +39,9 @@ class CBase64 : public CTranslater {
 public:
     CBase64() { Reset(); }
     const char *Translate(std::uint8_t byte, bool last) override;
+    // Encodes n bytes, none of them flagged last, appending the output to out: the same text
+    // as n calls of Translate, whole groups three bytes at a time.
+    void TranslateRun(const std::uint8_t *bytes, std::size_t n, std::string &out);
     // Back to the start of a group with line breaks on; must follow a byte flagged last.
     void Reset();
     void SetLineBreaks(bool on) { m_lineBreaks = on ? 1 : 0; }

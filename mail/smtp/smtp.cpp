@@ -16,6 +16,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kCommandBuffer = 1024;
 constexpr int kPlainReceive = 1024;
+// The DATA lines go out in writes of at least this many bytes (and the rest at the end).
+constexpr std::size_t kDataBatch = 64 * 1024;
 
 template <typename Fn>
 Fn ProcAs(HMODULE module, const char *name) {
@@ -187,11 +189,14 @@ void CSMTP::SendRaw(std::string_view bytes) {
     }
 }
 
-void CSMTP::SendLines(std::string_view block, bool dataLines) {
-    for (std::string_view line : SplitCrlfLines(block)) {
-        if (dataLines) SendRaw(StuffDataLine(line));
-        else SendRaw(line);
-    }
+void CSMTP::SendLines(std::string_view block) {
+    for (std::string_view line : SplitCrlfLines(block)) SendRaw(line);
+}
+
+void CSMTP::SendData(const CMailMessage &message, std::string_view dateLine) {
+    CDataBatcher batcher(kDataBatch, [this](std::string_view batch) { SendRaw(batch); });
+    ForEachMessagePiece(message, dateLine, [&batcher](std::string_view piece) { batcher.Put(piece); });
+    batcher.Finish();
 }
 
 int CSMTP::SendSecureLine(const char *format, const char *argument) {
@@ -320,9 +325,7 @@ void CSMTP::SendMailTransaction(CMailMessage *message) {
 
     std::string dateLine;
     MakeDateLine(dateLine);
-    SendLines(RenderMessageText(*message, dateLine), true);
-    SendLines("\r\n", true);
-    SendRaw(".\r\n");
+    SendData(*message, dateLine);
     ExpectReply(250);
     // The message is delivered now: a failed QUIT must not make the caller send it again.
     CatchMailError([&] {

@@ -40,7 +40,13 @@ private:
     // Reads one whole reply into m_reply; the failure code when none came.
     MailErrorCode ReadReply();
     void ExpectReply(int code);
-    void SendLines(std::string_view block, bool dataLines = false);
+    // Each line of the block in a write of its own (commands).
+    void SendLines(std::string_view block);
+    // The message text (headers with the Date line, then the body) between the 354 reply and
+    // the reply to its end: every CR LF line (one more "." before a line that begins with
+    // "."), an empty line and the "." line, gathered into writes of at least 64 KiB; text after
+    // the last CR LF is not sent.
+    void SendData(const CMailMessage &message, std::string_view dateLine);
     void SendRaw(std::string_view bytes);
     int SendSecureLine(const char *format, const char *argument);
     void SendCommand(const char *format, const char *argument, int code);

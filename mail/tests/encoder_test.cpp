@@ -131,6 +131,36 @@ TEST(Encoders, Base64RoundTrip) {
     }
 }
 
+// A run of bytes gives the text of as many single Translate calls, from every position in a
+// group and a line, with line breaks on and off, and the encoder goes on from the same state.
+TEST(Encoders, Base64RunsMatchByteAtATime) {
+    std::mt19937 random(4242);
+    std::string data(400, '\0');
+    for (char &c : data) c = char(random());
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.data());
+    for (bool breaks : {true, false}) {
+        for (std::size_t before = 0; before < 80; ++before) {
+            for (std::size_t run : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{58},
+                                    std::size_t{59}, std::size_t{60}, std::size_t{228}, std::size_t{229}}) {
+                CBase64 single, bulk;
+                single.SetLineBreaks(breaks);
+                bulk.SetLineBreaks(breaks);
+                std::string want, got;
+                for (std::size_t i = 0; i < before; ++i) {
+                    want += single.Translate(bytes[i], false);
+                    got += bulk.Translate(bytes[i], false);
+                }
+                for (std::size_t i = before; i < before + run; ++i) want += single.Translate(bytes[i], false);
+                bulk.TranslateRun(bytes + before, run, got);
+                // The next byte, flagged last, closes the group the same way.
+                want += single.Translate(bytes[before + run], true);
+                got += bulk.Translate(bytes[before + run], true);
+                ASSERT_EQ(got, want) << "breaks " << breaks << " before " << before << " run " << run;
+            }
+        }
+    }
+}
+
 // Random bytes through every encoder: pieces stay inside their 16 bytes and the JIS output
 // holds no bare CR or LF.
 TEST(Encoders, RandomBytes) {

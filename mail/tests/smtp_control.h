@@ -17,15 +17,24 @@ class SmtpControl {
   public:
     SmtpControl() {
         const char *port = std::getenv("QUENTA_SMTP_CONTROL");
-        if (!port)
+        if (!port) {
+            m_why = "QUENTA_SMTP_CONTROL is not set: run the test through run-with-server.sh";
             return;
+        }
         m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (m_socket == INVALID_SOCKET) {
+            m_why = "no socket for the control connection (error " +
+                    std::to_string(WSAGetLastError()) + ")";
+            return;
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<u_short>(std::atoi(port)));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (connect(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) ==
             SOCKET_ERROR) {
+            m_why = std::string("the scripted SMTP server's control port 127.0.0.1:") + port +
+                    " does not answer (error " + std::to_string(WSAGetLastError()) + ")";
             closesocket(m_socket);
             m_socket = INVALID_SOCKET;
         }
@@ -37,6 +46,8 @@ class SmtpControl {
     SmtpControl(const SmtpControl &) = delete;
     SmtpControl &operator=(const SmtpControl &) = delete;
     bool ok() const { return m_socket != INVALID_SOCKET; }
+    // Why there is no control connection, when there is none.
+    const std::string &why() const { return m_why; }
 
     // The SMTP port of the next session, 0 when the server did not answer.
     int SetCase(const std::string &json) {
@@ -80,6 +91,7 @@ class SmtpControl {
         return bytes;
     }
     SOCKET m_socket = INVALID_SOCKET;
+    std::string m_why;
 };
 
 } // namespace mailtest

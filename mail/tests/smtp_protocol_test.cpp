@@ -97,6 +97,72 @@ TEST(DataLines, SplitAndStuff) {
     for (const Case &c : cases) EXPECT_EQ(StuffDataLine(c.line), c.sent) << c.line;
 }
 
+// The DATA stream in batches: the same bytes as one write per stuffed line, in whole lines.
+TEST(DataLines, BatchesCarryTheStuffedLinesAndTheEndMark) {
+    auto lineSent = [](std::size_t bytes, char c = 'x') { return std::string(bytes - 2, c) + "\r\n"; };
+    std::string full; // 65 lines of 998 bytes: 65,000 bytes with their CR LF
+    for (int i = 0; i < 65; ++i) full += lineSent(1000, static_cast<char>('a' + i % 26));
+    struct Case {
+        const char *name;
+        std::string text;
+        std::size_t batch;
+        std::size_t pieces;
+    };
+    const Case cases[] = {
+        // The first batch ends at 65,536 bytes exactly; the "." line opens the second.
+        {"dot after the boundary", full + lineSent(536) + ".\r\n" + "tail", 65536, 2},
+        // The stuffed "." line crosses 65,536 and ends the first batch.
+        {"dot across the boundary", full + lineSent(535) + ".\r\n" + lineSent(10), 65536, 2},
+        {"one line a write", "a\r\n.\r\n..b\r\n\r\nc", 1, 5},
+        {"no line", "no end", 65536, 1},
+        {"empty", "", 65536, 1},
+    };
+    for (const Case &c : cases) {
+        std::string oneWriteALine;
+        for (std::string_view line : SplitCrlfLines(c.text)) oneWriteALine += StuffDataLine(line);
+        oneWriteALine += "\r\n.\r\n";
+        std::vector<std::string> pieces;
+        SendDataBatches(c.text, c.batch, [&](std::string_view piece) { pieces.emplace_back(piece); });
+        std::string joined;
+        for (const std::string &piece : pieces) joined += piece;
+        EXPECT_TRUE(joined == oneWriteALine) << c.name;
+        ASSERT_EQ(pieces.size(), c.pieces) << c.name;
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            EXPECT_GE(pieces[i].size(), i + 1 < pieces.size() ? c.batch : 5u) << c.name << " piece " << i;
+            EXPECT_EQ(pieces[i].substr(pieces[i].size() - 2), "\r\n") << c.name << " piece " << i;
+        }
+    }
+    std::vector<std::string> pieces;
+    SendDataBatches(cases[0].text, 65536, [&](std::string_view piece) { pieces.emplace_back(piece); });
+    EXPECT_EQ(pieces[0].size(), 65536u);
+    EXPECT_EQ(pieces[1], "..\r\n\r\n.\r\n");
+}
+
+// A message text arrives in pieces (headers, frame, parts): lines, CR LF pairs and leading dots
+// that straddle two pieces go out as from the joined text.
+TEST(DataLines, PiecesCutAnywhereGiveTheBytesOfTheJoinedText) {
+    const std::string text = ".a\r\n\r\r\n.\r\n\n.b\r\r\n..\r\nx\ry\r\n.tail";
+    auto oneWriteALine = [](const std::string &t) {
+        std::string out;
+        for (std::string_view line : SplitCrlfLines(t)) out += StuffDataLine(line);
+        return out + "\r\n.\r\n";
+    };
+    const std::string want = oneWriteALine(text);
+    for (std::size_t batch : {std::size_t{1}, std::size_t{7}, std::size_t{65536}}) {
+        for (std::size_t a = 0; a <= text.size(); ++a) {
+            for (std::size_t b = a; b <= text.size(); ++b) {
+                std::string joined;
+                CDataBatcher batcher(batch, [&](std::string_view piece) { joined += piece; });
+                batcher.Put(std::string_view(text).substr(0, a));
+                batcher.Put(std::string_view(text).substr(a, b - a));
+                batcher.Put(std::string_view(text).substr(b));
+                batcher.Finish();
+                ASSERT_EQ(joined, want) << "batch " << batch << " cut at " << a << " and " << b;
+            }
+        }
+    }
+}
+
 namespace {
 
 std::tm Tm(int year, int mon, int mday, int hour, int min, int sec, int wday, int yday) {

@@ -1,6 +1,7 @@
 #include "base64.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace marfel {
 namespace {
@@ -10,14 +11,30 @@ constexpr std::uint64_t kBytesPerLine = 60;
 constexpr int kPad = 64;  // "=" and positions past the end
 constexpr int kSkip = -1; // characters outside the alphabet
 
+// Value of every byte: 0..63 for the alphabet, kPad for "=", kSkip for the rest (stored as
+// 0xFF). Beside it, for whole groups, each value already at its place in the group's 24 bits,
+// and bit 24 set for every byte outside the alphabet, so one OR of four entries tells both.
+struct ValueTable {
+    unsigned char value[256];
+    std::uint32_t placed[4][256];
+    constexpr ValueTable() : value{}, placed{} {
+        for (int c = 0; c < 256; ++c) {
+            value[c] = static_cast<unsigned char>(kSkip);
+            for (auto &at : placed) at[c] = 1u << 24;
+        }
+        for (int i = 0; i < 64; ++i) {
+            const auto c = static_cast<unsigned char>(kAlphabet[i]);
+            value[c] = static_cast<unsigned char>(i);
+            for (int k = 0; k < 4; ++k) placed[k][c] = static_cast<std::uint32_t>(i) << (18 - 6 * k);
+        }
+        value[static_cast<unsigned char>('=')] = kPad;
+    }
+};
+constexpr ValueTable kValues;
+
 int ValueOf(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    if (c == '=') return kPad;
-    return kSkip;
+    const unsigned char v = kValues.value[c];
+    return v == static_cast<unsigned char>(kSkip) ? kSkip : v;
 }
 
 } // namespace
@@ -85,7 +102,23 @@ void *CBase64::Decode(const char *text, std::uint64_t *length, std::uint64_t lim
         }
         return kPad;
     };
+    const unsigned char *value = kValues.value;
     for (;;) {
+        // Characters outside the alphabet before a group are skipped as next() would skip them.
+        while (r < n && value[in[r]] == static_cast<unsigned char>(kSkip)) ++r;
+        // Groups of four alphabet characters (the usual case), one step each.
+        while (n - r >= 4) {
+            const std::uint32_t bits = kValues.placed[0][in[r]] | kValues.placed[1][in[r + 1]] |
+                                       kValues.placed[2][in[r + 2]] | kValues.placed[3][in[r + 3]];
+            if (bits >> 24) break;
+            out[w] = static_cast<unsigned char>(bits >> 16);
+            out[w + 1] = static_cast<unsigned char>(bits >> 8);
+            out[w + 2] = static_cast<unsigned char>(bits);
+            w += 3;
+            r += 4;
+        }
+        if (n - r >= 4 && value[in[r]] == static_cast<unsigned char>(kSkip)) continue; // a line break
+        // A group with "=", a skipped character inside it, or the end of the text.
         const int v0 = next();
         if (v0 == kPad) break;
         const int v1 = next();

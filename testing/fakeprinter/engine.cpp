@@ -91,6 +91,31 @@ std::optional<std::size_t> ParseCount(std::string_view text) {
     return v;
 }
 
+// '*' matches any run (empty included); other characters match without case.
+bool WildMatch(std::string_view name, std::string_view pattern) {
+    std::size_t n = 0, p = 0, starAt = std::string_view::npos, resumeAt = 0;
+    auto same = [](char a, char b) {
+        return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+    };
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starAt = p++;
+            resumeAt = n;
+        } else if (p < pattern.size() && same(pattern[p], name[n])) {
+            ++p;
+            ++n;
+        } else if (starAt != std::string_view::npos) {
+            p = starAt + 1;
+            n = ++resumeAt;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
 // The byte-level faults on a finished reply: cut short, a status block ahead, a UEL behind.
 void ApplyReplyFaults(const Faults &f, std::string &reply) {
     if (f.cutTo && *f.cutTo < reply.size())
@@ -360,6 +385,24 @@ void Storage::Store(const std::string &path, std::string contents) {
 }
 
 bool Storage::Remove(const std::string &path) { return files_.erase(Key(path)) > 0; }
+
+std::size_t Storage::RemoveMatching(const std::string &folder, const std::string &pattern) {
+    const SplitPath dir = Split(folder);
+    std::size_t removed = 0;
+    for (auto it = files_.begin(); it != files_.end();) {
+        const SplitPath p = Split(it->second.path);
+        bool inFolder = Upper(p.volume) == Upper(dir.volume) && p.parts.size() == dir.parts.size() + 1;
+        for (std::size_t i = 0; inFolder && i < dir.parts.size(); ++i)
+            inFolder = Upper(p.parts[i]) == Upper(dir.parts[i]);
+        if (inFolder && WildMatch(p.parts.back(), pattern)) {
+            it = files_.erase(it);
+            ++removed;
+        } else {
+            ++it;
+        }
+    }
+    return removed;
+}
 
 const std::string *Storage::Find(const std::string &path) const {
     auto it = files_.find(Key(path));
@@ -648,6 +691,13 @@ void Engine::HandleLine(const std::string &line, std::vector<Exchange> &out) {
     } else if (is("FSDELETE")) {
         if (auto name = PjlValue(line, "NAME"))
             storage_.Remove(*name);
+    } else if (is("QUVWILDFSDELETE")) {
+        // NAME="<volume><folder>\<pattern>": the matching files of that folder, no reply.
+        if (auto name = PjlValue(line, "NAME")) {
+            const std::size_t slash = name->find_last_of('\\');
+            if (slash != std::string::npos)
+                storage_.RemoveMatching(name->substr(0, slash), name->substr(slash + 1));
+        }
     } else if (is("FSMKDIR")) {
         if (auto name = PjlValue(line, "NAME"))
             storage_.AddFolder(*name);

@@ -86,6 +86,9 @@ public:
     void AddFolder(const std::string &path);
     void Store(const std::string &path, std::string contents); // makes folders as needed
     bool Remove(const std::string &path);
+    // Removes the files directly in `folder` whose names match `pattern` ('*' matches any
+    // run of characters, others match without case); returns how many went.
+    std::size_t RemoveMatching(const std::string &folder, const std::string &pattern);
     const std::string *Find(const std::string &path) const;
     bool FolderExists(const std::string &path) const;
     // Children of a folder: (name, is folder, size), sorted by name without case.

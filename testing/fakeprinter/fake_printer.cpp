@@ -126,7 +126,7 @@ bool FakePrinter::Start(std::string *error) {
         return false;
     Agent *state = agent_.get();
     state->agent = std::make_unique<snmpagent::Agent>(
-        [state](const snmpagent::Datagram &d) { return state->Answer(d); }, false, snmpPort_,
+        [state](const snmpagent::Datagram &d) { return state->Answer(d); }, snmpPort_,
         address_.c_str());
     if (!state->agent->Ok()) {
         *error = "cannot bind the SNMP agent on " + address_ + ":" + std::to_string(snmpPort_);

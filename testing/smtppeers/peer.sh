@@ -6,17 +6,30 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
+# Ends the peer of a state folder (TERM, then KILL after 15 s); fails when it is still there.
 stop_peer() { # state
   local pidfile=$1/pid pid
   [ -s "$pidfile" ] || return 0
   pid=$(cat "$pidfile")
-  if kill -0 "$pid" 2>/dev/null; then
+  # A zombie is gone too: its parent may be an init that reaps late.
+  gone() { ! kill -0 "$pid" 2>/dev/null || [ "$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null)" = Z ]; }
+  if ! gone; then
     kill -TERM "$pid" 2>/dev/null || true
     for _ in $(seq 1 150); do
-      kill -0 "$pid" 2>/dev/null || break
+      gone && break
       sleep 0.1
     done
-    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null || true
+  fi
+  if ! gone; then
+    kill -KILL "$pid" 2>/dev/null || true
+    for _ in $(seq 1 50); do
+      gone && break
+      sleep 0.1
+    done
+  fi
+  if ! gone; then
+    echo "peer.sh: the peer in $1 (pid $pid) is still running" >&2
+    return 1
   fi
   rm -f "$pidfile"
 }

@@ -141,7 +141,7 @@ void ReadRequest(Datagram &d) {
     d.parsed = true;
 }
 
-Agent::Agent(Script script, bool anyAddress, uint16_t port, const char *address) : script_(std::move(script)) {
+Agent::Agent(Script script, uint16_t port, const char *address) : script_(std::move(script)) {
     InitializeCriticalSection(&lock_);
     start_ = std::chrono::steady_clock::now();
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
@@ -149,15 +149,17 @@ Agent::Agent(Script script, bool anyAddress, uint16_t port, const char *address)
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
-    local.sin_addr.s_addr = anyAddress ? htonl(INADDR_ANY) : address ? inet_addr(address) : htonl(INADDR_LOOPBACK);
+    local.sin_addr.s_addr = address ? inet_addr(address) : htonl(INADDR_LOOPBACK);
     // Loopback only: anything else is refused.
-    if (!anyAddress && (ntohl(local.sin_addr.s_addr) >> 24) != 127) {
+    if ((ntohl(local.sin_addr.s_addr) >> 24) != 127) {
+        bindError_ = WSAEADDRNOTAVAIL;
         closesocket(s);
         return;
     }
     int length = sizeof local;
     if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) == SOCKET_ERROR ||
         getsockname(s, reinterpret_cast<sockaddr *>(&local), &length) == SOCKET_ERROR) {
+        bindError_ = WSAGetLastError();
         closesocket(s);
         return;
     }

@@ -66,16 +66,15 @@ void ReadRequest(Datagram &d);
 
 class Agent {
 public:
-    // Binds address:port (a loopback address text, NULL for 127.0.0.1), or 0.0.0.0:port when
-    // anyAddress (Wine delivers 127.0.255.1 only to a socket bound to any address). Port 0 lets
-    // the system choose.
-    explicit Agent(Script script = nullptr, bool anyAddress = false, uint16_t port = 0,
-                   const char *address = nullptr);
+    // Binds address:port, a loopback address (127.0.0.N, NULL for 127.0.0.1) and nothing else.
+    // Port 0 lets the system choose. Ok() is false when the bind fails; BindError() says why.
+    explicit Agent(Script script = nullptr, uint16_t port = 0, const char *address = nullptr);
     ~Agent();
     Agent(const Agent &) = delete;
     Agent &operator=(const Agent &) = delete;
 
     bool Ok() const { return socket_ != INVALID_SOCKET; }
+    int BindError() const { return bindError_; }
     uint16_t Port() const { return port_; }
     void SetScript(Script script);
     // Sends bytes to 127.0.0.1:port from the agent's socket.
@@ -90,6 +89,7 @@ private:
     void Run();
 
     SOCKET socket_ = INVALID_SOCKET;
+    int bindError_ = 0;
     uint16_t port_ = 0;
     HANDLE thread_ = nullptr;
     std::atomic<bool> stop_{false};

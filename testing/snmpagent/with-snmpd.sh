@@ -7,8 +7,11 @@
 #                       is installed but did not start
 #   TESSYN_SNMPD_DESCR  the sysDescr.0 it was configured with
 #   TESSYN_SNMPTRAP     the snmptrap program, when installed
-# Without snmpd the command runs alone and its peer tests skip themselves. The package's system
-# service is never used: the agent reads only the configuration written here.
+#   TESSYN_PORT161_HOLDER  what holds UDP port 161 of 127.0.0.1 (or of every address) as the
+#                       command starts, as ss shows it; unset when nothing does
+# Without snmpd the command runs alone and its peer tests fail. The package's system service
+# is never used (scripts/setup keeps it from running): the agent reads only the configuration
+# written here.
 set -u
 
 export MIBS=            # Debian ships no MIB files; use numeric OIDs only
@@ -26,6 +29,15 @@ cleanup() {
 trap cleanup EXIT
 
 [ -x /usr/bin/snmptrap ] && export TESSYN_SNMPTRAP=/usr/bin/snmptrap
+
+# The holders of 127.0.0.1:161, 0.0.0.0:161 or *:161, each "address by process".
+holder=$(ss -Hulpn 'sport = :161' 2>/dev/null |
+  awk '$4 ~ /^(127\.0\.0\.1|0\.0\.0\.0|\*|\[::\]):161$/ { $1 = $2 = $3 = $5 = ""; print }' |
+  sed 's/^ *//; s/ \+/ by /' | paste -sd ';' -)
+if [ -n "$holder" ]; then
+  export TESSYN_PORT161_HOLDER=$holder
+  echo "with-snmpd: UDP port 161 is taken: $holder" >&2
+fi
 
 
 free_port() {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <random>
 #include <string>
 
 namespace {
@@ -100,4 +102,140 @@ TEST(SettingsFile, ALineBreakInATextCannotCostTheOtherSettings) {
     EXPECT_EQ(back.subNets, "10.0.0.0");
     EXPECT_TRUE(back.discoverIp);
     EXPECT_EQ(back.pin, "1234");
+}
+
+namespace {
+
+// A record as the writer's cuts leave it: every text up to its first NUL, CR, LF or FF; a
+// printer's name also up to its first ",Port="; the PIN to its first 4 characters.
+std::string UpToLineEnd(const std::string &text) {
+    return text.substr(0, text.find_first_of(std::string("\0\r\n\f", 4)));
+}
+
+SettingsRecord AsCut(SettingsRecord r) {
+    for (auto &[name, port] : r.printers) {
+        name = UpToLineEnd(name);
+        name = name.substr(0, name.find(",Port="));
+        port = UpToLineEnd(port);
+    }
+    r.subNets = UpToLineEnd(r.subNets);
+    r.pin = UpToLineEnd(r.pin).substr(0, 4);
+    return r;
+}
+
+void ExpectSameRecord(const SettingsRecord &got, const SettingsRecord &want, const std::string &what) {
+    EXPECT_EQ(got.printers, want.printers) << what;
+    EXPECT_EQ(got.discoverLpt, want.discoverLpt) << what;
+    EXPECT_EQ(got.discoverUsb, want.discoverUsb) << what;
+    EXPECT_EQ(got.discoverIp, want.discoverIp) << what;
+    EXPECT_EQ(got.subNets, want.subNets) << what;
+    EXPECT_EQ(got.typeFace, want.typeFace) << what;
+    EXPECT_EQ(got.pin, want.pin) << what;
+    EXPECT_EQ(got.showProof, want.showProof) << what;
+    EXPECT_EQ(got.showSecure, want.showSecure) << what;
+}
+
+} // namespace
+
+// Printer names and ports come from the network and the user, scopes from the user: none of
+// them may read back as a header, a key or another printer.
+TEST(SettingsFile, ValuesThatLookLikeTheFilesOwnWordsReadBackAsSaved) {
+    struct Case {
+        const char *name;
+        Printers printers;
+        std::string subNets;
+        int typeFace;
+        Printers back; // the printers read back
+    } cases[] = {
+        {"a port holding the PIN header", {{"Lab", "LPT1:[User_PIN]"}}, "", 3000,
+         {{"Lab", "LPT1:[User_PIN]"}}},
+        {"a scope that is the PIN header", {}, "[User_PIN]", 3000, {}},
+        {"a name holding \",Port=\" is cut before it", {{"Lab,Port=10.9.9.9", "LPT1:"}}, "", 3000,
+         {{"Lab", "LPT1:"}}},
+        {"a scope holding the TypeFace key", {}, "10.1.2.0/TypeFace=42", 3007, {}},
+        {"a scope that is a printer line", {}, "Name=Ghost,Port=10.6.6.6", 3000, {}},
+        {"a scope holding every header",
+         {{"A", "p"}},
+         "[PRINTERS]/[SEARCH_FILTERS]/[User_PIN]/[SPOOL_QUEUES]/ShowProof=FALSE", 1, {{"A", "p"}}},
+    };
+    for (const Case &c : cases) {
+        SettingsRecord r;
+        r.printers = c.printers;
+        r.subNets = c.subNets;
+        r.typeFace = c.typeFace;
+        r.pin = "1234";
+        r.discoverUsb = false;
+        SettingsRecord want = r;
+        want.printers = c.back;
+        ExpectSameRecord(Parse(WriteSettings(r)), want, c.name);
+    }
+}
+
+// Files written before keys and headers counted only at the start of a line read as they did.
+TEST(SettingsFile, FilesOfTheEarlierWriterReadAsBefore) {
+    const std::string earlier =
+        "[PRINTERS]\r\nName=Lab 3,Port=LPT1:\r\nName=Net,Port=192.168.1.20\r\nName=,Port=\r\n"
+        "[SEARCH_FILTERS]\r\nDiscoverLPT=FALSE\r\nDiscoverUSB=TRUE\r\nDiscoverIP=FALSE\r\n"
+        "SubNet=\r\nTypeFace=-5\r\n[User_PIN]\r\n\r\n[SPOOL_QUEUES]\r\nShowProof=TRUE\r\n"
+        "ShowSecure=FALSE\r\n";
+    const SettingsRecord r = Parse(earlier);
+    EXPECT_EQ(r.printers, (Printers{{"Lab 3", "LPT1:"}, {"Net", "192.168.1.20"}, {"", ""}}));
+    EXPECT_FALSE(r.discoverLpt);
+    EXPECT_TRUE(r.discoverUsb);
+    EXPECT_FALSE(r.discoverIp);
+    EXPECT_EQ(r.subNets, "");
+    EXPECT_EQ(r.typeFace, -5);
+    EXPECT_EQ(r.pin, "");
+    EXPECT_TRUE(r.showProof);
+    EXPECT_FALSE(r.showSecure);
+    EXPECT_EQ(WriteSettings(r), earlier);
+}
+
+// For seeded random records whose texts mix any bytes but line breaks with the file's own
+// words and line breaks, writing then reading gives the record as the writer's cuts leave it.
+TEST(SettingsFile, AnyRecordReadsBackAsTheWritersCutsPredict) {
+    static const char *const kWords[] = {
+        "[PRINTERS]", "[SEARCH_FILTERS]", "[User_PIN]", "[SPOOL_QUEUES]", "Name=", ",Port=",
+        "DiscoverLPT=", "DiscoverUSB=", "DiscoverIP=", "SubNet=", "TypeFace=", "ShowProof=",
+        "ShowSecure=", "TRUE", "FALSE", "T", "/", "\r\n", "\n", "\r", "\f", "[", "]", "="};
+    std::mt19937 random(20261210);
+    auto text = [&](std::size_t maxPieces) {
+        std::string out;
+        const std::size_t pieces = random() % (maxPieces + 1);
+        for (std::size_t i = 0; i < pieces; ++i) {
+            switch (random() % 4) {
+            case 0:
+                out += kWords[random() % std::size(kWords)];
+                break;
+            case 1:
+                if (random() % 16 == 0)
+                    out += '\0';
+                else
+                    out += static_cast<char>(0x80 + random() % 0x80);
+                break;
+            default:
+                out += static_cast<char>(0x20 + random() % 0x5F);
+                break;
+            }
+        }
+        return out;
+    };
+    for (int i = 0; i < 3000; ++i) {
+        SettingsRecord r;
+        for (std::size_t n = random() % 4; n > 0; --n)
+            r.printers.emplace_back(text(6), text(6));
+        r.discoverLpt = random() % 2;
+        r.discoverUsb = random() % 2;
+        r.discoverIp = random() % 2;
+        r.subNets = text(10);
+        const int typeFaces[] = {INT_MIN, INT_MAX, 0, -1, 3000};
+        r.typeFace = random() % 3 ? static_cast<int>(random()) : typeFaces[random() % 5];
+        r.pin = text(3);
+        r.showProof = random() % 2;
+        r.showSecure = random() % 2;
+        const std::string file = WriteSettings(r);
+        ExpectSameRecord(Parse(file), AsCut(r), "record " + std::to_string(i) + ":\n" + file);
+        if (HasFailure())
+            break;
+    }
 }

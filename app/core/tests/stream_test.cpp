@@ -127,3 +127,31 @@ TEST(TrueType, TablesAndNamesAreLookedUpInsideTheFont) {
     Put32(farOffset, 20, 0xFFFFFFF0u);
     EXPECT_EQ(FindTrueTypeTable("name", farOffset.data(), farOffset.size()).data, nullptr);
 }
+
+TEST(DownloadStream, DeleteFirstHeaderAndTheTargetsItRefuses) {
+    EXPECT_EQ(BuildDeleteFirstHeader("0:", "\\fonts", "*_7", "Courier_7", 1234),
+              "\x1b%-12345X@PJL QUVWILDFSDELETE NAME=\"0:\\fonts\\*_7\"\r\n"
+              "@PJL FSDOWNLOAD FORMAT:BINARY SIZE=1234 NAME=\"0:\\fonts\\Courier_7\"\r\n");
+    struct Case {
+        const char *volume, *folder, *name, *id;
+        bool safe;
+    } cases[] = {
+        {"0:", "\\fonts", "Courier_7", "7", true},
+        {"0:", "\\fonts", "Courier_123456789", "123456789", true},
+        {"0:", "", "Courier_7", "7", true},
+        {"0:", "\\fonts", "Courier_", "", false},
+        {"0:", "\\fonts", "Courier_*", "*", false},
+        {"0:", "\\fonts", "Courier_1a", "1a", false},
+        {"0:", "\\fonts", "Courier_1234567890", "1234567890", false},
+        {"0:", "\\fonts", "Courier_-1", "-1", false},
+        {"0:", "\\fo\"nts", "Courier_7", "7", false},
+        {"0:", "\\fo*", "Courier_7", "7", false},
+        {"0?", "\\fonts", "Courier_7", "7", false},
+        {"0:", "\\fonts\r\n@PJL FSINIT", "Courier_7", "7", false},
+        {"0:", "\\fonts", "Cour\"ier_7", "7", false},
+        {"0:", "\\fonts", "Cour\tier_7", "7", false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(IsSafeFontTarget(c.volume, c.folder, c.name, c.id), c.safe)
+            << c.volume << c.folder << "\\" << c.name << " id " << c.id;
+}

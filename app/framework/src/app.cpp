@@ -80,6 +80,8 @@ void AfxSetResourceHandle(HINSTANCE resource) {
 
 namespace afx {
 
+const SeamHooks *g_seamHooks = nullptr;
+
 HWND OwnerForThisThread() {
     CWnd *main = AfxGetMainWnd();
     HWND hwnd = main ? main->GetSafeHwnd() : nullptr;
@@ -305,7 +307,7 @@ BOOL CWinApp::WriteProfileInt(LPCSTR section, LPCSTR entry, int value) {
 // The framework's entry
 
 int AfxWinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int cmdShow) {
-    afx::SeamFromEnvironment();
+    afx::SeamProgramStart();
     CWinApp *app = AfxGetApp();
     if (!app)
         return 1;

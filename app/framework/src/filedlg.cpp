@@ -39,9 +39,8 @@ INT_PTR CFileDialog::DoModal() {
                                        : afx::OwnerForThisThread();
     }
     m_ofn.lpstrDefExt = defExt_.empty() ? nullptr : defExt_.c_str();
-    std::string shownFilter = afx::ShowNuls(m_ofn.lpstrFilter);
     int answer = IDCANCEL;
-    if (afx::SeamFileDialog(open_ != FALSE, m_ofn, shownFilter, defExt_, answer))
+    if (afx::SeamFileDialog(open_ != FALSE, m_ofn, defExt_, answer))
         return answer;
     BOOL ok = open_ ? GetOpenFileNameA(&m_ofn) : GetSaveFileNameA(&m_ofn);
     if (!ok) {

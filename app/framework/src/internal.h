@@ -34,17 +34,36 @@ private:
 // when this thread owns the main window, else NULL.
 HWND OwnerForThisThread();
 
-// Test seam: the answer to a box (`type` its final flags); false when the seam is off.
-bool SeamBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, int &answer);
-// Test seam: the answer to a file dialog; false when the seam is off. On true, `answer` is
-// IDOK (with lpstrFile filled) or IDCANCEL.
-bool SeamFileDialog(bool open, OPENFILENAMEA &ofn, const std::string &filter,
-                    const std::string &defExt, int &answer);
-// Test seam: logs a help call (made anyway).
-void SeamHelp(LPCSTR file, UINT cmd, DWORD_PTR data);
-// Reads FRAMEWORK_TEST_SCRIPT and FRAMEWORK_TEST_LOG; activates the seam when a script is
-// named.
-void SeamFromEnvironment();
+// The test seam's entry points. Null in what ships: only the test variant of the framework
+// (the framework_seam object library, seam.cpp) fills them in, before main runs.
+struct SeamHooks {
+    // The answer to a box (`type` its final flags); false when the seam is off.
+    bool (*box)(HWND owner, LPCSTR text, LPCSTR caption, UINT type, int &answer);
+    // The answer to a file dialog; false when the seam is off. On true, `answer` is IDOK
+    // (with lpstrFile filled) or IDCANCEL.
+    bool (*fileDialog)(bool open, OPENFILENAMEA &ofn, const std::string &defExt, int &answer);
+    // Logs a help call (made anyway).
+    void (*help)(LPCSTR file, UINT cmd, DWORD_PTR data);
+    // Called by the framework's WinMain first: the seam's start-up orders, if any.
+    void (*programStart)();
+};
+extern const SeamHooks *g_seamHooks;
+
+inline bool SeamBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, int &answer) {
+    return g_seamHooks && g_seamHooks->box(owner, text, caption, type, answer);
+}
+inline bool SeamFileDialog(bool open, OPENFILENAMEA &ofn, const std::string &defExt,
+                           int &answer) {
+    return g_seamHooks && g_seamHooks->fileDialog(open, ofn, defExt, answer);
+}
+inline void SeamHelp(LPCSTR file, UINT cmd, DWORD_PTR data) {
+    if (g_seamHooks)
+        g_seamHooks->help(file, cmd, data);
+}
+inline void SeamProgramStart() {
+    if (g_seamHooks)
+        g_seamHooks->programStart();
+}
 
 // The negative answer of a box of `type`: IDOK for MB_OK, IDNO for MB_YESNO, IDABORT for
 // MB_ABORTRETRYIGNORE, IDCANCEL for the rest.
@@ -58,8 +77,5 @@ CString FrameworkText(UINT id, const char *fallback);
 void NoteSelfDeleted(const void *object);
 bool WasSelfDeleted(const void *object);
 void ForgetSelfDeleted();
-
-// Writes NULs of `filter` as '|', for logs.
-std::string ShowNuls(const char *multi);
 
 }  // namespace afx

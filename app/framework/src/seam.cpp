@@ -1,4 +1,7 @@
 // The test seam: scripted answers for message boxes and file dialogs, and an event log.
+// Built only into the test variant of the framework (the framework_seam object library):
+// linking it fills in the framework's seam hooks before main runs. What ships has none of it.
+#include "framework_seam.h"
 #include "internal.h"
 
 #include <cstdio>
@@ -141,8 +144,9 @@ std::vector<Event> TakeLog() {
 
 }  // namespace AfxTestSeam
 
-namespace afx {
+namespace {
 
+// Writes the NULs of a double-NUL-terminated filter as '|', for logs.
 std::string ShowNuls(const char *multi) {
     std::string out;
     if (!multi)
@@ -155,7 +159,9 @@ std::string ShowNuls(const char *multi) {
     return out;
 }
 
-void SeamFromEnvironment() {
+// A program on the framework's WinMain: FRAMEWORK_TEST_SCRIPT names a file of answers, one
+// a line, and activates the seam; FRAMEWORK_TEST_LOG names a file the events are appended to.
+void ProgramStart() {
     const char *script = std::getenv("FRAMEWORK_TEST_SCRIPT");
     const char *log = std::getenv("FRAMEWORK_TEST_LOG");
     if (!script || !*script)
@@ -177,7 +183,7 @@ void SeamFromEnvironment() {
         s.answers.push_back(l);
 }
 
-bool SeamBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, int &answer) {
+bool Box(HWND owner, LPCSTR text, LPCSTR caption, UINT type, int &answer) {
     AfxTestSeam::Event event;
     std::string scripted;
     bool have = false;
@@ -199,7 +205,7 @@ bool SeamBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, int &answer) {
             bad.text = "not a box answer: " + scripted;
             Record(bad);
         }
-        answer = NegativeAnswer(type);
+        answer = afx::NegativeAnswer(type);
     }
     char buf[16];
     std::snprintf(buf, sizeof buf, "%d", answer);
@@ -212,15 +218,14 @@ bool SeamBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, int &answer) {
 
 // Fills ofn.lpstrFile with `content` (`length` bytes with its NULs). False when it does not
 // fit.
-static bool FillFile(OPENFILENAMEA &ofn, const std::string &content) {
+bool FillFile(OPENFILENAMEA &ofn, const std::string &content) {
     if (!ofn.lpstrFile || ofn.nMaxFile < content.size())
         return false;
     std::memcpy(ofn.lpstrFile, content.data(), content.size());
     return true;
 }
 
-bool SeamFileDialog(bool open, OPENFILENAMEA &ofn, const std::string &filter,
-                    const std::string &defExt, int &answer) {
+bool FileDialog(bool open, OPENFILENAMEA &ofn, const std::string &defExt, int &answer) {
     AfxTestSeam::Event event;
     std::string scripted;
     bool have = false;
@@ -231,7 +236,7 @@ bool SeamFileDialog(bool open, OPENFILENAMEA &ofn, const std::string &filter,
     event.owner = ofn.hwndOwner;
     event.caption = ofn.lpstrTitle ? ofn.lpstrTitle : "";
     event.flags = ofn.Flags;
-    event.filter = filter;
+    event.filter = ShowNuls(ofn.lpstrFilter);
     event.ext = defExt;
     if (ofn.lpstrFile && ofn.nMaxFile > 0)
         event.text.assign(ofn.lpstrFile, strnlen(ofn.lpstrFile, ofn.nMaxFile));
@@ -296,7 +301,7 @@ bool SeamFileDialog(bool open, OPENFILENAMEA &ofn, const std::string &filter,
     return true;
 }
 
-void SeamHelp(LPCSTR file, UINT cmd, DWORD_PTR data) {
+void Help(LPCSTR file, UINT cmd, DWORD_PTR data) {
     if (!AfxTestSeam::Active())
         return;
     AfxTestSeam::Event event;
@@ -308,4 +313,8 @@ void SeamHelp(LPCSTR file, UINT cmd, DWORD_PTR data) {
     Record(event);
 }
 
-}  // namespace afx
+constexpr afx::SeamHooks kHooks = {Box, FileDialog, Help, ProgramStart};
+
+[[maybe_unused]] const bool kInstalled = (afx::g_seamHooks = &kHooks, true);
+
+}  // namespace

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "framework.h"
+#include "framework_seam.h"
 
 #include <functional>
 #include <string>

@@ -1,7 +1,13 @@
 // Throughput of dorvik beside a plain socket copy to the same in-process draining sink.
 //
 //   dorvik_bench [--buffer BYTES] [--file BYTES] [--host 127.0.0.N] [--check]
+//                [--socat-plain 127.0.0.A FILE --socat-step 127.0.0.B FILE]
 //   build/win64/wine-run build/win64/tests/dorvik_bench.exe      (or win32)
+//   devaccess/dorvik/bench/dorvik_bench.sh [win64|win32]          (with the socat rows)
+//
+// The socat rows send the buffer to a sink in another process: `socat -u
+// TCP-LISTEN:9100,bind=127.0.0.A OPEN:FILE`, one listener per row, started by the script; a
+// row ends when FILE holds every byte, and its checksum is read back from FILE.
 //
 // Prints one row per way of sending: bytes, seconds, MB/s (10^6 bytes a second), the reports or
 // calls it took, and whether the sink's count and checksum match what was sent. With --check
@@ -28,6 +34,8 @@ struct Settings {
     std::size_t fileSize = 4u << 20;
     std::string host = "127.0.0.40";
     bool check = false;
+    // Sinks in another process: host and the file it writes (Windows path), one per row.
+    std::string socatPlainHost, socatPlainFile, socatStepHost, socatStepFile;
 };
 
 struct Api {
@@ -127,6 +135,35 @@ bool SendAll(SOCKET s, const char *data, std::size_t length, long long *calls) {
     return true;
 }
 
+// Waits until the file written by a sink in another process holds size bytes (bounded), then
+// compares its checksum with data's.
+bool FileSinkFilled(const std::string &path, std::size_t size) {
+    for (int polls = 0; polls < 600000; ++polls) {
+        WIN32_FILE_ATTRIBUTE_DATA a;
+        if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a) &&
+            ((static_cast<unsigned long long>(a.nFileSizeHigh) << 32) | a.nFileSizeLow) >= size)
+            return true;
+        Sleep(polls < 1000 ? 0 : 1);
+    }
+    return false;
+}
+
+bool FileSinkMatches(const std::string &path, const std::string &data) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    std::uint64_t sum = sink9100::Checksum(nullptr, 0);
+    std::size_t count = 0;
+    std::vector<char> chunk(1 << 20);
+    std::size_t n;
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0) {
+        sum = sink9100::Checksum(chunk.data(), n, sum);
+        count += n;
+    }
+    std::fclose(f);
+    return count == data.size() && sum == sink9100::Checksum(data.data(), data.size());
+}
+
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -157,10 +194,16 @@ int main(int argc, char **argv) {
             settings.host = argv[++i];
         } else if (arg == "--check") {
             settings.check = true;
+        } else if ((arg == "--socat-plain" || arg == "--socat-step") && i + 2 < argc &&
+                   std::strncmp(argv[i + 1], "127.", 4) == 0) {
+            (arg == "--socat-plain" ? settings.socatPlainHost : settings.socatStepHost) = argv[i + 1];
+            (arg == "--socat-plain" ? settings.socatPlainFile : settings.socatStepFile) = argv[i + 2];
+            i += 2;
         } else {
             std::fprintf(stderr,
                          "usage: dorvik_bench [--buffer BYTES] [--file BYTES] [--host 127.0.0.N] "
-                         "[--check]\n(sizes 1 to 2147483647; the host must be a loopback address)\n");
+                         "[--check]\n    [--socat-plain 127.0.0.A FILE --socat-step 127.0.0.B FILE]\n"
+                         "(sizes 1 to 2147483647; the hosts must be loopback addresses)\n");
             return 2;
         }
     }
@@ -317,9 +360,45 @@ int main(int argc, char **argv) {
     }
     std::remove(filePath.c_str());
 
+    // The same buffer to sinks in another process: a plain send loop, then single steps.
+    std::size_t expectedRows = 6;
+    if (!settings.socatPlainHost.empty()) {
+        ++expectedRows;
+        long long calls = 0;
+        const Clock::time_point start = Clock::now();
+        SOCKET s = PlainConnect(settings.socatPlainHost);
+        bool ok = s != INVALID_SOCKET && SendAll(s, buffer.data(), buffer.size(), &calls);
+        ok = ok && FileSinkFilled(settings.socatPlainFile, buffer.size());
+        const double seconds = SecondsSince(start);
+        if (s != INVALID_SOCKET)
+            closesocket(s);
+        ok = ok && FileSinkMatches(settings.socatPlainFile, buffer);
+        rows.push_back({"socket copy, buffer, socat", buffer.size(), seconds, calls, "sends", ok});
+    }
+    if (!settings.socatStepHost.empty()) {
+        ++expectedRows;
+        const char *sh = settings.socatStepHost.c_str();
+        long long calls = 0;
+        bool ok = OpenSession(api, settings.socatStepHost);
+        std::size_t sent = 0;
+        int status = 0;
+        const Clock::time_point start = Clock::now();
+        while (ok && sent < buffer.size() && status >= 0) {
+            int length = static_cast<int>(buffer.size() - sent);
+            status = api.Write(sh, buffer.data() + sent, &length, nullptr, nullptr);
+            ++calls;
+            sent += static_cast<std::size_t>(length > 0 ? length : 0);
+        }
+        ok = ok && status == QUV9100_WRITE_COMPLETE && FileSinkFilled(settings.socatStepFile, buffer.size());
+        const double seconds = SecondsSince(start);
+        api.Close(sh);
+        ok = ok && FileSinkMatches(settings.socatStepFile, buffer);
+        rows.push_back({"Quv9100_Write, single step, socat", buffer.size(), seconds, calls, "calls", ok});
+    }
+
     std::printf("%-34s %12s %9s %10s %16s  %s\n", "row", "bytes", "seconds", "MB/s",
                 "reports/calls", "sink count+checksum");
-    bool all = rows.size() == 6;
+    bool all = rows.size() == expectedRows;
     for (const Row &r : rows) {
         const double mbps = r.seconds > 0 ? static_cast<double>(r.bytes) / r.seconds / 1e6 : 0;
         std::printf("%-34s %12zu %9.3f %10.2f %8lld %-7s  %s\n", r.name, r.bytes, r.seconds, mbps,

@@ -1,4 +1,5 @@
 // dorvik.dll under Wine against the in-process sink on 127.0.0.N:9100.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -401,6 +402,76 @@ TEST_F(Dorvik, SingleStepWritesInChunksAsTheDispatcherCalls) {
     ASSERT_EQ(sent, data.size());
     ASSERT_TRUE(sink_->WaitForCount(data.size(), kWaitMs));
     EXPECT_TRUE(sink_->Received() == data);
+}
+
+// A printer that stops reading: a single step that moves nothing reports 0 bytes, and the
+// caller's next call, from where it stopped, goes on with the right bytes.
+TEST_F(Dorvik, SingleStepAfterAWouldBlockSendsFromWhereTheCallerStands) {
+    WSADATA wsa;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+    struct Sockets {
+        SOCKET listener = INVALID_SOCKET, peer = INVALID_SOCKET;
+        ~Sockets() {
+            if (peer != INVALID_SOCKET) closesocket(peer);
+            if (listener != INVALID_SOCKET) closesocket(listener);
+            WSACleanup();
+        }
+    } s;
+    // A printer of the test's own, read by the test between the calls.
+    s.listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(s.listener, INVALID_SOCKET);
+    BOOL reuse = TRUE;
+    setsockopt(s.listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse), sizeof reuse);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(9100);
+    address.sin_addr.s_addr = inet_addr(kHost.c_str());
+    ASSERT_EQ(bind(s.listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0) << WSAGetLastError();
+    ASSERT_EQ(listen(s.listener, 1), 0);
+    Connect();
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s.listener, &set);
+    timeval wait{20, 0};
+    ASSERT_EQ(select(0, &set, nullptr, nullptr, &wait), 1);
+    s.peer = accept(s.listener, nullptr, nullptr);
+    ASSERT_NE(s.peer, INVALID_SOCKET);
+    u_long nonBlocking = 1;
+    ASSERT_EQ(ioctlsocket(s.peer, FIONBIO, &nonBlocking), 0);
+
+    const char *h = kHost.c_str();
+    const std::string data = Pattern(16 << 20, 3); // more than both socket buffers hold
+    std::string received;
+    auto drain = [&] {
+        char chunk[65536];
+        int n;
+        while ((n = recv(s.peer, chunk, sizeof chunk, 0)) > 0) received.append(chunk, static_cast<std::size_t>(n));
+    };
+    std::size_t sent = 0;
+    bool blocked = false;
+    int status = 0;
+    for (int calls = 0; status == 0 && calls < 200000; ++calls) {
+        int length = static_cast<int>(data.size() - sent);
+        status = api.Write(h, data.data() + sent, &length, nullptr, nullptr);
+        ASSERT_TRUE(status == 0 || status == QUV9100_WRITE_COMPLETE) << status;
+        ASSERT_GE(length, 0);
+        sent += static_cast<std::size_t>(length);
+        ASSERT_LE(sent, data.size());
+        if (length == 0) {
+            ASSERT_EQ(status, 0);
+            blocked = true;
+        }
+        if (blocked) drain(); // the printer reads again only once the sender has stalled
+    }
+    ASSERT_TRUE(blocked) << "the socket never refused bytes";
+    ASSERT_EQ(status, QUV9100_WRITE_COMPLETE);
+    ASSERT_EQ(sent, data.size());
+    for (int polls = 0; received.size() < data.size() && polls < 4000; ++polls) {
+        drain();
+        if (received.size() < data.size()) Sleep(5);
+    }
+    ASSERT_EQ(received.size(), data.size());
+    EXPECT_TRUE(received == data);
 }
 
 TEST_F(Dorvik, SingleStepReadsCollectTheReplyAndLengthZeroCompletesAtOnce) {

@@ -27,6 +27,7 @@ try {
 if (japanese) {
     try {
         m.AddTo("a@js.test", "");
+        check("AddTo without a message", "no exception", "exception");
     } catch (e) {
         check("Japanese e.description", e.description,
               "\u30e1\u30fc\u30eb\u30a2\u30a4\u30c6\u30e0\u3092\u8ffd\u52a0\u3067\u304d\u307e\u305b\u3093\u3067\u3057\u305f\u3002");

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 using fakeprinter::Engine;
 using fakeprinter::Exchange;
@@ -86,6 +88,42 @@ TEST(FakePrinterEngine, DownloadStoresExactBytesAndDeleteRemovesThem) {
 
     RepliesOf(e, kUel + "@PJL FSDELETE NAME=\"" + name + "\"\r\n" + kUel);
     EXPECT_EQ(e.Files().Find(name), nullptr);
+}
+
+TEST(FakePrinterEngine, WildDeleteRemovesTheMatchingFilesOfOneFolder) {
+    const std::vector<std::string> files = {"0:\\fonts\\Old_7", "0:\\fonts\\OLD2_7", "0:\\fonts\\Keep_17",
+                                            "0:\\fonts\\Keep_8", "0:\\fonts\\_7", "0:\\fonts\\sub\\Deep_7",
+                                            "1:\\fonts\\Other_7", "0:\\Root_7"};
+    struct Case {
+        const char *name;
+        std::vector<std::string> left;
+    } cases[] = {
+        {"0:\\fonts\\*_7", {"0:\\fonts\\Keep_17", "0:\\fonts\\Keep_8", "0:\\fonts\\sub\\Deep_7",
+                               "1:\\fonts\\Other_7", "0:\\Root_7"}},
+        {"0:\\FONTS\\o*_7", {"0:\\fonts\\Keep_17", "0:\\fonts\\Keep_8", "0:\\fonts\\_7",
+                                "0:\\fonts\\sub\\Deep_7", "1:\\fonts\\Other_7", "0:\\Root_7"}},
+        {"0:\\fonts\\*", {"0:\\fonts\\sub\\Deep_7", "1:\\fonts\\Other_7", "0:\\Root_7"}},
+        {"0:\\fonts\\k*p*", {"0:\\fonts\\Old_7", "0:\\fonts\\OLD2_7", "0:\\fonts\\_7",
+                                "0:\\fonts\\sub\\Deep_7", "1:\\fonts\\Other_7", "0:\\Root_7"}},
+        {"0:\\*_7", {"0:\\fonts\\Old_7", "0:\\fonts\\OLD2_7", "0:\\fonts\\Keep_17", "0:\\fonts\\Keep_8",
+                      "0:\\fonts\\_7", "0:\\fonts\\sub\\Deep_7", "1:\\fonts\\Other_7"}},
+        {"0:\\nowhere\\*", files},
+        {"0:\\fonts\\Keep_1", files},
+    };
+    for (const Case &c : cases) {
+        fakeprinter::Setup s = fakeprinter::Setup::Default();
+        s.files.clear();
+        for (const std::string &f : files)
+            s.files.push_back({f, "x"});
+        Engine e(s);
+        EXPECT_EQ(RepliesOf(e, kUel + "@PJL QUVWILDFSDELETE NAME=\"" + c.name + "\"\r\n" + kUel), "")
+            << c.name;
+        std::vector<std::string> left = c.left;
+        std::vector<std::string> got = e.Files().Files();
+        std::sort(left.begin(), left.end());
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, left) << c.name;
+    }
 }
 
 TEST(FakePrinterEngine, AnyWayOfSplittingTheStreamGivesTheSameResult) {
