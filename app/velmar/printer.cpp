@@ -227,7 +227,9 @@ BOOL CAPrinter::CheckStreamLanguage(const void *data, DWORD length) {
 
 const char *CAPrinter::QueryConfig() {
     DWORD written = 0;
+    m_exchangeFailed = false;
     if (!WriteString("@PJL INFO CONFIG\r\n", &written) || !ReadReply(m_reply, m_replySize, &m_received)) {
+        m_exchangeFailed = true;
         CErrors report(GetLastError());
         return nullptr;
     }

@@ -6,10 +6,50 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "corvane.h"
+#include "framework.h"
+
+// String list: a CPtrList of heap texts (char *), appended at the tail. The queries fill
+// it; whoever holds the list frees each text with DeleteListText.
+char *NewListText(const char *text, std::size_t length = std::string::npos);
+void DeleteListText(void *text);
+
+// A string list that owns its texts.
+class CTextList {
+public:
+    CTextList() = default;
+    ~CTextList() { Clear(); }
+    CTextList(const CTextList &) = delete;
+    CTextList &operator=(const CTextList &) = delete;
+
+    operator CPtrList &() { return m_list; }
+    CPtrList &List() { return m_list; }
+    INT_PTR GetCount() const { return m_list.GetCount(); }
+    void Add(const char *text) { m_list.AddTail(NewListText(text)); }
+    // Frees every text and empties the list.
+    void Clear();
+    // The texts in order.
+    std::vector<std::string> Texts() const;
+
+private:
+    CPtrList m_list;
+};
+
+// The chooser of one entry (a PostScript form, a PostScript font or a demo page): fills
+// chosen (260 characters) and returns IDOK, or IDCANCEL. It empties entries, freeing the
+// texts. Until a dialog is installed every choice is cancelled.
+enum ChooserMode { kChooseForm = 1, kChooseFont = 2, kChooseDemoPage = 3 };
+using EntryChooser = INT_PTR (*)(int mode, CPtrList &entries, char *chosen);
+// Installs a chooser (null: the cancelling one); returns the one it replaces.
+EntryChooser SetEntryChooser(EntryChooser chooser);
+INT_PTR ChooseEntry(int mode, CPtrList &entries, char *chosen);
 
 class CAPrinter {
 public:
@@ -48,6 +88,61 @@ public:
     // The attribute query in its own session: 0 on success.
     int QueryAttributes();
 
+    // Queries: 0 on success, nonzero on failure (reported, except where named).
+    // Inside an open session: the position of " TABLE]" in the INFO FLASHSIMM reply, or null.
+    const char *QueryFlashSimm();
+    // Storage device names ("HDD0") from INFO CONFIG.
+    int CollectLockStatus(CPtrList &list);
+    // Volume lines of INFO QUVFILESYS.
+    int QueryFileSystems(CPtrList &list);
+    // Every entry of a directory ("1:\\common\\demo"), read in pages of 40.
+    int ListDirectory(const char *directory, CPtrList &list);
+    // The lines of a held-job table after its heading.
+    int QuerySpoolJobList(CPtrList &list, const char *command);
+    int ListCompelSpoolJobs(CPtrList &list);
+    int ListSpoolJobs(CPtrList &list, const char *pin);
+
+    // Commands that only send: the result of SendStream (nonzero for success).
+    BOOL CompelCancelSpoolJob(const char *jobId);
+    BOOL CompelPrintSpoolJob(const char *jobId, int copies);
+    BOOL CancelSpoolJob(const char *pin, const char *jobId);
+    BOOL PrintSpoolJob(const char *pin, const char *jobId, int copies);
+    BOOL AssignPartitions(int first, int second, int third);
+    BOOL Reboot();
+    BOOL PrintFileList();
+    BOOL PrintPclFontList();
+    BOOL PrintPostScriptFontList();
+    // The demo-page chooser and print; 0 when cancelled or failed.
+    BOOL PrintDemoPage();
+
+    // PostScript listings: 0 on success.
+    int ListPostScriptForms(CPtrList &list);
+    // Files ("NAME TYPE=FILE SIZE=n") and first-level folders ("NAME TYPE=DIR") below prefix.
+    int ListPostScriptFiles(const char *prefix, CPtrList &list);
+    // Writes " TYPE=FILE SIZE=n" (n -1 when unknown) to out (260 characters).
+    int GetPostScriptFileSize(const char *path, char *out);
+    // The PostScript font chooser and sample print; 0 when cancelled or failed.
+    BOOL PrintPostScriptFontSample();
+
+    // The printer-properties tree: the display name, then Status, Configuration and
+    // (with a flash table) Variables. Returns the ok flag the job ended with.
+    BOOL FillPropertyTree(CTreeCtrl &tree);
+    // The items of one INFO reply (in m_reply, from reply on) under parent; true when a
+    // FLASHSIMM key was met.
+    bool ParseInfoReply(HTREEITEM parent, const char *reply, CTreeCtrl &tree);
+    // The complete lines of a PostScript reply piece, added to list; *stop is the offset
+    // of the first byte not taken (an unfinished line, or the EOT). True at the EOT.
+    static bool CollectReplyLines(CPtrList &list, DWORD length, const char *piece, DWORD *stop);
+    // The names of a filenameforall reply piece: files of the prefix's own folder to
+    // files, first-level folders once each ("NAME TYPE=DIR") to directories.
+    static bool CollectPostScriptNames(const char *prefix, CPtrList &directories, DWORD length,
+                                       const char *piece, CPtrList &seenDirectories, DWORD *stop,
+                                       CPtrList &files);
+    // True when list holds name already, else appends a copy and returns false.
+    static bool AddUniqueName(const char *name, CPtrList &list);
+    // Each entry becomes "entry path".
+    static void AppendPathToEntries(const char *path, CPtrList &list);
+
     // Helpers on m_reply, bounded by m_received.
     void GetReplyValue(const char *text, const char *key, char *value) const;
     const char *FindLineEnd(const char *pos) const;
@@ -73,7 +168,14 @@ public:
     char *m_displayAddress = nullptr;
 
 private:
+    // Takes the lines of the joined reply pieces; true at the EOT (see CollectReplyLines).
+    using PieceTaker = std::function<bool(DWORD length, const char *piece, DWORD *stop)>;
     BOOL AskRetry();
+    bool Exchange(const char *command);
+    int FailJob();
+    BOOL SendCommand(const std::optional<std::string> &line);
+    int RunPostScriptQuery(const std::string &stream, DWORD waitMs, const PieceTaker &take);
+    bool m_exchangeFailed = false;    // the last QueryConfig or QueryFlashSimm failed
     std::vector<char> m_names;        // name NUL port NUL
     std::vector<char> m_replyBlock;
 };

@@ -180,6 +180,88 @@ std::string Escape(std::string_view bytes) {
     return out;
 }
 
+std::string PrintedString(std::string_view text) {
+    std::string out = "(";
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '(': out += "\\("; break;
+        case ')': out += "\\)"; break;
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (c < 0x20 || c > 0x7e) {
+                out += '\\';
+                out += static_cast<char>('0' + (c >> 6));
+                out += static_cast<char>('0' + ((c >> 3) & 7));
+                out += static_cast<char>('0' + (c & 7));
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out + ")";
+}
+
+std::optional<std::pair<std::string, std::size_t>> FirstStringToken(std::string_view program) {
+    std::size_t i = 0;
+    // Comments run to the line end; the first '(' outside them opens the string.
+    while (i < program.size() && program[i] != '(') {
+        if (program[i] == '%')
+            while (i < program.size() && program[i] != '\n' && program[i] != '\r')
+                ++i;
+        else
+            ++i;
+    }
+    if (i >= program.size())
+        return std::nullopt;
+    std::string out;
+    int depth = 1;
+    for (++i; i < program.size(); ++i) {
+        const char c = program[i];
+        if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            if (--depth == 0)
+                return std::make_pair(out, i + 1);
+        } else if (c == '\\' && i + 1 < program.size()) {
+            const char e = program[++i];
+            switch (e) {
+            case 'n': out += '\n'; continue;
+            case 'r': out += '\r'; continue;
+            case 't': out += '\t'; continue;
+            case 'b': out += '\b'; continue;
+            case 'f': out += '\f'; continue;
+            case '\n': continue;
+            case '\r':
+                if (i + 1 < program.size() && program[i + 1] == '\n')
+                    ++i;
+                continue;
+            default: break;
+            }
+            if (e >= '0' && e <= '7') {
+                unsigned v = 0;
+                std::size_t n = 0;
+                while (n < 3 && i < program.size() && program[i] >= '0' && program[i] <= '7') {
+                    v = v * 8 + static_cast<unsigned>(program[i++] - '0');
+                    ++n;
+                }
+                --i;
+                out += static_cast<char>(v & 0xff);
+            } else {
+                out += e; // \( \) \\ and unknown escapes: the character itself
+            }
+            continue;
+        }
+        out += c;
+    }
+    return std::nullopt;
+}
+
 // ---- Set-up ----
 
 Setup Setup::Default() {
@@ -250,6 +332,21 @@ bool ParseSetup(std::string_view text, Setup &out, std::string &error) {
             s.flashSimmTable = value + "\r\n";
         } else if (key == "DIRERROR") {
             s.dirErrorLine = value;
+        } else if (key == "CONFIG") {
+            s.configLines.push_back(value);
+        } else if (key == "JOB") {
+            std::vector<std::string> words;
+            for (std::size_t at = 0; at < value.size();) {
+                const std::size_t end = std::min(value.find(' ', at), value.size());
+                if (end > at)
+                    words.push_back(value.substr(at, end - at));
+                at = end + 1;
+            }
+            auto copies = words.size() >= 5 ? ParseCount(words[4]) : std::nullopt;
+            if (!copies || words.size() > 6 || *copies > 9999)
+                return bad("job needs an id, a PIN, a name, a type, copies and maybe a stored flag");
+            s.jobs.push_back(HeldJob{words[0], words[1], words[2], words[3], static_cast<int>(*copies),
+                                     words.size() == 6 ? words[5] : ""});
         } else {
             return bad("unknown key");
         }
@@ -351,7 +448,7 @@ std::vector<std::string> Storage::Files() const {
 
 // ---- Engine ----
 
-Engine::Engine(Setup setup) : setup_(std::move(setup)) {
+Engine::Engine(Setup setup) : setup_(std::move(setup)), heldJobs_(setup_.jobs) {
     for (const std::string &volume : setup_.volumes)
         storage_.AddFolder(volume.substr(0, volume.find('\t')));
     for (const std::string &folder : setup_.folders)
@@ -478,9 +575,35 @@ std::string Engine::Config() const {
     for (const std::string &device : setup_.devices)
         body += device + " LOCK STATUS=UNLOCKED\r\n";
     if (setup_.flashSimmTable)
-        body += "FLASHSIMM [1 TABLE]\r\n";
+        body += "FLASHSIMM\r\n";
     body += "MEMORY=67108864\r\n";
+    for (const std::string &line : setup_.configLines)
+        body += line + "\r\n";
     return body;
+}
+
+std::string Engine::JobTable(const std::optional<std::string> &pin) const {
+    std::string body = "\tJOBID\tNAME\tTYPE\tCOPIES\r\n";
+    for (const HeldJob &job : heldJobs_) {
+        if (pin && job.pin != *pin)
+            continue;
+        body += "\t" + job.id + "\t" + job.name + "\t" + job.type + "\t" + std::to_string(job.copies);
+        if (!job.stored.empty())
+            body += "\t" + job.stored;
+        body += "\r\n";
+    }
+    return body;
+}
+
+void Engine::ReleaseJob(const std::optional<std::string> &pin, const std::string &line, bool print) {
+    const std::optional<std::string> id = PjlValue(line, "JOBID");
+    for (auto it = heldJobs_.begin(); id && it != heldJobs_.end(); ++it) {
+        if (it->id != *id || (pin && it->pin != *pin))
+            continue;
+        if (!print || Upper(it->stored) != "ON")
+            heldJobs_.erase(it);
+        return;
+    }
 }
 
 std::string Engine::DirList(const std::string &line) const {
@@ -488,7 +611,10 @@ std::string Engine::DirList(const std::string &line) const {
     std::optional<std::string> name = PjlValue(line, "NAME");
     auto entry = ParseCount(PjlValue(line, "ENTRY").value_or("1"));
     auto count = ParseCount(PjlValue(line, "COUNT").value_or("1000000"));
-    if (!name || !storage_.FolderExists(*name)) {
+    if (FaultsFor(line).fullDirPages && entry && count) {
+        for (std::size_t i = 0; i < *count && i < 100000; ++i)
+            body += "F" + std::to_string(*entry + i) + " TYPE=FILE SIZE=1\r\n";
+    } else if (!name || !storage_.FolderExists(*name)) {
         body = setup_.dirErrorLine + "\r\n";
     } else if (entry && count && *entry >= 1) {
         std::vector<std::string> lines = {". TYPE=DIR", ".. TYPE=DIR"};
@@ -538,6 +664,14 @@ void Engine::HandleLine(const std::string &line, std::vector<Exchange> &out) {
     } else if (is("INFO FLASHSIMM")) {
         if (setup_.flashSimmTable)
             reply = Reply(line, "@PJL INFO FLASHSIMM", *setup_.flashSimmTable);
+    } else if (is("QUVSPOOLJOBINFO")) {
+        reply = Reply(line, Trim(line), JobTable(PjlValue(line, "PASSWORD").value_or("")));
+    } else if (is("QUVSPOOLJOBCOMPELINFO")) {
+        reply = Reply(line, Trim(line), JobTable(std::nullopt));
+    } else if (is("QUVSPOOLJOBCANCEL") || is("QUVSPOOLJOBPRINT")) {
+        ReleaseJob(PjlValue(line, "PASSWORD").value_or(""), line, is("QUVSPOOLJOBPRINT"));
+    } else if (is("QUVSPOOLJOBCOMPELCANCEL") || is("QUVSPOOLJOBCOMPELPRINT")) {
+        ReleaseJob(std::nullopt, line, is("QUVSPOOLJOBCOMPELPRINT"));
     } else if (is("FSDIRLIST")) {
         reply = DirList(line);
     } else if (is("FSDOWNLOAD")) {
@@ -595,26 +729,27 @@ void Engine::FinishLanguageData(std::vector<Exchange> &out) {
 }
 
 std::string Engine::ReplyPostScript(const std::string &program) const {
+    // The programs the application sends: one string operand, then what is done with it.
     std::string out;
-    if (Contains(program, "resourceforall") && Contains(program, "/Form")) {
+    const auto operand = FirstStringToken(program);
+    const std::string rest = operand ? program.substr(operand->second) : std::string();
+    if (operand && Contains(rest, "resourceforall") && Contains(rest, "/Form")) {
         for (const std::string &form : setup_.forms)
-            out += "(" + form + ")\n";
-    }
-    if (std::size_t at = program.find("filenameforall"); at != std::string::npos) {
-        std::size_t open = program.rfind('(', at);
-        std::size_t star = open == std::string::npos ? std::string::npos : program.find("*)", open);
-        if (star != std::string::npos && star < at) {
-            const std::string prefix = program.substr(open + 1, star - open - 1);
-            for (const std::string &path : storage_.Files())
-                if (StartsWithNoCase(path, prefix))
-                    out += "(" + path + ")\n";
-        }
-    }
-    if (std::size_t at = program.find(") status"); at != std::string::npos) {
-        std::size_t open = program.rfind('(', at);
-        if (open != std::string::npos) {
-            const std::string *file = storage_.Find(program.substr(open + 1, at - open - 1));
-            out += file ? std::to_string(file->size()) + "\n" : "No File\n";
+            out += PrintedString(form) + "\n";
+    } else if (operand && Contains(rest, "filenameforall")) {
+        std::string prefix = operand->first;
+        if (!prefix.empty() && prefix.back() == '*')
+            prefix.pop_back();
+        for (const std::string &path : storage_.Files())
+            if (StartsWithNoCase(path, prefix))
+                out += PrintedString(path) + "\n";
+    } else if (operand && rest.compare(0, 7, " status") == 0) {
+        if (const std::string *file = storage_.Find(operand->first)) {
+            out += std::to_string(file->size()) + "\n";
+        } else if (Contains(rest, "(No File) print =")) {
+            return "No File"; // print leaves nothing for the =: the interpreter stops there
+        } else {
+            out += "No File\n";
         }
     }
     if (Contains(program, "(\\004) cvx cvn =="))

@@ -28,6 +28,14 @@ struct Faults {
     std::optional<std::size_t> cutTo; // send only the first n bytes of each reply (no FF)
     bool noHeader = false;           // replies lack their header line
     bool refuseConnections = false;  // connections are refused (listener level)
+    bool fullDirPages = false;       // every FSDIRLIST page holds COUNT entries, whatever ENTRY says
+};
+
+// A print job held on the printer's disk.
+struct HeldJob {
+    std::string id, pin, name, type;
+    int copies = 1;
+    std::string stored; // "ON": printing keeps the job
 };
 
 // What the printer offers before any download.
@@ -45,6 +53,8 @@ struct Setup {
     std::string statusBody = "CODE=10001\r\nDISPLAY=\"READY\"\r\nONLINE=TRUE\r\n";
     std::string variablesBody = "COPIES=1 [2 RANGE]\r\n\t1\r\n\t999\r\n";
     std::string dirErrorLine = "FILEERROR=3";         // FSDIRLIST of a missing folder
+    std::vector<std::string> configLines;             // more INFO CONFIG lines
+    std::vector<HeldJob> jobs;                        // held print jobs
 
     static Setup Default(); // PCL and PostScript, HDD0, volumes 0: 1: %disk0%, one demo file
     std::vector<std::pair<std::string, std::string>> files; // path, contents
@@ -54,7 +64,8 @@ struct Setup {
 // Reads a set-up file; returns false and an error text on a bad line.
 // Lines: "language PCL", "attribute KEY=VALUE", "attributes quoted|silent", "device HDD0",
 // "volume <line, \t for TAB>", "folder <path>", "file <path> <size>", "form <name>",
-// "flashsimm <body>", "direrror <line>"; '#' starts a comment.
+// "flashsimm <body>", "direrror <line>", "config <line>",
+// "job <id> <pin> <name> <type> <copies> [<stored>]"; '#' starts a comment.
 bool ParseSetup(std::string_view text, Setup &out, std::string &error);
 
 // One received command and the reply made for it.
@@ -122,6 +133,7 @@ public:
     Storage &Files() { return storage_; }
     const Storage &Files() const { return storage_; }
     const Setup &GetSetup() const { return setup_; }
+    const std::vector<HeldJob> &HeldJobs() const { return heldJobs_; }
 
     static constexpr std::string_view kUel = "\x1b%-12345X";
     static constexpr std::size_t kMaxLine = 64 * 1024; // a longer PJL line is dropped
@@ -135,9 +147,12 @@ private:
     std::string ReplyPostScript(const std::string &program) const;
     std::string DirList(const std::string &line) const;
     std::string Config() const;
+    std::string JobTable(const std::optional<std::string> &pin) const;
+    void ReleaseJob(const std::optional<std::string> &pin, const std::string &line, bool print);
 
     Setup setup_;
     Storage storage_;
+    std::vector<HeldJob> heldJobs_;
     std::vector<Job> jobs_;
     bool inJob_ = false;
     Mode mode_ = Mode::Pjl;
@@ -153,6 +168,11 @@ private:
 // Value of KEY in a PJL line: KEY=VALUE or KEY = "VALUE" (quotes removed); empty optional
 // when absent. Keys compare without case.
 std::optional<std::string> PjlValue(std::string_view line, std::string_view key);
+
+// A text as the interpreter's == prints a string: "(a\\)b)" for "a)b".
+std::string PrintedString(std::string_view text);
+// The first PostScript string token of a program, decoded, and the offset past it.
+std::optional<std::pair<std::string, std::size_t>> FirstStringToken(std::string_view program);
 
 // The bytes of a set-up or log text with control bytes escaped (\r \n \f \x1b ...).
 std::string Escape(std::string_view bytes);

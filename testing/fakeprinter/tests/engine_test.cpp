@@ -159,13 +159,67 @@ TEST(FakePrinterEngine, PostScriptListingsPrintWhatAnInterpreterWould) {
     const std::string files = kUel + "@PJL ENTER LANGUAGE=POSTSCRIPT\r\n%%!Adobe-PS\r\n(%disk0%fonts/*) "
                               "{==} =string filenameforall\r\n flush (\\004) cvx cvn == flush" + kUel;
     EXPECT_EQ(RepliesOf(e, files), "(%disk0%fonts/Alpha)\n(%disk0%fonts/sub/Beta)\n\x04\n");
-    auto size = [&](const std::string &path) {
+    auto size = [&](const std::string &path, const std::string &missing) {
         return RepliesOf(e, kUel + "@PJL ENTER LANGUAGE=POSTSCRIPT\r\n%%!Adobe-PS\r\n(" + path +
-                                ") status {pop pop == pop} { (No File) print = } ifelse \r\n flush "
+                                ") status {pop pop == pop} " + missing + " ifelse \r\n flush "
                                 "(\\004) cvx cvn == flush" + kUel);
     };
-    EXPECT_EQ(size("%disk0%fonts/Alpha"), "12345\n\x04\n");
-    EXPECT_EQ(size("%disk0%fonts/Gamma"), "No File\n\x04\n");
+    EXPECT_EQ(size("%disk0%fonts/Alpha", "{ (No File) = }"), "12345\n\x04\n");
+    EXPECT_EQ(size("%disk0%fonts/Gamma", "{ (No File) = }"), "No File\n\x04\n");
+    // print leaves = an empty stack: the interpreter stops before the EOT.
+    EXPECT_EQ(size("%disk0%fonts/Gamma", "{ (No File) print = }"), "No File");
+}
+
+TEST(FakePrinterEngine, PostScriptNamesAreReadAndPrintedWithTheirEscapes) {
+    fakeprinter::Setup s = fakeprinter::Setup::Default();
+    s.files.push_back({"%disk0%fonts/a)b", "xyz"});
+    s.files.push_back({"%disk0%fonts/caf\xe9\t", "1"});
+    s.forms = {"My(Form)"};
+    Engine e(s);
+    auto program = [&](const std::string &body) {
+        return RepliesOf(e, kUel + "@PJL ENTER LANGUAGE=POSTSCRIPT\r\n%!Adobe-PS\r\n" + body +
+                                "\r\n flush (\\004) cvx cvn == flush" + kUel);
+    };
+    EXPECT_EQ(program("(%disk0%fonts/*) {==} =string filenameforall"),
+              "(%disk0%fonts/a\\)b)\n(%disk0%fonts/caf\\351\\t)\n\x04\n");
+    EXPECT_EQ(program("(%disk0%fonts/a\\)b) status {pop pop == pop} { (No File) = } ifelse "), "3\n\x04\n");
+    EXPECT_EQ(program("(%disk0%fonts/caf\\351\\011) status {pop pop == pop} { (No File) = } ifelse "),
+              "1\n\x04\n");
+    EXPECT_EQ(program("(*) {==} =string /Form resourceforall "), "(My\\(Form\\))\n\x04\n");
+}
+
+TEST(FakePrinterEngine, HeldJobsAreListedByPinAndReleased) {
+    fakeprinter::Setup s = fakeprinter::Setup::Default();
+    std::string error;
+    ASSERT_TRUE(fakeprinter::ParseSetup("job 12 1234 Report SECURE 1\njob 13 1234 Plan PROOF 2 ON\n"
+                                        "job 14 9999 Other SECURE 3\nconfig DUPLEX=ON\n", s, error)) << error;
+    Engine e(s);
+    const std::string heading = "\tJOBID\tNAME\tTYPE\tCOPIES\r\n";
+    EXPECT_EQ(RepliesOf(e, kUel + "@PJL QUVSPOOLJOBINFO PASSWORD=1234\r\n" + kUel),
+              "@PJL QUVSPOOLJOBINFO PASSWORD=1234\r\n" + heading + "\t12\tReport\tSECURE\t1\r\n"
+              "\t13\tPlan\tPROOF\t2\tON\r\n\f");
+    EXPECT_NE(RepliesOf(e, kUel + "@PJL INFO CONFIG\r\n" + kUel).find("\r\nDUPLEX=ON\r\n"), std::string::npos);
+    RepliesOf(e, kUel + "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=13\r\n" + kUel); // stored: stays
+    RepliesOf(e, kUel + "@PJL QUVSPOOLJOBCANCEL PASSWORD=9999 JOBID=12\r\n" + kUel); // not its PIN
+    RepliesOf(e, kUel + "@PJL QUVSPOOLJOBCOMPELPRINT JOBID=14 QTY=2\r\n" + kUel);
+    EXPECT_EQ(RepliesOf(e, kUel + "@PJL QUVSPOOLJOBCOMPELINFO\r\n" + kUel),
+              "@PJL QUVSPOOLJOBCOMPELINFO\r\n" + heading + "\t12\tReport\tSECURE\t1\r\n"
+              "\t13\tPlan\tPROOF\t2\tON\r\n\f");
+    RepliesOf(e, kUel + "@PJL QUVSPOOLJOBCANCEL PASSWORD=1234 JOBID=12\r\n" + kUel);
+    RepliesOf(e, kUel + "@PJL QUVSPOOLJOBCOMPELCANCEL JOBID=13\r\n" + kUel);
+    EXPECT_TRUE(e.HeldJobs().empty());
+    EXPECT_FALSE(fakeprinter::ParseSetup("job 12 1234 Report\n", s, error));
+}
+
+TEST(FakePrinterEngine, AFaultFillsEveryDirectoryPage) {
+    Engine e;
+    fakeprinter::Faults full;
+    full.fullDirPages = true;
+    e.byCommand.push_back({"@PJL FSDIRLIST", full});
+    const std::string reply =
+        RepliesOf(e, kUel + "@PJL FSDIRLIST NAME=\"0:\\none\" ENTRY=81 COUNT=40\r\n" + kUel);
+    EXPECT_NE(reply.find("\r\nF81 TYPE=FILE SIZE=1\r\n"), std::string::npos);
+    EXPECT_NE(reply.find("\r\nF120 TYPE=FILE SIZE=1\r\n\f"), std::string::npos);
 }
 
 TEST(FakePrinterEngine, FaultsShapeTheReplies) {
