@@ -346,6 +346,18 @@ void CZqApp::AddPrinterRow(const DiscoveredPrinter &found) {
     AppendRow(printer);
 }
 
+CAPrinter *CZqApp::GetCurrentPrinter() {
+    CListCtrl *list = GetPrinterListCtrl();
+    if (!list || list->GetItemCount() <= 0)
+        return nullptr;
+    int row = list->GetNextItem(-1, LVNI_SELECTED);
+    if (row < 0) {
+        row = 0;
+        list->SetItemState(row, LVIS_SELECTED, LVIS_SELECTED);
+    }
+    return reinterpret_cast<CAPrinter *>(list->GetItemData(row));
+}
+
 void CZqApp::FillPrinterBar() {
     if (!m_printers)
         return;

@@ -46,6 +46,9 @@ public:
     void AddPrinterRow(const DiscoveredPrinter &found);
     // One row per printer of m_printers, after the rows already present.
     void FillPrinterBar();
+    // The printer of the bar's first selected row; with rows but none selected, row 0 is
+    // selected and its printer used. Null for an empty bar.
+    CAPrinter *GetCurrentPrinter();
 
     void OnDiscoverPrinters();
     void OnShowResources();
