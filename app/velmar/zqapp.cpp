@@ -200,8 +200,6 @@ int CZqApp::ExitInstance() {
     return code;
 }
 
-void CZqApp::OnDiscoverPrinters() {}
-
 void CZqApp::OnShowResources() {}
 
 void CZqApp::CloseResourceWindows() {

@@ -50,7 +50,12 @@ public:
     // selected and its printer used. Null for an empty bar.
     CAPrinter *GetCurrentPrinter();
 
+    // The discovery dialog with the discovery flags and scopes; afterwards the flags and
+    // scopes come back and the settings are saved.
     void OnDiscoverPrinters();
+    // Deletes every row of the bar and the printers held only by a row (never those of
+    // m_printers).
+    void ClearPrinterBar();
     void OnShowResources();
     // Closes every printer window; a count left other than 0 is set to 0 with the
     // miscount message.
