@@ -503,6 +503,66 @@ TEST_F(DiscoverTest, BlocksAreFreedAfterStopAmidAnswers) {
     EXPECT_LE(Rows().size(), 1u);
 }
 
+// Values of the spooler's Ports key, removed again at the end.
+class PortValues {
+public:
+    explicit PortValues(const std::vector<std::string> &names) : names_(names) {
+        ok_ = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports", 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr) == ERROR_SUCCESS;
+        for (const std::string &n : names_)
+            ok_ = ok_ && RegSetValueExA(key_, n.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(""), 1) == ERROR_SUCCESS;
+    }
+    ~PortValues() {
+        if (!key_)
+            return;
+        for (const std::string &n : names_)
+            RegDeleteValueA(key_, n.c_str());
+        RegCloseKey(key_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    std::vector<std::string> names_;
+    HKEY key_ = nullptr;
+    bool ok_ = false;
+};
+
+TEST_F(DiscoverTest, LocalPortsOfTheSpoolerByExactCase) {
+    std::vector<std::string> names = {"USB001", "lpt9:"};
+    for (int i = 0; i < 100; ++i) {
+        std::string name = "USB" + std::to_string(1000 + i);
+        name.resize(100, 'x');
+        names.push_back(name);
+    }
+    PortValues ports(names);
+    ASSERT_TRUE(ports.ok()) << "the spooler's Ports key cannot be written";
+    SetEnvironmentVariableA("CORVANE_LOCAL_PRINTERS", "USB001=Label;lpt9:=Nine");
+    {
+        Driver driver([&](HWND d) {
+            if (!d)
+                return;
+            Click(d, IDOK);
+            WaitUntil([&] { return Searching(d); }, 5000);
+            WaitUntil([&] { return Idle(d); }, 20000);
+            Click(d, IDCANCEL);
+        });
+        AppObject.OnDiscoverPrinters();
+    }
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Label on USB001"}));
+    std::string usbTargets, lptTargets;
+    for (const std::string &line : LogLines(log_)) {
+        if (line.rfind("QuvStartPrinterDiscovery", 0) != 0 || line.find("kind=0") == std::string::npos)
+            continue;
+        (line.find("targets=LPT") != std::string::npos ? lptTargets : usbTargets) = line;
+    }
+    EXPECT_EQ(lptTargets.find("lpt9:"), std::string::npos) << lptTargets;
+    EXPECT_EQ(usbTargets.find("lpt9:"), std::string::npos) << usbTargets;
+    for (const std::string &n : names)
+        if (n != "lpt9:") {
+            EXPECT_NE(usbTargets.find(n + "|"), std::string::npos) << n;
+        }
+}
+
 // Last: the main frame closed mid-search ends the dialog only once its worker ended.
 TEST_F(DiscoverTest, MainFrameClosedMidSearch) {
     Agent a(Names("Late", 3000), 0, "127.0.0.212");
