@@ -431,6 +431,7 @@ TEST_F(DiscoverTest, ScopeListEditing) {
             removeAfter = Enabled(d, IDC_DISCOVER_REMOVE);
             SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_DISCOVER_DEFAULT, BN_CLICKED), 0);
             afterDefault = ListBoxItems(d);
+            SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_DIALOG_HELP, BN_CLICKED), 0);
             Click(d, IDCANCEL);
         });
         AppObject.OnDiscoverPrinters();
@@ -444,9 +445,14 @@ TEST_F(DiscoverTest, ScopeListEditing) {
     EXPECT_FALSE(removeAfter);
     EXPECT_EQ(afterDefault, (std::vector<std::string>{"255.255.255.255"}));
     EXPECT_EQ(Scopes(), "255.255.255.255");
-    const auto boxes = Boxes();
+    std::vector<AfxTestSeam::Event> boxes, help;
+    for (auto &e : AfxTestSeam::TakeLog())
+        (e.kind == "box" ? boxes : help).push_back(e);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Duplicate Scopes are not permitted.");
+    ASSERT_EQ(help.size(), 1u);
+    EXPECT_EQ(help[0].kind, "help");
+    EXPECT_EQ(help[0].data, 3u);
 }
 
 TEST_F(DiscoverTest, DefaultScopeSweepsLoopback) {
