@@ -50,12 +50,18 @@ public:
     // selected and its printer used. Null for an empty bar.
     CAPrinter *GetCurrentPrinter();
 
+    // The active MDI child is a project window (user data 23) or a printer window (21).
+    BOOL IsProjectWindowActive();
+    BOOL IsResourceWindowActive();
+
     // The discovery dialog with the discovery flags and scopes; afterwards the flags and
     // scopes come back and the settings are saved.
     void OnDiscoverPrinters();
     // Deletes every row of the bar and the printers held only by a row (never those of
     // m_printers).
     void ClearPrinterBar();
+    // Opens a printer window for the current printer; it is counted when its printer
+    // answered, destroyed otherwise.
     void OnShowResources();
     // Closes every printer window; a count left other than 0 is set to 0 with the
     // miscount message.
