@@ -405,8 +405,10 @@ void CDiscover::RunDiscovery(DWORD kind, const char *targets, const char *label)
 
 DWORD WINAPI DiscoveryThread(void *param) {
     auto *dialog = static_cast<CDiscover *>(param);
+    // The flags as Start read them; Stop reads the boxes again meanwhile.
     const bool lpt = dialog->m_showLpt && !dialog->m_lptOff;
     const bool usb = dialog->m_showUsb && !dialog->m_usbOff;
+    const bool ip = dialog->m_showIp != FALSE;
     LocalTargets local;
     if (lpt || usb)
         local = SplitLocalPorts(LocalPortNames());
@@ -414,7 +416,7 @@ DWORD WINAPI DiscoveryThread(void *param) {
         dialog->RunDiscovery(0, local.lpt.c_str(), "LPT");
     if (usb)
         dialog->RunDiscovery(0, local.usb.c_str(), "USB");
-    if (dialog->m_showIp && dialog->m_scopes)
+    if (ip && dialog->m_scopes)
         dialog->RunDiscovery(1, dialog->m_scopes->m_data, "TCP/IP");
     if (HWND target = dialog->m_target)
         ::PostMessageA(target, WM_DISCOVER_DONE, 0, 0);
