@@ -318,7 +318,8 @@ bool PlanSearch(const char *targets, std::size_t limit, const std::string &sweep
             continue;
         }
         if (!MaySendTo(address)) {
-            plan.skipped.push_back(target + ": outside loopback");
+            plan.skipped.push_back(target + (IsLoopback(address) ? ": refused by the loopback rule"
+                                                                 : ": outside loopback"));
             continue;
         }
         plan.unicast.push_back(Destination{address, port, false});
