@@ -2,7 +2,7 @@
 // requests, events, the work queue and the error log, with the port stand-ins of parport/.
 #define SIM_BUILDING 1
 extern "C" {
-#include <ntddk.h>
+#include <ntifs.h>
 #include <parallel.h>
 }
 #include "sim.h"
@@ -161,6 +161,7 @@ VOID FASTCALL KfLowerIrql(KIRQL level) {
     if (level > g->irql)
         Violation("KfLowerIrql to a higher level");
     g->irql = level;
+    RunCurrentApcs();
 }
 
 KIRQL NTAPI KeGetCurrentIrql(VOID) {
@@ -183,6 +184,7 @@ VOID FASTCALL ExReleaseFastMutex(PFAST_MUTEX m) {
         Violation("fast mutex released while free");
     m->Count = 1;
     g->irql = static_cast<KIRQL>(m->OldIrql);
+    RunCurrentApcs();
 }
 
 VOID NTAPI KeInitializeEvent(PRKEVENT e, EVENT_TYPE type, BOOLEAN state) {
@@ -230,48 +232,25 @@ NTSTATUS NTAPI KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE
             Violation("absolute wait");
         deadline = g->now + (-timeout->QuadPart) * 100000; // 100 ns in ps
     }
-    for (;;) {
-        if (header->SignalState > 0) {
-            if (header->Type == SynchronizationEvent)
-                header->SignalState = 0;
-            else if (header->Type == 5)
-                header->SignalState -= 1;
-            return STATUS_SUCCESS;
-        }
-        if (!g->work.empty() && !g->workHeld) {
-            // A system worker thread runs while this thread waits.
-            RunOneWorkItem();
-            continue;
-        }
-        auto next = g->events.begin();
-        if (deadline >= 0 && (next == g->events.end() || next->first > deadline)) {
-            RunEventsUntil(deadline);
-            if (header->SignalState <= 0)
-                g->lateGrantDue = true;
-            return header->SignalState > 0
-                       ? KeWaitForSingleObject(object, Executive, KernelMode, FALSE, nullptr)
-                       : STATUS_TIMEOUT;
-        }
-        if (next == g->events.end()) {
-            Violation("deadlock: a wait nothing can end");
-            return STATUS_TIMEOUT;
-        }
-        RunEventsUntil(next->first);
+    if (!WaitUntil([header] { return header->SignalState > 0; }, deadline)) {
+        g->lateGrantDue = true;
+        return STATUS_TIMEOUT;
     }
+    if (header->Type == SynchronizationEvent)
+        header->SignalState = 0;
+    else if (header->Type == 5)
+        header->SignalState -= 1;
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS NTAPI KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interval) {
     Charge();
     CheckIrqlAtMost(APC_LEVEL, "KeDelayExecutionThread");
     LONGLONG ps = interval->QuadPart < 0 ? -interval->QuadPart * 100000 : 0;
-    // System worker threads run while this thread sleeps.
-    while (!g->work.empty() && !g->workHeld) {
-        RunOneWorkItem();
-    }
     // Delays end on a clock tick.
     LONGLONG end = g->now + ps;
     end = (end / 1000000000LL + 1) * 1000000000LL;
-    RunEventsUntil(end);
+    WaitUntil([] { return false; }, end);
     return STATUS_SUCCESS;
 }
 
@@ -408,6 +387,12 @@ NTSTATUS NTAPI IoGetDeviceObjectPointer(PUNICODE_STRING name, ACCESS_MASK, PFILE
 
 LONG_PTR FASTCALL ObfDereferenceObject(PVOID object) {
     Charge();
+    if (IsThread(object)) {
+        auto *t = static_cast<Thread *>(object);
+        if (--t->refs < 0)
+            Violation("dereference of a thread without references");
+        return t->refs;
+    }
     auto it = g->files.find(static_cast<PFILE_OBJECT>(object));
     if (it == g->files.end()) {
         Violation("dereference of an object without references");
@@ -422,6 +407,8 @@ LONG_PTR FASTCALL ObfDereferenceObject(PVOID object) {
 }
 
 LONG_PTR FASTCALL ObfReferenceObject(PVOID object) {
+    if (IsThread(object))
+        return ++static_cast<Thread *>(object)->refs;
     auto it = g->files.find(static_cast<PFILE_OBJECT>(object));
     if (it == g->files.end())
         return 0;
@@ -489,6 +476,7 @@ VOID NTAPI ExQueueWorkItem(PWORK_QUEUE_ITEM item, WORK_QUEUE_TYPE) {
     Charge();
     CheckIrqlAtMost(DISPATCH_LEVEL, "ExQueueWorkItem");
     g->work.push_back(item);
+    StartSystemWorker();
 }
 
 // ---- Requests ----------------------------------------------------------------------------------
@@ -537,6 +525,7 @@ NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT device, PIRP irp) {
 
 VOID FASTCALL IofCompleteRequest(PIRP irp, CCHAR) {
     Charge();
+    CompletionHook(irp);
     CompleteIrp(irp);
 }
 
@@ -580,6 +569,7 @@ VOID NTAPI IoReleaseCancelSpinLock(KIRQL irql) {
         Violation("cancel spin lock released while free");
     g->cancelLockHeld = false;
     g->irql = irql;
+    RunCurrentApcs();
 }
 
 } // extern "C"
