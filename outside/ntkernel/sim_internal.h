@@ -151,6 +151,8 @@ void RunCurrentApcs(); // another thread waits with a deadline
 void FinishIssued(PIRP irp);
 // Runs the test's callback chosen for this request, inside its completion.
 void CompletionHook(PIRP irp);
+// Numbers a final completion of a request the I/O manager issued.
+void CompletionSeen(PIRP irp);
 
 // parport/
 UCHAR PortRead(ULONG_PTR address);

@@ -99,9 +99,10 @@ void FinishIssued(PIRP irp) {
     g->issued.erase(it);
     io->iosb = irp->IoStatus;
     if (io->buffered && io->systemBuffer != nullptr) {
-        if (irp->IoStatus.Information > io->outBytes)
+        // Without an output buffer nothing is copied back; with one the count must fit it.
+        if (io->outBytes != 0 && irp->IoStatus.Information > io->outBytes)
             Violation("byte count above the output length");
-        if (!NT_ERROR(irp->IoStatus.Status)) {
+        if (!NT_ERROR(irp->IoStatus.Status) && io->outBytes != 0) {
             ULONG_PTR n = irp->IoStatus.Information < io->outBytes ? irp->IoStatus.Information
                                                                    : io->outBytes;
             std::memcpy(io->out.data(), io->systemBuffer, n);
@@ -113,10 +114,15 @@ void FinishIssued(PIRP irp) {
     if (io->mdl != nullptr)
         ::operator delete(io->mdl);
     io->mdl = nullptr;
-    io->order = ++g->completionOrder;
     io->done = true;
     std::memset(irp, 0xDD, irp->Size);
     ::operator delete(irp);
+}
+
+void CompletionSeen(PIRP irp) {
+    auto it = g->issued.find(irp);
+    if (it != g->issued.end())
+        it->second->order = ++g->completionOrder;
 }
 
 void CompletionHook(PIRP irp) {

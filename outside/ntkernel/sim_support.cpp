@@ -86,6 +86,7 @@ void CompleteIrp(PIRP irp) {
     // as an APC in the thread that issued it.
     g->completions[irp]++;
     g->irps.erase(irp);
+    CompletionSeen(irp);
     DeliverApc(reinterpret_cast<Thread *>(irp->Tail.Overlay.Thread), [irp] {
         if (g->issued.count(irp)) {
             FinishIssued(irp);

@@ -175,6 +175,7 @@ bool WaitUntil(std::function<bool()> ready, LONGLONG deadline) {
     self->deadline = deadline;
     bool result = false;
     for (int guard = 0;; ++guard) {
+        RunApcs(self);
         if (ready()) {
             result = true;
             break;
