@@ -838,4 +838,92 @@ TEST_F(Requests, InternalRequestsRunOnTheCallersThread) {
     Unload();
 }
 
+// ---- Creation cases that need one failure alone ----------------------------------------------
+
+TEST_F(Requests, DosDeviceBufferFailingAlone) {
+    // The names take one 514-byte block first; the parameters' DosDevice buffer is the second.
+    SimFailPoolAllocation(kParPoolTag, 514, 2);
+    Load();
+    ASSERT_EQ(SimLogCount(), 1u);
+    SimLogEntry e;
+    SimLogAt(0, &e);
+    IO_ERROR_LOG_PACKET p;
+    std::memcpy(&p, e.bytes, sizeof p);
+    EXPECT_EQ(p.UniqueErrorValue, 15u);
+    EXPECT_EQ(ext->InitializationTimeout, 3u);
+    Open();
+    EXPECT_EQ(Wait(Write("ok")).status, STATUS_SUCCESS);
+    Unload();
+}
+
+TEST_F(Requests, DeferredInitialisationWithoutARequestInitialisesOnDemand) {
+    // Creation builds the port information and allocation requests; the deferred
+    // initialisation's allocation is the third.
+    SimFailBuiltRequestAt(3);
+    Load();
+    EXPECT_FALSE(ext->Initialized);
+    EXPECT_FALSE(ext->Initializing);
+    Open();
+    EXPECT_EQ(Wait(Write("first")).status, STATUS_SUCCESS);
+    EXPECT_TRUE(ext->Initialized);
+    Unload();
+}
+
+// ---- The simulator's own checks -----------------------------------------------------------
+
+void NTAPI Idle(PVOID) {
+    SimSleepMs(5);
+}
+
+extern "C" NTSTATUS NTAPI Overrun(PDEVICE_OBJECT, PIRP irp) {
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    irp->IoStatus.Information =
+        IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength + 1;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_SUCCESS;
+}
+
+bool Reported(ULONG from, const char *what) {
+    for (ULONG i = from; i < SimViolationCount(); ++i) {
+        if (std::strstr(SimViolationAt(i), what) != nullptr)
+            return true;
+    }
+    return false;
+}
+
+TEST_F(Requests, SimulatorChecksFire) {
+    Load();
+    ULONG n = SimViolationCount();
+    // A switch away from a thread at dispatch level.
+    SimSpawn(Idle, nullptr);
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    LARGE_INTEGER d;
+    d.QuadPart = -10000;
+    KeDelayExecutionThread(KernelMode, FALSE, &d);
+    KeLowerIrql(old);
+    EXPECT_TRUE(Reported(n, "thread switch away from IRQL 2"));
+    EXPECT_TRUE(Reported(n, "while the driver is pageable"));
+    // A byte count larger than the output buffer.
+    n = SimViolationCount();
+    PDRIVER_DISPATCH saved = SimDriverObject()->MajorFunction[IRP_MJ_DEVICE_CONTROL];
+    SimDriverObject()->MajorFunction[IRP_MJ_DEVICE_CONTROL] = Overrun;
+    Open();
+    Wait(Ioctl(0x162084, {}, 4));
+    EXPECT_TRUE(Reported(n, "byte count above the output length"));
+    SimDriverObject()->MajorFunction[IRP_MJ_DEVICE_CONTROL] = saved;
+    // A final completion waits while its thread is at APC level.
+    KeRaiseIrql(APC_LEVEL, &old);
+    ULONG id = Ioctl(0x162084, {}, 1);
+    EXPECT_FALSE(Done(id));
+    KeLowerIrql(old);
+    EXPECT_TRUE(Done(id));
+    // A thread dereferenced once too often.
+    n = SimViolationCount();
+    ObDereferenceObject(ext->ThreadObject);
+    ObDereferenceObject(ext->ThreadObject);
+    EXPECT_TRUE(Reported(n, "dereference of a thread without references"));
+    SimReset(); // intended
+}
+
 } // namespace

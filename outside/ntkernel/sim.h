@@ -60,6 +60,11 @@ SIMAPI void SimWatchLoopCounter(volatile LONG *counter);
 // Pool: bytes outstanding for a tag; the n-th allocation from now fails (0: none).
 SIMAPI ULONG SimPoolBlocks(ULONG tag);
 SIMAPI void SimFailPoolAt(ULONG n);
+// The nth allocation from now of exactly this tag and size fails (once).
+SIMAPI void SimFailPoolAllocation(ULONG tag, ULONG bytes, ULONG nth);
+// The n-th request built by IoBuildDeviceIoControlRequest from now is not built (pool
+// allocations not counted).
+SIMAPI void SimFailBuiltRequestAt(ULONG n);
 
 // Registry, by absolute path.
 SIMAPI void SimRegCreateKey(const WCHAR *key);

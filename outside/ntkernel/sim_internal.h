@@ -107,6 +107,11 @@ struct State {
     bool failThreadReference = false;
     bool failMapping = false;
     ULONG failRequestAt = 0;
+    ULONG failBuiltAt = 0;
+    ULONG failPoolTag = 0;
+    SIZE_T failPoolBytes = 0;
+    ULONG failPoolNth = 0;
+    Thread *cancelLockOwner = nullptr;
     std::map<PIRP, Io *> issued;
     std::map<ULONG, Io *> ios;
     ULONG nextIo = 1;
@@ -123,6 +128,8 @@ void Advance(LONGLONG ps);
 void RunEventsUntil(LONGLONG until);
 void Schedule(LONGLONG at, std::function<void()> fn);
 void CheckIrqlAtMost(KIRQL max, const char *what);
+// Driver code at dispatch level or above must be resident.
+void CheckResident(const char *what);
 std::wstring Lower(const WCHAR *s);
 std::wstring Lower(PCUNICODE_STRING s);
 

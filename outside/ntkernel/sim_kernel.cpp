@@ -89,6 +89,14 @@ void Schedule(LONGLONG at, std::function<void()> fn) {
     g->events.emplace(at, std::move(fn));
 }
 
+void CheckResident(const char *what) {
+    if (g->pageable == 1) {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "%s while the driver is pageable", what);
+        g->violations.push_back(buf);
+    }
+}
+
 void CheckIrqlAtMost(KIRQL max, const char *what) {
     if (g->irql > max) {
         char buf[160];
@@ -116,6 +124,11 @@ PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T bytes, ULONG tag) {
         CheckIrqlAtMost(DISPATCH_LEVEL, "pool allocation");
     if (g->failPoolAt != 0 && --g->failPoolAt == 0)
         return nullptr;
+    if (g->failPoolTag != 0 && g->failPoolTag == tag && g->failPoolBytes == bytes &&
+        --g->failPoolNth == 0) {
+        g->failPoolTag = 0;
+        return nullptr;
+    }
     auto *p = static_cast<unsigned char *>(::operator new(bytes + 1));
     std::memset(p, 0xA5, bytes + 1); // poison: callers must initialise
     g->pool[p] = {tag, bytes};
@@ -152,6 +165,8 @@ KIRQL FASTCALL KfRaiseIrql(KIRQL level) {
     KIRQL old = g->irql;
     if (level < old)
         Violation("KfRaiseIrql to a lower level");
+    if (level >= DISPATCH_LEVEL)
+        CheckResident("IRQL raised to dispatch level or above");
     g->irql = level;
     return old;
 }
@@ -487,6 +502,8 @@ PIRP NTAPI IoBuildDeviceIoControlRequest(ULONG code, PDEVICE_OBJECT device, PVOI
     Charge();
     if (g->failPoolAt != 0 && --g->failPoolAt == 0)
         return nullptr;
+    if (g->failBuiltAt != 0 && --g->failBuiltAt == 0)
+        return nullptr;
     PIRP irp = NewIrp(device->StackSize);
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = internal ? IRP_MJ_INTERNAL_DEVICE_CONTROL : IRP_MJ_DEVICE_CONTROL;
@@ -536,7 +553,10 @@ BOOLEAN NTAPI IoCancelIrp(PIRP irp) {
         Violation("IoCancelIrp of a completed request");
         return FALSE;
     }
+    if (g->cancelLockHeld)
+        Violation("IoCancelIrp holding the cancel spin lock");
     g->cancelLockHeld = true;
+    g->cancelLockOwner = Current();
     KIRQL old = g->irql;
     g->irql = DISPATCH_LEVEL;
     irp->Cancel = TRUE;
@@ -558,7 +578,9 @@ VOID NTAPI IoAcquireCancelSpinLock(PKIRQL irql) {
     Charge();
     if (g->cancelLockHeld)
         Violation("cancel spin lock acquired twice");
+    CheckResident("cancel spin lock acquired");
     g->cancelLockHeld = true;
+    g->cancelLockOwner = Current();
     *irql = g->irql;
     g->irql = DISPATCH_LEVEL;
 }
@@ -567,7 +589,10 @@ VOID NTAPI IoReleaseCancelSpinLock(KIRQL irql) {
     Charge();
     if (!g->cancelLockHeld)
         Violation("cancel spin lock released while free");
+    else if (g->cancelLockOwner != Current())
+        Violation("cancel spin lock released by a thread that does not hold it");
     g->cancelLockHeld = false;
+    g->cancelLockOwner = nullptr;
     g->irql = irql;
     RunCurrentApcs();
 }

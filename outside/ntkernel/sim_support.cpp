@@ -269,6 +269,16 @@ SIMAPI void SimFailPoolAt(ULONG n) {
     g->failPoolAt = n;
 }
 
+SIMAPI void SimFailPoolAllocation(ULONG tag, ULONG bytes, ULONG nth) {
+    g->failPoolTag = nth != 0 ? tag : 0;
+    g->failPoolBytes = bytes;
+    g->failPoolNth = nth;
+}
+
+SIMAPI void SimFailBuiltRequestAt(ULONG n) {
+    g->failBuiltAt = n;
+}
+
 SIMAPI void SimRegCreateKey(const WCHAR *key) {
     g->registry[Lower(key)];
 }
