@@ -918,6 +918,21 @@ TEST_F(Requests, SimulatorChecksFire) {
     EXPECT_FALSE(Done(id));
     KeLowerIrql(old);
     EXPECT_TRUE(Done(id));
+    // Guarded memory: a pool block ends at a no-access page; freed blocks and completed
+    // requests are no-access.
+    const ULONG kTestTag = 0x74736554;
+    auto *block = static_cast<UCHAR *>(ExAllocatePoolWithTag(NonPagedPool, 10, kTestTag));
+    EXPECT_TRUE(SimAccessible(block + 15));
+    EXPECT_FALSE(SimAccessible(block + 16));
+    ExFreePoolWithTag(block, kTestTag);
+    EXPECT_FALSE(SimAccessible(block));
+    ASSERT_TRUE(SimHoldPort(0, 100));
+    ULONG w = Write("w");
+    PIRP irp = SimIrpOf(w);
+    ASSERT_NE(irp, nullptr);
+    EXPECT_TRUE(SimAccessible(irp));
+    Wait(w);
+    EXPECT_FALSE(SimAccessible(irp));
     // A thread dereferenced once too often.
     n = SimViolationCount();
     ObDereferenceObject(ext->ThreadObject);

@@ -60,6 +60,9 @@ SIMAPI void SimWatchLoopCounter(volatile LONG *counter);
 // Pool: bytes outstanding for a tag; the n-th allocation from now fails (0: none).
 SIMAPI ULONG SimPoolBlocks(ULONG tag);
 SIMAPI void SimFailPoolAt(ULONG n);
+// Pool blocks and the I/O manager's requests end at a no-access page and turn no-access when
+// freed; true while the address may be read.
+SIMAPI BOOLEAN SimAccessible(const void *address);
 // The nth allocation from now of exactly this tag and size fails (once).
 SIMAPI void SimFailPoolAllocation(ULONG tag, ULONG bytes, ULONG nth);
 // The n-th request built by IoBuildDeviceIoControlRequest from now is not built (pool

@@ -6,6 +6,7 @@ extern "C" {
 }
 #include "sim.h"
 #include "sim_internal.h"
+#include "sim_pages.h"
 
 #include <cstring>
 #include <vector>
@@ -115,8 +116,10 @@ void FinishIssued(PIRP irp) {
         ::operator delete(io->mdl);
     io->mdl = nullptr;
     io->done = true;
-    std::memset(irp, 0xDD, irp->Size);
-    ::operator delete(irp);
+    // The request's pages turn no-access: a driver touching it now faults.
+    const USHORT size = irp->Size;
+    std::memset(irp, 0xDD, size);
+    GuardedFree(irp, size);
 }
 
 void CompletionSeen(PIRP irp) {

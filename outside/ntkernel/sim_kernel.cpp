@@ -7,6 +7,7 @@ extern "C" {
 }
 #include "sim.h"
 #include "sim_internal.h"
+#include "sim_pages.h"
 
 #include <cstdio>
 #include <cstring>
@@ -129,8 +130,12 @@ PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T bytes, ULONG tag) {
         g->failPoolTag = 0;
         return nullptr;
     }
-    auto *p = static_cast<unsigned char *>(::operator new(bytes + 1));
-    std::memset(p, 0xA5, bytes + 1); // poison: callers must initialise
+    auto *p = static_cast<unsigned char *>(GuardedAlloc(bytes));
+    if (p == nullptr) {
+        Violation("the simulator's guarded pool is exhausted");
+        return nullptr;
+    }
+    std::memset(p, 0xA5, bytes); // poison: callers must initialise
     g->pool[p] = {tag, bytes};
     return p;
 }
@@ -149,8 +154,9 @@ VOID NTAPI ExFreePoolWithTag(PVOID p, ULONG tag) {
     if (tag != 0 && it->second.tag != tag)
         Violation("free with the wrong pool tag");
     std::memset(p, 0xDD, it->second.bytes);
+    const SIZE_T bytes = it->second.bytes;
     g->pool.erase(it);
-    ::operator delete(p);
+    GuardedFree(p, bytes);
 }
 
 VOID NTAPI ExFreePool(PVOID p) {

@@ -5,6 +5,7 @@ extern "C" {
 }
 #include "sim.h"
 #include "sim_internal.h"
+#include "sim_pages.h"
 
 #include <cstring>
 #include <cwchar>
@@ -13,7 +14,7 @@ namespace sim {
 
 PIRP NewIrp(CCHAR stackSize) {
     size_t bytes = sizeof(IRP) + stackSize * sizeof(IO_STACK_LOCATION);
-    auto *irp = static_cast<PIRP>(::operator new(bytes));
+    auto *irp = static_cast<PIRP>(GuardedAlloc(bytes));
     std::memset(irp, 0, bytes);
     irp->Type = 6;
     irp->Size = static_cast<USHORT>(bytes);
@@ -97,8 +98,9 @@ void CompleteIrp(PIRP irp) {
         if (irp->UserEvent != nullptr)
             irp->UserEvent->Header.SignalState = 1;
         if (irp->Flags & 0x80000000u) {
-            std::memset(irp, 0xDD, irp->Size);
-            ::operator delete(irp);
+            const USHORT size = irp->Size;
+            std::memset(irp, 0xDD, size);
+            GuardedFree(irp, size);
         }
     });
 }
@@ -273,6 +275,10 @@ SIMAPI void SimFailPoolAllocation(ULONG tag, ULONG bytes, ULONG nth) {
     g->failPoolTag = nth != 0 ? tag : 0;
     g->failPoolBytes = bytes;
     g->failPoolNth = nth;
+}
+
+SIMAPI BOOLEAN SimAccessible(const void *address) {
+    return Accessible(address) ? TRUE : FALSE;
 }
 
 SIMAPI void SimFailBuiltRequestAt(ULONG n) {
