@@ -697,15 +697,18 @@ TEST_F(Requests, RequestedEcpModeWithoutEcpSendsNothing) {
 TEST_F(Requests, ResetOfThePrinter) {
     struct Case {
         const char *what;
-        UCHAR before, after;
-        LONG afterMs;
+        SimResetResponse response;
+        LONG ms;
+        UCHAR stop;
         NTSTATUS status;
-        LONGLONG lowMs, highMs;
+        LONGLONG lowMs, highMs; // from the request to its completion
     } cases[] = {
-        {"ready", 0xDF, 0xDF, 0, STATUS_SUCCESS, 80, 82},
-        {"ready after 1.5 s", 0x5F, 0xDF, 1500, STATUS_SUCCESS, 1500, 2100},
-        {"never ready", 0x5F, 0x5F, 0, STATUS_DEVICE_NOT_CONNECTED, 3000, 3100},
-        {"power off", 0x80, 0x80, 0, STATUS_DEVICE_POWERED_OFF, 1000, 1100},
+        {"ready at once", SimResetReadyAfter, 0, 0, STATUS_SUCCESS, 80, 82},
+        {"ready after 0.5 s: while polling", SimResetReadyAfter, 500, 0, STATUS_SUCCESS, 580, 582},
+        {"ready after 1.5 s", SimResetReadyAfter, 1500, 0, STATUS_SUCCESS, 1580, 2100},
+        {"never ready", SimResetNeverReady, 0, 0, STATUS_DEVICE_NOT_CONNECTED, 3080, 3200},
+        {"power off", SimResetStopState, 0, 0x80, STATUS_DEVICE_POWERED_OFF, 1080, 1200},
+        {"off line", SimResetStopState, 0, 0x08, STATUS_SUCCESS, 1080, 1200},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -714,17 +717,16 @@ TEST_F(Requests, ResetOfThePrinter) {
         SimWatchLoopCounter(&MceTmp);
         SimRegCreateKey(kService);
         Load();
+        SimPortResetResponse(0, c.response, c.ms, c.stop);
         Open();
         ext->CurrentMode = 5;
-        SimSetPortStatus(0, c.before, 0);
-        if (c.afterMs > 0)
-            SimSetPortStatus(0, c.after, c.afterMs);
         LONGLONG start = SimNowPs();
         Result r = Run(0x160008, {1});
         LONGLONG ms = (SimNowPs() - start) / kMs;
         EXPECT_EQ(r.status, c.status);
         EXPECT_GE(ms, c.lowMs);
         EXPECT_LE(ms, c.highMs);
+        EXPECT_EQ(SimPortResets(0), 1u); // the pulse was long enough
         EXPECT_EQ(g_transfer.calls, std::vector<std::string>{"terminate"});
         EXPECT_EQ(ext->Initialized != 0, NT_SUCCESS(c.status));
         SimSetPortStatus(0, 0xDF, 0);

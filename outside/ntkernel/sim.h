@@ -155,5 +155,10 @@ SIMAPI PIRP SimIrpOf(ULONG id); // null once completed
 SIMAPI void SimSetPortStatus(ULONG index, UCHAR status, LONG afterMs);
 // The port driver completes its requests ms later, from the timer.
 SIMAPI void SimPortCompletionDelay(ULONG index, LONG ms);
+// The printer's answer when nInit was held low 50 us or more and raised again: busy for ms and
+// then ready, busy for ever, or the given status (a stop state).
+enum SimResetResponse { SimResetNone, SimResetReadyAfter, SimResetNeverReady, SimResetStopState };
+SIMAPI void SimPortResetResponse(ULONG index, SimResetResponse response, LONG ms, UCHAR status);
+SIMAPI ULONG SimPortResets(ULONG index); // resets the printer took
 // A cancelled allocation stays queued until the holder frees the port.
 SIMAPI void SimPortIgnoreCancel(ULONG index, BOOLEAN ignore);

@@ -112,6 +112,7 @@ struct State {
     SIZE_T failPoolBytes = 0;
     ULONG failPoolNth = 0;
     Thread *cancelLockOwner = nullptr;
+    bool inEvents = false;
     std::map<PIRP, Io *> issued;
     std::map<ULONG, Io *> ios;
     ULONG nextIo = 1;

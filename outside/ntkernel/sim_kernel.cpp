@@ -58,6 +58,17 @@ void Charge() {
         g->lateGrantDue = false;
         LateGrants();
     }
+    // Timed events fall due during busy waits too, as the clock interrupt would deliver
+    // them, unless the processor is at dispatch level or above.
+    if (!g->inEvents && g->irql < DISPATCH_LEVEL && !g->events.empty() &&
+        g->events.begin()->first <= g->now) {
+        g->inEvents = true;
+        KIRQL entry = g->irql;
+        g->irql = DISPATCH_LEVEL;
+        RunEventsUntil(g->now);
+        g->irql = entry;
+        g->inEvents = false;
+    }
 }
 
 void Advance(LONGLONG ps) {

@@ -25,6 +25,12 @@ struct Port {
     ULONG fifoCount = 0;
     LONG completionDelayMs = 0; // requests complete this much later, outside the caller
     bool ignoreCancel = false;
+    // The printer's answer to a reset through nInit.
+    SimResetResponse reset = SimResetNone;
+    LONG resetMs = 0;
+    UCHAR resetStatus = 0;
+    LONGLONG nInitLowAt = -1;
+    ULONG resets = 0;
 };
 
 namespace {
@@ -191,6 +197,32 @@ Port *PortAt(ULONG_PTR address, ULONG_PTR *offset) {
 
 } // namespace
 
+// nInit must stay low this long for the printer to take it as a reset.
+constexpr LONGLONG kMinResetPulsePs = 50LL * 1000000; // 50 us
+
+constexpr UCHAR kBusy = 0x5F;  // busy, selected, no fault
+constexpr UCHAR kReady = 0xDF; // not busy, selected, no fault
+
+void Reset(Port *p) {
+    p->resets++;
+    switch (p->reset) {
+    case SimResetNone:
+        return;
+    case SimResetReadyAfter: {
+        p->config.status = p->resetMs > 0 ? kBusy : kReady;
+        Schedule(g->now + static_cast<LONGLONG>(p->resetMs) * 1000000000LL,
+                 [p] { p->config.status = kReady; });
+        return;
+    }
+    case SimResetNeverReady:
+        p->config.status = kBusy;
+        return;
+    case SimResetStopState:
+        p->config.status = p->resetStatus;
+        return;
+    }
+}
+
 void CheckGranted(Port *p, ULONG_PTR offset, bool read) {
     // Status and ECR reads are harmless: the driver makes them while answering at once.
     if (read && (offset == 1 || offset == 0x402))
@@ -250,9 +282,19 @@ void PortWrite(ULONG_PTR address, UCHAR value) {
         return;
     case 1:
         return; // status is read-only
-    case 2:
+    case 2: {
+        const bool wasLow = !(p->control & 0x04), low = !(value & 0x04);
         p->control = value;
+        if (!wasLow && low) {
+            p->nInitLowAt = g->now;
+        } else if (wasLow && !low && p->nInitLowAt >= 0) {
+            const bool longEnough = g->now - p->nInitLowAt >= kMinResetPulsePs;
+            p->nInitLowAt = -1;
+            if (longEnough)
+                Reset(p);
+        }
         return;
+    }
     case 0x400:
         if (((p->ecr >> 5) & 7) == 6) {
             ULONG depth = p->config.fifoDepth ? p->config.fifoDepth : 16;
@@ -338,4 +380,20 @@ extern "C" SIMAPI void SimPortIgnoreCancel(ULONG index, BOOLEAN ignore) {
     using namespace sim;
     if (index < g->ports.size())
         g->ports[index]->ignoreCancel = ignore != 0;
+}
+
+extern "C" SIMAPI void SimPortResetResponse(ULONG index, SimResetResponse response, LONG ms,
+                                            UCHAR status) {
+    using namespace sim;
+    if (index >= g->ports.size())
+        return;
+    Port *port = g->ports[index];
+    port->reset = response;
+    port->resetMs = ms;
+    port->resetStatus = status;
+}
+
+extern "C" SIMAPI ULONG SimPortResets(ULONG index) {
+    using namespace sim;
+    return index < g->ports.size() ? g->ports[index]->resets : 0;
 }
