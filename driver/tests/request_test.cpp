@@ -681,6 +681,50 @@ TEST_F(Requests, QueuedControlCodes) {
     Unload();
 }
 
+TEST_F(Requests, WriteThenReadByMode) {
+    Load(); // an ECP port
+    Open();
+    struct Case {
+        const char *what;
+        ULONG requested, current;
+        UCHAR status;
+        LONG ecp;
+        BOOLEAN mce;
+        NTSTATUS result;
+        LONGLONG minMs;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"ECP", 3, 2, 0xDF, 1, TRUE, STATUS_SUCCESS, 0, {"negotiate 3", "ecp 2"}},
+        {"ECP failing: no termination", 3, 3, 0xDF, -1, TRUE, STATUS_DEVICE_BUSY, 0, {"ecp 2"}},
+        {"Mce", 8, 8, 0xDF, 1, TRUE, STATUS_SUCCESS, 0, {"mce 2"}},
+        {"Mce, printer busy 35 ms", 8, 8, 0x5F, 1, TRUE, STATUS_DEVICE_BUSY, 35, {"terminate"}},
+        {"Mce failing", 8, 8, 0xDF, 1, FALSE, STATUS_DEVICE_BUSY, 0, {"mce 2", "terminate"}},
+        {"Mce negotiation refused", 8, 5, 0xDF, 1, TRUE, STATUS_DEVICE_BUSY, 0,
+         {"terminate", "negotiate 8"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const LONG without = g_transfer.callsWithoutPort;
+        ResetTransferScript();
+        g_transfer.callsWithoutPort = without;
+        g_transfer.ecp = c.ecp;
+        g_transfer.mce = c.mce;
+        g_transfer.negotiation = c.current != 5;
+        ext->RequestedMode = c.requested;
+        ext->CurrentMode = c.current;
+        SimSetPortStatus(0, c.status, 0);
+        LONGLONG start = SimNowPs();
+        Result r = Run(0x162090, {1, 2}, 0);
+        EXPECT_EQ(r.status, c.result);
+        EXPECT_EQ(r.information, 0u);
+        EXPECT_GE(SimNowPs() - start, c.minMs * kMs);
+        EXPECT_EQ(g_transfer.calls, c.calls);
+    }
+    SimSetPortStatus(0, 0xDF, 0);
+    ext->RequestedMode = 2;
+    Unload();
+}
+
 TEST_F(Requests, RequestedEcpModeWithoutEcpSendsNothing) {
     ULONG three = 3;
     SimRegSet(kParameters, L"TransferType", REG_DWORD, &three, 4);
