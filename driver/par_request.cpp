@@ -123,8 +123,8 @@ bool WaitNotBusy(ParDeviceExtension *ext) {
     }
 }
 
-// The forward part of 0x162090; false when it failed.
-bool WriteThenRead_Send(ParDeviceExtension *ext, ULONG count, const UCHAR *data) {
+// The forward part of write-then-read (0x162090); false when it failed.
+bool SendBeforeReply(ParDeviceExtension *ext, ULONG count, const UCHAR *data) {
     if (ext->RequestedMode == kModeMce && ext->CurrentMode != kModeMce) {
         ToCompatibility(ext);
         if (!ParNegotiation(ext, kModeMce)) {
@@ -226,7 +226,7 @@ void ExecuteControl(ParDeviceExtension *ext, PIRP irp) {
             Finish(ext, irp, STATUS_INVALID_DEVICE_REQUEST);
             return;
         }
-        if (r.inputBytes != 0 && !WriteThenRead_Send(ext, r.inputBytes, buffer)) {
+        if (r.inputBytes != 0 && !SendBeforeReply(ext, r.inputBytes, buffer)) {
             Finish(ext, irp, STATUS_DEVICE_BUSY);
             return;
         }

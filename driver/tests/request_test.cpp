@@ -356,6 +356,21 @@ TEST_F(Requests, CleanupCancelsTheQueuedNewestFirstAndFlagsTheRunningOne) {
     Unload();
 }
 
+TEST_F(Requests, ALateGrantKeepsTheCleanupsFlag) {
+    Load([](SimPortConfig &p) { p.grantLate = TRUE; });
+    Open();
+    ext->Timeout = 2;
+    ASSERT_TRUE(SimHoldPort(0, -1));
+    ULONG w = Write("abc");
+    SimSleepMs(10);
+    EXPECT_EQ(SimCleanup(file), STATUS_SUCCESS); // flags the write waiting for the port
+    Result r = Wait(w);
+    EXPECT_EQ(r.status, STATUS_CANCELLED); // granted late, and stopped before its first block
+    EXPECT_TRUE(g_transfer.sent.empty());
+    EXPECT_EQ(Counts().grants, Counts().frees);
+    Unload();
+}
+
 TEST_F(Requests, CancelIoAndARequestCancelledBeforeItIsQueued) {
     Load();
     Open();
@@ -923,6 +938,11 @@ void NTAPI Idle(PVOID) {
     SimSleepMs(5);
 }
 
+void NTAPI EndRaised(PVOID) {
+    KIRQL ignored;
+    KeRaiseIrql(APC_LEVEL, &ignored);
+}
+
 extern "C" NTSTATUS NTAPI Overrun(PDEVICE_OBJECT, PIRP irp) {
     irp->IoStatus.Status = STATUS_SUCCESS;
     irp->IoStatus.Information =
@@ -981,6 +1001,11 @@ TEST_F(Requests, SimulatorChecksFire) {
     EXPECT_TRUE(SimAccessible(irp));
     Wait(w);
     EXPECT_FALSE(SimAccessible(irp));
+    // A thread that ends above passive level.
+    n = SimViolationCount();
+    SimSpawn(EndRaised, nullptr);
+    SimSleepMs(1);
+    EXPECT_TRUE(Reported(n, "thread ended above passive level"));
     // A thread dereferenced once too often.
     n = SimViolationCount();
     ObDereferenceObject(ext->ThreadObject);
