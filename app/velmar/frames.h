@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework.h"
+#include "prviews.h"
 
 // The splitter of both window kinds: a release ends a drag of the printer bar as well.
 class CQuvSplit : public CSplitterWnd {
@@ -48,19 +49,6 @@ class CLeftView : public CListView {
 
 class CZqView : public CListView {
     DECLARE_DYNCREATE(CZqView)
-  public:
-    void OnDraw(CDC *) override {}
-};
-
-class CPrLeftView : public CTreeView {
-    DECLARE_DYNCREATE(CPrLeftView)
-  public:
-    void OnDraw(CDC *) override {}
-    BOOL m_closing = FALSE; // the window is closing: selections are not followed
-};
-
-class CPrView : public CListView {
-    DECLARE_DYNCREATE(CPrView)
   public:
     void OnDraw(CDC *) override {}
 };
