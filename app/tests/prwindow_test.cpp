@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "admin.h"
 #include "framework_seam.h"
 #include "frames.h"
 #include "mainfrm.h"
@@ -566,4 +567,49 @@ TEST_F(PrinterWindow, PropertiesTreeHoldsThePrinterStatusAndConfiguration) {
     PeekedProperties dialog;
     EXPECT_EQ(dialog.DoModal(), IDOK);
     EXPECT_EQ(dialog.top, (std::vector<std::string>{"Fake", "Status", "Configuration"}));
+}
+
+TEST_F(PrinterWindow, DeleteFileOnPrinterSendsOnlyWhatCannotEndItsCommand) {
+    fakeprinter::Setup pclOnly = RichSetup();
+    pclOnly.languages = {"PCL"};
+    fakeprinter::Server &both = AddPrinter(RichSetup(), "Both");
+    fakeprinter::Server &pcl = AddPrinter(pclOnly, "PCL");
+    CAPrinter *bothPrinter = PrinterOfRow(0);
+    CAPrinter *pclPrinter = PrinterOfRow(1);
+    pclPrinter->EnsureLanguages(); // as the window's device query does
+    const std::size_t pclJobs = pcl.Jobs().size();
+    CDelFile dialog;
+    struct Case {
+        CAPrinter *printer;
+        const char *name;
+        BOOL confirm;
+        bool sent;
+        const char *box; // "" for none
+    };
+    const Case cases[] = {
+        {bothPrinter, "0:\\pcl\\x.sfp", TRUE, true, "Command Issued."},
+        {bothPrinter, "0:\\pcl\\y.sfp", FALSE, true, ""},
+        {bothPrinter, "0:\\pcl\\a\"b", TRUE, false, "Operation Failed"},
+        {bothPrinter, "0:\\pcl\\a\r\nb", FALSE, false, "Operation Failed"},
+        {pclPrinter, "%disk0%x.ps", TRUE, false, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Boxes();
+        const std::size_t before = both.Jobs().size();
+        EXPECT_EQ(dialog.DeleteFileOnPrinter(c.printer, c.name, c.confirm) != FALSE, c.sent);
+        EXPECT_EQ(both.Jobs().size(), before + (c.sent ? 1 : 0));
+        const auto boxes = Boxes();
+        if (*c.box) {
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].text, c.box);
+        } else {
+            EXPECT_TRUE(boxes.empty());
+        }
+    }
+    EXPECT_EQ(pcl.Jobs().size(), pclJobs);
+    both.With([](fakeprinter::Engine &e) {
+        EXPECT_EQ(e.Files().Find("0:\\pcl\\x.sfp"), nullptr);
+        EXPECT_EQ(e.Files().Find("0:\\pcl\\y.sfp"), nullptr);
+    });
 }
