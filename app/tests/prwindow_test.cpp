@@ -247,6 +247,10 @@ TEST_F(PrinterWindow, OpensOnTheCurrentPrinterWithItsDevices) {
     GetWindowTextA(f->m_hWnd, title, sizeof title);
     EXPECT_EQ(std::string(title), "Fake - 127.0.0.1:" + std::to_string(server.Port()));
     EXPECT_EQ(CResItem::LiveCount(), 5);
+    const DWORD styles = TVS_SHOWSELALWAYS | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_NOTOOLTIPS;
+    EXPECT_EQ(f->GetTreeView()->GetStyle() & styles, styles);
+    EXPECT_EQ(tree.GetImageList(TVSIL_NORMAL)->GetSafeHandle(), AppObject.m_smallImages.GetSafeHandle());
+    EXPECT_EQ(List(f).GetImageList(LVSIL_NORMAL)->GetSafeHandle(), AppObject.m_largeImages.GetSafeHandle());
     // The root's list: one row per device.
     Select(tree, root);
     EXPECT_EQ(Rows(List(f)), (std::vector<std::string>{"DISK0", "HDD2", "FLASH0", "FLASH1", "NIC0"}));

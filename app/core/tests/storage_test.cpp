@@ -95,6 +95,10 @@ TEST(StorageVolumes, DiskFilterTagsItsOwnVolumes) {
     EXPECT_EQ(DiskVolumeLines(kFileSystems, "DISABLE"), disabled);
     EXPECT_EQ(DiskVolumeLines(kFileSystems, "disable"), disabled);
     EXPECT_TRUE(DiskVolumeLines({}, "").empty());
+    // A long line is tagged whole.
+    const std::string longLine = "0:\t" + std::string(300, 'x') + "\tPCL";
+    EXPECT_EQ(DiskVolumeLines({longLine}, ""), std::vector<std::string>{"PJL_PART " + longLine});
+    EXPECT_EQ(ParseVolumeLine("PJL_PART " + longLine).size, std::string(300, 'x'));
 }
 
 TEST(StorageVolumes, FlashFilterTakesTheStoresOwnLines) {
