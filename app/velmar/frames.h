@@ -1,5 +1,6 @@
-// The project and printer windows: their documents, placeholder views, splitters and
-// list-style commands, and the look-up of the active window's panes.
+// The project and printer windows: their documents and frames, the project window's
+// placeholder views, splitters and list-style commands, and the look-up of the active
+// window's panes. The printer window's views are in prviews.h.
 #pragma once
 
 #include "framework.h"
