@@ -476,8 +476,18 @@ TEST_F(PrinterWindow, DeleteNeedsTheFlagAYesAndASentCommand) {
     EXPECT_EQ(Rows(list), (std::vector<std::string>{"x.sfp", "y.sfp"}));
     server.With([](fakeprinter::Engine &e) { EXPECT_NE(e.Files().Find("0:\\pcl\\y.sfp"), nullptr); });
 
-    // The root or nothing selected: nothing.
+    // A row whose line has gone meanwhile is skipped: confirmed, nothing sent.
     server.With([](fakeprinter::Engine &e) { e.defaults.silent = false; });
+    item->FreeChildLines();
+    SelectRows(list, {"x.sfp"});
+    Boxes();
+    jobs = server.Jobs().size();
+    AfxTestSeam::PushAnswer("IDYES");
+    KeyUp(f->GetListView(), VK_DELETE);
+    EXPECT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(server.Jobs().size(), jobs);
+
+    // The root or nothing selected: nothing.
     Boxes();
     for (HTREEITEM node : {tree.GetRootItem(), static_cast<HTREEITEM>(nullptr)}) {
         Select(tree, node);
