@@ -573,7 +573,8 @@ TEST_F(DiscoverTest, LocalPortsOfTheSpoolerByExactCase) {
 TEST_F(DiscoverTest, MainFrameClosedMidSearch) {
     Agent a(Names("Late", 3000), 0, "127.0.0.212");
     ExpectAgent(a, "127.0.0.212");
-    SetScopes(At(a, "127.0.0.212"));
+    const std::string scopes = At(a, "127.0.0.212") + "/127.0.0.9:1";
+    SetScopes(scopes);
     SetEnvironmentVariableA("CORVANE_TIMEOUT_SCALE", "1");
     {
         Driver driver([&](HWND d) {
@@ -595,4 +596,5 @@ TEST_F(DiscoverTest, MainFrameClosedMidSearch) {
         closed = closed || line.rfind("QuvClosePrinterDiscovery", 0) == 0;
     EXPECT_TRUE(closed) << "DoModal returned before the worker closed its search";
     EXPECT_EQ(g_liveBlocks, 0);
+    EXPECT_EQ(Scopes(), scopes) << "the scope list is kept whole";
 }

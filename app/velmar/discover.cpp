@@ -349,6 +349,10 @@ void CDiscover::OnDestroy() {
     JoinWorker();
     m_running = false;
     m_target = nullptr;
+    // The list as Exit would have kept it (a search leaves the buffer in its search form).
+    const std::string joined = JoinScopes(ScopeEntries());
+    m_scopes = std::make_unique<CMBuffer>();
+    m_scopes->AppendString(joined.c_str());
     MSG msg;
     for (int i = 0; i < 100000 && PeekMessageA(&msg, m_hWnd, WM_DISCOVER_RESULT, WM_DISCOVER_RESULT, PM_REMOVE); ++i)
         FreeResultBlock(reinterpret_cast<char *>(msg.lParam));
