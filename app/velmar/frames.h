@@ -19,6 +19,9 @@ class CZqDoc : public CDocument {
     DECLARE_DYNCREATE(CZqDoc)
   public:
     BOOL OnSaveDocument(LPCSTR path) override;
+    // Fills this document's file list from the project file `path`; true when a row was
+    // added.
+    bool ReadProject(const char *path);
 };
 
 // The printer window's document.
@@ -26,11 +29,21 @@ class CPrDoc : public CDocument {
     DECLARE_DYNCREATE(CPrDoc)
 };
 
-// Placeholder views of the panes.
+// The project window's file list.
 class CLeftView : public CListView {
     DECLARE_DYNCREATE(CLeftView)
   public:
     void OnDraw(CDC *) override {}
+    // Adds a row for the file `path` (MAX_PATH characters; it receives the path used): the
+    // new row's index, or -1 when none was added.
+    int AddProjectFile(char *path);
+    // Edits the name, ID, volume and folder of `row`; nonzero when the row was changed.
+    int EditRow(int row);
+    // Deletes every selected row and marks the document modified.
+    void RemoveSelectedRows();
+    // Builds the project's download stream and sends it (`send` 1) or saves it (0); true
+    // only when it was sent.
+    BOOL SendProject(int send);
 };
 
 class CZqView : public CListView {
@@ -82,6 +95,9 @@ class CPrFrame : public CMDIChildWnd {
     CPrView *GetListView() const;
 
     CQuvSplit m_wndSplitter;
+    // Set when the printer answered the window's device query; a window whose printer did
+    // not answer is closed again by the command that opened it.
+    BOOL m_answered = FALSE;
 
   protected:
     void OnClose();

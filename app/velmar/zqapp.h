@@ -50,7 +50,13 @@ public:
     // selected and its printer used. Null for an empty bar.
     CAPrinter *GetCurrentPrinter();
 
+    // The active MDI child is a project window (user data 23) or a printer window (21).
+    BOOL IsProjectWindowActive();
+    BOOL IsResourceWindowActive();
+
     void OnDiscoverPrinters();
+    // Opens a printer window for the current printer; it is counted when its printer
+    // answered, destroyed otherwise.
     void OnShowResources();
     // Closes every printer window; a count left other than 0 is set to 0 with the
     // miscount message.
