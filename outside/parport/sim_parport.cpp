@@ -51,6 +51,7 @@ struct Port {
     bool dbStarted = false;
     UCHAR lines = 0;
     bool eob = false;
+    bool readyArmed = false; // ready follows once the host has seen nAck low
     ULONG compatBytes = 0;
     LONGLONG busyUntil = -1;
     std::deque<UCHAR> fifo; // ECP FIFO mode
@@ -455,10 +456,7 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
         case 6:
             if (autoFdFell) {
                 Answer(p, 0x98); // nAck low
-                if (p->per.faultInReady)
-                    Answer(p, 0xF0, 1000 * kNsPs);
-                else if (p->per.readyNs >= 0)
-                    Answer(p, 0xF8, p->per.readyNs * kNsPs);
+                p->readyArmed = true;
             } else if (autoFdRose) {
                 p->blocks.push_back(static_cast<ULONG>(p->taken.size()));
                 if (!p->per.neverPErrorLow)
@@ -519,7 +517,15 @@ UCHAR PeripheralStatus(Port *p) {
             s = static_cast<UCHAR>(s & ~0x80);
         return s;
     }
-    return static_cast<UCHAR>((p->st & 0xF8) | (p->config.status & 0x07));
+    const UCHAR s = static_cast<UCHAR>((p->st & 0xF8) | (p->config.status & 0x07));
+    if (p->readyArmed && p->pending.empty() && !(p->st & 0x40)) {
+        p->readyArmed = false;
+        if (p->per.faultInReady)
+            Answer(p, 0xF0, 1000 * kNsPs);
+        else if (p->per.readyNs >= 0)
+            Answer(p, 0xF8, p->per.readyNs * kNsPs + 1);
+    }
+    return s;
 }
 
 void FifoWrite(Port *p, UCHAR value) {
