@@ -555,4 +555,163 @@ TEST_F(Transfers, PortWithoutEcpKeepsToItsRegisters) {
     EXPECT_EQ(counts.reads[3] + counts.writes[3] + counts.reads[4] + counts.writes[4], 0u);
 }
 
+std::vector<SimAccess> Trace() {
+    std::vector<SimAccess> t;
+    SimAccess a;
+    for (ULONG i = 0; SimTraceAt(0, i, &a); ++i)
+        t.push_back(a);
+    return t;
+}
+
+TEST_F(Transfers, ByteLoopsRunAtTheTransferLevel) {
+    for (ULONG mode : {2u, 1u, 5u, 6u, 0u, 68u, 3u, 8u}) {
+        SCOPED_TRACE(mode);
+        Mode(mode);
+        Peripheral();
+        SimTraceEnable(0, TRUE);
+        const Bytes payload = Distinct(40, 0x61);
+        ASSERT_EQ(Write(payload).status, STATUS_SUCCESS);
+        ULONG payloadWrites = 0;
+        for (const SimAccess &a : Trace()) {
+            const bool data = a.write && (a.reg == 0 || a.reg == 0x400);
+            if (!data || (a.reg == 0 && a.value == RequestByte(mode)))
+                continue; // the negotiation's request byte is not a transfer
+            ++payloadWrites;
+            EXPECT_EQ(a.irql, 12) << "data write of 0x" << std::hex << int(a.value);
+        }
+        EXPECT_GE(payloadWrites, mode == 3 ? 40u : 39u);
+        SimTraceEnable(0, FALSE);
+    }
+}
+
+TEST_F(Transfers, FailedNegotiationLeavesCompatibilityIdle) {
+    struct Case {
+        ULONG mode;
+        std::vector<UCHAR> tail; // last control writes
+    } cases[] = {
+        {1, {0xC4, 0xCC}},             // after event 4: no event 6
+        {5, {0xC4, 0xC7, 0xC5, 0xCC}}, // the block modes let PError fall first
+        {6, {0xC4, 0xC7, 0xC5, 0xCC}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.mode);
+        Mode(c.mode);
+        per.refuse = TRUE;
+        per.refused = RequestByte(c.mode);
+        Peripheral();
+        SimTraceEnable(0, TRUE);
+        ASSERT_EQ(Ioctl(0x16209C).status, STATUS_INVALID_DEVICE_REQUEST);
+        std::vector<UCHAR> controls;
+        for (const SimAccess &a : Trace())
+            if (a.write && a.reg == 2)
+                controls.push_back(a.value);
+        ASSERT_GE(controls.size(), c.tail.size());
+        EXPECT_EQ(std::vector<UCHAR>(controls.end() - c.tail.size(), controls.end()), c.tail);
+        SimTraceEnable(0, FALSE);
+    }
+}
+
+TEST_F(Transfers, NegotiationStatusOfTheBlockModes) {
+    for (ULONG mode : {5u, 6u}) {
+        SCOPED_TRACE(mode);
+        Mode(mode);
+        Peripheral();
+        SimIoResult r{};
+        Done d = Ioctl(0x16209C, {}, 1, &r);
+        ASSERT_EQ(d.status, STATUS_SUCCESS);
+        EXPECT_EQ(d.information, 1u);
+        EXPECT_EQ(r.out[0], 0xDF); // nAck high, Select, nFault; the port's low bits
+        EXPECT_EQ(SimPeripheralPhase(0), mode);
+        ASSERT_EQ(Ioctl(0x1620A3).status, STATUS_SUCCESS);
+        EXPECT_EQ(SimPeripheralPhase(0), 2u);
+    }
+}
+
+TEST_F(Transfers, ControlCodesThatWrite) {
+    // The block write: its 24 bytes in compatibility mode.
+    Bytes block(32, 0);
+    const Bytes data = Distinct(24, 0x30);
+    std::memcpy(block.data() + 4, data.data(), 24);
+    block[28] = 24;
+    Peripheral();
+    ASSERT_EQ(Ioctl(0x162098, block).status, STATUS_SUCCESS);
+    EXPECT_EQ(Stream(SimStreamData), data);
+    EXPECT_EQ(ext->BlockSize, 512u); // 0 in the record stands for 512
+
+    // Write-then-read: the forward part in modes 2, 3 and 8 (the reverse part is not built).
+    for (ULONG mode : {2u, 3u, 8u}) {
+        SCOPED_TRACE(mode);
+        Mode(mode);
+        Peripheral();
+        const Bytes out = Distinct(9, 0x11);
+        Ioctl(0x162090, out, 0);
+        EXPECT_EQ(Stream(SimStreamData), Decoded(mode, out));
+        EXPECT_EQ(ext->CurrentMode, mode);
+        if (mode != 2) {
+            ASSERT_EQ(Ioctl(0x1620A3).status, STATUS_SUCCESS);
+        }
+    }
+}
+
+TEST_F(Transfers, FifoGateOpensOnceDrained) {
+    Mode(3);
+    per.fifoDrainNs = -1;
+    Peripheral();
+    EXPECT_EQ(Write(Distinct(20)).status, STATUS_ALREADY_DISCONNECTED);
+    EXPECT_EQ(Write(Distinct(4)).status, STATUS_ALREADY_DISCONNECTED);
+    per.fifoDrainNs = 0; // it drains now
+    SimSetPeripheral(0, &per);
+    Done d = Write(Distinct(8, 0x70));
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(d.information, 8u);
+}
+
+TEST_F(Transfers, MceTurnarounds) {
+    Stop();
+    Start(kCosts[0].portPs, [](SimPortConfig &c) { c.strict = FALSE; }); // called directly
+    for (ULONG unanswered : {0u, 1u, 2u, 3u}) {
+        SCOPED_TRACE(unanswered);
+        Mode(8);
+        Peripheral();
+        ASSERT_EQ(Ioctl(0x16209C).status, STATUS_SUCCESS);
+        per.mceTurnUnanswered = unanswered;
+        SimSetPeripheral(0, &per);
+        LONGLONG start = SimNowPs();
+        EXPECT_EQ(ParFwd2Rev(ext), unanswered == 0);
+        EXPECT_LT(SimNowPs() - start, 40 * kMs);
+        if (unanswered == 0) {
+            for (ULONG back : {1u, 2u, 3u, 0u}) {
+                SCOPED_TRACE(back);
+                per.mceTurnUnanswered = back;
+                SimSetPeripheral(0, &per);
+                start = SimNowPs();
+                EXPECT_EQ(ParRev2Fwd(ext), back == 0);
+                EXPECT_LT(SimNowPs() - start, 40 * kMs);
+                if (back != 0) {
+                    // Start the reverse state again for the next case.
+                    Stop();
+                    Start(kCosts[0].portPs, [](SimPortConfig &c) { c.strict = FALSE; });
+                    Mode(8);
+                    per.mceTurnUnanswered = 0;
+                    Peripheral();
+                    ASSERT_EQ(Ioctl(0x16209C).status, STATUS_SUCCESS);
+                    ASSERT_TRUE(ParFwd2Rev(ext));
+                }
+            }
+        }
+        per.mceTurnUnanswered = 0;
+        Stop();
+        Start(kCosts[0].portPs, [](SimPortConfig &c) { c.strict = FALSE; });
+    }
+}
+
+TEST_F(Transfers, MceTimingChecked) {
+    // Each byte's a passes before its edge; the pass time is the simulator's 1 ns.
+    Mode(8);
+    per.mceMinNs = par::McePasses(ext->MceLoopCount).a;
+    Peripheral();
+    ASSERT_EQ(Write(Distinct(30)).status, STATUS_SUCCESS);
+    EXPECT_EQ(Stream(SimStreamData), Decoded(8, Distinct(30)));
+}
+
 } // namespace

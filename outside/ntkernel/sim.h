@@ -183,6 +183,7 @@ struct SimPeripheralConfig {
     BOOLEAN faultInReady;   // block modes: nFault drops during the ready wait
     BOOLEAN faultNegotiated; // nFault low while negotiated
     BOOLEAN noEndOfBlock;   // Mce: end of block never acknowledged
+    ULONG mceTurnUnanswered; // Mce: this step (1 to 3) of a turnaround is never answered
     LONG busyAfterByte;     // compatibility: busy after this many bytes (0: never)
     LONG busyMs;            // for this long; -1 for ever
     LONG fifoDrainNs;       // ECP: per byte; 0 at once (before the next access); -1 never
@@ -221,6 +222,7 @@ struct SimAccess {
     USHORT reg;   // offset from the base
     UCHAR value;
     BOOLEAN write;
+    UCHAR irql; // of the accessing thread
 };
 SIMAPI void SimTraceEnable(ULONG index, BOOLEAN on); // clears the trace
 SIMAPI BOOLEAN SimTraceAt(ULONG index, ULONG i, SimAccess *access);

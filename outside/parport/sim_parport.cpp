@@ -41,7 +41,7 @@ struct Port {
     std::vector<SimAccess> trace;
     // The peripheral model.
     SimPeripheralConfig per{};
-    enum Phase { Compat, Neg, EcpSetup, Fwd, Term23, Term27, Stuck } phase = Compat;
+    enum Phase { Compat, Neg, EcpSetup, Fwd, Term23, Term27, Stuck, MceTurn } phase = Compat;
     ULONG mode = 2;      // decoded from the request byte
     UCHAR requestByte = 0;
     bool latched = false; // event 3 seen
@@ -51,6 +51,8 @@ struct Port {
     bool dbStarted = false;
     UCHAR lines = 0;
     bool eob = false;
+    bool mceReverse = false; // Mce: turned to reverse
+    int turnStep = 0;
     bool readyArmed = false; // ready follows once the host has seen nAck low
     ULONG compatBytes = 0;
     LONGLONG busyUntil = -1;
@@ -433,8 +435,19 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
         break;
     }
     if ((p->phase == Port::Fwd || p->phase == Port::EcpSetup) && (v & 0x08) && !(old & 0x08) &&
-        !(v & 0x02)) { // event 22
+        !(v & 0x02)) { // event 22, or the first step of an Mce turnaround
         p->pending.clear();
+        if (p->phase == Port::Fwd && p->mode == 8 && p->mceReverse) {
+            p->phase = Port::MceTurn;
+            p->turnStep = 1;
+            if (p->per.mceTurnUnanswered != 1)
+                Answer(p, 0x18); // not busy and nAck clear, Select and nFault set
+            return;
+        }
+        if (p->mode == 8 && p->per.mceTurnUnanswered == 1) {
+            p->phase = Port::Term23;
+            return;
+        }
         if (p->per.noEvent23) {
             p->phase = Port::Stuck;
             p->stuckUntil = g->now + 500 * kMsPs;
@@ -490,6 +503,13 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
             return;
         }
     case Port::Term23:
+        if (autoFdFell && !(v & 0x08) && p->mode == 8) { // Mce turnaround to reverse
+            p->phase = Port::MceTurn;
+            p->turnStep = 2;
+            if (p->per.mceTurnUnanswered != 2)
+                Answer(p, 0x88); // not busy set
+            return;
+        }
         if (autoFdFell) { // event 25
             if (p->per.noEvent27) {
                 p->phase = Port::Stuck;
@@ -503,6 +523,18 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
     case Port::Term27:
         if (autoFdRose) // event 28
             p->phase = Port::Compat;
+        return;
+    case Port::MceTurn:
+        if (p->turnStep == 1 && autoFdFell) {
+            p->turnStep = 2;
+            if (p->per.mceTurnUnanswered != 2)
+                Answer(p, 0x98); // not busy set
+        } else if (p->turnStep == 2 && autoFdRose) {
+            p->phase = Port::Fwd;
+            p->mceReverse = !p->mceReverse;
+            if (p->per.mceTurnUnanswered != 3)
+                Answer(p, 0xD8); // nAck set
+        }
         return;
     default:
         return;
@@ -554,6 +586,7 @@ void Count(Port *p, ULONG_PTR off, UCHAR value, bool write) {
         a.reg = static_cast<USHORT>(off);
         a.value = value;
         a.write = write;
+        a.irql = g->irql;
         p->trace.push_back(a);
     }
 }
