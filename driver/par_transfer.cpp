@@ -56,9 +56,7 @@ struct Level {
             raised = false;
         }
     }
-    ~Level() {
-        Lower();
-    }
+    ~Level() { Lower(); }
 };
 
 void Delay100Ns(LONGLONG units) {
@@ -222,9 +220,8 @@ void DoubleEdge(ParDeviceExtension *ext, ULONG mode, ULONG count, const UCHAR *d
     st.strobeLow = (g & kStrobe) != 0;
     for (; i < count; ++i) {
         const bool hasNext = i + 1 < count;
-        const par::DbStep step = par::PlanDoubleEdge(mode, st, data[i], hasNext,
-                                                     hasNext ? data[i + 1] : 0, ext->StrbBefore,
-                                                     ext->StrbAfter);
+        const par::DbStep step = par::PlanDoubleEdge(
+            mode, st, data[i], hasNext, hasNext ? data[i + 1] : 0, ext->StrbBefore, ext->StrbAfter);
         if (step.beforeNs != 0) {
             StallNs(ext, step.beforeNs);
         }
@@ -254,7 +251,7 @@ BOOLEAN ParNegotiation(ParDeviceExtension *ext, ULONG mode) {
     UCHAR s = 0;
     ParWrite(ext, kRegData, request);
     StallUs(1);
-    SetCtl(ext, c6 | 0x06); // event 1
+    SetCtl(ext, c6 | 0x06);                          // event 1
     if (PollStatus(ext, 0x78, 0x38, 3500, 10, &s)) { // event 2
         SetCtl(ext, c6 | 0x07);                      // event 3: the request byte latched
         StallNs(ext, 500);
@@ -303,13 +300,13 @@ void ParTermination(ParDeviceExtension *ext) {
     if (!PollStatus(ext, 0xD8, 0x08, 3500, 10, &s)) { // events 23/24
         SetCtl(ext, event22);
         Delay100Ns(ext->OneSecondDelay.QuadPart < 0 ? -ext->OneSecondDelay.QuadPart
-                                                      : par::kHundredNsPerSecond);
+                                                    : par::kHundredNsPerSecond);
         SetCtl(ext, c6 | 0x0C);
         DelayMs(35);
         settle = false;
     } else {
         StallNs(ext, 500);
-        SetCtl(ext, c6 | 0x0E); // event 25
+        SetCtl(ext, c6 | 0x0E);                                                   // event 25
         if (!PollStatus(ext, par::kStatusNAck, par::kStatusNAck, 3500, 10, &s)) { // event 27
             SetCtl(ext, c6 | 0x0C);
             Delay100Ns(par::kHundredNsPerSecond);
@@ -479,8 +476,8 @@ LONG ParWrite_ecp(ParDeviceExtension *ext, ULONG count, const UCHAR *data) {
             ecr = ParRead(ext, kRegEcr);
         }
         if (ecr & kEcrEmpty) {
-            WRITE_PORT_BUFFER_UCHAR(ext->Controller + kRegEcpFifo, const_cast<PUCHAR>(data + placed),
-                                    k);
+            WRITE_PORT_BUFFER_UCHAR(ext->Controller + kRegEcpFifo,
+                                    const_cast<PUCHAR>(data + placed), k);
             placed += k;
         } else {
             ParWrite(ext, kRegEcpFifo, data[placed]);
@@ -565,11 +562,10 @@ BOOLEAN ParRev2Fwd(ParDeviceExtension *ext) {
 void ParWriteOutData2(ParDeviceExtension *ext) {
     PIRP irp = ext->CurrentIrp;
     const ULONG length = IoGetCurrentIrpStackLocation(irp)->Parameters.Write.Length;
-    const UCHAR *data =
-        irp->MdlAddress != nullptr
-            ? static_cast<const UCHAR *>(
-                  MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority))
-            : nullptr;
+    const UCHAR *data = irp->MdlAddress != nullptr
+                            ? static_cast<const UCHAR *>(
+                                  MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority))
+                            : nullptr;
     const ULONG mode = ext->CurrentMode;
     const bool ecp = mode == kModeEcp;
     // Every failure outside ECP leaves the peripheral in compatibility mode.

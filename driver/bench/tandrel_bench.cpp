@@ -74,8 +74,8 @@ struct Machine {
         if (DriverEntry(SimDriverObject(), &path) != STATUS_SUCCESS)
             return false;
         SimRunUntilIdle();
-        ext = static_cast<ParDeviceExtension *>(
-            SimFindDevice(L"\\Device\\pellin0")->DeviceExtension);
+        ext =
+            static_cast<ParDeviceExtension *>(SimFindDevice(L"\\Device\\pellin0")->DeviceExtension);
         ext->BlockSize = 512;
         return SimOpen(L"\\DosDevices\\pellin1", 0, &file) == STATUS_SUCCESS;
     }
@@ -88,8 +88,8 @@ struct Machine {
     }
 
     NTSTATUS Issue(UCHAR major, ULONG code, const Bytes &in, ULONG_PTR *info) {
-        ULONG id = SimIssue(nullptr, file, major, code, in.data(), static_cast<ULONG>(in.size()),
-                            0, 0);
+        ULONG id =
+            SimIssue(nullptr, file, major, code, in.data(), static_cast<ULONG>(in.size()), 0, 0);
         SimWaitIo(id);
         SimIoResult r;
         SimIoResultOf(id, &r);
@@ -197,12 +197,18 @@ int main(int argc, char **argv) {
         bool runs;
         double minimum; // accesses per byte the handshake needs
     } rows[] = {
-        {"compatibility (2)", 2, false, 4},     {"burst (1)", 1, false, 2},
-        {"block AB (5)", 5, false, 2},          {"block AC (6)", 6, false, 3},
-        {"double-edge (0)", 0, false, 1},       {"double-edge (0) runs", 0, true, 1},
-        {"double-edge (32)", 32, false, 1},     {"double-edge (32) runs", 32, true, 1},
-        {"PX double-edge (68)", 68, false, 1},  {"PX double-edge (68) runs", 68, true, 1},
-        {"ECP (3)", 3, false, 1},               {"Mce burst (8)", 8, false, 2},
+        {"compatibility (2)", 2, false, 4},
+        {"burst (1)", 1, false, 2},
+        {"block AB (5)", 5, false, 2},
+        {"block AC (6)", 6, false, 3},
+        {"double-edge (0)", 0, false, 1},
+        {"double-edge (0) runs", 0, true, 1},
+        {"double-edge (32)", 32, false, 1},
+        {"double-edge (32) runs", 32, true, 1},
+        {"PX double-edge (68)", 68, false, 1},
+        {"PX double-edge (68) runs", 68, true, 1},
+        {"ECP (3)", 3, false, 1},
+        {"Mce burst (8)", 8, false, 2},
         {"0x1620C4", kCompatCode, false, 4},
     };
     std::printf("%-26s %8s %8s %9s %9s %7s %6s %10s\n", "mode", "reads", "writes", "acc/byte",
@@ -224,8 +230,8 @@ int main(int argc, char **argv) {
         const double ratio = perByte / row.minimum;
         std::printf("%-26s %8lu %8lu %9.3f %9.3f %7.0f %6.3f %10.1f\n", row.name,
                     static_cast<unsigned long>(Reads(whole.counts)),
-                    static_cast<unsigned long>(Writes(whole.counts)), perByte, steady,
-                    row.minimum, ratio, static_cast<double>(whole.ps) / 1000.0 / kBytes);
+                    static_cast<unsigned long>(Writes(whole.counts)), perByte, steady, row.minimum,
+                    ratio, static_cast<double>(whole.ps) / 1000.0 / kBytes);
         if (ratio > kBar) {
             std::printf("%-26s above %.1f x its minimum\n", row.name, kBar);
             ++failures;

@@ -62,12 +62,8 @@ struct Done {
 
 class Transfers : public ::testing::Test {
   protected:
-    void SetUp() override {
-        Start(kCosts[0].portPs);
-    }
-    void TearDown() override {
-        Stop();
-    }
+    void SetUp() override { Start(kCosts[0].portPs); }
+    void TearDown() override { Stop(); }
 
     void Start(ULONG portPs, void (*tweak)(SimPortConfig &) = nullptr) {
         SimReset();
@@ -92,8 +88,8 @@ class Transfers : public ::testing::Test {
         path.MaximumLength = path.Length + 2;
         ASSERT_EQ(DriverEntry(SimDriverObject(), &path), STATUS_SUCCESS);
         SimRunUntilIdle();
-        ext = static_cast<ParDeviceExtension *>(
-            SimFindDevice(L"\\Device\\pellin0")->DeviceExtension);
+        ext =
+            static_cast<ParDeviceExtension *>(SimFindDevice(L"\\Device\\pellin0")->DeviceExtension);
         ASSERT_EQ(SimOpen(kLink, 0, &file), STATUS_SUCCESS);
     }
 
@@ -112,9 +108,7 @@ class Transfers : public ::testing::Test {
     }
 
     // Applies per to the peripheral (its record starts again).
-    void Peripheral() {
-        SimSetPeripheral(0, &per);
-    }
+    void Peripheral() { SimSetPeripheral(0, &per); }
 
     Done Wait(ULONG id) {
         SimWaitIo(id);
@@ -127,21 +121,17 @@ class Transfers : public ::testing::Test {
         return SimIssue(nullptr, file, IRP_MJ_WRITE, 0, b.data(), static_cast<ULONG>(b.size()), 0,
                         0);
     }
-    Done Write(const Bytes &b) {
-        return Wait(IssueWrite(b));
-    }
+    Done Write(const Bytes &b) { return Wait(IssueWrite(b)); }
     Done Ioctl(ULONG code, const Bytes &in = {}, ULONG out = 0, SimIoResult *full = nullptr) {
-        ULONG id = SimIssue(nullptr, file, IRP_MJ_DEVICE_CONTROL, code,
-                            in.empty() ? nullptr : in.data(), static_cast<ULONG>(in.size()), out,
-                            0);
+        ULONG id =
+            SimIssue(nullptr, file, IRP_MJ_DEVICE_CONTROL, code, in.empty() ? nullptr : in.data(),
+                     static_cast<ULONG>(in.size()), out, 0);
         Done d = Wait(id);
         if (full != nullptr)
             SimIoResultOf(id, full);
         return d;
     }
-    void Mode(ULONG mode) {
-        ASSERT_EQ(Ioctl(0x162088, Dword(mode)).status, STATUS_SUCCESS);
-    }
+    void Mode(ULONG mode) { ASSERT_EQ(Ioctl(0x162088, Dword(mode)).status, STATUS_SUCCESS); }
 
     static Bytes Stream(SimStream which) {
         ULONG n = SimPeripheralStream(0, which, nullptr, 0);
@@ -195,14 +185,10 @@ UCHAR RequestByte(ULONG mode) {
 TEST_F(Transfers, EveryModeDeliversThePayload) {
     const ULONG modes[] = {2, 1, 5, 6, 0, 32, 68, 3, 8};
     const std::vector<std::pair<const char *, Bytes>> payloads = {
-        {"1 byte", {0x41}},
-        {"odd", Distinct(17)},
-        {"even", Distinct(24)},
-        {"block - 8", Distinct(504)},
-        {"block + 1", Distinct(513)},
-        {"several blocks", Distinct(1600, 9)},
-        {"runs", Runs(700)},
-        {"0x00", Bytes(40, 0x00)},
+        {"1 byte", {0x41}},           {"odd", Distinct(17)},
+        {"even", Distinct(24)},       {"block - 8", Distinct(504)},
+        {"block + 1", Distinct(513)}, {"several blocks", Distinct(1600, 9)},
+        {"runs", Runs(700)},          {"0x00", Bytes(40, 0x00)},
         {"0xFF", Bytes(41, 0xFF)},
     };
     for (const Cost &cost : kCosts) {
@@ -445,8 +431,9 @@ TEST_F(Transfers, EcpFifoStallAndShallowFifos) {
     for (ULONG depth : {1u, 2u}) {
         SCOPED_TRACE(depth);
         Stop();
-        Start(kCosts[0].portPs, depth == 1 ? [](SimPortConfig &c) { c.fifoDepth = 1; }
-                                           : [](SimPortConfig &c) { c.fifoDepth = 2; });
+        Start(
+            kCosts[0].portPs, depth == 1 ? [](SimPortConfig &c) { c.fifoDepth = 1; }
+                                         : [](SimPortConfig &c) { c.fifoDepth = 2; });
         EXPECT_EQ(ext->EcpFifoDepth, depth - 1);
         Mode(3);
         Peripheral();
@@ -493,10 +480,16 @@ TEST_F(Transfers, ThroughputProbeReachesNoPrinter) {
         ULONG mode;
         NTSTATUS status;
     } cases[] = {
-        {2, STATUS_SUCCESS},  {1, STATUS_SUCCESS},  {5, STATUS_SUCCESS},
-        {6, STATUS_SUCCESS},  {0, STATUS_SUCCESS},  {32, STATUS_SUCCESS},
-        {3, STATUS_SUCCESS},  {4, STATUS_INVALID_DEVICE_REQUEST},
-        {8, STATUS_INVALID_DEVICE_REQUEST}, {68, STATUS_INVALID_DEVICE_REQUEST},
+        {2, STATUS_SUCCESS},
+        {1, STATUS_SUCCESS},
+        {5, STATUS_SUCCESS},
+        {6, STATUS_SUCCESS},
+        {0, STATUS_SUCCESS},
+        {32, STATUS_SUCCESS},
+        {3, STATUS_SUCCESS},
+        {4, STATUS_INVALID_DEVICE_REQUEST},
+        {8, STATUS_INVALID_DEVICE_REQUEST},
+        {68, STATUS_INVALID_DEVICE_REQUEST},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.mode);
@@ -712,6 +705,45 @@ TEST_F(Transfers, MceTimingChecked) {
     Peripheral();
     ASSERT_EQ(Write(Distinct(30)).status, STATUS_SUCCESS);
     EXPECT_EQ(Stream(SimStreamData), Decoded(8, Distinct(30)));
+}
+
+TEST_F(Transfers, ExtremeSettings) {
+    struct Case {
+        const char *what;
+        ULONG mode, blockSize, timeout, strbBefore, strbAfter;
+        NTSTATUS status;
+    } cases[] = {
+        {"AB, Timeout 0", 5, 512, 0, 0, 0, STATUS_DEVICE_OFF_LINE},
+        {"AC, Timeout 0", 6, 512, 0, 0, 0, STATUS_DEVICE_OFF_LINE},
+        {"AC, Timeout 4294967", 6, 512, 4294967, 0, 0, STATUS_SUCCESS},
+        {"AB, BlockSize 0xFFFFFFFF", 5, 0xFFFFFFFF, 30, 0, 0, STATUS_SUCCESS},
+        {"burst, BlockSize 1", 1, 1, 30, 0, 0, STATUS_SUCCESS},
+        {"double-edge, strobe delays 1000 and 100", 0, 512, 30, 1000, 100, STATUS_SUCCESS},
+        {"double-edge, BlockSize 0", 0, 0, 30, 0, 0, STATUS_INVALID_PARAMETER},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ext->BlockSize = c.blockSize;
+        ext->Timeout = c.timeout;
+        ext->StrbBefore = c.strbBefore;
+        ext->StrbAfter = c.strbAfter;
+        Mode(c.mode);
+        per.blockSize = c.blockSize;
+        Peripheral();
+        const Bytes payload = Runs(60);
+        const LONGLONG start = SimNowPs();
+        Done d = Write(payload);
+        EXPECT_EQ(d.status, c.status);
+        EXPECT_LT(SimNowPs() - start, 2000 * kMs);
+        EXPECT_EQ(SimPeripheralPhase(0), 2u);
+        if (c.status == STATUS_SUCCESS) {
+            EXPECT_EQ(d.information, payload.size());
+            EXPECT_EQ(Stream(SimStreamData), payload);
+        } else {
+            EXPECT_EQ(d.information, 0u);
+            EXPECT_TRUE(Stream(SimStreamData).empty());
+        }
+    }
 }
 
 } // namespace
