@@ -299,8 +299,7 @@ void ParTermination(ParDeviceExtension *ext) {
     bool settle = true;
     if (!PollStatus(ext, 0xD8, 0x08, 3500, 10, &s)) { // events 23/24
         SetCtl(ext, event22);
-        Delay100Ns(ext->OneSecondDelay.QuadPart < 0 ? -ext->OneSecondDelay.QuadPart
-                                                    : par::kHundredNsPerSecond);
+        Delay100Ns(par::kHundredNsPerSecond);
         SetCtl(ext, c6 | 0x0C);
         DelayMs(35);
         settle = false;
