@@ -543,9 +543,9 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
 
 UCHAR PeripheralStatus(Port *p) {
     Settle(p);
-    if (p->phase == Port::Compat || p->phase == Port::Stuck) {
+    if (p->phase == Port::Compat) {
         UCHAR s = p->config.status;
-        if (p->phase == Port::Compat && p->busyUntil > g->now)
+        if (p->busyUntil > g->now)
             s = static_cast<UCHAR>(s & ~0x80);
         return s;
     }
