@@ -361,6 +361,17 @@ TEST_F(Transfers, BusyPrinterInCompatibilityMode) {
     }
 }
 
+TEST_F(Transfers, SlowAcknowledgeCostsTheBusyDelays) {
+    per.ackPulseNs = 3000000; // Busy for 3 ms after each byte
+    Peripheral();
+    const Bytes payload = Distinct(5);
+    const LONGLONG start = SimNowPs();
+    Done d = Write(payload);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(Stream(SimStreamData), payload);
+    EXPECT_GE(SimNowPs() - start, 4 * 10 * kMs); // a 10-ms delay before each later byte
+}
+
 TEST_F(Transfers, BlockModeFailures) {
     struct Case {
         const char *what;

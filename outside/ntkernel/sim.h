@@ -186,6 +186,8 @@ struct SimPeripheralConfig {
     ULONG mceTurnUnanswered; // Mce: this step (1 to 3) of a turnaround is never answered
     LONG busyAfterByte;     // compatibility: busy after this many bytes (0: never)
     LONG busyMs;            // for this long; -1 for ever
+    LONG ackPulseNs;        // compatibility: Busy and nAck low after each byte (400 when 0;
+                            // -1 none)
     LONG fifoDrainNs;       // ECP: per byte; 0 at once (before the next access); -1 never
     // Timing checker: the shortest strobe phase or gap after a data change it accepts, less
     // toleranceNs. 0 takes the mode's own (compatibility 500, burst 1000, AB and AC 500,

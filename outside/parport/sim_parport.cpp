@@ -56,6 +56,7 @@ struct Port {
     bool readyArmed = false; // ready follows once the host has seen nAck low
     ULONG compatBytes = 0;
     LONGLONG busyUntil = -1;
+    LONGLONG pulseUntil = -1; // Busy and nAck low after a latched byte
     std::deque<UCHAR> fifo; // ECP FIFO mode
     LONGLONG fifoDrainedAt = 0;
     std::vector<UCHAR> taken, requests, addresses;
@@ -399,6 +400,8 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
                 Answer(p, 0xB8); // event 2: nAck low, PError, Select, nFault high
         } else if (fell) {
             Take(p, p->data);
+            if (p->per.ackPulseNs >= 0)
+                p->pulseUntil = g->now + (p->per.ackPulseNs ? p->per.ackPulseNs : 400) * kNsPs;
             if (p->per.busyAfterByte > 0 && ++p->compatBytes == static_cast<ULONG>(p->per.busyAfterByte))
                 p->busyUntil = p->per.busyMs < 0 ? LLONG_MAX : g->now + p->per.busyMs * kMsPs;
         }
@@ -547,6 +550,8 @@ UCHAR PeripheralStatus(Port *p) {
         UCHAR s = p->config.status;
         if (p->busyUntil > g->now)
             s = static_cast<UCHAR>(s & ~0x80);
+        if (p->pulseUntil > g->now)
+            s = static_cast<UCHAR>(s & ~0xC0); // busy, nAck low
         return s;
     }
     const UCHAR s = static_cast<UCHAR>((p->st & 0xF8) | (p->config.status & 0x07));
@@ -813,6 +818,7 @@ extern "C" SIMAPI void SimSetPeripheral(ULONG index, const SimPeripheralConfig *
     p->firstViolation.clear();
     p->compatBytes = 0;
     p->busyUntil = -1;
+    p->pulseUntil = -1;
     p->lastDataPs = p->lastStrobePs = -1;
 }
 
