@@ -59,6 +59,8 @@ function(_suite_common target)
   if(SUITE_WINDOWS)
     target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX
                                _WIN32_WINNT=0x0601 WINVER=0x0601)
+    # The owners of Windows resources (common/include/win_owners.h), for every module.
+    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/common/include)
   endif()
 endfunction()
 
