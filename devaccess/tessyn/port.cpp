@@ -66,7 +66,7 @@ void SnmpRequestTable::Discard(uint16_t id) {
 
 int SnmpRequestTable::Submit(SnmpMessage &msg, SOCKET socket) {
     Locked hold(lock_);
-    if (closing_) return -2;
+    if (closing_) return TESSYN_E_HANDLE;
     try {
         auto request = std::make_unique<SnmpRequest>();
         request->destination = msg.Destination();
@@ -81,17 +81,17 @@ int SnmpRequestTable::Submit(SnmpMessage &msg, SOCKET socket) {
         request->context = msg.ResponseContext();
 
         uint16_t id = NextRequestId(counter_, pending_);
-        if (id == 0) return -3; // every id is pending
+        if (id == 0) return TESSYN_E_MEMORY; // every id is pending
         msg.SetRequestId(id);
         request->id = id;
 
         BerBuffer out;
-        if (msg.EncodeTo(out) != 0) return -3;
+        if (msg.EncodeTo(out) != 0) return TESSYN_E_MEMORY;
         request->bytes.assign(out.Data(), out.Data() + out.Size());
 
         if (!request->broadcast) {
             HANDLE reply = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-            if (!reply) return -3;
+            if (!reply) return TESSYN_E_MEMORY;
             request->waits[1] = reply;
             request->waitCount = 2;
         }
@@ -100,13 +100,13 @@ int SnmpRequestTable::Submit(SnmpMessage &msg, SOCKET socket) {
         HANDLE thread = CreateThread(nullptr, 0, SenderMain, r, 0, nullptr);
         if (!thread) {
             Discard(id);
-            return -1;
+            return TESSYN_E_THREAD;
         }
         r->thread = thread;
         ResetEvent(idle_);
         return 0;
     } catch (const std::bad_alloc &) {
-        return -3;
+        return TESSYN_E_MEMORY;
     }
 }
 
@@ -199,8 +199,8 @@ int SnmpPort::Open(int32_t kind, int32_t localPort, uint16_t &word) {
     InitializeCriticalSection(&trapLock_);
     locksReady_ = true;
     stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!stop_ || !table_.Init()) return -3;
-    if (localPort < 0 || localPort > 0xFFFF) return -4;
+    if (!stop_ || !table_.Init()) return TESSYN_E_MEMORY;
+    if (localPort < 0 || localPort > 0xFFFF) return TESSYN_E_SOCKET;
 
     Locked hold(lock_);
     const bool udp = (kind & 0xFFFF) == 1;
@@ -208,28 +208,28 @@ int SnmpPort::Open(int32_t kind, int32_t localPort, uint16_t &word) {
     int boundLength = sizeof bound;
     if (udp) {
         socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        if (socket_ == INVALID_SOCKET) return -4;
+        if (socket_ == INVALID_SOCKET) return TESSYN_E_SOCKET;
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_port = htons(static_cast<u_short>(localPort));
         local.sin_addr.s_addr = htonl(INADDR_ANY);
-        if (bind(socket_, reinterpret_cast<sockaddr *>(&local), sizeof local) == SOCKET_ERROR) return -4;
+        if (bind(socket_, reinterpret_cast<sockaddr *>(&local), sizeof local) == SOCKET_ERROR) return TESSYN_E_SOCKET;
     } else {
         socket_ = socket(AF_IPX, SOCK_DGRAM, NSPROTO_IPX);
-        if (socket_ == INVALID_SOCKET) return -4;
+        if (socket_ == INVALID_SOCKET) return TESSYN_E_SOCKET;
         SOCKADDR_IPX local{};
         local.sa_family = AF_IPX;
         local.sa_socket = htons(static_cast<u_short>(localPort));
-        if (bind(socket_, reinterpret_cast<sockaddr *>(&local), 14) == SOCKET_ERROR) return -4;
+        if (bind(socket_, reinterpret_cast<sockaddr *>(&local), 14) == SOCKET_ERROR) return TESSYN_E_SOCKET;
     }
-    if (getsockname(socket_, reinterpret_cast<sockaddr *>(bound), &boundLength) == SOCKET_ERROR) return -4;
+    if (getsockname(socket_, reinterpret_cast<sockaddr *>(bound), &boundLength) == SOCKET_ERROR) return TESSYN_E_SOCKET;
     // The port word as it lies in the bound address, read as a little-endian word.
     const size_t at = udp ? 2 : 12;
     word = static_cast<uint16_t>(bound[at] | bound[at + 1] << 8);
     BOOL on = TRUE;
     setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&on), sizeof on);
     thread_ = CreateThread(nullptr, 0, ReceiveMain, this, 0, nullptr);
-    if (!thread_) return -4;
+    if (!thread_) return TESSYN_E_SOCKET;
     return 0;
 }
 
@@ -240,7 +240,7 @@ int SnmpPort::Post(const SnmpMessageDesc &desc) {
         if (int rc = msg.Compose(desc)) return rc;
         return table_.Submit(msg, socket_);
     } catch (const std::bad_alloc &) {
-        return -3;
+        return TESSYN_E_MEMORY;
     }
 }
 
