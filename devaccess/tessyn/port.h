@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/snmp_message.h"
+#include "win_socket_owner.h"
 
 namespace tessyn {
 
@@ -96,14 +97,14 @@ private:
     void Receive();
     void Deliver(const uint8_t *data, int size, const SnmpAddress &sender);
 
-    SOCKET socket_ = INVALID_SOCKET;
+    win::Socket socket_;
     SnmpRequestTable table_;
     uint8_t buffer_[2048];
     SnmpTrapProc trapProc_ = nullptr;
     void *trapContext_ = nullptr;
     CRITICAL_SECTION trapLock_; // pairs the trap procedure with its context
-    HANDLE stop_ = nullptr;
-    HANDLE thread_ = nullptr;
+    win::Handle stop_;
+    win::Handle thread_;
     CRITICAL_SECTION lock_;
     bool locksReady_ = false;
 };
