@@ -86,11 +86,9 @@ void IpAccUnloadTransports(TcpIpAccSession &s) {
     if (s.tessyn) {
         if (s.snmpPort > 0 && s.closePort)
             s.closePort(s.snmpPort);
-        FreeLibrary(s.tessyn);
+        s.tessyn.reset();
     }
-    if (s.dorvik)
-        FreeLibrary(s.dorvik);
-    s.tessyn = s.dorvik = nullptr;
+    s.dorvik.reset();
     s.snmpPort = 0;
     s.destPort = 0;
     s.openPort = nullptr;
@@ -112,12 +110,12 @@ int32_t LoadBoth(TcpIpAccSession &s, uint16_t localSnmpPort) {
     std::string folder;
     if (!ModuleFolder(folder))
         return IPACC_E_NO_TESSYN;
-    s.tessyn = LoadTransport(folder, "tessyn.dll");
+    s.tessyn.reset(LoadTransport(folder, "tessyn.dll"));
     if (!s.tessyn)
         return IPACC_E_NO_TESSYN;
-    if (!Bind(s.tessyn, "Tessyn_OpenPort", s.openPort) ||
-        !Bind(s.tessyn, "Tessyn_PostSnmpMessage", s.postMessage) ||
-        !Bind(s.tessyn, "Tessyn_ClosePort", s.closePort))
+    if (!Bind(s.tessyn.get(), "Tessyn_OpenPort", s.openPort) ||
+        !Bind(s.tessyn.get(), "Tessyn_PostSnmpMessage", s.postMessage) ||
+        !Bind(s.tessyn.get(), "Tessyn_ClosePort", s.closePort))
         return IPACC_E_EXPORT;
     int32_t port = s.openPort(TESSYN_KIND_UDP, localSnmpPort);
     if (port < 0)
@@ -126,17 +124,17 @@ int32_t LoadBoth(TcpIpAccSession &s, uint16_t localSnmpPort) {
 
     if (!ModuleFolder(folder))
         return IPACC_E_NO_DORVIK;
-    s.dorvik = LoadTransport(folder, "dorvik.dll");
+    s.dorvik.reset(LoadTransport(folder, "dorvik.dll"));
     if (!s.dorvik)
         return IPACC_E_NO_DORVIK;
-    if (!Bind(s.dorvik, "Quv9100_Open", s.rawOpenFn) ||
-        !Bind(s.dorvik, "Quv9100_Close", s.rawClose) ||
-        !Bind(s.dorvik, "Quv9100_Write", s.rawWrite) ||
-        !Bind(s.dorvik, "Quv9100_Read", s.rawRead) ||
-        !Bind(s.dorvik, "Quv9100_WriteFile", s.rawWriteFile) ||
-        !Bind(s.dorvik, "Quv9100_ReadFile", s.rawReadFile) ||
-        !Bind(s.dorvik, "Quv9100_Progress", s.rawProgress) ||
-        !Bind(s.dorvik, "Quv9100_Cancel", s.rawCancel))
+    if (!Bind(s.dorvik.get(), "Quv9100_Open", s.rawOpenFn) ||
+        !Bind(s.dorvik.get(), "Quv9100_Close", s.rawClose) ||
+        !Bind(s.dorvik.get(), "Quv9100_Write", s.rawWrite) ||
+        !Bind(s.dorvik.get(), "Quv9100_Read", s.rawRead) ||
+        !Bind(s.dorvik.get(), "Quv9100_WriteFile", s.rawWriteFile) ||
+        !Bind(s.dorvik.get(), "Quv9100_ReadFile", s.rawReadFile) ||
+        !Bind(s.dorvik.get(), "Quv9100_Progress", s.rawProgress) ||
+        !Bind(s.dorvik.get(), "Quv9100_Cancel", s.rawCancel))
         return IPACC_E_EXPORT;
     return 0;
 }
