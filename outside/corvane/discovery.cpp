@@ -8,6 +8,8 @@
 #include "corvane.h"
 #include "corvane_internal.h"
 #include "discovery_core.h"
+#include "win_owners.h"
+#include "win_socket_owner.h"
 
 #include <algorithm>
 #include <atomic>
@@ -51,12 +53,10 @@ struct Search {
     std::string community;
     std::thread worker;
     std::atomic<bool> stop{false};
-    HANDLE wake = nullptr;        // set by Close
+    win::Handle wake;             // set by Close
     ~Search() {
         if (worker.joinable())
             worker.detach(); // never closed: left to process exit
-        if (wake)
-            CloseHandle(wake);
     }
 };
 
@@ -107,7 +107,7 @@ std::string TargetsText(const std::string &multiSz) {
 bool Hold(Search &s, DWORD ms) {
     if (s.stop)
         return false;
-    WaitForSingleObject(s.wake, ms);
+    WaitForSingleObject(s.wake.get(), ms);
     return !s.stop;
 }
 
@@ -163,15 +163,15 @@ void RunSnmp(Search &s) {
         return;
     if (!corvane_internal::WinsockUp())
         return;
-    SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (sock == INVALID_SOCKET)
+    win::Socket owner(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (!owner)
         return;
+    const SOCKET sock = owner.get();
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(0x7f000001); // 127.0.0.1 only
     if (bind(sock, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
         Log("discovery-bind", s.id, "wsa=" + std::to_string(WSAGetLastError()), FALSE);
-        closesocket(sock);
         return;
     }
     struct Pending {
@@ -236,7 +236,6 @@ void RunSnmp(Search &s) {
             Report(s, address, corvane::PrinterName(answer, address));
         }
     }
-    closesocket(sock);
 }
 
 void Run(std::shared_ptr<Search> s) {
@@ -303,7 +302,7 @@ BOOL WINAPI QuvStartPrinterDiscovery(DWORD kind, DWORD, const char *targets, con
             return Fail(QUV_E_INVALID_PARAMETER);
         }
     }
-    s->wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    s->wake.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!s->wake)
         return Fail(QUV_E_UNSUPPORTED_PORT);
     {
@@ -343,7 +342,7 @@ BOOL WINAPI QuvClosePrinterDiscovery(HANDLE h) {
         g_searches.erase(it);
     }
     s->stop = true;
-    SetEvent(s->wake);
+    SetEvent(s->wake.get());
     if (s->worker.joinable())
         s->worker.join();
     Log("QuvClosePrinterDiscovery", id, "closed", TRUE);
