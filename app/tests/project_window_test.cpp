@@ -303,7 +303,7 @@ TEST_F(ProjectWindow, ColumnsRowsByKindAndThePropertyPane) {
     EXPECT_TRUE(Boxes().empty());
 }
 
-TEST_F(ProjectWindow, PostScriptPrintFilesBecomeFormsOnlyWhenWritten) {
+TEST_F(ProjectWindow, PrintFilesBecomeFormsOrMacrosOnlyWhenWritten) {
     CLeftView *view = NewProject();
     ASSERT_NE(view, nullptr);
     CListCtrl &list = view->GetListCtrl();
@@ -346,6 +346,21 @@ TEST_F(ProjectWindow, PostScriptPrintFilesBecomeFormsOnlyWhenWritten) {
     RemoveDirectoryA(folder.c_str());
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Operation Failed"});
     EXPECT_EQ(third->GetListCtrl().GetItemCount(), 0);
+
+    // A PCL print file adds its .BIN only when one is there afterwards: a kept older one
+    // (the overwrite declined) is added as a macro.
+    const std::string pcl = Make("job2.prn", "\x1b" "E\x1b&f1Y\x1b&f0X");
+    const std::string bin = folder_ + "\\job2.BIN";
+    DeleteFileA(bin.c_str());
+    EXPECT_EQ(Add(third, pcl), -1);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Operation Failed"});
+    suite::WriteAll(bin, "older macro");
+    AfxTestSeam::PushAnswer("IDNO");
+    EXPECT_EQ(Add(third, pcl), 0);
+    EXPECT_STREQ(third->RowSource(0), bin.c_str());
+    EXPECT_EQ(Rows(third->GetListCtrl())[0], (std::vector<std::string>{"0", "0", "0:", "\\pcl\\macros"}));
+    EXPECT_EQ(suite::ReadAll(bin), "older macro");
+    EXPECT_EQ(Boxes().size(), 1u) << "the overwrite question only";
 }
 
 TEST_F(ProjectWindow, SavedProjectsReopenWithTheirRows) {

@@ -50,6 +50,10 @@ CLeftView::ItemMaker g_makers[6] = {MakeBitmapFont, MakeTrueTypeFont, nullptr, n
 
 int MakerIndex(int kind) { return kind >= kItemBitmapFont && kind <= kItemColourProfile ? kind - kItemBitmapFont : kItemMacro - kItemBitmapFont; }
 
+// A PCL print file cut into macro pieces, the first written to `bin`; false when no piece
+// was written. The print-file filter does not exist yet: nothing is cut.
+bool SplitPrintFile(const char *, const std::string &) { return false; }
+
 // The one row drag of the application: copies of the dragged rows' source paths.
 struct RowDrag {
     CLeftView *source = nullptr; // set while a drag is under way
@@ -190,6 +194,9 @@ int CLeftView::AddProjectFile(char *path) {
             }
             MessageBox((StringOf(IDS_FILTER_FILE_CREATED) + used).c_str(), StringOf(IDS_INFORMATION).c_str(),
                        MB_OK | MB_ICONINFORMATION);
+        } else if (write && !SplitPrintFile(path, used)) {
+            ShowFailed();
+            return -1;
         }
         if (!FileExists(used.c_str())) {
             ShowFailed();
