@@ -371,8 +371,12 @@ BOOL CLeftView::SendProject(int send) {
 
 // ---- notifications ----
 
-void CLeftView::OnItemChanged(NMHDR *, LRESULT *result) {
+// A row's selection changed: the pane shows the list's first selected row.
+void CLeftView::OnItemChanged(NMHDR *nm, LRESULT *result) {
     *result = 0;
+    const auto *change = reinterpret_cast<NMLISTVIEW *>(nm);
+    if (!(change->uChanged & LVIF_STATE) || !((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
+        return;
     auto *frame = DYNAMIC_DOWNCAST(CChildFrame, GetParentFrame());
     if (!frame)
         return;
