@@ -511,7 +511,12 @@ TEST_F(ProjectWindow, ShellDropsAddFilesButNotFolders) {
     ASSERT_NE(view, nullptr);
     const std::string sub = folder_ + "\\a folder.bin";
     CreateDirectoryA(sub.c_str(), nullptr);
-    const std::vector<std::string> dropped = {Make("one.bin", "1"), sub, Make("two.dmo", "2"), folder_ + "\\gone.bin"};
+    // A path past 259 characters whose first 259 name a file: it is not taken for that file.
+    const std::string prefix = folder_ + "\\" + std::string(259 - folder_.size() - 1 - 4, 'p') + ".bin";
+    ASSERT_EQ(prefix.size(), 259u);
+    Make(prefix.substr(folder_.size() + 1), "prefix");
+    const std::vector<std::string> dropped = {Make("one.bin", "1"), sub, Make("two.dmo", "2"), folder_ + "\\gone.bin",
+                                              prefix + std::string(40, 'x')};
     std::size_t size = sizeof(DROPFILES) + 1;
     for (const auto &f : dropped)
         size += f.size() + 1;
