@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -17,6 +18,7 @@
 #include "buffer.h"
 #include "framework_seam.h"
 #include "frames.h"
+#include "macrofile.h"
 #include "mainfrm.h"
 #include "printer.h"
 #include "project.h"
@@ -352,8 +354,10 @@ TEST_F(ProjectWindow, PrintFilesBecomeFormsOrMacrosOnlyWhenWritten) {
     const std::string pcl = Make("job2.prn", "\x1b" "E\x1b&f1Y\x1b&f0X");
     const std::string bin = folder_ + "\\job2.BIN";
     DeleteFileA(bin.c_str());
+    MacroFilterRequests().clear();
     EXPECT_EQ(Add(third, pcl), -1);
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Operation Failed"});
+    EXPECT_EQ(MacroFilterRequests(), (std::vector<std::pair<std::string, std::string>>{{pcl, bin}}));
     suite::WriteAll(bin, "older macro");
     AfxTestSeam::PushAnswer("IDNO");
     EXPECT_EQ(Add(third, pcl), 0);
@@ -769,5 +773,103 @@ TEST_F(ProjectWindow, SendDeliversOneJobInReverseRowOrderAndSaveWritesTheSameStr
     CLeftView *empty = NewProject();
     EXPECT_EQ(empty->SendProject(1), FALSE);
     EXPECT_EQ(server.Jobs().size(), 2u);
+    EXPECT_TRUE(Boxes().empty());
+}
+
+namespace {
+
+// The details dialog of one EditRow, run by a second thread: what it found enabled, then
+// the texts typed and OK or Exit.
+struct EditRun {
+    bool found = false, nameEnabled = false, idEnabled = false;
+    std::string name, id, volume, folder; // as the dialog showed them
+    int result = -1;
+};
+
+EditRun EditThroughDialog(CLeftView *view, int row, const std::vector<std::pair<int, std::string>> &typed,
+                          bool ok) {
+    EditRun run;
+    std::thread helper([&] {
+        HWND dialog = nullptr;
+        for (int i = 0; i < 200 && !dialog; ++i) {
+            HWND found = FindWindowA("#32770", "Edit Component Name and ID");
+            if (found && IsWindowVisible(found))
+                dialog = found;
+            else
+                Sleep(50);
+        }
+        if (!dialog)
+            return;
+        run.found = true;
+        run.nameEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_DETAIL_NAME));
+        run.idEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_DETAIL_ID));
+        auto text = [&](int id) {
+            char buffer[300] = {};
+            SendMessageA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+            return std::string(buffer);
+        };
+        run.name = text(IDC_DETAIL_NAME);
+        run.id = text(IDC_DETAIL_ID);
+        run.volume = text(IDC_DETAIL_VOLUME);
+        run.folder = text(IDC_DETAIL_PATH);
+        for (const auto &[id, value] : typed)
+            SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
+        PostMessageA(dialog, WM_COMMAND, ok ? IDOK : IDCANCEL, 0);
+    });
+    run.result = view->EditRow(row);
+    helper.join();
+    return run;
+}
+
+} // namespace
+
+TEST_F(ProjectWindow, EditRowLocksByKindAndMakesTheValuesWhole) {
+    CLeftView *view = NewProject();
+    ASSERT_NE(view, nullptr);
+    CListCtrl &list = view->GetListCtrl();
+    ASSERT_EQ(Add(view, CopyIn(kSoftFonts + "/d64.sfp", "d64.sfp")), 0);
+    ASSERT_EQ(Add(view, Make("m.bin", "m")), 1);
+    ASSERT_EQ(Add(view, Make("f.hst", "%!PS")), 2);
+    ASSERT_EQ(Add(view, Make("page.dmo", "d")), 3);
+    ASSERT_EQ(Add(view, Make("n.pfb", "%!PS-AdobeFont\n/FontName /N def")), 4);
+    struct Case {
+        int row;
+        bool nameEnabled, idEnabled;
+        std::vector<std::pair<int, std::string>> typed;
+        std::vector<std::string> after;
+        std::vector<std::string> boxes;
+    };
+    const Case cases[] = {
+        {0, false, true, {{IDC_DETAIL_ID, "17"}, {IDC_DETAIL_VOLUME, "0"}}, {"Courier", "17", "0:", "\\fonts"}, {}},
+        {1, true, true, {{IDC_DETAIL_NAME, "my [macro]"}, {IDC_DETAIL_ID, "40000"}}, {"my--macro-", "32767", "0:", "\\pcl\\macros"}, {}},
+        {2, true, false, {{IDC_DETAIL_NAME, "form two"}}, {"form-two", "", "%disk0%", "/Resource/Form"}, {}},
+        {3, true, false, {{IDC_DETAIL_NAME, "start"}}, {"START.DMO", "3", "1:", "\\common\\demo"},
+         {"Invalid Demo Page name changed to START.DMO"}},
+        {1, true, true, {{IDC_DETAIL_NAME, "next.dmo"}}, {"NEXT.DMO", "32767", "1:", "\\common\\demo"}, {}},
+        {4, false, false, {{IDC_DETAIL_VOLUME, "%disk1%"}}, {"N", "4", "%disk1%", "/fonts"}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.row);
+        const std::vector<std::string> before = Rows(list)[c.row];
+        Doc(view)->SetModifiedFlag(FALSE);
+        const EditRun run = EditThroughDialog(view, c.row, c.typed, true);
+        ASSERT_TRUE(run.found) << "dialog 125 did not show";
+        EXPECT_EQ((std::vector<std::string>{run.name, run.id, run.volume, run.folder}), before);
+        EXPECT_EQ(run.nameEnabled, c.nameEnabled);
+        EXPECT_EQ(run.idEnabled, c.idEnabled);
+        EXPECT_EQ(run.result, 1);
+        EXPECT_EQ(Rows(list)[c.row], c.after);
+        EXPECT_TRUE(Doc(view)->IsModified());
+        EXPECT_EQ(BoxTexts(), c.boxes);
+    }
+    // Exit leaves the row as it was.
+    const auto before = Rows(list)[1];
+    Doc(view)->SetModifiedFlag(FALSE);
+    const EditRun cancelled = EditThroughDialog(view, 1, {{IDC_DETAIL_NAME, "other"}}, false);
+    ASSERT_TRUE(cancelled.found);
+    EXPECT_EQ(cancelled.result, 0);
+    EXPECT_EQ(Rows(list)[1], before);
+    EXPECT_FALSE(Doc(view)->IsModified());
+    EXPECT_EQ(view->EditRow(99), 0);
     EXPECT_TRUE(Boxes().empty());
 }

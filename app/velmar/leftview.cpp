@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "buffer.h"
+#include "dialogs.h"
 #include "fontfiles.h"
 #include "helpers.h"
+#include "macrofile.h"
 #include "mainfrm.h"
 #include "project.h"
 #include "resource_ids.h"
@@ -50,9 +52,12 @@ CLeftView::ItemMaker g_makers[6] = {MakeBitmapFont, MakeTrueTypeFont, nullptr, n
 
 int MakerIndex(int kind) { return kind >= kItemBitmapFont && kind <= kItemColourProfile ? kind - kItemBitmapFont : kItemMacro - kItemBitmapFont; }
 
-// A PCL print file cut into macro pieces, the first written to `bin`; false when no piece
-// was written. The print-file filter does not exist yet: nothing is cut.
-bool SplitPrintFile(const char *, const std::string &) { return false; }
+// A PCL print file cut into macro pieces by the print-file filter, the first written to
+// `bin`; false when the pieces were not written.
+bool SplitPrintFile(const char *prn, const std::string &bin) {
+    CMacroFile filter(prn);
+    return filter.SplitMacroFile(bin.c_str()) != 0;
+}
 
 // The one row drag of the application: copies of the dragged rows' source paths.
 struct RowDrag {
@@ -265,7 +270,35 @@ int CLeftView::AddProjectFile(char *path) {
     return index;
 }
 
-int CLeftView::EditRow(int) { return 0; }
+int CLeftView::EditRow(int row) {
+    CListCtrl &list = GetListCtrl();
+    if (row < 0 || row >= list.GetItemCount())
+        return 0;
+    const int kind = RowKind(row);
+    CEditNameAndId dialog(this);
+    dialog.m_nameLocked = kind == kItemBitmapFont || kind == kItemTrueTypeFont || kind == kItemPostScriptFont ||
+                          kind == kItemColourProfile;
+    dialog.m_idLocked = kind == kItemPostScriptFont || kind == kItemPostScriptForm || kind == kItemColourProfile;
+    dialog.m_name = RowText(row, 0, kMaxRowText).c_str();
+    dialog.m_id = RowText(row, 1, kMaxIdText).c_str();
+    dialog.m_volume = RowText(row, 2, kMaxRowText).c_str();
+    dialog.m_path = RowText(row, 3, kMaxRowText).c_str();
+    if (dialog.DoModal() != IDOK)
+        return 0;
+    std::string name = static_cast<const char *>(dialog.m_name);
+    std::string volume = static_cast<const char *>(dialog.m_volume);
+    std::string folder = static_cast<const char *>(dialog.m_path);
+    const std::string id = static_cast<const char *>(dialog.m_id);
+    if (ApplyEditRules(name, volume, folder))
+        AfxMessageBox(Formatted(IDS_DEMO_NAME_CHANGED, name).c_str(), MB_OK | MB_ICONINFORMATION);
+    list.SetItemText(row, 0, name.c_str());
+    list.SetItemText(row, 1, id.c_str());
+    list.SetItemText(row, 2, volume.c_str());
+    list.SetItemText(row, 3, folder.c_str());
+    if (GetDocument())
+        GetDocument()->SetModifiedFlag(TRUE);
+    return 1;
+}
 
 void CLeftView::RemoveSelectedRows() {
     CListCtrl &list = GetListCtrl();
