@@ -873,3 +873,17 @@ TEST_F(ProjectWindow, EditRowLocksByKindAndMakesTheValuesWhole) {
     EXPECT_EQ(view->EditRow(99), 0);
     EXPECT_TRUE(Boxes().empty());
 }
+
+TEST_F(ProjectWindow, ARefusingPrinterIsReportedOnceAndTheSendFails) {
+    fakeprinter::Server server;
+    server.With([](fakeprinter::Engine &e) { e.defaults.refuseConnections = true; });
+    ASSERT_TRUE(server.Start()) << server.error();
+    const std::string port = "127.0.0.1:" + std::to_string(server.Port());
+    AppObject.AddPrinterRow(DiscoveredPrinter{port.c_str(), "Refusing"});
+    CLeftView *view = NewProject();
+    ASSERT_NE(view, nullptr);
+    ASSERT_EQ(Add(view, CopyIn(kSoftFonts + "/d64.sfp", "d64.sfp")), 0);
+    EXPECT_EQ(view->SendProject(1), FALSE);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Kelvane Error Code 536871171(0x20000103): Job Connection Error"});
+    EXPECT_TRUE(server.Jobs().empty());
+}
