@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <cstdlib>
 #include <cstring>
@@ -786,12 +787,12 @@ struct EditRun {
     int result = -1;
 };
 
-EditRun EditThroughDialog(CLeftView *view, int row, const std::vector<std::pair<int, std::string>> &typed,
-                          bool ok) {
+EditRun RunDetailsDialog(const std::function<int()> &open, const std::vector<std::pair<int, std::string>> &typed,
+                         bool ok, int waitMs = 10000) {
     EditRun run;
     std::thread helper([&] {
         HWND dialog = nullptr;
-        for (int i = 0; i < 200 && !dialog; ++i) {
+        for (int i = 0; i < waitMs / 50 && !dialog; ++i) {
             HWND found = FindWindowA("#32770", "Edit Component Name and ID");
             if (found && IsWindowVisible(found))
                 dialog = found;
@@ -816,9 +817,13 @@ EditRun EditThroughDialog(CLeftView *view, int row, const std::vector<std::pair<
             SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
         PostMessageA(dialog, WM_COMMAND, ok ? IDOK : IDCANCEL, 0);
     });
-    run.result = view->EditRow(row);
+    run.result = open();
     helper.join();
     return run;
+}
+
+EditRun EditThroughDialog(CLeftView *view, int row, const std::vector<std::pair<int, std::string>> &typed, bool ok) {
+    return RunDetailsDialog([=] { return view->EditRow(row); }, typed, ok);
 }
 
 } // namespace
@@ -886,4 +891,55 @@ TEST_F(ProjectWindow, ARefusingPrinterIsReportedOnceAndTheSendFails) {
     EXPECT_EQ(view->SendProject(1), FALSE);
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Kelvane Error Code 536871171(0x20000103): Job Connection Error"});
     EXPECT_TRUE(server.Jobs().empty());
+}
+
+TEST_F(ProjectWindow, ADoubleClickEditsTheRowHitAndNothingElsewhere) {
+    CLeftView *view = NewProject();
+    ASSERT_NE(view, nullptr);
+    CListCtrl &list = view->GetListCtrl();
+    ASSERT_EQ(Add(view, Make("m.bin", "m")), 0);
+    RECT item;
+    ASSERT_TRUE(list.GetItemRect(0, &item, LVIR_LABEL));
+    auto doubleClick = [&](POINT at) {
+        NMITEMACTIVATE nm = {};
+        nm.hdr.hwndFrom = view->m_hWnd;
+        nm.hdr.idFrom = static_cast<UINT_PTR>(view->GetDlgCtrlID());
+        nm.hdr.code = NM_DBLCLK;
+        nm.iItem = -1;
+        nm.ptAction = at;
+        return static_cast<int>(SendMessageA(GetParent(view->m_hWnd), WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm)));
+    };
+    const EditRun hit = RunDetailsDialog([&] { return doubleClick({item.left + 2, (item.top + item.bottom) / 2}); },
+                                         {{IDC_DETAIL_NAME, "clicked"}}, true);
+    EXPECT_TRUE(hit.found);
+    EXPECT_EQ(Text(list, 0, 0), "clicked");
+    const EditRun miss = RunDetailsDialog([&] { return doubleClick({item.left + 2, item.bottom + 100}); }, {}, false, 1000);
+    EXPECT_FALSE(miss.found) << "no row, no dialog";
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(ProjectWindow, EmptyAndLockedSourcesAreReportedAndTheRestIsBuilt) {
+    CLeftView *view = NewProject();
+    ASSERT_NE(view, nullptr);
+    EXPECT_FALSE(frame_->IsCommandEnabled(ID_SEND_PROJECT_FILES)) << "no printer in the bar";
+    const std::string good = CopyIn(kSoftFonts + "/d64.sfp", "good.sfp");
+    const std::string empty = Make("empty.sfp", "");
+    const std::string locked = CopyIn(kSoftFonts + "/d64.sfp", "locked.sfp");
+    for (const auto &p : {good, empty, locked})
+        ASSERT_GE(Add(view, p), 0);
+    view->GetListCtrl().SetItemText(2, 1, "7");
+    EXPECT_TRUE(frame_->IsCommandEnabled(ID_CREATE_DOWNLOAD_FILE));
+    HANDLE hold = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    const std::string pjl = folder_ + "\\last.pjl";
+    for (const char *box : {"IDOK", "IDOK", "IDOK"}) // the three messages come first
+        AfxTestSeam::PushAnswer(box);
+    AfxTestSeam::PushAnswer("file:" + pjl);
+    EXPECT_EQ(view->SendProject(0), FALSE);
+    CloseHandle(hold);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Operation Failed", "Cannot open file " + locked, "Operation Failed"}));
+    const std::string saved = suite::ReadAll(pjl);
+    EXPECT_NE(saved.find("NAME=\"0:\\fonts\\Courier_0\""), std::string::npos);
+    EXPECT_EQ(saved.find("_1\""), std::string::npos);
+    EXPECT_EQ(saved.find("_7\""), std::string::npos);
 }
