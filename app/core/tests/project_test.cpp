@@ -286,3 +286,36 @@ TEST(ProjectText, EveryPrefixReadsInsideItsBytes) {
     }
     EXPECT_EQ(Read(text).size(), 2u);
 }
+
+// Seeded mutations of a project text (bytes changed, line breaks, brackets and NULs put in,
+// cuts): every read stays inside the bytes, with section numbers from 0 and cut values.
+TEST(ProjectText, MutatedTextsReadInsideTheirBytes) {
+    const std::string base = WriteProjectText({{"C:\\a.sfp", "A", "1", "0:", "\\fonts"},
+                                               {"C:\\b.ttf", "B", "2", "0:", "\\fonts"},
+                                               {"C:\\c.hst", "C", "", "%disk0%", "/Resource/Form"}});
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    const char inserts[] = {'[', ']', '\r', '\n', '\0', '=', '9', '-'};
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = base;
+        for (int edits = 1 + static_cast<int>(next() % 6); edits > 0 && !text.empty(); --edits) {
+            const std::size_t at = next() % text.size();
+            switch (next() % 4) {
+            case 0: text[at] = static_cast<char>(next()); break;
+            case 1: text.insert(at, 1, inserts[next() % sizeof inserts]); break;
+            case 2: text.erase(at, 1 + next() % 8); break;
+            default: text.resize(at); break;
+            }
+        }
+        const std::vector<char> exact(text.begin(), text.end());
+        const auto entries = ReadProjectText(exact.data(), exact.size());
+        if (!entries)
+            continue;
+        for (const ProjectEntry &e : *entries) {
+            EXPECT_GE(e.number, 0);
+            if (e.name) {
+                EXPECT_LE(e.name->size(), kMaxRowText);
+            }
+        }
+    }
+}
