@@ -943,3 +943,38 @@ TEST_F(ProjectWindow, EmptyAndLockedSourcesAreReportedAndTheRestIsBuilt) {
     EXPECT_EQ(saved.find("_1\""), std::string::npos);
     EXPECT_EQ(saved.find("_7\""), std::string::npos);
 }
+
+// Hand-made project files cannot smuggle a wider delete or a PJL line into the job.
+TEST_F(ProjectWindow, HandMadeTargetsSendNothingForTheirRows) {
+    fakeprinter::Server server;
+    ASSERT_TRUE(server.Start()) << server.error();
+    const std::string port = "127.0.0.1:" + std::to_string(server.Port());
+    AppObject.AddPrinterRow(DiscoveredPrinter{port.c_str(), "Fake"});
+    const std::string a = CopyIn(kSoftFonts + "/d64.sfp", "a.sfp");
+    const std::string b = CopyIn(kSans, "b.ttf");
+    const std::string c = CopyIn(kSoftFonts + "/d64.sfp", "c.sfp");
+    const std::string d = CopyIn(kSans, "d.ttf");
+    auto section = [](int n, const std::string &source, const std::string &id, const std::string &folder) {
+        return "[file" + std::to_string(n) + "]\r\nFileSourcePath=" + source + "\r\nFileName=F\r\nFileID=" + id +
+               "\r\nFileTargetVolume=0:\r\nFileTargetPath=" + folder + "\r\n\r\n";
+    };
+    const std::string opj = Make("hand.OPJ", "[FILES]\r\nCount=4\r\n\r\n" + section(0, a, "*", "\\fonts") +
+                                                 section(1, b, "4", "\\fo\"nts") + section(2, c, "3", "\\fonts") +
+                                                 section(3, d, "5", "\\fonts*"));
+    CLeftView *view = NewProject();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(Doc(view)->ReadProject(opj.c_str()));
+    EXPECT_TRUE(Boxes().empty());
+    ASSERT_EQ(view->GetListCtrl().GetItemCount(), 4);
+    for (const char *box : {"IDOK", "IDOK", "IDOK"})
+        AfxTestSeam::PushAnswer(box);
+    EXPECT_EQ(view->SendProject(1), TRUE);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>(3, "Operation Failed"));
+    ASSERT_TRUE(server.WaitForJobs(1, 10000));
+    const std::string job = server.Jobs()[0].received;
+    std::vector<std::string> deletes;
+    for (std::size_t at = job.find("QUVWILDFSDELETE"); at != std::string::npos; at = job.find("QUVWILDFSDELETE", at + 1))
+        deletes.push_back(job.substr(at, job.find("\r\n", at) - at));
+    EXPECT_EQ(deletes, std::vector<std::string>{"QUVWILDFSDELETE NAME=\"0:\\fonts\\*_3\""});
+    EXPECT_EQ(job.find("fo\"nts"), std::string::npos);
+}
