@@ -6,8 +6,6 @@
 #include "zqapp.h"
 
 IMPLEMENT_DYNCREATE(CPrDoc, CDocument)
-IMPLEMENT_DYNCREATE(CPrLeftView, CTreeView)
-IMPLEMENT_DYNCREATE(CPrView, CListView)
 IMPLEMENT_DYNCREATE(CChildFrame, CMDIChildWnd)
 IMPLEMENT_DYNCREATE(CPrFrame, CMDIChildWnd)
 
@@ -132,8 +130,9 @@ CPrView *CPrFrame::GetListView() const {
 
 void CPrFrame::OnClose() {
     if (CPrLeftView *tree = GetTreeView()) {
+        // Kept set: the deleted nodes' selection changes must not query the printer.
         tree->m_closing = TRUE;
-        tree->GetTreeCtrl().DeleteAllItems();
+        tree->DeleteAllNodes();
     }
     --ZqApp().m_resourceCount;
     CMDIChildWnd::OnClose();

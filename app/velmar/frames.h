@@ -1,8 +1,10 @@
-// The project and printer windows: their documents, placeholder views, splitters and
-// list-style commands, and the look-up of the active window's panes.
+// The project and printer windows: their documents and frames, the project window's
+// placeholder views, splitters and list-style commands, and the look-up of the active
+// window's panes. The printer window's views are in prviews.h.
 #pragma once
 
 #include "framework.h"
+#include "prviews.h"
 
 #include <string>
 #include <vector>
@@ -121,19 +123,6 @@ class CZqView : public CListView {
     // Refills the property rows from the first selected row of m_fileList.
     void OnDraw(CDC *dc) override;
     CLeftView *m_fileList = nullptr;
-};
-
-class CPrLeftView : public CTreeView {
-    DECLARE_DYNCREATE(CPrLeftView)
-  public:
-    void OnDraw(CDC *) override {}
-    BOOL m_closing = FALSE; // the window is closing: selections are not followed
-};
-
-class CPrView : public CListView {
-    DECLARE_DYNCREATE(CPrView)
-  public:
-    void OnDraw(CDC *) override {}
 };
 
 // The project window (user data 23): the file tree beside the file list. It counts itself
