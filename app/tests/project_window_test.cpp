@@ -572,6 +572,9 @@ TEST_F(ProjectWindow, RowsDragBetweenProjectListsAndAReleaseElsewhereCancels) {
     for (const auto &p : {one, two, three})
         ASSERT_GE(Add(a, p), 0);
     frame_->MDITile(MDITILE_VERTICAL);
+    // Other test programs share the display: this frame stays on top while the cursor
+    // picks the drop target.
+    SetWindowPos(frame_->m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     Pump();
     SelectOnly(a->GetListCtrl(), {0, 2});
 
@@ -787,16 +790,25 @@ struct EditRun {
     int result = -1;
 };
 
+// The details dialog of the thread that runs it (other test programs on the display show
+// theirs), found without sending that thread a message: it may be waiting for the helper.
+HWND FindDetailsDialog(DWORD thread) {
+    for (HWND h = FindWindowExA(nullptr, nullptr, "#32770", "Edit Component Name and ID"); h;
+         h = FindWindowExA(nullptr, h, "#32770", "Edit Component Name and ID"))
+        if (GetWindowThreadProcessId(h, nullptr) == thread && IsWindowVisible(h))
+            return h;
+    return nullptr;
+}
+
 EditRun RunDetailsDialog(const std::function<int()> &open, const std::vector<std::pair<int, std::string>> &typed,
                          bool ok, int waitMs = 10000) {
     EditRun run;
+    const DWORD uiThread = GetCurrentThreadId();
     std::thread helper([&] {
         HWND dialog = nullptr;
         for (int i = 0; i < waitMs / 50 && !dialog; ++i) {
-            HWND found = FindWindowA("#32770", "Edit Component Name and ID");
-            if (found && IsWindowVisible(found))
-                dialog = found;
-            else
+            dialog = FindDetailsDialog(uiThread);
+            if (!dialog)
                 Sleep(50);
         }
         if (!dialog)
