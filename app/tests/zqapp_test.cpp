@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -1468,4 +1469,141 @@ TEST_F(CommandsTest, FilterMacroFileKeepsTheFlagsAndNamesTheOutputBesideTheInput
     EXPECT_TRUE(MacroFilterRequests().empty());
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Operation Failed"}));
     EXPECT_EQ(suite::ReadAll(bin), "x");
+}
+
+// A printer window whose printer answered as soon as its panes exist.
+class AnsweredFrame : public CPrFrame {
+    DECLARE_DYNCREATE(AnsweredFrame)
+public:
+    BOOL OnCreateClient(LPCREATESTRUCT cs, CCreateContext *context) override {
+        m_answered = TRUE;
+        return CPrFrame::OnCreateClient(cs, context);
+    }
+};
+IMPLEMENT_DYNCREATE(AnsweredFrame, CPrFrame)
+
+TEST_F(CommandsTest, ShowResourcesCountsOnlyAnAnsweredWindow) {
+    AddPrinter("127.0.0.1:1");
+    CMultiDocTemplate *kept = AppObject.m_resourceTemplate;
+    static CMultiDocTemplate *answering = nullptr;
+    if (!answering) {
+        answering = new CMultiDocTemplate(IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc),
+                                          RUNTIME_CLASS(AnsweredFrame), RUNTIME_CLASS(CPrLeftView));
+        AppObject.AddDocTemplate(answering);
+    }
+    AppObject.m_resourceTemplate = answering;
+    Command(ID_SHOW_RESOURCES);
+    Command(ID_SHOW_RESOURCES);
+    EXPECT_EQ(PrinterWindows(), 2);
+    EXPECT_EQ(AppObject.m_resourceCount, 2);
+    Command(ID_CLOSE_RESOURCE);
+    EXPECT_EQ(PrinterWindows(), 1);
+    EXPECT_EQ(AppObject.m_resourceCount, 1);
+    AppObject.m_resourceTemplate = kept;
+    Command(ID_SHOW_RESOURCES); // not answered: gone again, not counted
+    EXPECT_EQ(PrinterWindows(), 1);
+    EXPECT_EQ(AppObject.m_resourceCount, 1);
+    // Without a template: 10005.
+    AppObject.m_resourceTemplate = nullptr;
+    Boxes();
+    Command(ID_SHOW_RESOURCES);
+    AppObject.m_resourceTemplate = kept;
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                              "No Resource Template Found so no new Resource Windows possible."}));
+    AppObject.CloseResourceWindows();
+    EXPECT_EQ(AppObject.m_resourceCount, 0);
+}
+
+TEST_F(CommandsTest, EachDialogsHelpButtonOpensItsContext) {
+    struct Case {
+        const char *what;
+        std::function<void()> run;
+        DWORD_PTR context;
+    };
+    auto param = [this](int check) {
+        return [this, check] {
+            CParamDlg dialog(frame_);
+            dialog.m_check = check;
+            dialog.DoModal();
+        };
+    };
+    auto chooser = [](int mode) {
+        return [mode] {
+            CTextList entries;
+            entries.Add("(A)");
+            entries.Add("B.DMO");
+            char chosen[260];
+            RunEntryChooser(mode, entries, chosen);
+        };
+    };
+    const Case cases[] = {
+        {"printers", [this] { CAddPrinter(AppObject.m_printers, frame_).DoModal(); }, 4},
+        {"details", [this] { CEditNameAndId(frame_).DoModal(); }, 33},
+        {"form", chooser(1), 38},
+        {"font", chooser(2), 42},
+        {"demo", chooser(3), 16},
+        {"param with box", param(1), 18},
+        {"param", param(0), 46},
+        {"filters", [this] { CPCLFilters(frame_).DoModal(); }, 24},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        AfxTestSeam::TakeLog();
+        {
+            suite::DialogDriver driver([](HWND dialog) {
+                if (!dialog)
+                    return;
+                Click(dialog, IDC_DIALOG_HELP);
+                PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            });
+            c.run();
+        }
+        std::vector<DWORD_PTR> contexts;
+        for (const auto &e : AfxTestSeam::TakeLog())
+            if (e.kind == "help") {
+                contexts.push_back(e.data);
+                EXPECT_EQ(e.flags, 0x000Fu);
+            }
+        EXPECT_EQ(contexts, std::vector<DWORD_PTR>{c.context});
+    }
+}
+
+TEST_F(CommandsTest, AFilterFileThatCannotBeWrittenIsReportedAndStops) {
+    const std::string blocked = folder_ + "\\PFilters.dat";
+    CreateDirectoryA(blocked.c_str(), nullptr); // a folder where the file goes
+    suite::DialogDriver driver([](HWND dialog) {
+        if (dialog)
+            PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    MacroFilterRequests().clear();
+    Command(ID_FILTER_MACRO_FILE);
+    std::size_t boxes = 0, opens = 0;
+    for (const auto &e : AfxTestSeam::TakeLog()) {
+        boxes += e.kind == "box";
+        opens += e.kind == "open";
+    }
+    EXPECT_EQ(boxes, 1u);
+    EXPECT_EQ(opens, 0u);
+    EXPECT_TRUE(MacroFilterRequests().empty());
+    RemoveDirectoryA(blocked.c_str());
+}
+
+TEST_F(FakeCommandsTest, APrinterThatCannotBeReachedEndsInItsErrorWithoutCommandIssued) {
+    fakeprinter::Setup setup = fakeprinter::Setup::Default();
+    setup.files.clear();
+    server_ = std::make_unique<fakeprinter::Server>(setup);
+    server_->With([](fakeprinter::Engine &e) { e.defaults.refuseConnections = true; });
+    ASSERT_TRUE(server_->Start("127.0.0.1")) << server_->error();
+    printer_ = AddPrinter("127.0.0.1:" + std::to_string(server_->Port()));
+    for (UINT command : {ID_PRINT_PCL_FONTS, ID_PRINT_FILE_LISTING}) {
+        SCOPED_TRACE(command);
+        Command(command);
+        // The language query's "not responded" may come first; the command's own error ends it.
+        const auto boxes = BoxTexts();
+        ASSERT_FALSE(boxes.empty());
+        EXPECT_NE(boxes.back().find("Job Connection Error"), std::string::npos) << boxes.back();
+        for (const std::string &box : boxes)
+            EXPECT_EQ(box.find("Command Issued."), std::string::npos);
+        EXPECT_LE(boxes.size(), 2u) << testing::PrintToString(boxes);
+    }
 }
