@@ -1607,3 +1607,54 @@ TEST_F(FakeCommandsTest, APrinterThatCannotBeReachedEndsInItsErrorWithoutCommand
         EXPECT_LE(boxes.size(), 2u) << testing::PrintToString(boxes);
     }
 }
+
+TEST_F(CommandsTest, ProjectFileCommandsUseTheirDialogsAndTheFileList) {
+    // Without a template: 10000.
+    CMultiDocTemplate *kept = AppObject.m_projectTemplate;
+    AppObject.m_projectTemplate = nullptr;
+    Command(ID_NEW_PROJECT);
+    AppObject.m_projectTemplate = kept;
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                              "No Project Template Found so no new Project Windows possible. "}));
+
+    Command(ID_FILE_NEW);
+    ASSERT_EQ(AppObject.m_projectCount, 1);
+    CLeftView *view = GetActiveProjectView();
+    ASSERT_NE(view, nullptr);
+    AfxTestSeam::PushAnswer("files:" + folder_ + "|a.sfp|b & c.ttf");
+    Command(ID_ADD_FILE_TO_PROJECT);
+    CListCtrl &rows = view->GetListCtrl();
+    ASSERT_EQ(rows.GetItemCount(), 2);
+    EXPECT_EQ(std::string(rows.GetItemText(0, 0)), folder_ + "\\a.sfp");
+    EXPECT_EQ(std::string(rows.GetItemText(1, 0)), folder_ + "\\b & c.ttf");
+    EXPECT_TRUE(view->GetDocument()->IsModified());
+    view->GetDocument()->SetModifiedFlag(FALSE);
+
+    AfxTestSeam::PushAnswer("IDCANCEL");
+    Command(ID_SEND_DOWNLOAD_FILE); // disabled without a printer: no dialog
+    AddPrinter("127.0.0.1:1");
+    Command(ID_SEND_DOWNLOAD_FILE);
+    struct Dialog {
+        std::string filter, ext;
+        UINT flags;
+    };
+    std::vector<Dialog> opened;
+    for (const auto &e : AfxTestSeam::TakeLog())
+        if (e.kind == "open")
+            opened.push_back({e.filter, e.ext, e.flags});
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0].filter.rfind("Font & Macro Files (*.sfp,*.ttf,*.bin)|*.sfp;*.ttf;*.bin|", 0), 0u);
+    EXPECT_EQ(opened[0].ext, "sfp");
+    const UINT multi = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT;
+    EXPECT_EQ(opened[0].flags & multi, multi);
+    EXPECT_EQ(opened[1].filter.rfind("PJL Command files (*.pjl)|*.pjl|All Files (*.*)|*.*|", 0), 0u);
+    EXPECT_EQ(opened[1].ext, "pjl");
+
+    // Remove takes the selected rows and marks the project.
+    rows.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+    Command(ID_REMOVE_FILE_FROM_PROJECT);
+    ASSERT_EQ(rows.GetItemCount(), 1);
+    EXPECT_EQ(std::string(rows.GetItemText(0, 0)), folder_ + "\\b & c.ttf");
+    EXPECT_TRUE(view->GetDocument()->IsModified());
+    view->GetDocument()->SetModifiedFlag(FALSE);
+}
