@@ -413,6 +413,7 @@ TEST_F(EndToEnd, APostedDemoPageCommandReachesThePrinter) {
     }
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].find("Command Issued."), std::string::npos) << boxes[0];
+    EXPECT_TRUE(server.WaitForJobs(server.Jobs().size(), 10000));
     const auto jobs = server.Jobs();
     ASSERT_FALSE(jobs.empty());
     EXPECT_EQ(jobs.back().received,

@@ -642,13 +642,6 @@ namespace {
 const std::string kUel = "\x1b%-12345X";
 const std::string kEcho = kUel + "@PJL ECHO TEST\r\n";
 
-// Short waits for the port calls, before the first one.
-class PortEnvironment : public testing::Environment {
-public:
-    void SetUp() override { _putenv("CORVANE_TIMEOUT_SCALE=0.01"); }
-};
-const auto *const kPortEnvironment = testing::AddGlobalTestEnvironment(new PortEnvironment);
-
 std::string Text(HWND dialog, int id) {
     char text[600] = {};
     GetDlgItemTextA(dialog, id, text, sizeof text);
@@ -1240,7 +1233,9 @@ protected:
         server_.reset();
     }
     std::size_t JobCount() { return server_->Jobs().size(); }
+    // The last job once the fake has read it to its end.
     std::string LastJob() {
+        EXPECT_TRUE(server_->WaitForJobs(server_->Jobs().size(), 10000));
         const auto jobs = server_->Jobs();
         return jobs.empty() ? std::string() : jobs.back().received;
     }
@@ -1393,7 +1388,9 @@ TEST_F(FakeCommandsTest, SendDownloadFileSendsTheFileWholeOrNothing) {
 
     AfxTestSeam::PushAnswer("file:" + bigFile);
     Command(ID_SEND_DOWNLOAD_FILE);
-    EXPECT_EQ(LastJob(), kEcho + big + kUel);
+    const std::string job = LastJob();
+    EXPECT_EQ(job.size(), kEcho.size() + big.size() + kUel.size());
+    EXPECT_TRUE(job == kEcho + big + kUel);
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Command Issued."}));
 
     printer_->EnsureLanguages();
