@@ -1662,3 +1662,20 @@ TEST_F(CommandsTest, APrinterNameOfPercentSignsIsShownAsItIs) {
     EXPECT_EQ(std::string(bar->GetItemText(0, 0)), name + " on 127.0.0.9");
     EXPECT_TRUE(BoxTexts().empty());
 }
+
+TEST_F(FakeCommandsTest, PrinterPropertiesShowsTheCurrentPrintersTree) {
+    Start(fakeprinter::Setup::Default());
+    int items = -1;
+    HWND owner = nullptr;
+    suite::DialogDriver driver([&](HWND dialog) {
+        if (!dialog)
+            return;
+        owner = GetWindow(dialog, GW_OWNER);
+        items = static_cast<int>(SendDlgItemMessageA(dialog, IDC_PROPERTIES_TREE, TVM_GETCOUNT, 0, 0));
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    Command(ID_PRINTER_PROPERTIES);
+    EXPECT_GT(items, 1);
+    EXPECT_EQ(owner, frame_->m_hWnd);
+    EXPECT_TRUE(BoxTexts().empty());
+}
