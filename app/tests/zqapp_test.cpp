@@ -906,8 +906,14 @@ TEST_F(CommandsTest, WindowCommandsReachTheActiveWindowAndItsViews) {
 TEST_F(CommandsTest, ProjectsOpenWithTheirFullPathAsTitle) {
     const std::string plain = folder_ + "\\first.opj";
     const std::string amp = folder_ + "\\R&D.opj";
-    suite::WriteAll(plain, "[FILES]\r\n");
-    suite::WriteAll(amp, "[FILES]\r\n");
+    // Each project holds one macro row: a project that loads no row opens no window.
+    const std::string macro = folder_ + "\\page.bin";
+    suite::WriteAll(macro, "\x1b&f1Y");
+    const std::string oneRow = "[FILES]\r\nCount=1\r\n\r\n[file0]\r\nFileSourcePath=" + macro +
+                               "\r\nFileName=7\r\nFileID=7\r\nFileTargetVolume=0:\r\n"
+                               "FileTargetPath=\\pcl\\macros\r\n\r\n";
+    suite::WriteAll(plain, oneRow);
+    suite::WriteAll(amp, oneRow);
     auto activeTitle = [&] {
         CMDIChildWnd *child = frame_->MDIGetActive();
         return child ? std::string(child->GetActiveDocument()->GetTitle()) : std::string();
@@ -1605,8 +1611,8 @@ TEST_F(CommandsTest, ProjectFileCommandsUseTheirDialogsAndTheFileList) {
     Command(ID_ADD_FILE_TO_PROJECT);
     CListCtrl &rows = view->GetListCtrl();
     ASSERT_EQ(rows.GetItemCount(), 2);
-    EXPECT_EQ(std::string(rows.GetItemText(0, 0)), folder_ + "\\a.sfp");
-    EXPECT_EQ(std::string(rows.GetItemText(1, 0)), folder_ + "\\b & c.ttf");
+    EXPECT_STREQ(view->RowSource(0), (folder_ + "\\a.sfp").c_str());
+    EXPECT_STREQ(view->RowSource(1), (folder_ + "\\b & c.ttf").c_str());
     EXPECT_TRUE(view->GetDocument()->IsModified());
     view->GetDocument()->SetModifiedFlag(FALSE);
 
@@ -1634,7 +1640,7 @@ TEST_F(CommandsTest, ProjectFileCommandsUseTheirDialogsAndTheFileList) {
     rows.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
     Command(ID_REMOVE_FILE_FROM_PROJECT);
     ASSERT_EQ(rows.GetItemCount(), 1);
-    EXPECT_EQ(std::string(rows.GetItemText(0, 0)), folder_ + "\\b & c.ttf");
+    EXPECT_STREQ(view->RowSource(0), (folder_ + "\\b & c.ttf").c_str());
     EXPECT_TRUE(view->GetDocument()->IsModified());
     view->GetDocument()->SetModifiedFlag(FALSE);
 }
