@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes administrator password files (64 bytes: one little-endian double per character).
 
-    password_file.py OUT PASSWORD     the file of PASSWORD (8 characters of 0x20-0x7E)
+    password_file.py OUT PASSWORD     the file of PASSWORD (8 characters of 0x20-0x7E);
+                                      "-" reads the password from standard input
     password_file.py --table OUT      the encoded doubles of every signed 8-bit value
                                       -128..127, in that order (2048 bytes)
 """
@@ -38,6 +39,10 @@ def main(argv):
         sys.stderr.write(__doc__)
         return 2
     out, password = argv[1], argv[2]
+    if password == "-":
+        password = sys.stdin.buffer.read().decode("latin-1")
+        if password.endswith("\n"):
+            password = password[:-1]
     if not valid(password):
         sys.stderr.write("password_file.py: the password must be 8 characters of 0x20-0x7E\n")
         return 2
