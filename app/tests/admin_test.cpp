@@ -797,3 +797,27 @@ TEST_F(Admin, TenVolumesFormatTheirOwnAndASilentPrinterClosesTheDialog) {
     for (const std::string &text : BoxTexts())
         EXPECT_EQ(text.find("restart"), std::string::npos) << text;
 }
+
+TEST_F(Admin, EveryDialogNamesItsHelp) {
+    InstallPasswordFile();
+    AddPrinter(fakeprinter::Setup::Default());
+    LogIn();
+    CAdminPwd admin;
+    CPassWordDlg password;
+    CChangePwd change;
+    CDelFile del;
+    CFSInitDlg format;
+    const std::pair<CDialog *, DWORD_PTR> cases[] = {{&admin, 14}, {&password, 40}, {&change, 26}, {&del, 36}, {&format, 35}};
+    for (const auto &c : cases) {
+        AfxTestSeam::TakeLog();
+        RunDriven(*c.first, [&](HWND h) {
+            ASSERT_NE(h, nullptr);
+            Click(h, IDC_DIALOG_HELP);
+        });
+        std::vector<DWORD_PTR> helps;
+        for (const auto &e : AfxTestSeam::TakeLog())
+            if (e.kind == "help")
+                helps.push_back(e.data);
+        EXPECT_EQ(helps, (std::vector<DWORD_PTR>{c.second}));
+    }
+}
