@@ -821,3 +821,41 @@ TEST_F(Admin, EveryDialogNamesItsHelp) {
         EXPECT_EQ(helps, (std::vector<DWORD_PTR>{c.second}));
     }
 }
+
+TEST_F(Admin, AnHddMixRowHasNoFlashToInitialiseAndASilentSendOffersNoReboot) {
+    fakeprinter::Setup setup = DiskAndFlash("ENABLE", "0BYTE,0%");
+    setup.volumes = {"0:\t50\t50\tHDD0\tPCL", "2:\t10\t10\tHDD0\tMIX"};
+    fakeprinter::Server &server = AddPrinter(setup);
+    LogIn();
+    AfxTestSeam::PushAnswer("IDYES"); // initialise the flash memory?
+    AfxTestSeam::PushAnswer("IDOK");  // operation failed
+    std::vector<std::string> flash;
+    bool entireFlash = false;
+    std::vector<std::string> afterSilence;
+    CFSInitDlg dialog;
+    RunDriven(dialog, [&](HWND h) {
+        ASSERT_NE(h, nullptr);
+        std::size_t before = server.Jobs().size();
+        SelectRow(h, 1);
+        entireFlash = Enabled(h, IDC_FORMAT_ENTIRE_FLASH);
+        Click(h, IDC_FORMAT_ENTIRE_FLASH);
+        flash = Commands(server, before);
+        // The printer stops answering: the send fails and no reboot is offered.
+        fakeprinter::Faults silent;
+        silent.silent = true;
+        server.With([&](fakeprinter::Engine &e) { e.defaults = silent; });
+        for (int i = 0; i < 6; ++i)
+            AfxTestSeam::PushAnswer(i == 0 ? "IDYES" : "IDNO");
+        SelectRow(h, 0);
+        Click(h, IDOK);
+    });
+    EXPECT_TRUE(entireFlash);
+    EXPECT_TRUE(flash.empty());
+    const auto boxes = BoxTexts();
+    ASSERT_GE(boxes.size(), 3u);
+    EXPECT_EQ(boxes[1], "Operation Failed");
+    EXPECT_NE(boxes[2].find("INITIALISE the selected partition"), std::string::npos) << boxes[2];
+    for (const std::string &text : boxes)
+        EXPECT_EQ(text.find("restart the printer"), std::string::npos) << text;
+    EXPECT_EQ(boxes.size(), 4u) << "one report of the failed send";
+}
