@@ -859,3 +859,41 @@ TEST_F(Admin, AnHddMixRowHasNoFlashToInitialiseAndASilentSendOffersNoReboot) {
         EXPECT_EQ(text.find("restart the printer"), std::string::npos) << text;
     EXPECT_EQ(boxes.size(), 4u) << "one report of the failed send";
 }
+
+TEST_F(Admin, WithoutAttributesTheComputedDefaultsGoOutAndFlashSizesAreBytes) {
+    fakeprinter::Setup setup = DiskAndFlash("ENABLE");
+    setup.attributesQuoted = true; // a printer without attributes
+    fakeprinter::Server &server = AddPrinter(setup);
+    LogIn();
+    AfxTestSeam::PushAnswer("IDYES"); // initialise the entire disk?
+    AfxTestSeam::PushAnswer("IDNO");  // reboot now?
+    AfxTestSeam::PushAnswer("IDYES"); // initialise %flash0%?
+    AfxTestSeam::PushAnswer("IDOK");  // the size does not fit
+    std::vector<std::string> disk, flash;
+    std::string unit, bytes;
+    bool partitionShown = true;
+    CFSInitDlg dialog;
+    RunDriven(dialog, [&](HWND h) {
+        ASSERT_NE(h, nullptr);
+        unit = Text(h, IDC_FORMAT_FLASH_UNIT);
+        std::size_t before = server.Jobs().size();
+        SelectRow(h, 0);
+        partitionShown = Visible(h, IDC_FORMAT_PERCENT_1);
+        Click(h, IDC_FORMAT_ENTIRE_DISK);
+        disk = Commands(server, before);
+        before = server.Jobs().size();
+        SelectRow(h, 4);
+        bytes = Text(h, IDC_FORMAT_FLASH_SIZE);
+        Click(h, IDOK); // the last row has no volume below it: nothing fits
+        flash = Commands(server, before);
+    });
+    EXPECT_EQ(unit, "B");
+    EXPECT_FALSE(partitionShown);
+    EXPECT_EQ(disk, (std::vector<std::string>{"@PJL QUVPARTITIONASSIGN LOCATION=HDD0 DISTRIBUTION=\"50 30 20\""}));
+    EXPECT_EQ(bytes, "100");
+    EXPECT_TRUE(flash.empty());
+    const auto boxes = BoxTexts();
+    ASSERT_EQ(boxes.size(), 4u);
+    EXPECT_NE(boxes[0].find("INITIALISE the entire disk.  All data"), std::string::npos) << boxes[0];
+    EXPECT_NE(boxes[3].find("not consistent with the Flash memory size"), std::string::npos) << boxes[3];
+}
