@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "win_socket_owner.h"
+
 namespace snmpagent {
 
 using Bytes = std::vector<uint8_t>;
@@ -58,6 +60,11 @@ Bytes Echo(const Datagram &request, int32_t idDelta = 0);
 Bytes Trap(const std::string &community, const char *enterprise, const uint8_t agentAddr[4], int32_t generic,
            int32_t specific, uint32_t ticks, const Bytes &varBindList);
 
+// A script that answers each GetRequest of `community` with sysName.0 and sysDescr.0 (in
+// that order, whatever was asked) and ignores everything else.
+Script SystemAnswers(const std::string &sysName, const std::string &sysDescr,
+                     const std::string &community = "tavmor");
+
 // Reads one element at p (before end): its tag, content and the octets after it. False when
 // the element does not fit.
 bool ReadTlv(const uint8_t *&p, const uint8_t *end, uint8_t &tag, const uint8_t *&content, size_t &length);
@@ -73,7 +80,7 @@ public:
     Agent(const Agent &) = delete;
     Agent &operator=(const Agent &) = delete;
 
-    bool Ok() const { return socket_ != INVALID_SOCKET; }
+    bool Ok() const { return static_cast<bool>(socket_); }
     int BindError() const { return bindError_; }
     uint16_t Port() const { return port_; }
     void SetScript(Script script);
@@ -88,10 +95,10 @@ private:
     static DWORD WINAPI Main(void *param);
     void Run();
 
-    SOCKET socket_ = INVALID_SOCKET;
+    win::Socket socket_;
     int bindError_ = 0;
     uint16_t port_ = 0;
-    HANDLE thread_ = nullptr;
+    win::Handle thread_;
     std::atomic<bool> stop_{false};
     CRITICAL_SECTION lock_;
     Script script_;
