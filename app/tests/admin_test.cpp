@@ -893,3 +893,20 @@ TEST_F(Admin, WithoutAttributesTheComputedDefaultsGoOutAndFlashSizesAreBytes) {
     EXPECT_NE(boxes[0].find("INITIALISE the entire disk.  All data"), std::string::npos) << boxes[0];
     EXPECT_NE(boxes[3].find("not consistent with the Flash memory size"), std::string::npos) << boxes[3];
 }
+
+TEST_F(Admin, TheAdministratorCommandOpensTheFunctions) {
+    AddPrinter(fakeprinter::Setup::Default());
+    std::string caption;
+    std::thread driver([&] {
+        HWND h = WaitForDialog();
+        if (!h)
+            return;
+        char text[260] = {};
+        GetWindowTextA(h, text, sizeof text);
+        caption = text;
+        PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
+    });
+    frame_->SendMessage(WM_COMMAND, ID_ADMIN_FUNCTIONS);
+    driver.join();
+    EXPECT_EQ(caption, "Kelvane - Administrator's Functions");
+}

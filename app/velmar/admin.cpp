@@ -112,6 +112,11 @@ bool HandleLoginEdit(CDialog &dialog, int editId, const char *stored) {
 
 // ---- CAdminPwd ----
 
+void CZqApp::OnAdminFunctions() {
+    CAdminPwd dialog;
+    dialog.DoModal();
+}
+
 BEGIN_MESSAGE_MAP(CAdminPwd, CDialog)
 ON_EN_CHANGE(IDC_ADMIN_PASSWORD, OnPasswordChange)
 ON_BN_CLICKED(IDC_ADMIN_REBOOT, OnReboot)
