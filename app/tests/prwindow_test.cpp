@@ -450,10 +450,15 @@ TEST_F(PrinterWindow, DeleteNeedsTheFlagAYesAndASentCommand) {
     SelectRows(list, {"x.sfp", "y.sfp"});
     Boxes();
 
-    // A clear administrator flag: nothing at all.
+    // A clear administrator flag and no password file: the password dialog ends at once
+    // after its two reports, and nothing is sent.
     std::size_t jobs = server.Jobs().size();
     KeyUp(f->GetListView(), VK_DELETE);
-    EXPECT_TRUE(Boxes().empty());
+    const auto refused = Boxes();
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_NE(refused[0].text.find("Cannot open file"), std::string::npos) << refused[0].text;
+    EXPECT_NE(refused[1].text.find("password file cannot be found"), std::string::npos) << refused[1].text;
+    EXPECT_FALSE(AppObject.m_adminLoggedIn);
     EXPECT_EQ(server.Jobs().size(), jobs);
 
     // Declining every box sends nothing and lists nothing again.

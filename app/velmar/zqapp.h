@@ -123,6 +123,7 @@ public:
     void OnDeleteFiles();
     void OnCloseResource();
     void OnPrinterProperties();
+    void OnAdminFunctions(); // admin.cpp
     void OnPrintDemoPage();
     void OnPrintPclFonts();
     void OnPrintPostScriptFonts();

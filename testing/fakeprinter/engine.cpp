@@ -386,6 +386,27 @@ void Storage::Store(const std::string &path, std::string contents) {
 
 bool Storage::Remove(const std::string &path) { return files_.erase(Key(path)) > 0; }
 
+std::size_t Storage::EmptyVolume(const std::string &volume) {
+    const std::string wanted = Upper(volume);
+    std::size_t removed = 0;
+    for (auto it = files_.begin(); it != files_.end();) {
+        if (Upper(Split(it->second.path).volume) == wanted) {
+            it = files_.erase(it);
+            ++removed;
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = folders_.begin(); it != folders_.end();) {
+        const SplitPath p = Split(it->second);
+        if (Upper(p.volume) == wanted && !p.parts.empty())
+            it = folders_.erase(it);
+        else
+            ++it;
+    }
+    return removed;
+}
+
 std::size_t Storage::RemoveMatching(const std::string &folder, const std::string &pattern) {
     const SplitPath dir = Split(folder);
     std::size_t removed = 0;
@@ -698,6 +719,9 @@ void Engine::HandleLine(const std::string &line, std::vector<Exchange> &out) {
             if (slash != std::string::npos)
                 storage_.RemoveMatching(name->substr(0, slash), name->substr(slash + 1));
         }
+    } else if (is("FSINIT")) {
+        if (auto volume = PjlValue(line, "VOLUME"))
+            storage_.EmptyVolume(*volume);
     } else if (is("FSMKDIR")) {
         if (auto name = PjlValue(line, "NAME"))
             storage_.AddFolder(*name);

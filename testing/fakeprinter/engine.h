@@ -89,6 +89,8 @@ public:
     // Removes the files directly in `folder` whose names match `pattern` ('*' matches any
     // run of characters, others match without case); returns how many went.
     std::size_t RemoveMatching(const std::string &folder, const std::string &pattern);
+    // Removes every file and folder of a volume ("0:", "%disk0%"); returns the files that went.
+    std::size_t EmptyVolume(const std::string &volume);
     const std::string *Find(const std::string &path) const;
     bool FolderExists(const std::string &path) const;
     // Children of a folder: (name, is folder, size), sorted by name without case.

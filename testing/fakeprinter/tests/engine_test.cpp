@@ -126,6 +126,21 @@ TEST(FakePrinterEngine, WildDeleteRemovesTheMatchingFilesOfOneFolder) {
     }
 }
 
+TEST(FakePrinterEngine, FsInitEmptiesOneVolume) {
+    fakeprinter::Setup s = fakeprinter::Setup::Default();
+    s.files = {{"0:\\pcl\\a", "1"}, {"0:\\b", "2"}, {"10:\\c", "3"}, {"%disk0%d", "4"}, {"%disk0%e/f", "5"}};
+    Engine e(s);
+    RepliesOf(e, kUel + "@PJL FSINIT VOLUME=\"10:\"\r\n" + kUel);
+    EXPECT_EQ(e.Files().Find("10:\\c"), nullptr);
+    EXPECT_NE(e.Files().Find("0:\\b"), nullptr);
+    RepliesOf(e, kUel + "@PJL FSINIT VOLUME=\"%DISK0%\"\r\n" + kUel);
+    std::vector<std::string> left = e.Files().Files();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"0:\\b", "0:\\pcl\\a"}));
+    EXPECT_FALSE(e.Files().FolderExists("%disk0%e"));
+    EXPECT_EQ(e.Jobs().back().commands.back(), "@PJL FSINIT VOLUME=\"%DISK0%\"");
+}
+
 TEST(FakePrinterEngine, AnyWayOfSplittingTheStreamGivesTheSameResult) {
     const std::string stream = kUel + "@PJL ECHO TEST\r\n@PJL FSDOWNLOAD SIZE=5 NAME=\"0:\\a\"\r\nAB" +
                                kUel + "\r\n" + kUel + "@PJL ENTER LANGUAGE=POSTSCRIPT\r\n(0:\\a) status " +
