@@ -770,3 +770,221 @@ TEST_F(Transfers, ExtremeSettings) {
 }
 
 } // namespace
+
+// ---- Reverse channel ----------------------------------------------------------------------------
+
+class Reverse : public Transfers {
+  protected:
+    Done Read(ULONG length, Bytes *got = nullptr) {
+        ULONG id = SimIssue(nullptr, file, IRP_MJ_READ, 0, nullptr, 0, length, 0);
+        Done d = Wait(id);
+        if (got != nullptr) {
+            SimIoResult r;
+            SimIoResultOf(id, &r);
+            got->assign(r.out, r.out + (d.information < 64 ? d.information : 64));
+        }
+        return d;
+    }
+    Done Query(ULONG code, ULONG out, Bytes *got = nullptr) {
+        SimIoResult r{};
+        Done d = Ioctl(code, {}, out, &r);
+        if (got != nullptr)
+            got->assign(r.out, r.out + (d.information < 64 ? d.information : 64));
+        return d;
+    }
+    static void Reply(SimReply kind, const Bytes &b) {
+        SimPeripheralReply(0, kind, b.data(), static_cast<ULONG>(b.size()));
+    }
+    // Control values written, in order.
+    static Bytes ControlWrites() {
+        Bytes c;
+        for (const SimAccess &a : Trace())
+            if (a.write && a.reg == 2)
+                c.push_back(a.value);
+        return c;
+    }
+    static Bytes DeviceId(ULONG field, size_t textBytes) {
+        Bytes b = {static_cast<UCHAR>(field >> 8), static_cast<UCHAR>(field)};
+        const Bytes text = Distinct(textBytes, 0x41);
+        b.insert(b.end(), text.begin(), text.end());
+        return b;
+    }
+};
+
+TEST_F(Reverse, NibbleReads) {
+    // No data: nibble mode entered (0xC6 after the request byte) and left (0xCE, 0xCC).
+    SimTraceEnable(0, TRUE);
+    Bytes got;
+    Done d = Read(16, &got);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(d.information, 0u);
+    EXPECT_EQ(Stream(SimStreamRequests), Bytes({0x00}));
+    const Bytes ctl = ControlWrites();
+    const Bytes want = {0xCC, 0xC6, 0xC7, 0xC4, 0xCC, 0xCE, 0xCC};
+    EXPECT_EQ(ctl, want);
+    EXPECT_EQ(SimPeripheralPhase(0), 2u);
+    EXPECT_EQ(ext->CurrentMode, 2u);
+
+    // A reply shorter than the buffer ends the read when nDataAvail rises; a longer one waits
+    // for the next read.
+    const Bytes reply = Distinct(50, 0x90);
+    Reply(SimReplyNibble, Bytes(reply.begin(), reply.begin() + 20));
+    d = Read(64, &got);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(got, Bytes(reply.begin(), reply.begin() + 20));
+    Reply(SimReplyNibble, reply);
+    d = Read(12, &got);
+    EXPECT_EQ(d.information, 12u);
+    EXPECT_EQ(got, Bytes(reply.begin(), reply.begin() + 12));
+    d = Read(64, &got);
+    EXPECT_EQ(d.information, 38u);
+    EXPECT_EQ(got, Bytes(reply.begin() + 12, reply.end()));
+    EXPECT_EQ(SimPeripheralReplyLeft(0, SimReplyNibble), 0u);
+    EXPECT_EQ(ext->CurrentMode, 2u);
+}
+
+TEST_F(Reverse, NibbleRefusalsAndMissingAnswers) {
+    struct Case {
+        const char *name;
+        void (*set)(SimPeripheralConfig &);
+        ULONG attempts;
+    } cases[] = {
+        {"XFlag set", [](SimPeripheralConfig &p) { p.nibbleRefuse = TRUE; }, 2},
+        {"no event 2", [](SimPeripheralConfig &p) { p.noEvent2 = TRUE; }, 0},
+        {"no event 6",
+         [](SimPeripheralConfig &p) {
+             p.refuse = TRUE;
+             p.refused = 0x00;
+         },
+         2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        per = SimPeripheralConfig{};
+        per.enabled = TRUE;
+        per.toleranceNs = 50;
+        c.set(per);
+        Peripheral();
+        Reply(SimReplyNibble, Distinct(4));
+        const LONGLONG start = SimNowPs();
+        Done d = Read(16);
+        EXPECT_EQ(d.status, STATUS_INVALID_DEVICE_REQUEST);
+        EXPECT_EQ(d.information, 0u);
+        EXPECT_GE(SimNowPs() - start, 50 * kMs); // two attempts 50 ms apart
+        EXPECT_LT(SimNowPs() - start, 400 * kMs);
+        if (c.attempts != 0) {
+            EXPECT_EQ(Stream(SimStreamRequests), Bytes(c.attempts, 0x00));
+        }
+        EXPECT_EQ(ext->Control, 0xCC);
+        EXPECT_EQ(ext->CurrentMode, 2u);
+    }
+}
+
+TEST_F(Reverse, NibbleStallLeavesNibbleModeForTheNextRequest) {
+    for (ULONG k : {1u, 2u, 7u}) {
+        SCOPED_TRACE(k);
+        per.nibbleStallAt = k;
+        Peripheral();
+        Reply(SimReplyNibble, Distinct(10));
+        Done d = Read(16);
+        EXPECT_EQ(d.status, STATUS_IO_DEVICE_ERROR);
+        EXPECT_EQ(d.information, 0u);
+        EXPECT_EQ(ext->CurrentMode, 4u);
+        // The next request terminates first, then writes in compatibility mode.
+        per.nibbleStallAt = 0;
+        Peripheral();
+        const Bytes out = Distinct(5, 0x20);
+        ASSERT_EQ(Write(out).status, STATUS_SUCCESS);
+        EXPECT_EQ(Stream(SimStreamData), out);
+        EXPECT_EQ(ext->CurrentMode, 2u);
+    }
+    // nDataAvail low with nothing coming.
+    per.claimNoData = TRUE;
+    Peripheral();
+    EXPECT_EQ(Read(16).status, STATUS_IO_DEVICE_ERROR);
+}
+
+TEST_F(Reverse, DeviceIds) {
+    struct Case {
+        const char *name;
+        Bytes id;
+        ULONG out;
+        NTSTATUS status;
+        size_t bytes;      // of text returned
+        NTSTATUS sizeStatus;
+        ULONG size;
+    } cases[] = {
+        {"40 bytes", DeviceId(0x2A, 40), 64, STATUS_SUCCESS, 40, STATUS_SUCCESS, 40},
+        {"39-byte buffer", DeviceId(0x2A, 40), 39, STATUS_BUFFER_TOO_SMALL, 0, STATUS_SUCCESS, 40},
+        {"empty", DeviceId(2, 0), 64, STATUS_SUCCESS, 0, STATUS_SUCCESS, 0},
+        {"field 0", DeviceId(0, 10), 64, STATUS_IO_DEVICE_ERROR, 0, STATUS_IO_DEVICE_ERROR, 0},
+        {"field 1", DeviceId(1, 10), 64, STATUS_IO_DEVICE_ERROR, 0, STATUS_IO_DEVICE_ERROR, 0},
+        {"50 of 100", DeviceId(100, 50), 128, STATUS_IO_DEVICE_ERROR, 0, STATUS_SUCCESS, 98},
+        {"1 length byte", Bytes{0x00}, 64, STATUS_IO_DEVICE_ERROR, 0, STATUS_IO_DEVICE_ERROR, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Peripheral();
+        Reply(SimReplyDeviceId, c.id);
+        Bytes got;
+        Done d = Query(0x16000C, c.out, &got);
+        EXPECT_EQ(d.status, c.status);
+        EXPECT_EQ(d.information, c.bytes);
+        if (c.bytes != 0) {
+            EXPECT_EQ(got, Bytes(c.id.begin() + 2, c.id.begin() + 2 + c.bytes));
+        }
+        // The ID starts again at each request.
+        d = Query(0x160010, 4, &got);
+        EXPECT_EQ(d.status, c.sizeStatus);
+        if (c.sizeStatus == STATUS_SUCCESS) {
+            ASSERT_EQ(got.size(), 4u);
+            ULONG size;
+            std::memcpy(&size, got.data(), 4);
+            EXPECT_EQ(size, c.size);
+        }
+        EXPECT_EQ(Stream(SimStreamRequests), Bytes({0x04, 0x04}));
+        EXPECT_EQ(ext->CurrentMode, 2u);
+        EXPECT_EQ(ext->Control, 0xCC);
+        EXPECT_EQ(SimPeripheralPhase(0), 2u);
+    }
+}
+
+TEST_F(Reverse, MceDeviceIdDelays) {
+    Mode(8);
+    Peripheral();
+    const Bytes id = DeviceId(12, 10);
+    Reply(SimReplyDeviceId, id);
+    SimTraceEnable(0, TRUE);
+    ASSERT_EQ(Query(0x16000C, 64).status, STATUS_SUCCESS);
+    // Each byte starts with HostBusy low (0xC6) twice; gaps of 1 ms follow the first byte of
+    // each read and every third after it.
+    std::vector<LONGLONG> starts;
+    int half = 0;
+    LONGLONG end = 0;
+    for (const SimAccess &a : Trace()) {
+        if (a.write && a.reg == 2 && a.value == 0xC6 && half++ % 2 == 0)
+            starts.push_back(a.ps);
+        if (a.write && a.reg == 2 && a.value == 0xC4)
+            end = a.ps;
+    }
+    starts.erase(starts.begin()); // event 1 of the negotiation
+    starts.push_back(end);
+    ASSERT_EQ(starts.size(), id.size() + 1);
+    std::string gaps;
+    for (size_t i = 0; i + 1 < id.size(); ++i)
+        gaps += starts[i + 1] - starts[i] >= 1 * kMs ? '1' : '.';
+    EXPECT_EQ(gaps, std::string("1.") + "1..1..1..");
+    EXPECT_EQ(ext->MceDeviceId, 0);
+}
+
+TEST_F(Reverse, DeviceIdWhileTheGateIsClosed) {
+    Mode(3);
+    per.fifoDrainNs = -1;
+    Peripheral();
+    EXPECT_EQ(Write(Distinct(20)).status, STATUS_ALREADY_DISCONNECTED);
+    Reply(SimReplyDeviceId, DeviceId(0x2A, 40));
+    EXPECT_EQ(Query(0x16000C, 64).status, STATUS_ALREADY_DISCONNECTED);
+    EXPECT_EQ(Query(0x160010, 4).status, STATUS_ALREADY_DISCONNECTED);
+    EXPECT_EQ(Read(16).status, STATUS_ALREADY_DISCONNECTED);
+    EXPECT_TRUE(Stream(SimStreamRequests).empty() || Stream(SimStreamRequests) == Bytes({0x10}));
+}
