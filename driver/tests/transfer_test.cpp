@@ -988,3 +988,241 @@ TEST_F(Reverse, DeviceIdWhileTheGateIsClosed) {
     EXPECT_EQ(Read(16).status, STATUS_ALREADY_DISCONNECTED);
     EXPECT_TRUE(Stream(SimStreamRequests).empty() || Stream(SimStreamRequests) == Bytes({0x10}));
 }
+
+TEST_F(Reverse, EcpReadsCarryWhatTheFifoHeld) {
+    Mode(3);
+    Peripheral();
+    const Bytes reply = Distinct(20, 0x60);
+    Reply(SimReplyEcp, reply);
+    SimTraceEnable(0, TRUE);
+    Bytes all, got;
+    for (ULONG want : {8u, 8u, 4u}) {
+        Done d = Read(8, &got);
+        EXPECT_EQ(d.status, STATUS_SUCCESS);
+        EXPECT_EQ(d.information, want);
+        all.insert(all.end(), got.begin(), got.end());
+    }
+    EXPECT_EQ(all, reply);
+    EXPECT_EQ(SimPeripheralLost(0), 0u);
+    // Events 38/39 (reverse, nInit low), 47 (nInit high, still reverse), then forward and the
+    // ECR in PS/2 mode: one turnaround for the three reads.
+    int step = 0;
+    for (const SimAccess &a : Trace()) {
+        if (!a.write)
+            continue;
+        if (step == 0 && a.reg == 2 && (a.value & 0x24) == 0x20)
+            step = 1;
+        else if (step == 1 && a.reg == 2 && (a.value & 0x24) == 0x24)
+            step = 2;
+        else if (step == 2 && a.reg == 2 && (a.value & 0x24) == 0x04)
+            step = 3;
+        else if (step == 3 && a.reg == 0x402 && a.value == 0x34)
+            step = 4;
+        else if (a.reg == 2 && (a.value & 0x24) == 0x20)
+            ADD_FAILURE() << "a second turnaround";
+    }
+    EXPECT_EQ(step, 4);
+    EXPECT_EQ(ext->EcpReverse, 0);
+    EXPECT_EQ(ext->CurrentMode, 3u);
+
+    // No data: no turnaround at all.
+    SimTraceEnable(0, TRUE);
+    Done d = Read(8);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(d.information, 0u);
+    for (const SimAccess &a : Trace())
+        EXPECT_FALSE(a.write && a.reg == 2 && (a.value & 0x20));
+}
+
+TEST_F(Reverse, EcpReadStopsAfter35MsWithoutData) {
+    Mode(3);
+    per.ecpReverseNs = 10000000; // a byte each 10 ms
+    Peripheral();
+    Reply(SimReplyEcp, Distinct(3));
+    const LONGLONG start = SimNowPs();
+    Bytes got;
+    Done d = Read(8, &got);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(got, Distinct(3));
+    const LONGLONG took = SimNowPs() - start;
+    EXPECT_GE(took, 55 * kMs); // the third byte at 20 ms, then 35 ms without one
+    EXPECT_LT(took, 90 * kMs);
+}
+
+TEST_F(Reverse, CarriedBytesComeBeforeANibbleRead) {
+    Mode(3);
+    Peripheral();
+    const Bytes ecp = Distinct(16, 0x30);
+    Reply(SimReplyEcp, ecp);
+    Bytes got;
+    ASSERT_EQ(Read(4, &got).information, 4u);
+    Mode(2);
+    const Bytes nibble = Distinct(5, 0x80);
+    Reply(SimReplyNibble, nibble);
+    Done d = Read(40, &got);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    Bytes want(ecp.begin() + 4, ecp.end());
+    want.insert(want.end(), nibble.begin(), nibble.end());
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(SimPeripheralLost(0), 0u);
+}
+
+TEST_F(Reverse, CloseDiscardsCarriedBytes) {
+    Mode(3);
+    Peripheral();
+    Reply(SimReplyEcp, Distinct(16, 0x30));
+    ASSERT_EQ(Read(4).information, 4u);
+    ASSERT_GT(ext->EcpCarryCount, 0u);
+    SimCleanup(file);
+    SimCloseFile(file);
+    file = nullptr;
+    ASSERT_EQ(SimOpen(kLink, 0, &file), STATUS_SUCCESS);
+    EXPECT_EQ(ext->EcpCarryCount, 0u);
+    Mode(3);
+    const Bytes fresh = Distinct(6, 0xA0);
+    Reply(SimReplyEcp, fresh);
+    Bytes got;
+    EXPECT_EQ(Read(16, &got).status, STATUS_SUCCESS);
+    EXPECT_EQ(got, fresh);
+}
+
+TEST_F(Reverse, EcpTurnaroundFailuresTerminate) {
+    for (int which : {40, 49}) {
+        SCOPED_TRACE(which);
+        Mode(3);
+        per = SimPeripheralConfig{};
+        per.enabled = TRUE;
+        per.toleranceNs = 50;
+        per.noEvent40 = which == 40;
+        per.noEvent49 = which == 49;
+        Peripheral();
+        Reply(SimReplyEcp, Distinct(6));
+        const LONGLONG start = SimNowPs();
+        Done d = Read(16);
+        EXPECT_EQ(d.status, STATUS_INVALID_DEVICE_REQUEST);
+        EXPECT_LT(SimNowPs() - start, 5000 * kMs);
+        EXPECT_EQ(ext->CurrentMode, 2u);
+        EXPECT_EQ(ext->EcpReverse, 0);
+        EXPECT_EQ(ext->Control & 0x24, 0x04); // forward, nReverseRequest high
+        // The next write starts from compatibility and is decoded whole.
+        per.noEvent40 = per.noEvent49 = FALSE;
+        Peripheral();
+        const Bytes out = Distinct(9, 0x50);
+        ASSERT_EQ(Write(out).status, STATUS_SUCCESS);
+        EXPECT_EQ(Stream(SimStreamData), out);
+        ASSERT_EQ(Ioctl(0x1620A3).status, STATUS_SUCCESS);
+    }
+}
+
+TEST_F(Reverse, EcpForwardFifoNotDrained) {
+    Mode(3);
+    ext->PrivMode = 0; // no completion gate: the turnaround's own wait decides
+    per.fifoDrainNs = -1;
+    Peripheral();
+    Write(Distinct(4));
+    Reply(SimReplyEcp, Distinct(6));
+    const LONGLONG start = SimNowPs();
+    EXPECT_EQ(Read(16).status, STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_GE(SimNowPs() - start, 3000 * kMs);
+    EXPECT_LT(SimNowPs() - start, 6000 * kMs);
+}
+
+TEST_F(Reverse, MceReads) {
+    struct Case {
+        const char *name;
+        Bytes reply;
+        bool set;
+        size_t bytes;
+    } cases[] = {
+        {"10-byte reply", Distinct(10, 0x21), true, 8},
+        {"header only", Distinct(2, 0x21), true, 0},
+        {"no data", {}, false, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Mode(8);
+        Peripheral();
+        ASSERT_EQ(Ioctl(0x16209C).status, STATUS_SUCCESS);
+        if (c.set)
+            Reply(SimReplyMce, c.reply);
+        SimTraceEnable(0, TRUE);
+        Bytes got;
+        Done d = Read(64, &got);
+        EXPECT_EQ(d.status, STATUS_SUCCESS);
+        EXPECT_EQ(d.information, c.bytes);
+        if (c.bytes != 0) {
+            EXPECT_EQ(got, Bytes(c.reply.begin() + 2, c.reply.end()));
+        }
+        EXPECT_EQ(ControlWrites().empty(), !c.set); // no turnaround without data
+        EXPECT_EQ(ext->CurrentMode, 8u);
+        EXPECT_EQ(SimPeripheralPhase(0), 8u);
+        // The bus is forward again: a write is decoded whole.
+        const Bytes out = Distinct(6, 0x33);
+        Peripheral();
+        ASSERT_EQ(Write(out).status, STATUS_SUCCESS);
+        EXPECT_EQ(Stream(SimStreamData), Decoded(8, out));
+        ASSERT_EQ(Ioctl(0x1620A3).status, STATUS_SUCCESS);
+    }
+}
+
+TEST_F(Reverse, MceTurnaroundTimeouts) {
+    for (ULONG step : {1u, 2u, 3u}) {
+        SCOPED_TRACE(step);
+        Mode(8);
+        per.mceTurnUnanswered = 0;
+        Peripheral();
+        ASSERT_EQ(Ioctl(0x16209C).status, STATUS_SUCCESS);
+        per.mceTurnUnanswered = step;
+        SimSetPeripheral(0, &per);
+        Reply(SimReplyMce, Distinct(6));
+        const LONGLONG start = SimNowPs();
+        Done d = Read(16);
+        EXPECT_EQ(d.status, STATUS_INVALID_DEVICE_REQUEST);
+        EXPECT_EQ(d.information, 0u);
+        EXPECT_LT(SimNowPs() - start, 100 * kMs);
+        EXPECT_EQ(ext->Control & 0x20, 0); // the host never turned the data lines
+        per.mceTurnUnanswered = 0;
+        Stop();
+        Start(kCosts[0].portPs);
+    }
+}
+
+TEST_F(Reverse, WriteThenRead) {
+    struct Case {
+        ULONG mode;
+        SimReply kind;
+        Bytes out;
+        Bytes reply;
+        size_t bytes;
+    } cases[] = {
+        {2, SimReplyNibble, Distinct(9, 0x11), Distinct(6, 0x70), 6},
+        {3, SimReplyEcp, Distinct(9, 0x11), Distinct(6, 0x70), 6},
+        {8, SimReplyMce, Distinct(9, 0x11), Distinct(6, 0x70), 4},
+        {2, SimReplyNibble, {}, Distinct(6, 0x70), 6},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.mode);
+        Mode(c.mode);
+        per.replyAfterBytes = static_cast<ULONG>(Decoded(c.mode, c.out).size());
+        if (c.out.empty())
+            per.replyAfterBytes = 0;
+        Peripheral();
+        if (c.mode == 8) {
+            ASSERT_EQ(Ioctl(0x16209C).status, STATUS_SUCCESS);
+        }
+        Reply(c.kind, c.reply);
+        SimIoResult r{};
+        Done d = Ioctl(0x162090, c.out, 32, &r);
+        EXPECT_EQ(d.status, STATUS_SUCCESS);
+        EXPECT_EQ(d.information, c.bytes);
+        const size_t skip = c.mode == 8 ? 2 : 0;
+        EXPECT_EQ(Bytes(r.out, r.out + d.information), Bytes(c.reply.begin() + skip, c.reply.end()));
+        if (!c.out.empty()) {
+            EXPECT_EQ(Stream(SimStreamData), Decoded(c.mode, c.out));
+        }
+        if (c.mode != 2) {
+            ASSERT_EQ(Ioctl(0x1620A3).status, STATUS_SUCCESS);
+        }
+        per.replyAfterBytes = 0;
+    }
+}
