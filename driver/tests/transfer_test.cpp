@@ -1226,3 +1226,23 @@ TEST_F(Reverse, WriteThenRead) {
         per.replyAfterBytes = 0;
     }
 }
+
+void CleanupDuringCompletion(void *context) {
+    EXPECT_EQ(SimCleanup(static_cast<PFILE_OBJECT>(context)), STATUS_SUCCESS);
+}
+
+TEST_F(Reverse, CleanupInsideAReadsCompletion) {
+    // The completed read's pages turn no-access after its final completion; the driver must not
+    // set its cancel flag or touch it in any other way afterwards.
+    Reply(SimReplyNibble, Distinct(5));
+    ULONG first = SimIssue(nullptr, file, IRP_MJ_READ, 0, nullptr, 0, 16, 0);
+    ULONG second = SimIssue(nullptr, file, IRP_MJ_READ, 0, nullptr, 0, 16, 0);
+    SimOnCompletion(first, CleanupDuringCompletion, file);
+    Done d = Wait(first);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(d.information, 5u);
+    EXPECT_EQ(Wait(second).status, STATUS_CANCELLED);
+    SimPortCounts counts;
+    SimPortCountsOf(0, &counts);
+    EXPECT_EQ(counts.grants, counts.frees);
+}
