@@ -200,8 +200,6 @@ int CZqApp::ExitInstance() {
     return code;
 }
 
-void CZqApp::OnDiscoverPrinters() {}
-
 BOOL CZqApp::IsProjectWindowActive() {
     CMainFrame *main = MainFrame();
     CMDIChildWnd *child = main && main->GetSafeHwnd() ? main->MDIGetActive() : nullptr;

@@ -54,7 +54,12 @@ public:
     BOOL IsProjectWindowActive();
     BOOL IsResourceWindowActive();
 
+    // The discovery dialog with the discovery flags and scopes; afterwards the flags and
+    // scopes come back and the settings are saved.
     void OnDiscoverPrinters();
+    // Deletes every row of the bar and the printers held only by a row (never those of
+    // m_printers).
+    void ClearPrinterBar();
     // Opens a printer window for the current printer; it is counted when its printer
     // answered, destroyed otherwise.
     void OnShowResources();
