@@ -1246,3 +1246,21 @@ TEST_F(Reverse, CleanupInsideAReadsCompletion) {
     SimPortCountsOf(0, &counts);
     EXPECT_EQ(counts.grants, counts.frees);
 }
+
+TEST_F(Reverse, EcpFloodReadInShortPieces) {
+    // A reply many FIFOs long, read 5 bytes at a time: every byte once, in order.
+    Mode(3);
+    Peripheral();
+    const Bytes reply = Distinct(100, 0x05);
+    Reply(SimReplyEcp, reply);
+    Bytes all, got;
+    for (int i = 0; i < 40 && all.size() < reply.size(); ++i) {
+        Done d = Read(5, &got);
+        ASSERT_EQ(d.status, STATUS_SUCCESS);
+        ASSERT_LE(d.information, 5u);
+        all.insert(all.end(), got.begin(), got.end());
+    }
+    EXPECT_EQ(all, reply);
+    EXPECT_EQ(SimPeripheralLost(0), 0u);
+    EXPECT_EQ(Read(5).information, 0u);
+}
