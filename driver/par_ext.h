@@ -87,6 +87,10 @@ struct ParDeviceExtension {
     // else writes it then); a write of the value already there is left out.
     UCHAR Control;
     BOOLEAN ControlKnown;
+    // ECP reverse bytes the port still held when a read turned the direction forward; the
+    // next read returns them first. Close discards them.
+    UCHAR EcpCarry[par::kEcpCarryBytes];
+    ULONG EcpCarryCount;
 };
 
 // Driver-wide state.

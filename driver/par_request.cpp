@@ -542,6 +542,9 @@ NTSTATUS NTAPI ParClose(PDEVICE_OBJECT device, PIRP irp) {
             ParFreePort(ext);
         }
     }
+    if (ext->OpenCount == 0) {
+        ext->EcpCarryCount = 0;
+    }
     if (ext->PortInfoHeld) {
         ext->PortInfoHeld = FALSE;
         ParReleasePortInfoToPortDevice(ext);

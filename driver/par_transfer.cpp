@@ -813,3 +813,294 @@ ULONG par_simu_tarn(ParDeviceExtension *ext) {
     KeQuerySystemTime(&end);
     return par::ThroughputRate(end.QuadPart - start.QuadPart);
 }
+
+// ---- Reverse channel ----------------------------------------------------------------------------
+
+namespace {
+
+constexpr LONGLONG k3S = 30000000; // 100-ns units
+
+// A control value written as it is, whatever the register holds.
+void PutCtl(ParDeviceExtension *ext, UCHAR value) {
+    ParWrite(ext, kRegControl, value);
+    ext->Control = value;
+    ext->ControlKnown = TRUE;
+}
+
+// Waits by the tick clock at most limit until (ECR & mask) == want.
+bool WaitEcr(ParDeviceExtension *ext, UCHAR mask, UCHAR want, LONGLONG limit) {
+    LARGE_INTEGER start;
+    KeQueryTickCount(&start);
+    for (;;) {
+        if ((ParRead(ext, kRegEcr) & mask) == want) {
+            return true;
+        }
+        if (ParElapsedSince(start) > limit) {
+            return false;
+        }
+    }
+}
+
+// Moves up to length carried ECP bytes to buffer; the count moved.
+ULONG TakeCarried(ParDeviceExtension *ext, PUCHAR buffer, ULONG length) {
+    const ULONG n = ext->EcpCarryCount < length ? ext->EcpCarryCount : length;
+    for (ULONG i = 0; i < n; ++i) {
+        buffer[i] = ext->EcpCarry[i];
+    }
+    for (ULONG i = n; i < ext->EcpCarryCount; ++i) {
+        ext->EcpCarry[i - n] = ext->EcpCarry[i];
+    }
+    ext->EcpCarryCount -= n;
+    return n;
+}
+
+} // namespace
+
+NTSTATUS ParEnterNibbleMode(PUCHAR, BOOLEAN deviceId, ParDeviceExtension *ext) {
+    if (Check_ecp_finish(ext, TRUE)) {
+        return STATUS_ALREADY_DISCONNECTED;
+    }
+    ParTermination(ext);
+    DelayMs(35);
+    ext->CurrentMode = kModeCompatibility;
+    const UCHAR request = deviceId ? 0x04 : 0x00;
+    UCHAR s = 0;
+    PutCtl(ext, 0xCC);
+    StallUs(1);
+    ParWrite(ext, kRegData, request);
+    StallUs(1);
+    PutCtl(ext, 0xC6); // event 1
+    const UCHAR event2 = par::kStatusPError | par::kStatusSelect | par::kStatusNFault;
+    if (WaitStatus(ext, event2 | par::kStatusNAck, event2, k35Ms, &s)) {
+        PutCtl(ext, 0xC7); // event 3
+        StallUs(1);
+        PutCtl(ext, 0xC4); // event 4
+        if (WaitStatus(ext, par::kStatusNAck, par::kStatusNAck, k35Ms, &s)) { // event 6
+            s = Status(ext);
+            const bool xflag = (s & par::kStatusSelect) != 0;
+            if (xflag == (deviceId != 0)) {
+                ext->CurrentMode = 4;
+                return STATUS_SUCCESS;
+            }
+            ParTerminateNibbleMode(ext->Controller, ext);
+            return STATUS_INVALID_DEVICE_REQUEST;
+        }
+    }
+    PutCtl(ext, 0xCC);
+    DelayMs(35);
+    return STATUS_INVALID_DEVICE_REQUEST;
+}
+
+NTSTATUS ParNibbleModeRead(ParDeviceExtension *ext, PUCHAR buffer, ULONG length, ULONG *count) {
+    Level level;
+    level.Raise();
+    const bool mce = ext->CurrentMode == kModeMce;
+    const bool mceId = ext->RequestedMode == kModeMce && ext->MceDeviceId;
+    ULONG stored = 0, received = 0;
+    UCHAR s = 0;
+    while (stored < length && !(Status(ext) & par::kStatusNFault)) {
+        UCHAR half[2];
+        for (UCHAR &h : half) {
+            PutCtl(ext, 0xC6); // event 7
+            if (!WaitStatus(ext, par::kStatusNAck, 0, k35Ms, &s)) { // event 8
+                PutCtl(ext, 0xC4);
+                return STATUS_IO_DEVICE_ERROR;
+            }
+            h = Status(ext);
+            PutCtl(ext, 0xC4); // event 10
+            if (!WaitStatus(ext, par::kStatusNAck, par::kStatusNAck, k35Ms, &s)) { // event 11
+                return STATUS_IO_DEVICE_ERROR;
+            }
+        }
+        const UCHAR byte = par::AssembleNibbles(half[0], half[1]);
+        ++received;
+        if (!mce || received > par::kMceHeaderBytes) {
+            buffer[stored++] = byte;
+        }
+        if (mceId && par::MceDelayAfterByte(received)) {
+            Delay(level, 10000); // 1 ms
+        }
+    }
+    *count = stored;
+    return STATUS_SUCCESS;
+}
+
+void ParTerminateNibbleMode(PUCHAR, ParDeviceExtension *ext) {
+    ext->CurrentMode = kModeCompatibility;
+    UCHAR s = 0;
+    PutCtl(ext, 0xCC); // event 22
+    if (!WaitStatus(ext, par::kStatusNAck, 0, k35Ms, &s)) {
+        PutCtl(ext, 0x0C);
+        StallUs(1);
+        PutCtl(ext, 0x0C);
+        DelayMs(35);
+        return;
+    }
+    PutCtl(ext, 0xCE);                                           // event 25
+    WaitStatus(ext, par::kStatusNAck, par::kStatusNAck, k35Ms, &s); // event 27
+    PutCtl(ext, 0xCC);                                           // event 28
+    if (!(ext->Options & 2)) {
+        DelayMs(35);
+    }
+}
+
+NTSTATUS ParQueryDeviceId(ParDeviceExtension *ext, PUCHAR buffer, ULONG size, ULONG *idLength) {
+    *idLength = 0;
+    if (Check_ecp_finish(ext, TRUE)) {
+        return STATUS_ALREADY_DISCONNECTED;
+    }
+    NTSTATUS status = ParEnterNibbleMode(ext->Controller, TRUE, ext);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    if (ext->RequestedMode == kModeMce) {
+        ext->MceDeviceId = 1;
+    }
+    UCHAR field[2];
+    ULONG got = 0;
+    uint32_t length = 0;
+    status = ParNibbleModeRead(ext, field, 2, &got);
+    if (!NT_SUCCESS(status) || got < 2 || !par::DeviceIdTextLength(field[0], field[1], &length)) {
+        status = STATUS_IO_DEVICE_ERROR; // short, or a length field below its own two bytes
+    } else {
+        *idLength = length;
+        if (size < length) {
+            status = STATUS_BUFFER_TOO_SMALL;
+        } else {
+            got = 0;
+            status = ParNibbleModeRead(ext, buffer, length, &got);
+            if (!NT_SUCCESS(status) || got < length) {
+                status = STATUS_IO_DEVICE_ERROR;
+            }
+        }
+    }
+    ParTerminateNibbleMode(ext->Controller, ext);
+    if (ext->RequestedMode == kModeMce) {
+        ext->MceDeviceId = 0;
+    }
+    PutCtl(ext, 0xCC);
+    return status;
+}
+
+BOOLEAN ParEcpFwd2Rev(ParDeviceExtension *ext) {
+    if (ext->EcpReverse) {
+        return TRUE;
+    }
+    if (!WaitEcr(ext, kEcrEmpty, kEcrEmpty, k3S)) {
+        return FALSE;
+    }
+    ParWrite(ext, kRegEcr, 0x34);
+    const UCHAR g = static_cast<UCHAR>((Ctl(ext) & 0xDD) | kReverse);
+    PutCtl(ext, g);
+    ParWrite(ext, kRegEcr, 0x74);
+    PutCtl(ext, g & ~0x04); // events 38 and 39
+    UCHAR s = 0;
+    if (!WaitStatus(ext, par::kStatusPError, 0, k3S, &s)) { // event 40
+        return FALSE;
+    }
+    ext->EcpReverse = 1;
+    return TRUE;
+}
+
+NTSTATUS ParEcpModeRead(ParDeviceExtension *ext, PUCHAR buffer, ULONG length, ULONG *count) {
+    ULONG n = 0;
+    while (n < length && WaitEcr(ext, kEcrEmpty, 0, k35Ms)) {
+        buffer[n++] = ParRead(ext, kRegEcpFifo);
+    }
+    *count = n;
+    return STATUS_SUCCESS;
+}
+
+BOOLEAN ParEcpRev2Fwd(ParDeviceExtension *ext) {
+    if (!ext->EcpReverse) {
+        return TRUE;
+    }
+    ext->EcpReverse = 0;
+    // nReverseRequest rises with the direction still reverse: the peripheral drives the data
+    // lines until it answers, and what it already sent stays readable in the FIFO.
+    const UCHAR c = Ctl(ext);
+    PutCtl(ext, c | 0x04); // event 47
+    UCHAR s = 0;
+    if (!WaitStatus(ext, par::kStatusPError, par::kStatusPError, k35Ms, &s)) { // event 49
+        return FALSE;
+    }
+    while (ext->EcpCarryCount < par::kEcpCarryBytes && !(ParRead(ext, kRegEcr) & kEcrEmpty)) {
+        ext->EcpCarry[ext->EcpCarryCount++] = ParRead(ext, kRegEcpFifo);
+    }
+    PutCtl(ext, (c & 0xDF) | 0x04);
+    ParWrite(ext, kRegEcr, 0x34);
+    return TRUE;
+}
+
+void ParReadIo(ParDeviceExtension *ext, PUCHAR buffer, ULONG length) {
+    PIRP irp = ext->CurrentIrp;
+    if (Check_ecp_finish(ext, TRUE)) {
+        ParFinishRequest(ext, irp, STATUS_ALREADY_DISCONNECTED, 0, IO_NO_INCREMENT);
+        return;
+    }
+    const ULONG carried = TakeCarried(ext, buffer, length);
+    PUCHAR rest = buffer + carried;
+    const ULONG left = length - carried;
+    NTSTATUS status = STATUS_SUCCESS;
+    ULONG got = 0;
+    if (left == 0 && length != 0) {
+        // The carried bytes fill the request.
+    } else if (ext->CurrentMode == kModeMce) {
+        if (!(Status(ext) & par::kStatusNFault)) {
+            if (!ParFwd2Rev(ext)) {
+                status = STATUS_INVALID_DEVICE_REQUEST;
+            } else {
+                status = ParNibbleModeRead(ext, rest, left, &got);
+                if (!NT_SUCCESS(status)) {
+                    got = 0;
+                }
+                if (!ParRev2Fwd(ext) || !NT_SUCCESS(status)) {
+                    status = STATUS_INVALID_DEVICE_REQUEST;
+                }
+            }
+        }
+    } else if (ext->RequestedMode == kModeEcp) {
+        if (ext->CurrentMode != kModeEcp) {
+            if (ext->CurrentMode != kModeCompatibility) {
+                ParTermination(ext);
+            }
+            if (!ParNegotiation(ext, kModeEcp)) {
+                ParTermination(ext);
+                status = STATUS_INVALID_DEVICE_REQUEST;
+            }
+        }
+        if (NT_SUCCESS(status) && !(Status(ext) & par::kStatusNFault)) {
+            if (!ParEcpFwd2Rev(ext)) {
+                status = STATUS_INVALID_DEVICE_REQUEST;
+            } else {
+                ParEcpModeRead(ext, rest, left, &got);
+                if (!ParEcpRev2Fwd(ext)) {
+                    status = STATUS_INVALID_DEVICE_REQUEST;
+                }
+            }
+            if (!NT_SUCCESS(status)) {
+                // A half-turned port goes back to compatibility before the next request.
+                ParTermination(ext);
+            }
+        }
+    } else {
+        if (ext->CurrentMode != kModeCompatibility) {
+            ParTermination(ext);
+        }
+        status = ParEnterNibbleMode(ext->Controller, FALSE, ext);
+        if (!NT_SUCCESS(status)) {
+            DelayMs(50);
+            status = ParEnterNibbleMode(ext->Controller, FALSE, ext);
+        }
+        if (NT_SUCCESS(status)) {
+            status = ParNibbleModeRead(ext, rest, left, &got);
+            if (NT_SUCCESS(status)) {
+                ParTerminateNibbleMode(ext->Controller, ext);
+            } else {
+                got = 0;
+            }
+        }
+    }
+    ParFinishRequest(ext, irp, status, carried + got,
+                     NT_SUCCESS(status) ? IO_PARALLEL_INCREMENT : IO_NO_INCREMENT);
+}

@@ -26,6 +26,15 @@ LONG ParWrite_ecp(ParDeviceExtension *ext, ULONG count, const UCHAR *data);
 BOOLEAN ParEndOfBlock(ParDeviceExtension *ext);
 BOOLEAN ParFwd2Rev(ParDeviceExtension *ext);
 BOOLEAN ParRev2Fwd(ParDeviceExtension *ext);
+// Nibble mode: entering it (device ID request when deviceId), reading bytes while the
+// peripheral has data, and leaving it.
+NTSTATUS ParEnterNibbleMode(PUCHAR portBase, BOOLEAN deviceId, ParDeviceExtension *ext);
+NTSTATUS ParNibbleModeRead(ParDeviceExtension *ext, PUCHAR buffer, ULONG length, ULONG *count);
+void ParTerminateNibbleMode(PUCHAR portBase, ParDeviceExtension *ext);
+// ECP reverse: the turnarounds (true when the peripheral answered) and the FIFO read.
+BOOLEAN ParEcpFwd2Rev(ParDeviceExtension *ext);
+NTSTATUS ParEcpModeRead(ParDeviceExtension *ext, PUCHAR buffer, ULONG length, ULONG *count);
+BOOLEAN ParEcpRev2Fwd(ParDeviceExtension *ext);
 // Reads into buffer and completes the current request (ParFinishRequest).
 void ParReadIo(ParDeviceExtension *ext, PUCHAR buffer, ULONG length);
 // Reads the IEEE 1284 device ID (without its length bytes); *idLength is its length.

@@ -558,4 +558,26 @@ uint32_t ThroughputRate(int64_t elapsed100Ns) {
     return static_cast<uint32_t>(400000000LL / elapsed100Ns);
 }
 
+uint8_t AssembleNibbles(uint8_t first, uint8_t second) {
+    auto half = [](uint8_t s) {
+        return static_cast<uint8_t>(((s & kStatusNFault) ? 1 : 0) | ((s & kStatusSelect) ? 2 : 0) |
+                                    ((s & kStatusPError) ? 4 : 0) |
+                                    ((s & kStatusNotBusy) ? 0 : 8));
+    };
+    return static_cast<uint8_t>(half(first) | (half(second) << 4));
+}
+
+bool DeviceIdTextLength(uint8_t high, uint8_t low, uint32_t *length) {
+    const uint32_t field = static_cast<uint32_t>(high) * 256 + low;
+    if (field < 2) {
+        return false;
+    }
+    *length = field - 2;
+    return true;
+}
+
+bool MceDelayAfterByte(uint32_t number) {
+    return number >= 1 && (number - 1) % 3 == 0;
+}
+
 } // namespace par

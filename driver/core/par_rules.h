@@ -314,4 +314,23 @@ inline uint64_t AcReadyPolls(uint32_t timeout) {
     return static_cast<uint64_t>(timeout) * 10000;
 }
 
+// ---- Reverse channel --------------------------------------------------------------------------
+
+// The byte two nibble-mode status reads carry: bits 0-2 from nFault, Select and PError, bit 3
+// from busy (the inverse of the not-busy bit), the first status giving the low half.
+uint8_t AssembleNibbles(uint8_t first, uint8_t second);
+
+// An IEEE 1284 device ID's text length from its big-endian length field, which counts its two
+// bytes; false for a field below 2 (a malformed ID).
+bool DeviceIdTextLength(uint8_t high, uint8_t low, uint32_t *length);
+
+// Mce replies: the bytes dropped at the start of each read (the reply's header).
+constexpr uint32_t kMceHeaderBytes = 2;
+// Mce device-ID reads: a 1-ms delay follows the byte with this 1-based number (1, 4, 7, ...).
+bool MceDelayAfterByte(uint32_t number);
+
+// ECP reverse bytes kept across a turnaround: the FIFO the probe accepts at its deepest
+// (recorded depth kEcpMaxDepth holds one byte more), plus one.
+constexpr uint32_t kEcpCarryBytes = kEcpMaxDepth + 2;
+
 } // namespace par

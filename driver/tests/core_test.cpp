@@ -513,4 +513,44 @@ TEST(Modes, ThroughputRate) {
     EXPECT_EQ(AcReadyPolls(4294967), 42949670000ull);
 }
 
+TEST(Reverse, NibbleAssembly) {
+    EXPECT_EQ(AssembleNibbles(0x47, 0xB7), 0x68);
+    // Each of the 16 values in each half, from the status lines a peripheral drives for it.
+    for (uint8_t v = 0; v < 16; ++v) {
+        const uint8_t s = static_cast<uint8_t>(((v & 1) ? kStatusNFault : 0) |
+                                               ((v & 2) ? kStatusSelect : 0) |
+                                               ((v & 4) ? kStatusPError : 0) |
+                                               ((v & 8) ? 0 : kStatusNotBusy) | 0x07);
+        const uint8_t other = 0x80; // assembles to 0
+        EXPECT_EQ(AssembleNibbles(s, other), v) << int(v);
+        EXPECT_EQ(AssembleNibbles(other, s), v << 4) << int(v);
+        // nAck and the low bits do not take part.
+        EXPECT_EQ(AssembleNibbles(s ^ 0x47, other), v) << int(v);
+    }
+}
+
+TEST(Reverse, DeviceIdLengthField) {
+    struct Case {
+        uint8_t high, low;
+        bool ok;
+        uint32_t length;
+    } cases[] = {{0x00, 0x2A, true, 40}, {0x00, 0x02, true, 0}, {0x00, 0x00, false, 0},
+                 {0x00, 0x01, false, 0}, {0xFF, 0xFF, true, 65533}, {0x01, 0x00, true, 254}};
+    for (const Case &c : cases) {
+        uint32_t length = 12345;
+        EXPECT_EQ(DeviceIdTextLength(c.high, c.low, &length), c.ok) << int(c.high) << int(c.low);
+        EXPECT_EQ(length, c.ok ? c.length : 12345u) << int(c.high) << int(c.low);
+    }
+}
+
+TEST(Reverse, MceRules) {
+    std::string delays;
+    for (uint32_t n = 0; n <= 11; ++n) {
+        delays += MceDelayAfterByte(n) ? '1' : '.';
+    }
+    EXPECT_EQ(delays, ".1..1..1..1.");
+    EXPECT_EQ(kMceHeaderBytes, 2u);
+    EXPECT_EQ(kEcpCarryBytes, 66u);
+}
+
 } // namespace

@@ -770,3 +770,497 @@ TEST_F(Transfers, ExtremeSettings) {
 }
 
 } // namespace
+
+// ---- Reverse channel ----------------------------------------------------------------------------
+
+class Reverse : public Transfers {
+  protected:
+    Done Read(ULONG length, Bytes *got = nullptr) {
+        ULONG id = SimIssue(nullptr, file, IRP_MJ_READ, 0, nullptr, 0, length, 0);
+        Done d = Wait(id);
+        if (got != nullptr) {
+            SimIoResult r;
+            SimIoResultOf(id, &r);
+            got->assign(r.out, r.out + (d.information < 64 ? d.information : 64));
+        }
+        return d;
+    }
+    Done Query(ULONG code, ULONG out, Bytes *got = nullptr) {
+        SimIoResult r{};
+        Done d = Ioctl(code, {}, out, &r);
+        if (got != nullptr)
+            got->assign(r.out, r.out + (d.information < 64 ? d.information : 64));
+        return d;
+    }
+    static void Reply(SimReply kind, const Bytes &b) {
+        SimPeripheralReply(0, kind, b.data(), static_cast<ULONG>(b.size()));
+    }
+    // Control values written, in order.
+    static Bytes ControlWrites() {
+        Bytes c;
+        for (const SimAccess &a : Trace())
+            if (a.write && a.reg == 2)
+                c.push_back(a.value);
+        return c;
+    }
+    static Bytes DeviceId(ULONG field, size_t textBytes) {
+        Bytes b = {static_cast<UCHAR>(field >> 8), static_cast<UCHAR>(field)};
+        const Bytes text = Distinct(textBytes, 0x41);
+        b.insert(b.end(), text.begin(), text.end());
+        return b;
+    }
+};
+
+TEST_F(Reverse, NibbleReads) {
+    // No data: nibble mode entered (0xC6 after the request byte) and left (0xCE, 0xCC).
+    SimTraceEnable(0, TRUE);
+    Bytes got;
+    Done d = Read(16, &got);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(d.information, 0u);
+    EXPECT_EQ(Stream(SimStreamRequests), Bytes({0x00}));
+    const Bytes ctl = ControlWrites();
+    const Bytes want = {0xCC, 0xC6, 0xC7, 0xC4, 0xCC, 0xCE, 0xCC};
+    EXPECT_EQ(ctl, want);
+    EXPECT_EQ(SimPeripheralPhase(0), 2u);
+    EXPECT_EQ(ext->CurrentMode, 2u);
+
+    // A reply shorter than the buffer ends the read when nDataAvail rises; a longer one waits
+    // for the next read.
+    const Bytes reply = Distinct(50, 0x90);
+    Reply(SimReplyNibble, Bytes(reply.begin(), reply.begin() + 20));
+    d = Read(64, &got);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(got, Bytes(reply.begin(), reply.begin() + 20));
+    Reply(SimReplyNibble, reply);
+    d = Read(12, &got);
+    EXPECT_EQ(d.information, 12u);
+    EXPECT_EQ(got, Bytes(reply.begin(), reply.begin() + 12));
+    d = Read(64, &got);
+    EXPECT_EQ(d.information, 38u);
+    EXPECT_EQ(got, Bytes(reply.begin() + 12, reply.end()));
+    EXPECT_EQ(SimPeripheralReplyLeft(0, SimReplyNibble), 0u);
+    EXPECT_EQ(ext->CurrentMode, 2u);
+}
+
+TEST_F(Reverse, NibbleRefusalsAndMissingAnswers) {
+    struct Case {
+        const char *name;
+        void (*set)(SimPeripheralConfig &);
+        ULONG attempts;
+    } cases[] = {
+        {"XFlag set", [](SimPeripheralConfig &p) { p.nibbleRefuse = TRUE; }, 2},
+        {"no event 2", [](SimPeripheralConfig &p) { p.noEvent2 = TRUE; }, 0},
+        {"no event 6",
+         [](SimPeripheralConfig &p) {
+             p.refuse = TRUE;
+             p.refused = 0x00;
+         },
+         2},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        per = SimPeripheralConfig{};
+        per.enabled = TRUE;
+        per.toleranceNs = 50;
+        c.set(per);
+        Peripheral();
+        Reply(SimReplyNibble, Distinct(4));
+        const LONGLONG start = SimNowPs();
+        Done d = Read(16);
+        EXPECT_EQ(d.status, STATUS_INVALID_DEVICE_REQUEST);
+        EXPECT_EQ(d.information, 0u);
+        EXPECT_GE(SimNowPs() - start, 50 * kMs); // two attempts 50 ms apart
+        EXPECT_LT(SimNowPs() - start, 400 * kMs);
+        if (c.attempts != 0) {
+            EXPECT_EQ(Stream(SimStreamRequests), Bytes(c.attempts, 0x00));
+        }
+        EXPECT_EQ(ext->Control, 0xCC);
+        EXPECT_EQ(ext->CurrentMode, 2u);
+    }
+}
+
+TEST_F(Reverse, NibbleStallLeavesNibbleModeForTheNextRequest) {
+    for (ULONG k : {1u, 2u, 7u}) {
+        SCOPED_TRACE(k);
+        per.nibbleStallAt = k;
+        Peripheral();
+        Reply(SimReplyNibble, Distinct(10));
+        Done d = Read(16);
+        EXPECT_EQ(d.status, STATUS_IO_DEVICE_ERROR);
+        EXPECT_EQ(d.information, 0u);
+        EXPECT_EQ(ext->CurrentMode, 4u);
+        // The next request terminates first, then writes in compatibility mode.
+        per.nibbleStallAt = 0;
+        Peripheral();
+        const Bytes out = Distinct(5, 0x20);
+        ASSERT_EQ(Write(out).status, STATUS_SUCCESS);
+        EXPECT_EQ(Stream(SimStreamData), out);
+        EXPECT_EQ(ext->CurrentMode, 2u);
+    }
+    // nDataAvail low with nothing coming.
+    per.claimNoData = TRUE;
+    Peripheral();
+    EXPECT_EQ(Read(16).status, STATUS_IO_DEVICE_ERROR);
+}
+
+TEST_F(Reverse, DeviceIds) {
+    struct Case {
+        const char *name;
+        Bytes id;
+        ULONG out;
+        NTSTATUS status;
+        size_t bytes;      // of text returned
+        NTSTATUS sizeStatus;
+        ULONG size;
+    } cases[] = {
+        {"40 bytes", DeviceId(0x2A, 40), 64, STATUS_SUCCESS, 40, STATUS_SUCCESS, 40},
+        {"39-byte buffer", DeviceId(0x2A, 40), 39, STATUS_BUFFER_TOO_SMALL, 0, STATUS_SUCCESS, 40},
+        {"empty", DeviceId(2, 0), 64, STATUS_SUCCESS, 0, STATUS_SUCCESS, 0},
+        {"field 0", DeviceId(0, 10), 64, STATUS_IO_DEVICE_ERROR, 0, STATUS_IO_DEVICE_ERROR, 0},
+        {"field 1", DeviceId(1, 10), 64, STATUS_IO_DEVICE_ERROR, 0, STATUS_IO_DEVICE_ERROR, 0},
+        {"50 of 100", DeviceId(100, 50), 128, STATUS_IO_DEVICE_ERROR, 0, STATUS_SUCCESS, 98},
+        {"1 length byte", Bytes{0x00}, 64, STATUS_IO_DEVICE_ERROR, 0, STATUS_IO_DEVICE_ERROR, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Peripheral();
+        Reply(SimReplyDeviceId, c.id);
+        Bytes got;
+        Done d = Query(0x16000C, c.out, &got);
+        EXPECT_EQ(d.status, c.status);
+        EXPECT_EQ(d.information, c.bytes);
+        if (c.bytes != 0) {
+            EXPECT_EQ(got, Bytes(c.id.begin() + 2, c.id.begin() + 2 + c.bytes));
+        }
+        // The ID starts again at each request.
+        d = Query(0x160010, 4, &got);
+        EXPECT_EQ(d.status, c.sizeStatus);
+        if (c.sizeStatus == STATUS_SUCCESS) {
+            ASSERT_EQ(got.size(), 4u);
+            ULONG size;
+            std::memcpy(&size, got.data(), 4);
+            EXPECT_EQ(size, c.size);
+        }
+        EXPECT_EQ(Stream(SimStreamRequests), Bytes({0x04, 0x04}));
+        EXPECT_EQ(ext->CurrentMode, 2u);
+        EXPECT_EQ(ext->Control, 0xCC);
+        EXPECT_EQ(SimPeripheralPhase(0), 2u);
+    }
+}
+
+TEST_F(Reverse, MceDeviceIdDelays) {
+    Mode(8);
+    Peripheral();
+    const Bytes id = DeviceId(12, 10);
+    Reply(SimReplyDeviceId, id);
+    SimTraceEnable(0, TRUE);
+    ASSERT_EQ(Query(0x16000C, 64).status, STATUS_SUCCESS);
+    // Each byte starts with HostBusy low (0xC6) twice; gaps of 1 ms follow the first byte of
+    // each read and every third after it.
+    std::vector<LONGLONG> starts;
+    int half = 0;
+    LONGLONG end = 0;
+    for (const SimAccess &a : Trace()) {
+        if (a.write && a.reg == 2 && a.value == 0xC6 && half++ % 2 == 0)
+            starts.push_back(a.ps);
+        if (a.write && a.reg == 2 && a.value == 0xC4)
+            end = a.ps;
+    }
+    starts.erase(starts.begin()); // event 1 of the negotiation
+    starts.push_back(end);
+    ASSERT_EQ(starts.size(), id.size() + 1);
+    std::string gaps;
+    for (size_t i = 0; i + 1 < id.size(); ++i)
+        gaps += starts[i + 1] - starts[i] >= 1 * kMs ? '1' : '.';
+    EXPECT_EQ(gaps, std::string("1.") + "1..1..1..");
+    EXPECT_EQ(ext->MceDeviceId, 0);
+}
+
+TEST_F(Reverse, DeviceIdWhileTheGateIsClosed) {
+    Mode(3);
+    per.fifoDrainNs = -1;
+    Peripheral();
+    EXPECT_EQ(Write(Distinct(20)).status, STATUS_ALREADY_DISCONNECTED);
+    Reply(SimReplyDeviceId, DeviceId(0x2A, 40));
+    EXPECT_EQ(Query(0x16000C, 64).status, STATUS_ALREADY_DISCONNECTED);
+    EXPECT_EQ(Query(0x160010, 4).status, STATUS_ALREADY_DISCONNECTED);
+    EXPECT_EQ(Read(16).status, STATUS_ALREADY_DISCONNECTED);
+    EXPECT_TRUE(Stream(SimStreamRequests).empty() || Stream(SimStreamRequests) == Bytes({0x10}));
+}
+
+TEST_F(Reverse, EcpReadsCarryWhatTheFifoHeld) {
+    Mode(3);
+    Peripheral();
+    const Bytes reply = Distinct(20, 0x60);
+    Reply(SimReplyEcp, reply);
+    SimTraceEnable(0, TRUE);
+    Bytes all, got;
+    for (ULONG want : {8u, 8u, 4u}) {
+        Done d = Read(8, &got);
+        EXPECT_EQ(d.status, STATUS_SUCCESS);
+        EXPECT_EQ(d.information, want);
+        all.insert(all.end(), got.begin(), got.end());
+    }
+    EXPECT_EQ(all, reply);
+    EXPECT_EQ(SimPeripheralLost(0), 0u);
+    // Events 38/39 (reverse, nInit low), 47 (nInit high, still reverse), then forward and the
+    // ECR in PS/2 mode: one turnaround for the three reads.
+    int step = 0;
+    for (const SimAccess &a : Trace()) {
+        if (!a.write)
+            continue;
+        if (step == 0 && a.reg == 2 && (a.value & 0x24) == 0x20)
+            step = 1;
+        else if (step == 1 && a.reg == 2 && (a.value & 0x24) == 0x24)
+            step = 2;
+        else if (step == 2 && a.reg == 2 && (a.value & 0x24) == 0x04)
+            step = 3;
+        else if (step == 3 && a.reg == 0x402 && a.value == 0x34)
+            step = 4;
+        else if (a.reg == 2 && (a.value & 0x24) == 0x20)
+            ADD_FAILURE() << "a second turnaround";
+    }
+    EXPECT_EQ(step, 4);
+    EXPECT_EQ(ext->EcpReverse, 0);
+    EXPECT_EQ(ext->CurrentMode, 3u);
+
+    // No data: no turnaround at all.
+    SimTraceEnable(0, TRUE);
+    Done d = Read(8);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(d.information, 0u);
+    for (const SimAccess &a : Trace())
+        EXPECT_FALSE(a.write && a.reg == 2 && (a.value & 0x20));
+}
+
+TEST_F(Reverse, EcpReadStopsAfter35MsWithoutData) {
+    Mode(3);
+    per.ecpReverseNs = 10000000; // a byte each 10 ms
+    Peripheral();
+    Reply(SimReplyEcp, Distinct(3));
+    const LONGLONG start = SimNowPs();
+    Bytes got;
+    Done d = Read(8, &got);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(got, Distinct(3));
+    const LONGLONG took = SimNowPs() - start;
+    EXPECT_GE(took, 55 * kMs); // the third byte at 20 ms, then 35 ms without one
+    EXPECT_LT(took, 90 * kMs);
+}
+
+TEST_F(Reverse, CarriedBytesComeBeforeANibbleRead) {
+    Mode(3);
+    Peripheral();
+    const Bytes ecp = Distinct(16, 0x30);
+    Reply(SimReplyEcp, ecp);
+    Bytes got;
+    ASSERT_EQ(Read(4, &got).information, 4u);
+    Mode(2);
+    const Bytes nibble = Distinct(5, 0x80);
+    Reply(SimReplyNibble, nibble);
+    Done d = Read(40, &got);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    Bytes want(ecp.begin() + 4, ecp.end());
+    want.insert(want.end(), nibble.begin(), nibble.end());
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(SimPeripheralLost(0), 0u);
+}
+
+TEST_F(Reverse, CloseDiscardsCarriedBytes) {
+    Mode(3);
+    Peripheral();
+    Reply(SimReplyEcp, Distinct(16, 0x30));
+    ASSERT_EQ(Read(4).information, 4u);
+    ASSERT_GT(ext->EcpCarryCount, 0u);
+    SimCleanup(file);
+    SimCloseFile(file);
+    file = nullptr;
+    ASSERT_EQ(SimOpen(kLink, 0, &file), STATUS_SUCCESS);
+    EXPECT_EQ(ext->EcpCarryCount, 0u);
+    Mode(3);
+    const Bytes fresh = Distinct(6, 0xA0);
+    Reply(SimReplyEcp, fresh);
+    Bytes got;
+    EXPECT_EQ(Read(16, &got).status, STATUS_SUCCESS);
+    EXPECT_EQ(got, fresh);
+}
+
+TEST_F(Reverse, EcpTurnaroundFailuresTerminate) {
+    for (int which : {40, 49}) {
+        SCOPED_TRACE(which);
+        Mode(3);
+        per = SimPeripheralConfig{};
+        per.enabled = TRUE;
+        per.toleranceNs = 50;
+        per.noEvent40 = which == 40;
+        per.noEvent49 = which == 49;
+        Peripheral();
+        Reply(SimReplyEcp, Distinct(6));
+        const LONGLONG start = SimNowPs();
+        Done d = Read(16);
+        EXPECT_EQ(d.status, STATUS_INVALID_DEVICE_REQUEST);
+        EXPECT_LT(SimNowPs() - start, 5000 * kMs);
+        EXPECT_EQ(ext->CurrentMode, 2u);
+        EXPECT_EQ(ext->EcpReverse, 0);
+        EXPECT_EQ(ext->Control & 0x24, 0x04); // forward, nReverseRequest high
+        // The next write starts from compatibility and is decoded whole.
+        per.noEvent40 = per.noEvent49 = FALSE;
+        Peripheral();
+        const Bytes out = Distinct(9, 0x50);
+        ASSERT_EQ(Write(out).status, STATUS_SUCCESS);
+        EXPECT_EQ(Stream(SimStreamData), out);
+        ASSERT_EQ(Ioctl(0x1620A3).status, STATUS_SUCCESS);
+    }
+}
+
+TEST_F(Reverse, EcpForwardFifoNotDrained) {
+    Mode(3);
+    ext->PrivMode = 0; // no completion gate: the turnaround's own wait decides
+    per.fifoDrainNs = -1;
+    Peripheral();
+    Write(Distinct(4));
+    Reply(SimReplyEcp, Distinct(6));
+    const LONGLONG start = SimNowPs();
+    EXPECT_EQ(Read(16).status, STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_GE(SimNowPs() - start, 3000 * kMs);
+    EXPECT_LT(SimNowPs() - start, 6000 * kMs);
+}
+
+TEST_F(Reverse, MceReads) {
+    struct Case {
+        const char *name;
+        Bytes reply;
+        bool set;
+        size_t bytes;
+    } cases[] = {
+        {"10-byte reply", Distinct(10, 0x21), true, 8},
+        {"header only", Distinct(2, 0x21), true, 0},
+        {"no data", {}, false, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Mode(8);
+        Peripheral();
+        ASSERT_EQ(Ioctl(0x16209C).status, STATUS_SUCCESS);
+        if (c.set)
+            Reply(SimReplyMce, c.reply);
+        SimTraceEnable(0, TRUE);
+        Bytes got;
+        Done d = Read(64, &got);
+        EXPECT_EQ(d.status, STATUS_SUCCESS);
+        EXPECT_EQ(d.information, c.bytes);
+        if (c.bytes != 0) {
+            EXPECT_EQ(got, Bytes(c.reply.begin() + 2, c.reply.end()));
+        }
+        EXPECT_EQ(ControlWrites().empty(), !c.set); // no turnaround without data
+        EXPECT_EQ(ext->CurrentMode, 8u);
+        EXPECT_EQ(SimPeripheralPhase(0), 8u);
+        // The bus is forward again: a write is decoded whole.
+        const Bytes out = Distinct(6, 0x33);
+        Peripheral();
+        ASSERT_EQ(Write(out).status, STATUS_SUCCESS);
+        EXPECT_EQ(Stream(SimStreamData), Decoded(8, out));
+        ASSERT_EQ(Ioctl(0x1620A3).status, STATUS_SUCCESS);
+    }
+}
+
+TEST_F(Reverse, MceTurnaroundTimeouts) {
+    for (ULONG step : {1u, 2u, 3u}) {
+        SCOPED_TRACE(step);
+        Mode(8);
+        per.mceTurnUnanswered = 0;
+        Peripheral();
+        ASSERT_EQ(Ioctl(0x16209C).status, STATUS_SUCCESS);
+        per.mceTurnUnanswered = step;
+        SimSetPeripheral(0, &per);
+        Reply(SimReplyMce, Distinct(6));
+        const LONGLONG start = SimNowPs();
+        Done d = Read(16);
+        EXPECT_EQ(d.status, STATUS_INVALID_DEVICE_REQUEST);
+        EXPECT_EQ(d.information, 0u);
+        EXPECT_LT(SimNowPs() - start, 100 * kMs);
+        EXPECT_EQ(ext->Control & 0x20, 0); // the host never turned the data lines
+        per.mceTurnUnanswered = 0;
+        Stop();
+        Start(kCosts[0].portPs);
+    }
+}
+
+TEST_F(Reverse, WriteThenRead) {
+    struct Case {
+        ULONG mode;
+        SimReply kind;
+        Bytes out;
+        Bytes reply;
+        size_t bytes;
+    } cases[] = {
+        {2, SimReplyNibble, Distinct(9, 0x11), Distinct(6, 0x70), 6},
+        {3, SimReplyEcp, Distinct(9, 0x11), Distinct(6, 0x70), 6},
+        {8, SimReplyMce, Distinct(9, 0x11), Distinct(6, 0x70), 4},
+        {2, SimReplyNibble, {}, Distinct(6, 0x70), 6},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.mode);
+        Mode(c.mode);
+        per.replyAfterBytes = static_cast<ULONG>(Decoded(c.mode, c.out).size());
+        if (c.out.empty())
+            per.replyAfterBytes = 0;
+        Peripheral();
+        if (c.mode == 8) {
+            ASSERT_EQ(Ioctl(0x16209C).status, STATUS_SUCCESS);
+        }
+        Reply(c.kind, c.reply);
+        SimIoResult r{};
+        Done d = Ioctl(0x162090, c.out, 32, &r);
+        EXPECT_EQ(d.status, STATUS_SUCCESS);
+        EXPECT_EQ(d.information, c.bytes);
+        const size_t skip = c.mode == 8 ? 2 : 0;
+        EXPECT_EQ(Bytes(r.out, r.out + d.information), Bytes(c.reply.begin() + skip, c.reply.end()));
+        if (!c.out.empty()) {
+            EXPECT_EQ(Stream(SimStreamData), Decoded(c.mode, c.out));
+        }
+        if (c.mode != 2) {
+            ASSERT_EQ(Ioctl(0x1620A3).status, STATUS_SUCCESS);
+        }
+        per.replyAfterBytes = 0;
+    }
+}
+
+void CleanupDuringCompletion(void *context) {
+    EXPECT_EQ(SimCleanup(static_cast<PFILE_OBJECT>(context)), STATUS_SUCCESS);
+}
+
+TEST_F(Reverse, CleanupInsideAReadsCompletion) {
+    // The completed read's pages turn no-access after its final completion; the driver must not
+    // set its cancel flag or touch it in any other way afterwards.
+    Reply(SimReplyNibble, Distinct(5));
+    ULONG first = SimIssue(nullptr, file, IRP_MJ_READ, 0, nullptr, 0, 16, 0);
+    ULONG second = SimIssue(nullptr, file, IRP_MJ_READ, 0, nullptr, 0, 16, 0);
+    SimOnCompletion(first, CleanupDuringCompletion, file);
+    Done d = Wait(first);
+    EXPECT_EQ(d.status, STATUS_SUCCESS);
+    EXPECT_EQ(d.information, 5u);
+    EXPECT_EQ(Wait(second).status, STATUS_CANCELLED);
+    SimPortCounts counts;
+    SimPortCountsOf(0, &counts);
+    EXPECT_EQ(counts.grants, counts.frees);
+}
+
+TEST_F(Reverse, EcpFloodReadInShortPieces) {
+    // A reply many FIFOs long, read 5 bytes at a time: every byte once, in order.
+    Mode(3);
+    Peripheral();
+    const Bytes reply = Distinct(100, 0x05);
+    Reply(SimReplyEcp, reply);
+    Bytes all, got;
+    for (int i = 0; i < 40 && all.size() < reply.size(); ++i) {
+        Done d = Read(5, &got);
+        ASSERT_EQ(d.status, STATUS_SUCCESS);
+        ASSERT_LE(d.information, 5u);
+        all.insert(all.end(), got.begin(), got.end());
+    }
+    EXPECT_EQ(all, reply);
+    EXPECT_EQ(SimPeripheralLost(0), 0u);
+    EXPECT_EQ(Read(5).information, 0u);
+}

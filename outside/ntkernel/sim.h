@@ -195,6 +195,17 @@ struct SimPeripheralConfig {
     ULONG minGapNs;
     ULONG mceMinNs;
     ULONG toleranceNs;
+    // Reverse channel. Nibble mode: XFlag answered the wrong way (refusal); nibble k (from 1,
+    // counted since this configuration) never answered; nDataAvail low with nothing to send.
+    BOOLEAN nibbleRefuse;
+    ULONG nibbleStallAt;
+    BOOLEAN claimNoData;
+    // ECP reverse: no event 40; no event 49 (the lines released, PError never raised); the
+    // time each reply byte takes to enter the FIFO (0 at once).
+    BOOLEAN noEvent40, noEvent49;
+    LONG ecpReverseNs;
+    // Replies show (nDataAvail low) only once the peripheral took this many bytes.
+    ULONG replyAfterBytes;
 };
 SIMAPI void SimSetPeripheral(ULONG index, const SimPeripheralConfig *config); // resets its record
 
@@ -206,6 +217,16 @@ SIMAPI ULONG SimPeripheralStream(ULONG index, SimStream which, void *out, ULONG 
 // The peripheral's mode: 2 compatibility, else the negotiated mode's request byte decoded
 // (0 double-edge, 1 burst, 3 ECP, 5, 6, 8), 0x100 while negotiating or terminating.
 SIMAPI ULONG SimPeripheralPhase(ULONG index);
+// Replies the peripheral sends back, per request kind: nibble-mode reads, the device ID (sent
+// from its start at each device-ID request; setting one makes request byte 0x04 the device-ID
+// request), ECP reverse and Mce reads (header bytes included). Replaces the queue's content.
+enum SimReply { SimReplyNibble, SimReplyDeviceId, SimReplyEcp, SimReplyMce };
+SIMAPI void SimPeripheralReply(ULONG index, SimReply kind, const void *bytes, ULONG count);
+// Reply bytes still queued (not yet sent) of a kind.
+SIMAPI ULONG SimPeripheralReplyLeft(ULONG index, SimReply kind);
+// ECP reverse bytes the peripheral had sent that the port discarded (still in the FIFO when
+// the direction turned forward or the ECR left ECP mode).
+SIMAPI ULONG SimPeripheralLost(ULONG index);
 // Timing violations seen; the first one's text.
 SIMAPI ULONG SimTimingViolations(ULONG index, char *first, ULONG cap);
 

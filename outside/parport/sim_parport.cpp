@@ -65,6 +65,21 @@ struct Port {
     bool lastWasData = false;
     ULONG violations = 0;
     std::string firstViolation;
+    // Reverse channel.
+    std::deque<UCHAR> replyNibble, replyEcp, replyMce, idReply;
+    std::vector<UCHAR> deviceId;
+    bool hasDeviceId = false;
+    bool idSession = false; // the nibble session answers the device-ID request
+    bool xflag = false;     // Select between nibbles
+    int half = 0;           // nibble of the byte shown next
+    bool presenting = false;
+    ULONG nibbles = 0;
+    std::deque<UCHAR> rfifo;   // ECP reverse bytes in the FIFO
+    bool ecpFilling = false;   // events 40 to 47
+    LONGLONG ecpNextAt = 0;    // next reply byte enters the FIFO
+    LONGLONG driveFrom = -1;   // the peripheral drives the data lines from then
+    LONGLONG driveUntil = -1;  // until then (-1 for as long as it fills)
+    ULONG lost = 0;
 };
 
 namespace {
@@ -275,6 +290,8 @@ void Answer(Port *p, UCHAR v, LONGLONG extraPs = 0) {
     p->pending.emplace_back(at, v);
 }
 
+bool ReplyReady(const Port *p);
+
 void Settle(Port *p) {
     while (!p->pending.empty() && p->pending.front().first <= g->now) {
         p->st = p->pending.front().second;
@@ -293,6 +310,18 @@ void Settle(Port *p) {
     }
     if (p->fifo.empty())
         p->fifoDrainedAt = g->now;
+    // ECP reverse bytes enter the FIFO at the set rate while it has room.
+    if (p->ecpFilling && ReplyReady(p)) {
+        const ULONG depth = p->config.fifoDepth ? p->config.fifoDepth : 16;
+        const LONGLONG per = p->per.ecpReverseNs > 0 ? p->per.ecpReverseNs * kNsPs : 0;
+        while (!p->replyEcp.empty() && p->rfifo.size() < depth && p->ecpNextAt <= g->now) {
+            p->rfifo.push_back(p->replyEcp.front());
+            p->replyEcp.pop_front();
+            p->ecpNextAt += per;
+        }
+        if (p->ecpNextAt < g->now)
+            p->ecpNextAt = g->now; // a full FIFO does not bank time
+    }
 }
 
 ULONG DecodeRequest(const Port *p, UCHAR b) {
@@ -305,6 +334,9 @@ ULONG DecodeRequest(const Port *p, UCHAR b) {
         return 3;
     if (b == 0x28)
         return 8;
+    if (b == 0x00 || (b == 0x04 && p->hasDeviceId))
+        return 4; // nibble mode, the device ID
+
     if (b == static_cast<UCHAR>(bs / 256 + 10))
         return 5;
     if (b == static_cast<UCHAR>(bs / 256 + 2))
@@ -357,8 +389,51 @@ void Take(Port *p, UCHAR b) {
     p->taken.push_back(b);
 }
 
+bool ReplyReady(const Port *p) {
+    return p->taken.size() >= p->per.replyAfterBytes;
+}
+
+// The queue a nibble session or an Mce reverse read sends from.
+std::deque<UCHAR> *NibbleSource(Port *p) {
+    if (p->phase != Port::Fwd)
+        return nullptr;
+    if (p->mode == 4)
+        return p->idSession ? &p->idReply : &p->replyNibble;
+    if (p->mode == 8 && p->mceReverse)
+        return &p->replyMce;
+    return nullptr;
+}
+
+bool NibbleData(Port *p) {
+    std::deque<UCHAR> *q = NibbleSource(p);
+    return p->per.claimNoData || (q != nullptr && !q->empty() && ReplyReady(p));
+}
+
+// Status lines showing a nibble: nFault, Select, PError and inverted Busy carry bits 0-3, nAck
+// low.
+UCHAR NibbleLines(UCHAR n) {
+    return static_cast<UCHAR>(((n & 1) ? 0x08 : 0) | ((n & 2) ? 0x10 : 0) | ((n & 4) ? 0x20 : 0) |
+                              ((n & 8) ? 0 : 0x80));
+}
+
+// Between nibbles: not busy, nAck high, AckDataReq high; XFlag and nDataAvail are filled in
+// as the status is read.
+constexpr UCHAR kNibbleIdle = 0xE0;
+
+bool Driving(const Port *p) {
+    return p->driveFrom >= 0 && g->now >= p->driveFrom &&
+           (p->driveUntil < 0 || g->now < p->driveUntil);
+}
+
+void ReverseLost(Port *p) {
+    p->lost += static_cast<ULONG>(p->rfifo.size());
+    p->rfifo.clear();
+}
+
 void PeripheralData(Port *p, UCHAR value) {
     Settle(p);
+    if (!(p->control & 0x20) && Driving(p))
+        Violation("host drives the data lines while the peripheral does");
     if (((p->ecr >> 5) & 7) == 3 && !p->config.noEcp) {
         p->addresses.push_back(value); // ECP address/command FIFO
         return;
@@ -388,6 +463,37 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
     if (edge) {
         p->lastStrobePs = g->now;
         p->lastWasData = false;
+    }
+    if ((old & 0x20) && !(v & 0x20)) { // direction forward
+        if (Driving(p))
+            Violation("host drives the data lines while the peripheral does");
+        ReverseLost(p);
+    }
+    if (p->phase == Port::Fwd && p->mode == 3) {
+        const bool nInitFell = (old & 0x04) && !(v & 0x04);
+        const bool nInitRose = !(old & 0x04) && (v & 0x04);
+        if ((v & 0x20) && nInitFell && !p->ecpFilling) { // events 38 and 39
+            if (!p->per.noEvent40 && p->per.latencyNs >= 0) {
+                const LONGLONG at = g->now + p->per.latencyNs * kNsPs;
+                Answer(p, static_cast<UCHAR>(p->st & ~0x20)); // event 40: nAckReverse low
+                p->ecpFilling = true;
+                p->ecpNextAt = at;
+                p->driveFrom = at;
+                p->driveUntil = -1;
+            }
+            return;
+        }
+        if (nInitRose && p->ecpFilling) { // event 47: the peripheral stops
+            Settle(p);
+            p->ecpFilling = false;
+            if (p->per.noEvent49) {
+                p->driveUntil = g->now; // lines released, PError never raised
+            } else {
+                p->driveUntil = g->now + (p->per.latencyNs > 0 ? p->per.latencyNs : 0) * kNsPs;
+                Answer(p, static_cast<UCHAR>(p->st | 0x20)); // event 49
+            }
+            return;
+        }
     }
     switch (p->phase) {
     case Port::Compat:
@@ -423,6 +529,17 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
             p->phase = p->mode == 3 ? Port::EcpSetup : Port::Fwd;
             p->dbStarted = false;
             p->eob = false;
+            if (p->mode == 4) {
+                p->idSession = p->requestByte == 0x04;
+                if (p->idSession)
+                    p->idReply.assign(p->deviceId.begin(), p->deviceId.end());
+                // XFlag: set accepts the device-ID request, clear the plain nibble request.
+                p->xflag = p->idSession != (p->per.nibbleRefuse != 0);
+                p->half = 0;
+                p->presenting = false;
+                Answer(p, kNibbleIdle); // events 5 and 6
+                return;
+            }
             Answer(p, p->per.faultNegotiated ? 0xD0 : 0xD8); // events 5 and 6
         }
         return;
@@ -440,6 +557,11 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
     if ((p->phase == Port::Fwd || p->phase == Port::EcpSetup) && (v & 0x08) && !(old & 0x08) &&
         !(v & 0x02)) { // event 22, or the first step of an Mce turnaround
         p->pending.clear();
+        p->presenting = false;
+        if (p->ecpFilling) {
+            p->ecpFilling = false;
+            p->driveUntil = g->now;
+        }
         if (p->phase == Port::Fwd && p->mode == 8 && p->mceReverse) {
             p->phase = Port::MceTurn;
             p->turnStep = 1;
@@ -489,7 +611,29 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
                 p->lines = p->data;
             }
             return;
+        case 4:
+        nibble: {
+            std::deque<UCHAR> *q = NibbleSource(p);
+            if (autoFdFell) { // event 7: HostBusy low
+                if (!NibbleData(p) || p->per.claimNoData || q == nullptr || q->empty())
+                    return; // nothing to send: event 8 never comes
+                if (++p->nibbles == p->per.nibbleStallAt)
+                    return;
+                const UCHAR n = p->half == 0 ? (q->front() & 0x0F) : (q->front() >> 4);
+                p->presenting = true;
+                Answer(p, NibbleLines(n)); // event 9 and 8: the nibble, PtrClk low
+            } else if (autoFdRose && p->presenting) { // event 10: HostBusy high
+                p->presenting = false;
+                if (p->half == 1)
+                    q->pop_front();
+                p->half ^= 1;
+                Answer(p, kNibbleIdle); // event 11: PtrClk high
+            }
+            return;
+        }
         case 8:
+            if (p->mceReverse)
+                goto nibble;
             if (autoFdFell) {
                 p->blocks.push_back(static_cast<ULONG>(p->taken.size()));
                 p->eob = true;
@@ -535,8 +679,10 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
         } else if (p->turnStep == 2 && autoFdRose) {
             p->phase = Port::Fwd;
             p->mceReverse = !p->mceReverse;
+            p->half = 0;
+            p->presenting = false;
             if (p->per.mceTurnUnanswered != 3)
-                Answer(p, 0xD8); // nAck set
+                Answer(p, p->mceReverse ? kNibbleIdle : 0xD8); // nAck set
         }
         return;
     default:
@@ -554,7 +700,23 @@ UCHAR PeripheralStatus(Port *p) {
             s = static_cast<UCHAR>(s & ~0xC0); // busy, nAck low
         return s;
     }
-    const UCHAR s = static_cast<UCHAR>((p->st & 0xF8) | (p->config.status & 0x07));
+    UCHAR s = static_cast<UCHAR>((p->st & 0xF8) | (p->config.status & 0x07));
+    if (p->phase == Port::Fwd && !p->presenting && p->pending.empty()) {
+        if (NibbleSource(p) != nullptr) {
+            // Between nibbles: XFlag, and nDataAvail low while reply bytes remain.
+            s = static_cast<UCHAR>(s & ~0x18);
+            if (p->mode == 4 && p->xflag)
+                s |= 0x10;
+            if (p->mode == 8)
+                s |= 0x10;
+            if (!NibbleData(p))
+                s |= 0x08;
+        } else if (p->mode == 8 && !p->replyMce.empty() && ReplyReady(p)) {
+            s = static_cast<UCHAR>(s & ~0x08); // reverse data waits
+        } else if (p->mode == 3 && (!p->replyEcp.empty() || !p->rfifo.empty()) && ReplyReady(p)) {
+            s = static_cast<UCHAR>(s & ~0x08);
+        }
+    }
     if (p->readyArmed && p->pending.empty() && !(p->st & 0x40)) {
         p->readyArmed = false;
         if (p->per.faultInReady)
@@ -631,6 +793,14 @@ UCHAR PortReadRegister(Port *p, ULONG_PTR off) {
     case 2:
         return p->control;
     case 0x400:
+        if (((p->ecr >> 5) & 7) == 3 && (p->control & 0x20) && p->per.enabled) {
+            Settle(p);
+            if (p->rfifo.empty())
+                return 0xFF;
+            const UCHAR b = p->rfifo.front();
+            p->rfifo.pop_front();
+            return b;
+        }
         return 0xFF;
     case 0x402: {
         if (p->config.noEcp)
@@ -638,7 +808,7 @@ UCHAR PortReadRegister(Port *p, ULONG_PTR off) {
         if (p->per.enabled)
             Settle(p);
         if (((p->ecr >> 5) & 7) == 3)
-            p->fifoCount = static_cast<ULONG>(p->fifo.size());
+            p->fifoCount = static_cast<ULONG>((p->control & 0x20) ? p->rfifo.size() : p->fifo.size());
         UCHAR v = static_cast<UCHAR>(p->ecr & 0xFC);
         ULONG depth = p->config.fifoDepth ? p->config.fifoDepth : 16;
         if (p->fifoCount == 0)
@@ -701,6 +871,8 @@ void PortWrite(ULONG_PTR address, UCHAR value) {
         }
         return;
     case 0x402: {
+        if (((p->ecr >> 5) & 7) == 3 && ((value >> 5) & 7) != 3)
+            ReverseLost(p);
         p->ecr = value;
         UCHAR mode = (value >> 5) & 7;
         if (mode == 0 || mode == 1) {
@@ -808,8 +980,14 @@ extern "C" SIMAPI void SimSetPeripheral(ULONG index, const SimPeripheralConfig *
         p->mode = 2;
         p->pending.clear();
         p->fifo.clear();
+        p->rfifo.clear();
+        p->ecpFilling = false;
+        p->mceReverse = false;
     }
     p->per = *config;
+    p->nibbles = 0;
+    p->lost = 0;
+    p->driveFrom = p->driveUntil = -1;
     p->taken.clear();
     p->requests.clear();
     p->addresses.clear();
@@ -897,4 +1075,52 @@ extern "C" SIMAPI BOOLEAN SimTraceAt(ULONG index, ULONG i, SimAccess *access) {
         return FALSE;
     *access = g->ports[index]->trace[i];
     return TRUE;
+}
+
+extern "C" SIMAPI void SimPeripheralReply(ULONG index, SimReply kind, const void *bytes,
+                                          ULONG count) {
+    using namespace sim;
+    if (index >= g->ports.size())
+        return;
+    Port *p = g->ports[index];
+    const auto *b = static_cast<const UCHAR *>(bytes);
+    switch (kind) {
+    case SimReplyNibble:
+        p->replyNibble.assign(b, b + count);
+        return;
+    case SimReplyDeviceId:
+        p->deviceId.assign(b, b + count);
+        p->hasDeviceId = true;
+        return;
+    case SimReplyEcp:
+        p->replyEcp.assign(b, b + count);
+        return;
+    case SimReplyMce:
+        p->replyMce.assign(b, b + count);
+        return;
+    }
+}
+
+extern "C" SIMAPI ULONG SimPeripheralReplyLeft(ULONG index, SimReply kind) {
+    using namespace sim;
+    if (index >= g->ports.size())
+        return 0;
+    Port *p = g->ports[index];
+    Settle(p);
+    switch (kind) {
+    case SimReplyNibble:
+        return static_cast<ULONG>(p->replyNibble.size());
+    case SimReplyDeviceId:
+        return static_cast<ULONG>(p->idReply.size());
+    case SimReplyEcp:
+        return static_cast<ULONG>(p->replyEcp.size() + p->rfifo.size());
+    case SimReplyMce:
+        return static_cast<ULONG>(p->replyMce.size());
+    }
+    return 0;
+}
+
+extern "C" SIMAPI ULONG SimPeripheralLost(ULONG index) {
+    using namespace sim;
+    return index < g->ports.size() ? g->ports[index]->lost : 0;
 }
