@@ -28,6 +28,7 @@
 #include "prviews.h"
 #include "resitems.h"
 #include "resource_ids.h"
+#include "spooldlg.h"
 #include "server.h"
 #include "suite_paths.h"
 #include "zqapp.h"
@@ -909,4 +910,439 @@ TEST_F(Admin, TheAdministratorCommandOpensTheFunctions) {
     frame_->SendMessage(WM_COMMAND, ID_ADMIN_FUNCTIONS);
     driver.join();
     EXPECT_EQ(caption, "Kelvane - Administrator's Functions");
+}
+
+// ---- Held print jobs ----
+
+namespace {
+
+fakeprinter::HeldJob Held(const char *id, const char *pin, const char *name, const char *type,
+                          const char *stored = "") {
+    fakeprinter::HeldJob job;
+    job.id = id;
+    job.pin = pin;
+    job.name = name;
+    job.type = type;
+    job.stored = stored;
+    return job;
+}
+
+fakeprinter::Setup HeldJobs(const char *numPrint = "ENABLE") {
+    fakeprinter::Setup setup = fakeprinter::Setup::Default();
+    for (std::string &line : setup.attributes)
+        if (line.rfind("NUMPRINT=", 0) == 0)
+            line = std::string("NUMPRINT=") + numPrint;
+    setup.jobs = {Held("001", "1234", "Invoice", "PROOF"), Held("002", "1234", "Memo 100%s", "SECURE"),
+                  Held("003", "1234", "Other", "QUICK"),   Held("004", "5678", "Payroll", "SECURE"),
+                  Held("ABCDEFGHIJKL", "1234", "Long id", "PROOF"), Held("006", "1234", "Kept", "PROOF", "ON")};
+    return setup;
+}
+
+void Type(HWND dialog, int id, const std::string &text) {
+    for (char c : text)
+        SendMessageA(GetDlgItem(dialog, id), WM_CHAR, static_cast<unsigned char>(c), 0);
+}
+
+std::vector<std::vector<std::string>> Rows(HWND dialog) {
+    HWND list = GetDlgItem(dialog, IDC_SPOOL_JOB_LIST);
+    std::vector<std::vector<std::string>> rows;
+    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        std::vector<std::string> row;
+        for (int col = 0; col < 5; ++col) {
+            char text[300] = {};
+            LVITEMA item = {};
+            item.iSubItem = col;
+            item.pszText = text;
+            item.cchTextMax = sizeof text;
+            SendMessageA(list, LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(&item));
+            row.push_back(text);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void SelectJob(HWND dialog, int row) {
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED;
+    item.state = LVIS_SELECTED;
+    SendMessageA(GetDlgItem(dialog, IDC_SPOOL_JOB_LIST), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+}
+
+int RowOf(HWND dialog, const std::string &id) {
+    const auto rows = Rows(dialog);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i][1] == id)
+            return static_cast<int>(i);
+    return -1;
+}
+
+// Clicks Print from the driver thread; `answer` (when set) is typed into the copies
+// question, which is then ended with OK, or with Cancel for "IDCANCEL". True when the
+// question showed.
+bool PrintWith(HWND dialog, const char *answer) {
+    if (!answer) {
+        Click(dialog, IDC_SPOOL_PRINT);
+        return WaitForDialog(300, dialog) != nullptr;
+    }
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SPOOL_PRINT, BN_CLICKED), 0);
+    bool asked = false;
+    {
+        HWND question = WaitForDialog(5000, dialog);
+        if (question) {
+            asked = true;
+            if (std::string(answer) == "IDCANCEL") {
+                PostMessageA(question, WM_COMMAND, IDCANCEL, 0);
+            } else {
+                SetDlgItemTextA(question, IDC_PARAM_VALUE, answer);
+                PostMessageA(question, WM_COMMAND, IDOK, 0);
+            }
+            for (int i = 0; i < 250 && IsWindow(question); ++i)
+                Sleep(20);
+        }
+    }
+    SendMessageA(dialog, WM_NULL, 0, 0); // the click has been handled
+    return asked;
+}
+
+int Beeps() {
+    int beeps = 0;
+    for (const auto &e : AfxTestSeam::TakeLog())
+        beeps += e.kind == "beep";
+    return beeps;
+}
+
+class SpoolJobs : public Admin {
+protected:
+    void SetUp() override {
+        Admin::SetUp();
+        std::memset(AppObject.m_pin, 0, sizeof AppObject.m_pin);
+        AppObject.m_showProof = TRUE;
+        AppObject.m_showSecure = TRUE;
+    }
+    // The list commands the fake has recorded since job `from`.
+    static std::vector<std::string> Lists(fakeprinter::Server &server, std::size_t from = 0) {
+        std::vector<std::string> lists;
+        for (const std::string &c : Commands(server, from))
+            if (c.find("QUVSPOOLJOB") != std::string::npos && c.find("INFO") != std::string::npos)
+                lists.push_back(c);
+        return lists;
+    }
+    static std::vector<std::string> Releases(fakeprinter::Server &server) {
+        std::vector<std::string> out;
+        for (const std::string &c : Commands(server))
+            if (c.find("QUVSPOOLJOB") != std::string::npos && c.find("INFO") == std::string::npos)
+                out.push_back(c);
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(SpoolJobs, OpeningShowsColumnsFiltersAndTheRangeOfTheAttributes) {
+    struct Case {
+        const char *name;
+        bool quoted, values;
+        const char *range;
+        char limit;
+    } cases[] = {{"values", false, true, "( 0000-9999 )", '9'}, {"quoted", true, false, " ( 0000-7777 )", '7'}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fakeprinter::Setup setup = HeldJobs();
+        setup.attributesQuoted = c.quoted;
+        AddPrinter(setup);
+        SelectBarRow(static_cast<int>(AppObject.m_printers->GetCount()) - 1);
+        AppObject.m_showSecure = FALSE;
+        CSpoolDlg dialog(AppObject.GetCurrentPrinter());
+        std::string range, pinChar, passwordChar;
+        std::vector<std::pair<std::string, int>> columns;
+        bool proof = false, secure = true, buttons = true;
+        RunDriven(dialog, [&](HWND h) {
+            ASSERT_NE(h, nullptr);
+            range = Text(h, IDC_SPOOL_PIN_RANGE);
+            HWND list = GetDlgItem(h, IDC_SPOOL_JOB_LIST);
+            for (int col = 0; col < 5; ++col) {
+                char text[64] = {};
+                LVCOLUMNA column = {};
+                column.mask = LVCF_TEXT | LVCF_WIDTH;
+                column.pszText = text;
+                column.cchTextMax = sizeof text;
+                SendMessageA(list, LVM_GETCOLUMNA, col, reinterpret_cast<LPARAM>(&column));
+                columns.emplace_back(text, column.cx);
+            }
+            pinChar = std::string(1, static_cast<char>(SendMessageA(GetDlgItem(h, IDC_SPOOL_PIN), EM_GETPASSWORDCHAR, 0, 0)));
+            passwordChar = std::string(1, static_cast<char>(SendMessageA(GetDlgItem(h, IDC_SPOOL_PASSWORD), EM_GETPASSWORDCHAR, 0, 0)));
+            proof = IsDlgButtonChecked(h, IDC_SPOOL_SHOW_PROOF) == BST_CHECKED;
+            secure = IsDlgButtonChecked(h, IDC_SPOOL_SHOW_SECURE) == BST_CHECKED;
+            buttons = Enabled(h, IDC_SPOOL_PRINT) || Enabled(h, IDC_SPOOL_CANCEL) || Enabled(h, IDC_SPOOL_APPLY_PIN) ||
+                      Enabled(h, IDC_SPOOL_APPLY_PASSWORD);
+        });
+        EXPECT_EQ(range, c.range);
+        EXPECT_EQ(dialog.m_pinLimit, c.limit);
+        EXPECT_EQ(columns, (std::vector<std::pair<std::string, int>>{
+                               {"Name", 240}, {"ID", 60}, {"Type", 60}, {"Copies", 60}, {"Stored", 60}}));
+        EXPECT_EQ(pinChar, "*");
+        EXPECT_EQ(passwordChar, "*");
+        EXPECT_TRUE(proof);
+        EXPECT_FALSE(secure);
+        EXPECT_FALSE(buttons);
+        Boxes();
+    }
+    // A silent printer, its retry declined, ends the dialog at once.
+    fakeprinter::Setup silent = HeldJobs();
+    silent.attributesSilent = true;
+    AddPrinter(silent);
+    SelectBarRow(2);
+    for (int i = 0; i < 4; ++i)
+        AfxTestSeam::PushAnswer("IDNO");
+    CSpoolDlg closed(AppObject.GetCurrentPrinter());
+    EXPECT_EQ(closed.DoModal(), IDCANCEL);
+}
+
+TEST_F(SpoolJobs, TypingAPinFiltersDigitsWithoutRecursionAndListsByTheFilters) {
+    InstallPasswordFile();
+    fakeprinter::Server &server = AddPrinter(HeldJobs());
+    SelectBarRow(0);
+    static_cast<CAPrinter *>(AppObject.m_printers->GetHead())->m_attrState = 1; // PIN digits 0-7
+    CSpoolDlg dialog(AppObject.GetCurrentPrinter());
+    std::string pin, pasted;
+    int beeps = -1, pastedBeeps = -1;
+    bool viewUser = false, applyPin = false;
+    std::vector<std::vector<std::string>> both, proofOnly, none;
+    std::vector<std::string> listsBoth, listsNone;
+    std::size_t jobsBefore = 0;
+    RunDriven(dialog, [&](HWND h) {
+        ASSERT_NE(h, nullptr);
+        Click(h, IDC_SPOOL_VIEW_USER);
+        Beeps();
+        Type(h, IDC_SPOOL_PIN, "128345");
+        pin = Text(h, IDC_SPOOL_PIN);
+        beeps = Beeps();
+        viewUser = IsDlgButtonChecked(h, IDC_SPOOL_VIEW_USER) == BST_CHECKED;
+        applyPin = Enabled(h, IDC_SPOOL_APPLY_PIN);
+        jobsBefore = server.Jobs().size();
+        Click(h, IDC_SPOOL_APPLY_PIN);
+        both = Rows(h);
+        listsBoth = Lists(server, jobsBefore);
+        SendMessageA(GetDlgItem(h, IDC_SPOOL_SHOW_SECURE), BM_CLICK, 0, 0);
+        Click(h, IDC_SPOOL_APPLY_PIN);
+        proofOnly = Rows(h);
+        SendMessageA(GetDlgItem(h, IDC_SPOOL_SHOW_PROOF), BM_CLICK, 0, 0);
+        jobsBefore = server.Jobs().size();
+        Click(h, IDC_SPOOL_APPLY_PIN);
+        none = Rows(h);
+        listsNone = Lists(server, jobsBefore);
+        // A pasted text of 300 characters is cut in one pass.
+        SetText(h, IDC_SPOOL_PIN, std::string(300, '5'));
+        pasted = Text(h, IDC_SPOOL_PIN);
+        pastedBeeps = Beeps();
+    });
+    EXPECT_EQ(pin, "1234");
+    EXPECT_EQ(beeps, 2);
+    EXPECT_TRUE(viewUser);
+    EXPECT_TRUE(applyPin);
+    EXPECT_EQ(pasted, "5555");
+    EXPECT_EQ(pastedBeeps, 1);
+    EXPECT_STREQ(AppObject.m_pin, "5555");
+    EXPECT_NE(ReadBytes(folder_ + "\\ZqConfig.dat").find("5555"), std::string::npos);
+    EXPECT_EQ(listsBoth, (std::vector<std::string>{"@PJL QUVSPOOLJOBINFO PASSWORD=1234"}));
+    EXPECT_EQ(both, (std::vector<std::vector<std::string>>{{"Invoice", "001", "PROOF", "1", ""},
+                                                           {"Memo 100%s", "002", "SECURE", "1", ""},
+                                                           {"Long id", "ABCDEFGHIJKL", "PROOF", "1", ""},
+                                                           {"Kept", "006", "PROOF", "1", "ON"}}));
+    ASSERT_EQ(proofOnly.size(), 3u);
+    EXPECT_EQ(proofOnly[1][1], "ABCDEFGHIJKL");
+    EXPECT_TRUE(none.empty());
+    EXPECT_TRUE(listsNone.empty());
+    EXPECT_FALSE(AppObject.m_showProof);
+    EXPECT_FALSE(AppObject.m_showSecure);
+    EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(SpoolJobs, TheAdministratorPasswordOpensEveryJob) {
+    InstallPasswordFile();
+    fakeprinter::Server &server = AddPrinter(HeldJobs());
+    SelectBarRow(0);
+    AfxTestSeam::PushAnswer("IDOK");
+    AfxTestSeam::PushAnswer("IDOK");
+    CSpoolDlg dialog(AppObject.GetCurrentPrinter());
+    bool wrong = true, applyAfter = false;
+    std::vector<std::string> boxesAfterWrong, lists;
+    std::vector<std::vector<std::string>> rows;
+    RunDriven(dialog, [&](HWND h) {
+        ASSERT_NE(h, nullptr);
+        Click(h, IDC_SPOOL_VIEW_ALL);
+        Type(h, IDC_SPOOL_PASSWORD, "abcdefgh");
+        wrong = AppObject.m_adminLoggedIn || Enabled(h, IDC_SPOOL_APPLY_PASSWORD);
+        Type(h, IDC_SPOOL_PASSWORD, "x"); // a ninth character is cut back
+        boxesAfterWrong = BoxTexts();
+        SetText(h, IDC_SPOOL_PASSWORD, "");
+        Type(h, IDC_SPOOL_PASSWORD, "Abcdefgh");
+        applyAfter = AppObject.m_adminLoggedIn && Enabled(h, IDC_SPOOL_APPLY_PASSWORD);
+        const std::size_t from = server.Jobs().size();
+        Click(h, IDC_SPOOL_APPLY_PASSWORD);
+        lists = Lists(server, from);
+        rows = Rows(h);
+    });
+    EXPECT_FALSE(wrong);
+    EXPECT_EQ(boxesAfterWrong, (std::vector<std::string>{"The password entered is not valid.",
+                                                         "The password entered is not valid."}));
+    EXPECT_TRUE(applyAfter);
+    EXPECT_EQ(lists, (std::vector<std::string>{"@PJL QUVSPOOLJOBCOMPELINFO"}));
+    EXPECT_EQ(rows.size(), 5u);
+    bool payroll = false;
+    for (const auto &row : rows)
+        payroll = payroll || row[1] == "004";
+    EXPECT_TRUE(payroll);
+    EXPECT_EQ(std::string(dialog.m_storedPassword, 9), std::string(9, '\0'));
+}
+
+TEST_F(SpoolJobs, WithoutAPasswordFileNoEntryLogsInAndThePinViewStillLists) {
+    fakeprinter::Server &server = AddPrinter(HeldJobs());
+    SelectBarRow(0);
+    for (int i = 0; i < 3; ++i)
+        AfxTestSeam::PushAnswer("IDOK");
+    CSpoolDlg dialog(AppObject.GetCurrentPrinter());
+    std::vector<std::string> opening;
+    bool any = true;
+    std::size_t rows = 0;
+    RunDriven(dialog, [&](HWND h) {
+        ASSERT_NE(h, nullptr);
+        opening = BoxTexts();
+        Click(h, IDC_SPOOL_VIEW_ALL);
+        for (const char *typed : {"bexlun@@", "        ", "Abcdefgh"})
+            SetText(h, IDC_SPOOL_PASSWORD, typed);
+        any = AppObject.m_adminLoggedIn || Enabled(h, IDC_SPOOL_APPLY_PASSWORD);
+        Click(h, IDC_SPOOL_VIEW_USER);
+        Type(h, IDC_SPOOL_PIN, "1234");
+        Click(h, IDC_SPOOL_APPLY_PIN);
+        rows = Rows(h).size();
+    });
+    ASSERT_EQ(opening.size(), 2u);
+    EXPECT_NE(opening[0].find("Cannot open file"), std::string::npos);
+    EXPECT_NE(opening[1].find("password file cannot be found"), std::string::npos);
+    EXPECT_FALSE(any);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>(2, "The password entered is not valid.")));
+    EXPECT_EQ(rows, 4u);
+    EXPECT_EQ(Lists(server), (std::vector<std::string>{"@PJL QUVSPOOLJOBINFO PASSWORD=1234"}));
+}
+
+TEST_F(SpoolJobs, PrintAndCancelSendTheWholeIdAndQuantityOnlyForAPositiveCount) {
+    struct Case {
+        bool admin;
+        const char *numPrint;
+        const char *id;
+        const char *answer; // null: no question expected
+        bool cancel;
+        const char *sent;   // null: nothing sent
+        bool reread;
+    } cases[] = {
+        {true, "ENABLE", "001", "2", false, "@PJL QUVSPOOLJOBCOMPELPRINT JOBID=001 QTY=2", true},
+        {true, "ENABLE", "001", "0", false, "@PJL QUVSPOOLJOBCOMPELPRINT JOBID=001", true},
+        {false, "ENABLE", "001", "-1", false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=001", true},
+        {false, "ENABLE", "001", "2x", false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=001", true},
+        {false, "ENABLE", "001", "IDCANCEL", false, nullptr, false},
+        {false, "DISABLE", "001", nullptr, false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=001", true},
+        {false, "DISABLE", "ABCDEFGHIJKL", nullptr, false,
+         "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=ABCDEFGHIJKL", true},
+        {false, "DISABLE", "006", nullptr, false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=006", false},
+        {false, "DISABLE", "002", nullptr, true, "@PJL QUVSPOOLJOBCANCEL PASSWORD=1234 JOBID=002", true},
+        {true, "DISABLE", "002", nullptr, true, "@PJL QUVSPOOLJOBCOMPELCANCEL JOBID=002", true},
+    };
+    InstallPasswordFile();
+    int index = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(index) + " " + c.id + (c.answer ? std::string(" ") + c.answer : ""));
+        fakeprinter::Server &server = AddPrinter(HeldJobs(c.numPrint));
+        SelectBarRow(index++);
+        AppObject.m_adminLoggedIn = FALSE;
+        if (c.admin)
+            LogIn();
+        std::strcpy(AppObject.m_pin, "1234");
+        CSpoolDlg dialog(AppObject.GetCurrentPrinter());
+        bool asked = false, buttonsAfter = true, selectedEnables = false, stillListed = true;
+        std::vector<std::string> listsAfter;
+        RunDriven(dialog, [&](HWND h) {
+            ASSERT_NE(h, nullptr);
+            Type(h, IDC_SPOOL_PIN, "1234");
+            Click(h, c.admin ? IDC_SPOOL_APPLY_PASSWORD : IDC_SPOOL_APPLY_PIN);
+            const int row = RowOf(h, c.id);
+            ASSERT_GE(row, 0);
+            SelectJob(h, row);
+            selectedEnables = Enabled(h, IDC_SPOOL_PRINT) && Enabled(h, IDC_SPOOL_CANCEL);
+            Boxes();
+            const std::size_t from = server.Jobs().size();
+            if (c.cancel)
+                Click(h, IDC_SPOOL_CANCEL);
+            else
+                asked = PrintWith(h, c.answer);
+            server.WaitForJobs(from + 1, 2000);
+            listsAfter = Lists(server, from);
+            buttonsAfter = Enabled(h, IDC_SPOOL_PRINT) || Enabled(h, IDC_SPOOL_CANCEL);
+            stillListed = RowOf(h, c.id) >= 0;
+        });
+        EXPECT_TRUE(selectedEnables);
+        EXPECT_EQ(asked, c.answer != nullptr);
+        const auto sent = Releases(server);
+        if (c.sent) {
+            EXPECT_EQ(sent, (std::vector<std::string>{c.sent}));
+            EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Command Issued."}));
+        } else {
+            EXPECT_TRUE(sent.empty());
+            EXPECT_TRUE(BoxTexts().empty());
+        }
+        EXPECT_EQ(!listsAfter.empty(), c.reread);
+        if (c.reread) {
+            EXPECT_FALSE(stillListed);
+            EXPECT_FALSE(buttonsAfter);
+        }
+    }
+}
+
+TEST_F(SpoolJobs, AFailedSendShowsTheErrorWithoutCommandIssuedOrReread) {
+    fakeprinter::Server &server = AddPrinter(HeldJobs("DISABLE"));
+    SelectBarRow(0);
+    std::strcpy(AppObject.m_pin, "1234");
+    for (int i = 0; i < 4; ++i)
+        AfxTestSeam::PushAnswer("IDNO");
+    CSpoolDlg dialog(AppObject.GetCurrentPrinter());
+    std::vector<std::string> boxes, listsAfter;
+    RunDriven(dialog, [&](HWND h) {
+        ASSERT_NE(h, nullptr);
+        Type(h, IDC_SPOOL_PIN, "1234");
+        Click(h, IDC_SPOOL_APPLY_PIN);
+        SelectJob(h, 0);
+        Boxes();
+        fakeprinter::Faults drop;
+        drop.closeBeforeReply = true;
+        const std::size_t from = server.Jobs().size();
+        server.With([&](fakeprinter::Engine &e) { e.byJob[static_cast<int>(from) + 1] = drop; });
+        PrintWith(h, nullptr);
+        boxes = BoxTexts();
+        listsAfter = Lists(server, from);
+    });
+    ASSERT_FALSE(boxes.empty());
+    for (const std::string &text : boxes)
+        EXPECT_NE(text, "Command Issued.");
+    EXPECT_TRUE(listsAfter.empty());
+    EXPECT_TRUE(Releases(server).empty());
+}
+
+TEST_F(SpoolJobs, TheCommandOpensTheDialogForTheCurrentPrinter) {
+    AddPrinter(HeldJobs(), "First");
+    SelectBarRow(0);
+    std::string caption;
+    std::thread driver([&] {
+        HWND h = WaitForDialog();
+        if (!h)
+            return;
+        char text[260] = {};
+        GetWindowTextA(h, text, sizeof text);
+        caption = text;
+        PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
+    });
+    frame_->SendMessage(WM_COMMAND, ID_HDD_PRINT_JOBS);
+    driver.join();
+    EXPECT_EQ(caption, "HDD Print Jobs");
 }

@@ -124,6 +124,7 @@ public:
     void OnCloseResource();
     void OnPrinterProperties();
     void OnAdminFunctions(); // admin.cpp
+    void OnHddPrintJobs();   // spooldlg.cpp
     void OnPrintDemoPage();
     void OnPrintPclFonts();
     void OnPrintPostScriptFonts();

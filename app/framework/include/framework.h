@@ -1543,4 +1543,6 @@ inline void AfxEnableControlContainer() {}
 // handle.
 int AfxMessageBox(LPCSTR text, UINT type = MB_OK, UINT idHelp = 0);
 int AfxMessageBox(UINT idPrompt, UINT type = MB_OK, UINT idHelp = static_cast<UINT>(-1));
+// The warning sound (MessageBeep); the test seam logs each one.
+void AfxBeep(UINT type = MB_OK);
 

@@ -17,7 +17,7 @@ namespace AfxTestSeam {
 
 // One logged event.
 struct Event {
-    std::string kind;   // "box", "open", "save", "help", "script"
+    std::string kind;   // "box", "open", "save", "help", "beep", "script"
     DWORD thread = 0;   // the calling thread
     HWND owner = nullptr;  // the box's or file dialog's owner window
     std::string caption;  // box caption, file dialog title, help file

@@ -132,6 +132,11 @@ int AfxMessageBox(LPCSTR text, UINT type, UINT idHelp) {
     return ShowBox(afx::OwnerForThisThread(), text, "", type);
 }
 
+void AfxBeep(UINT type) {
+    afx::SeamBeep(type);
+    MessageBeep(type);
+}
+
 int AfxMessageBox(UINT idPrompt, UINT type, UINT idHelp) {
     CString text;
     text.LoadString(idPrompt);

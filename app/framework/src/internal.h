@@ -46,6 +46,8 @@ struct SeamHooks {
     void (*help)(LPCSTR file, UINT cmd, DWORD_PTR data);
     // Called by the framework's WinMain first: the seam's start-up orders, if any.
     void (*programStart)();
+    // Logs a beep (made anyway).
+    void (*beep)(UINT type);
 };
 extern const SeamHooks *g_seamHooks;
 
@@ -55,6 +57,10 @@ inline bool SeamBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, int &ans
 inline bool SeamFileDialog(bool open, OPENFILENAMEA &ofn, const std::string &defExt,
                            int &answer) {
     return g_seamHooks && g_seamHooks->fileDialog(open, ofn, defExt, answer);
+}
+inline void SeamBeep(UINT type) {
+    if (g_seamHooks)
+        g_seamHooks->beep(type);
 }
 inline void SeamHelp(LPCSTR file, UINT cmd, DWORD_PTR data) {
     if (g_seamHooks)

@@ -313,7 +313,17 @@ void Help(LPCSTR file, UINT cmd, DWORD_PTR data) {
     Record(event);
 }
 
-constexpr afx::SeamHooks kHooks = {Box, FileDialog, Help, ProgramStart};
+void Beep(UINT type) {
+    if (!AfxTestSeam::Active())
+        return;
+    AfxTestSeam::Event event;
+    event.kind = "beep";
+    event.thread = GetCurrentThreadId();
+    event.flags = type;
+    Record(event);
+}
+
+constexpr afx::SeamHooks kHooks = {Box, FileDialog, Help, ProgramStart, Beep};
 
 [[maybe_unused]] const bool kInstalled = (afx::g_seamHooks = &kHooks, true);
 
