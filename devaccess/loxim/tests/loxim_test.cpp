@@ -2,6 +2,7 @@
 // stand-in access libraries. The same program runs as a child (--child=...) for the checks
 // that need a second process.
 #include "fixture.h"
+#include "suite_handles.h"
 
 namespace {
 
@@ -576,42 +577,8 @@ struct Resources {
     size_t views = 0;
 };
 
-// The system's handle table, entry by entry (NtQuerySystemInformation, class 16).
-struct SystemHandle {
-    ULONG ownerPid;
-    BYTE objectType;
-    BYTE flags;
-    USHORT value;
-    PVOID object;
-    ULONG access;
-};
-struct SystemHandles {
-    ULONG count;
-    SystemHandle handles[1];
-};
-
 // Handles of this process by the system's table, or 0 when it cannot be read.
-DWORD HandleCount() {
-    using Query = LONG(WINAPI *)(ULONG, PVOID, ULONG, PULONG);
-    const auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return 0;
-    std::vector<uint8_t> buffer(1 << 16);
-    for (int tries = 0; tries < 12; ++tries) {
-        ULONG needed = 0;
-        const LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status == 0) {
-            const auto *table = reinterpret_cast<const SystemHandles *>(buffer.data());
-            DWORD mine = 0;
-            for (ULONG i = 0; i < table->count; ++i)
-                if (table->handles[i].ownerPid == GetCurrentProcessId()) ++mine;
-            return mine;
-        }
-        if (status != static_cast<LONG>(0xC0000004)) return 0;  // only "too small" is retried
-        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
-    }
-    return 0;
-}
+DWORD HandleCount() { return suite::HandleCount(); }
 
 Resources Count() {
     Resources r;
@@ -771,14 +738,10 @@ TEST_F(Loxim, BackgroundRead) {
 TEST_F(Loxim, OpenUseCloseLeavesNothingBehind) {
     ASSERT_GT(HandleCount(), 0u) << "the system's handle table cannot be read";
     // The default path (a record named by its port) and the USB-to-parallel path (its
-    // open-elsewhere scan maps every record in use). Each access library stays loaded here:
-    // the handles its runtime takes at every load are not the dispatcher's.
-    struct Case { const char *port; const char *library; };
-    for (const Case &c : {Case{"LXLEAK:A", "jastin.DLL"}, Case{"USBLPTLX8", "mirovel.DLL"}}) {
-        const char *port = c.port;
+    // open-elsewhere scan maps every record in use). Each open loads the access library and
+    // each close frees it: what the library's load takes, its unload gives back.
+    for (const char *port : {"LXLEAK:A", "USBLPTLX8"}) {
         SCOPED_TRACE(port);
-        HMODULE library = LoadLibraryA((AccessLibFolder() + "\\" + c.library).c_str());
-        ASSERT_NE(library, nullptr) << c.library;
         const char data[] = "leak";
         auto cycle = [&](bool watch) {
             const Resources closed = watch ? Count() : Resources{};
@@ -810,7 +773,6 @@ TEST_F(Loxim, OpenUseCloseLeavesNothingBehind) {
         const Resources after = Count();
         EXPECT_EQ(after.handles, before.handles);
         EXPECT_EQ(after.views, before.views);
-        FreeLibrary(library);
     }
 }
 
