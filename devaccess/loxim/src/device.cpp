@@ -29,8 +29,8 @@ HMODULE LoadFrom(const std::string &path) {
 void Undo(Created &made) {
     if (made.opened && made.view) CloseKind(made.view);
     made.view = RecordMap();
-    if (made.module) FreeLibrary(made.module);
-    if (made.mapping) CloseHandle(made.mapping);
+    made.module.reset();
+    made.mapping.reset();
     made = Created{};
 }
 
@@ -135,7 +135,10 @@ int32_t OpenDevice(uint32_t type, OpenDeviceBlock *block) {
 
     made.view.KeepFor(static_cast<uint32_t>(made.slot));
     made.view = RecordMap();
-    core::RegisterSlot(DevManage, static_cast<uint32_t>(made.slot), GetCurrentProcessId(), U32(made.mapping));
+    // The slot holds the mapping and the record the module from here on, until the close.
+    made.module.release();
+    core::RegisterSlot(DevManage, static_cast<uint32_t>(made.slot), GetCurrentProcessId(),
+                       U32(made.mapping.release()));
     *block->deviceHandle = static_cast<uint32_t>(made.slot) + 1;
     return core::kOk;
 }

@@ -53,20 +53,12 @@ void Unkeep(uint32_t slot) {
     Release(view);
 }
 
-class ViewLock {
-public:
-    ViewLock() { EnterCriticalSection(&g_viewLock); }
-    ~ViewLock() { LeaveCriticalSection(&g_viewLock); }
-    ViewLock(const ViewLock &) = delete;
-    ViewLock &operator=(const ViewLock &) = delete;
-};
-
 }  // namespace
 
 TableLock::TableLock() : mutex_(g_tableMutex) {
     if (!mutex_) {
         mutex_ = CreateMutexA(nullptr, FALSE, "DEVACC.OBJECT");
-        own_ = mutex_ != nullptr;
+        own_.reset(mutex_);
     }
     if (mutex_) WaitForSingleObject(mutex_, INFINITE);  // an abandoned mutex is ours as well
 }
@@ -74,13 +66,13 @@ TableLock::TableLock() : mutex_(g_tableMutex) {
 TableLock::~TableLock() {
     if (mutex_) {
         ReleaseMutex(mutex_);
-        if (own_) CloseHandle(mutex_);
+        own_.reset();
     }
 }
 
 RecordMap::RecordMap(uint32_t slot) {
     const HANDLE mapping = SlotMapping(slot);
-    ViewLock lock;
+    win::SectionLock lock(g_viewLock);
     View *view = g_views[slot];
     // A view of another mapping than the slot's now is stale.
     if (view && view->mapping != mapping) {
@@ -127,19 +119,19 @@ bool RecordMap::Reread() {
 
 void RecordMap::KeepFor(uint32_t slot) {
     if (!view_) return;
-    ViewLock lock;
+    win::SectionLock lock(g_viewLock);
     Unkeep(slot);
     InterlockedIncrement(&view_->refs);
     g_views[slot] = view_;
 }
 
 void DropSlotView(uint32_t slot) {
-    ViewLock lock;
+    win::SectionLock lock(g_viewLock);
     Unkeep(slot);
 }
 
 void DropAllSlotViews() {
-    ViewLock lock;
+    win::SectionLock lock(g_viewLock);
     for (uint32_t slot = 0; slot < core::kSlotCount; ++slot) Unkeep(slot);
 }
 

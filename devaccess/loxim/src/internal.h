@@ -9,6 +9,7 @@
 
 #include "loxim.h"
 #include "loxim_core.h"
+#include "win_owners.h"
 
 extern "C" {
 extern loxim::core::DeviceTable DevManage;
@@ -76,7 +77,7 @@ public:
 
 private:
     HANDLE mutex_;
-    bool own_ = false;  // opened for this use only (the process's handle could not be opened)
+    win::Handle own_;  // opened for this use only (the process's handle could not be opened)
 };
 
 // A read/write view of one device record. A slot of this process keeps one view from its open
@@ -172,10 +173,10 @@ struct CreateArgs {
 
 // What a create made, for the open to keep or to undo.
 struct Created {
-    HANDLE mapping = nullptr;
+    win::Handle mapping;
     RecordMap view;  // the record's view, kept by the slot once the open succeeds
     int slot = -1;
-    HMODULE module = nullptr;  // loaded by this create
+    win::Module module;  // loaded by this create
     bool opened = false;       // the kind's open succeeded
 };
 

@@ -69,14 +69,14 @@ int32_t CommonCreate(const CreateArgs &a, const PathSpec &spec, Created &made, O
     const uint32_t size = headerLength + spec.privateSize;
 
     SetLastError(ERROR_SUCCESS);
-    made.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
-                                      unnamed ? nullptr : name.c_str());
+    made.mapping.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
+                                          unnamed ? nullptr : name.c_str()));
     if (!made.mapping) return core::kErrMemory;
     // Another device holds this name: the handle is ours to close, the record is not ours.
     if (!unnamed && GetLastError() == ERROR_ALREADY_EXISTS) return core::kErrAlreadyOpen;
 
     // The one view of the record: written here, used by the kind's open, then kept by the slot.
-    made.view = RecordMap::Map(made.mapping);
+    made.view = RecordMap::Map(made.mapping.get());
     if (!made.view.Mapped()) return core::kErrMemory;
     uint8_t *view = made.view.base();
     std::memset(view, 0, size);
@@ -85,9 +85,9 @@ int32_t CommonCreate(const CreateArgs &a, const PathSpec &spec, Created &made, O
 
     int32_t result = core::kOk;
     if (spec.library) {
-        made.module = LoadAccessLibrary(spec.library);
-        FARPROC entry = made.module ? GetProcAddress(made.module, spec.entry) : nullptr;
-        header->module = U32(made.module);
+        made.module.reset(LoadAccessLibrary(spec.library));
+        FARPROC entry = made.module ? GetProcAddress(made.module.get(), spec.entry) : nullptr;
+        header->module = U32(made.module.get());
         header->entry = U32(reinterpret_cast<void *>(entry));
         if (!entry) result = core::kErrLibrary;
     }
