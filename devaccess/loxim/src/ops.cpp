@@ -102,74 +102,76 @@ namespace {
 
 int32_t CheckBlock(uint32_t code, void *block) {
     switch (code) {
-    case 2: case 18: case 102: case 103: return kOk;
+    case LOXIM_CLOSE: case LOXIM_AUX_COMMAND: case LOXIM_NET_CONNECT: case LOXIM_NET_DISCONNECT: return kOk;
     default: break;
     }
     if (!block) {
         // Codes outside the table take no block.
-        const bool hasBlock = (code >= 3 && code <= 17) || code == 19 || code == 100 ||
-                              code == 104 || code == 105 || code == 30000;
+        const bool hasBlock = (code >= LOXIM_JOB_ALLOC && code <= LOXIM_AUX_QUERY) ||
+                              code == LOXIM_SET_SETTINGS || code == LOXIM_NET_STATUS ||
+                              code == LOXIM_WRITE_BACKGROUND || code == LOXIM_READ_BACKGROUND ||
+                              code == LOXIM_PASS_THROUGH;
         return hasBlock ? kErrParam : kOk;
     }
     switch (code) {
-    case 3: { auto *b = As<JobAllocBlock>(block); return b->jobBuffer && b->size && b->granted ? kOk : kErrParam; }
-    case 4: {
+    case LOXIM_JOB_ALLOC: { auto *b = As<JobAllocBlock>(block); return b->jobBuffer && b->size && b->granted ? kOk : kErrParam; }
+    case LOXIM_JOB_REALLOC: {
         auto *b = As<JobReallocBlock>(block);
         if (!b->jobBuffer || !b->size || !b->granted) return kErrParam;
         return *b->jobBuffer ? kOk : kErrJob;
     }
-    case 5: { auto *b = As<JobFreeBlock>(block); return b->jobBuffer && *b->jobBuffer ? kOk : kErrJob; }
-    case 6: {
+    case LOXIM_JOB_FREE: { auto *b = As<JobFreeBlock>(block); return b->jobBuffer && *b->jobBuffer ? kOk : kErrJob; }
+    case LOXIM_JOB_COPY_IN: {
         auto *b = As<JobCopyInBlock>(block);
         if (b->source && !b->copied) return kErrParam;
         if (!b->jobBuffer) return kErrJob;
         if (b->copied) *b->copied = 0;
         return kOk;
     }
-    case 7: {
+    case LOXIM_JOB_COPY_OUT: {
         auto *b = As<JobCopyOutBlock>(block);
         if (!b->destination || !b->copied) return kErrParam;
         if (!b->jobBuffer) return kErrJob;
         *b->copied = 0;
         return kOk;
     }
-    case 8: {
+    case LOXIM_WRITE: {
         auto *b = As<WriteBlock>(block);
         if (!b->data || !b->written || !b->length) return kErrParam;
         *b->written = 0;
         return kOk;
     }
-    case 9: {
+    case LOXIM_READ: {
         auto *b = As<ReadBlock>(block);
         if (!b->buffer || !b->read || !b->size) return kErrParam;
         *b->read = 0;
         return kOk;
     }
-    case 10: {
+    case LOXIM_SEND: {
         auto *b = As<SendBlock>(block);
         if (!b->length) return kErrParam;
         return b->jobBuffer ? kOk : kErrJob;
     }
-    case 11: { auto *b = As<SendResultBlock>(block); return b->done && b->sent ? kOk : kErrParam; }
-    case 12: return As<ReadyBlock>(block)->ready ? kOk : kErrParam;
-    case 13: {
+    case LOXIM_SEND_RESULT: { auto *b = As<SendResultBlock>(block); return b->done && b->sent ? kOk : kErrParam; }
+    case LOXIM_IS_READY: return As<ReadyBlock>(block)->ready ? kOk : kErrParam;
+    case LOXIM_DEVICE_ID: {
         auto *b = As<DeviceIdBlock>(block);
         if (!b->buffer || !b->size || !b->length) return kErrParam;
         *b->length = 0;
         return kOk;
     }
-    case 15: return As<StatusByteBlock>(block)->status ? kOk : kErrParam;
-    case 16: {
+    case LOXIM_STATUS_BYTE: return As<StatusByteBlock>(block)->status ? kOk : kErrParam;
+    case LOXIM_PRINTER_STATE: {
         auto *b = As<PrinterStateBlock>(block);
         if (!b->status || !b->state || !b->valid) return kErrParam;
         *b->state = 0x1000000;
         *b->valid = 0;
         return kOk;
     }
-    case 17: return As<AuxQueryBlock>(block)->buffer ? kOk : kErrParam;
-    case 19: { auto *b = As<SetSettingsBlock>(block); return b->info && b->flags ? kOk : kErrParam; }
-    case 100: return As<NetStatusBlock>(block)->status ? kOk : kErrParam;
-    case 104: case 105: {
+    case LOXIM_AUX_QUERY: return As<AuxQueryBlock>(block)->buffer ? kOk : kErrParam;
+    case LOXIM_SET_SETTINGS: { auto *b = As<SetSettingsBlock>(block); return b->info && b->flags ? kOk : kErrParam; }
+    case LOXIM_NET_STATUS: return As<NetStatusBlock>(block)->status ? kOk : kErrParam;
+    case LOXIM_WRITE_BACKGROUND: case LOXIM_READ_BACKGROUND: {
         auto *b = As<BackgroundBlock>(block);
         if (!b->data || !b->length || !b->total || !b->callback) return kErrParam;
         *b->total = 0;
@@ -284,11 +286,11 @@ int32_t Dispatch(uint32_t code, const RecordMap &map, uint32_t slot, void *block
     case Routine::Refused: return kErrParam;
     case Routine::Generic:
         switch (code) {
-        case 3: return JobAlloc(As<JobAllocBlock>(block));
-        case 4: return JobRealloc(As<JobReallocBlock>(block));
-        case 5: return JobFree(As<JobFreeBlock>(block));
-        case 6: return JobCopyIn(As<JobCopyInBlock>(block));
-        case 7: return JobCopyOut(As<JobCopyOutBlock>(block));
+        case LOXIM_JOB_ALLOC: return JobAlloc(As<JobAllocBlock>(block));
+        case LOXIM_JOB_REALLOC: return JobRealloc(As<JobReallocBlock>(block));
+        case LOXIM_JOB_FREE: return JobFree(As<JobFreeBlock>(block));
+        case LOXIM_JOB_COPY_IN: return JobCopyIn(As<JobCopyInBlock>(block));
+        case LOXIM_JOB_COPY_OUT: return JobCopyOut(As<JobCopyOutBlock>(block));
         default: return kErrParam;
         }
     case Routine::PassMatch:
@@ -329,10 +331,10 @@ int32_t TransferOnce(const Request &r, const RecordMap &map, uint32_t done, uint
     count = 0;
     if (r.write) {
         WriteBlock b{r.data + done, r.length - done, &count, timeOut};
-        return Dispatch(8, map, r.slot, &b);
+        return Dispatch(LOXIM_WRITE, map, r.slot, &b);
     }
     ReadBlock b{r.data + done, r.length - done, &count, timeOut};
-    return Dispatch(9, map, r.slot, &b);
+    return Dispatch(LOXIM_READ, map, r.slot, &b);
 }
 
 DWORD WINAPI BackgroundThread(LPVOID parameter) {
@@ -372,7 +374,7 @@ DWORD WINAPI BackgroundThread(LPVOID parameter) {
 
 int32_t StartBackground(uint32_t code, uint32_t slot, const RecordMap &map, BackgroundBlock *b) {
     if (!core::IsKnownType(map.type())) return kOk;
-    Request *r = new (std::nothrow) Request{slot, code == 104, static_cast<uint8_t *>(b->data), b->length,
+    Request *r = new (std::nothrow) Request{slot, code == LOXIM_WRITE_BACKGROUND, static_cast<uint8_t *>(b->data), b->length,
                                             b->total, b->timeOut, b->callback->function, b->callback->user};
     if (!r) return core::kErrMemory;
     if (r->write) {
@@ -416,7 +418,7 @@ int32_t Operate(uint32_t code, uint32_t slot, void *block) {
     if (checked != kOk) return checked;
     RecordMap map(slot);
     if (!map) return kErrParam;
-    if (code == 104 || code == 105) {
+    if (code == LOXIM_WRITE_BACKGROUND || code == LOXIM_READ_BACKGROUND) {
         if (core::DispatchRoutine(code, map.type()) != Routine::Background) return kOk;
         return StartBackground(code, slot, map, As<BackgroundBlock>(block));
     }

@@ -28,19 +28,19 @@ TEST(ChooseConnectionType, Table) {
         // type 1 on a parallel port: by the params' size, else by TransferMode
         {1, 1, none, 0, 0, 2, R}, {1, 1, none, 8, 0, 4, R}, {1, 1, none, 9, 0, 4, R},
         {1, 1, none, 7, 0, 2, R}, {1, 1, 36, 9, 0, 2, P36}, {1, 1, 44, 0, 0, 4, P44},
-        {1, 1, 12, 0, 0, 4, R}, {1, 1, 40, 0, -102, 0, N}, {1, 1, 0, 0, -102, 0, N},
+        {1, 1, 12, 0, 0, 4, R}, {1, 1, 40, 0, kErrPortNotFound, 0, N}, {1, 1, 0, 0, kErrPortNotFound, 0, N},
         // type 1 elsewhere
         {1, 2, none, 0, 0, 3, N}, {1, 2, none, 8, 0, 5, N}, {1, 2, 36, 9, 0, 5, N},
         {1, 4, 44, 8, 0, 256, N}, {1, 128, none, 8, 0, 257, N}, {1, 0, 12, 9, 0, 4096, N},
         // explicit types and their kinds
-        {2, 1, none, 8, 0, 2, R}, {2, 1, 36, 0, 0, 2, P36}, {2, 1, 44, 0, -101, 0, N},
-        {2, 2, none, 0, -101, 0, N}, {3, 2, none, 0, 0, 3, N}, {3, 1, none, 0, -101, 0, N},
-        {5, 2, none, 0, 0, 5, N}, {5, 4, none, 0, -101, 0, N},
+        {2, 1, none, 8, 0, 2, R}, {2, 1, 36, 0, 0, 2, P36}, {2, 1, 44, 0, kErrParam, 0, N},
+        {2, 2, none, 0, kErrParam, 0, N}, {3, 2, none, 0, 0, 3, N}, {3, 1, none, 0, kErrParam, 0, N},
+        {5, 2, none, 0, 0, 5, N}, {5, 4, none, 0, kErrParam, 0, N},
         {4, 1, none, 0, 0, 4, R}, {4, 1, 12, 0, 0, 4, R}, {9, 1, 44, 0, 0, 9, P44},
-        {10, 1, 36, 0, -101, 0, N}, {6, 2, none, 0, -101, 0, N},
-        {256, 4, none, 0, 0, 256, N}, {256, 2, none, 0, -101, 0, N},
+        {10, 1, 36, 0, kErrParam, 0, N}, {6, 2, none, 0, kErrParam, 0, N},
+        {256, 4, none, 0, 0, 256, N}, {256, 2, none, 0, kErrParam, 0, N},
         {257, 0, 12, 0, 0, 257, N}, {4096, 1, 36, 0, 0, 4096, N}, {4096, 128, none, 0, 0, 4096, N},
-        {0, 0, none, 0, -101, 0, N}, {11, 1, none, 0, -101, 0, N}, {258, 0, none, 0, -101, 0, N},
+        {0, 0, none, 0, kErrParam, 0, N}, {11, 1, none, 0, kErrParam, 0, N}, {258, 0, none, 0, kErrParam, 0, N},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "type " << c.type << " kind " << c.kind << " size "
@@ -210,12 +210,12 @@ TEST(Dispatch, TableCells) {
 TEST(Network, MapTcpResult) {
     struct Case { int32_t in, out; };
     const Case cases[] = {
-        {0, 0}, {-19, -131}, {-12, -131}, {-18, -160}, {-17, -160}, {-16, -160}, {-6, -160},
-        {-5, -160}, {-15, -190}, {-14, -190}, {-13, -190}, {-11, -102}, {-10, -102},
-        {-4, -140}, {-3, -120}, {-2, -120}, {-1, -120},
+        {0, 0}, {-19, kErrAlreadyOpen}, {-12, kErrAlreadyOpen}, {-18, kErrDevice}, {-17, kErrDevice}, {-16, kErrDevice}, {-6, kErrDevice},
+        {-5, kErrDevice}, {-15, kErrNetwork}, {-14, kErrNetwork}, {-13, kErrNetwork}, {-11, kErrPortNotFound}, {-10, kErrPortNotFound},
+        {-4, kErrMemory}, {-3, kErrLibrary}, {-2, kErrLibrary}, {-1, kErrLibrary},
         // everything else
-        {-7, -101}, {-8, -101}, {-9, -101}, {-20, -101}, {1, -101}, {5, -101},
-        {INT32_MIN, -101}, {INT32_MAX, -101},
+        {-7, kErrParam}, {-8, kErrParam}, {-9, kErrParam}, {-20, kErrParam}, {1, kErrParam}, {5, kErrParam},
+        {INT32_MIN, kErrParam}, {INT32_MAX, kErrParam},
     };
     for (const Case &c : cases) EXPECT_EQ(MapTcpResult(c.in), c.out) << c.in;
 }
@@ -223,11 +223,11 @@ TEST(Network, MapTcpResult) {
 TEST(Network, MapTcpStatus) {
     struct Case { int32_t in, out; };
     const Case cases[] = {
-        {0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {-12, -160}, {-11, -190}, {-10, -190},
-        {-9, -107}, {-8, -134}, {-7, -133}, {-6, -104}, {-5, -150}, {-3, -140}, {-2, -102},
-        {-1, -131},
+        {0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {-12, kErrDevice}, {-11, kErrNetwork}, {-10, kErrNetwork},
+        {-9, kErrNetConnect}, {-8, kErrNet8}, {-7, kErrThread}, {-6, kErrJobBuffer}, {-5, kErrBusy}, {-3, kErrMemory}, {-2, kErrPortNotFound},
+        {-1, kErrAlreadyOpen},
         // everything else
-        {-4, -101}, {-13, -101}, {5, -101}, {10055, -101}, {INT32_MIN, -101},
+        {-4, kErrParam}, {-13, kErrParam}, {5, kErrParam}, {10055, kErrParam}, {INT32_MIN, kErrParam},
     };
     for (const Case &c : cases) EXPECT_EQ(MapTcpStatus(c.in), c.out) << c.in;
 }
@@ -235,13 +235,13 @@ TEST(Network, MapTcpStatus) {
 TEST(Parallel, ResultsByOperation) {
     struct Case { uint32_t op; int32_t in, out; };
     const Case cases[] = {
-        {3, -1, -101}, {4, -7, -101}, {5, -1, -140}, {9, -14, -140},
-        {6, -14, -141}, {6, -2, -104}, {7, -14, -141}, {8, -3, -104}, {10, -14, -141}, {10, -9, -104},
-        {12, -15, -142}, {12, -4, -142}, {12, -14, -150}, {12, -7, -150}, {12, -8, -101},
-        {13, -7, -150}, {13, -8, -135}, {13, -19, -132}, {13, -9, -160}, {13, -1, -101},
-        {14, -17, -180}, {14, -7, -101}, {16, -7, -150}, {16, -19, -160}, {16, -9, -101},
-        {20, -7, -150}, {20, -9, -101}, {23, -7, -150}, {23, -9, -160}, {23, -19, -101},
-        {24, -7, -150}, {24, -9, -101},
+        {3, -1, kErrParam}, {4, -7, kErrParam}, {5, -1, kErrMemory}, {9, -14, kErrMemory},
+        {6, -14, kErrBufferInUse}, {6, -2, kErrJobBuffer}, {7, -14, kErrBufferInUse}, {8, -3, kErrJobBuffer}, {10, -14, kErrBufferInUse}, {10, -9, kErrJobBuffer},
+        {12, -15, kErrSend}, {12, -4, kErrSend}, {12, -14, kErrBusy}, {12, -7, kErrBusy}, {12, -8, kErrParam},
+        {13, -7, kErrBusy}, {13, -8, kErrTransfer}, {13, -19, kErrTimeout}, {13, -9, kErrDevice}, {13, -1, kErrParam},
+        {14, -17, kErrStatus}, {14, -7, kErrParam}, {16, -7, kErrBusy}, {16, -19, kErrDevice}, {16, -9, kErrParam},
+        {20, -7, kErrBusy}, {20, -9, kErrParam}, {23, -7, kErrBusy}, {23, -9, kErrDevice}, {23, -19, kErrParam},
+        {24, -7, kErrBusy}, {24, -9, kErrParam},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(MapLptResult(c.op, c.in), c.out) << "op " << c.op << " result " << c.in;

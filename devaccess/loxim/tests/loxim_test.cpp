@@ -102,54 +102,54 @@ TEST_F(Loxim, ExportsAndFirstProcessTable) {
 
 TEST_F(Loxim, BadHandles) {
     Opened a = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXBAD:A");
-    ASSERT_EQ(a.result, 0);
+    ASSERT_EQ(a.result, LOXIM_OK);
     const uint32_t mark = g_table->highWater;
-    ASSERT_EQ(Io(LOXIM_CLOSE, a.handle, nullptr), 0);
+    ASSERT_EQ(Io(LOXIM_CLOSE, a.handle, nullptr), LOXIM_OK);
     uint32_t ready = 0;
     ReadyBlock rb{&ready};
     for (uint32_t handle : {0u, mark + 1, a.handle, 65u, 0xffffffffu}) {
         SCOPED_TRACE(handle);
-        EXPECT_EQ(Io(LOXIM_CLOSE, handle, nullptr), -103);
-        EXPECT_EQ(Io(LOXIM_IS_READY, handle, &rb), -103);
-        EXPECT_EQ(Io(21, handle, nullptr), -103);
+        EXPECT_EQ(Io(LOXIM_CLOSE, handle, nullptr), LOXIM_E_HANDLE);
+        EXPECT_EQ(Io(LOXIM_IS_READY, handle, &rb), LOXIM_E_HANDLE);
+        EXPECT_EQ(Io(21, handle, nullptr), LOXIM_E_HANDLE);
     }
     // Codes outside the table give 0 after the handle check.
     Opened b = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXBAD:B");
-    ASSERT_EQ(b.result, 0);
-    EXPECT_EQ(Io(21, b.handle, nullptr), 0);
-    EXPECT_EQ(Io(101, b.handle, &rb), 0);
-    EXPECT_EQ(Io(LOXIM_CLOSE, b.handle, nullptr), 0);
+    ASSERT_EQ(b.result, LOXIM_OK);
+    EXPECT_EQ(Io(21, b.handle, nullptr), LOXIM_OK);
+    EXPECT_EQ(Io(101, b.handle, &rb), LOXIM_OK);
+    EXPECT_EQ(Io(LOXIM_CLOSE, b.handle, nullptr), LOXIM_OK);
 }
 
 TEST_F(Loxim, SixtyFourDevicesAndNoMore) {
     std::vector<uint32_t> handles;
     for (int i = 0; i < 64; ++i) {
         Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, ("LX64:" + std::to_string(i)).c_str());
-        ASSERT_EQ(o.result, 0) << i;
+        ASSERT_EQ(o.result, LOXIM_OK) << i;
         EXPECT_EQ(o.handle, static_cast<uint32_t>(i + 1));
         handles.push_back(o.handle);
     }
     const Snapshot before = Snapshot::Take();
     const uint32_t calls = Standin::Of("jastin.DLL").callCount();
     Opened over = Open(LOXIM_TYPE_CHOOSE, nullptr, "LX64:over");
-    EXPECT_EQ(over.result, -140);
+    EXPECT_EQ(over.result, LOXIM_E_MEMORY);
     EXPECT_EQ(over.handle, 0u);
     EXPECT_TRUE(Snapshot::Take() == before);
     EXPECT_FALSE(MappingExists("Devacc.LX64:over"));
     EXPECT_EQ(Standin::Of("jastin.DLL").callCount(), calls);
     // Closing the top slot lowers the mark, a lower one keeps it; the lowest free slot is reused.
-    EXPECT_EQ(Io(LOXIM_CLOSE, 10, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, 10, nullptr), LOXIM_OK);
     EXPECT_EQ(g_table->highWater, 64u);
-    EXPECT_EQ(Io(LOXIM_CLOSE, 64, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, 64, nullptr), LOXIM_OK);
     EXPECT_EQ(g_table->highWater, 63u);
     EXPECT_EQ(g_table->openCount, 62u);
     Opened again = Open(LOXIM_TYPE_CHOOSE, nullptr, "LX64:again");
     EXPECT_EQ(again.handle, 10u);
     for (uint32_t h : handles)
         if (h != 10 && h != 64) {
-            EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), 0);
+            EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), LOXIM_OK);
         }
-    EXPECT_EQ(Io(LOXIM_CLOSE, again.handle, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, again.handle, nullptr), LOXIM_OK);
     EXPECT_EQ(g_table->openCount, 0u);
     EXPECT_EQ(GetModuleHandleA("jastin.DLL"), nullptr);  // every open's library released
 }
@@ -165,21 +165,21 @@ TEST_F(Loxim, FailingOpensChangeNothing) {
     const uint32_t oddParams[] = {40, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     struct Case { const char *what; uint32_t type; const char *printer; const char *port; const void *params; int32_t result; };
     const Case cases[] = {
-        {"neither name", 1, nullptr, nullptr, nullptr, -101},
-        {"printer without Port", 1, noPort.name(), nullptr, nullptr, -102},
-        {"printer with an empty Port", 1, emptyPort.name(), nullptr, nullptr, -102},
-        {"empty port name", 1, nullptr, "", nullptr, -101},
-        {"empty port name, USB-to-parallel", 256, nullptr, "", nullptr, -101},
-        {"type 2 on a USB port", 2, nullptr, "USBLXA1", nullptr, -101},
-        {"type 256 on a parallel port", 256, nullptr, "LPTLX", nullptr, -101},
-        {"unknown type", 77, nullptr, "LXFAIL:", nullptr, -101},
-        {"params size 40 on a parallel port", 1, nullptr, "LPTLX", oddParams, -102},
-        {"explicit packet type with params size 40", 4, nullptr, "LPTLX", oddParams, -101},
-        {"packet over USB by TransferMode", 1, usbPacket.name(), nullptr, nullptr, -101},
-        {"packet over USB explicit", 5, nullptr, "USBLXP2", nullptr, -101},
-        {"packet type, service code 0", 6, nullptr, "LPTLX9", &p12, -101},
-        {"mapping name that does not fit", 1, nullptr, longPort.c_str(), nullptr, -140},
-        {"mapping name that does not fit, USB-to-parallel", 1, nullptr, longUsbLpt.c_str(), nullptr, -140},
+        {"neither name", 1, nullptr, nullptr, nullptr, LOXIM_E_PARAM},
+        {"printer without Port", 1, noPort.name(), nullptr, nullptr, LOXIM_E_PORT_NOT_FOUND},
+        {"printer with an empty Port", 1, emptyPort.name(), nullptr, nullptr, LOXIM_E_PORT_NOT_FOUND},
+        {"empty port name", 1, nullptr, "", nullptr, LOXIM_E_PARAM},
+        {"empty port name, USB-to-parallel", 256, nullptr, "", nullptr, LOXIM_E_PARAM},
+        {"type 2 on a USB port", 2, nullptr, "USBLXA1", nullptr, LOXIM_E_PARAM},
+        {"type 256 on a parallel port", 256, nullptr, "LPTLX", nullptr, LOXIM_E_PARAM},
+        {"unknown type", 77, nullptr, "LXFAIL:", nullptr, LOXIM_E_PARAM},
+        {"params size 40 on a parallel port", 1, nullptr, "LPTLX", oddParams, LOXIM_E_PORT_NOT_FOUND},
+        {"explicit packet type with params size 40", 4, nullptr, "LPTLX", oddParams, LOXIM_E_PARAM},
+        {"packet over USB by TransferMode", 1, usbPacket.name(), nullptr, nullptr, LOXIM_E_PARAM},
+        {"packet over USB explicit", 5, nullptr, "USBLXP2", nullptr, LOXIM_E_PARAM},
+        {"packet type, service code 0", 6, nullptr, "LPTLX9", &p12, LOXIM_E_PARAM},
+        {"mapping name that does not fit", 1, nullptr, longPort.c_str(), nullptr, LOXIM_E_MEMORY},
+        {"mapping name that does not fit, USB-to-parallel", 1, nullptr, longUsbLpt.c_str(), nullptr, LOXIM_E_MEMORY},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -195,9 +195,9 @@ TEST_F(Loxim, FailingOpensChangeNothing) {
     EXPECT_FALSE(MappingExists("Devacc.QUVMFPI_USBLXP2"));
     EXPECT_EQ(GetModuleHandleA("zorla.DLL"), nullptr);
     // Missing block or device-handle output.
-    EXPECT_EQ(Io(LOXIM_OPEN, 1, nullptr), -101);
+    EXPECT_EQ(Io(LOXIM_OPEN, 1, nullptr), LOXIM_E_PARAM);
     OpenDeviceBlock noOut{nullptr, "LXFAIL:", nullptr, nullptr, 0, nullptr, nullptr, nullptr};
-    EXPECT_EQ(Io(LOXIM_OPEN, 1, &noOut), -101);
+    EXPECT_EQ(Io(LOXIM_OPEN, 1, &noOut), LOXIM_E_PARAM);
     EXPECT_FALSE(MappingExists("Devacc.LXFAIL:"));
 }
 
@@ -205,7 +205,7 @@ TEST_F(Loxim, MissingEntryLeavesNothing) {
     ASSERT_EQ(GetModuleHandleA("jastin.DLL"), nullptr);
     SetLoaderFolder(AccessLibFolder() + "\\noentry");
     const Snapshot before = Snapshot::Take();
-    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "LXNOENTRY:").result, -120);
+    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "LXNOENTRY:").result, LOXIM_E_LIBRARY);
     EXPECT_TRUE(Snapshot::Take() == before);
     EXPECT_EQ(GetModuleHandleA("jastin.DLL"), nullptr);
     EXPECT_FALSE(MappingExists("Devacc.LXNOENTRY:"));
@@ -215,7 +215,7 @@ TEST_F(Loxim, PrinterPortAndDuplicateOpen) {
     Printer printer("LoximTest Port");
     printer.Text("Port", "LXPRN:");
     Opened first = Open(LOXIM_TYPE_CHOOSE, printer.name(), nullptr, nullptr, 0x1234);
-    ASSERT_EQ(first.result, 0);
+    ASSERT_EQ(first.result, LOXIM_OK);
     Standin s = Standin::Of("jastin.DLL");
     ASSERT_TRUE(s);
     std::vector<StandinCall> calls = s.Calls();
@@ -228,15 +228,15 @@ TEST_F(Loxim, PrinterPortAndDuplicateOpen) {
 
     // The same port again: -131, and the first device keeps its library and works.
     const Snapshot before = Snapshot::Take();
-    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "LXPRN:").result, -131);
-    EXPECT_EQ(Open(LOXIM_TYPE_DEFAULT, printer.name(), nullptr).result, -131);
+    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "LXPRN:").result, LOXIM_E_ALREADY_OPEN);
+    EXPECT_EQ(Open(LOXIM_TYPE_DEFAULT, printer.name(), nullptr).result, LOXIM_E_ALREADY_OPEN);
     EXPECT_TRUE(Snapshot::Take() == before);
     const char data[] = "still here";
     uint32_t written = 0;
     WriteBlock wb{data, 10, &written, 1000};
-    EXPECT_EQ(Io(LOXIM_WRITE, first.handle, &wb), 0);
+    EXPECT_EQ(Io(LOXIM_WRITE, first.handle, &wb), LOXIM_OK);
     EXPECT_EQ(written, 10u);
-    EXPECT_EQ(Io(LOXIM_CLOSE, first.handle, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, first.handle, nullptr), LOXIM_OK);
 }
 
 TEST_F(Loxim, InformationCopiesMatchTheRecord) {
@@ -245,7 +245,7 @@ TEST_F(Loxim, InformationCopiesMatchTheRecord) {
         void *info = nullptr;
         uint32_t handle = 0, headerLength = 0, privateSize = 0;
         OpenDeviceBlock b{printer, "LXINFO:", &handle, nullptr, 0, &info, &headerLength, &privateSize};
-        ASSERT_EQ(Io(LOXIM_OPEN, 1, &b), 0);
+        ASSERT_EQ(Io(LOXIM_OPEN, 1, &b), LOXIM_OK);
         const uint32_t expectedHeader = 28 + (printer ? std::strlen(printer) : 0) + 1 + 7 + 1;
         EXPECT_EQ(headerLength, expectedHeader);
         EXPECT_EQ(privateSize, 4u);
@@ -272,19 +272,19 @@ TEST_F(Loxim, InformationCopiesMatchTheRecord) {
         void *copy = nullptr;
         uint32_t hl2 = 0, ps2 = 0;
         DeviceInfoRequestBlock rb{&copy, &hl2, &ps2};
-        ASSERT_EQ(Io(LOXIM_DEVICE_INFO, handle, &rb), 0);
+        ASSERT_EQ(Io(LOXIM_DEVICE_INFO, handle, &rb), LOXIM_OK);
         EXPECT_EQ(hl2, headerLength);
         EXPECT_EQ(ps2, privateSize);
         EXPECT_EQ(std::memcmp(copy, record, headerLength + privateSize), 0);
         DeviceInfoRequestBlock missing{&copy, nullptr, &ps2};
-        EXPECT_EQ(Io(LOXIM_DEVICE_INFO, handle, &missing), -101);
-        EXPECT_EQ(Io(LOXIM_DEVICE_INFO, handle, nullptr), -101);
+        EXPECT_EQ(Io(LOXIM_DEVICE_INFO, handle, &missing), LOXIM_E_PARAM);
+        EXPECT_EQ(Io(LOXIM_DEVICE_INFO, handle, nullptr), LOXIM_E_PARAM);
 
         EXPECT_EQ(GlobalFree(GlobalHandle(info)), nullptr);
         EXPECT_EQ(GlobalFree(GlobalHandle(copy)), nullptr);
         UnmapViewOfFile(record);
         CloseHandle(m);
-        EXPECT_EQ(Io(LOXIM_CLOSE, handle, nullptr), 0);
+        EXPECT_EQ(Io(LOXIM_CLOSE, handle, nullptr), LOXIM_OK);
     }
 }
 
@@ -294,7 +294,7 @@ TEST_F(Loxim, DispatchWalk) {
     for (const PathCase &path : {PathCase{4096, "LXWALK:", "jastin.DLL"}, PathCase{256, "USBLPTLX4", "mirovel.DLL"}}) {
         SCOPED_TRACE(path.port);
         Opened o = Open(path.type, nullptr, path.port);
-        ASSERT_EQ(o.result, 0);
+        ASSERT_EQ(o.result, LOXIM_OK);
         Standin s = Standin::Of(path.library);
         ASSERT_TRUE(s);
         const StandinCall open = s.Calls().back();
@@ -304,7 +304,7 @@ TEST_F(Loxim, DispatchWalk) {
             void *info = nullptr;
             uint32_t hl = 0, ps = 0;
             DeviceInfoRequestBlock rb{&info, &hl, &ps};
-            ASSERT_EQ(Io(LOXIM_DEVICE_INFO, o.handle, &rb), 0);
+            ASSERT_EQ(Io(LOXIM_DEVICE_INFO, o.handle, &rb), LOXIM_OK);
             const uint32_t *area = reinterpret_cast<const uint32_t *>(static_cast<uint8_t *>(info) + hl);
             device = area[0];
             if (path.type == 256) {
@@ -356,14 +356,14 @@ TEST_F(Loxim, DispatchWalk) {
             {"probe", 14, &probe, 0, lpt ? 9u : 11u, lpt ? std::vector<uint32_t>{1100} : std::vector<uint32_t>{}},
             {"status byte", 15, &statusBlock, 0, lpt ? 10u : 12u, {loxim::U32(&status)}},
             {"printer state", 16, &stateBlock, 0, none, {}},
-            {"aux query", 17, &aux, -101, none, {}},
-            {"aux command", 18, nullptr, -101, none, {}},
+            {"aux query", 17, &aux, LOXIM_E_PARAM, none, {}},
+            {"aux command", 18, nullptr, LOXIM_E_PARAM, none, {}},
             {"settings", 19, &settings, 0, none, {}},
             {"net status", 100, &net, 0, none, {}},
             {"connect", 102, nullptr, 0, none, {}},
             {"disconnect", 103, nullptr, 0, none, {}},
             {"pass-through, own type", 30000, &passSame, 0, none, {}},
-            {"pass-through, other type", 30000, &passOther, -101, none, {}},
+            {"pass-through, other type", 30000, &passOther, LOXIM_E_PARAM, none, {}},
         };
         for (const Step &step : steps) {
             SCOPED_TRACE(step.what);
@@ -395,13 +395,13 @@ TEST_F(Loxim, DispatchWalk) {
         EXPECT_EQ(GlobalFlags(job) & GMEM_LOCKCOUNT, 0u);
         GlobalFree(job);
         s.reset();
-        EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+        EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), LOXIM_OK);
     }
 }
 
 TEST_F(Loxim, MissingOutputsAreRefused) {
     Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXNULL:");
-    ASSERT_EQ(o.result, 0);
+    ASSERT_EQ(o.result, LOXIM_OK);
     Standin s = Standin::Of("jastin.DLL");
     s.reset();
     char buffer[8];
@@ -421,44 +421,44 @@ TEST_F(Loxim, MissingOutputsAreRefused) {
         {11, &resultNoOut}, {13, &idNoOut}, {104, &bg0}, {105, &bg0},
     };
     for (uint32_t code : {3u, 6u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u, 16u, 17u, 19u, 100u, 104u, 105u, 30000u})
-        EXPECT_EQ(Io(code, o.handle, nullptr), -101) << code;
-    for (const Case &c : cases) EXPECT_EQ(Io(c.code, o.handle, c.block), -101) << c.code;
+        EXPECT_EQ(Io(code, o.handle, nullptr), LOXIM_E_PARAM) << code;
+    for (const Case &c : cases) EXPECT_EQ(Io(c.code, o.handle, c.block), LOXIM_E_PARAM) << c.code;
     EXPECT_EQ(s.callCount(), 0u);
-    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), LOXIM_OK);
 }
 
 TEST_F(Loxim, JobBuffer) {
     Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXJOB:");
-    ASSERT_EQ(o.result, 0);
+    ASSERT_EQ(o.result, LOXIM_OK);
     HGLOBAL job = nullptr;
     uint32_t granted = 0, copied = 9;
     JobAllocBlock alloc{&job, 100, &granted};
-    ASSERT_EQ(Io(3, o.handle, &alloc), 0);
+    ASSERT_EQ(Io(LOXIM_JOB_ALLOC, o.handle, &alloc), LOXIM_OK);
     EXPECT_EQ(granted, 100u);
     const char text[] = "0123456789";
     struct Copy { uint32_t offset, length; int32_t result; };
-    for (const Copy &c : {Copy{0, 10, 0}, Copy{90, 10, 0}, Copy{91, 10, -104}, Copy{100, 1, -104},
-                          Copy{0xfffffff8u, 10, -104}, Copy{100, 0, 0}}) {
+    for (const Copy &c : {Copy{0, 10, 0}, Copy{90, 10, 0}, Copy{91, 10, LOXIM_E_JOB_BUFFER}, Copy{100, 1, LOXIM_E_JOB_BUFFER},
+                          Copy{0xfffffff8u, 10, LOXIM_E_JOB_BUFFER}, Copy{100, 0, 0}}) {
         SCOPED_TRACE(testing::Message() << c.offset << "+" << c.length);
         JobCopyInBlock in{job, c.offset, text, c.length, &copied, 0};
-        EXPECT_EQ(Io(6, o.handle, &in), c.result);
+        EXPECT_EQ(Io(LOXIM_JOB_COPY_IN, o.handle, &in), c.result);
         EXPECT_EQ(copied, c.result == 0 ? c.length : 0u);
         char out[16] = {};
         JobCopyOutBlock back{job, c.offset, out, c.length, &copied};
-        EXPECT_EQ(Io(7, o.handle, &back), c.result);
+        EXPECT_EQ(Io(LOXIM_JOB_COPY_OUT, o.handle, &back), c.result);
         if (c.result == 0) {
             EXPECT_EQ(std::memcmp(out, text, c.length), 0);
         }
     }
     // No source: nothing is done; no buffer: -104.
     JobCopyInBlock noSource{job, 0, nullptr, 10, nullptr, 0};
-    EXPECT_EQ(Io(6, o.handle, &noSource), 0);
+    EXPECT_EQ(Io(LOXIM_JOB_COPY_IN, o.handle, &noSource), LOXIM_OK);
     JobCopyInBlock noBuffer{nullptr, 0, text, 10, &copied, 0};
-    EXPECT_EQ(Io(6, o.handle, &noBuffer), -104);
+    EXPECT_EQ(Io(LOXIM_JOB_COPY_IN, o.handle, &noBuffer), LOXIM_E_JOB_BUFFER);
 
     // Grow: zero-filled, contents kept.
     JobReallocBlock grow{&job, 300, &granted};
-    ASSERT_EQ(Io(4, o.handle, &grow), 0);
+    ASSERT_EQ(Io(LOXIM_JOB_REALLOC, o.handle, &grow), LOXIM_OK);
     EXPECT_EQ(granted, 300u);
     {
         const auto *p = static_cast<const uint8_t *>(GlobalLock(job));
@@ -474,51 +474,51 @@ TEST_F(Loxim, JobBuffer) {
     pending.done = 0;
     s.Script(6, pending);
     SendBlock send{job, 0, 300, 0, 1000};
-    EXPECT_EQ(Io(10, o.handle, &send), 0);
+    EXPECT_EQ(Io(LOXIM_SEND, o.handle, &send), LOXIM_OK);
     uint32_t cut = 50;
     JobFreeBlock shrink{&job, &cut};
     JobFreeBlock freeAll{&job, nullptr};
     JobCopyInBlock in{job, 0, text, 1, &copied, 0};
-    EXPECT_EQ(Io(6, o.handle, &in), -141);
-    EXPECT_EQ(Io(4, o.handle, &grow), -141);
-    EXPECT_EQ(Io(5, o.handle, &shrink), -141);
-    EXPECT_EQ(Io(5, o.handle, &freeAll), -141);
+    EXPECT_EQ(Io(LOXIM_JOB_COPY_IN, o.handle, &in), LOXIM_E_BUFFER_IN_USE);
+    EXPECT_EQ(Io(LOXIM_JOB_REALLOC, o.handle, &grow), LOXIM_E_BUFFER_IN_USE);
+    EXPECT_EQ(Io(LOXIM_JOB_FREE, o.handle, &shrink), LOXIM_E_BUFFER_IN_USE);
+    EXPECT_EQ(Io(LOXIM_JOB_FREE, o.handle, &freeAll), LOXIM_E_BUFFER_IN_USE);
     uint32_t done = 0, sent = 0;
     SendResultBlock result{job, &done, 300, &sent};
-    EXPECT_EQ(Io(11, o.handle, &result), 0);
+    EXPECT_EQ(Io(LOXIM_SEND_RESULT, o.handle, &result), LOXIM_OK);
     EXPECT_EQ(done, 0u);
     s.Script(6, DefaultScript());
-    EXPECT_EQ(Io(11, o.handle, &result), 0);
+    EXPECT_EQ(Io(LOXIM_SEND_RESULT, o.handle, &result), LOXIM_OK);
     EXPECT_EQ(done, 1u);
     EXPECT_EQ(sent, 300u);
     // A send past the end is refused before the library sees it.
     SendBlock past{job, 200, 101, 0, 1000};
-    EXPECT_EQ(Io(10, o.handle, &past), -104);
+    EXPECT_EQ(Io(LOXIM_SEND, o.handle, &past), LOXIM_E_JOB_BUFFER);
 
     // Cut more than the block: -104 and the block stays; cut part; cut all frees.
     cut = 301;
-    EXPECT_EQ(Io(5, o.handle, &shrink), -104);
+    EXPECT_EQ(Io(LOXIM_JOB_FREE, o.handle, &shrink), LOXIM_E_JOB_BUFFER);
     EXPECT_EQ(GlobalSize(job), 300u);
     cut = 100;
-    EXPECT_EQ(Io(5, o.handle, &shrink), 0);
+    EXPECT_EQ(Io(LOXIM_JOB_FREE, o.handle, &shrink), LOXIM_OK);
     EXPECT_EQ(cut, 200u);
     EXPECT_EQ(GlobalSize(job), 200u);
     cut = 200;
-    EXPECT_EQ(Io(5, o.handle, &shrink), 0);
+    EXPECT_EQ(Io(LOXIM_JOB_FREE, o.handle, &shrink), LOXIM_OK);
     EXPECT_EQ(job, nullptr);
-    EXPECT_EQ(Io(5, o.handle, &freeAll), -104);
-    EXPECT_EQ(Io(4, o.handle, &grow), -104);
+    EXPECT_EQ(Io(LOXIM_JOB_FREE, o.handle, &freeAll), LOXIM_E_JOB_BUFFER);
+    EXPECT_EQ(Io(LOXIM_JOB_REALLOC, o.handle, &grow), LOXIM_E_JOB_BUFFER);
     JobAllocBlock size0{&job, 0, &granted};
-    EXPECT_EQ(Io(3, o.handle, &size0), -101);
+    EXPECT_EQ(Io(LOXIM_JOB_ALLOC, o.handle, &size0), LOXIM_E_PARAM);
     s.reset();
-    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), LOXIM_OK);
 }
 
 TEST_F(Loxim, DeviceIdPolling) {
     Opened d = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXPOLL:");
     Opened u = Open(LOXIM_TYPE_CHOOSE, nullptr, "USBLPTLX5");
-    ASSERT_EQ(d.result, 0);
-    ASSERT_EQ(u.result, 0);
+    ASSERT_EQ(d.result, LOXIM_OK);
+    ASSERT_EQ(u.result, LOXIM_OK);
     Standin jastin = Standin::Of("jastin.DLL"), mirovel = Standin::Of("mirovel.DLL");
     StandinScript one = DefaultScript();
     one.data[0] = 'x';
@@ -533,7 +533,7 @@ TEST_F(Loxim, DeviceIdPolling) {
         c.s->Script(c.op, one);
         DeviceIdBlock b{buffer, sizeof buffer, &length, c.timeOut};
         const DWORD start = GetTickCount();
-        EXPECT_EQ(Io(13, c.handle, &b), 0);
+        EXPECT_EQ(Io(LOXIM_DEVICE_ID, c.handle, &b), LOXIM_OK);
         const DWORD elapsed = GetTickCount() - start;
         EXPECT_EQ(length, 0u);
         const uint32_t polls = c.s->callCount();
@@ -555,17 +555,17 @@ TEST_F(Loxim, DeviceIdPolling) {
     tooLong.count = 17;
     jastin.Script(10, tooLong);
     DeviceIdBlock b{buffer, sizeof buffer, &length, 0};
-    EXPECT_EQ(Io(13, d.handle, &b), -160);
+    EXPECT_EQ(Io(LOXIM_DEVICE_ID, d.handle, &b), LOXIM_E_DEVICE);
     EXPECT_EQ(length, 0u);
     // A failing poll ends with its result.
     StandinScript fails = DefaultScript();
     fails.result = -7;
     jastin.Script(10, fails);
-    EXPECT_EQ(Io(13, d.handle, &b), -7);
+    EXPECT_EQ(Io(LOXIM_DEVICE_ID, d.handle, &b), -7);
     jastin.reset();
     mirovel.reset();
-    EXPECT_EQ(Io(LOXIM_CLOSE, d.handle, nullptr), 0);
-    EXPECT_EQ(Io(LOXIM_CLOSE, u.handle, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, d.handle, nullptr), LOXIM_OK);
+    EXPECT_EQ(Io(LOXIM_CLOSE, u.handle, nullptr), LOXIM_OK);
 }
 
 // ---- resources ----
@@ -655,8 +655,8 @@ void __stdcall OnDone(int32_t status, uint32_t total, uint32_t user) {
 TEST_F(Loxim, BackgroundWrites) {
     Opened a = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXBG:A");
     Opened b = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXBG:B");
-    ASSERT_EQ(a.result, 0);
-    ASSERT_EQ(b.result, 0);
+    ASSERT_EQ(a.result, LOXIM_OK);
+    ASSERT_EQ(b.result, LOXIM_OK);
     Standin s = Standin::Of("jastin.DLL");
     s.reset();
     StandinScript partial = DefaultScript();
@@ -681,10 +681,10 @@ TEST_F(Loxim, BackgroundWrites) {
     BackgroundBlock blockA{dataA.data(), 1000, &totalA, 5000, &callA};
     BackgroundBlock blockB{dataB.data(), 2000, &totalB, 5000, &callB};
     // Two requests at once, on two devices: each keeps its own record.
-    ASSERT_EQ(Io(104, a.handle, &blockA), 0);
-    ASSERT_EQ(Io(104, b.handle, &blockB), 0);
+    ASSERT_EQ(Io(LOXIM_WRITE_BACKGROUND, a.handle, &blockA), LOXIM_OK);
+    ASSERT_EQ(Io(LOXIM_WRITE_BACKGROUND, b.handle, &blockB), LOXIM_OK);
     // The library is in use: the close waits for the thread.
-    EXPECT_EQ(Io(LOXIM_CLOSE, b.handle, nullptr), -150);
+    EXPECT_EQ(Io(LOXIM_CLOSE, b.handle, nullptr), LOXIM_E_BUSY);
     dataA.assign(dataA.size(), 0xEE);  // the request writes its own copy
     ASSERT_EQ(WaitForSingleObject(ca.event, 60000), WAIT_OBJECT_0);
     ASSERT_EQ(WaitForSingleObject(cb.event, 60000), WAIT_OBJECT_0);
@@ -711,9 +711,9 @@ TEST_F(Loxim, BackgroundWrites) {
     Completion cs;
     AsyncCallback callS{OnDone, loxim::U32(&cs)};
     BackgroundBlock blockS{dataB.data(), 2000, &totalA, 300, &callS};
-    ASSERT_EQ(Io(104, a.handle, &blockS), 0);
+    ASSERT_EQ(Io(LOXIM_WRITE_BACKGROUND, a.handle, &blockS), LOXIM_OK);
     ASSERT_EQ(WaitForSingleObject(cs.event, 60000), WAIT_OBJECT_0);
-    EXPECT_EQ(cs.status, -132);
+    EXPECT_EQ(cs.status, LOXIM_E_TIMEOUT);
     EXPECT_EQ(cs.total, 250u);
     EXPECT_EQ(totalA, 250u);
 
@@ -726,17 +726,17 @@ TEST_F(Loxim, BackgroundWrites) {
     cf.closeHandle = a.handle;
     AsyncCallback callF{OnDone, loxim::U32(&cf)};
     BackgroundBlock blockF{dataB.data(), 10, &totalA, 300, &callF};
-    ASSERT_EQ(Io(104, a.handle, &blockF), 0);
+    ASSERT_EQ(Io(LOXIM_WRITE_BACKGROUND, a.handle, &blockF), LOXIM_OK);
     ASSERT_EQ(WaitForSingleObject(cf.event, 60000), WAIT_OBJECT_0);
     EXPECT_EQ(cf.status, -9);
     EXPECT_EQ(cf.total, 0u);
     EXPECT_EQ(cf.closeResult, 0);
-    EXPECT_EQ(Io(LOXIM_CLOSE, b.handle, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, b.handle, nullptr), LOXIM_OK);
 }
 
 TEST_F(Loxim, BackgroundRead) {
     Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, "USBLPTLX6");
-    ASSERT_EQ(o.result, 0);
+    ASSERT_EQ(o.result, LOXIM_OK);
     Standin s = Standin::Of("mirovel.DLL");
     s.reset();
     StandinScript give = DefaultScript();
@@ -749,7 +749,7 @@ TEST_F(Loxim, BackgroundRead) {
     Completion c;
     AsyncCallback call{OnDone, loxim::U32(&c)};
     BackgroundBlock block{buffer, 10, &total, 5000, &call};
-    ASSERT_EQ(Io(105, o.handle, &block), 0);
+    ASSERT_EQ(Io(LOXIM_READ_BACKGROUND, o.handle, &block), LOXIM_OK);
     ASSERT_EQ(WaitForSingleObject(c.event, 60000), WAIT_OBJECT_0);
     EXPECT_EQ(c.status, 0);
     EXPECT_EQ(c.total, 10u);
@@ -760,12 +760,12 @@ TEST_F(Loxim, BackgroundRead) {
     Completion c2;
     AsyncCallback call2{OnDone, loxim::U32(&c2)};
     BackgroundBlock block2{buffer, 10, &total, 300, &call2};
-    ASSERT_EQ(Io(105, o.handle, &block2), 0);
+    ASSERT_EQ(Io(LOXIM_READ_BACKGROUND, o.handle, &block2), LOXIM_OK);
     ASSERT_EQ(WaitForSingleObject(c2.event, 60000), WAIT_OBJECT_0);
     EXPECT_EQ(c2.status, 0);
     EXPECT_EQ(c2.total, 0u);
     s.reset();
-    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), LOXIM_OK);
 }
 
 TEST_F(Loxim, OpenUseCloseLeavesNothingBehind) {
@@ -783,7 +783,7 @@ TEST_F(Loxim, OpenUseCloseLeavesNothingBehind) {
         auto cycle = [&](bool watch) {
             const Resources closed = watch ? Count() : Resources{};
             Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, port);
-            ASSERT_EQ(o.result, 0);
+            ASSERT_EQ(o.result, LOXIM_OK);
             const Resources open = watch ? Count() : Resources{};
             uint32_t written = 0, ready = 0, hl = 0, ps = 0;
             void *info = nullptr;
@@ -791,9 +791,9 @@ TEST_F(Loxim, OpenUseCloseLeavesNothingBehind) {
             ReadyBlock rb{&ready};
             DeviceInfoRequestBlock ib{&info, &hl, &ps};
             for (int i = 0; i < 3; ++i) {
-                ASSERT_EQ(Io(LOXIM_WRITE, o.handle, &wb), 0);
-                ASSERT_EQ(Io(LOXIM_IS_READY, o.handle, &rb), 0);
-                ASSERT_EQ(Io(LOXIM_DEVICE_INFO, o.handle, &ib), 0);
+                ASSERT_EQ(Io(LOXIM_WRITE, o.handle, &wb), LOXIM_OK);
+                ASSERT_EQ(Io(LOXIM_IS_READY, o.handle, &rb), LOXIM_OK);
+                ASSERT_EQ(Io(LOXIM_DEVICE_INFO, o.handle, &ib), LOXIM_OK);
                 GlobalFree(GlobalHandle(info));
             }
             if (watch) {
@@ -801,7 +801,7 @@ TEST_F(Loxim, OpenUseCloseLeavesNothingBehind) {
                 EXPECT_EQ(open.views, closed.views + 1);
                 EXPECT_EQ(Count().views, open.views);
             }
-            ASSERT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+            ASSERT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), LOXIM_OK);
         };
         cycle(false);  // the first load of the access library and the runtime's own set-up
         const Resources before = Count();
@@ -865,7 +865,7 @@ TEST_F(Loxim, PrinterSettingsFromTheRegistry) {
 
 TEST_F(Loxim, SecondProcess) {
     Opened mine = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXXP:MINE");
-    ASSERT_EQ(mine.result, 0);
+    ASSERT_EQ(mine.result, LOXIM_OK);
     const std::string tag = "LoximTest." + std::to_string(GetCurrentProcessId());
     HANDLE ready = Event(tag + ".ready"), go = Event(tag + ".go");
     Child child;
@@ -883,15 +883,15 @@ TEST_F(Loxim, SecondProcess) {
 
     // The child's ports: -131 by the record name and by the scan; our device still works.
     const Snapshot before = Snapshot::Take();
-    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "LXXP:FILE").result, -131);
-    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "USBLPTLX7").result, -131);
-    EXPECT_EQ(Open(LOXIM_TYPE_USB_LPT, nullptr, "USBLPTLX7").result, -131);
+    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "LXXP:FILE").result, LOXIM_E_ALREADY_OPEN);
+    EXPECT_EQ(Open(LOXIM_TYPE_CHOOSE, nullptr, "USBLPTLX7").result, LOXIM_E_ALREADY_OPEN);
+    EXPECT_EQ(Open(LOXIM_TYPE_USB_LPT, nullptr, "USBLPTLX7").result, LOXIM_E_ALREADY_OPEN);
     EXPECT_TRUE(Snapshot::Take() == before);
     EXPECT_EQ(GetModuleHandleA("mirovel.DLL"), nullptr);
     const char data[] = "abc";
     uint32_t written = 0;
     WriteBlock wb{data, 3, &written, 1000};
-    EXPECT_EQ(Io(LOXIM_WRITE, mine.handle, &wb), 0);
+    EXPECT_EQ(Io(LOXIM_WRITE, mine.handle, &wb), LOXIM_OK);
     EXPECT_EQ(written, 3u);
 
     // Another process's handles mean nothing here.
@@ -899,9 +899,9 @@ TEST_F(Loxim, SecondProcess) {
     uint32_t hl = 0, ps = 0;
     DeviceInfoRequestBlock rb{&info, &hl, &ps};
     for (uint32_t h : foreign) {
-        EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), -103);
-        EXPECT_EQ(Io(LOXIM_WRITE, h, &wb), -103);
-        EXPECT_EQ(Io(LOXIM_DEVICE_INFO, h, &rb), -103);
+        EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), LOXIM_E_HANDLE);
+        EXPECT_EQ(Io(LOXIM_WRITE, h, &wb), LOXIM_E_HANDLE);
+        EXPECT_EQ(Io(LOXIM_DEVICE_INFO, h, &rb), LOXIM_E_HANDLE);
     }
     EXPECT_EQ(g_table->openCount, 3u);
 
@@ -909,11 +909,11 @@ TEST_F(Loxim, SecondProcess) {
     EXPECT_EQ(child.Wait(300000), 0u);
     EXPECT_EQ(*g_entryNo, 1);
     Opened after = Open(LOXIM_TYPE_CHOOSE, nullptr, "USBLPTLX7");
-    EXPECT_EQ(after.result, 0);
+    EXPECT_EQ(after.result, LOXIM_OK);
     if (after.result == 0) {
-        EXPECT_EQ(Io(LOXIM_CLOSE, after.handle, nullptr), 0);
+        EXPECT_EQ(Io(LOXIM_CLOSE, after.handle, nullptr), LOXIM_OK);
     }
-    EXPECT_EQ(Io(LOXIM_CLOSE, mine.handle, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, mine.handle, nullptr), LOXIM_OK);
     CloseHandle(ready);
     CloseHandle(go);
 }
@@ -931,11 +931,11 @@ TEST_F(Loxim, DeviceOpenedBeforeAReload) {
 
     const size_t viewsBefore = Count().views;
     Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXRELOAD:MINE");
-    ASSERT_EQ(o.result, 0);
+    ASSERT_EQ(o.result, LOXIM_OK);
     const char data[] = "abcd";
     uint32_t written = 0;
     WriteBlock wb{data, 4, &written, 1000};
-    EXPECT_EQ(Io(LOXIM_WRITE, o.handle, &wb), 0);
+    EXPECT_EQ(Io(LOXIM_WRITE, o.handle, &wb), LOXIM_OK);
 
     FreeLibrary(g_loxim);
     EXPECT_EQ(Count().views, viewsBefore);  // the unload let the slot's view go
@@ -945,16 +945,16 @@ TEST_F(Loxim, DeviceOpenedBeforeAReload) {
     ASSERT_EQ(g_table->slots[o.handle - 1].owner, GetCurrentProcessId());
 
     written = 0;
-    EXPECT_EQ(Io(LOXIM_WRITE, o.handle, &wb), 0);
+    EXPECT_EQ(Io(LOXIM_WRITE, o.handle, &wb), LOXIM_OK);
     EXPECT_EQ(written, 4u);
     void *info = nullptr;
     uint32_t hl = 0, ps = 0;
     DeviceInfoRequestBlock ib{&info, &hl, &ps};
-    ASSERT_EQ(Io(LOXIM_DEVICE_INFO, o.handle, &ib), 0);
+    ASSERT_EQ(Io(LOXIM_DEVICE_INFO, o.handle, &ib), LOXIM_OK);
     EXPECT_EQ(std::string(static_cast<const char *>(info) + 29), "LXRELOAD:MINE");
     GlobalFree(GlobalHandle(info));
     EXPECT_EQ(Count().views, viewsBefore + 1);
-    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), LOXIM_OK);
     EXPECT_EQ(Count().views, viewsBefore);
 
     SetEvent(go);
