@@ -213,23 +213,23 @@ bool LoximRow(Io io, const std::string &host, const std::string &data, std::size
               Clock::time_point *start) {
     uint32_t handle = 0;
     OpenDeviceBlock open{nullptr, host.c_str(), &handle, nullptr, 0, nullptr, nullptr, nullptr};
-    if (io(LOXIM_OPEN, LOXIM_TYPE_TCPIP, &open) != 0) return false;
-    bool ok = io(LOXIM_NET_CONNECT, handle, nullptr) == 0;
+    if (io(LOXIM_OPEN, LOXIM_TYPE_TCPIP, &open) != LOXIM_OK) return false;
+    bool ok = io(LOXIM_NET_CONNECT, handle, nullptr) == LOXIM_OK;
     // Connected once the send result is known (-101 until then).
     uint32_t done = 0, sent = 0;
     SendResultBlock result{nullptr, &done, 0, &sent};
-    for (int i = 0; ok && i < 3000 && io(LOXIM_SEND_RESULT, handle, &result) != 0; ++i) Sleep(10);
+    for (int i = 0; ok && i < 3000 && io(LOXIM_SEND_RESULT, handle, &result) != LOXIM_OK; ++i) Sleep(10);
     *start = Clock::now();
     for (std::size_t at = 0; ok && at < data.size();) {
         const uint32_t length = static_cast<uint32_t>(std::min(block, data.size() - at));
         uint32_t written = 0;
         WriteBlock write{data.data() + at, length, &written, 10000};
-        ok = io(LOXIM_WRITE, handle, &write) == 0 && written == length;
+        ok = io(LOXIM_WRITE, handle, &write) == LOXIM_OK && written == length;
         ++*calls;
         at += length;
     }
     io(LOXIM_NET_DISCONNECT, handle, nullptr);
-    ok = io(LOXIM_CLOSE, handle, nullptr) == 0 && ok;
+    ok = io(LOXIM_CLOSE, handle, nullptr) == LOXIM_OK && ok;
     return ok;
 }
 

@@ -10,6 +10,36 @@
 
 namespace loxim::core {
 
+// Function codes of the entry.
+enum : uint32_t {
+    kCodeOpen = 1,
+    kCodeClose = 2,
+    kCodeJobAlloc = 3,
+    kCodeJobRealloc = 4,
+    kCodeJobFree = 5,
+    kCodeJobCopyIn = 6,
+    kCodeJobCopyOut = 7,
+    kCodeWrite = 8,
+    kCodeRead = 9,
+    kCodeSend = 10,
+    kCodeSendResult = 11,
+    kCodeIsReady = 12,
+    kCodeDeviceId = 13,
+    kCodeProbe = 14,
+    kCodeStatusByte = 15,
+    kCodePrinterState = 16,
+    kCodeAuxQuery = 17,
+    kCodeAuxCommand = 18,
+    kCodeSetSettings = 19,
+    kCodeDeviceInfo = 20,
+    kCodeNetStatus = 100,
+    kCodeNetConnect = 102,
+    kCodeNetDisconnect = 103,
+    kCodeWriteBackground = 104,
+    kCodeReadBackground = 105,
+    kCodePassThrough = 30000,
+};
+
 // Result codes of the entry.
 enum : int32_t {
     kOk = 0,

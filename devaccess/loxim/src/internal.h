@@ -16,7 +16,33 @@ extern loxim::core::DeviceTable DevManage;
 extern volatile LONG EntryNo;
 }
 
-// The core's results and types are the public ones.
+// The core's codes, results and types are the public ones.
+static_assert(int64_t{loxim::core::kCodeOpen} == LOXIM_OPEN);
+static_assert(int64_t{loxim::core::kCodeClose} == LOXIM_CLOSE);
+static_assert(int64_t{loxim::core::kCodeJobAlloc} == LOXIM_JOB_ALLOC);
+static_assert(int64_t{loxim::core::kCodeJobRealloc} == LOXIM_JOB_REALLOC);
+static_assert(int64_t{loxim::core::kCodeJobFree} == LOXIM_JOB_FREE);
+static_assert(int64_t{loxim::core::kCodeJobCopyIn} == LOXIM_JOB_COPY_IN);
+static_assert(int64_t{loxim::core::kCodeJobCopyOut} == LOXIM_JOB_COPY_OUT);
+static_assert(int64_t{loxim::core::kCodeWrite} == LOXIM_WRITE);
+static_assert(int64_t{loxim::core::kCodeRead} == LOXIM_READ);
+static_assert(int64_t{loxim::core::kCodeSend} == LOXIM_SEND);
+static_assert(int64_t{loxim::core::kCodeSendResult} == LOXIM_SEND_RESULT);
+static_assert(int64_t{loxim::core::kCodeIsReady} == LOXIM_IS_READY);
+static_assert(int64_t{loxim::core::kCodeDeviceId} == LOXIM_DEVICE_ID);
+static_assert(int64_t{loxim::core::kCodeProbe} == LOXIM_PROBE);
+static_assert(int64_t{loxim::core::kCodeStatusByte} == LOXIM_STATUS_BYTE);
+static_assert(int64_t{loxim::core::kCodePrinterState} == LOXIM_PRINTER_STATE);
+static_assert(int64_t{loxim::core::kCodeAuxQuery} == LOXIM_AUX_QUERY);
+static_assert(int64_t{loxim::core::kCodeAuxCommand} == LOXIM_AUX_COMMAND);
+static_assert(int64_t{loxim::core::kCodeSetSettings} == LOXIM_SET_SETTINGS);
+static_assert(int64_t{loxim::core::kCodeDeviceInfo} == LOXIM_DEVICE_INFO);
+static_assert(int64_t{loxim::core::kCodeNetStatus} == LOXIM_NET_STATUS);
+static_assert(int64_t{loxim::core::kCodeNetConnect} == LOXIM_NET_CONNECT);
+static_assert(int64_t{loxim::core::kCodeNetDisconnect} == LOXIM_NET_DISCONNECT);
+static_assert(int64_t{loxim::core::kCodeWriteBackground} == LOXIM_WRITE_BACKGROUND);
+static_assert(int64_t{loxim::core::kCodeReadBackground} == LOXIM_READ_BACKGROUND);
+static_assert(int64_t{loxim::core::kCodePassThrough} == LOXIM_PASS_THROUGH);
 static_assert(int64_t{loxim::core::kOk} == LOXIM_OK);
 static_assert(int64_t{loxim::core::kErrParam} == LOXIM_E_PARAM);
 static_assert(int64_t{loxim::core::kErrPortNotFound} == LOXIM_E_PORT_NOT_FOUND);

@@ -304,11 +304,11 @@ TEST(Dispatch, PacketOverUsbColumn) {
     for (uint32_t code = 3; code <= 19; ++code) {
         Routine expected = Routine::Refused;
         if (code <= 7) expected = Routine::Generic;
-        else if (code == 16) expected = Routine::DefaultState;
-        else if (code == 19) expected = Routine::Zero;
+        else if (code == kCodePrinterState) expected = Routine::DefaultState;
+        else if (code == kCodeSetSettings) expected = Routine::Zero;
         EXPECT_EQ(DispatchRoutine(code, 5), expected) << code;
     }
-    for (uint32_t code : {100u, 102u, 103u}) EXPECT_EQ(DispatchRoutine(code, 5), Routine::Zero) << code;
-    for (uint32_t code : {104u, 105u}) EXPECT_EQ(DispatchRoutine(code, 5), Routine::Background) << code;
-    EXPECT_EQ(DispatchRoutine(30000, 5), Routine::PassMatch);
+    for (uint32_t code : {kCodeNetStatus, kCodeNetConnect, kCodeNetDisconnect}) EXPECT_EQ(DispatchRoutine(code, 5), Routine::Zero) << code;
+    for (uint32_t code : {kCodeWriteBackground, kCodeReadBackground}) EXPECT_EQ(DispatchRoutine(code, 5), Routine::Background) << code;
+    EXPECT_EQ(DispatchRoutine(kCodePassThrough, 5), Routine::PassMatch);
 }

@@ -165,21 +165,21 @@ TEST_F(Loxim, FailingOpensChangeNothing) {
     const uint32_t oddParams[] = {40, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     struct Case { const char *what; uint32_t type; const char *printer; const char *port; const void *params; int32_t result; };
     const Case cases[] = {
-        {"neither name", 1, nullptr, nullptr, nullptr, LOXIM_E_PARAM},
-        {"printer without Port", 1, noPort.name(), nullptr, nullptr, LOXIM_E_PORT_NOT_FOUND},
-        {"printer with an empty Port", 1, emptyPort.name(), nullptr, nullptr, LOXIM_E_PORT_NOT_FOUND},
-        {"empty port name", 1, nullptr, "", nullptr, LOXIM_E_PARAM},
-        {"empty port name, USB-to-parallel", 256, nullptr, "", nullptr, LOXIM_E_PARAM},
-        {"type 2 on a USB port", 2, nullptr, "USBLXA1", nullptr, LOXIM_E_PARAM},
-        {"type 256 on a parallel port", 256, nullptr, "LPTLX", nullptr, LOXIM_E_PARAM},
+        {"neither name", LOXIM_TYPE_CHOOSE, nullptr, nullptr, nullptr, LOXIM_E_PARAM},
+        {"printer without Port", LOXIM_TYPE_CHOOSE, noPort.name(), nullptr, nullptr, LOXIM_E_PORT_NOT_FOUND},
+        {"printer with an empty Port", LOXIM_TYPE_CHOOSE, emptyPort.name(), nullptr, nullptr, LOXIM_E_PORT_NOT_FOUND},
+        {"empty port name", LOXIM_TYPE_CHOOSE, nullptr, "", nullptr, LOXIM_E_PARAM},
+        {"empty port name, USB-to-parallel", LOXIM_TYPE_USB_LPT, nullptr, "", nullptr, LOXIM_E_PARAM},
+        {"type 2 on a USB port", LOXIM_TYPE_PARALLEL, nullptr, "USBLXA1", nullptr, LOXIM_E_PARAM},
+        {"type 256 on a parallel port", LOXIM_TYPE_USB_LPT, nullptr, "LPTLX", nullptr, LOXIM_E_PARAM},
         {"unknown type", 77, nullptr, "LXFAIL:", nullptr, LOXIM_E_PARAM},
-        {"params size 40 on a parallel port", 1, nullptr, "LPTLX", oddParams, LOXIM_E_PORT_NOT_FOUND},
-        {"explicit packet type with params size 40", 4, nullptr, "LPTLX", oddParams, LOXIM_E_PARAM},
-        {"packet over USB by TransferMode", 1, usbPacket.name(), nullptr, nullptr, LOXIM_E_PARAM},
-        {"packet over USB explicit", 5, nullptr, "USBLXP2", nullptr, LOXIM_E_PARAM},
+        {"params size 40 on a parallel port", LOXIM_TYPE_CHOOSE, nullptr, "LPTLX", oddParams, LOXIM_E_PORT_NOT_FOUND},
+        {"explicit packet type with params size 40", LOXIM_TYPE_PACKET, nullptr, "LPTLX", oddParams, LOXIM_E_PARAM},
+        {"packet over USB by TransferMode", LOXIM_TYPE_CHOOSE, usbPacket.name(), nullptr, nullptr, LOXIM_E_PARAM},
+        {"packet over USB explicit", LOXIM_TYPE_PACKET_USB, nullptr, "USBLXP2", nullptr, LOXIM_E_PARAM},
         {"packet type, service code 0", 6, nullptr, "LPTLX9", &p12, LOXIM_E_PARAM},
-        {"mapping name that does not fit", 1, nullptr, longPort.c_str(), nullptr, LOXIM_E_MEMORY},
-        {"mapping name that does not fit, USB-to-parallel", 1, nullptr, longUsbLpt.c_str(), nullptr, LOXIM_E_MEMORY},
+        {"mapping name that does not fit", LOXIM_TYPE_CHOOSE, nullptr, longPort.c_str(), nullptr, LOXIM_E_MEMORY},
+        {"mapping name that does not fit, USB-to-parallel", LOXIM_TYPE_CHOOSE, nullptr, longUsbLpt.c_str(), nullptr, LOXIM_E_MEMORY},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -195,9 +195,9 @@ TEST_F(Loxim, FailingOpensChangeNothing) {
     EXPECT_FALSE(MappingExists("Devacc.QUVMFPI_USBLXP2"));
     EXPECT_EQ(GetModuleHandleA("zorla.DLL"), nullptr);
     // Missing block or device-handle output.
-    EXPECT_EQ(Io(LOXIM_OPEN, 1, nullptr), LOXIM_E_PARAM);
+    EXPECT_EQ(Io(LOXIM_OPEN, LOXIM_TYPE_CHOOSE, nullptr), LOXIM_E_PARAM);
     OpenDeviceBlock noOut{nullptr, "LXFAIL:", nullptr, nullptr, 0, nullptr, nullptr, nullptr};
-    EXPECT_EQ(Io(LOXIM_OPEN, 1, &noOut), LOXIM_E_PARAM);
+    EXPECT_EQ(Io(LOXIM_OPEN, LOXIM_TYPE_CHOOSE, &noOut), LOXIM_E_PARAM);
     EXPECT_FALSE(MappingExists("Devacc.LXFAIL:"));
 }
 
@@ -245,7 +245,7 @@ TEST_F(Loxim, InformationCopiesMatchTheRecord) {
         void *info = nullptr;
         uint32_t handle = 0, headerLength = 0, privateSize = 0;
         OpenDeviceBlock b{printer, "LXINFO:", &handle, nullptr, 0, &info, &headerLength, &privateSize};
-        ASSERT_EQ(Io(LOXIM_OPEN, 1, &b), LOXIM_OK);
+        ASSERT_EQ(Io(LOXIM_OPEN, LOXIM_TYPE_CHOOSE, &b), LOXIM_OK);
         const uint32_t expectedHeader = 28 + (printer ? std::strlen(printer) : 0) + 1 + 7 + 1;
         EXPECT_EQ(headerLength, expectedHeader);
         EXPECT_EQ(privateSize, 4u);
@@ -307,7 +307,7 @@ TEST_F(Loxim, DispatchWalk) {
             ASSERT_EQ(Io(LOXIM_DEVICE_INFO, o.handle, &rb), LOXIM_OK);
             const uint32_t *area = reinterpret_cast<const uint32_t *>(static_cast<uint8_t *>(info) + hl);
             device = area[0];
-            if (path.type == 256) {
+            if (path.type == LOXIM_TYPE_USB_LPT) {
                 EXPECT_EQ(ps, 16u);
                 EXPECT_EQ(static_cast<int32_t>(area[1]), 4);  // port number
                 EXPECT_EQ(area[2], 1u);                      // open state
@@ -320,7 +320,7 @@ TEST_F(Loxim, DispatchWalk) {
         StandinScript id = DefaultScript();
         std::memcpy(id.data, "MFG:LX;", 7);
         id.dataLength = 7;
-        s.Script(path.type == 256 ? 8 : 10, id);
+        s.Script(path.type == LOXIM_TYPE_USB_LPT ? 8 : 10, id);
 
         char buffer[64];
         uint32_t count = 0, done = 0, sent = 0, ready = 0, state = 0, length = 0;
@@ -341,34 +341,34 @@ TEST_F(Loxim, DispatchWalk) {
         NetStatusBlock net{&netStatus};
         PassThroughBlock passSame{LoximPassThroughControl(path.type, 1), nullptr, 0, nullptr, 0, nullptr, nullptr};
         PassThroughBlock passOther{LoximPassThroughControl(3, 1), nullptr, 0, nullptr, 0, nullptr, nullptr};
-        const bool lpt = path.type == 256;
+        const bool lpt = path.type == LOXIM_TYPE_USB_LPT;
         const uint32_t none = ~0u;
         struct Step { const char *what; uint32_t code; void *block; int32_t result; uint32_t op; std::vector<uint32_t> fields; };
         const std::vector<Step> steps = {
-            {"write", 8, &write, 0, 3, lpt ? std::vector<uint32_t>{loxim::U32(buffer), 5, loxim::U32(&count)}
+            {"write", LOXIM_WRITE, &write, 0, 3, lpt ? std::vector<uint32_t>{loxim::U32(buffer), 5, loxim::U32(&count)}
                                            : std::vector<uint32_t>{loxim::U32(buffer), 5, loxim::U32(&count), 700}},
-            {"read", 9, &read, 0, 4, lpt ? std::vector<uint32_t>{loxim::U32(buffer), 64, loxim::U32(&count)}
+            {"read", LOXIM_READ, &read, 0, 4, lpt ? std::vector<uint32_t>{loxim::U32(buffer), 64, loxim::U32(&count)}
                                          : std::vector<uint32_t>{loxim::U32(buffer), 64, loxim::U32(&count), 800}},
-            {"send", 10, &send, 0, 5, {loxim::U32(job), 16, 32, 900}},
-            {"send result", 11, &result, 0, 6, {loxim::U32(&done), loxim::U32(&sent)}},
-            {"ready", 12, &readyBlock, 0, lpt ? 7u : none, lpt ? std::vector<uint32_t>{loxim::U32(&ready)} : std::vector<uint32_t>{}},
-            {"device id", 13, &idBlock, 0, lpt ? 8u : 10u, {loxim::U32(buffer), 64, 0, 0}},
-            {"probe", 14, &probe, 0, lpt ? 9u : 11u, lpt ? std::vector<uint32_t>{1100} : std::vector<uint32_t>{}},
-            {"status byte", 15, &statusBlock, 0, lpt ? 10u : 12u, {loxim::U32(&status)}},
-            {"printer state", 16, &stateBlock, 0, none, {}},
-            {"aux query", 17, &aux, LOXIM_E_PARAM, none, {}},
-            {"aux command", 18, nullptr, LOXIM_E_PARAM, none, {}},
-            {"settings", 19, &settings, 0, none, {}},
-            {"net status", 100, &net, 0, none, {}},
-            {"connect", 102, nullptr, 0, none, {}},
-            {"disconnect", 103, nullptr, 0, none, {}},
-            {"pass-through, own type", 30000, &passSame, 0, none, {}},
-            {"pass-through, other type", 30000, &passOther, LOXIM_E_PARAM, none, {}},
+            {"send", LOXIM_SEND, &send, 0, 5, {loxim::U32(job), 16, 32, 900}},
+            {"send result", LOXIM_SEND_RESULT, &result, 0, 6, {loxim::U32(&done), loxim::U32(&sent)}},
+            {"ready", LOXIM_IS_READY, &readyBlock, 0, lpt ? 7u : none, lpt ? std::vector<uint32_t>{loxim::U32(&ready)} : std::vector<uint32_t>{}},
+            {"device id", LOXIM_DEVICE_ID, &idBlock, 0, lpt ? 8u : 10u, {loxim::U32(buffer), 64, 0, 0}},
+            {"probe", LOXIM_PROBE, &probe, 0, lpt ? 9u : 11u, lpt ? std::vector<uint32_t>{1100} : std::vector<uint32_t>{}},
+            {"status byte", LOXIM_STATUS_BYTE, &statusBlock, 0, lpt ? 10u : 12u, {loxim::U32(&status)}},
+            {"printer state", LOXIM_PRINTER_STATE, &stateBlock, 0, none, {}},
+            {"aux query", LOXIM_AUX_QUERY, &aux, LOXIM_E_PARAM, none, {}},
+            {"aux command", LOXIM_AUX_COMMAND, nullptr, LOXIM_E_PARAM, none, {}},
+            {"settings", LOXIM_SET_SETTINGS, &settings, 0, none, {}},
+            {"net status", LOXIM_NET_STATUS, &net, 0, none, {}},
+            {"connect", LOXIM_NET_CONNECT, nullptr, 0, none, {}},
+            {"disconnect", LOXIM_NET_DISCONNECT, nullptr, 0, none, {}},
+            {"pass-through, own type", LOXIM_PASS_THROUGH, &passSame, 0, none, {}},
+            {"pass-through, other type", LOXIM_PASS_THROUGH, &passOther, LOXIM_E_PARAM, none, {}},
         };
         for (const Step &step : steps) {
             SCOPED_TRACE(step.what);
             s.reset();
-            s.Script(path.type == 256 ? 8 : 10, id);
+            s.Script(path.type == LOXIM_TYPE_USB_LPT ? 8 : 10, id);
             EXPECT_EQ(Io(step.code, o.handle, step.block), step.result);
             const std::vector<StandinCall> calls = s.Calls();
             if (step.op == none) {
@@ -417,10 +417,14 @@ TEST_F(Loxim, MissingOutputsAreRefused) {
     BackgroundBlock bg0{buffer, 0, &count, 0, nullptr};
     struct Case { uint32_t code; void *block; };
     const Case cases[] = {
-        {3, &alloc0}, {3, &allocNoOut}, {8, &write0}, {8, &writeNoOut}, {9, &readNull},
-        {11, &resultNoOut}, {13, &idNoOut}, {104, &bg0}, {105, &bg0},
+        {LOXIM_JOB_ALLOC, &alloc0}, {LOXIM_JOB_ALLOC, &allocNoOut}, {LOXIM_WRITE, &write0}, {LOXIM_WRITE, &writeNoOut}, {LOXIM_READ, &readNull},
+        {LOXIM_SEND_RESULT, &resultNoOut}, {LOXIM_DEVICE_ID, &idNoOut}, {LOXIM_WRITE_BACKGROUND, &bg0}, {LOXIM_READ_BACKGROUND, &bg0},
     };
-    for (uint32_t code : {3u, 6u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u, 16u, 17u, 19u, 100u, 104u, 105u, 30000u})
+    for (uint32_t code : {LOXIM_JOB_ALLOC, LOXIM_JOB_COPY_IN, LOXIM_WRITE, LOXIM_READ, LOXIM_SEND,
+                          LOXIM_SEND_RESULT, LOXIM_IS_READY, LOXIM_DEVICE_ID, LOXIM_PROBE,
+                          LOXIM_STATUS_BYTE, LOXIM_PRINTER_STATE, LOXIM_AUX_QUERY, LOXIM_SET_SETTINGS,
+                          LOXIM_NET_STATUS, LOXIM_WRITE_BACKGROUND, LOXIM_READ_BACKGROUND,
+                          LOXIM_PASS_THROUGH})
         EXPECT_EQ(Io(code, o.handle, nullptr), LOXIM_E_PARAM) << code;
     for (const Case &c : cases) EXPECT_EQ(Io(c.code, o.handle, c.block), LOXIM_E_PARAM) << c.code;
     EXPECT_EQ(s.callCount(), 0u);

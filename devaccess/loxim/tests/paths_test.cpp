@@ -64,11 +64,11 @@ struct Lpt {
         const char *printer = nullptr) {
         const ConnectionParams36 params{36, Settings(transferMode)};
         // The stand-in loads with the first open: a device kept open meanwhile lets it be scripted.
-        Opened keeper = Open(2, nullptr, "LPTKEEP");
+        Opened keeper = Open(LOXIM_TYPE_PARALLEL, nullptr, "LPTKEEP");
         s = Standin::Of("zorla.DLL");
         s.reset();
         for (const auto &[op, script] : scripts) s.Script(op, script);
-        o = Open(2, printer, port, &params);
+        o = Open(LOXIM_TYPE_PARALLEL, printer, port, &params);
         calls = s.Calls();
         open = s.openDevices() == 2;
         for (const auto &[op, script] : scripts) s.setScript(op, nullptr);
@@ -138,7 +138,7 @@ TEST_F(Paths, ParallelOpen) {
     }
     // Missing settings never reach the library: an explicit parallel open with 12-byte params.
     const ConnectionParams12 p12{12, 1, nullptr};
-    EXPECT_EQ(Open(2, nullptr, "LPT7", &p12).result, LOXIM_E_PARAM);
+    EXPECT_EQ(Open(LOXIM_TYPE_PARALLEL, nullptr, "LPT7", &p12).result, LOXIM_E_PARAM);
     EXPECT_EQ(GetModuleHandleA("zorla.DLL"), nullptr);
 }
 
@@ -171,16 +171,16 @@ TEST_F(Paths, ParallelResults) {
     JobCopyInBlock copyIn{job, 0, buffer, 4, &count, 0};
     struct Case { uint32_t code; void *block; uint32_t op; int32_t library, result; };
     const Case cases[] = {
-        {8, &write, 13, -7, LOXIM_E_BUSY}, {8, &write, 13, -8, LOXIM_E_TRANSFER}, {9, &read, 13, -19, LOXIM_E_TIMEOUT},
-        {9, &read, 13, -9, LOXIM_E_DEVICE}, {9, &read, 13, -3, LOXIM_E_PARAM}, {10, &send, 12, -15, LOXIM_E_SEND},
-        {10, &send, 12, -4, LOXIM_E_SEND}, {10, &send, 12, -14, LOXIM_E_BUSY}, {10, &send, 12, -7, LOXIM_E_BUSY},
-        {10, &send, 12, -1, LOXIM_E_PARAM}, {11, &result, 4, -3, LOXIM_E_PARAM}, {12, &readyBlock, 20, -7, LOXIM_E_BUSY},
-        {12, &readyBlock, 20, -1, LOXIM_E_PARAM}, {13, &id, 16, -7, LOXIM_E_BUSY}, {13, &id, 16, -19, LOXIM_E_DEVICE},
-        {13, &id, 16, -2, LOXIM_E_PARAM}, {14, &probe, 15, -1, LOXIM_E_PARAM}, {15, &statusBlock, 14, -17, LOXIM_E_STATUS},
-        {15, &statusBlock, 14, -7, LOXIM_E_PARAM}, {17, &aux, 23, -9, LOXIM_E_DEVICE}, {17, &aux, 23, -7, LOXIM_E_BUSY},
-        {17, &aux, 23, -2, LOXIM_E_PARAM}, {18, nullptr, 24, -7, LOXIM_E_BUSY}, {18, nullptr, 24, -2, LOXIM_E_PARAM},
-        {3, &alloc, 5, -1, LOXIM_E_MEMORY}, {4, &realloc, 9, -1, LOXIM_E_MEMORY}, {5, &free, 10, -14, LOXIM_E_BUFFER_IN_USE},
-        {5, &free, 10, -2, LOXIM_E_JOB_BUFFER}, {7, &copyOut, 7, -14, LOXIM_E_BUFFER_IN_USE}, {7, &copyOut, 7, -2, LOXIM_E_JOB_BUFFER},
+        {LOXIM_WRITE, &write, 13, -7, LOXIM_E_BUSY}, {LOXIM_WRITE, &write, 13, -8, LOXIM_E_TRANSFER}, {LOXIM_READ, &read, 13, -19, LOXIM_E_TIMEOUT},
+        {LOXIM_READ, &read, 13, -9, LOXIM_E_DEVICE}, {LOXIM_READ, &read, 13, -3, LOXIM_E_PARAM}, {LOXIM_SEND, &send, 12, -15, LOXIM_E_SEND},
+        {LOXIM_SEND, &send, 12, -4, LOXIM_E_SEND}, {LOXIM_SEND, &send, 12, -14, LOXIM_E_BUSY}, {LOXIM_SEND, &send, 12, -7, LOXIM_E_BUSY},
+        {LOXIM_SEND, &send, 12, -1, LOXIM_E_PARAM}, {LOXIM_SEND_RESULT, &result, 4, -3, LOXIM_E_PARAM}, {LOXIM_IS_READY, &readyBlock, 20, -7, LOXIM_E_BUSY},
+        {LOXIM_IS_READY, &readyBlock, 20, -1, LOXIM_E_PARAM}, {LOXIM_DEVICE_ID, &id, 16, -7, LOXIM_E_BUSY}, {LOXIM_DEVICE_ID, &id, 16, -19, LOXIM_E_DEVICE},
+        {LOXIM_DEVICE_ID, &id, 16, -2, LOXIM_E_PARAM}, {LOXIM_PROBE, &probe, 15, -1, LOXIM_E_PARAM}, {LOXIM_STATUS_BYTE, &statusBlock, 14, -17, LOXIM_E_STATUS},
+        {LOXIM_STATUS_BYTE, &statusBlock, 14, -7, LOXIM_E_PARAM}, {LOXIM_AUX_QUERY, &aux, 23, -9, LOXIM_E_DEVICE}, {LOXIM_AUX_QUERY, &aux, 23, -7, LOXIM_E_BUSY},
+        {LOXIM_AUX_QUERY, &aux, 23, -2, LOXIM_E_PARAM}, {LOXIM_AUX_COMMAND, nullptr, 24, -7, LOXIM_E_BUSY}, {LOXIM_AUX_COMMAND, nullptr, 24, -2, LOXIM_E_PARAM},
+        {LOXIM_JOB_ALLOC, &alloc, 5, -1, LOXIM_E_MEMORY}, {LOXIM_JOB_REALLOC, &realloc, 9, -1, LOXIM_E_MEMORY}, {LOXIM_JOB_FREE, &free, 10, -14, LOXIM_E_BUFFER_IN_USE},
+        {LOXIM_JOB_FREE, &free, 10, -2, LOXIM_E_JOB_BUFFER}, {LOXIM_JOB_COPY_OUT, &copyOut, 7, -14, LOXIM_E_BUFFER_IN_USE}, {LOXIM_JOB_COPY_OUT, &copyOut, 7, -2, LOXIM_E_JOB_BUFFER},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "code " << c.code << " op " << c.op << " result " << c.library);
@@ -470,7 +470,7 @@ struct Usb {
     Opened o;
     uint32_t device = 0;
     explicit Usb(const char *port) {
-        o = Open(3, nullptr, port);
+        o = Open(LOXIM_TYPE_USB, nullptr, port);
         s = Standin::Of("frennic.DLL");
         if (o.result == 0) device = InfoOf(o.handle).area()[0];
     }
@@ -649,7 +649,7 @@ TEST_F(Paths, PacketOpens) {
     // The same name again: -131, and the first keeps working.
     Standin s = Standin::Of("ulvane.DLL");
     s.reset();
-    EXPECT_EQ(Open(4, nullptr, "LPTPK1").result, LOXIM_E_ALREADY_OPEN);
+    EXPECT_EQ(Open(LOXIM_TYPE_PACKET, nullptr, "LPTPK1").result, LOXIM_E_ALREADY_OPEN);
     EXPECT_EQ(s.callCount(), 0u);
     char data[] = "abc";
     uint32_t written = 0;
@@ -773,8 +773,8 @@ TEST_F(Paths, DispatchWalkParallelUsbPacket) {
         std::memcpy(idScript.data, "MFG:LX;", 7);
         idScript.dataLength = 7;
         s.reset();
-        s.Script(c.type == 2 ? 16 : 10, idScript);
-        s.Script(c.type == 2 ? 13 : 4, idScript);
+        s.Script(c.type == LOXIM_TYPE_PARALLEL ? 16 : 10, idScript);
+        s.Script(c.type == LOXIM_TYPE_PARALLEL ? 13 : 4, idScript);
         for (size_t i = 0; i < std::size(cells); ++i) {
             const Cell &cell = cells[i];
             SCOPED_TRACE(cell.code);
