@@ -47,7 +47,7 @@ TEST(ChooseConnectionType, Table) {
                                         << c.size << " mode " << c.tm);
         const TypeChoice got = ChooseConnectionType(c.type, c.kind, c.size, c.tm);
         EXPECT_EQ(got.result, c.result);
-        if (c.result == 0) {
+        if (c.result == kOk) {
             EXPECT_EQ(got.type, c.chosen);
             EXPECT_EQ(got.settings, c.from);
         }

@@ -50,20 +50,20 @@ int ChildHold(const std::string &tag, const std::vector<std::string> &ports) {
     std::vector<uint32_t> handles;
     for (const std::string &port : ports) {
         Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, port.c_str());
-        if (o.result != 0) return 10;
+        if (o.result != LOXIM_OK) return 10;
         handles.push_back(o.handle);
     }
     SetEvent(ready);
     WaitForSingleObject(go, 300000);
     for (uint32_t h : handles)
-        if (Io(LOXIM_CLOSE, h, nullptr) != 0) return 11;
+        if (Io(LOXIM_CLOSE, h, nullptr) != LOXIM_OK) return 11;
     return 0;
 }
 
 // Child 'loader': opens a default-path device and writes the stand-in's path to a file.
 int ChildLoader(const std::string &port, const std::string &out) {
     Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, port.c_str());
-    if (o.result != 0) return 20;
+    if (o.result != LOXIM_OK) return 20;
     Standin s = Standin::Of("jastin.DLL");
     if (!s) return 21;
     char path[MAX_PATH] = {};
@@ -446,11 +446,11 @@ TEST_F(Loxim, JobBuffer) {
         SCOPED_TRACE(testing::Message() << c.offset << "+" << c.length);
         JobCopyInBlock in{job, c.offset, text, c.length, &copied, 0};
         EXPECT_EQ(Io(LOXIM_JOB_COPY_IN, o.handle, &in), c.result);
-        EXPECT_EQ(copied, c.result == 0 ? c.length : 0u);
+        EXPECT_EQ(copied, c.result == LOXIM_OK ? c.length : 0u);
         char out[16] = {};
         JobCopyOutBlock back{job, c.offset, out, c.length, &copied};
         EXPECT_EQ(Io(LOXIM_JOB_COPY_OUT, o.handle, &back), c.result);
-        if (c.result == 0) {
+        if (c.result == LOXIM_OK) {
             EXPECT_EQ(std::memcmp(out, text, c.length), 0);
         }
     }
@@ -871,11 +871,11 @@ TEST_F(Loxim, SecondProcess) {
     Opened mine = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXXP:MINE");
     ASSERT_EQ(mine.result, LOXIM_OK);
     const std::string tag = "LoximTest." + std::to_string(GetCurrentProcessId());
-    HANDLE ready = Event(tag + ".ready"), go = Event(tag + ".go");
+    win::Handle ready(Event(tag + ".ready")), go(Event(tag + ".go"));
     Child child;
     ASSERT_TRUE(child.Start(SelfPath(), "--child=hold --tag=" + tag + " --loxim=\"" + g_loximPath +
                                             "\" LXXP:FILE USBLPTLX7"));
-    HANDLE waits[] = {ready, child.pi.hProcess};
+    HANDLE waits[] = {ready.get(), child.pi.hProcess};
     ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 300000), WAIT_OBJECT_0) << "child exit " << child.Wait(0);
 
     EXPECT_EQ(*g_entryNo, 2);
@@ -909,28 +909,28 @@ TEST_F(Loxim, SecondProcess) {
     }
     EXPECT_EQ(g_table->openCount, 3u);
 
-    SetEvent(go);
+    SetEvent(go.get());
     EXPECT_EQ(child.Wait(300000), 0u);
     EXPECT_EQ(*g_entryNo, 1);
     Opened after = Open(LOXIM_TYPE_CHOOSE, nullptr, "USBLPTLX7");
     EXPECT_EQ(after.result, LOXIM_OK);
-    if (after.result == 0) {
+    if (after.result == LOXIM_OK) {
         EXPECT_EQ(Io(LOXIM_CLOSE, after.handle, nullptr), LOXIM_OK);
     }
     EXPECT_EQ(Io(LOXIM_CLOSE, mine.handle, nullptr), LOXIM_OK);
-    CloseHandle(ready);
-    CloseHandle(go);
+    ready.reset();
+    go.reset();
 }
 
 // A device opened before the library was unloaded and loaded again (another process keeps the
 // table): its calls map the record anew and its close releases everything.
 TEST_F(Loxim, DeviceOpenedBeforeAReload) {
     const std::string tag = "LoximReload." + std::to_string(GetCurrentProcessId());
-    HANDLE ready = Event(tag + ".ready"), go = Event(tag + ".go");
+    win::Handle ready(Event(tag + ".ready")), go(Event(tag + ".go"));
     Child child;
     ASSERT_TRUE(child.Start(SelfPath(), "--child=hold --tag=" + tag + " --loxim=\"" + g_loximPath +
                                             "\" LXRELOAD:CHILD"));
-    HANDLE waits[] = {ready, child.pi.hProcess};
+    HANDLE waits[] = {ready.get(), child.pi.hProcess};
     ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 300000), WAIT_OBJECT_0) << "child exit " << child.Wait(0);
 
     const size_t viewsBefore = Count().views;
@@ -961,10 +961,10 @@ TEST_F(Loxim, DeviceOpenedBeforeAReload) {
     EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), LOXIM_OK);
     EXPECT_EQ(Count().views, viewsBefore);
 
-    SetEvent(go);
+    SetEvent(go.get());
     EXPECT_EQ(child.Wait(300000), 0u);
-    CloseHandle(ready);
-    CloseHandle(go);
+    ready.reset();
+    go.reset();
 }
 
 TEST_F(Loxim, LoaderOrder) {

@@ -24,7 +24,7 @@ Info InfoOf(uint32_t handle) {
     Info info;
     void *copy = nullptr;
     DeviceInfoRequestBlock rb{&copy, &info.headerLength, &info.privateSize};
-    if (Io(LOXIM_DEVICE_INFO, handle, &rb) != 0) return info;
+    if (Io(LOXIM_DEVICE_INFO, handle, &rb) != LOXIM_OK) return info;
     const auto *p = static_cast<const uint8_t *>(copy);
     info.bytes.assign(p, p + info.headerLength + info.privateSize);
     GlobalFree(GlobalHandle(copy));

@@ -380,7 +380,7 @@ TEST_F(Tcp, SendWithProgressReports) {
     job.status = -7;
     d.Script(5, job);
     ASSERT_EQ(Io(LOXIM_SEND, h, &send), LOXIM_OK);
-    for (int i = 0; i < 200 && Io(LOXIM_SEND_RESULT, h, &result) == 0 && !done; ++i) Sleep(10);
+    for (int i = 0; i < 200 && Io(LOXIM_SEND_RESULT, h, &result) == LOXIM_OK && !done; ++i) Sleep(10);
     EXPECT_EQ(done, 1u);
     EXPECT_EQ(GlobalFlags(buffer) & GMEM_LOCKCOUNT, 0u);
     GlobalFree(buffer);
