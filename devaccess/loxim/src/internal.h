@@ -79,8 +79,12 @@ namespace loxim {
 
 using core::RecordView;
 
-inline uint32_t U32(const void *p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-template <typename T> T *Ptr(uint32_t v) { return reinterpret_cast<T *>(static_cast<uintptr_t>(v)); }
+inline uint32_t U32(const void *p) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+}
+template <typename T> T *Ptr(uint32_t v) {
+    return reinterpret_cast<T *>(static_cast<uintptr_t>(v));
+}
 
 // This library's own module.
 extern HMODULE g_self;
@@ -94,23 +98,23 @@ extern HANDLE g_tableMutex;
 
 // Holds the system-wide mutex for its lifetime.
 class TableLock {
-public:
+  public:
     TableLock();
     ~TableLock();
     TableLock(const TableLock &) = delete;
     TableLock &operator=(const TableLock &) = delete;
     explicit operator bool() const { return mutex_ != nullptr; }
 
-private:
+  private:
     HANDLE mutex_;
-    win::Handle own_;  // opened for this use only (the process's handle could not be opened)
+    win::Handle own_; // opened for this use only (the process's handle could not be opened)
 };
 
 // A read/write view of one device record. A slot of this process keeps one view from its open
 // to its close; every call on the device holds a reference to it, and the view is unmapped
 // when the slot has let it go and the last call ends.
 class RecordMap {
-public:
+  public:
     RecordMap() = default;
     // The view of a slot of this process: the one kept since its open, or, for a slot that this
     // load of the library did not open, one mapped now and kept from here on.
@@ -146,13 +150,13 @@ public:
     struct View {
         HANDLE mapping;
         uint8_t *base;
-        size_t size;       // readable bytes of the view
-        bool readable;     // the record lies within the view
+        size_t size;   // readable bytes of the view
+        bool readable; // the record lies within the view
         RecordView record;
-        volatile LONG refs;  // holders: the slot's keep and each call
+        volatile LONG refs; // holders: the slot's keep and each call
     };
 
-private:
+  private:
     explicit RecordMap(View *view) : view_(view) {}
     View *view_ = nullptr;
 };
@@ -192,7 +196,7 @@ struct CreateArgs {
     uint32_t type;
     const char *printer;
     const char *port;
-    const PrinterSettings *settings;  // NULL where the kind takes none
+    const PrinterSettings *settings; // NULL where the kind takes none
     const void *params;
     uint32_t defaultArg;
 };
@@ -200,20 +204,25 @@ struct CreateArgs {
 // What a create made, for the open to keep or to undo.
 struct Created {
     win::Handle mapping;
-    RecordMap view;  // the record's view, kept by the slot once the open succeeds
+    RecordMap view; // the record's view, kept by the slot once the open succeeds
     int slot = -1;
     win::Module module;  // loaded by this create
-    bool opened = false;       // the kind's open succeeded
+    bool opened = false; // the kind's open succeeded
 };
 
 // Private areas by port kind.
 struct LptPrivate {
     uint32_t handle;
     int32_t portNumber;
-    uint32_t bufferMode;  // non-zero: the library's job buffers; 0: global memory
+    uint32_t bufferMode; // non-zero: the library's job buffers; 0: global memory
     PrinterSettings settings;
 };
-struct UsbPrivate { uint32_t handle; int32_t portNumber; uint32_t openState; uint32_t reserved; };
+struct UsbPrivate {
+    uint32_t handle;
+    int32_t portNumber;
+    uint32_t openState;
+    uint32_t reserved;
+};
 struct MfpPrivate {
     uint32_t handle;
     uint32_t reserved;
@@ -293,4 +302,4 @@ void UsbCacheOpened(uint32_t slot);
 int32_t RunUsb(core::Routine routine, const RecordMap &map, uint32_t slot, void *block);
 int32_t RunMfp(core::Routine routine, const RecordMap &map, void *block);
 
-}  // namespace loxim
+} // namespace loxim

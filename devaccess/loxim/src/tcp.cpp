@@ -580,7 +580,8 @@ int32_t TcpCloseDevice(const RecordMap &map) {
     TcpSession *s = SessionOf(map);
     if (!s)
         return kOk; // nothing left to close
-    const int32_t result = map.HasEntry() && s->handle ? Brevan(map, *s, IPACC_CLOSE, nullptr) : kOk;
+    const int32_t result =
+        map.HasEntry() && s->handle ? Brevan(map, *s, IPACC_CLOSE, nullptr) : kOk;
     // The transports' threads have ended: a send they left running ends here, and so does a
     // pass-through request whose answer the closed port will never deliver.
     FinishCancelledSend(*s);

@@ -22,11 +22,12 @@ struct Child {
         STARTUPINFOA si{};
         si.cb = sizeof si;
         std::string command = "\"" + exe + "\" " + args;
-        return CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                              &si, &pi) != 0;
+        return CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              nullptr, &si, &pi) != 0;
     }
     DWORD Wait(DWORD ms) {
-        if (!pi.hProcess) return ~0u;
+        if (!pi.hProcess)
+            return ~0u;
         WaitForSingleObject(pi.hProcess, ms);
         DWORD code = ~0u;
         GetExitCodeProcess(pi.hProcess, &code);
@@ -34,7 +35,8 @@ struct Child {
     }
     ~Child() {
         if (pi.hProcess) {
-            if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 99);
+            if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(pi.hProcess, 99);
             CloseHandle(pi.hProcess);
             CloseHandle(pi.hThread);
         }
@@ -42,7 +44,9 @@ struct Child {
 };
 
 // A named event, created manual-reset.
-HANDLE Event(const std::string &name) { return CreateEventA(nullptr, TRUE, FALSE, name.c_str()); }
+HANDLE Event(const std::string &name) {
+    return CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+}
 
 // Child 'hold': opens the ports, signals <tag>.ready, waits for <tag>.go, closes and exits.
 int ChildHold(const std::string &tag, const std::vector<std::string> &ports) {
@@ -50,27 +54,32 @@ int ChildHold(const std::string &tag, const std::vector<std::string> &ports) {
     std::vector<uint32_t> handles;
     for (const std::string &port : ports) {
         Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, port.c_str());
-        if (o.result != LOXIM_OK) return 10;
+        if (o.result != LOXIM_OK)
+            return 10;
         handles.push_back(o.handle);
     }
     SetEvent(ready);
     WaitForSingleObject(go, 300000);
     for (uint32_t h : handles)
-        if (Io(LOXIM_CLOSE, h, nullptr) != LOXIM_OK) return 11;
+        if (Io(LOXIM_CLOSE, h, nullptr) != LOXIM_OK)
+            return 11;
     return 0;
 }
 
 // Child 'loader': opens a default-path device and writes the stand-in's path to a file.
 int ChildLoader(const std::string &port, const std::string &out) {
     Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, port.c_str());
-    if (o.result != LOXIM_OK) return 20;
+    if (o.result != LOXIM_OK)
+        return 20;
     Standin s = Standin::Of("jastin.DLL");
-    if (!s) return 21;
+    if (!s)
+        return 21;
     char path[MAX_PATH] = {};
     s.path(path, sizeof path);
     Io(LOXIM_CLOSE, o.handle, nullptr);
     HANDLE file = CreateFileA(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 22;
+    if (file == INVALID_HANDLE_VALUE)
+        return 22;
     DWORD written;
     WriteFile(file, path, static_cast<DWORD>(std::strlen(path)), &written, nullptr);
     CloseHandle(file);
@@ -83,8 +92,10 @@ std::string Lower(std::string text) {
 }
 
 std::string ReadText(const std::string &path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
     char buffer[1024];
     DWORD read = 0;
     ReadFile(file, buffer, sizeof buffer, &read, nullptr);
@@ -92,9 +103,10 @@ std::string ReadText(const std::string &path) {
     return std::string(buffer, read);
 }
 
-
 TEST_F(Loxim, ExportsAndFirstProcessTable) {
-    EXPECT_EQ(reinterpret_cast<const volatile uint8_t *>(g_entryNo) - reinterpret_cast<const volatile uint8_t *>(g_table), 528);
+    EXPECT_EQ(reinterpret_cast<const volatile uint8_t *>(g_entryNo) -
+                  reinterpret_cast<const volatile uint8_t *>(g_table),
+              528);
     EXPECT_EQ(*g_entryNo, 1);
     const Table empty{};
     EXPECT_EQ(std::memcmp(&g_firstTable, &empty, sizeof empty), 0);
@@ -151,35 +163,54 @@ TEST_F(Loxim, SixtyFourDevicesAndNoMore) {
         }
     EXPECT_EQ(Io(LOXIM_CLOSE, again.handle, nullptr), LOXIM_OK);
     EXPECT_EQ(g_table->openCount, 0u);
-    EXPECT_EQ(GetModuleHandleA("jastin.DLL"), nullptr);  // every open's library released
+    EXPECT_EQ(GetModuleHandleA("jastin.DLL"), nullptr); // every open's library released
 }
 
 TEST_F(Loxim, FailingOpensChangeNothing) {
-    Printer noPort("LoximTest NoPort"), emptyPort("LoximTest EmptyPort"), usbPacket("LoximTest UsbPacket");
+    Printer noPort("LoximTest NoPort"), emptyPort("LoximTest EmptyPort"),
+        usbPacket("LoximTest UsbPacket");
     emptyPort.Text("Port", "");
     usbPacket.Text("Port", "USBLXP1");
     usbPacket.Dword("TransferMode", 8);
     uint32_t handle = 0;
     const ConnectionParams12 p12{12, 0, "x"};
-    const std::string longPort = "LX" + std::string(300, 'n'), longUsbLpt = "USBLPT" + std::string(300, '9');
+    const std::string longPort = "LX" + std::string(300, 'n'),
+                      longUsbLpt = "USBLPT" + std::string(300, '9');
     const uint32_t oddParams[] = {40, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    struct Case { const char *what; uint32_t type; const char *printer; const char *port; const void *params; int32_t result; };
+    struct Case {
+        const char *what;
+        uint32_t type;
+        const char *printer;
+        const char *port;
+        const void *params;
+        int32_t result;
+    };
     const Case cases[] = {
         {"neither name", LOXIM_TYPE_CHOOSE, nullptr, nullptr, nullptr, LOXIM_E_PARAM},
-        {"printer without Port", LOXIM_TYPE_CHOOSE, noPort.name(), nullptr, nullptr, LOXIM_E_PORT_NOT_FOUND},
-        {"printer with an empty Port", LOXIM_TYPE_CHOOSE, emptyPort.name(), nullptr, nullptr, LOXIM_E_PORT_NOT_FOUND},
+        {"printer without Port", LOXIM_TYPE_CHOOSE, noPort.name(), nullptr, nullptr,
+         LOXIM_E_PORT_NOT_FOUND},
+        {"printer with an empty Port", LOXIM_TYPE_CHOOSE, emptyPort.name(), nullptr, nullptr,
+         LOXIM_E_PORT_NOT_FOUND},
         {"empty port name", LOXIM_TYPE_CHOOSE, nullptr, "", nullptr, LOXIM_E_PARAM},
-        {"empty port name, USB-to-parallel", LOXIM_TYPE_USB_LPT, nullptr, "", nullptr, LOXIM_E_PARAM},
+        {"empty port name, USB-to-parallel", LOXIM_TYPE_USB_LPT, nullptr, "", nullptr,
+         LOXIM_E_PARAM},
         {"type 2 on a USB port", LOXIM_TYPE_PARALLEL, nullptr, "USBLXA1", nullptr, LOXIM_E_PARAM},
-        {"type 256 on a parallel port", LOXIM_TYPE_USB_LPT, nullptr, "LPTLX", nullptr, LOXIM_E_PARAM},
+        {"type 256 on a parallel port", LOXIM_TYPE_USB_LPT, nullptr, "LPTLX", nullptr,
+         LOXIM_E_PARAM},
         {"unknown type", 77, nullptr, "LXFAIL:", nullptr, LOXIM_E_PARAM},
-        {"params size 40 on a parallel port", LOXIM_TYPE_CHOOSE, nullptr, "LPTLX", oddParams, LOXIM_E_PORT_NOT_FOUND},
-        {"explicit packet type with params size 40", LOXIM_TYPE_PACKET, nullptr, "LPTLX", oddParams, LOXIM_E_PARAM},
-        {"packet over USB by TransferMode", LOXIM_TYPE_CHOOSE, usbPacket.name(), nullptr, nullptr, LOXIM_E_PARAM},
-        {"packet over USB explicit", LOXIM_TYPE_PACKET_USB, nullptr, "USBLXP2", nullptr, LOXIM_E_PARAM},
+        {"params size 40 on a parallel port", LOXIM_TYPE_CHOOSE, nullptr, "LPTLX", oddParams,
+         LOXIM_E_PORT_NOT_FOUND},
+        {"explicit packet type with params size 40", LOXIM_TYPE_PACKET, nullptr, "LPTLX", oddParams,
+         LOXIM_E_PARAM},
+        {"packet over USB by TransferMode", LOXIM_TYPE_CHOOSE, usbPacket.name(), nullptr, nullptr,
+         LOXIM_E_PARAM},
+        {"packet over USB explicit", LOXIM_TYPE_PACKET_USB, nullptr, "USBLXP2", nullptr,
+         LOXIM_E_PARAM},
         {"packet type, service code 0", 6, nullptr, "LPTLX9", &p12, LOXIM_E_PARAM},
-        {"mapping name that does not fit", LOXIM_TYPE_CHOOSE, nullptr, longPort.c_str(), nullptr, LOXIM_E_MEMORY},
-        {"mapping name that does not fit, USB-to-parallel", LOXIM_TYPE_CHOOSE, nullptr, longUsbLpt.c_str(), nullptr, LOXIM_E_MEMORY},
+        {"mapping name that does not fit", LOXIM_TYPE_CHOOSE, nullptr, longPort.c_str(), nullptr,
+         LOXIM_E_MEMORY},
+        {"mapping name that does not fit, USB-to-parallel", LOXIM_TYPE_CHOOSE, nullptr,
+         longUsbLpt.c_str(), nullptr, LOXIM_E_MEMORY},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -244,7 +275,8 @@ TEST_F(Loxim, InformationCopiesMatchTheRecord) {
         SCOPED_TRACE(printer ? printer : "(no printer)");
         void *info = nullptr;
         uint32_t handle = 0, headerLength = 0, privateSize = 0;
-        OpenDeviceBlock b{printer, "LXINFO:", &handle, nullptr, 0, &info, &headerLength, &privateSize};
+        OpenDeviceBlock b{printer, "LXINFO:", &handle,       nullptr,
+                          0,       &info,     &headerLength, &privateSize};
         ASSERT_EQ(Io(LOXIM_OPEN, LOXIM_TYPE_CHOOSE, &b), LOXIM_OK);
         const uint32_t expectedHeader = 28 + (printer ? std::strlen(printer) : 0) + 1 + 7 + 1;
         EXPECT_EQ(headerLength, expectedHeader);
@@ -260,14 +292,15 @@ TEST_F(Loxim, InformationCopiesMatchTheRecord) {
         EXPECT_EQ(h.headerLength, headerLength);
         EXPECT_EQ(h.connectionType, 4096u);
         EXPECT_EQ(h.libraryModule, reinterpret_cast<uintptr_t>(GetModuleHandleA("jastin.DLL")));
-        EXPECT_EQ(h.entry, reinterpret_cast<uintptr_t>(GetProcAddress(GetModuleHandleA("jastin.DLL"), "DEFPR_IO_IF")));
+        EXPECT_EQ(h.entry, reinterpret_cast<uintptr_t>(
+                               GetProcAddress(GetModuleHandleA("jastin.DLL"), "DEFPR_IO_IF")));
         EXPECT_EQ(h.privateSize, 4u);
         const char *names = reinterpret_cast<const char *>(record + 28);
         EXPECT_STREQ(names, printer ? printer : "");
         EXPECT_STREQ(names + std::strlen(names) + 1, "LXINFO:");
         uint32_t device;
         std::memcpy(&device, record + headerLength, 4);
-        EXPECT_GE(device, 0x100u);  // the stand-in's handle
+        EXPECT_GE(device, 0x100u); // the stand-in's handle
 
         void *copy = nullptr;
         uint32_t hl2 = 0, ps2 = 0;
@@ -290,8 +323,13 @@ TEST_F(Loxim, InformationCopiesMatchTheRecord) {
 
 // Each code reaches the expected operation with the expected block, or none.
 TEST_F(Loxim, DispatchWalk) {
-    struct PathCase { uint32_t type; const char *port; const char *library; };
-    for (const PathCase &path : {PathCase{4096, "LXWALK:", "jastin.DLL"}, PathCase{256, "USBLPTLX4", "mirovel.DLL"}}) {
+    struct PathCase {
+        uint32_t type;
+        const char *port;
+        const char *library;
+    };
+    for (const PathCase &path :
+         {PathCase{4096, "LXWALK:", "jastin.DLL"}, PathCase{256, "USBLPTLX4", "mirovel.DLL"}}) {
         SCOPED_TRACE(path.port);
         Opened o = Open(path.type, nullptr, path.port);
         ASSERT_EQ(o.result, LOXIM_OK);
@@ -305,11 +343,12 @@ TEST_F(Loxim, DispatchWalk) {
             uint32_t hl = 0, ps = 0;
             DeviceInfoRequestBlock rb{&info, &hl, &ps};
             ASSERT_EQ(Io(LOXIM_DEVICE_INFO, o.handle, &rb), LOXIM_OK);
-            const uint32_t *area = reinterpret_cast<const uint32_t *>(static_cast<uint8_t *>(info) + hl);
+            const uint32_t *area =
+                reinterpret_cast<const uint32_t *>(static_cast<uint8_t *>(info) + hl);
             device = area[0];
             if (path.type == LOXIM_TYPE_USB_LPT) {
                 EXPECT_EQ(ps, 16u);
-                EXPECT_EQ(static_cast<int32_t>(area[1]), 4);  // port number
+                EXPECT_EQ(static_cast<int32_t>(area[1]), 4); // port number
                 EXPECT_EQ(area[2], 1u);                      // open state
                 EXPECT_STREQ(open.texts[1], "USBLPTLX4");
                 EXPECT_EQ(open.fields[1], 1u);
@@ -339,22 +378,50 @@ TEST_F(Loxim, DispatchWalk) {
         SetSettingsBlock settings{buffer, 0x80000000u, 0};
         uint32_t netStatus = 7;
         NetStatusBlock net{&netStatus};
-        PassThroughBlock passSame{LoximPassThroughControl(path.type, 1), nullptr, 0, nullptr, 0, nullptr, nullptr};
-        PassThroughBlock passOther{LoximPassThroughControl(3, 1), nullptr, 0, nullptr, 0, nullptr, nullptr};
+        PassThroughBlock passSame{
+            LoximPassThroughControl(path.type, 1), nullptr, 0, nullptr, 0, nullptr, nullptr};
+        PassThroughBlock passOther{
+            LoximPassThroughControl(3, 1), nullptr, 0, nullptr, 0, nullptr, nullptr};
         const bool lpt = path.type == LOXIM_TYPE_USB_LPT;
         const uint32_t none = ~0u;
-        struct Step { const char *what; uint32_t code; void *block; int32_t result; uint32_t op; std::vector<uint32_t> fields; };
+        struct Step {
+            const char *what;
+            uint32_t code;
+            void *block;
+            int32_t result;
+            uint32_t op;
+            std::vector<uint32_t> fields;
+        };
         const std::vector<Step> steps = {
-            {"write", LOXIM_WRITE, &write, 0, 3, lpt ? std::vector<uint32_t>{loxim::U32(buffer), 5, loxim::U32(&count)}
-                                           : std::vector<uint32_t>{loxim::U32(buffer), 5, loxim::U32(&count), 700}},
-            {"read", LOXIM_READ, &read, 0, 4, lpt ? std::vector<uint32_t>{loxim::U32(buffer), 64, loxim::U32(&count)}
-                                         : std::vector<uint32_t>{loxim::U32(buffer), 64, loxim::U32(&count), 800}},
+            {"write", LOXIM_WRITE, &write, 0, 3,
+             lpt ? std::vector<uint32_t>{loxim::U32(buffer), 5, loxim::U32(&count)}
+                 : std::vector<uint32_t>{loxim::U32(buffer), 5, loxim::U32(&count), 700}},
+            {"read", LOXIM_READ, &read, 0, 4,
+             lpt ? std::vector<uint32_t>{loxim::U32(buffer), 64, loxim::U32(&count)}
+                 : std::vector<uint32_t>{loxim::U32(buffer), 64, loxim::U32(&count), 800}},
             {"send", LOXIM_SEND, &send, 0, 5, {loxim::U32(job), 16, 32, 900}},
-            {"send result", LOXIM_SEND_RESULT, &result, 0, 6, {loxim::U32(&done), loxim::U32(&sent)}},
-            {"ready", LOXIM_IS_READY, &readyBlock, 0, lpt ? 7u : none, lpt ? std::vector<uint32_t>{loxim::U32(&ready)} : std::vector<uint32_t>{}},
-            {"device id", LOXIM_DEVICE_ID, &idBlock, 0, lpt ? 8u : 10u, {loxim::U32(buffer), 64, 0, 0}},
-            {"probe", LOXIM_PROBE, &probe, 0, lpt ? 9u : 11u, lpt ? std::vector<uint32_t>{1100} : std::vector<uint32_t>{}},
-            {"status byte", LOXIM_STATUS_BYTE, &statusBlock, 0, lpt ? 10u : 12u, {loxim::U32(&status)}},
+            {"send result",
+             LOXIM_SEND_RESULT,
+             &result,
+             0,
+             6,
+             {loxim::U32(&done), loxim::U32(&sent)}},
+            {"ready", LOXIM_IS_READY, &readyBlock, 0, lpt ? 7u : none,
+             lpt ? std::vector<uint32_t>{loxim::U32(&ready)} : std::vector<uint32_t>{}},
+            {"device id",
+             LOXIM_DEVICE_ID,
+             &idBlock,
+             0,
+             lpt ? 8u : 10u,
+             {loxim::U32(buffer), 64, 0, 0}},
+            {"probe", LOXIM_PROBE, &probe, 0, lpt ? 9u : 11u,
+             lpt ? std::vector<uint32_t>{1100} : std::vector<uint32_t>{}},
+            {"status byte",
+             LOXIM_STATUS_BYTE,
+             &statusBlock,
+             0,
+             lpt ? 10u : 12u,
+             {loxim::U32(&status)}},
             {"printer state", LOXIM_PRINTER_STATE, &stateBlock, 0, none, {}},
             {"aux query", LOXIM_AUX_QUERY, &aux, LOXIM_E_PARAM, none, {}},
             {"aux command", LOXIM_AUX_COMMAND, nullptr, LOXIM_E_PARAM, none, {}},
@@ -415,18 +482,25 @@ TEST_F(Loxim, MissingOutputsAreRefused) {
     SendResultBlock resultNoOut{nullptr, nullptr, 0, &count};
     DeviceIdBlock idNoOut{buffer, 8, nullptr, 0};
     BackgroundBlock bg0{buffer, 0, &count, 0, nullptr};
-    struct Case { uint32_t code; void *block; };
-    const Case cases[] = {
-        {LOXIM_JOB_ALLOC, &alloc0}, {LOXIM_JOB_ALLOC, &allocNoOut}, {LOXIM_WRITE, &write0}, {LOXIM_WRITE, &writeNoOut}, {LOXIM_READ, &readNull},
-        {LOXIM_SEND_RESULT, &resultNoOut}, {LOXIM_DEVICE_ID, &idNoOut}, {LOXIM_WRITE_BACKGROUND, &bg0}, {LOXIM_READ_BACKGROUND, &bg0},
+    struct Case {
+        uint32_t code;
+        void *block;
     };
-    for (uint32_t code : {LOXIM_JOB_ALLOC, LOXIM_JOB_COPY_IN, LOXIM_WRITE, LOXIM_READ, LOXIM_SEND,
-                          LOXIM_SEND_RESULT, LOXIM_IS_READY, LOXIM_DEVICE_ID, LOXIM_PROBE,
-                          LOXIM_STATUS_BYTE, LOXIM_PRINTER_STATE, LOXIM_AUX_QUERY, LOXIM_SET_SETTINGS,
-                          LOXIM_NET_STATUS, LOXIM_WRITE_BACKGROUND, LOXIM_READ_BACKGROUND,
-                          LOXIM_PASS_THROUGH})
+    const Case cases[] = {
+        {LOXIM_JOB_ALLOC, &alloc0},    {LOXIM_JOB_ALLOC, &allocNoOut},
+        {LOXIM_WRITE, &write0},        {LOXIM_WRITE, &writeNoOut},
+        {LOXIM_READ, &readNull},       {LOXIM_SEND_RESULT, &resultNoOut},
+        {LOXIM_DEVICE_ID, &idNoOut},   {LOXIM_WRITE_BACKGROUND, &bg0},
+        {LOXIM_READ_BACKGROUND, &bg0},
+    };
+    for (uint32_t code :
+         {LOXIM_JOB_ALLOC, LOXIM_JOB_COPY_IN, LOXIM_WRITE, LOXIM_READ, LOXIM_SEND,
+          LOXIM_SEND_RESULT, LOXIM_IS_READY, LOXIM_DEVICE_ID, LOXIM_PROBE, LOXIM_STATUS_BYTE,
+          LOXIM_PRINTER_STATE, LOXIM_AUX_QUERY, LOXIM_SET_SETTINGS, LOXIM_NET_STATUS,
+          LOXIM_WRITE_BACKGROUND, LOXIM_READ_BACKGROUND, LOXIM_PASS_THROUGH})
         EXPECT_EQ(Io(code, o.handle, nullptr), LOXIM_E_PARAM) << code;
-    for (const Case &c : cases) EXPECT_EQ(Io(c.code, o.handle, c.block), LOXIM_E_PARAM) << c.code;
+    for (const Case &c : cases)
+        EXPECT_EQ(Io(c.code, o.handle, c.block), LOXIM_E_PARAM) << c.code;
     EXPECT_EQ(s.callCount(), 0u);
     EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), LOXIM_OK);
 }
@@ -440,8 +514,12 @@ TEST_F(Loxim, JobBuffer) {
     ASSERT_EQ(Io(LOXIM_JOB_ALLOC, o.handle, &alloc), LOXIM_OK);
     EXPECT_EQ(granted, 100u);
     const char text[] = "0123456789";
-    struct Copy { uint32_t offset, length; int32_t result; };
-    for (const Copy &c : {Copy{0, 10, 0}, Copy{90, 10, 0}, Copy{91, 10, LOXIM_E_JOB_BUFFER}, Copy{100, 1, LOXIM_E_JOB_BUFFER},
+    struct Copy {
+        uint32_t offset, length;
+        int32_t result;
+    };
+    for (const Copy &c : {Copy{0, 10, 0}, Copy{90, 10, 0}, Copy{91, 10, LOXIM_E_JOB_BUFFER},
+                          Copy{100, 1, LOXIM_E_JOB_BUFFER},
                           Copy{0xfffffff8u, 10, LOXIM_E_JOB_BUFFER}, Copy{100, 0, 0}}) {
         SCOPED_TRACE(testing::Message() << c.offset << "+" << c.length);
         JobCopyInBlock in{job, c.offset, text, c.length, &copied, 0};
@@ -468,7 +546,8 @@ TEST_F(Loxim, JobBuffer) {
         const auto *p = static_cast<const uint8_t *>(GlobalLock(job));
         EXPECT_EQ(std::memcmp(p, text, 10), 0);
         bool zero = true;
-        for (int i = 100; i < 300; ++i) zero = zero && p[i] == 0;
+        for (int i = 100; i < 300; ++i)
+            zero = zero && p[i] == 0;
         EXPECT_TRUE(zero);
         GlobalUnlock(job);
     }
@@ -529,8 +608,15 @@ TEST_F(Loxim, DeviceIdPolling) {
     one.dataLength = 1;
     char buffer[16];
     uint32_t length = 5;
-    struct Case { const char *what; uint32_t handle; Standin *s; uint32_t op; uint32_t timeOut; };
-    for (const Case &c : {Case{"time-out 0", d.handle, &jastin, 10, 0}, Case{"default path", d.handle, &jastin, 10, 1600},
+    struct Case {
+        const char *what;
+        uint32_t handle;
+        Standin *s;
+        uint32_t op;
+        uint32_t timeOut;
+    };
+    for (const Case &c : {Case{"time-out 0", d.handle, &jastin, 10, 0},
+                          Case{"default path", d.handle, &jastin, 10, 1600},
                           Case{"USB-to-parallel", u.handle, &mirovel, 8, 2500}}) {
         SCOPED_TRACE(c.what);
         c.s->reset();
@@ -544,9 +630,9 @@ TEST_F(Loxim, DeviceIdPolling) {
         if (c.timeOut == 0) {
             EXPECT_EQ(polls, 1u);
         } else if (c.op == 10) {
-            EXPECT_GE(polls, 3u);  // every 500 ms until the time-out
+            EXPECT_GE(polls, 3u); // every 500 ms until the time-out
         } else {
-            EXPECT_LE(polls, 2u);  // every 2000 ms
+            EXPECT_LE(polls, 2u); // every 2000 ms
             EXPECT_GE(polls, 1u);
             EXPECT_GE(elapsed, 1900u);
         }
@@ -597,9 +683,10 @@ struct SystemHandles {
 // Handles of this process by the system's table, or 0 when it cannot be read.
 DWORD HandleCount() {
     using Query = LONG(WINAPI *)(ULONG, PVOID, ULONG, PULONG);
-    const auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return 0;
+    const auto query = reinterpret_cast<Query>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return 0;
     std::vector<uint8_t> buffer(1 << 16);
     for (int tries = 0; tries < 12; ++tries) {
         ULONG needed = 0;
@@ -608,10 +695,12 @@ DWORD HandleCount() {
             const auto *table = reinterpret_cast<const SystemHandles *>(buffer.data());
             DWORD mine = 0;
             for (ULONG i = 0; i < table->count; ++i)
-                if (table->handles[i].ownerPid == GetCurrentProcessId()) ++mine;
+                if (table->handles[i].ownerPid == GetCurrentProcessId())
+                    ++mine;
             return mine;
         }
-        if (status != static_cast<LONG>(0xC0000004)) return 0;  // only "too small" is retried
+        if (status != static_cast<LONG>(0xC0000004))
+            return 0; // only "too small" is retried
         buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
     }
     return 0;
@@ -629,7 +718,8 @@ Resources Count() {
             last = info.AllocationBase;
         }
         const uint8_t *next = static_cast<const uint8_t *>(info.BaseAddress) + info.RegionSize;
-        if (next <= at) break;
+        if (next <= at)
+            break;
         at = next;
     }
     return r;
@@ -643,7 +733,7 @@ struct Completion {
     std::atomic<uint32_t> total{0};
     std::atomic<DWORD> thread{0};
     std::atomic<int32_t> closeResult{1};
-    uint32_t closeHandle = 0;  // closed from inside the completion when set
+    uint32_t closeHandle = 0; // closed from inside the completion when set
     ~Completion() { CloseHandle(event); }
 };
 
@@ -652,7 +742,8 @@ void __stdcall OnDone(int32_t status, uint32_t total, uint32_t user) {
     c->status = status;
     c->total = total;
     c->thread = GetCurrentThreadId();
-    if (c->closeHandle) c->closeResult = Io(LOXIM_CLOSE, c->closeHandle, nullptr);
+    if (c->closeHandle)
+        c->closeResult = Io(LOXIM_CLOSE, c->closeHandle, nullptr);
     SetEvent(c->event);
 }
 
@@ -664,7 +755,7 @@ TEST_F(Loxim, BackgroundWrites) {
     Standin s = Standin::Of("jastin.DLL");
     s.reset();
     StandinScript partial = DefaultScript();
-    partial.count = 300;  // bytes per call
+    partial.count = 300; // bytes per call
     s.Script(3, partial);
     auto deviceOf = [](uint32_t handle) {
         void *info = nullptr;
@@ -677,8 +768,10 @@ TEST_F(Loxim, BackgroundWrites) {
         return device;
     };
     std::vector<uint8_t> dataA(1000), dataB(2000);
-    for (size_t i = 0; i < dataA.size(); ++i) dataA[i] = static_cast<uint8_t>(i * 7);
-    for (size_t i = 0; i < dataB.size(); ++i) dataB[i] = static_cast<uint8_t>(i * 13 + 1);
+    for (size_t i = 0; i < dataA.size(); ++i)
+        dataA[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < dataB.size(); ++i)
+        dataB[i] = static_cast<uint8_t>(i * 13 + 1);
     Completion ca, cb;
     uint32_t totalA = 5, totalB = 5;
     AsyncCallback callA{OnDone, loxim::U32(&ca)}, callB{OnDone, loxim::U32(&cb)};
@@ -689,7 +782,7 @@ TEST_F(Loxim, BackgroundWrites) {
     ASSERT_EQ(Io(LOXIM_WRITE_BACKGROUND, b.handle, &blockB), LOXIM_OK);
     // The library is in use: the close waits for the thread.
     EXPECT_EQ(Io(LOXIM_CLOSE, b.handle, nullptr), LOXIM_E_BUSY);
-    dataA.assign(dataA.size(), 0xEE);  // the request writes its own copy
+    dataA.assign(dataA.size(), 0xEE); // the request writes its own copy
     ASSERT_EQ(WaitForSingleObject(ca.event, 60000), WAIT_OBJECT_0);
     ASSERT_EQ(WaitForSingleObject(cb.event, 60000), WAIT_OBJECT_0);
     EXPECT_EQ(ca.status, 0);
@@ -700,10 +793,12 @@ TEST_F(Loxim, BackgroundWrites) {
     EXPECT_EQ(totalB, 2000u);
     EXPECT_NE(ca.thread, GetCurrentThreadId());
     EXPECT_NE(ca.thread, cb.thread);
-    const std::vector<uint8_t> sinkA = s.Sink(deviceOf(a.handle)), sinkB = s.Sink(deviceOf(b.handle));
+    const std::vector<uint8_t> sinkA = s.Sink(deviceOf(a.handle)),
+                               sinkB = s.Sink(deviceOf(b.handle));
     ASSERT_EQ(sinkA.size(), 1000u);
     ASSERT_EQ(sinkB.size(), 2000u);
-    for (size_t i = 0; i < sinkA.size(); ++i) ASSERT_EQ(sinkA[i], static_cast<uint8_t>(i * 7)) << i;
+    for (size_t i = 0; i < sinkA.size(); ++i)
+        ASSERT_EQ(sinkA[i], static_cast<uint8_t>(i * 7)) << i;
     EXPECT_TRUE(sinkB == dataB);
 
     // A device that stops taking data: -132 with the total so far.
@@ -777,7 +872,10 @@ TEST_F(Loxim, OpenUseCloseLeavesNothingBehind) {
     // The default path (a record named by its port) and the USB-to-parallel path (its
     // open-elsewhere scan maps every record in use). Each access library stays loaded here:
     // the handles its runtime takes at every load are not the dispatcher's.
-    struct Case { const char *port; const char *library; };
+    struct Case {
+        const char *port;
+        const char *library;
+    };
     for (const Case &c : {Case{"LXLEAK:A", "jastin.DLL"}, Case{"USBLPTLX8", "mirovel.DLL"}}) {
         const char *port = c.port;
         SCOPED_TRACE(port);
@@ -807,10 +905,11 @@ TEST_F(Loxim, OpenUseCloseLeavesNothingBehind) {
             }
             ASSERT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), LOXIM_OK);
         };
-        cycle(false);  // the first load of the access library and the runtime's own set-up
+        cycle(false); // the first load of the access library and the runtime's own set-up
         const Resources before = Count();
         cycle(true);
-        for (int i = 0; i < 1000 && !HasFatalFailure(); ++i) cycle(false);
+        for (int i = 0; i < 1000 && !HasFatalFailure(); ++i)
+            cycle(false);
         const Resources after = Count();
         EXPECT_EQ(after.handles, before.handles);
         EXPECT_EQ(after.views, before.views);
@@ -876,13 +975,15 @@ TEST_F(Loxim, SecondProcess) {
     ASSERT_TRUE(child.Start(SelfPath(), "--child=hold --tag=" + tag + " --loxim=\"" + g_loximPath +
                                             "\" LXXP:FILE USBLPTLX7"));
     HANDLE waits[] = {ready.get(), child.pi.hProcess};
-    ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 300000), WAIT_OBJECT_0) << "child exit " << child.Wait(0);
+    ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 300000), WAIT_OBJECT_0)
+        << "child exit " << child.Wait(0);
 
     EXPECT_EQ(*g_entryNo, 2);
     EXPECT_EQ(g_table->openCount, 3u);
     std::vector<uint32_t> foreign;
     for (uint32_t i = 0; i < loxim::core::kSlotCount; ++i)
-        if (g_table->slots[i].mapping && g_table->slots[i].owner == child.pi.dwProcessId) foreign.push_back(i + 1);
+        if (g_table->slots[i].mapping && g_table->slots[i].owner == child.pi.dwProcessId)
+            foreign.push_back(i + 1);
     ASSERT_EQ(foreign.size(), 2u);
 
     // The child's ports: -131 by the record name and by the scan; our device still works.
@@ -931,7 +1032,8 @@ TEST_F(Loxim, DeviceOpenedBeforeAReload) {
     ASSERT_TRUE(child.Start(SelfPath(), "--child=hold --tag=" + tag + " --loxim=\"" + g_loximPath +
                                             "\" LXRELOAD:CHILD"));
     HANDLE waits[] = {ready.get(), child.pi.hProcess};
-    ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 300000), WAIT_OBJECT_0) << "child exit " << child.Wait(0);
+    ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 300000), WAIT_OBJECT_0)
+        << "child exit " << child.Wait(0);
 
     const size_t viewsBefore = Count().views;
     Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXRELOAD:MINE");
@@ -942,7 +1044,7 @@ TEST_F(Loxim, DeviceOpenedBeforeAReload) {
     EXPECT_EQ(Io(LOXIM_WRITE, o.handle, &wb), LOXIM_OK);
 
     FreeLibrary(g_loxim);
-    EXPECT_EQ(Count().views, viewsBefore);  // the unload let the slot's view go
+    EXPECT_EQ(Count().views, viewsBefore); // the unload let the slot's view go
     LoadLoxim();
     ASSERT_NE(g_io, nullptr);
     EXPECT_EQ(*g_entryNo, 2);
@@ -968,10 +1070,12 @@ TEST_F(Loxim, DeviceOpenedBeforeAReload) {
 }
 
 TEST_F(Loxim, LoaderOrder) {
-    const std::string root = suite::TestDataDir() + "\\loxim-loader-" + std::to_string(GetCurrentProcessId());
+    const std::string root =
+        suite::TestDataDir() + "\\loxim-loader-" + std::to_string(GetCurrentProcessId());
     const std::string exeDir = root + "\\exe", bareDir = root + "\\bare", regDir = root + "\\reg",
                       loximDir = root + "\\lib", noDir = root + "\\none";
-    for (const std::string &d : {root, exeDir, bareDir, regDir, loximDir}) CreateDirectoryA(d.c_str(), nullptr);
+    for (const std::string &d : {root, exeDir, bareDir, regDir, loximDir})
+        CreateDirectoryA(d.c_str(), nullptr);
     const std::string jastin = AccessLibFolder() + "\\jastin.dll";
     ASSERT_TRUE(CopyFileA(SelfPath().c_str(), (exeDir + "\\loxim_child.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(SelfPath().c_str(), (bareDir + "\\loxim_child.exe").c_str(), FALSE));
@@ -979,7 +1083,12 @@ TEST_F(Loxim, LoaderOrder) {
         ASSERT_TRUE(CopyFileA(jastin.c_str(), (d + "\\jastin.DLL").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(g_loximPath.c_str(), (loximDir + "\\loxim.dll").c_str(), FALSE));
 
-    struct Case { const char *what; std::string exe; std::string registry; std::string expected; };
+    struct Case {
+        const char *what;
+        std::string exe;
+        std::string registry;
+        std::string expected;
+    };
     const std::vector<Case> cases = {
         {"host program folder first", exeDir, regDir, exeDir},
         {"then the registry folder", bareDir, regDir, regDir},
@@ -994,7 +1103,8 @@ TEST_F(Loxim, LoaderOrder) {
             const std::string out = root + "\\result" + std::to_string(which[i]) + ".txt";
             DeleteFileA(out.c_str());
             ASSERT_TRUE(children[i].Start(c.exe + "\\loxim_child.exe",
-                                          "--child=loader --loxim=\"" + loximDir + "\\loxim.dll\" --out=\"" + out +
+                                          "--child=loader --loxim=\"" + loximDir +
+                                              "\\loxim.dll\" --out=\"" + out +
                                               "\" LXLOAD:" + std::to_string(which[i])));
         }
         for (size_t i = 0; i < which.size(); ++i) {
@@ -1010,7 +1120,7 @@ TEST_F(Loxim, LoaderOrder) {
     SetLoaderFolder(AccessLibFolder());
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv) {
     std::string child, tag, out;
@@ -1018,21 +1128,30 @@ int main(int argc, char **argv) {
     g_loximPath = suite::BinPath("loxim.dll");
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.rfind("--child=", 0) == 0) child = arg.substr(8);
-        else if (arg.rfind("--tag=", 0) == 0) tag = arg.substr(6);
-        else if (arg.rfind("--out=", 0) == 0) out = arg.substr(6);
-        else if (arg.rfind("--loxim=", 0) == 0) g_loximPath = arg.substr(8);
-        else if (!child.empty()) rest.push_back(arg);
+        if (arg.rfind("--child=", 0) == 0)
+            child = arg.substr(8);
+        else if (arg.rfind("--tag=", 0) == 0)
+            tag = arg.substr(6);
+        else if (arg.rfind("--out=", 0) == 0)
+            out = arg.substr(6);
+        else if (arg.rfind("--loxim=", 0) == 0)
+            g_loximPath = arg.substr(8);
+        else if (!child.empty())
+            rest.push_back(arg);
     }
     if (!child.empty()) {
         LoadLoxim();
-        if (!g_io) return 2;
-        if (child == "hold") return ChildHold(tag, rest);
-        if (child == "loader" && rest.size() == 1) return ChildLoader(rest[0], out);
+        if (!g_io)
+            return 2;
+        if (child == "hold")
+            return ChildHold(tag, rest);
+        if (child == "loader" && rest.size() == 1)
+            return ChildLoader(rest[0], out);
         return 3;
     }
     testing::InitGoogleTest(&argc, argv);
     LoadLoxim();
-    if (g_table) g_firstTable = *g_table;
+    if (g_table)
+        g_firstTable = *g_table;
     return RUN_ALL_TESTS();
 }

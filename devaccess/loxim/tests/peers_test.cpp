@@ -2,6 +2,7 @@
 // folder, against the fake printer on its own loopback address: its 9100 sink is the raw port,
 // its SNMP agent answers on UDP 161 of the same address, the port loxim's sessions ask.
 #include <winsock.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -21,8 +22,9 @@ using suite::Pattern;
 
 void SetLoaderFolder(const std::string &folder) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Dranvel\\Common", 0, nullptr, 0, KEY_WRITE,
-                              nullptr, &key, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Dranvel\\Common", 0, nullptr, 0,
+                              KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
     RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(folder.c_str()),
                    static_cast<DWORD>(folder.size() + 1));
     RegCloseKey(key);
@@ -70,7 +72,8 @@ TEST(LoximPeers, NetworkPrinter) {
     SendResultBlock result{job, &done, static_cast<uint32_t>(second.size()), &sent};
     for (int i = 0; i < 1000 && !done; ++i) {
         ASSERT_EQ(io(LOXIM_SEND_RESULT, h, &result), LOXIM_OK);
-        if (!done) Sleep(20);
+        if (!done)
+            Sleep(20);
     }
     EXPECT_EQ(done, 1u);
     EXPECT_EQ(sent, second.size());
@@ -82,15 +85,21 @@ TEST(LoximPeers, NetworkPrinter) {
     NetStatusBlock net{&status};
     for (int i = 0; i < 50 && status != 17; ++i) {
         EXPECT_EQ(io(LOXIM_NET_STATUS, h, &net), LOXIM_OK);
-        if (status != 17) Sleep(100);
+        if (status != 17)
+            Sleep(100);
     }
     EXPECT_EQ(status, 17u);
 
     // A pass-through Get of the same object.
     char reply[32] = {};
     uint32_t replyLength = 0;
-    PassThroughBlock get{LoximPassThroughControl(LOXIM_TYPE_TCPIP, 1), fakeprinter::kStatusOid, 0, reply,
-                         sizeof reply, &replyLength, nullptr};
+    PassThroughBlock get{LoximPassThroughControl(LOXIM_TYPE_TCPIP, 1),
+                         fakeprinter::kStatusOid,
+                         0,
+                         reply,
+                         sizeof reply,
+                         &replyLength,
+                         nullptr};
     EXPECT_EQ(io(LOXIM_PASS_THROUGH, h, &get), LOXIM_OK);
     EXPECT_EQ(replyLength, 2u);
     EXPECT_EQ(std::string(reply, replyLength), "17");
@@ -113,4 +122,4 @@ TEST(LoximPeers, NetworkPrinter) {
     WSACleanup();
 }
 
-}  // namespace
+} // namespace

@@ -25,8 +25,11 @@ struct Double {
     static Double Load() {
         Double d;
         d.module = LoadLibraryA(LOXIM_DOUBLE_DIR "\\BREVAN.dll");
-        if (!d.module) return d;
-        auto get = [&](const char *name) { return reinterpret_cast<void *>(GetProcAddress(d.module, name)); };
+        if (!d.module)
+            return d;
+        auto get = [&](const char *name) {
+            return reinterpret_cast<void *>(GetProcAddress(d.module, name));
+        };
         d.reset = reinterpret_cast<DoubleResetFn>(get("Double_Reset"));
         d.setScript = reinterpret_cast<DoubleSetScriptFn>(get("Double_SetScript"));
         d.callCount = reinterpret_cast<DoubleCallCountFn>(get("Double_CallCount"));
@@ -37,18 +40,21 @@ struct Double {
     }
     std::vector<DoubleCall> Calls() const {
         std::vector<DoubleCall> calls(callCount());
-        for (uint32_t i = 0; i < calls.size(); ++i) getCall(i, &calls[i]);
+        for (uint32_t i = 0; i < calls.size(); ++i)
+            getCall(i, &calls[i]);
         return calls;
     }
     std::vector<DoubleCall> Calls(int32_t code) const {
         std::vector<DoubleCall> calls;
         for (const DoubleCall &c : Calls())
-            if (c.code == code) calls.push_back(c);
+            if (c.code == code)
+                calls.push_back(c);
         return calls;
     }
     std::vector<int32_t> Codes() const {
         std::vector<int32_t> codes;
-        for (const DoubleCall &c : Calls()) codes.push_back(c.code);
+        for (const DoubleCall &c : Calls())
+            codes.push_back(c.code);
         return codes;
     }
     std::vector<uint8_t> Sink() const {
@@ -59,7 +65,9 @@ struct Double {
     void Script(int32_t code, const DoubleScript &s) const { setScript(code, &s); }
 };
 
-DoubleScript Script(int32_t code) { return DoubleDefaultScript(code); }
+DoubleScript Script(int32_t code) {
+    return DoubleDefaultScript(code);
+}
 
 // Runs f on a thread of its own; a run that does not end within 5 s is a deadlock, which ends
 // the whole program (the blocked threads could never be released).
@@ -80,7 +88,7 @@ template <typename F> void Watchdog(const char *what, F f) {
 }
 
 class Tcp : public Loxim {
-protected:
+  protected:
     void SetUp() override {
         Loxim::SetUp();
         SetLoaderFolder(LOXIM_DOUBLE_DIR);
@@ -103,7 +111,8 @@ protected:
         EXPECT_EQ(Io(LOXIM_NET_CONNECT, o.handle, nullptr), LOXIM_OK);
         uint32_t done = 0, sent = 0;
         SendResultBlock result{nullptr, &done, 0, &sent};
-        for (int i = 0; i < 200 && Io(LOXIM_SEND_RESULT, o.handle, &result) == LOXIM_E_PARAM; ++i) Sleep(10);
+        for (int i = 0; i < 200 && Io(LOXIM_SEND_RESULT, o.handle, &result) == LOXIM_E_PARAM; ++i)
+            Sleep(10);
         return o.handle;
     }
     Double d;
@@ -115,9 +124,9 @@ TEST_F(Tcp, OpenCloseAndLocalCodes) {
     std::vector<DoubleCall> calls = d.Calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].code, 1);
-    EXPECT_EQ(calls[0].fields[0] & 0xffff, 0u);  // local SNMP port
+    EXPECT_EQ(calls[0].fields[0] & 0xffff, 0u); // local SNMP port
     EXPECT_STREQ(calls[0].text, "127.0.0.1");
-    EXPECT_EQ(calls[0].fields[2] & 0xffff, 0u);  // SNMP port
+    EXPECT_EQ(calls[0].fields[2] & 0xffff, 0u); // SNMP port
     {
         void *copy = nullptr;
         uint32_t headerLength = 0, privateSize = 0;
@@ -180,11 +189,19 @@ TEST_F(Tcp, OpenCloseAndLocalCodes) {
     EXPECT_EQ(d.Codes(), std::vector<int32_t>{9});
 
     // Opens that fail: the library's result mapped, a host too long for the session.
-    struct Case { const char *what; int32_t library; std::string host; int32_t result; };
+    struct Case {
+        const char *what;
+        int32_t library;
+        std::string host;
+        int32_t result;
+    };
     const Case cases[] = {
-        {"session exists", -12, "127.0.0.2", LOXIM_E_ALREADY_OPEN}, {"loader", -2, "127.0.0.2", LOXIM_E_LIBRARY},
-        {"no memory", -4, "127.0.0.2", LOXIM_E_MEMORY}, {"no handle", 0, "127.0.0.2", LOXIM_E_PARAM},
-        {"host of 256", 1, std::string(253, '1') + "...", LOXIM_E_PARAM}, {"empty host", 1, "", LOXIM_E_PARAM},
+        {"session exists", -12, "127.0.0.2", LOXIM_E_ALREADY_OPEN},
+        {"loader", -2, "127.0.0.2", LOXIM_E_LIBRARY},
+        {"no memory", -4, "127.0.0.2", LOXIM_E_MEMORY},
+        {"no handle", 0, "127.0.0.2", LOXIM_E_PARAM},
+        {"host of 256", 1, std::string(253, '1') + "...", LOXIM_E_PARAM},
+        {"empty host", 1, "", LOXIM_E_PARAM},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -206,13 +223,14 @@ TEST_F(Tcp, OpenCloseAndLocalCodes) {
 
 TEST_F(Tcp, WritesGoOutInChunks) {
     DoubleScript report = Script(4);
-    report.delayMs = 300;  // the write waits for the pending connect
+    report.delayMs = 300; // the write waits for the pending connect
     d.Script(4, report);
     Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, "127.0.0.3");
     ASSERT_EQ(o.result, LOXIM_OK);
     ASSERT_EQ(Io(LOXIM_NET_CONNECT, o.handle, nullptr), LOXIM_OK);
     std::vector<uint8_t> data(0x9000);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7);
     uint32_t written = 0;
     WriteBlock write{data.data(), 0x9000, &written, 2000};
     EXPECT_EQ(Io(LOXIM_WRITE, o.handle, &write), LOXIM_OK);
@@ -224,7 +242,7 @@ TEST_F(Tcp, WritesGoOutInChunks) {
     const int32_t lengths[] = {0x4000, 0x4000, 0x1000};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(steps[i].lengthIn, lengths[i]);
-        EXPECT_EQ(steps[i].fields[0], 0u);  // no callback: one step per call
+        EXPECT_EQ(steps[i].fields[0], 0u); // no callback: one step per call
         EXPECT_EQ(steps[i].fields[2], U32(data.data() + 0x4000 * i));
     }
     EXPECT_EQ(d.Sink(), data);
@@ -262,7 +280,8 @@ TEST_F(Tcp, WritesGoOutInChunks) {
     std::vector<DoubleCall> reads = d.Calls(6);
     ASSERT_EQ(reads.size(), 4u);
     const int32_t rooms[] = {100, 70, 40, 10};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(reads[i].lengthIn, rooms[i]);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(reads[i].lengthIn, rooms[i]);
     EXPECT_EQ(in[100], 0);
     thirty.step = 0;
     d.Script(6, thirty);
@@ -282,7 +301,7 @@ TEST_F(Tcp, StalledWriteWaitsTenSeconds) {
     const DWORD start = GetTickCount();
     EXPECT_EQ(Io(LOXIM_WRITE, h, &write), LOXIM_E_TIMEOUT);
     EXPECT_GE(GetTickCount() - start, 9900u);
-    EXPECT_LT(d.Calls(5).size(), 1100u);  // idle steps pause
+    EXPECT_LT(d.Calls(5).size(), 1100u); // idle steps pause
     EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), LOXIM_OK);
 }
 
@@ -300,7 +319,8 @@ TEST_F(Tcp, ConnectStates) {
     ReadBlock read{data, 7, &count, 100};
     EXPECT_EQ(Io(LOXIM_WRITE, o.handle, &write), LOXIM_E_SHORT_SEND);
     EXPECT_EQ(Io(LOXIM_READ, o.handle, &read), LOXIM_E_READ_PENDING);
-    EXPECT_EQ(Io(LOXIM_NET_CONNECT, o.handle, nullptr), LOXIM_OK);  // still under way: no second connect
+    EXPECT_EQ(Io(LOXIM_NET_CONNECT, o.handle, nullptr),
+              LOXIM_OK); // still under way: no second connect
     EXPECT_EQ(d.Calls(4).size(), 1u);
     EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), LOXIM_OK);
 
@@ -338,7 +358,8 @@ TEST_F(Tcp, SendWithProgressReports) {
     job.progressMs = 150;
     d.Script(5, job);
     std::vector<uint8_t> bytes(0x10000);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i ^ (i >> 8));
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i ^ (i >> 8));
     HGLOBAL buffer = GlobalAlloc(GHND, 0x10010);
     std::memcpy(static_cast<uint8_t *>(GlobalLock(buffer)) + 0x10, bytes.data(), bytes.size());
     GlobalUnlock(buffer);
@@ -348,22 +369,25 @@ TEST_F(Tcp, SendWithProgressReports) {
     ASSERT_EQ(Io(LOXIM_SEND, h, &send), LOXIM_OK);
     const std::vector<DoubleCall> starts = d.Calls(5);
     ASSERT_EQ(starts.size(), 1u);
-    EXPECT_NE(starts[0].fields[0], 0u);  // the completion callback
+    EXPECT_NE(starts[0].fields[0], 0u); // the completion callback
     EXPECT_EQ(starts[0].lengthIn, 0x10000);
-    EXPECT_NE(starts[0].fields[4], 0u);  // a count the library may write through
-    EXPECT_EQ(Io(LOXIM_SEND, h, &send), LOXIM_E_BUSY);  // one send at a time
+    EXPECT_NE(starts[0].fields[4], 0u);                // a count the library may write through
+    EXPECT_EQ(Io(LOXIM_SEND, h, &send), LOXIM_E_BUSY); // one send at a time
 
     uint32_t done = 0, sent = 0, last = 0, copied = 0;
     SendResultBlock result{buffer, &done, 0x10000, &sent};
     std::vector<uint32_t> counts;
     for (int i = 0; i < 500; ++i) {
         ASSERT_EQ(Io(LOXIM_SEND_RESULT, h, &result), LOXIM_OK);
-        if (done) break;
+        if (done)
+            break;
         EXPECT_GE(sent, last);
-        if (sent != last) counts.push_back(sent);
+        if (sent != last)
+            counts.push_back(sent);
         last = sent;
         JobCopyInBlock in{buffer, 0, "x", 1, &copied, 0};
-        EXPECT_EQ(Io(LOXIM_JOB_COPY_IN, h, &in), LOXIM_E_BUFFER_IN_USE);  // locked until the final report
+        EXPECT_EQ(Io(LOXIM_JOB_COPY_IN, h, &in),
+                  LOXIM_E_BUFFER_IN_USE); // locked until the final report
         Sleep(20);
     }
     EXPECT_EQ(done, 1u);
@@ -380,7 +404,8 @@ TEST_F(Tcp, SendWithProgressReports) {
     job.status = -7;
     d.Script(5, job);
     ASSERT_EQ(Io(LOXIM_SEND, h, &send), LOXIM_OK);
-    for (int i = 0; i < 200 && Io(LOXIM_SEND_RESULT, h, &result) == LOXIM_OK && !done; ++i) Sleep(10);
+    for (int i = 0; i < 200 && Io(LOXIM_SEND_RESULT, h, &result) == LOXIM_OK && !done; ++i)
+        Sleep(10);
     EXPECT_EQ(done, 1u);
     EXPECT_EQ(GlobalFlags(buffer) & GMEM_LOCKCOUNT, 0u);
     GlobalFree(buffer);
@@ -402,7 +427,8 @@ TEST_F(Tcp, NoDeadlocks) {
         ASSERT_EQ(Io(LOXIM_SEND, h, &send), LOXIM_OK);
         Sleep(200);
         int32_t r = 1;
-        Watchdog("send result during the final report", [&] { r = Io(LOXIM_SEND_RESULT, h, &result); });
+        Watchdog("send result during the final report",
+                 [&] { r = Io(LOXIM_SEND_RESULT, h, &result); });
         EXPECT_EQ(r, 0);
         for (int i = 0; i < 100 && !done; ++i) {
             Io(LOXIM_SEND_RESULT, h, &result);
@@ -431,7 +457,7 @@ TEST_F(Tcp, NoDeadlocks) {
         d.reports(&progress, &finals);
         EXPECT_GE(progress, 1u);
         EXPECT_EQ(finals, 0u);
-        EXPECT_EQ(Io(LOXIM_SEND_RESULT, h, &result), LOXIM_E_PARAM);  // disconnected
+        EXPECT_EQ(Io(LOXIM_SEND_RESULT, h, &result), LOXIM_E_PARAM); // disconnected
         EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), LOXIM_OK);
     }
     // Code 2 while a response is being delivered: the library waits for its receive thread.
@@ -452,7 +478,13 @@ TEST_F(Tcp, NoDeadlocks) {
         const AsyncCallback completion{&Slow::Done, 7};
         char reply[8];
         uint32_t replyLength = 0;
-        PassThroughBlock pass{LoximPassThroughControl(257, 1), "1.3.6.1.2.1.1.1.0", 0, reply, 8, &replyLength, &completion};
+        PassThroughBlock pass{LoximPassThroughControl(257, 1),
+                              "1.3.6.1.2.1.1.1.0",
+                              0,
+                              reply,
+                              8,
+                              &replyLength,
+                              &completion};
         ASSERT_EQ(Io(LOXIM_PASS_THROUGH, h, &pass), LOXIM_OK);
         Sleep(300);
         int32_t r = 1;
@@ -474,7 +506,9 @@ Reply g_reply;
 void __stdcall OnReply(int32_t result, uint32_t length, uint32_t value) {
     g_reply.result = result;
     g_reply.length = length;
-    g_reply.value = value ? std::string(reinterpret_cast<const char *>(static_cast<uintptr_t>(value)), length) : "";
+    g_reply.value =
+        value ? std::string(reinterpret_cast<const char *>(static_cast<uintptr_t>(value)), length)
+              : "";
     ++g_reply.calls;
 }
 
@@ -509,7 +543,10 @@ TEST_F(Tcp, PassThrough) {
     answer.valueLength = 2;
     std::memcpy(answer.value, "17", 2);
     d.Script(3, answer);
-    struct Case { uint32_t sub; int32_t tag, type, length, integer; };
+    struct Case {
+        uint32_t sub;
+        int32_t tag, type, length, integer;
+    };
     const Case cases[] = {{1, 0xA0, 5, 0, 0}, {2, 0xA1, 5, 0, 0}, {3, 0xA3, 2, 4, 1}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.sub);
@@ -517,7 +554,8 @@ TEST_F(Tcp, PassThrough) {
         d.Script(3, answer);
         std::memset(reply, 0, sizeof reply);
         replyLength = 99;
-        PassThroughBlock get{control(c.sub) | 3u, oid, 0, reply, sizeof reply, &replyLength, nullptr};
+        PassThroughBlock get{control(c.sub) | 3u, oid,          0,      reply,
+                             sizeof reply,        &replyLength, nullptr};
         EXPECT_EQ(Io(LOXIM_PASS_THROUGH, h, &get), LOXIM_OK);
         EXPECT_EQ(replyLength, 2u);
         EXPECT_EQ(std::string(reply, 3), std::string("17\0", 3));
@@ -528,7 +566,8 @@ TEST_F(Tcp, PassThrough) {
         EXPECT_EQ(p.version, 0);
         EXPECT_EQ(p.port, 0);
         EXPECT_EQ(p.community, 0u);
-        EXPECT_EQ(std::vector<int32_t>(p.timeouts, p.timeouts + 4), (std::vector<int32_t>{5000, 3000, 1000, 0}));
+        EXPECT_EQ(std::vector<int32_t>(p.timeouts, p.timeouts + 4),
+                  (std::vector<int32_t>{5000, 3000, 1000, 0}));
         EXPECT_EQ(p.errorStatus, 0);
         EXPECT_EQ(p.errorIndex, 0);
         EXPECT_EQ(p.varBindCount, 1);
@@ -541,11 +580,23 @@ TEST_F(Tcp, PassThrough) {
 
     // Failures: too small (nothing copied), a NULL answer, an answer with an error status (its
     // binding echoed as NULL), a failed post (no wait), bad OIDs.
-    struct Bad { const char *what; uint32_t snmp; int32_t post; const char *oid; uint32_t oidLength; uint32_t size; int32_t result; int32_t errorStatus; };
+    struct Bad {
+        const char *what;
+        uint32_t snmp;
+        int32_t post;
+        const char *oid;
+        uint32_t oidLength;
+        uint32_t size;
+        int32_t result;
+        int32_t errorStatus;
+    };
     const Bad bad[] = {
-        {"reply too small", 0, 0, oid, 0, 1, LOXIM_E_PARAM, 0}, {"NULL answer", 1, 0, oid, 0, 32, LOXIM_E_TIMEOUT, 0},
-        {"noSuchName", 0, 0, oid, 0, 32, LOXIM_E_DEVICE, 2}, {"readOnly", 0, 0, oid, 0, 32, LOXIM_E_DEVICE, 4},
-        {"post fails", 0, -5, oid, 0, 32, LOXIM_E_DEVICE, 0}, {"empty OID", 0, 0, "", 0, 32, LOXIM_E_PARAM, 0},
+        {"reply too small", 0, 0, oid, 0, 1, LOXIM_E_PARAM, 0},
+        {"NULL answer", 1, 0, oid, 0, 32, LOXIM_E_TIMEOUT, 0},
+        {"noSuchName", 0, 0, oid, 0, 32, LOXIM_E_DEVICE, 2},
+        {"readOnly", 0, 0, oid, 0, 32, LOXIM_E_DEVICE, 4},
+        {"post fails", 0, -5, oid, 0, 32, LOXIM_E_DEVICE, 0},
+        {"empty OID", 0, 0, "", 0, 32, LOXIM_E_PARAM, 0},
         {"no OID", 0, 0, nullptr, 0, 32, LOXIM_E_PARAM, 0},
     };
     for (const Bad &b : bad) {
@@ -579,7 +630,8 @@ TEST_F(Tcp, PassThrough) {
     EXPECT_STREQ(d.Calls(3).at(0).text, "1.3.6.1.2.1");
     PassThroughBlock other{control(4), oid, 0, reply, 32, &replyLength, nullptr};
     EXPECT_EQ(Io(LOXIM_PASS_THROUGH, h, &other), LOXIM_E_PARAM);
-    PassThroughBlock wrongType{LoximPassThroughControl(3, 1), oid, 0, reply, 32, &replyLength, nullptr};
+    PassThroughBlock wrongType{
+        LoximPassThroughControl(3, 1), oid, 0, reply, 32, &replyLength, nullptr};
     EXPECT_EQ(Io(LOXIM_PASS_THROUGH, h, &wrongType), LOXIM_E_PARAM);
 
     // Asynchronous: the completion gets the value; one request at a time.
@@ -592,7 +644,8 @@ TEST_F(Tcp, PassThrough) {
     EXPECT_EQ(Io(LOXIM_PASS_THROUGH, h, &async), LOXIM_OK);
     PassThroughBlock sync{control(1), oid, 0, reply, 32, &replyLength, nullptr};
     EXPECT_EQ(Io(LOXIM_PASS_THROUGH, h, &sync), LOXIM_E_BUSY);
-    for (int i = 0; i < 200 && g_reply.calls == 0; ++i) Sleep(10);
+    for (int i = 0; i < 200 && g_reply.calls == 0; ++i)
+        Sleep(10);
     EXPECT_EQ(g_reply.calls, 1);
     EXPECT_EQ(g_reply.result, LOXIM_OK);
     EXPECT_EQ(g_reply.length, 2u);
@@ -602,7 +655,8 @@ TEST_F(Tcp, PassThrough) {
     d.Script(3, answer);
     g_reply = Reply{};
     EXPECT_EQ(Io(LOXIM_PASS_THROUGH, h, &async), LOXIM_OK);
-    for (int i = 0; i < 200 && g_reply.calls == 0; ++i) Sleep(10);
+    for (int i = 0; i < 200 && g_reply.calls == 0; ++i)
+        Sleep(10);
     Sleep(100);
     EXPECT_EQ(g_reply.calls, 1);
     EXPECT_EQ(g_reply.result, LOXIM_E_TIMEOUT);
@@ -613,7 +667,8 @@ TEST_F(Tcp, PassThrough) {
     d.Script(3, answer);
     g_reply = Reply{};
     EXPECT_EQ(Io(LOXIM_PASS_THROUGH, h, &async), LOXIM_OK);
-    for (int i = 0; i < 200 && g_reply.calls == 0; ++i) Sleep(10);
+    for (int i = 0; i < 200 && g_reply.calls == 0; ++i)
+        Sleep(10);
     EXPECT_EQ(g_reply.calls, 1);
     EXPECT_EQ(g_reply.result, LOXIM_E_DEVICE);
     EXPECT_EQ(g_reply.length, 0u);
@@ -640,7 +695,8 @@ TEST_F(Tcp, SilentAgentGivesTimeOut) {
     d.Script(3, late);
     char reply[8];
     uint32_t replyLength = 99;
-    PassThroughBlock get{LoximPassThroughControl(257, 1), "1.3.6.1.2.1.1.5.0", 0, reply, 8, &replyLength, nullptr};
+    PassThroughBlock get{
+        LoximPassThroughControl(257, 1), "1.3.6.1.2.1.1.5.0", 0, reply, 8, &replyLength, nullptr};
     const DWORD start = GetTickCount();
     EXPECT_EQ(Io(LOXIM_PASS_THROUGH, o.handle, &get), LOXIM_E_TIMEOUT);
     EXPECT_GE(GetTickCount() - start, 8900u);
@@ -661,7 +717,8 @@ TEST_F(Tcp, SilentAgentGivesTimeOut) {
 TEST_F(Tcp, DispatchWalk) {
     const uint32_t h = Connected("127.0.0.10");
     char buffer[64] = "x";
-    uint32_t count = 0, done = 0, sent = 0, ready = 0, state = 0, length = 0, net = 0, replyLength = 0;
+    uint32_t count = 0, done = 0, sent = 0, ready = 0, state = 0, length = 0, net = 0,
+             replyLength = 0;
     uint8_t status = 0, valid = 0;
     HGLOBAL job = GlobalAlloc(GHND, 64);
     WriteBlock write{buffer, 1, &count, 0};
@@ -676,17 +733,27 @@ TEST_F(Tcp, DispatchWalk) {
     AuxQueryBlock aux{buffer};
     SetSettingsBlock settings{buffer, 0x80000000u, 0};
     NetStatusBlock netBlock{&net};
-    PassThroughBlock pass{LoximPassThroughControl(257, 0), nullptr, 0, buffer, 64, &replyLength, nullptr};
-    struct Cell { uint32_t code; void *block; int32_t result; std::vector<int32_t> codes; };
+    PassThroughBlock pass{
+        LoximPassThroughControl(257, 0), nullptr, 0, buffer, 64, &replyLength, nullptr};
+    struct Cell {
+        uint32_t code;
+        void *block;
+        int32_t result;
+        std::vector<int32_t> codes;
+    };
     const Cell cells[] = {
-        {8, &write, 0, {5}}, {9, &read, 0, {6}}, {10, &send, 0, {5}}, {11, &result, 0, {7}},
-        {12, &readyBlock, 0, {}}, {13, &id, 0, {}}, {14, &probe, 0, {}}, {15, &statusBlock, LOXIM_E_PARAM, {}},
-        {16, &stateBlock, 0, {}}, {17, &aux, 0, {}}, {18, nullptr, 0, {}}, {19, &settings, 0, {}},
-        {100, &netBlock, 0, {2}}, {30000, &pass, 0, {2}}, {102, nullptr, 0, {}}, {103, nullptr, 0, {8}},
+        {8, &write, 0, {5}},      {9, &read, 0, {6}},
+        {10, &send, 0, {5}},      {11, &result, 0, {7}},
+        {12, &readyBlock, 0, {}}, {13, &id, 0, {}},
+        {14, &probe, 0, {}},      {15, &statusBlock, LOXIM_E_PARAM, {}},
+        {16, &stateBlock, 0, {}}, {17, &aux, 0, {}},
+        {18, nullptr, 0, {}},     {19, &settings, 0, {}},
+        {100, &netBlock, 0, {2}}, {30000, &pass, 0, {2}},
+        {102, nullptr, 0, {}},    {103, nullptr, 0, {8}},
     };
     DoubleScript slowJob = Script(5);
     slowJob.progress = 1;
-    slowJob.progressMs = 300;  // still running at code 11
+    slowJob.progressMs = 300; // still running at code 11
     d.Script(5, slowJob);
     for (const Cell &cell : cells) {
         SCOPED_TRACE(cell.code);
@@ -697,9 +764,9 @@ TEST_F(Tcp, DispatchWalk) {
         EXPECT_EQ(codes, cell.codes);
     }
     EXPECT_EQ(length, 10u);
-    EXPECT_EQ(GlobalFlags(job) & GMEM_LOCKCOUNT, 0u);  // the disconnect ended the send
+    EXPECT_EQ(GlobalFlags(job) & GMEM_LOCKCOUNT, 0u); // the disconnect ended the send
     GlobalFree(job);
     EXPECT_EQ(Io(LOXIM_CLOSE, h, nullptr), LOXIM_OK);
 }
 
-}  // namespace
+} // namespace
