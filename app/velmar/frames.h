@@ -1,8 +1,10 @@
-// The project and printer windows: their documents, placeholder views, splitters and
-// list-style commands, and the look-up of the active window's panes.
+// The project and printer windows: their documents and frames, the project window's
+// placeholder views, splitters and list-style commands, and the look-up of the active
+// window's panes. The printer window's views are in prviews.h.
 #pragma once
 
 #include "framework.h"
+#include "prviews.h"
 
 // The splitter of both window kinds: a release ends a drag of the printer bar as well.
 class CQuvSplit : public CSplitterWnd {
@@ -19,6 +21,9 @@ class CZqDoc : public CDocument {
     DECLARE_DYNCREATE(CZqDoc)
   public:
     BOOL OnSaveDocument(LPCSTR path) override;
+    // Fills this document's file list from the project file `path`; true when a row was
+    // added.
+    bool ReadProject(const char *path);
 };
 
 // The printer window's document.
@@ -26,28 +31,25 @@ class CPrDoc : public CDocument {
     DECLARE_DYNCREATE(CPrDoc)
 };
 
-// Placeholder views of the panes.
+// The project window's file list.
 class CLeftView : public CListView {
     DECLARE_DYNCREATE(CLeftView)
   public:
     void OnDraw(CDC *) override {}
+    // Adds a row for the file `path` (MAX_PATH characters; it receives the path used): the
+    // new row's index, or -1 when none was added.
+    int AddProjectFile(char *path);
+    // Edits the name, ID, volume and folder of `row`; nonzero when the row was changed.
+    int EditRow(int row);
+    // Deletes every selected row and marks the document modified.
+    void RemoveSelectedRows();
+    // Builds the project's download stream and sends it (`send` 1) or saves it (0); true
+    // only when it was sent.
+    BOOL SendProject(int send);
 };
 
 class CZqView : public CListView {
     DECLARE_DYNCREATE(CZqView)
-  public:
-    void OnDraw(CDC *) override {}
-};
-
-class CPrLeftView : public CTreeView {
-    DECLARE_DYNCREATE(CPrLeftView)
-  public:
-    void OnDraw(CDC *) override {}
-    BOOL m_closing = FALSE; // the window is closing: selections are not followed
-};
-
-class CPrView : public CListView {
-    DECLARE_DYNCREATE(CPrView)
   public:
     void OnDraw(CDC *) override {}
 };
@@ -82,6 +84,9 @@ class CPrFrame : public CMDIChildWnd {
     CPrView *GetListView() const;
 
     CQuvSplit m_wndSplitter;
+    // Set when the printer answered the window's device query; a window whose printer did
+    // not answer is closed again by the command that opened it.
+    BOOL m_answered = FALSE;
 
   protected:
     void OnClose();

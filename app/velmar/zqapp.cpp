@@ -202,7 +202,41 @@ int CZqApp::ExitInstance() {
 
 void CZqApp::OnDiscoverPrinters() {}
 
-void CZqApp::OnShowResources() {}
+BOOL CZqApp::IsProjectWindowActive() {
+    CMainFrame *main = MainFrame();
+    CMDIChildWnd *child = main && main->GetSafeHwnd() ? main->MDIGetActive() : nullptr;
+    return child && GetWindowLongPtrA(child->m_hWnd, GWLP_USERDATA) == kProjectWindowData;
+}
+
+BOOL CZqApp::IsResourceWindowActive() {
+    CMainFrame *main = MainFrame();
+    CMDIChildWnd *child = main && main->GetSafeHwnd() ? main->MDIGetActive() : nullptr;
+    return child && GetWindowLongPtrA(child->m_hWnd, GWLP_USERDATA) == kPrinterWindowData;
+}
+
+void CZqApp::OnShowResources() {
+    if (!m_resourceTemplate) {
+        AfxMessageBox(IDS_NO_RESOURCE_TEMPLATE, MB_OK);
+        return;
+    }
+    if (!GetCurrentPrinter())
+        return;
+    // Opened hidden: a printer that does not answer never shows its window.
+    CDocument *doc = m_resourceTemplate->OpenDocumentFile(nullptr, FALSE);
+    if (!doc)
+        return;
+    POSITION pos = doc->GetFirstViewPosition();
+    CView *view = pos ? doc->GetNextView(pos) : nullptr;
+    CPrFrame *frame = view ? DYNAMIC_DOWNCAST(CPrFrame, view->GetParentFrame()) : nullptr;
+    if (!frame)
+        return;
+    if (frame->m_answered) {
+        ++m_resourceCount;
+        frame->ActivateFrame();
+    } else {
+        frame->DestroyWindow();
+    }
+}
 
 void CZqApp::CloseResourceWindows() {
     CMainFrame *frame = MainFrame();

@@ -50,7 +50,13 @@ public:
     // selected and its printer used. Null for an empty bar.
     CAPrinter *GetCurrentPrinter();
 
+    // The active MDI child is a project window (user data 23) or a printer window (21).
+    BOOL IsProjectWindowActive();
+    BOOL IsResourceWindowActive();
+
     void OnDiscoverPrinters();
+    // Opens a printer window for the current printer; it is counted when its printer
+    // answered, destroyed otherwise.
     void OnShowResources();
     // Closes every printer window; a count left other than 0 is set to 0 with the
     // miscount message.
@@ -77,6 +83,10 @@ public:
     char m_pin[5] = {};
     BOOL m_showProof = TRUE;
     BOOL m_showSecure = TRUE;
+
+    // Administrator state: set by a successful login, never cleared while the program runs.
+    BOOL m_adminLoggedIn = FALSE;
+    char m_adminPassword[9] = {};
 
     CMainFrame *MainFrame() const;
 

@@ -125,9 +125,18 @@ bool FakePrinter::Start(std::string *error) {
     if (!sink_.Start(error))
         return false;
     Agent *state = agent_.get();
-    state->agent = std::make_unique<snmpagent::Agent>(
-        [state](const snmpagent::Datagram &d) { return state->Answer(d); }, snmpPort_,
-        address_.c_str());
+    // A fixed port (161) may be held for a moment by another test of the run, for example
+    // one whose socket is bound to every address: try again for a bounded time.
+    const int attempts = snmpPort_ != 0 ? 200 : 1;
+    for (int i = 0; i < attempts; ++i) {
+        if (i != 0)
+            Sleep(100);
+        state->agent = std::make_unique<snmpagent::Agent>(
+            [state](const snmpagent::Datagram &d) { return state->Answer(d); }, snmpPort_,
+            address_.c_str());
+        if (state->agent->Ok())
+            break;
+    }
     if (!state->agent->Ok()) {
         *error = "cannot bind the SNMP agent on " + address_ + ":" + std::to_string(snmpPort_);
         state->agent.reset();
