@@ -1,6 +1,7 @@
 #include "sink9100.h"
 
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <chrono>
@@ -14,14 +15,18 @@ namespace {
 
 constexpr unsigned short kPort = 9100;
 constexpr int kReadSize = 65536;
-constexpr int kReadsPerTurn = 64;        // bounds one turn of the loop
-constexpr unsigned kProbeEveryMs = 20;   // kTrack: after the FIN
+constexpr int kReadsPerTurn = 64;      // bounds one turn of the loop
+constexpr unsigned kProbeEveryMs = 20; // kTrack: after the FIN
 constexpr int kMaxProbes = 150;
 
-bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+bool WouldBlock() {
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+}
 
 // The sink's lock, which its header keeps opaque.
-CRITICAL_SECTION &Section(void *lock) { return *static_cast<CRITICAL_SECTION *>(lock); }
+CRITICAL_SECTION &Section(void *lock) {
+    return *static_cast<CRITICAL_SECTION *>(lock);
+}
 
 } // namespace
 
@@ -73,7 +78,8 @@ bool Sink::Start(std::string *error) {
         return false;
     }
     BOOL reuse = TRUE; // an earlier test's connection may linger in TIME_WAIT
-    setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse), sizeof reuse);
+    setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse),
+               sizeof reuse);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(kPort);
@@ -194,7 +200,8 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
         const Burst &burst = options_.reply[peer.nextBurst];
         if (now - peer.lastTick >= burst.delayMs) {
             const int left = static_cast<int>(burst.bytes.size() - peer.burstOffset);
-            const int n = left ? send(peer.socket, burst.bytes.data() + peer.burstOffset, left, 0) : 0;
+            const int n =
+                left ? send(peer.socket, burst.bytes.data() + peer.burstOffset, left, 0) : 0;
             if (n > 0)
                 peer.burstOffset += static_cast<std::size_t>(n);
             if (n < 0 && !WouldBlock()) {
