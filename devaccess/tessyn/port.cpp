@@ -21,8 +21,7 @@ SnmpRequestTable::~SnmpRequestTable() {
     // Only reached once the table is drained (or was never used).
     WaitAndClose(ended_);
     for (auto &entry : pending_)
-        if (HANDLE reply = entry.second->ReplyEvent())
-            CloseHandle(reply);
+        entry.second->reply.reset();
     if (idle_)
         CloseHandle(idle_);
     if (stopAll_)
@@ -48,8 +47,7 @@ void SnmpRequestTable::Discard(uint16_t id) {
     auto it = pending_.find(id);
     if (it == pending_.end())
         return;
-    if (HANDLE reply = it->second->ReplyEvent())
-        CloseHandle(reply);
+    it->second->reply.reset();
     pending_.erase(it);
     if (pending_.empty())
         SetEvent(idle_);
@@ -84,10 +82,10 @@ int SnmpRequestTable::Submit(SnmpMessage &msg, SOCKET socket) {
         request->bytes.assign(out.Data(), out.Data() + out.Size());
 
         if (!request->broadcast) {
-            HANDLE reply = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-            if (!reply)
+            request->reply.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+            if (!request->reply)
                 return TESSYN_E_MEMORY;
-            request->waits[1] = reply;
+            request->waits[1] = request->reply.get();
             request->waitCount = 2;
         }
         SnmpRequest *r = request.get();

@@ -23,6 +23,7 @@ struct SnmpRequest {
     SOCKET socket = INVALID_SOCKET;
     HANDLE waits[2] = {}; // the table's stop-all event, then the reply event (unicast only)
     DWORD waitCount = 0;
+    win::Handle reply; // the reply event of waits[1]
     SnmpRequestTable *table = nullptr;
     std::vector<uint8_t> bytes;
     std::vector<int32_t> timeouts;
