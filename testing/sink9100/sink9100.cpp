@@ -1,6 +1,7 @@
 #include "sink9100.h"
 
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <chrono>
@@ -14,14 +15,18 @@ namespace {
 
 constexpr unsigned short kPort = 9100;
 constexpr int kReadSize = 65536;
-constexpr int kReadsPerTurn = 64;        // bounds one turn of the loop
-constexpr unsigned kProbeEveryMs = 20;   // kTrack: after the FIN
+constexpr int kReadsPerTurn = 64;      // bounds one turn of the loop
+constexpr unsigned kProbeEveryMs = 20; // kTrack: after the FIN
 constexpr int kMaxProbes = 150;
 
-bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+bool WouldBlock() {
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+}
 
 // The sink's lock, which its header keeps opaque.
-CRITICAL_SECTION &Section(void *lock) { return *static_cast<CRITICAL_SECTION *>(lock); }
+CRITICAL_SECTION &Section(void *lock) {
+    return *static_cast<CRITICAL_SECTION *>(lock);
+}
 
 } // namespace
 
@@ -35,7 +40,7 @@ std::uint64_t Checksum(const void *data, std::size_t length, std::uint64_t seed)
 }
 
 struct Sink::Peer {
-    SOCKET socket = INVALID_SOCKET;
+    win::Socket socket;
     int index = 0;
     std::size_t nextBurst = 0;
     std::size_t burstOffset = 0;
@@ -73,7 +78,8 @@ bool Sink::Start(std::string *error) {
         return false;
     }
     BOOL reuse = TRUE; // an earlier test's connection may linger in TIME_WAIT
-    setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse), sizeof reuse);
+    setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse),
+               sizeof reuse);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(kPort);
@@ -124,7 +130,7 @@ void Sink::Serve() {
         FD_SET(listener_, &readable);
         for (const auto &peer : peers)
             if (!peer->done && options_.mode != Mode::kStall && readable.fd_count < FD_SETSIZE)
-                FD_SET(peer->socket, &readable);
+                FD_SET(peer->socket.get(), &readable);
         timeval wait{0, 2000};
         select(0, &readable, nullptr, nullptr, &wait);
         for (;;) {
@@ -134,7 +140,7 @@ void Sink::Serve() {
             u_long nonBlocking = 1;
             ioctlsocket(accepted, FIONBIO, &nonBlocking);
             auto peer = std::make_unique<Peer>();
-            peer->socket = accepted;
+            peer->socket.reset(accepted);
             peer->lastTick = GetTickCount();
             {
                 win::SectionLock guard(Section(lock_));
@@ -149,7 +155,7 @@ void Sink::Serve() {
                 ServePeer(*peer, now);
     }
     for (auto &peer : peers)
-        closesocket(peer->socket);
+        peer->socket.reset();
 }
 
 void Sink::ServePeer(Peer &peer, std::uint32_t now) {
@@ -165,7 +171,7 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
     if (!finSeen) {
         char buffer[kReadSize];
         for (int turn = 0; turn < kReadsPerTurn; ++turn) {
-            const int n = recv(peer.socket, buffer, sizeof buffer, 0);
+            const int n = recv(peer.socket.get(), buffer, sizeof buffer, 0);
             if (n > 0) {
                 win::SectionLock guard(Section(lock_));
                 count_ += static_cast<std::uint64_t>(n);
@@ -194,7 +200,8 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
         const Burst &burst = options_.reply[peer.nextBurst];
         if (now - peer.lastTick >= burst.delayMs) {
             const int left = static_cast<int>(burst.bytes.size() - peer.burstOffset);
-            const int n = left ? send(peer.socket, burst.bytes.data() + peer.burstOffset, left, 0) : 0;
+            const int n =
+                left ? send(peer.socket.get(), burst.bytes.data() + peer.burstOffset, left, 0) : 0;
             if (n > 0)
                 peer.burstOffset += static_cast<std::size_t>(n);
             if (n < 0 && !WouldBlock()) {
@@ -209,9 +216,8 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
             }
         }
         if (peer.nextBurst == options_.reply.size() && options_.closeAfterReply) {
-            shutdown(peer.socket, SD_SEND);
-            closesocket(peer.socket);
-            peer.socket = INVALID_SOCKET;
+            shutdown(peer.socket.get(), SD_SEND);
+            peer.socket.reset();
             peer.done = true;
         }
         return;
@@ -222,7 +228,7 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
             return;
         peer.lastTick = now;
         const char probe = 0;
-        if (send(peer.socket, &probe, 1, 0) < 0 && !WouldBlock()) {
+        if (send(peer.socket.get(), &probe, 1, 0) < 0 && !WouldBlock()) {
             record([](Connection &c) {
                 c.closeSeen = true;
                 c.closeAfterFin = c.finSeen;
