@@ -21,15 +21,17 @@ TEST(Deliverable, EveryUnloadGivesBackWhatItsLoadTook) {
     ASSERT_GT(suite::HandleCount(), 0u) << "the system's handle table cannot be read";
     auto cycle = [&] {
         HMODULE dll = LoadLibraryA(path.c_str());
-        if (!dll) return false;
+        if (!dll)
+            return false;
         return FreeLibrary(dll) != FALSE;
     };
-    ASSERT_TRUE(cycle()) << path << ": error " << GetLastError();  // the first load's own set-up
+    ASSERT_TRUE(cycle()) << path << ": error " << GetLastError(); // the first load's own set-up
     const DWORD handles = suite::HandleCount();
     const size_t indexes = suite::FreeTlsIndexes();
     ASSERT_GT(indexes, 0u);
     for (size_t done = 0; done < indexes + 200;) {
-        for (int i = 0; i < 100; ++i, ++done) ASSERT_TRUE(cycle()) << "cycle " << done;
+        for (int i = 0; i < 100; ++i, ++done)
+            ASSERT_TRUE(cycle()) << "cycle " << done;
         ASSERT_EQ(suite::HandleCount(), handles) << "after " << done << " cycles";
         ASSERT_EQ(suite::FreeTlsIndexes(), indexes) << "after " << done << " cycles";
     }

@@ -26,9 +26,10 @@ inline DWORD HandleCount() {
         Entry entries[1];
     };
     using Query = LONG(WINAPI *)(ULONG, PVOID, ULONG, PULONG);
-    const auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return 0;
+    const auto query = reinterpret_cast<Query>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return 0;
     std::vector<uint8_t> buffer(1 << 16);
     for (int tries = 0; tries < 12; ++tries) {
         ULONG needed = 0;
@@ -37,10 +38,12 @@ inline DWORD HandleCount() {
             const auto *table = reinterpret_cast<const Table *>(buffer.data());
             DWORD mine = 0;
             for (ULONG i = 0; i < table->count; ++i)
-                if (table->entries[i].ownerPid == GetCurrentProcessId()) ++mine;
+                if (table->entries[i].ownerPid == GetCurrentProcessId())
+                    ++mine;
             return mine;
         }
-        if (status != static_cast<LONG>(0xC0000004)) return 0;  // only "too small" is retried
+        if (status != static_cast<LONG>(0xC0000004))
+            return 0; // only "too small" is retried
         buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
     }
     return 0;
@@ -52,11 +55,13 @@ inline size_t FreeTlsIndexes() {
     taken.reserve(2048);
     for (int i = 0; i < 4096; ++i) {
         const DWORD index = TlsAlloc();
-        if (index == TLS_OUT_OF_INDEXES) break;
+        if (index == TLS_OUT_OF_INDEXES)
+            break;
         taken.push_back(index);
     }
-    for (DWORD index : taken) TlsFree(index);
+    for (DWORD index : taken)
+        TlsFree(index);
     return taken.size();
 }
 
-}  // namespace suite
+} // namespace suite

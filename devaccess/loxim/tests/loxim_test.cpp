@@ -668,7 +668,9 @@ struct Resources {
 };
 
 // Handles of this process by the system's table, or 0 when it cannot be read.
-DWORD HandleCount() { return suite::HandleCount(); }
+DWORD HandleCount() {
+    return suite::HandleCount();
+}
 
 Resources Count() {
     Resources r;

@@ -135,7 +135,11 @@ TEST(FakePrinterEngine, WildDeleteRemovesTheMatchingFilesOfOneFolder) {
 
 TEST(FakePrinterEngine, FsInitEmptiesOneVolume) {
     fakeprinter::Setup s = fakeprinter::Setup::Default();
-    s.files = {{"0:\\pcl\\a", "1"}, {"0:\\b", "2"}, {"10:\\c", "3"}, {"%disk0%d", "4"}, {"%disk0%e/f", "5"}};
+    s.files = {{"0:\\pcl\\a", "1"},
+               {"0:\\b", "2"},
+               {"10:\\c", "3"},
+               {"%disk0%d", "4"},
+               {"%disk0%e/f", "5"}};
     Engine e(s);
     RepliesOf(e, kUel + "@PJL FSINIT VOLUME=\"10:\"\r\n" + kUel);
     EXPECT_EQ(e.Files().Find("10:\\c"), nullptr);
