@@ -1,0 +1,2 @@
+#include "pfm.h"
+#include <gtest/gtest.h>
