@@ -322,6 +322,7 @@ void ParInitializeClassDevice(PDRIVER_OBJECT driver, PUNICODE_STRING registryPat
 
     InitializeListHead(&ext->WorkQueue);
     KeInitializeSemaphore(&ext->RequestSemaphore, 0, 0x7FFFFFFF);
+    KeInitializeEvent(&ext->StartIoIdle, SynchronizationEvent, TRUE);
     ext->Timeout = 30;
     ext->Initialized = FALSE;
     ext->Initializing = FALSE;
@@ -393,43 +394,16 @@ void ParInitializeClassDevice(PDRIVER_OBJECT driver, PUNICODE_STRING registryPat
     FreeNames(names);
 }
 
-namespace {
-
-NTSTATUS CompleteUnsupported(PIRP irp) {
-    irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
-    irp->IoStatus.Information = 0;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return STATUS_INVALID_DEVICE_REQUEST;
-}
-
-} // namespace
-
 extern "C" {
 
-NTSTATUS NTAPI ParCreateOpen(PDEVICE_OBJECT, PIRP irp) {
-    return CompleteUnsupported(irp);
-}
-NTSTATUS NTAPI ParClose(PDEVICE_OBJECT, PIRP irp) {
-    return CompleteUnsupported(irp);
-}
-NTSTATUS NTAPI ParCleanup(PDEVICE_OBJECT, PIRP irp) {
-    return CompleteUnsupported(irp);
-}
-NTSTATUS NTAPI ParReadWrite(PDEVICE_OBJECT, PIRP irp) {
-    return CompleteUnsupported(irp);
-}
-NTSTATUS NTAPI ParDeviceControl(PDEVICE_OBJECT, PIRP irp) {
-    return CompleteUnsupported(irp);
-}
-NTSTATUS NTAPI ParStartIo2(PDEVICE_OBJECT, PIRP irp) {
-    return CompleteUnsupported(irp);
-}
-NTSTATUS NTAPI ParQueryInformationFile(PDEVICE_OBJECT, PIRP irp) {
-    return CompleteUnsupported(irp);
-}
-NTSTATUS NTAPI ParSetInformationFile(PDEVICE_OBJECT, PIRP irp) {
-    return CompleteUnsupported(irp);
-}
+NTSTATUS NTAPI ParCreateOpen(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI ParClose(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI ParCleanup(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI ParReadWrite(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI ParDeviceControl(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI ParStartIo2(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI ParQueryInformationFile(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS NTAPI ParSetInformationFile(PDEVICE_OBJECT device, PIRP irp);
 
 VOID NTAPI ParUnload(PDRIVER_OBJECT driver) {
     // A queued or running deferred initialisation uses the extension and the mutex.

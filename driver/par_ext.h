@@ -38,7 +38,7 @@ struct ParDeviceExtension {
     BOOLEAN Initialized;
     volatile BOOLEAN Initializing;
     PWORK_QUEUE_ITEM DeferredWorkItem;
-    BOOLEAN TimeToTerminateThread;
+    volatile BOOLEAN TimeToTerminateThread;
     BOOLEAN CreatedSymbolicLink;
     UNICODE_STRING SymbolicLinkName;
     LONG ThreadPriority;
@@ -72,6 +72,15 @@ struct ParDeviceExtension {
     // device's own name, which unload needs to find its device-map value.
     ULONG StallStepFine;
     UNICODE_STRING DeviceName;
+    // Requests: one executes at a time (the worker's or an internal caller's); whether the
+    // current one holds the port; whether a cleanup flagged it (guarded by the cancel spin
+    // lock); the final status of the last request finished; whether the open took the port
+    // information.
+    KEVENT StartIoIdle;
+    BOOLEAN PortAllocated;
+    BOOLEAN CleanupFlagged;
+    NTSTATUS FinishedStatus;
+    BOOLEAN PortInfoHeld;
 };
 
 // Driver-wide state.
@@ -121,6 +130,21 @@ extern "C" VOID NTAPI ParDeferredInitCallback(PVOID context);
 UCHAR ParInitializeDevice(ParDeviceExtension *ext);
 UCHAR ParReinitializeDevice(ParDeviceExtension *ext);
 UCHAR ParInputPrimeOut(ParDeviceExtension *ext);
+
+// Requests.
+// Clears the current request under the cancel spin lock, completes irp with the status, byte
+// count and boost, and frees the port when this request allocated it.
+void ParFinishRequest(ParDeviceExtension *ext, PIRP irp, NTSTATUS status, ULONG_PTR information,
+                      CCHAR boost);
+// The ECP completion gate: true while an ECP transfer still drains. At dispatch it only reads
+// the ECR; at execution (atExecution) it also finishes a drained ECP write.
+BOOLEAN Check_ecp_finish(ParDeviceExtension *ext, BOOLEAN atExecution);
+NTSTATUS ParNotInitError(UCHAR status);
+// Executes the current request with the port allocated and completes it; its final status.
+NTSTATUS ParStartIo(ParDeviceExtension *ext, PIRP irp);
+NTSTATUS ParCreateSystemThread(ParDeviceExtension *ext);
+extern "C" VOID NTAPI ParallelThread(PVOID context);
+extern "C" VOID NTAPI ParCancelRequest(PDEVICE_OBJECT device, PIRP irp);
 
 // Error log.
 void ParLogError(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PHYSICAL_ADDRESS dump,

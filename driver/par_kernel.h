@@ -2,6 +2,6 @@
 #pragma once
 
 extern "C" {
-#include <ntddk.h>
+#include <ntifs.h> // ZwWaitForSingleObject is declared only here
 #include <parallel.h>
 }

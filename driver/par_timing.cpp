@@ -250,8 +250,15 @@ BOOLEAN ParAllocPort(ParDeviceExtension *ext) {
     if (KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &limit) == STATUS_TIMEOUT) {
         IoCancelIrp(irp);
         KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+        if (NT_SUCCESS(irp->IoStatus.Status)) {
+            // A grant that beat the cancel is kept, and the request's cancel flag is its own
+            // again: set only when a cleanup flagged it.
+            KIRQL irql;
+            IoAcquireCancelSpinLock(&irql);
+            irp->Cancel = ext->CleanupFlagged;
+            IoReleaseCancelSpinLock(irql);
+        }
     }
-    // A grant that beat the cancel is kept; the request frees it when it is done.
     if (!NT_SUCCESS(irp->IoStatus.Status)) {
         irp->IoStatus.Status = STATUS_DEVICE_BUSY;
         return FALSE;

@@ -9,8 +9,6 @@ IMPLEMENT_DYNCREATE(CZqDoc, CDocument)
 IMPLEMENT_DYNCREATE(CPrDoc, CDocument)
 IMPLEMENT_DYNCREATE(CLeftView, CListView)
 IMPLEMENT_DYNCREATE(CZqView, CListView)
-IMPLEMENT_DYNCREATE(CPrLeftView, CTreeView)
-IMPLEMENT_DYNCREATE(CPrView, CListView)
 IMPLEMENT_DYNCREATE(CChildFrame, CMDIChildWnd)
 IMPLEMENT_DYNCREATE(CPrFrame, CMDIChildWnd)
 
@@ -139,8 +137,9 @@ CPrView *CPrFrame::GetListView() const {
 
 void CPrFrame::OnClose() {
     if (CPrLeftView *tree = GetTreeView()) {
+        // Kept set: the deleted nodes' selection changes must not query the printer.
         tree->m_closing = TRUE;
-        tree->GetTreeCtrl().DeleteAllItems();
+        tree->DeleteAllNodes();
     }
     --ZqApp().m_resourceCount;
     CMDIChildWnd::OnClose();

@@ -1,8 +1,10 @@
-// The project and printer windows: their documents, placeholder views, splitters and
-// list-style commands, and the look-up of the active window's panes.
+// The project and printer windows: their documents and frames, the project window's
+// placeholder views, splitters and list-style commands, and the look-up of the active
+// window's panes. The printer window's views are in prviews.h.
 #pragma once
 
 #include "framework.h"
+#include "prviews.h"
 
 // The splitter of both window kinds: a release ends a drag of the printer bar as well.
 class CQuvSplit : public CSplitterWnd {
@@ -48,19 +50,6 @@ class CLeftView : public CListView {
 
 class CZqView : public CListView {
     DECLARE_DYNCREATE(CZqView)
-  public:
-    void OnDraw(CDC *) override {}
-};
-
-class CPrLeftView : public CTreeView {
-    DECLARE_DYNCREATE(CPrLeftView)
-  public:
-    void OnDraw(CDC *) override {}
-    BOOL m_closing = FALSE; // the window is closing: selections are not followed
-};
-
-class CPrView : public CListView {
-    DECLARE_DYNCREATE(CPrView)
   public:
     void OnDraw(CDC *) override {}
 };

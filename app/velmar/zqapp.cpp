@@ -219,7 +219,10 @@ void CZqApp::OnShowResources() {
         AfxMessageBox(IDS_NO_RESOURCE_TEMPLATE, MB_OK);
         return;
     }
-    CDocument *doc = m_resourceTemplate->OpenDocumentFile(nullptr);
+    if (!GetCurrentPrinter())
+        return;
+    // Opened hidden: a printer that does not answer never shows its window.
+    CDocument *doc = m_resourceTemplate->OpenDocumentFile(nullptr, FALSE);
     if (!doc)
         return;
     POSITION pos = doc->GetFirstViewPosition();
@@ -227,10 +230,12 @@ void CZqApp::OnShowResources() {
     CPrFrame *frame = view ? DYNAMIC_DOWNCAST(CPrFrame, view->GetParentFrame()) : nullptr;
     if (!frame)
         return;
-    if (frame->m_answered)
+    if (frame->m_answered) {
         ++m_resourceCount;
-    else
+        frame->ActivateFrame();
+    } else {
         frame->DestroyWindow();
+    }
 }
 
 void CZqApp::CloseResourceWindows() {

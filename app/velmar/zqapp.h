@@ -84,6 +84,10 @@ public:
     BOOL m_showProof = TRUE;
     BOOL m_showSecure = TRUE;
 
+    // Administrator state: set by a successful login, never cleared while the program runs.
+    BOOL m_adminLoggedIn = FALSE;
+    char m_adminPassword[9] = {};
+
     CMainFrame *MainFrame() const;
 
 private:

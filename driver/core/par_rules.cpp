@@ -250,4 +250,193 @@ bool StatusInitialises(uint8_t s) {
     return StatusReady(s) || StatusOffLine(s);
 }
 
+uint32_t LoadU32(const uint8_t *p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void StoreU32(uint8_t *p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+namespace {
+
+constexpr Verdict Refuse(uint32_t status) {
+    return Verdict{Handling::Refused, status};
+}
+constexpr Verdict kQueued{Handling::Queued, kNtSuccess};
+constexpr Verdict kAtOnce{Handling::AtOnce, kNtSuccess};
+
+bool Gated(uint32_t code) {
+    return code == kIoctlQueryDeviceId || code == kIoctlQueryDeviceIdSize ||
+           code == kIoctlWriteRead || code == kIoctlNegotiate || code == kIoctlTerminate;
+}
+
+Verdict ValidateSizes(const ControlRequest &r) {
+    const bool haveIn = r.input != nullptr;
+    switch (r.code) {
+    case kIoctlQueryInformation:
+        return r.outputBytes < 1 ? Refuse(kNtBufferTooSmall) : kQueued;
+    case kIoctlSetInformation:
+        if (r.inputBytes < 1 || !haveIn)
+            return Refuse(kNtBufferTooSmall);
+        return r.input[0] != 1 ? Refuse(kNtInvalidParameter) : kQueued;
+    case kIoctlQueryDeviceId:
+        return r.outputBytes < 1 ? Refuse(kNtBufferTooSmall) : kQueued;
+    case kIoctlQueryDeviceIdSize:
+        return r.outputBytes < 4 ? Refuse(kNtBufferTooSmall) : kQueued;
+    case kIoctlSetTimeouts:
+        if (r.inputBytes < kSerialTimeoutsBytes || !haveIn)
+            return Refuse(kNtBufferTooSmall);
+        return SerialWriteConstant(r.input) < kMinWriteConstant ? Refuse(kNtInvalidParameter)
+                                                                : kQueued;
+    case kIoctlGetTimeouts:
+        return r.outputBytes < kSerialTimeoutsBytes ? Refuse(kNtBufferTooSmall) : kAtOnce;
+    case kIoctlStatus:
+        return r.outputBytes < 1 ? Refuse(kNtBufferTooSmall) : kAtOnce;
+    case kIoctlSetMode:
+        return r.inputBytes < 4 || !haveIn ? Refuse(kNtBufferTooSmall) : kQueued;
+    case kIoctlGetModes:
+        return r.outputBytes < 8 ? Refuse(kNtBufferTooSmall) : kQueued;
+    case kIoctlWriteRead:
+    case kIoctlNegotiate:
+    case kIoctlTerminate:
+        return kQueued;
+    case kIoctlDriverInfo:
+        return r.outputBytes < kDriverInfoBytes ? Refuse(kNtBufferTooSmall) : kAtOnce;
+    case kIoctlBlockWrite: {
+        if (r.inputBytes < kBlockWriteBytes || !haveIn)
+            return Refuse(kNtBufferTooSmall);
+        BlockWrite b;
+        return ParseBlockWrite(r.input, &b) ? kQueued : Refuse(kNtInvalidParameter);
+    }
+    case kIoctlSavedStatus:
+        return r.outputBytes < 2 ? Refuse(kNtBufferTooSmall) : kAtOnce;
+    case kIoctlThroughput:
+        return r.outputBytes < 4 ? Refuse(kNtBufferTooSmall) : kQueued;
+    case kIoctlSetOptions:
+        if (r.inputBytes < 4 || !haveIn)
+            return Refuse(kNtBufferTooSmall);
+        return LoadU32(r.input) > 3 ? Refuse(kNtInvalidParameter) : kQueued;
+    case kIoctlCompatWrite:
+        if (r.inputBytes == 0 || !haveIn)
+            return Refuse(kNtBufferTooSmall);
+        // The count sent comes back as the byte count: a buffer shorter than the input
+        // could not take it.
+        if (r.outputBytes != 0 && r.outputBytes < r.inputBytes)
+            return Refuse(kNtInvalidParameter);
+        return kQueued;
+    default:
+        return Refuse(kNtInvalidParameter);
+    }
+}
+
+} // namespace
+
+Verdict ValidateControl(const ControlRequest &r, bool transferInProgress) {
+    Verdict v = ValidateSizes(r);
+    if (transferInProgress && Gated(r.code)) {
+        return Refuse(kNtAlreadyDisconnected);
+    }
+    return v;
+}
+
+uint32_t AtOnceBytes(uint32_t code) {
+    switch (code) {
+    case kIoctlStatus:
+        return 1;
+    case kIoctlDriverInfo:
+        return kDriverInfoBytes;
+    case kIoctlSavedStatus:
+        return 2;
+    case kIoctlGetTimeouts:
+        return kSerialTimeoutsBytes;
+    default:
+        return 0;
+    }
+}
+
+uint32_t NotInitError(uint8_t s) {
+    const bool nFault = s & kStatusNFault, notBusy = s & kStatusNotBusy;
+    const bool select = s & kStatusSelect, pError = s & kStatusPError, nAck = s & kStatusNAck;
+    if (nFault && !notBusy && !select)
+        return kNtOffLine;
+    if (!notBusy && nAck && pError && select && nFault)
+        return kNtNotConnected;
+    if (pError)
+        return kNtPaperEmpty;
+    if (!nFault && !nAck && notBusy)
+        return kNtPoweredOff;
+    return kNtNotConnected;
+}
+
+uint8_t QueryInformationByte(uint8_t s) {
+    const bool nFault = s & kStatusNFault, notBusy = s & kStatusNotBusy;
+    const bool select = s & kStatusSelect, pError = s & kStatusPError, nAck = s & kStatusNAck;
+    uint8_t b = 0;
+    if (!nFault && !nAck && notBusy)
+        b = kParPowerOff;
+    else if (!notBusy && nAck && pError && select && nFault)
+        b = kParPowerOff;
+    else if (pError)
+        b = kParPaperEmpty;
+    else if (nFault && !notBusy && !select)
+        b = kParOffLine;
+    else if (nFault && notBusy && !select)
+        b = kParNotConnected;
+    if (!notBusy && nFault)
+        b |= kParBusy;
+    if (select)
+        b |= kParSelected;
+    return b;
+}
+
+void WriteDriverInfo(const DriverInfo &info, uint8_t out[kDriverInfoBytes]) {
+    for (uint32_t i = 0; i < kDriverInfoBytes; ++i)
+        out[i] = 0;
+    StoreU32(out + 0, info.timeout);
+    StoreU32(out + 4, info.reserved);
+    out[8] = info.initialized ? 1 : 0;
+    out[9] = info.initializing ? 1 : 0;
+    StoreU32(out + 12, info.stallOverhead);
+    StoreU32(out + 16, info.stallStep);
+    StoreU32(out + 20, info.requestedMode);
+    StoreU32(out + 24, info.blockSize);
+    StoreU32(out + 28, info.currentMode);
+    out[32] = info.infoMarker;
+}
+
+uint32_t TimeoutFromWriteConstant(uint32_t ms) {
+    return ms / 1000;
+}
+
+uint32_t WriteConstantFromTimeout(uint32_t seconds) {
+    return seconds * 1000; // seconds came from a 32-bit millisecond count
+}
+
+void WriteSerialTimeouts(uint32_t seconds, uint8_t out[kSerialTimeoutsBytes]) {
+    for (uint32_t i = 0; i < kSerialTimeoutsBytes; ++i)
+        out[i] = 0;
+    StoreU32(out + 16, WriteConstantFromTimeout(seconds));
+}
+
+uint32_t SerialWriteConstant(const uint8_t in[kSerialTimeoutsBytes]) {
+    return LoadU32(in + 16);
+}
+
+bool ParseBlockWrite(const uint8_t in[kBlockWriteBytes], BlockWrite *out) {
+    uint32_t block = LoadU32(in);
+    out->blockSize = block == 0 ? 512 : block;
+    out->data = in + 4;
+    out->count = LoadU32(in + 28);
+    return out->count <= kBlockWriteData;
+}
+
+int32_t WorkerIncrement(int32_t threadPriority) {
+    return threadPriority == 0 ? -2 : threadPriority;
+}
+
 } // namespace par

@@ -141,4 +141,126 @@ bool StatusEndsResetWait(uint8_t s);
 // A status after which the device counts as initialised.
 bool StatusInitialises(uint8_t s);
 
+// ---- Requests ---------------------------------------------------------------------------------
+
+// NT status values the request rules answer with.
+constexpr uint32_t kNtSuccess = 0;
+constexpr uint32_t kNtPending = 0x00000103;
+constexpr uint32_t kNtPaperEmpty = 0x8000000E;
+constexpr uint32_t kNtPoweredOff = 0x8000000F;
+constexpr uint32_t kNtOffLine = 0x80000010;
+constexpr uint32_t kNtDeviceBusy = 0x80000011;
+constexpr uint32_t kNtAlreadyDisconnected = 0x80000025;
+constexpr uint32_t kNtInvalidParameter = 0xC000000D;
+constexpr uint32_t kNtInvalidDeviceRequest = 0xC0000010;
+constexpr uint32_t kNtBufferTooSmall = 0xC0000023;
+constexpr uint32_t kNtNotConnected = 0xC000009D;
+constexpr uint32_t kNtNotADirectory = 0xC0000103;
+constexpr uint32_t kNtCancelled = 0xC0000120;
+constexpr uint32_t kNtInvalidBufferSize = 0xC0000206;
+
+// Control codes of the device.
+constexpr uint32_t kIoctlQueryInformation = 0x160004;
+constexpr uint32_t kIoctlSetInformation = 0x160008;
+constexpr uint32_t kIoctlQueryDeviceId = 0x16000C;
+constexpr uint32_t kIoctlQueryDeviceIdSize = 0x160010;
+constexpr uint32_t kIoctlSetTimeouts = 0x1B001C;
+constexpr uint32_t kIoctlGetTimeouts = 0x1B0020;
+constexpr uint32_t kIoctlStatus = 0x162084;
+constexpr uint32_t kIoctlSetMode = 0x162088;
+constexpr uint32_t kIoctlGetModes = 0x16208C;
+constexpr uint32_t kIoctlWriteRead = 0x162090;
+constexpr uint32_t kIoctlDriverInfo = 0x162094;
+constexpr uint32_t kIoctlBlockWrite = 0x162098;
+constexpr uint32_t kIoctlNegotiate = 0x16209C;
+constexpr uint32_t kIoctlTerminate = 0x1620A3;
+constexpr uint32_t kIoctlSavedStatus = 0x1620A4;
+constexpr uint32_t kIoctlThroughput = 0x1620A8;
+constexpr uint32_t kIoctlSetOptions = 0x1620C0;
+constexpr uint32_t kIoctlCompatWrite = 0x1620C4;
+
+// What the dispatch routine does with a control request.
+enum class Handling {
+    Refused, // completed with the verdict's status
+    AtOnce,  // answered by the dispatch routine without the port
+    Queued,  // executed by the worker with the port allocated
+};
+
+struct Verdict {
+    Handling handling;
+    uint32_t status; // the refusal's status; kNtSuccess otherwise
+};
+
+// A control request as the dispatch routine sees it. input is the system buffer holding the
+// input (null when there is none).
+struct ControlRequest {
+    uint32_t code;
+    uint32_t inputBytes;
+    uint32_t outputBytes;
+    const uint8_t *input;
+};
+
+// Validates a control request: sizes and values first, then, for the codes that drain the
+// ECP FIFO first, the completion gate (transferInProgress), which overrides a size error.
+Verdict ValidateControl(const ControlRequest &r, bool transferInProgress);
+
+// Bytes the at-once codes fill, the rest of the output being zeroed.
+uint32_t AtOnceBytes(uint32_t code);
+
+// Status of a printer that is not ready, from its status register.
+uint32_t NotInitError(uint8_t s);
+
+// The 1-byte answer of IOCTL_PAR_QUERY_INFORMATION.
+uint8_t QueryInformationByte(uint8_t s);
+
+constexpr uint8_t kParPowerOff = 0x10;
+constexpr uint8_t kParPaperEmpty = 0x04;
+constexpr uint8_t kParOffLine = 0x08;
+constexpr uint8_t kParNotConnected = 0x20;
+constexpr uint8_t kParBusy = 0x40;
+constexpr uint8_t kParSelected = 0x80;
+
+// The driver information record, 36 bytes little-endian.
+struct DriverInfo {
+    uint32_t timeout;
+    uint32_t reserved;
+    uint8_t initialized;
+    uint8_t initializing;
+    uint32_t stallOverhead;
+    uint32_t stallStep;
+    uint32_t requestedMode;
+    uint32_t blockSize;
+    uint32_t currentMode;
+    uint8_t infoMarker;
+};
+constexpr uint32_t kDriverInfoBytes = 36;
+void WriteDriverInfo(const DriverInfo &info, uint8_t out[kDriverInfoBytes]);
+
+// Serial time-out record: five 32-bit values, the write constant (ms) last.
+constexpr uint32_t kSerialTimeoutsBytes = 20;
+constexpr uint32_t kMinWriteConstant = 100;
+// Timeout in whole seconds from a write constant, and the write constant reported for it.
+uint32_t TimeoutFromWriteConstant(uint32_t ms);
+uint32_t WriteConstantFromTimeout(uint32_t seconds);
+void WriteSerialTimeouts(uint32_t seconds, uint8_t out[kSerialTimeoutsBytes]);
+uint32_t SerialWriteConstant(const uint8_t in[kSerialTimeoutsBytes]);
+
+// Block-write record: block size, 24 data bytes, count of them to send.
+constexpr uint32_t kBlockWriteBytes = 32;
+constexpr uint32_t kBlockWriteData = 24;
+struct BlockWrite {
+    uint32_t blockSize; // 0 already made 512
+    uint32_t count;
+    const uint8_t *data;
+};
+// False when the count exceeds the data the record carries.
+bool ParseBlockWrite(const uint8_t in[kBlockWriteBytes], BlockWrite *out);
+
+// Little-endian 32-bit values in request buffers.
+uint32_t LoadU32(const uint8_t *p);
+void StoreU32(uint8_t *p, uint32_t v);
+
+// The worker's base priority increment: the stored priority, -2 when it is 0.
+int32_t WorkerIncrement(int32_t threadPriority);
+
 } // namespace par

@@ -12,7 +12,9 @@ set(allowed_ntoskrnl
   KeInitializeSemaphore KeQueryTimeIncrement KeReadStateEvent KeSetEvent KeTickCount
   KeWaitForSingleObject KeReleaseSemaphore MmPageEntireDriver MmResetDriverPaging
   ObfDereferenceObject ObfReferenceObject RtlCheckRegistryKey RtlDeleteRegistryValue
-  RtlQueryRegistryValues RtlWriteRegistryValue memcpy memset memmove)
+  RtlQueryRegistryValues RtlWriteRegistryValue PsCreateSystemThread ObReferenceObjectByHandle
+  PsThreadType ZwClose ZwWaitForSingleObject PsTerminateSystemThread KeGetCurrentThread
+  KeSetBasePriorityThread MmMapLockedPagesSpecifyCache memcpy memset memmove)
 set(allowed_hal
   ExAcquireFastMutex ExReleaseFastMutex KeQueryPerformanceCounter KeStallExecutionProcessor
   KfLowerIrql KfRaiseIrql KeGetCurrentIrql READ_PORT_UCHAR WRITE_PORT_UCHAR)

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -239,6 +240,179 @@ TEST(Status, ResetWaitAndInitialised) {
         EXPECT_EQ(StatusEndsResetWait(c.s), c.ends) << int(c.s);
         EXPECT_EQ(StatusInitialises(c.s), c.initialises) << int(c.s);
     }
+}
+
+// ---- Requests ---------------------------------------------------------------------------------
+
+struct ControlCase {
+    const char *what;
+    uint32_t code;
+    uint32_t in, out;
+    std::vector<uint8_t> input; // empty: no system buffer
+    bool gate;
+    Handling handling;
+    uint32_t status;
+};
+
+std::vector<uint8_t> Dword(uint32_t v, size_t bytes = 4) {
+    std::vector<uint8_t> b(bytes, 0);
+    StoreU32(b.data(), v);
+    return b;
+}
+
+std::vector<uint8_t> Timeouts(uint32_t writeConstant) {
+    std::vector<uint8_t> b(20, 0);
+    StoreU32(b.data() + 16, writeConstant);
+    return b;
+}
+
+std::vector<uint8_t> Block(uint32_t blockSize, uint32_t count) {
+    std::vector<uint8_t> b(32, 0);
+    StoreU32(b.data(), blockSize);
+    StoreU32(b.data() + 28, count);
+    return b;
+}
+
+TEST(ControlValidation, SizesValuesAndTheGate) {
+    const auto Q = Handling::Queued, A = Handling::AtOnce, R = Handling::Refused;
+    const uint32_t ok = kNtSuccess, small = kNtBufferTooSmall, bad = kNtInvalidParameter,
+                   gone = kNtAlreadyDisconnected;
+    const std::vector<uint8_t> none, one{1}, two{2};
+    const ControlCase cases[] = {
+        {"query information", kIoctlQueryInformation, 0, 1, none, false, Q, ok},
+        {"query information, no output", kIoctlQueryInformation, 0, 0, none, false, R, small},
+        {"set information 1", kIoctlSetInformation, 1, 0, one, false, Q, ok},
+        {"set information 2", kIoctlSetInformation, 1, 0, two, false, R, bad},
+        {"set information, no input", kIoctlSetInformation, 0, 0, none, false, R, small},
+        {"device id", kIoctlQueryDeviceId, 0, 1, none, false, Q, ok},
+        {"device id, no output", kIoctlQueryDeviceId, 0, 0, none, false, R, small},
+        {"device id size", kIoctlQueryDeviceIdSize, 0, 4, none, false, Q, ok},
+        {"device id size 3", kIoctlQueryDeviceIdSize, 0, 3, none, false, R, small},
+        {"set time-outs 100", kIoctlSetTimeouts, 20, 0, Timeouts(100), false, Q, ok},
+        {"set time-outs 99", kIoctlSetTimeouts, 20, 0, Timeouts(99), false, R, bad},
+        {"set time-outs 2500", kIoctlSetTimeouts, 20, 0, Timeouts(2500), false, Q, ok},
+        {"set time-outs, 19 bytes", kIoctlSetTimeouts, 19, 0, Timeouts(2500), false, R, small},
+        {"get time-outs", kIoctlGetTimeouts, 0, 20, none, false, A, ok},
+        {"get time-outs 19", kIoctlGetTimeouts, 0, 19, none, false, R, small},
+        {"status", kIoctlStatus, 0, 1, none, false, A, ok},
+        {"status, no output", kIoctlStatus, 0, 0, none, false, R, small},
+        {"set mode", kIoctlSetMode, 4, 0, Dword(3), false, Q, ok},
+        {"set mode 3 bytes", kIoctlSetMode, 3, 0, Dword(3), false, R, small},
+        {"get modes", kIoctlGetModes, 0, 8, none, false, Q, ok},
+        {"get modes 7", kIoctlGetModes, 0, 7, none, false, R, small},
+        {"write, then read, empty", kIoctlWriteRead, 0, 0, none, false, Q, ok},
+        {"driver info", kIoctlDriverInfo, 0, 36, none, false, A, ok},
+        {"driver info 35", kIoctlDriverInfo, 0, 35, none, false, R, small},
+        {"block write 24", kIoctlBlockWrite, 32, 0, Block(0, 24), false, Q, ok},
+        {"block write 25", kIoctlBlockWrite, 32, 0, Block(512, 25), false, R, bad},
+        {"block write huge count", kIoctlBlockWrite, 32, 0, Block(512, 0xFFFFFFFFu), false, R,
+         bad},
+        {"block write 31 bytes", kIoctlBlockWrite, 31, 0, Block(0, 1), false, R, small},
+        {"negotiate", kIoctlNegotiate, 0, 0, none, false, Q, ok},
+        {"terminate", kIoctlTerminate, 0, 0, none, false, Q, ok},
+        {"saved status", kIoctlSavedStatus, 0, 2, none, false, A, ok},
+        {"saved status 1", kIoctlSavedStatus, 0, 1, none, false, R, small},
+        {"throughput", kIoctlThroughput, 0, 4, none, false, Q, ok},
+        {"throughput 3", kIoctlThroughput, 0, 3, none, false, R, small},
+        {"options 3", kIoctlSetOptions, 4, 0, Dword(3), false, Q, ok},
+        {"options 4", kIoctlSetOptions, 4, 0, Dword(4), false, R, bad},
+        {"options 3 bytes", kIoctlSetOptions, 3, 0, Dword(3), false, R, small},
+        {"compat write", kIoctlCompatWrite, 4, 0, Dword(7), false, Q, ok},
+        {"compat write, output as long", kIoctlCompatWrite, 4, 4, Dword(7), false, Q, ok},
+        {"compat write, output shorter", kIoctlCompatWrite, 4, 3, Dword(7), false, R, bad},
+        {"compat write, nothing", kIoctlCompatWrite, 0, 0, none, false, R, small},
+        {"compat write, no buffer", kIoctlCompatWrite, 4, 0, none, false, R, small},
+        {"unknown code", 0x160014, 4, 4, Dword(0), false, R, bad},
+        {"serial code not handled", 0x1B0004, 4, 4, Dword(0), false, R, bad},
+        // The gate comes last and overrides a size error, for its five codes only.
+        {"gate: device id", kIoctlQueryDeviceId, 0, 1, none, true, R, gone},
+        {"gate: device id, no output", kIoctlQueryDeviceId, 0, 0, none, true, R, gone},
+        {"gate: device id size 3", kIoctlQueryDeviceIdSize, 0, 3, none, true, R, gone},
+        {"gate: write, then read", kIoctlWriteRead, 4, 4, Dword(1), true, R, gone},
+        {"gate: negotiate", kIoctlNegotiate, 0, 1, none, true, R, gone},
+        {"gate: terminate", kIoctlTerminate, 0, 0, none, true, R, gone},
+        {"gate: query information", kIoctlQueryInformation, 0, 1, none, true, Q, ok},
+        {"gate: block write", kIoctlBlockWrite, 32, 0, Block(0, 1), true, Q, ok},
+        {"gate: compat write", kIoctlCompatWrite, 4, 0, Dword(1), true, Q, ok},
+        {"gate: status", kIoctlStatus, 0, 1, none, true, A, ok},
+    };
+    for (const ControlCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        ControlRequest r{c.code, c.in, c.out, c.input.empty() ? nullptr : c.input.data()};
+        Verdict v = ValidateControl(r, c.gate);
+        EXPECT_EQ(v.handling, c.handling);
+        EXPECT_EQ(v.status, c.status);
+    }
+}
+
+TEST(ControlValidation, AtOnceByteCounts) {
+    EXPECT_EQ(AtOnceBytes(kIoctlStatus), 1u);
+    EXPECT_EQ(AtOnceBytes(kIoctlDriverInfo), 36u);
+    EXPECT_EQ(AtOnceBytes(kIoctlSavedStatus), 2u);
+    EXPECT_EQ(AtOnceBytes(kIoctlGetTimeouts), 20u);
+    EXPECT_EQ(AtOnceBytes(kIoctlQueryInformation), 0u);
+}
+
+TEST(PrinterStatus, NotReadyStatusAndQueryByte) {
+    struct Case {
+        uint8_t s;
+        uint32_t status;
+        uint8_t byte;
+    } cases[] = {
+        {0x78, kNtNotConnected, 0xD0}, // busy, nAck, PError, Select, nFault: not connected
+        {0xDF, kNtNotConnected, 0x80}, // ready and selected
+        {0x08, kNtOffLine, 0x48},      // nFault only: off line, busy
+        {0x80, kNtPoweredOff, 0x10},   // not busy only: power off
+        {0xA8, kNtPaperEmpty, 0x04},   // paper end
+        {0x88, kNtNotConnected, 0x20}, // not busy, nFault, no Select
+        {0x28, kNtOffLine, 0x44},      // paper end while busy: off line first
+        {0xC0, kNtNotConnected, 0x00}, // nFault clear with nAck high
+        {0x18, kNtNotConnected, 0xC0}, // busy, selected
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.s));
+        EXPECT_EQ(NotInitError(c.s), c.status);
+        EXPECT_EQ(QueryInformationByte(c.s), c.byte);
+    }
+}
+
+TEST(RequestRecords, DriverInfoImage) {
+    DriverInfo info{30, 0, 1, 0, 0x01020304, 0x0A0B0C0D, 3, 512, 2, 1};
+    uint8_t out[36];
+    std::memset(out, 0xA5, sizeof out);
+    WriteDriverInfo(info, out);
+    const uint8_t want[36] = {30, 0, 0, 0, 0, 0, 0, 0,    1,    0,    0,    0,
+                              4,  3, 2, 1, 0x0D, 0x0C, 0x0B, 0x0A, 3,    0,    0,    0,
+                              0,  2, 0, 0, 2, 0, 0, 0,    1,    0,    0,    0};
+    EXPECT_EQ(std::memcmp(out, want, 36), 0);
+}
+
+TEST(RequestRecords, TimeOutsAndBlockWrite) {
+    EXPECT_EQ(TimeoutFromWriteConstant(2500), 2u);
+    EXPECT_EQ(WriteConstantFromTimeout(2), 2000u);
+    EXPECT_EQ(TimeoutFromWriteConstant(0xFFFFFFFFu), 4294967u);
+    EXPECT_EQ(WriteConstantFromTimeout(4294967u), 4294967000u);
+    uint8_t t[20];
+    std::memset(t, 0xA5, sizeof t);
+    WriteSerialTimeouts(30, t);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(t[i], 0) << i;
+    EXPECT_EQ(SerialWriteConstant(t), 30000u);
+
+    BlockWrite b;
+    std::vector<uint8_t> r = Block(0, 24);
+    r[4] = 0x55;
+    ASSERT_TRUE(ParseBlockWrite(r.data(), &b));
+    EXPECT_EQ(b.blockSize, 512u);
+    EXPECT_EQ(b.count, 24u);
+    EXPECT_EQ(b.data[0], 0x55);
+    EXPECT_FALSE(ParseBlockWrite(Block(64, 25).data(), &b));
+    ASSERT_TRUE(ParseBlockWrite(Block(64, 0).data(), &b));
+    EXPECT_EQ(b.blockSize, 64u);
+
+    EXPECT_EQ(WorkerIncrement(0), -2);
+    EXPECT_EQ(WorkerIncrement(-5), -5);
+    EXPECT_EQ(WorkerIncrement(16), 16);
 }
 
 } // namespace

@@ -60,6 +60,14 @@ SIMAPI void SimWatchLoopCounter(volatile LONG *counter);
 // Pool: bytes outstanding for a tag; the n-th allocation from now fails (0: none).
 SIMAPI ULONG SimPoolBlocks(ULONG tag);
 SIMAPI void SimFailPoolAt(ULONG n);
+// Pool blocks and the I/O manager's requests end at a no-access page and turn no-access when
+// freed; true while the address may be read.
+SIMAPI BOOLEAN SimAccessible(const void *address);
+// The nth allocation from now of exactly this tag and size fails (once).
+SIMAPI void SimFailPoolAllocation(ULONG tag, ULONG bytes, ULONG nth);
+// The n-th request built by IoBuildDeviceIoControlRequest from now is not built (pool
+// allocations not counted).
+SIMAPI void SimFailBuiltRequestAt(ULONG n);
 
 // Registry, by absolute path.
 SIMAPI void SimRegCreateKey(const WCHAR *key);
@@ -98,3 +106,59 @@ SIMAPI void SimHoldWorkQueue(BOOLEAN held);
 SIMAPI ULONG SimViolationCount();
 SIMAPI const char *SimViolationAt(ULONG i);
 SIMAPI LONG SimPageableState(); // 1 pageable, 0 resident, -1 never set
+
+// ---- Threads ----------------------------------------------------------------------------------
+// One thread runs at a time, switched only in waits and delays, in creation order; virtual time
+// jumps when every thread waits. The test's own thread is the first.
+SIMAPI void SimFailThreadCreation(BOOLEAN fail);
+SIMAPI void SimFailThreadReference(BOOLEAN fail);
+SIMAPI ULONG SimLiveSystemThreads();
+SIMAPI LONG SimThreadReferences(); // handles and object references of system threads
+SIMAPI BOOLEAN SimLastSystemThreadIncrement(LONG *increment);
+// Runs body on a thread of its own (a test's second caller).
+SIMAPI void SimSpawn(PKSTART_ROUTINE body, PVOID context);
+// The calling thread waits; others and time run meanwhile.
+SIMAPI void SimSleepMs(LONG ms);
+
+// ---- I/O manager ------------------------------------------------------------------------------
+SIMAPI NTSTATUS SimOpen(const WCHAR *name, ULONG createOptions, PFILE_OBJECT *file);
+SIMAPI NTSTATUS SimCleanup(PFILE_OBJECT file);
+SIMAPI NTSTATUS SimCloseFile(PFILE_OBJECT file);
+
+// Issues a request without waiting for it and returns its id (0: the request could not be
+// built). Reads take outBytes as their length, writes in and inBytes; control requests both,
+// buffered ones through a system buffer of the larger size whose rest is poisoned. device may
+// be null when file is given; internal requests may have no file.
+SIMAPI ULONG SimIssue(PDEVICE_OBJECT device, PFILE_OBJECT file, UCHAR major, ULONG code,
+                      const void *in, ULONG inBytes, ULONG outBytes, LONGLONG offset);
+
+struct SimIoResult {
+    NTSTATUS returned; // by the dispatch routine
+    BOOLEAN done;      // final completion seen
+    NTSTATUS status;
+    ULONG_PTR information;
+    ULONG order; // of final completions since reset, from 1
+    ULONG outBytes;
+    UCHAR out[64]; // the caller's output (or read) buffer after completion
+};
+SIMAPI BOOLEAN SimIoResultOf(ULONG id, SimIoResult *result);
+SIMAPI NTSTATUS SimWaitIo(ULONG id);
+SIMAPI void SimCancelIo(PFILE_OBJECT file);
+SIMAPI void SimFailMapping(BOOLEAN fail);
+SIMAPI void SimFailRequestAt(ULONG n); // the n-th request issued from now is not built
+// Runs fn inside IofCompleteRequest of the request, before it completes.
+SIMAPI void SimOnCompletion(ULONG id, void (*fn)(void *), void *context);
+SIMAPI PIRP SimIrpOf(ULONG id); // null once completed
+
+// ---- Port stand-in ----------------------------------------------------------------------------
+// The printer's status register becomes status after afterMs (at once when 0).
+SIMAPI void SimSetPortStatus(ULONG index, UCHAR status, LONG afterMs);
+// The port driver completes its requests ms later, from the timer.
+SIMAPI void SimPortCompletionDelay(ULONG index, LONG ms);
+// The printer's answer when nInit was held low 50 us or more and raised again: busy for ms and
+// then ready, busy for ever, or the given status (a stop state).
+enum SimResetResponse { SimResetNone, SimResetReadyAfter, SimResetNeverReady, SimResetStopState };
+SIMAPI void SimPortResetResponse(ULONG index, SimResetResponse response, LONG ms, UCHAR status);
+SIMAPI ULONG SimPortResets(ULONG index); // resets the printer took
+// A cancelled allocation stays queued until the holder frees the port.
+SIMAPI void SimPortIgnoreCancel(ULONG index, BOOLEAN ignore);

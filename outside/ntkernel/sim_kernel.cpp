@@ -2,11 +2,12 @@
 // requests, events, the work queue and the error log, with the port stand-ins of parport/.
 #define SIM_BUILDING 1
 extern "C" {
-#include <ntddk.h>
+#include <ntifs.h>
 #include <parallel.h>
 }
 #include "sim.h"
 #include "sim_internal.h"
+#include "sim_pages.h"
 
 #include <cstdio>
 #include <cstring>
@@ -57,6 +58,17 @@ void Charge() {
         g->lateGrantDue = false;
         LateGrants();
     }
+    // Timed events fall due during busy waits too, as the clock interrupt would deliver
+    // them, unless the processor is at dispatch level or above.
+    if (!g->inEvents && g->irql < DISPATCH_LEVEL && !g->events.empty() &&
+        g->events.begin()->first <= g->now) {
+        g->inEvents = true;
+        KIRQL entry = g->irql;
+        g->irql = DISPATCH_LEVEL;
+        RunEventsUntil(g->now);
+        g->irql = entry;
+        g->inEvents = false;
+    }
 }
 
 void Advance(LONGLONG ps) {
@@ -89,6 +101,14 @@ void Schedule(LONGLONG at, std::function<void()> fn) {
     g->events.emplace(at, std::move(fn));
 }
 
+void CheckResident(const char *what) {
+    if (g->pageable == 1) {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "%s while the driver is pageable", what);
+        g->violations.push_back(buf);
+    }
+}
+
 void CheckIrqlAtMost(KIRQL max, const char *what) {
     if (g->irql > max) {
         char buf[160];
@@ -116,8 +136,17 @@ PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T bytes, ULONG tag) {
         CheckIrqlAtMost(DISPATCH_LEVEL, "pool allocation");
     if (g->failPoolAt != 0 && --g->failPoolAt == 0)
         return nullptr;
-    auto *p = static_cast<unsigned char *>(::operator new(bytes + 1));
-    std::memset(p, 0xA5, bytes + 1); // poison: callers must initialise
+    if (g->failPoolTag != 0 && g->failPoolTag == tag && g->failPoolBytes == bytes &&
+        --g->failPoolNth == 0) {
+        g->failPoolTag = 0;
+        return nullptr;
+    }
+    auto *p = static_cast<unsigned char *>(GuardedAlloc(bytes));
+    if (p == nullptr) {
+        Violation("the simulator's guarded pool is exhausted");
+        return nullptr;
+    }
+    std::memset(p, 0xA5, bytes); // poison: callers must initialise
     g->pool[p] = {tag, bytes};
     return p;
 }
@@ -136,8 +165,9 @@ VOID NTAPI ExFreePoolWithTag(PVOID p, ULONG tag) {
     if (tag != 0 && it->second.tag != tag)
         Violation("free with the wrong pool tag");
     std::memset(p, 0xDD, it->second.bytes);
+    const SIZE_T bytes = it->second.bytes;
     g->pool.erase(it);
-    ::operator delete(p);
+    GuardedFree(p, bytes);
 }
 
 VOID NTAPI ExFreePool(PVOID p) {
@@ -152,6 +182,8 @@ KIRQL FASTCALL KfRaiseIrql(KIRQL level) {
     KIRQL old = g->irql;
     if (level < old)
         Violation("KfRaiseIrql to a lower level");
+    if (level >= DISPATCH_LEVEL)
+        CheckResident("IRQL raised to dispatch level or above");
     g->irql = level;
     return old;
 }
@@ -161,6 +193,7 @@ VOID FASTCALL KfLowerIrql(KIRQL level) {
     if (level > g->irql)
         Violation("KfLowerIrql to a higher level");
     g->irql = level;
+    RunCurrentApcs();
 }
 
 KIRQL NTAPI KeGetCurrentIrql(VOID) {
@@ -183,6 +216,7 @@ VOID FASTCALL ExReleaseFastMutex(PFAST_MUTEX m) {
         Violation("fast mutex released while free");
     m->Count = 1;
     g->irql = static_cast<KIRQL>(m->OldIrql);
+    RunCurrentApcs();
 }
 
 VOID NTAPI KeInitializeEvent(PRKEVENT e, EVENT_TYPE type, BOOLEAN state) {
@@ -230,48 +264,25 @@ NTSTATUS NTAPI KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE
             Violation("absolute wait");
         deadline = g->now + (-timeout->QuadPart) * 100000; // 100 ns in ps
     }
-    for (;;) {
-        if (header->SignalState > 0) {
-            if (header->Type == SynchronizationEvent)
-                header->SignalState = 0;
-            else if (header->Type == 5)
-                header->SignalState -= 1;
-            return STATUS_SUCCESS;
-        }
-        if (!g->work.empty() && !g->workHeld) {
-            // A system worker thread runs while this thread waits.
-            RunOneWorkItem();
-            continue;
-        }
-        auto next = g->events.begin();
-        if (deadline >= 0 && (next == g->events.end() || next->first > deadline)) {
-            RunEventsUntil(deadline);
-            if (header->SignalState <= 0)
-                g->lateGrantDue = true;
-            return header->SignalState > 0
-                       ? KeWaitForSingleObject(object, Executive, KernelMode, FALSE, nullptr)
-                       : STATUS_TIMEOUT;
-        }
-        if (next == g->events.end()) {
-            Violation("deadlock: a wait nothing can end");
-            return STATUS_TIMEOUT;
-        }
-        RunEventsUntil(next->first);
+    if (!WaitUntil([header] { return header->SignalState > 0; }, deadline)) {
+        g->lateGrantDue = true;
+        return STATUS_TIMEOUT;
     }
+    if (header->Type == SynchronizationEvent)
+        header->SignalState = 0;
+    else if (header->Type == 5)
+        header->SignalState -= 1;
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS NTAPI KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interval) {
     Charge();
     CheckIrqlAtMost(APC_LEVEL, "KeDelayExecutionThread");
     LONGLONG ps = interval->QuadPart < 0 ? -interval->QuadPart * 100000 : 0;
-    // System worker threads run while this thread sleeps.
-    while (!g->work.empty() && !g->workHeld) {
-        RunOneWorkItem();
-    }
     // Delays end on a clock tick.
     LONGLONG end = g->now + ps;
     end = (end / 1000000000LL + 1) * 1000000000LL;
-    RunEventsUntil(end);
+    WaitUntil([] { return false; }, end);
     return STATUS_SUCCESS;
 }
 
@@ -408,6 +419,12 @@ NTSTATUS NTAPI IoGetDeviceObjectPointer(PUNICODE_STRING name, ACCESS_MASK, PFILE
 
 LONG_PTR FASTCALL ObfDereferenceObject(PVOID object) {
     Charge();
+    if (IsThread(object)) {
+        auto *t = static_cast<Thread *>(object);
+        if (--t->refs < 0)
+            Violation("dereference of a thread without references");
+        return t->refs;
+    }
     auto it = g->files.find(static_cast<PFILE_OBJECT>(object));
     if (it == g->files.end()) {
         Violation("dereference of an object without references");
@@ -422,6 +439,8 @@ LONG_PTR FASTCALL ObfDereferenceObject(PVOID object) {
 }
 
 LONG_PTR FASTCALL ObfReferenceObject(PVOID object) {
+    if (IsThread(object))
+        return ++static_cast<Thread *>(object)->refs;
     auto it = g->files.find(static_cast<PFILE_OBJECT>(object));
     if (it == g->files.end())
         return 0;
@@ -489,6 +508,7 @@ VOID NTAPI ExQueueWorkItem(PWORK_QUEUE_ITEM item, WORK_QUEUE_TYPE) {
     Charge();
     CheckIrqlAtMost(DISPATCH_LEVEL, "ExQueueWorkItem");
     g->work.push_back(item);
+    StartSystemWorker();
 }
 
 // ---- Requests ----------------------------------------------------------------------------------
@@ -498,6 +518,8 @@ PIRP NTAPI IoBuildDeviceIoControlRequest(ULONG code, PDEVICE_OBJECT device, PVOI
                                          PRKEVENT event, PIO_STATUS_BLOCK iosb) {
     Charge();
     if (g->failPoolAt != 0 && --g->failPoolAt == 0)
+        return nullptr;
+    if (g->failBuiltAt != 0 && --g->failBuiltAt == 0)
         return nullptr;
     PIRP irp = NewIrp(device->StackSize);
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
@@ -537,6 +559,7 @@ NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT device, PIRP irp) {
 
 VOID FASTCALL IofCompleteRequest(PIRP irp, CCHAR) {
     Charge();
+    CompletionHook(irp);
     CompleteIrp(irp);
 }
 
@@ -547,7 +570,10 @@ BOOLEAN NTAPI IoCancelIrp(PIRP irp) {
         Violation("IoCancelIrp of a completed request");
         return FALSE;
     }
+    if (g->cancelLockHeld)
+        Violation("IoCancelIrp holding the cancel spin lock");
     g->cancelLockHeld = true;
+    g->cancelLockOwner = Current();
     KIRQL old = g->irql;
     g->irql = DISPATCH_LEVEL;
     irp->Cancel = TRUE;
@@ -569,7 +595,9 @@ VOID NTAPI IoAcquireCancelSpinLock(PKIRQL irql) {
     Charge();
     if (g->cancelLockHeld)
         Violation("cancel spin lock acquired twice");
+    CheckResident("cancel spin lock acquired");
     g->cancelLockHeld = true;
+    g->cancelLockOwner = Current();
     *irql = g->irql;
     g->irql = DISPATCH_LEVEL;
 }
@@ -578,8 +606,12 @@ VOID NTAPI IoReleaseCancelSpinLock(KIRQL irql) {
     Charge();
     if (!g->cancelLockHeld)
         Violation("cancel spin lock released while free");
+    else if (g->cancelLockOwner != Current())
+        Violation("cancel spin lock released by a thread that does not hold it");
     g->cancelLockHeld = false;
+    g->cancelLockOwner = nullptr;
     g->irql = irql;
+    RunCurrentApcs();
 }
 
 } // extern "C"

@@ -5,6 +5,7 @@ extern "C" {
 }
 #include "sim.h"
 #include "sim_internal.h"
+#include "sim_pages.h"
 
 #include <cstring>
 #include <cwchar>
@@ -13,12 +14,13 @@ namespace sim {
 
 PIRP NewIrp(CCHAR stackSize) {
     size_t bytes = sizeof(IRP) + stackSize * sizeof(IO_STACK_LOCATION);
-    auto *irp = static_cast<PIRP>(::operator new(bytes));
+    auto *irp = static_cast<PIRP>(GuardedAlloc(bytes));
     std::memset(irp, 0, bytes);
     irp->Type = 6;
     irp->Size = static_cast<USHORT>(bytes);
     irp->StackCount = stackSize;
     irp->CurrentLocation = static_cast<CHAR>(stackSize + 1);
+    irp->Tail.Overlay.Thread = reinterpret_cast<PETHREAD>(Current());
     irp->Tail.Overlay.CurrentStackLocation =
         reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + stackSize;
     g->irps.insert(irp);
@@ -81,17 +83,26 @@ void CompleteIrp(PIRP irp) {
             irp->Tail.Overlay.CurrentStackLocation->Control |= SL_PENDING_RETURNED;
         }
     }
-    // Final completion: what the I/O manager does for a request it built.
+    // Final completion: the request leaves the driver now; the I/O manager's own work runs
+    // as an APC in the thread that issued it.
     g->completions[irp]++;
     g->irps.erase(irp);
-    if (irp->UserIosb != nullptr)
-        *irp->UserIosb = irp->IoStatus;
-    if (irp->UserEvent != nullptr)
-        irp->UserEvent->Header.SignalState = 1;
-    if (irp->Flags & 0x80000000u) {
-        std::memset(irp, 0xDD, irp->Size);
-        ::operator delete(irp);
-    }
+    CompletionSeen(irp);
+    DeliverApc(reinterpret_cast<Thread *>(irp->Tail.Overlay.Thread), [irp] {
+        if (g->issued.count(irp)) {
+            FinishIssued(irp);
+            return;
+        }
+        if (irp->UserIosb != nullptr)
+            *irp->UserIosb = irp->IoStatus;
+        if (irp->UserEvent != nullptr)
+            irp->UserEvent->Header.SignalState = 1;
+        if (irp->Flags & 0x80000000u) {
+            const USHORT size = irp->Size;
+            std::memset(irp, 0xDD, size);
+            GuardedFree(irp, size);
+        }
+    });
 }
 
 namespace {
@@ -221,6 +232,7 @@ SIMAPI void SimReset() {
     g->portDriver = static_cast<DRIVER_OBJECT *>(::operator new(sizeof(DRIVER_OBJECT)));
     std::memset(g->portDriver, 0, sizeof(DRIVER_OBJECT));
     UpdateTick();
+    ResetThreads();
 }
 
 SIMAPI PDRIVER_OBJECT SimDriverObject() {
@@ -257,6 +269,20 @@ SIMAPI ULONG SimPoolBlocks(ULONG tag) {
 
 SIMAPI void SimFailPoolAt(ULONG n) {
     g->failPoolAt = n;
+}
+
+SIMAPI void SimFailPoolAllocation(ULONG tag, ULONG bytes, ULONG nth) {
+    g->failPoolTag = nth != 0 ? tag : 0;
+    g->failPoolBytes = bytes;
+    g->failPoolNth = nth;
+}
+
+SIMAPI BOOLEAN SimAccessible(const void *address) {
+    return Accessible(address) ? TRUE : FALSE;
+}
+
+SIMAPI void SimFailBuiltRequestAt(ULONG n) {
+    g->failBuiltAt = n;
 }
 
 SIMAPI void SimRegCreateKey(const WCHAR *key) {
@@ -362,17 +388,12 @@ SIMAPI void SimHoldWorkQueue(BOOLEAN held) {
 }
 
 SIMAPI void SimRunUntilIdle() {
+    // Every other thread and every timed event runs until all wait for ever.
     g->workHeld = false;
-    for (int guard = 0; guard < 100000; ++guard) {
-        if (!g->work.empty()) {
-            RunOneWorkItem();
-            continue;
-        }
-        if (g->events.empty())
-            return;
-        RunEventsUntil(g->events.begin()->first);
-    }
-    Violation("run until idle did not end");
+    CheckIrqlAtMost(APC_LEVEL, "SimRunUntilIdle");
+    Thread *self = Current();
+    WaitUntil([self] { return !OthersCanRun(self) && g->events.empty() && !ThreadsDue(self); },
+              -1);
 }
 
 SIMAPI ULONG SimViolationCount() {

@@ -23,6 +23,14 @@ struct Port {
     SimPortCounts counts{};
     UCHAR data = 0, control = 0xCC, ecr = 0x15;
     ULONG fifoCount = 0;
+    LONG completionDelayMs = 0; // requests complete this much later, outside the caller
+    bool ignoreCancel = false;
+    // The printer's answer to a reset through nInit.
+    SimResetResponse reset = SimResetNone;
+    LONG resetMs = 0;
+    UCHAR resetStatus = 0;
+    LONGLONG nInitLowAt = -1;
+    ULONG resets = 0;
 };
 
 namespace {
@@ -34,11 +42,24 @@ void Complete(PIRP irp, NTSTATUS status) {
     CompleteIrp(irp);
 }
 
-void Grant(Port *port, PIRP irp) {
+// Completes now, or later from the timer when the port delays its completions; the
+// dispatch result follows.
+NTSTATUS Finish(Port *port, PIRP irp, NTSTATUS status) {
+    if (port->completionDelayMs <= 0) {
+        Complete(irp, status);
+        return status;
+    }
+    IoMarkIrpPending(irp);
+    Schedule(g->now + static_cast<LONGLONG>(port->completionDelayMs) * 1000000000LL,
+             [irp, status] { Complete(irp, status); });
+    return STATUS_PENDING;
+}
+
+NTSTATUS Grant(Port *port, PIRP irp) {
     port->held = true;
     port->counts.grants++;
     irp->CancelRoutine = nullptr;
-    Complete(irp, STATUS_SUCCESS);
+    return Finish(port, irp, STATUS_SUCCESS);
 }
 
 void GrantNext(Port *port) {
@@ -77,6 +98,8 @@ extern "C" VOID NTAPI CancelAllocate(PDEVICE_OBJECT device, PIRP irp) {
     for (Port *port : g->ports) {
         if (port->device != device)
             continue;
+        if (port->ignoreCancel)
+            return; // it stays queued until the holder frees the port
         for (auto it = port->waiters.begin(); it != port->waiters.end(); ++it) {
             if (*it == irp) {
                 port->waiters.erase(it);
@@ -115,10 +138,8 @@ extern "C" NTSTATUS NTAPI PortInternalControl(PDEVICE_OBJECT device, PIRP irp) {
     irp->IoStatus.Information = 0;
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case IOCTL_INTERNAL_GET_PARALLEL_PORT_INFO: {
-        if (port->config.failGet) {
-            Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
-            return STATUS_INVALID_DEVICE_REQUEST;
-        }
+        if (port->config.failGet)
+            return Finish(port, irp, STATUS_INVALID_DEVICE_REQUEST);
         if (stack->Parameters.DeviceIoControl.OutputBufferLength <
             sizeof(PARALLEL_PORT_INFORMATION)) {
             Complete(irp, STATUS_BUFFER_TOO_SMALL);
@@ -134,21 +155,17 @@ extern "C" NTSTATUS NTAPI PortInternalControl(PDEVICE_OBJECT device, PIRP irp) {
         info->Context = port;
         port->counts.infoHolds++;
         irp->IoStatus.Information = sizeof(PARALLEL_PORT_INFORMATION);
-        Complete(irp, STATUS_SUCCESS);
-        return STATUS_SUCCESS;
+        return Finish(port, irp, STATUS_SUCCESS);
     }
     case IOCTL_INTERNAL_RELEASE_PARALLEL_PORT_INFO:
         if (port->counts.infoHolds <= 0)
             Violation("port information released while not held");
         port->counts.infoHolds--;
-        Complete(irp, STATUS_SUCCESS);
-        return STATUS_SUCCESS;
+        return Finish(port, irp, STATUS_SUCCESS);
     case IOCTL_INTERNAL_PARALLEL_PORT_ALLOCATE:
         port->counts.allocRequests++;
-        if (!port->held) {
-            Grant(port, irp);
-            return STATUS_SUCCESS;
-        }
+        if (!port->held)
+            return Grant(port, irp);
         IoMarkIrpPending(irp);
         irp->CancelRoutine = CancelAllocate;
         port->waiters.push_back(irp);
@@ -180,7 +197,36 @@ Port *PortAt(ULONG_PTR address, ULONG_PTR *offset) {
 
 } // namespace
 
-void CheckGranted(Port *p) {
+// nInit must stay low this long for the printer to take it as a reset.
+constexpr LONGLONG kMinResetPulsePs = 50LL * 1000000; // 50 us
+
+constexpr UCHAR kBusy = 0x5F;  // busy, selected, no fault
+constexpr UCHAR kReady = 0xDF; // not busy, selected, no fault
+
+void Reset(Port *p) {
+    p->resets++;
+    switch (p->reset) {
+    case SimResetNone:
+        return;
+    case SimResetReadyAfter: {
+        p->config.status = p->resetMs > 0 ? kBusy : kReady;
+        Schedule(g->now + static_cast<LONGLONG>(p->resetMs) * 1000000000LL,
+                 [p] { p->config.status = kReady; });
+        return;
+    }
+    case SimResetNeverReady:
+        p->config.status = kBusy;
+        return;
+    case SimResetStopState:
+        p->config.status = p->resetStatus;
+        return;
+    }
+}
+
+void CheckGranted(Port *p, ULONG_PTR offset, bool read) {
+    // Status and ECR reads are harmless: the driver makes them while answering at once.
+    if (read && (offset == 1 || offset == 0x402))
+        return;
     if (p->config.strict && (!p->held || p->heldByOther)) {
         Violation("register access while the port is not granted");
     }
@@ -193,7 +239,7 @@ UCHAR PortRead(ULONG_PTR address) {
         Violation("read of an I/O address no port has");
         return 0xFF;
     }
-    CheckGranted(p);
+    CheckGranted(p, off, true);
     switch (off) {
     case 0:
         return p->data;
@@ -229,16 +275,26 @@ void PortWrite(ULONG_PTR address, UCHAR value) {
         Violation("write to an I/O address no port has");
         return;
     }
-    CheckGranted(p);
+    CheckGranted(p, off, false);
     switch (off) {
     case 0:
         p->data = value;
         return;
     case 1:
         return; // status is read-only
-    case 2:
+    case 2: {
+        const bool wasLow = !(p->control & 0x04), low = !(value & 0x04);
         p->control = value;
+        if (!wasLow && low) {
+            p->nInitLowAt = g->now;
+        } else if (wasLow && !low && p->nInitLowAt >= 0) {
+            const bool longEnough = g->now - p->nInitLowAt >= kMinResetPulsePs;
+            p->nInitLowAt = -1;
+            if (longEnough)
+                Reset(p);
+        }
         return;
+    }
     case 0x400:
         if (((p->ecr >> 5) & 7) == 6) {
             ULONG depth = p->config.fifoDepth ? p->config.fifoDepth : 16;
@@ -299,4 +355,45 @@ extern "C" SIMAPI BOOLEAN SimHoldPort(ULONG index, LONG ms) {
         return FALSE;
     HoldPort(g->ports[index], ms);
     return TRUE;
+}
+
+extern "C" SIMAPI void SimSetPortStatus(ULONG index, UCHAR status, LONG afterMs) {
+    using namespace sim;
+    if (index >= g->ports.size())
+        return;
+    Port *port = g->ports[index];
+    if (afterMs <= 0) {
+        port->config.status = status;
+        return;
+    }
+    Schedule(g->now + static_cast<LONGLONG>(afterMs) * 1000000000LL,
+             [port, status] { port->config.status = status; });
+}
+
+extern "C" SIMAPI void SimPortCompletionDelay(ULONG index, LONG ms) {
+    using namespace sim;
+    if (index < g->ports.size())
+        g->ports[index]->completionDelayMs = ms;
+}
+
+extern "C" SIMAPI void SimPortIgnoreCancel(ULONG index, BOOLEAN ignore) {
+    using namespace sim;
+    if (index < g->ports.size())
+        g->ports[index]->ignoreCancel = ignore != 0;
+}
+
+extern "C" SIMAPI void SimPortResetResponse(ULONG index, SimResetResponse response, LONG ms,
+                                            UCHAR status) {
+    using namespace sim;
+    if (index >= g->ports.size())
+        return;
+    Port *port = g->ports[index];
+    port->reset = response;
+    port->resetMs = ms;
+    port->resetStatus = status;
+}
+
+extern "C" SIMAPI ULONG SimPortResets(ULONG index) {
+    using namespace sim;
+    return index < g->ports.size() ? g->ports[index]->resets : 0;
 }

@@ -719,6 +719,10 @@ void Engine::FinishLanguageData(std::vector<Exchange> &out) {
     jobs_.back().commands.push_back(command);
     std::string reply;
     if (language_ == "POSTSCRIPT") {
+        // "(<name>) deletefile": the one program that changes the storage.
+        const auto operand = FirstStringToken(program);
+        if (operand && Contains(program.substr(operand->second), "deletefile"))
+            storage_.Remove(operand->first);
         Faults f = FaultsFor(command);
         if (!f.silent) {
             reply = ReplyPostScript(program);

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "engine.h"
+#include "storage.h"
 
 namespace {
 
@@ -189,4 +190,22 @@ TEST_F(Ghostscript, TheFakePrinterAnswersAsTheInterpreterDoes) {
     const std::string reply = FakeReply(fake, Replace(printForm, "%ram%", "%disk0%"));
     EXPECT_EQ(reply, "No File");
     EXPECT_EQ(Run(ProgramOf(printForm)).rfind("No File", 0), 0u);
+}
+
+TEST_F(Ghostscript, DeleteProgramsRemoveExactlyTheirFile) {
+    const std::string list = "(%ram%fonts/*) {==} =string filenameforall\n";
+    const std::set<std::string> all = {"(%ram%fonts/A)", "(%ram%fonts/a\\)b)", "(%ram%fonts/sub/B)",
+                                       "(%ram%fonts/sub/C)"};
+    ASSERT_EQ(SetOf(Run("", list)), all);
+    struct Case {
+        const char *name;
+        const char *gone;
+    };
+    const Case cases[] = {{"%ram%fonts/sub/B", "(%ram%fonts/sub/B)"}, {"%ram%fonts/a)b", "(%ram%fonts/a\\)b)"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::set<std::string> left = all;
+        left.erase(c.gone);
+        EXPECT_EQ(SetOf(Run(ProgramOf(PostScriptDeleteProgram(c.name)), list)), left);
+    }
 }

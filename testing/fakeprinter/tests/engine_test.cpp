@@ -307,3 +307,18 @@ TEST(FakePrinterEngine, SetupFileParsesAndRejectsBadLines) {
     for (const char *bad : {"colour red\n", "file 0:\\a\n", "file 0:\\a big\n", "language\n", "attributes loud\n"})
         EXPECT_FALSE(fakeprinter::ParseSetup(bad, s, error)) << bad;
 }
+
+TEST(FakePrinterEngine, PostScriptDeletefileRemovesExactlyItsFile) {
+    fakeprinter::Setup s = fakeprinter::Setup::Default();
+    s.files = {{"%disk0%fonts/a)b", "1"}, {"%disk0%fonts/a", "2"}, {"%disk0%fonts/sub/B", "3"}};
+    Engine e(s);
+    auto run = [&](const std::string &name) {
+        RepliesOf(e, kUel + "@PJL ENTER LANGUAGE=POSTSCRIPT\r\n%!Adobe-PS\r\n(" + name + ") deletefile\r\n" + kUel);
+    };
+    run("%disk0%fonts/a\\)b");
+    EXPECT_EQ(e.Files().Find("%disk0%fonts/a)b"), nullptr);
+    EXPECT_NE(e.Files().Find("%disk0%fonts/a"), nullptr);
+    run("%disk0%fonts/missing");
+    run("%disk0%fonts/sub/B");
+    EXPECT_EQ(e.Files().Files(), std::vector<std::string>{"%disk0%fonts/a"});
+}
