@@ -87,6 +87,7 @@ TEST_F(FilterTest, SplitPiecesAreWrittenAndAnnounced) {
     EXPECT_EQ(ReadAll(Path("M5.bin")), kPush + "\x1b&l1OBODY" + kPop);
     EXPECT_EQ(ReadAll(Path("F0.bin")), kPush + "REST" + kPop);
     EXPECT_EQ(GetFileAttributesA(Path("job.bin").c_str()), INVALID_FILE_ATTRIBUTES); // empty first piece
+    EXPECT_FALSE(filter.FirstPieceWritten());
     auto boxes = Boxes();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0].text, "Filter File Created: " + Path("M5.bin"));
@@ -123,6 +124,7 @@ TEST_F(FilterTest, UnreadableAndEmptyPrintFiles) {
     CMacroFile empty(Path("empty.prn").c_str());
     EXPECT_EQ(empty.SplitMacroFile(Path("empty.bin").c_str()), 1);
     EXPECT_EQ(ReadAll(Path("empty.bin")), kPush + kPop);
+    EXPECT_TRUE(empty.FirstPieceWritten());
 }
 
 TEST_F(FilterTest, FlagFileOfAnyOtherSizeGivesEveryFlag) {

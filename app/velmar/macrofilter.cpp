@@ -64,6 +64,7 @@ int CMacroFile::SaveFilterFile(const char *path, CMBuffer &piece) {
 }
 
 int CMacroFile::SplitMacroFile(const char *output) {
+    m_firstWritten = false;
     if (!m_read) {
         AfxMessageBox((StringOf(IDS_CANNOT_OPEN_FILE) + m_path).c_str(), MB_OK | MB_SETFOREGROUND);
         return 0;
@@ -78,6 +79,8 @@ int CMacroFile::SplitMacroFile(const char *output) {
         CMBuffer piece;
         piece.Append(pieces[i].bytes.data(), static_cast<DWORD>(pieces[i].bytes.size()));
         written = SaveFilterFile(path.c_str(), piece);
+        if (named)
+            m_firstWritten = written != 0;
     }
     return written;
 }

@@ -26,6 +26,8 @@ public:
     static std::string PaletteSetupString(int rgb, int bits) { return ::PaletteSetupString(rgb, bits); }
 
     bool IsRead() const { return m_read; }
+    // Whether the last SplitMacroFile wrote a piece under the name it was given.
+    bool FirstPieceWritten() const { return m_firstWritten; }
     const std::vector<CMacroLine> &Lines() const { return m_reader.lines; }
 
     // The flags by the one rule of every reader: exactly 112 bytes, else all 1.
@@ -34,5 +36,6 @@ public:
 private:
     std::string m_path;
     bool m_read = false;
+    bool m_firstWritten = false;
     MacroReader m_reader;
 };
