@@ -167,8 +167,6 @@ std::size_t ParseCommandPrefix(const std::uint8_t *at, const std::uint8_t *end, 
             break;
         if (prefix == "\x1b)" && c != '&' && c != 'i' && c != 's')
             break;
-        if (prefix.size() > 1 && InList(prefix, kCompletePrefixes))
-            break;
         prefix += static_cast<char>(c);
         ++p;
         if (InList(prefix, kCompletePrefixes))
