@@ -6,7 +6,7 @@
 #   suite_resource_dll(<name> RC <file> [WIDTH 32|64] [OUTPUT_NAME n] [OUTPUT_DIR d] [DEPENDS ...])
 #   suite_driver(<name> SOURCES ... [LIBS ...])   32-bit kernel-mode .sys
 #   suite_program(<name> [GUI] SOURCES ... [LIBS ...])
-#   suite_test(<name> SOURCES ... [LIBS ...] [SERIAL] [LABELS ...] [ARGS ...])
+#   suite_test(<name> SOURCES ... [LIBS ...] [SERIAL] [LABELS ...] [ARGS ...] [RUN_WITH cmd ...])
 #   suite_no_test_hooks(<target>)              build fails when the binary holds a test hook
 #
 # Deliverables of a width land in ${SUITE_BIN_DIR}, laid out as they are copied onto a PC;
@@ -59,6 +59,8 @@ function(_suite_common target)
   if(SUITE_WINDOWS)
     target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX
                                _WIN32_WINNT=0x0601 WINVER=0x0601)
+    # The owners of Windows resources (common/include/win_owners.h), for every module.
+    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/common/include)
   endif()
 endfunction()
 
@@ -176,8 +178,11 @@ function(suite_driver name)
 endfunction()
 
 # A GoogleTest program, one CTest test, run under Wine on Windows presets.
+# RUN_WITH names a wrapper that starts what the program needs beside it (a peer, a server):
+# the test runs `<wrapper...> [wine-run] <program> <ARGS...>`.
 function(suite_test name)
-  cmake_parse_arguments(A "SERIAL;NO_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS;ARGS;DEPENDS;RESOURCE_LOCK;FIXTURES_REQUIRED" ${ARGN})
+  cmake_parse_arguments(A "SERIAL;NO_MAIN" "TIMEOUT"
+    "SOURCES;LIBS;LABELS;ARGS;DEPENDS;RESOURCE_LOCK;FIXTURES_REQUIRED;RUN_WITH" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   _suite_common(${name})
   if(A_NO_MAIN)
@@ -190,7 +195,15 @@ function(suite_test name)
     add_dependencies(${name} ${A_DEPENDS})
   endif()
   set(test ${SUITE_PRESET}.${name})
-  add_test(NAME ${test} COMMAND ${name} ${A_ARGS})
+  if(A_RUN_WITH)
+    set(program $<TARGET_FILE:${name}>)
+    if(SUITE_WINDOWS)
+      set(program ${CMAKE_BINARY_DIR}/wine-run ${program})
+    endif()
+    add_test(NAME ${test} COMMAND ${A_RUN_WITH} ${program} ${A_ARGS})
+  else()
+    add_test(NAME ${test} COMMAND ${name} ${A_ARGS})
+  endif()
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()

@@ -19,6 +19,8 @@ constexpr KIRQL kParTimingIrql = 12;
 
 // Modes kept in the requested and current mode.
 constexpr ULONG kModeCompatibility = 2;
+constexpr ULONG kModeEcp = 3;
+constexpr ULONG kModeMce = 8;
 
 struct ParDeviceExtension {
     PDEVICE_OBJECT DeviceObject;
@@ -81,6 +83,10 @@ struct ParDeviceExtension {
     BOOLEAN CleanupFlagged;
     NTSTATUS FinishedStatus;
     BOOLEAN PortInfoHeld;
+    // The control register while the port is held: read once after an allocation (nobody
+    // else writes it then); a write of the value already there is left out.
+    UCHAR Control;
+    BOOLEAN ControlKnown;
 };
 
 // Driver-wide state.

@@ -39,9 +39,6 @@ void ToCompatibility(ParDeviceExtension *ext) {
     }
 }
 
-constexpr ULONG kModeEcp = 3;
-constexpr ULONG kModeMce = 8;
-
 // Mode 3 asked for on a port without an ECP FIFO: nothing can be sent or read that way.
 bool EcpModeWithoutEcp(const ParDeviceExtension *ext) {
     return ext->RequestedMode == kModeEcp && !ext->EcpPresent;

@@ -297,6 +297,7 @@ BOOLEAN ParAllocPortBuilt(ParDeviceExtension *ext, ULONG seconds) {
 }
 
 void ParFreePort(ParDeviceExtension *ext) {
+    ext->ControlKnown = FALSE; // others may write it once the port is free
     if (ext->FreePort != nullptr) {
         ext->FreePort(ext->FreePortContext);
     }
@@ -394,6 +395,8 @@ UCHAR ParInputPrimeOut(ParDeviceExtension *ext) {
         KeStallExecutionProcessor(ext->InitPulse);
     }
     ParWrite(ext, kRegControl, 0xCC);
+    ext->Control = 0xCC;
+    ext->ControlKnown = TRUE;
     LONG remaining = static_cast<LONG>(
         ext->InitializationTimeout > 0x7FFFFFFF ? 0x7FFFFFFF : ext->InitializationTimeout);
 

@@ -55,7 +55,7 @@ template <class Job>
 int RunTransfer(RawSession &session, const Transfer &transfer, Raw9100Callback callback,
                 void *userData) {
     session.WaitConnected();
-    LockGuard guard(session.Lock());
+    win::SectionLock guard(session.Lock());
     if (session.Job()) {
         // A single-step file job goes on where it stopped when the same export asks again.
         if (!callback && transfer.fileExport != StepExport::kNone &&
@@ -87,7 +87,7 @@ int RunTransfer(RawSession &session, const Transfer &transfer, Raw9100Callback c
 template <class Job>
 int BufferTransfer(const char *host, const void *buffer, int *length, Raw9100Callback callback,
                    void *userData) {
-    LockGuard guard(g_lock);
+    win::SectionLock guard(g_lock);
     try {
         RawSession *session = Find(host);
         if (!session)
@@ -119,7 +119,7 @@ using namespace dorvik;
 extern "C" {
 
 int QUV9100_CALL Quv9100_Open(const char *host, Raw9100Callback callback, void *userData) {
-    LockGuard guard(g_lock);
+    win::SectionLock guard(g_lock);
     try {
         const std::string key = Key(host);
         if (g_sessions.count(key))
@@ -140,7 +140,7 @@ int QUV9100_CALL Quv9100_Open(const char *host, Raw9100Callback callback, void *
 }
 
 int QUV9100_CALL Quv9100_Close(const char *host) {
-    LockGuard guard(g_lock);
+    win::SectionLock guard(g_lock);
     try {
         const auto it = g_sessions.find(Key(host));
         if (it == g_sessions.end())
@@ -163,7 +163,7 @@ int QUV9100_CALL Quv9100_Write(const char *host, const void *buffer, int *length
 
 int QUV9100_CALL Quv9100_WriteFile(const char *host, const char *path, Raw9100Callback callback,
                                    void *userData) {
-    LockGuard guard(g_lock);
+    win::SectionLock guard(g_lock);
     try {
         RawSession *session = Find(host);
         if (!session)
@@ -187,7 +187,7 @@ int QUV9100_CALL Quv9100_Read(const char *host, void *buffer, int *length,
 
 int QUV9100_CALL Quv9100_ReadFile(const char *host, const char *path, int byteCount,
                                   Raw9100Callback callback, void *userData) {
-    LockGuard guard(g_lock);
+    win::SectionLock guard(g_lock);
     try {
         RawSession *session = Find(host);
         if (!session)
@@ -207,12 +207,12 @@ int QUV9100_CALL Quv9100_ReadFile(const char *host, const char *path, int byteCo
 }
 
 int QUV9100_CALL Quv9100_Progress(const char *host) {
-    LockGuard guard(g_lock);
+    win::SectionLock guard(g_lock);
     try {
         RawSession *session = Find(host);
         if (!session)
             return QUV9100_E_NO_SESSION;
-        LockGuard sessionGuard(session->Lock());
+        win::SectionLock sessionGuard(session->Lock());
         return session->Job() ? session->Job()->BytesDone() : 0;
     } catch (const std::bad_alloc &) {
         return QUV9100_E_ARGUMENT;
@@ -220,7 +220,7 @@ int QUV9100_CALL Quv9100_Progress(const char *host) {
 }
 
 int QUV9100_CALL Quv9100_Cancel(const char *host) {
-    LockGuard guard(g_lock);
+    win::SectionLock guard(g_lock);
     try {
         RawSession *session = Find(host);
         if (!session)

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <cstring>
+#include <utility>
 
 #include "host_text.h"
 
@@ -13,51 +14,46 @@ RawSession::RawSession(std::string host, Raw9100Callback callback, void *userDat
 
 RawSession::~RawSession() {
     delete job_;
-    if (workerThread_)
-        CloseHandle(workerThread_);
-    if (connectThread_)
-        CloseHandle(connectThread_);
-    if (cancelEvent_)
-        CloseHandle(cancelEvent_);
-    if (connectDone_)
-        CloseHandle(connectDone_);
-    if (socket_ != INVALID_SOCKET)
-        closesocket(socket_);
+    workerThread_.reset();
+    connectThread_.reset();
+    cancelEvent_.reset();
+    connectDone_.reset();
+    socket_.reset();
     DeleteCriticalSection(&lock_);
 }
 
 bool RawSession::Init() {
-    cancelEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    connectDone_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    cancelEvent_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    connectDone_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     return cancelEvent_ && connectDone_;
 }
 
 bool RawSession::StartConnect() {
-    connectThread_ = CreateThread(nullptr, 0, ConnectThread, this, 0, nullptr);
-    return connectThread_ != nullptr;
+    connectThread_.reset(CreateThread(nullptr, 0, ConnectThread, this, 0, nullptr));
+    return static_cast<bool>(connectThread_);
 }
 
 void RawSession::WaitConnected() const {
-    WaitForSingleObject(connectThread_, INFINITE);
+    WaitForSingleObject(connectThread_.get(), INFINITE);
 }
 
 DWORD WINAPI RawSession::ConnectThread(LPVOID session) {
     auto *self = static_cast<RawSession *>(session);
     self->Connect();
-    SetEvent(self->connectDone_);
+    SetEvent(self->connectDone_.get());
     return 0;
 }
 
 int RawSession::Connect() {
-    LockGuard guard(lock_);
+    win::SectionLock guard(lock_);
     int result = QUV9100_CONNECTED;
     int wsa = 0;
     const auto address = ParseHostText(host_);
     if (!address) {
         result = QUV9100_E_HOST;
     } else {
-        const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        if (s == INVALID_SOCKET) {
+        win::Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        if (!s) {
             wsa = WSAGetLastError();
             result = QUV9100_E_THREAD;
         } else {
@@ -66,17 +62,17 @@ int RawSession::Connect() {
             peer.sin_port = htons(kRawPort);
             std::memcpy(&peer.sin_addr, address->data(), 4);
             u_long nonBlocking = 1;
-            if (connect(s, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) != 0) {
+            if (connect(s.get(), reinterpret_cast<const sockaddr *>(&peer), sizeof peer) != 0) {
                 wsa = WSAGetLastError();
-                closesocket(s);
+                s.reset();
                 result = QUV9100_E_CONNECT;
-            } else if (wsa = WSAGetLastError(), ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+            } else if (wsa = WSAGetLastError(), ioctlsocket(s.get(), FIONBIO, &nonBlocking) != 0) {
                 // A blocking socket would let a stalled printer hold every call for ever.
                 wsa = WSAGetLastError();
-                closesocket(s);
+                s.reset();
                 result = QUV9100_E_CONNECT;
             } else {
-                socket_ = s;
+                socket_ = std::move(s);
             }
         }
     }
@@ -88,7 +84,7 @@ int RawSession::Connect() {
 }
 
 int RawSession::SetJob(RawJob *job) {
-    LockGuard guard(lock_);
+    win::SectionLock guard(lock_);
     if (!job) {
         if (!job_)
             return QUV9100_E_BUSY;
@@ -109,14 +105,13 @@ int RawSession::SetJob(RawJob *job) {
     if (!job->Callback())
         return 0;
     // A cancel stops only the transfer that was running when it came.
-    ResetEvent(cancelEvent_);
+    ResetEvent(cancelEvent_.get());
     if (workerThread_) {
         // The earlier worker has detached its job already, so it ends at once.
-        WaitForSingleObject(workerThread_, INFINITE);
-        CloseHandle(workerThread_);
-        workerThread_ = nullptr;
+        WaitForSingleObject(workerThread_.get(), INFINITE);
+        workerThread_.reset();
     }
-    workerThread_ = CreateThread(nullptr, 0, WorkerThread, this, 0, nullptr);
+    workerThread_.reset(CreateThread(nullptr, 0, WorkerThread, this, 0, nullptr));
     if (!workerThread_) {
         job_ = nullptr;
         return job->GetDirection() == Direction::kSend ? QUV9100_E_SEND : QUV9100_E_RECEIVE;
@@ -128,11 +123,11 @@ DWORD WINAPI RawSession::WorkerThread(LPVOID session) {
     auto *self = static_cast<RawSession *>(session);
     RawJob *job;
     {
-        LockGuard guard(self->lock_);
+        win::SectionLock guard(self->lock_);
         job = self->job_;
     }
     for (;;) {
-        if (WaitForSingleObject(self->cancelEvent_, 100) == WAIT_OBJECT_0) {
+        if (WaitForSingleObject(self->cancelEvent_.get(), 100) == WAIT_OBJECT_0) {
             job->MarkCancelled();
             break;
         }
@@ -144,7 +139,7 @@ DWORD WINAPI RawSession::WorkerThread(LPVOID session) {
 }
 
 void RawSession::DropJob() {
-    LockGuard guard(lock_);
+    win::SectionLock guard(lock_);
     if (job_) {
         job_->MarkCancelled();
         SetJob(nullptr);
@@ -152,19 +147,18 @@ void RawSession::DropJob() {
 }
 
 void RawSession::CancelJob() {
-    SetEvent(cancelEvent_);
+    SetEvent(cancelEvent_.get());
     if (workerThread_)
-        WaitForSingleObject(workerThread_, INFINITE);
+        WaitForSingleObject(workerThread_.get(), INFINITE);
     DropJob(); // a single-step file job has no worker
 }
 
 void RawSession::Shutdown() {
     CancelJob();
-    if (socket_ != INVALID_SOCKET) {
-        shutdown(socket_, kShutdownSend);
-        shutdown(socket_, kShutdownBoth);
-        closesocket(socket_);
-        socket_ = INVALID_SOCKET;
+    if (socket_) {
+        shutdown(socket_.get(), kShutdownSend);
+        shutdown(socket_.get(), kShutdownBoth);
+        socket_.reset();
     }
 }
 

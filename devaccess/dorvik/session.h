@@ -8,6 +8,7 @@
 
 #include "dorvik.h"
 #include "jobs.h"
+#include "win_socket_owner.h"
 
 namespace dorvik {
 
@@ -47,7 +48,7 @@ public:
     void Shutdown();
 
     CRITICAL_SECTION &Lock() { return lock_; }
-    SOCKET Socket() const { return socket_; }
+    SOCKET Socket() const { return socket_.get(); }
     RawJob *Job() const { return job_; }
 
     // The single-step file job attached between calls, if any.
@@ -60,28 +61,16 @@ private:
     int Connect();
     void DropJob();
 
-    HANDLE cancelEvent_ = nullptr;
-    HANDLE workerThread_ = nullptr;
-    HANDLE connectDone_ = nullptr;
-    HANDLE connectThread_ = nullptr;
-    SOCKET socket_ = INVALID_SOCKET;
+    win::Handle cancelEvent_;
+    win::Handle workerThread_;
+    win::Handle connectDone_;
+    win::Handle connectThread_;
+    win::Socket socket_;
     RawJob *job_ = nullptr;
     CRITICAL_SECTION lock_;
     std::string host_;
     Raw9100Callback callback_;
     void *userData_;
-};
-
-// Enters a critical section for the guard's life.
-class LockGuard {
-public:
-    explicit LockGuard(CRITICAL_SECTION &lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-    ~LockGuard() { LeaveCriticalSection(&lock_); }
-    LockGuard(const LockGuard &) = delete;
-    LockGuard &operator=(const LockGuard &) = delete;
-
-private:
-    CRITICAL_SECTION &lock_;
 };
 
 } // namespace dorvik

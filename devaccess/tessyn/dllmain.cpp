@@ -36,9 +36,9 @@ bool ResolveHost(const char *name, uint8_t addr[4]) {
 
 extern "C" int32_t TESSYN_CALL Tessyn_OpenPort(int32_t kind, int32_t localPort) {
     // The handle is kind << 16 | port word: only kinds 0 to 0x7FFF give a positive handle.
-    if (kind < 0 || kind > 0x7FFF) return -4;
+    if (kind < 0 || kind > 0x7FFF) return TESSYN_E_SOCKET;
     SnmpPort *port = new (std::nothrow) SnmpPort;
-    if (!port) return -3;
+    if (!port) return TESSYN_E_MEMORY;
     uint16_t word = 0;
     if (int rc = port->Open(kind, localPort, word)) {
         port->Close();
@@ -56,21 +56,21 @@ extern "C" int32_t TESSYN_CALL Tessyn_OpenPort(int32_t kind, int32_t localPort) 
     if (!entered) {
         port->Close();
         delete port;
-        return -4;
+        return TESSYN_E_SOCKET;
     }
     return handle;
 }
 
 extern "C" int32_t TESSYN_CALL Tessyn_PostSnmpMessage(int32_t handle, const SnmpMessageDesc *desc) {
     SnmpPort *port = FindPort(handle);
-    if (!port) return -2;
-    if (!desc) return -3;
+    if (!port) return TESSYN_E_HANDLE;
+    if (!desc) return TESSYN_E_MEMORY;
     return port->Post(*desc);
 }
 
 extern "C" int32_t TESSYN_CALL Tessyn_ClosePort(int32_t handle) {
     SnmpPort *port = FindPort(handle);
-    if (!port) return -2;
+    if (!port) return TESSYN_E_HANDLE;
     port->Close();
     AcquireSRWLockExclusive(&g_portsLock);
     g_ports.erase(handle);
@@ -81,7 +81,7 @@ extern "C" int32_t TESSYN_CALL Tessyn_ClosePort(int32_t handle) {
 
 extern "C" int32_t TESSYN_CALL Tessyn_SetTrap1Proc(int32_t handle, SnmpTrapProc proc, void *context) {
     SnmpPort *port = FindPort(handle);
-    if (!port) return -2;
+    if (!port) return TESSYN_E_HANDLE;
     port->SetTrapProc(proc, context);
     return 0;
 }

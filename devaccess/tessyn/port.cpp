@@ -7,22 +7,6 @@
 
 namespace tessyn {
 
-namespace {
-
-// Holds a critical section for one scope.
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION &cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Locked() { LeaveCriticalSection(&cs_); }
-    Locked(const Locked &) = delete;
-    Locked &operator=(const Locked &) = delete;
-
-private:
-    CRITICAL_SECTION &cs_;
-};
-
-} // namespace
-
 // ---- SnmpRequestTable ----
 
 bool SnmpRequestTable::Init() {
@@ -52,7 +36,7 @@ void SnmpRequestTable::WaitAndClose(std::vector<HANDLE> &threads) {
 }
 
 size_t SnmpRequestTable::PendingCount() {
-    Locked hold(lock_);
+    win::SectionLock hold(lock_);
     return pending_.size();
 }
 
@@ -65,8 +49,8 @@ void SnmpRequestTable::Discard(uint16_t id) {
 }
 
 int SnmpRequestTable::Submit(SnmpMessage &msg, SOCKET socket) {
-    Locked hold(lock_);
-    if (closing_) return -2;
+    win::SectionLock hold(lock_);
+    if (closing_) return TESSYN_E_HANDLE;
     try {
         auto request = std::make_unique<SnmpRequest>();
         request->destination = msg.Destination();
@@ -81,17 +65,17 @@ int SnmpRequestTable::Submit(SnmpMessage &msg, SOCKET socket) {
         request->context = msg.ResponseContext();
 
         uint16_t id = NextRequestId(counter_, pending_);
-        if (id == 0) return -3; // every id is pending
+        if (id == 0) return TESSYN_E_MEMORY; // every id is pending
         msg.SetRequestId(id);
         request->id = id;
 
         BerBuffer out;
-        if (msg.EncodeTo(out) != 0) return -3;
+        if (msg.EncodeTo(out) != 0) return TESSYN_E_MEMORY;
         request->bytes.assign(out.Data(), out.Data() + out.Size());
 
         if (!request->broadcast) {
             HANDLE reply = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-            if (!reply) return -3;
+            if (!reply) return TESSYN_E_MEMORY;
             request->waits[1] = reply;
             request->waitCount = 2;
         }
@@ -100,18 +84,18 @@ int SnmpRequestTable::Submit(SnmpMessage &msg, SOCKET socket) {
         HANDLE thread = CreateThread(nullptr, 0, SenderMain, r, 0, nullptr);
         if (!thread) {
             Discard(id);
-            return -1;
+            return TESSYN_E_THREAD;
         }
         r->thread = thread;
         ResetEvent(idle_);
         return 0;
     } catch (const std::bad_alloc &) {
-        return -3;
+        return TESSYN_E_MEMORY;
     }
 }
 
 bool SnmpRequestTable::Claim(uint16_t id, SnmpResponseProc &proc, void *&context) {
-    Locked hold(lock_);
+    win::SectionLock hold(lock_);
     auto it = pending_.find(id);
     if (it == pending_.end()) return false;
     SnmpRequest &r = *it->second;
@@ -128,7 +112,7 @@ bool SnmpRequestTable::Claim(uint16_t id, SnmpResponseProc &proc, void *&context
 void SnmpRequestTable::Remove(SnmpRequest *request) {
     std::vector<HANDLE> earlier;
     {
-        Locked hold(lock_);
+        win::SectionLock hold(lock_);
         HANDLE self = request->thread;
         Discard(request->id); // frees the request
         // This thread's handle waits for whoever ends next; the threads that ended before it
@@ -166,7 +150,7 @@ DWORD WINAPI SnmpRequestTable::SenderMain(void *param) {
 
 void SnmpRequestTable::CloseAndDrain() {
     {
-        Locked hold(lock_);
+        win::SectionLock hold(lock_);
         closing_ = true;
         if (!pending_.empty())
             SetEvent(stopAll_);
@@ -176,7 +160,7 @@ void SnmpRequestTable::CloseAndDrain() {
     WaitForSingleObject(idle_, INFINITE);
     std::vector<HANDLE> last;
     {
-        Locked hold(lock_);
+        win::SectionLock hold(lock_);
         last.swap(ended_);
     }
     WaitAndClose(last);
@@ -185,9 +169,9 @@ void SnmpRequestTable::CloseAndDrain() {
 // ---- SnmpPort ----
 
 SnmpPort::~SnmpPort() {
-    if (thread_) CloseHandle(thread_);
-    if (socket_ != INVALID_SOCKET) closesocket(socket_);
-    if (stop_) CloseHandle(stop_);
+    thread_.reset();
+    socket_.reset();
+    stop_.reset();
     if (locksReady_) {
         DeleteCriticalSection(&trapLock_);
         DeleteCriticalSection(&lock_);
@@ -198,71 +182,67 @@ int SnmpPort::Open(int32_t kind, int32_t localPort, uint16_t &word) {
     InitializeCriticalSection(&lock_);
     InitializeCriticalSection(&trapLock_);
     locksReady_ = true;
-    stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!stop_ || !table_.Init()) return -3;
-    if (localPort < 0 || localPort > 0xFFFF) return -4;
+    stop_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!stop_ || !table_.Init()) return TESSYN_E_MEMORY;
+    if (localPort < 0 || localPort > 0xFFFF) return TESSYN_E_SOCKET;
 
-    Locked hold(lock_);
+    win::SectionLock hold(lock_);
     const bool udp = (kind & 0xFFFF) == 1;
     uint8_t bound[16] = {};
     int boundLength = sizeof bound;
     if (udp) {
-        socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        if (socket_ == INVALID_SOCKET) return -4;
+        socket_.reset(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+        if (!socket_) return TESSYN_E_SOCKET;
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_port = htons(static_cast<u_short>(localPort));
         local.sin_addr.s_addr = htonl(INADDR_ANY);
-        if (bind(socket_, reinterpret_cast<sockaddr *>(&local), sizeof local) == SOCKET_ERROR) return -4;
+        if (bind(socket_.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) == SOCKET_ERROR) return TESSYN_E_SOCKET;
     } else {
-        socket_ = socket(AF_IPX, SOCK_DGRAM, NSPROTO_IPX);
-        if (socket_ == INVALID_SOCKET) return -4;
+        socket_.reset(socket(AF_IPX, SOCK_DGRAM, NSPROTO_IPX));
+        if (!socket_) return TESSYN_E_SOCKET;
         SOCKADDR_IPX local{};
         local.sa_family = AF_IPX;
         local.sa_socket = htons(static_cast<u_short>(localPort));
-        if (bind(socket_, reinterpret_cast<sockaddr *>(&local), 14) == SOCKET_ERROR) return -4;
+        if (bind(socket_.get(), reinterpret_cast<sockaddr *>(&local), 14) == SOCKET_ERROR) return TESSYN_E_SOCKET;
     }
-    if (getsockname(socket_, reinterpret_cast<sockaddr *>(bound), &boundLength) == SOCKET_ERROR) return -4;
+    if (getsockname(socket_.get(), reinterpret_cast<sockaddr *>(bound), &boundLength) == SOCKET_ERROR) return TESSYN_E_SOCKET;
     // The port word as it lies in the bound address, read as a little-endian word.
     const size_t at = udp ? 2 : 12;
     word = static_cast<uint16_t>(bound[at] | bound[at + 1] << 8);
     BOOL on = TRUE;
-    setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&on), sizeof on);
-    thread_ = CreateThread(nullptr, 0, ReceiveMain, this, 0, nullptr);
-    if (!thread_) return -4;
+    setsockopt(socket_.get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&on), sizeof on);
+    thread_.reset(CreateThread(nullptr, 0, ReceiveMain, this, 0, nullptr));
+    if (!thread_) return TESSYN_E_SOCKET;
     return 0;
 }
 
 int SnmpPort::Post(const SnmpMessageDesc &desc) {
-    Locked hold(lock_);
+    win::SectionLock hold(lock_);
     try {
         SnmpMessage msg;
         if (int rc = msg.Compose(desc)) return rc;
-        return table_.Submit(msg, socket_);
+        return table_.Submit(msg, socket_.get());
     } catch (const std::bad_alloc &) {
-        return -3;
+        return TESSYN_E_MEMORY;
     }
 }
 
 void SnmpPort::SetTrapProc(SnmpTrapProc proc, void *context) {
-    Locked hold(lock_);
-    Locked pair(trapLock_);
+    win::SectionLock hold(lock_);
+    win::SectionLock pair(trapLock_);
     trapProc_ = proc;
     trapContext_ = context;
 }
 
 void SnmpPort::Close() {
-    Locked hold(lock_);
+    win::SectionLock hold(lock_);
     if (thread_) {
-        SetEvent(stop_);
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        thread_ = nullptr;
+        SetEvent(stop_.get());
+        WaitForSingleObject(thread_.get(), INFINITE);
+        thread_.reset();
     }
-    if (socket_ != INVALID_SOCKET) {
-        closesocket(socket_);
-        socket_ = INVALID_SOCKET;
-    }
+    socket_.reset();
 }
 
 DWORD WINAPI SnmpPort::ReceiveMain(void *param) {
@@ -273,10 +253,10 @@ DWORD WINAPI SnmpPort::ReceiveMain(void *param) {
 }
 
 void SnmpPort::Receive() {
-    while (WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) {
+    while (WaitForSingleObject(stop_.get(), 0) != WAIT_OBJECT_0) {
         fd_set readable;
         FD_ZERO(&readable);
-        FD_SET(socket_, &readable);
+        FD_SET(socket_.get(), &readable);
         timeval wait{0, 10};
         int n = select(0, &readable, nullptr, nullptr, &wait);
         if (n == SOCKET_ERROR) break;
@@ -284,7 +264,7 @@ void SnmpPort::Receive() {
         std::memset(buffer_, 0, sizeof buffer_);
         SnmpAddress sender;
         int senderLength = static_cast<int>(sender.bytes.size());
-        int got = recvfrom(socket_, reinterpret_cast<char *>(buffer_), sizeof buffer_, 0,
+        int got = recvfrom(socket_.get(), reinterpret_cast<char *>(buffer_), sizeof buffer_, 0,
                            reinterpret_cast<sockaddr *>(sender.bytes.data()), &senderLength);
         if (got == SOCKET_ERROR) continue; // also a datagram longer than the buffer (consumed)
         Deliver(buffer_, got, sender);
@@ -299,7 +279,7 @@ void SnmpPort::Deliver(const uint8_t *data, int size, const SnmpAddress &sender)
             SnmpTrapProc proc;
             void *context;
             {
-                Locked pair(trapLock_);
+                win::SectionLock pair(trapLock_);
                 proc = trapProc_;
                 context = trapContext_;
             }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/snmp_message.h"
+#include "win_socket_owner.h"
 
 namespace tessyn {
 
@@ -44,8 +45,8 @@ public:
     // Creates the events; false when they cannot be created.
     bool Init();
 
-    // Assigns the next request id to msg, encodes it and starts its sender thread: 0, -1, -2
-    // (table closed) or -3.
+    // Assigns the next request id to msg, encodes it and starts its sender thread: 0,
+    // TESSYN_E_THREAD, TESSYN_E_HANDLE (table closed) or TESSYN_E_MEMORY.
     int Submit(SnmpMessage &msg, SOCKET socket);
 
     // Claims the request with this id for a call of its procedure. A unicast request is
@@ -83,8 +84,8 @@ public:
     SnmpPort(const SnmpPort &) = delete;
     SnmpPort &operator=(const SnmpPort &) = delete;
 
-    // Creates the socket and the receive thread: 0, -3 or -4. word receives the bound port
-    // word (the port as it lies in the bound address).
+    // Creates the socket and the receive thread: 0, TESSYN_E_MEMORY or TESSYN_E_SOCKET. word
+    // receives the bound port word (the port as it lies in the bound address).
     int Open(int32_t kind, int32_t localPort, uint16_t &word);
     int Post(const SnmpMessageDesc &desc);
     void SetTrapProc(SnmpTrapProc proc, void *context);
@@ -96,14 +97,14 @@ private:
     void Receive();
     void Deliver(const uint8_t *data, int size, const SnmpAddress &sender);
 
-    SOCKET socket_ = INVALID_SOCKET;
+    win::Socket socket_;
     SnmpRequestTable table_;
     uint8_t buffer_[2048];
     SnmpTrapProc trapProc_ = nullptr;
     void *trapContext_ = nullptr;
     CRITICAL_SECTION trapLock_; // pairs the trap procedure with its context
-    HANDLE stop_ = nullptr;
-    HANDLE thread_ = nullptr;
+    win::Handle stop_;
+    win::Handle thread_;
     CRITICAL_SECTION lock_;
     bool locksReady_ = false;
 };

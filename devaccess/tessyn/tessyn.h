@@ -8,16 +8,8 @@
  * Tessyn_SetTrap1Proc calls with its handle; Tessyn_ClosePort last. Close every port before
  * unloading the library: unloading does not close open ports.
  *
- * Results are 0 (or a handle) on success and a small negative number on failure:
- *   -1 the sender thread cannot be started
- *   -2 unknown handle, or a port whose receive thread has ended
- *   -3 out of memory, a missing descriptor or variable-binding array, a bad time-out list,
- *      all request ids pending, or a message that cannot be encoded
- *   -4 the socket cannot be created or bound, or the receive thread cannot be started
- *   -5 a bad or missing OID text
- *   -6 malformed IPX address text
- *   -7 missing host text, a host name that does not resolve, or a bad IpAddress text
- *   -8 a variable binding of an unknown type or with a missing or bad value
+ * Results are 0 (or a handle) on success and a small negative number on failure, one of
+ * the TESSYN_E_ codes below.
  */
 #ifndef TESSYN_H
 #define TESSYN_H
@@ -34,6 +26,21 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* Failure results of the exports. */
+#define TESSYN_E_THREAD (-1) /* the sender thread cannot be started */
+#define TESSYN_E_HANDLE (-2) /* unknown handle, or a port whose receive thread has ended */
+/* out of memory, a missing descriptor or variable-binding array, a bad time-out list, all
+ * request ids pending, or a message that cannot be encoded */
+#define TESSYN_E_MEMORY (-3)
+/* the socket cannot be created or bound, or the receive thread cannot be started */
+#define TESSYN_E_SOCKET (-4)
+#define TESSYN_E_OID (-5) /* a bad or missing OID text */
+#define TESSYN_E_IPX (-6) /* malformed IPX address text */
+/* missing host text, a host name that does not resolve, or a bad IpAddress text */
+#define TESSYN_E_HOST (-7)
+/* a variable binding of an unknown type or with a missing or bad value */
+#define TESSYN_E_VALUE (-8)
 
 /* Port kinds for Tessyn_OpenPort: UDP over IPv4, or IPX (any other value of the low word). */
 #define TESSYN_KIND_UDP 1
@@ -104,15 +111,16 @@ typedef struct SnmpTrapInfo {
 /* Called with the trap info, or NULL when the Trap-PDU was incomplete or malformed. */
 typedef void(TESSYN_CALL *SnmpTrapProc)(void *context, const SnmpTrapInfo *info);
 
-/* Opens a port: a positive handle (kind << 16 | the bound port word), -3 or -4. */
+/* Opens a port: a positive handle (kind << 16 | the bound port word), TESSYN_E_MEMORY or
+ * TESSYN_E_SOCKET. */
 int32_t TESSYN_CALL Tessyn_OpenPort(int32_t kind, int32_t localPort);
 /* Posts a request; 0 when its sender thread has started. The answer arrives later through
  * the descriptor's responseProc: exactly once for a unicast destination; every answer and
  * then one NULL for a broadcast destination (any address byte 255). */
 int32_t TESSYN_CALL Tessyn_PostSnmpMessage(int32_t handle, const SnmpMessageDesc *desc);
-/* Closes a port, ending its pending requests without calls: 1, or -2. */
+/* Closes a port, ending its pending requests without calls: 1, or TESSYN_E_HANDLE. */
 int32_t TESSYN_CALL Tessyn_ClosePort(int32_t handle);
-/* Sets (or with NULL clears) the port's trap procedure: 0, or -2. */
+/* Sets (or with NULL clears) the port's trap procedure: 0, or TESSYN_E_HANDLE. */
 int32_t TESSYN_CALL Tessyn_SetTrap1Proc(int32_t handle, SnmpTrapProc proc, void *context);
 
 /* The exports' types, for callers that bind them with GetProcAddress. */

@@ -439,4 +439,123 @@ int32_t WorkerIncrement(int32_t threadPriority) {
     return threadPriority == 0 ? -2 : threadPriority;
 }
 
+uint8_t NegotiationRequestByte(uint32_t mode, uint32_t blockSize) {
+    switch (mode) {
+    case 0:
+    case 32:
+    case 68:
+        return 0x18;
+    case 1:
+        return 0x08;
+    case 3:
+        return 0x10;
+    case 4:
+        return 0x00;
+    case 5:
+        return static_cast<uint8_t>(blockSize / 256 + 10);
+    case 6:
+        return static_cast<uint8_t>(blockSize / 256 + 2);
+    case 8:
+    case 64:
+        return 0x28;
+    case 9:
+    case 65:
+        return 0x38;
+    case 66:
+        return 0x48;
+    case 67:
+        return 0x58;
+    case 248:
+        return 0xF8;
+    default:
+        return static_cast<uint8_t>(mode);
+    }
+}
+
+Writer WriterForMode(uint32_t mode) {
+    switch (mode) {
+    case 2:
+        return Writer::Compat;
+    case 1:
+        return Writer::Burst;
+    case 5:
+        return Writer::AB;
+    case 6:
+        return Writer::AC;
+    case 0:
+    case 32:
+        return Writer::DB;
+    case 68:
+        return Writer::PxDB;
+    case 3:
+        return Writer::Ecp;
+    case 8:
+        return Writer::Mce;
+    default:
+        return Writer::None;
+    }
+}
+
+uint32_t WriteBlockSize(uint32_t mode, uint32_t blockSize, uint32_t length) {
+    switch (mode) {
+    case 2:
+        return 1;
+    case 5:
+    case 6:
+        return blockSize > 8 ? blockSize - 8 : 0;
+    case 3:
+    case 8:
+    case 9:
+        return length;
+    default:
+        return blockSize;
+    }
+}
+
+MceSplit McePasses(int32_t loopCount) {
+    return {static_cast<uint32_t>(loopCount / 3 + 1),
+            static_cast<uint32_t>(2 * static_cast<int64_t>(loopCount) / 3 + 1)};
+}
+
+uint32_t McePadding(uint32_t count, uint8_t pad[3]) {
+    if (count & 1) {
+        pad[0] = pad[1] = pad[2] = 0x55;
+        return 3;
+    }
+    pad[0] = pad[1] = 0xAA;
+    return 2;
+}
+
+DbStep PlanDoubleEdge(uint32_t mode, DbState &st, uint8_t byte, bool hasNext, uint8_t next,
+                      uint32_t strbBeforeUs, uint32_t strbAfterUs) {
+    DbStep step{};
+    const bool repeat = byte == st.lines;
+    if (mode == 68) {
+        if (repeat)
+            step.beforeNs = st.prevRepeat && !st.strobeLow ? 1500 : 1000;
+        else if (st.prevRepeat)
+            step.beforeNs = st.strobeLow ? 1700 : 2200;
+        else
+            step.beforeNs = 1000;
+    } else if (repeat) {
+        step.afterNs = strbAfterUs != 0 ? strbAfterUs * 1000 : 2000;
+    } else if (hasNext && next == byte && strbBeforeUs != 0) {
+        step.afterNs = strbBeforeUs * 1000;
+    } else {
+        step.afterNs = mode == 32 ? 400 : 1000;
+    }
+    step.edge = repeat;
+    if (repeat)
+        st.strobeLow = !st.strobeLow;
+    st.lines = byte;
+    st.prevRepeat = repeat;
+    return step;
+}
+
+uint32_t ThroughputRate(int64_t elapsed100Ns) {
+    if (elapsed100Ns <= 0)
+        return 0;
+    return static_cast<uint32_t>(400000000LL / elapsed100Ns);
+}
+
 } // namespace par

@@ -263,4 +263,55 @@ void StoreU32(uint8_t *p, uint32_t v);
 // The worker's base priority increment: the stored priority, -2 when it is 0.
 int32_t WorkerIncrement(int32_t threadPriority);
 
+// ---- Transfer modes ---------------------------------------------------------------------------
+
+// The extensibility byte a negotiation into mode places on the data lines.
+uint8_t NegotiationRequestByte(uint32_t mode, uint32_t blockSize);
+
+// The forward writer of a current mode.
+enum class Writer { None, Compat, Burst, AB, AC, DB, PxDB, Ecp, Mce };
+Writer WriterForMode(uint32_t mode);
+
+// Bytes a write request hands its mode's writer at a time; 0 when the block size leaves no
+// data in a block (a write then fails). length is the request's length.
+uint32_t WriteBlockSize(uint32_t mode, uint32_t blockSize, uint32_t length);
+
+// Passes of the Mce loop before (a) and after (b) each strobe edge.
+struct MceSplit {
+    uint32_t a, b;
+};
+MceSplit McePasses(int32_t loopCount);
+// Padding after count bytes of an Mce block: three 0x55 after an odd count, two 0xAA after an
+// even one; returns how many and fills pad.
+uint32_t McePadding(uint32_t count, uint8_t pad[3]);
+
+// One byte of a double-edge block: a data change or an nStrobe edge, and the stalls around it.
+struct DbStep {
+    bool edge;          // toggle nStrobe (the byte repeats the one on the lines)
+    uint32_t beforeNs;  // stall before the port write
+    uint32_t afterNs;   // stall after it
+};
+// Double-edge state carried from byte to byte.
+struct DbState {
+    uint8_t lines;     // byte on the data lines
+    bool strobeLow;    // nStrobe's bit in the strobe state
+    bool prevRepeat;   // the previous byte was sent as an edge
+};
+// Plans the next byte of a block in mode 0, 32 or 68 and updates the state. hasNext and next
+// describe the byte after it in the same block; strobe delays are in microseconds.
+DbStep PlanDoubleEdge(uint32_t mode, DbState &state, uint8_t byte, bool hasNext, uint8_t next,
+                      uint32_t strbBeforeUs, uint32_t strbAfterUs);
+
+// Throughput probe's rate in tenths of KiB per second of 4096 bytes sent in elapsed 100-ns
+// units; 0 when no time elapsed.
+uint32_t ThroughputRate(int64_t elapsed100Ns);
+
+// Polls of the block writers' ready waits, in 64 bits: Timeout x 100 and Timeout x 10,000.
+inline uint64_t AbReadyPolls(uint32_t timeout) {
+    return static_cast<uint64_t>(timeout) * 100;
+}
+inline uint64_t AcReadyPolls(uint32_t timeout) {
+    return static_cast<uint64_t>(timeout) * 10000;
+}
+
 } // namespace par

@@ -14,10 +14,11 @@ set(allowed_ntoskrnl
   ObfDereferenceObject ObfReferenceObject RtlCheckRegistryKey RtlDeleteRegistryValue
   RtlQueryRegistryValues RtlWriteRegistryValue PsCreateSystemThread ObReferenceObjectByHandle
   PsThreadType ZwClose ZwWaitForSingleObject PsTerminateSystemThread KeGetCurrentThread
-  KeSetBasePriorityThread MmMapLockedPagesSpecifyCache memcpy memset memmove)
+  KeSetBasePriorityThread MmMapLockedPagesSpecifyCache KeQuerySystemTime memcpy memset memmove)
 set(allowed_hal
   ExAcquireFastMutex ExReleaseFastMutex KeQueryPerformanceCounter KeStallExecutionProcessor
-  KfLowerIrql KfRaiseIrql KeGetCurrentIrql READ_PORT_UCHAR WRITE_PORT_UCHAR)
+  KfLowerIrql KfRaiseIrql KeGetCurrentIrql READ_PORT_UCHAR WRITE_PORT_UCHAR
+  WRITE_PORT_BUFFER_UCHAR)
 
 execute_process(COMMAND ${OBJDUMP} -p ${IMAGE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

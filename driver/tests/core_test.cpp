@@ -415,4 +415,102 @@ TEST(RequestRecords, TimeOutsAndBlockWrite) {
     EXPECT_EQ(WorkerIncrement(16), 16);
 }
 
+TEST(Modes, RequestBytesPerMode) {
+    struct Case {
+        uint32_t mode, blockSize;
+        uint8_t want;
+    } cases[] = {
+        {0, 512, 0x18},   {32, 512, 0x18},   {68, 512, 0x18},  {1, 512, 0x08},
+        {3, 512, 0x10},   {4, 512, 0x00},    {5, 512, 0x0C},   {6, 512, 0x04},
+        {8, 512, 0x28},   {64, 512, 0x28},   {9, 512, 0x38},   {65, 512, 0x38},
+        {66, 512, 0x48},  {67, 512, 0x58},   {248, 512, 0xF8}, {7, 512, 0x07},
+        {5, 65536, 0x0A}, {6, 65536, 0x02}, // 256 + 10 and 256 + 2 keep their low 8 bits
+        {5, 0xFFFFFFFFu, static_cast<uint8_t>(0xFFFFFFu + 10)},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(NegotiationRequestByte(c.mode, c.blockSize), c.want) << c.mode;
+}
+
+TEST(Modes, WriterAndBlockPerMode) {
+    struct Case {
+        uint32_t mode, blockSize, length;
+        Writer writer;
+        uint32_t block;
+    } cases[] = {
+        {2, 512, 100, Writer::Compat, 1},   {1, 512, 100, Writer::Burst, 512},
+        {5, 512, 100, Writer::AB, 504},     {6, 512, 100, Writer::AC, 504},
+        {5, 9, 100, Writer::AB, 1},         {5, 8, 100, Writer::AB, 0},
+        {6, 4, 100, Writer::AC, 0},         {0, 512, 100, Writer::DB, 512},
+        {32, 64, 100, Writer::DB, 64},      {68, 512, 100, Writer::PxDB, 512},
+        {3, 512, 70000, Writer::Ecp, 70000}, {8, 512, 9, Writer::Mce, 9},
+        {9, 512, 9, Writer::None, 9},       {4, 512, 9, Writer::None, 512},
+        {64, 512, 9, Writer::None, 512},    {0, 0, 9, Writer::DB, 0},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(WriterForMode(c.mode), c.writer) << c.mode;
+        EXPECT_EQ(WriteBlockSize(c.mode, c.blockSize, c.length), c.block)
+            << c.mode << " " << c.blockSize;
+    }
+}
+
+TEST(Modes, MceSplitAndPadding) {
+    EXPECT_EQ(McePasses(200).a, 67u);
+    EXPECT_EQ(McePasses(200).b, 134u);
+    EXPECT_EQ(McePasses(0).a, 1u);
+    EXPECT_EQ(McePasses(0).b, 1u);
+    EXPECT_EQ(McePasses(0x7FFFFFFF).b, 1431655765u); // 2 x count computed in 64 bits
+    uint8_t pad[3] = {};
+    ASSERT_EQ(McePadding(5, pad), 3u);
+    EXPECT_EQ(std::vector<uint8_t>(pad, pad + 3), (std::vector<uint8_t>{0x55, 0x55, 0x55}));
+    ASSERT_EQ(McePadding(6, pad), 2u);
+    EXPECT_EQ(std::vector<uint8_t>(pad, pad + 2), (std::vector<uint8_t>{0xAA, 0xAA}));
+    EXPECT_EQ(McePadding(0, pad), 2u);
+}
+
+// Plans a block after the first byte is on the lines; "D<ns>" a data change, "E<ns>" an edge,
+// the stall before in brackets for mode 68.
+std::string Plan(uint32_t mode, const std::vector<uint8_t> &block, uint32_t before,
+                 uint32_t after) {
+    DbState st{block[0], true, false};
+    std::string out;
+    for (size_t i = 1; i < block.size(); ++i) {
+        bool hasNext = i + 1 < block.size();
+        DbStep s = PlanDoubleEdge(mode, st, block[i], hasNext, hasNext ? block[i + 1] : 0,
+                                  before, after);
+        if (s.beforeNs)
+            out += "[" + std::to_string(s.beforeNs) + "]";
+        out += (s.edge ? "E" : "D") + std::to_string(s.afterNs) + " ";
+    }
+    return out;
+}
+
+TEST(Modes, DoubleEdgePlanner) {
+    const std::vector<uint8_t> runs = {1, 2, 2, 2, 3, 4, 4};
+    EXPECT_EQ(Plan(0, runs, 0, 0), "D1000 E2000 E2000 D1000 D1000 E2000 ");
+    EXPECT_EQ(Plan(32, runs, 0, 0), "D400 E2000 E2000 D400 D400 E2000 ");
+    EXPECT_EQ(Plan(0, runs, 5, 3), "D5000 E3000 E3000 D1000 D5000 E3000 ");
+    // PX: stalls come before the write, after a repeat by the strobe bit (low after the first
+    // byte's edge, toggled by each repeat).
+    EXPECT_EQ(Plan(68, runs, 5, 3), "[1000]D0 [1000]E0 [1500]E0 [1700]D0 [1000]D0 [1000]E0 ");
+    EXPECT_EQ(Plan(68, {9, 9, 8}, 0, 0), "[1000]E0 [2200]D0 ");
+
+    DbState st{7, false, false};
+    PlanDoubleEdge(0, st, 7, false, 0, 0, 0);
+    EXPECT_TRUE(st.strobeLow);
+    EXPECT_TRUE(st.prevRepeat);
+    PlanDoubleEdge(0, st, 8, false, 0, 0, 0);
+    EXPECT_EQ(st.lines, 8);
+    EXPECT_TRUE(st.strobeLow);
+    EXPECT_FALSE(st.prevRepeat);
+}
+
+TEST(Modes, ThroughputRate) {
+    EXPECT_EQ(ThroughputRate(0), 0u);
+    EXPECT_EQ(ThroughputRate(-5), 0u);
+    EXPECT_EQ(ThroughputRate(1), 400000000u);
+    EXPECT_EQ(ThroughputRate(40000), 10000u); // 4096 bytes in 4 ms: 1000 KiB/s
+    EXPECT_EQ(AbReadyPolls(4294967), 429496700ull);
+    EXPECT_EQ(AcReadyPolls(4294967), 42949670000ull);
+}
+
 } // namespace

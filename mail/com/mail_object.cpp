@@ -4,6 +4,7 @@
 
 #include "module.h"
 #include "text_convert.h"
+#include "win_owners.h"
 
 using quenta::NarrowText;
 
@@ -11,20 +12,6 @@ namespace {
 
 constexpr int kAuthOptionMask = 0x37;
 constexpr int kErrorTextLength = 256;
-
-// Holds a critical section for one scope.
-class Lock {
-  public:
-    explicit Lock(CRITICAL_SECTION &section) : m_section(section) {
-        EnterCriticalSection(&m_section);
-    }
-    ~Lock() { LeaveCriticalSection(&m_section); }
-    Lock(const Lock &) = delete;
-    Lock &operator=(const Lock &) = delete;
-
-  private:
-    CRITICAL_SECTION &m_section;
-};
 
 // A failure with nothing to report: the thread's error information is cleared.
 HRESULT FailCleared() {
@@ -139,7 +126,7 @@ STDMETHODIMP_(ULONG) CMail::Release() {
 // ---- IDispatch ----
 
 HRESULT CMail::EnsureTypeInfo() {
-    Lock lock(m_lock);
+    win::SectionLock lock(m_lock);
     if (m_typeInfo)
         return S_OK;
     return quenta::LoadMailTypeInfo(&m_typeInfo);
@@ -242,7 +229,7 @@ HRESULT CMail::ReportMailError(MailErrorCode code) {
 
 template <class Body> HRESULT CMail::Run(Body &&body, OtherFailure other) noexcept {
     try {
-        Lock lock(m_lock);
+        win::SectionLock lock(m_lock);
         body();
         return S_OK;
     } catch (MailErrorCode code) {

@@ -52,12 +52,11 @@ CParameter::CParameter() {
     quenta::WindowsVersion version;
     if (!quenta::ReadWindowsVersion(version)) return;
     if (!version.IsNt4OrWin95()) {
-        m_marfel = quenta::LoadCompanionLibrary(L"marfel.dll");
+        m_marfel.reset(quenta::LoadCompanionLibrary(L"marfel.dll"));
         if (m_marfel) {
-            auto init = ProcAs<InitCryptDataLibraryFn>(m_marfel, "InitCryptDataLibrary");
-            if (!init || init(m_marfel, &m_crypt) != 0 || !m_crypt.CdCryptRC4Data) {
-                FreeLibrary(m_marfel);
-                m_marfel = nullptr;
+            auto init = ProcAs<InitCryptDataLibraryFn>(m_marfel.get(), "InitCryptDataLibrary");
+            if (!init || init(m_marfel.get(), &m_crypt) != 0 || !m_crypt.CdCryptRC4Data) {
+                m_marfel.reset();
                 m_crypt = CryptDataLibraryTable{};
             }
         }
@@ -75,7 +74,7 @@ CParameter::CParameter() {
 
 CParameter::~CParameter() {
     CloseSettingsKey();
-    if (m_marfel) FreeLibrary(m_marfel);
+    m_marfel.reset();
 }
 
 HKEY CParameter::Root() const { return m_rootChoice == 3 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
@@ -83,10 +82,10 @@ HKEY CParameter::Root() const { return m_rootChoice == 3 ? HKEY_LOCAL_MACHINE : 
 bool CParameter::OpenSettingsKey(bool forWriting, bool *missing) {
     CloseSettingsKey();
     const REGSAM access = forWriting ? kWriteAccess : KEY_READ;
-    const LONG status = OpenKey(Root(), kSettingsPath, access, &m_key);
+    const LONG status = OpenKey(Root(), kSettingsPath, access, m_key.put());
     if (missing) *missing = status == ERROR_FILE_NOT_FOUND;
     if (status == ERROR_SUCCESS) return true;
-    m_key = nullptr;
+    m_key.release(); // no key was opened
     if (!forWriting) return false;
     HKEY parent = nullptr;
     if (OpenKey(Root(), "Software", kWriteAccess, &parent) != ERROR_SUCCESS) return false;
@@ -97,21 +96,18 @@ bool CParameter::OpenSettingsKey(bool forWriting, bool *missing) {
         if (status != ERROR_SUCCESS) return false;
         parent = child;
     }
-    m_key = parent;
+    m_key.reset(parent);
     return true;
 }
 
-void CParameter::CloseSettingsKey() {
-    if (m_key) RegCloseKey(m_key);
-    m_key = nullptr;
-}
+void CParameter::CloseSettingsKey() { m_key.reset(); }
 
 char *CParameter::GetServer() {
     std::memset(m_server, 0, sizeof m_server);
     if (!OpenSettingsKey(false)) return m_server;
     // 255 characters and a terminator at most; a full buffer without one is refused.
     DWORD type = 0, size = sizeof m_server;
-    const LONG status = RegQueryValueExA(m_key, "Server", nullptr, &type, reinterpret_cast<BYTE *>(m_server), &size);
+    const LONG status = RegQueryValueExA(m_key.get(), "Server", nullptr, &type, reinterpret_cast<BYTE *>(m_server), &size);
     CloseSettingsKey();
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) ||
         (size == sizeof m_server && m_server[kMaxServer] != '\0'))
@@ -125,14 +121,14 @@ void CParameter::SetServer(const char *text) {
     const std::size_t length = std::strlen(text);
     if (length > kMaxServer) return;
     if (!OpenSettingsKey(true)) return;
-    RegSetValueExA(m_key, "Server", 0, REG_SZ, reinterpret_cast<const BYTE *>(text), static_cast<DWORD>(length + 1));
+    RegSetValueExA(m_key.get(), "Server", 0, REG_SZ, reinterpret_cast<const BYTE *>(text), static_cast<DWORD>(length + 1));
     CloseSettingsKey();
 }
 
 bool CParameter::ReadDword(const char *value, DWORD &out) {
     if (!OpenSettingsKey(false)) return false;
     DWORD type = 0, data = 0, size = sizeof data;
-    const LONG status = RegQueryValueExA(m_key, value, nullptr, &type, reinterpret_cast<BYTE *>(&data), &size);
+    const LONG status = RegQueryValueExA(m_key.get(), value, nullptr, &type, reinterpret_cast<BYTE *>(&data), &size);
     CloseSettingsKey();
     if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof data) return false;
     out = data;
@@ -141,7 +137,7 @@ bool CParameter::ReadDword(const char *value, DWORD &out) {
 
 void CParameter::WriteDword(const char *value, DWORD data) {
     if (!OpenSettingsKey(true)) return;
-    RegSetValueExA(m_key, value, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data), sizeof data);
+    RegSetValueExA(m_key.get(), value, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data), sizeof data);
     CloseSettingsKey();
 }
 
@@ -176,7 +172,7 @@ char *CParameter::GetCredential(const char *value, char *buffer) {
         ThrowMailError(kMailRegistry);
     }
     DWORD type = 0, size = sizeof stored;
-    const LONG status = RegQueryValueExA(m_key, value, nullptr, &type, stored, &size);
+    const LONG status = RegQueryValueExA(m_key.get(), value, nullptr, &type, stored, &size);
     CloseSettingsKey();
     if (status == ERROR_FILE_NOT_FOUND) return buffer;
     if (status != ERROR_SUCCESS || type != REG_BINARY || size > kMaxCredential) ThrowMailError(kMailRegistry);
@@ -197,7 +193,7 @@ void CParameter::SetCredential(const char *value, const char *text) {
     if (!OpenSettingsKey(true)) ThrowMailError(kMailRegistry);
     LONG status = ERROR_SUCCESS;
     if (length == 0) {
-        status = RegSetValueExA(m_key, value, 0, REG_BINARY, nullptr, 0);
+        status = RegSetValueExA(m_key.get(), value, 0, REG_BINARY, nullptr, 0);
     } else {
         unsigned scrambledLength = static_cast<unsigned>(length);
         void *scrambled = m_crypt.CdCryptRC4Data(kPassPhrase, kPassPhraseLength, text, &scrambledLength, kScramble);
@@ -205,7 +201,7 @@ void CParameter::SetCredential(const char *value, const char *text) {
             CloseSettingsKey();
             ThrowMailError(kMailDependentDll);
         }
-        status = RegSetValueExA(m_key, value, 0, REG_BINARY, static_cast<const BYTE *>(scrambled), scrambledLength);
+        status = RegSetValueExA(m_key.get(), value, 0, REG_BINARY, static_cast<const BYTE *>(scrambled), scrambledLength);
         FreeHeap(scrambled);
     }
     CloseSettingsKey();

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "win_owners.h"
+
 #include "marfel.h"
 
 #undef GetUserName
@@ -29,7 +31,7 @@ public:
 
     // The root the settings live under: HKEY_LOCAL_MACHINE unless vantrel chose otherwise.
     HKEY Root() const;
-    bool HasMarfel() const { return m_marfel != nullptr; }
+    bool HasMarfel() const { return static_cast<bool>(m_marfel); }
 
     // Most bytes of a stored credential and characters of a stored server name.
     static constexpr DWORD kMaxCredential = 256;
@@ -54,8 +56,8 @@ private:
     char m_server[256];
     char m_user[260];
     char m_password[260];
-    HKEY m_key = nullptr;
-    HMODULE m_marfel = nullptr;
+    win::RegKey m_key;
+    win::Module m_marfel;
     CryptDataLibraryTable m_crypt{};
     int m_rootChoice = 3;
 };

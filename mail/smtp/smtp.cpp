@@ -38,14 +38,6 @@ void CheckVersion() {
     if (!quenta::ReadWindowsVersion(version) || version.IsNt4OrWin95()) ThrowMailError(kMailDependentDll);
 }
 
-// Frees a module on every path out of a scope.
-struct ModuleHolder {
-    HMODULE module = nullptr;
-    ~ModuleHolder() {
-        if (module) FreeLibrary(module);
-    }
-};
-
 } // namespace
 
 CSMTP::CSMTP() {
@@ -78,12 +70,11 @@ void CSMTP::ReadLocalHostName() {
 }
 
 void CSMTP::LoadSslLibrary() {
-    m_sslModule = quenta::LoadCompanionLibrary(L"marfel.dll");
+    m_sslModule.reset(quenta::LoadCompanionLibrary(L"marfel.dll"));
     if (!m_sslModule) ThrowMailError(kMailSocket);
-    auto init = ProcAs<InitSslLibraryFn>(m_sslModule, "InitSslLibrary");
-    if (!init || init(m_sslModule, &m_ssl) != 0) {
-        FreeLibrary(m_sslModule);
-        m_sslModule = nullptr;
+    auto init = ProcAs<InitSslLibraryFn>(m_sslModule.get(), "InitSslLibrary");
+    if (!init || init(m_sslModule.get(), &m_ssl) != 0) {
+        m_sslModule.reset();
         m_ssl = SslLibraryTable{};
         ThrowMailError(kMailSocket);
     }
@@ -98,8 +89,7 @@ void CSMTP::ConnectServer() {
         m_connection = (m_options & kSmtpImplicitTls) ? m_ssl.SslOpenSSLSocket(m_server.c_str(), m_port, nullptr)
                                                       : m_ssl.SslOpenSocket(m_server.c_str(), m_port);
         if (!m_connection) {
-            FreeLibrary(m_sslModule);
-            m_sslModule = nullptr;
+            m_sslModule.reset();
             m_ssl = SslLibraryTable{};
             ThrowMailError(kMailSocket);
         }
@@ -109,7 +99,7 @@ void CSMTP::ConnectServer() {
     } else {
         const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         if (s == INVALID_SOCKET) ThrowMailError(kMailSocket);
-        m_socket = s;
+        m_socket.reset(s);
         const hostent *host = gethostbyname(m_server.c_str());
         if (!host || host->h_addrtype != AF_INET || !host->h_addr_list || !host->h_addr_list[0])
             ThrowMailError(kMailServerNotFound);
@@ -117,7 +107,7 @@ void CSMTP::ConnectServer() {
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<u_short>(m_port));
         std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
-        if (connect(m_socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == SOCKET_ERROR)
+        if (connect(m_socket.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == SOCKET_ERROR)
             ThrowMailError(kMailConnect);
         ExpectReply(220);
     }
@@ -150,12 +140,12 @@ MailErrorCode CSMTP::ReadReply() {
         } else {
             fd_set readable;
             FD_ZERO(&readable);
-            FD_SET(m_socket, &readable);
+            FD_SET(m_socket.get(), &readable);
             timeval wait{static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
             const int ready = select(0, &readable, nullptr, nullptr, &wait);
             if (ready == SOCKET_ERROR || ready == 0) return kMailTimeout;
             char buffer[kPlainReceive];
-            const int n = recv(m_socket, buffer, sizeof buffer, 0);
+            const int n = recv(m_socket.get(), buffer, sizeof buffer, 0);
             if (n == SOCKET_ERROR) return kMailTimeout;
             if (n == 0) return kMailRejected;
             m_reader.Feed(buffer, static_cast<std::size_t>(n));
@@ -183,7 +173,7 @@ void CSMTP::SendRaw(std::string_view bytes) {
     }
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const int n = send(m_socket, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+        const int n = send(m_socket.get(), bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
         if (n == SOCKET_ERROR || n <= 0) ThrowMailError(kMailNotSent);
         sent += static_cast<std::size_t>(n);
     }
@@ -245,12 +235,11 @@ void CSMTP::Authenticate(AuthMechanism mechanism) {
     SendCommand(kCommands[static_cast<int>(mechanism)], nullptr, 334);
     const std::string challenge = CramChallenge(m_reply);
 
-    ModuleHolder digestModule;
-    digestModule.module = quenta::LoadCompanionLibrary(L"marfel.dll");
-    if (!digestModule.module) ThrowMailError(kMailRejected);
+    const win::Module digestModule(quenta::LoadCompanionLibrary(L"marfel.dll"));
+    if (!digestModule) ThrowMailError(kMailRejected);
     MsgDigestLibraryTable digest{};
-    auto init = ProcAs<InitMsgDigestLibraryFn>(digestModule.module, "InitMsgDigestLibrary");
-    if (!init || init(digestModule.module, &digest) != 0) ThrowMailError(kMailRejected);
+    auto init = ProcAs<InitMsgDigestLibraryFn>(digestModule.get(), "InitMsgDigestLibrary");
+    if (!init || init(digestModule.get(), &digest) != 0) ThrowMailError(kMailRejected);
 
     // Turns a binary result into text; null stays a failure.
     auto asText = [&](void *binary, int length) -> std::string {
@@ -371,12 +360,10 @@ int CSMTP::ProbeServerOptions() {
 }
 
 void CSMTP::CloseServer() {
-    if (m_socket != 0 && m_socket != INVALID_SOCKET) closesocket(m_socket);
-    m_socket = 0;
+    m_socket.reset();
     if (m_connection && m_ssl.SslCloseSocket) m_ssl.SslCloseSocket(m_connection);
     m_connection = nullptr;
-    if (m_sslModule) FreeLibrary(m_sslModule);
-    m_sslModule = nullptr;
+    m_sslModule.reset();
     m_ssl = SslLibraryTable{};
     m_options &= ~kSmtpEncrypted;
     m_reader.Clear();

@@ -14,6 +14,7 @@
 #include "marfel.h"
 #include "parameter.h"
 #include "smtp_protocol.h"
+#include "win_socket_owner.h"
 
 class CSMTP : public CParameter {
 public:
@@ -57,11 +58,11 @@ private:
     int m_timeout = 0;
     std::string m_server;
     std::string m_localHost;
-    SOCKET m_socket = 0;
+    win::Socket m_socket;
     int m_options = 0;
     char m_user[520];
     char m_password[520];
-    HMODULE m_sslModule = nullptr;
+    win::Module m_sslModule;
     SslLibraryTable m_ssl{};
     SslSocketContext *m_connection = nullptr;
     CSmtpReplyReader m_reader;

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "win_socket_owner.h"
+
 namespace mailtest {
 
 struct SessionRecord {
@@ -21,8 +23,8 @@ class SmtpControl {
             m_why = "QUENTA_SMTP_CONTROL is not set: run the test through run-with-server.sh";
             return;
         }
-        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        if (m_socket == INVALID_SOCKET) {
+        m_socket.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        if (!m_socket) {
             m_why = "no socket for the control connection (error " +
                     std::to_string(WSAGetLastError()) + ")";
             return;
@@ -31,21 +33,16 @@ class SmtpControl {
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<u_short>(std::atoi(port)));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) ==
+        if (connect(m_socket.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) ==
             SOCKET_ERROR) {
             m_why = std::string("the scripted SMTP server's control port 127.0.0.1:") + port +
                     " does not answer (error " + std::to_string(WSAGetLastError()) + ")";
-            closesocket(m_socket);
-            m_socket = INVALID_SOCKET;
+            m_socket.reset();
         }
-    }
-    ~SmtpControl() {
-        if (m_socket != INVALID_SOCKET)
-            closesocket(m_socket);
     }
     SmtpControl(const SmtpControl &) = delete;
     SmtpControl &operator=(const SmtpControl &) = delete;
-    bool ok() const { return m_socket != INVALID_SOCKET; }
+    bool ok() const { return static_cast<bool>(m_socket); }
     // Why there is no control connection, when there is none.
     const std::string &why() const { return m_why; }
 
@@ -66,14 +63,14 @@ class SmtpControl {
 
   private:
     void Send(const std::string &text) {
-        send(m_socket, text.data(), static_cast<int>(text.size()), 0);
+        send(m_socket.get(), text.data(), static_cast<int>(text.size()), 0);
     }
     bool Byte(char &c) {
         fd_set readable;
         FD_ZERO(&readable);
-        FD_SET(m_socket, &readable);
+        FD_SET(m_socket.get(), &readable);
         timeval wait{30, 0};
-        return select(0, &readable, nullptr, nullptr, &wait) == 1 && recv(m_socket, &c, 1, 0) == 1;
+        return select(0, &readable, nullptr, nullptr, &wait) == 1 && recv(m_socket.get(), &c, 1, 0) == 1;
     }
     std::string Line() {
         std::string line;
@@ -90,7 +87,7 @@ class SmtpControl {
             bytes += c;
         return bytes;
     }
-    SOCKET m_socket = INVALID_SOCKET;
+    win::Socket m_socket;
     std::string m_why;
 };
 

@@ -56,6 +56,9 @@ SIMAPI LONGLONG SimNowPs();
 SIMAPI void SimSetCosts(ULONG portAccessPs, ULONG counterReadPs, ULONG loopPassFs);
 SIMAPI void SimSetClock(LONGLONG counterHz, LONGLONG uptimeMs);
 SIMAPI void SimWatchLoopCounter(volatile LONG *counter);
+// The clock tick in 100-ns units (10000 unless set; 156250 is common): the tick count, delays
+// ending on a tick, KeQueryTimeIncrement and the system time follow it.
+SIMAPI void SimSetTimeIncrement(ULONG units);
 
 // Pool: bytes outstanding for a tag; the n-th allocation from now fails (0: none).
 SIMAPI ULONG SimPoolBlocks(ULONG tag);
@@ -140,6 +143,7 @@ struct SimIoResult {
     ULONG order; // of final completions since reset, from 1
     ULONG outBytes;
     UCHAR out[64]; // the caller's output (or read) buffer after completion
+    CCHAR boost;   // priority boost of the final completion
 };
 SIMAPI BOOLEAN SimIoResultOf(ULONG id, SimIoResult *result);
 SIMAPI NTSTATUS SimWaitIo(ULONG id);
@@ -162,3 +166,65 @@ SIMAPI void SimPortResetResponse(ULONG index, SimResetResponse response, LONG ms
 SIMAPI ULONG SimPortResets(ULONG index); // resets the printer took
 // A cancelled allocation stays queued until the holder frees the port.
 SIMAPI void SimPortIgnoreCancel(ULONG index, BOOLEAN ignore);
+
+// ---- Peripheral model -------------------------------------------------------------------------
+// A printer answering the IEEE 1284 handshakes: the compatibility printer, negotiation and
+// termination, and a decoder per forward mode. Its status lines drive status bits 7-3 while it
+// is enabled; in compatibility mode they are the port's status (SimSetPortStatus).
+struct SimPeripheralConfig {
+    BOOLEAN enabled;
+    ULONG blockSize;        // tells the block modes' request bytes apart (512 when 0)
+    LONG latencyNs;         // of every answer to a line change; -1 never
+    LONG readyNs;           // block modes: nAck low to ready; -1 never
+    UCHAR refused;          // a request byte refused (no event 6) when refuse is set
+    BOOLEAN refuse;
+    BOOLEAN noEvent2, noEvent31, noEvent23, noEvent27;
+    BOOLEAN neverPErrorLow; // block modes: the end wait never answered
+    BOOLEAN faultInReady;   // block modes: nFault drops during the ready wait
+    BOOLEAN faultNegotiated; // nFault low while negotiated
+    BOOLEAN noEndOfBlock;   // Mce: end of block never acknowledged
+    ULONG mceTurnUnanswered; // Mce: this step (1 to 3) of a turnaround is never answered
+    LONG busyAfterByte;     // compatibility: busy after this many bytes (0: never)
+    LONG busyMs;            // for this long; -1 for ever
+    LONG ackPulseNs;        // compatibility: Busy and nAck low after each byte (400 when 0;
+                            // -1 none)
+    LONG fifoDrainNs;       // ECP: per byte; 0 at once (before the next access); -1 never
+    // Timing checker: the shortest strobe phase or gap after a data change it accepts, less
+    // toleranceNs. 0 takes the mode's own (compatibility 500, burst 1000, AB and AC 500,
+    // double-edge 400); Mce has none unless set.
+    ULONG minGapNs;
+    ULONG mceMinNs;
+    ULONG toleranceNs;
+};
+SIMAPI void SimSetPeripheral(ULONG index, const SimPeripheralConfig *config); // resets its record
+
+// What the peripheral took: bytes in order (data), request bytes of negotiations, ECP
+// address/command bytes, and block ends (ULONG offsets into data). Returns the total; copies
+// at most cap entries.
+enum SimStream { SimStreamData, SimStreamRequests, SimStreamAddresses, SimStreamBlocks };
+SIMAPI ULONG SimPeripheralStream(ULONG index, SimStream which, void *out, ULONG cap);
+// The peripheral's mode: 2 compatibility, else the negotiated mode's request byte decoded
+// (0 double-edge, 1 burst, 3 ECP, 5, 6, 8), 0x100 while negotiating or terminating.
+SIMAPI ULONG SimPeripheralPhase(ULONG index);
+// Timing violations seen; the first one's text.
+SIMAPI ULONG SimTimingViolations(ULONG index, char *first, ULONG cap);
+
+// Register accesses since the last reset of the counts, by register (data, status, control,
+// FIFO, ECR); a byte of WRITE_PORT_BUFFER_UCHAR is one write.
+struct SimAccessCounts {
+    ULONG reads[5];
+    ULONG writes[5];
+    ULONG total;
+};
+SIMAPI void SimPortAccesses(ULONG index, SimAccessCounts *counts, BOOLEAN reset);
+// Register trace: every access with its virtual time, thread, register and value.
+struct SimAccess {
+    LONGLONG ps;
+    ULONG thread; // index in creation order, 0 the test's
+    USHORT reg;   // offset from the base
+    UCHAR value;
+    BOOLEAN write;
+    UCHAR irql; // of the accessing thread
+};
+SIMAPI void SimTraceEnable(ULONG index, BOOLEAN on); // clears the trace
+SIMAPI BOOLEAN SimTraceAt(ULONG index, ULONG i, SimAccess *access);

@@ -54,6 +54,8 @@ struct Io; // the I/O manager's record of a request it issued
 struct State {
     LONGLONG now = 0; // ps
     ULONGLONG tickBase = 0;
+    LONGLONG tickPs = 1000000000LL; // clock tick (1 ms unless set)
+    LONGLONG systemTimeBase = 133000000000000000LL;
     LONGLONG counterHz = 10000000;
     LONGLONG counterBase = 0;
     ULONG portPs = 1000000;
@@ -159,6 +161,7 @@ void RunCurrentApcs(); // another thread waits with a deadline
 void FinishIssued(PIRP irp);
 // Runs the test's callback chosen for this request, inside its completion.
 void CompletionHook(PIRP irp);
+void CompletionBoost(PIRP irp, CCHAR boost);
 // Numbers a final completion of a request the I/O manager issued.
 void CompletionSeen(PIRP irp);
 

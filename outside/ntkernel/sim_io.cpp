@@ -16,6 +16,7 @@ namespace sim {
 struct Io {
     ULONG id = 0;
     PIRP irp = nullptr;
+    CCHAR boost = 0;
     PFILE_OBJECT file = nullptr;
     UCHAR major = 0;
     ULONG code = 0;
@@ -126,6 +127,12 @@ void CompletionSeen(PIRP irp) {
     auto it = g->issued.find(irp);
     if (it != g->issued.end())
         it->second->order = ++g->completionOrder;
+}
+
+void CompletionBoost(PIRP irp, CCHAR boost) {
+    auto it = g->issued.find(irp);
+    if (it != g->issued.end())
+        it->second->boost = boost;
 }
 
 void CompletionHook(PIRP irp) {
@@ -256,6 +263,7 @@ SIMAPI BOOLEAN SimIoResultOf(ULONG id, SimIoResult *r) {
     r->status = io->iosb.Status;
     r->information = io->iosb.Information;
     r->order = io->order;
+    r->boost = io->boost;
     const std::vector<unsigned char> &src = io->buffered || !io->out.empty() ? io->out : io->user;
     r->outBytes = static_cast<ULONG>(src.size() < sizeof r->out ? src.size() : sizeof r->out);
     std::memcpy(r->out, src.data(), r->outBytes);

@@ -39,7 +39,7 @@ std::wstring Lower(PCUNICODE_STRING s) {
 }
 
 void UpdateTick() {
-    ULONGLONG ticks = g->tickBase + static_cast<ULONGLONG>(g->now / 1000000000LL); // 1 ms ticks
+    ULONGLONG ticks = g->tickBase + static_cast<ULONGLONG>(g->now / g->tickPs);
     KeTickCount.High2Time = static_cast<LONG>(ticks >> 32);
     KeTickCount.LowPart = static_cast<ULONG>(ticks);
     KeTickCount.High1Time = static_cast<LONG>(ticks >> 32);
@@ -281,7 +281,7 @@ NTSTATUS NTAPI KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER i
     LONGLONG ps = interval->QuadPart < 0 ? -interval->QuadPart * 100000 : 0;
     // Delays end on a clock tick.
     LONGLONG end = g->now + ps;
-    end = (end / 1000000000LL + 1) * 1000000000LL;
+    end = (end / g->tickPs + 1) * g->tickPs;
     WaitUntil([] { return false; }, end);
     return STATUS_SUCCESS;
 }
@@ -304,7 +304,13 @@ LARGE_INTEGER NTAPI KeQueryPerformanceCounter(PLARGE_INTEGER frequency) {
 }
 
 ULONG NTAPI KeQueryTimeIncrement(VOID) {
-    return 10000;
+    return static_cast<ULONG>(g->tickPs / 100000);
+}
+
+// The system time advances by the clock tick, as the tick count does.
+VOID NTAPI KeQuerySystemTime(PLARGE_INTEGER time) {
+    Charge();
+    time->QuadPart = g->systemTimeBase + g->now / g->tickPs * (g->tickPs / 100000);
 }
 
 // ---- Ports -------------------------------------------------------------------------------------
@@ -324,6 +330,16 @@ VOID NTAPI WRITE_PORT_UCHAR(PUCHAR port, UCHAR value) {
         Violation("port access under the cancel spin lock");
     Advance(g->portPs);
     PortWrite(reinterpret_cast<ULONG_PTR>(port), value);
+}
+
+VOID NTAPI WRITE_PORT_BUFFER_UCHAR(PUCHAR port, PUCHAR buffer, ULONG count) {
+    Charge();
+    if (g->cancelLockHeld)
+        Violation("port access under the cancel spin lock");
+    for (ULONG i = 0; i < count; ++i) {
+        Advance(g->portPs);
+        PortWrite(reinterpret_cast<ULONG_PTR>(port), buffer[i]);
+    }
 }
 
 PCONFIGURATION_INFORMATION NTAPI IoGetConfigurationInformation(VOID) {
@@ -557,8 +573,9 @@ NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT device, PIRP irp) {
     return status;
 }
 
-VOID FASTCALL IofCompleteRequest(PIRP irp, CCHAR) {
+VOID FASTCALL IofCompleteRequest(PIRP irp, CCHAR boost) {
     Charge();
+    CompletionBoost(irp, boost);
     CompletionHook(irp);
     CompleteIrp(irp);
 }

@@ -248,6 +248,10 @@ SIMAPI void SimSetCosts(ULONG portAccessPs, ULONG counterReadPs, ULONG loopPassF
     g->passFs = loopPassFs;
 }
 
+SIMAPI void SimSetTimeIncrement(ULONG units) {
+    g->tickPs = units > 0 ? static_cast<LONGLONG>(units) * 100000 : 1000000000LL;
+}
+
 SIMAPI void SimSetClock(LONGLONG counterHz, LONGLONG uptimeMs) {
     g->counterHz = counterHz;
     g->counterBase = uptimeMs / 1000 * counterHz + uptimeMs % 1000 * counterHz / 1000;

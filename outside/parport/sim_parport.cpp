@@ -7,9 +7,13 @@ extern "C" {
 #include "../ntkernel/sim.h"
 #include "../ntkernel/sim_internal.h"
 
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace sim {
 
@@ -31,6 +35,36 @@ struct Port {
     UCHAR resetStatus = 0;
     LONGLONG nInitLowAt = -1;
     ULONG resets = 0;
+    // Register accesses.
+    SimAccessCounts access{};
+    bool tracing = false;
+    std::vector<SimAccess> trace;
+    // The peripheral model.
+    SimPeripheralConfig per{};
+    enum Phase { Compat, Neg, EcpSetup, Fwd, Term23, Term27, Stuck, MceTurn } phase = Compat;
+    ULONG mode = 2;      // decoded from the request byte
+    UCHAR requestByte = 0;
+    bool latched = false; // event 3 seen
+    UCHAR st = 0;         // status lines outside compatibility mode
+    std::deque<std::pair<LONGLONG, UCHAR>> pending; // timed status changes, in order
+    LONGLONG stuckUntil = 0;
+    bool dbStarted = false;
+    UCHAR lines = 0;
+    bool eob = false;
+    bool mceReverse = false; // Mce: turned to reverse
+    int turnStep = 0;
+    bool readyArmed = false; // ready follows once the host has seen nAck low
+    ULONG compatBytes = 0;
+    LONGLONG busyUntil = -1;
+    LONGLONG pulseUntil = -1; // Busy and nAck low after a latched byte
+    std::deque<UCHAR> fifo; // ECP FIFO mode
+    LONGLONG fifoDrainedAt = 0;
+    std::vector<UCHAR> taken, requests, addresses;
+    std::vector<ULONG> blocks;
+    LONGLONG lastDataPs = -1, lastStrobePs = -1;
+    bool lastWasData = false;
+    ULONG violations = 0;
+    std::string firstViolation;
 };
 
 namespace {
@@ -223,6 +257,347 @@ void Reset(Port *p) {
     }
 }
 
+
+namespace {
+
+constexpr LONGLONG kNsPs = 1000;
+constexpr LONGLONG kMsPs = 1000000000LL;
+
+// Status change after the configured latency (never when it is -1).
+void Answer(Port *p, UCHAR v, LONGLONG extraPs = 0) {
+    if (p->per.latencyNs < 0)
+        return;
+    const LONGLONG at = g->now + p->per.latencyNs * kNsPs + extraPs;
+    if (at <= g->now && p->pending.empty()) {
+        p->st = v;
+        return;
+    }
+    p->pending.emplace_back(at, v);
+}
+
+void Settle(Port *p) {
+    while (!p->pending.empty() && p->pending.front().first <= g->now) {
+        p->st = p->pending.front().second;
+        p->pending.pop_front();
+    }
+    if (p->phase == Port::Stuck && g->now >= p->stuckUntil)
+        p->phase = Port::Compat;
+    // FIFO bytes drain at the set rate.
+    if (!p->fifo.empty() && p->per.fifoDrainNs >= 0) {
+        const LONGLONG per = p->per.fifoDrainNs * kNsPs;
+        while (!p->fifo.empty() && (per == 0 || g->now - p->fifoDrainedAt >= per)) {
+            p->taken.push_back(p->fifo.front());
+            p->fifo.pop_front();
+            p->fifoDrainedAt = per == 0 ? g->now : p->fifoDrainedAt + per;
+        }
+    }
+    if (p->fifo.empty())
+        p->fifoDrainedAt = g->now;
+}
+
+ULONG DecodeRequest(const Port *p, UCHAR b) {
+    const ULONG bs = p->per.blockSize ? p->per.blockSize : 512;
+    if (b == 0x18)
+        return 0;
+    if (b == 0x08)
+        return 1;
+    if (b == 0x10)
+        return 3;
+    if (b == 0x28)
+        return 8;
+    if (b == static_cast<UCHAR>(bs / 256 + 10))
+        return 5;
+    if (b == static_cast<UCHAR>(bs / 256 + 2))
+        return 6;
+    return 0xFF;
+}
+
+ULONG MinGapNs(const Port *p) {
+    if (p->per.minGapNs)
+        return p->per.minGapNs;
+    if (p->phase == Port::Compat)
+        return 500;
+    switch (p->mode) {
+    case 1:
+        return 1000;
+    case 5:
+    case 6:
+        return 500;
+    case 0:
+        return 400;
+    case 8:
+        return p->per.mceMinNs;
+    default:
+        return 0;
+    }
+}
+
+void CheckGap(Port *p, LONGLONG since, const char *what) {
+    if (since < 0)
+        return;
+    const LONGLONG min = static_cast<LONGLONG>(MinGapNs(p)) * kNsPs;
+    const LONGLONG tol = static_cast<LONGLONG>(p->per.toleranceNs) * kNsPs;
+    const LONGLONG gap = g->now - since;
+    if (min > 0 && gap < min - tol) {
+        if (p->violations++ == 0) {
+            char text[128];
+            std::snprintf(text, sizeof text, "%s after %lld ps in mode %lu (at least %lld)", what,
+                          static_cast<long long>(gap), static_cast<unsigned long>(p->mode),
+                          static_cast<long long>(min - tol));
+            p->firstViolation = text;
+        }
+    }
+}
+
+bool Checked(const Port *p) {
+    return p->phase == Port::Compat || (p->phase == Port::Fwd && p->mode != 3);
+}
+
+void Take(Port *p, UCHAR b) {
+    p->taken.push_back(b);
+}
+
+void PeripheralData(Port *p, UCHAR value) {
+    Settle(p);
+    if (((p->ecr >> 5) & 7) == 3 && !p->config.noEcp) {
+        p->addresses.push_back(value); // ECP address/command FIFO
+        return;
+    }
+    if (p->phase == Port::Fwd && p->mode == 0) {
+        if (p->lastWasData)
+            CheckGap(p, p->lastDataPs, "data change");
+        if (p->dbStarted && value != p->lines)
+            Take(p, value);
+        p->lines = value;
+    }
+    p->lastDataPs = g->now;
+    p->lastWasData = true;
+}
+
+void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
+    Settle(p);
+    const bool edge = ((old ^ v) & 0x01) != 0;
+    const bool fell = edge && (v & 0x01);
+    const bool autoFdFell = (v & 0x02) && !(old & 0x02);
+    const bool autoFdRose = !(v & 0x02) && (old & 0x02);
+    if (edge && Checked(p)) {
+        if (p->lastWasData)
+            CheckGap(p, p->lastDataPs, "strobe edge after a data change");
+        CheckGap(p, p->lastStrobePs, "strobe phase");
+    }
+    if (edge) {
+        p->lastStrobePs = g->now;
+        p->lastWasData = false;
+    }
+    switch (p->phase) {
+    case Port::Compat:
+        if ((v & 0x0F) == 0x06 && (old & 0x08)) { // event 1
+            p->phase = Port::Neg;
+            p->latched = false;
+            p->st = p->config.status;
+            p->pending.clear();
+            if (!p->per.noEvent2)
+                Answer(p, 0xB8); // event 2: nAck low, PError, Select, nFault high
+        } else if (fell) {
+            Take(p, p->data);
+            if (p->per.ackPulseNs >= 0)
+                p->pulseUntil = g->now + (p->per.ackPulseNs ? p->per.ackPulseNs : 400) * kNsPs;
+            if (p->per.busyAfterByte > 0 && ++p->compatBytes == static_cast<ULONG>(p->per.busyAfterByte))
+                p->busyUntil = p->per.busyMs < 0 ? LLONG_MAX : g->now + p->per.busyMs * kMsPs;
+        }
+        return;
+    case Port::Neg:
+        if (v & 0x08) { // nSelectIn low: the host gave up
+            p->phase = Port::Compat;
+            p->pending.clear();
+            return;
+        }
+        if (fell) { // event 3
+            p->requestByte = p->data;
+            p->requests.push_back(p->data);
+            p->latched = true;
+        } else if (p->latched && (v & 0x03) == 0 && (old & 0x03)) { // event 4
+            if (p->per.refuse && p->per.refused == p->requestByte)
+                return;
+            p->mode = DecodeRequest(p, p->requestByte);
+            p->phase = p->mode == 3 ? Port::EcpSetup : Port::Fwd;
+            p->dbStarted = false;
+            p->eob = false;
+            Answer(p, p->per.faultNegotiated ? 0xD0 : 0xD8); // events 5 and 6
+        }
+        return;
+    case Port::EcpSetup:
+        if (autoFdFell) { // event 30
+            p->phase = Port::Fwd;
+            if (!p->per.noEvent31)
+                Answer(p, 0xF8); // event 31: PError high
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    if ((p->phase == Port::Fwd || p->phase == Port::EcpSetup) && (v & 0x08) && !(old & 0x08) &&
+        !(v & 0x02)) { // event 22, or the first step of an Mce turnaround
+        p->pending.clear();
+        if (p->phase == Port::Fwd && p->mode == 8 && p->mceReverse) {
+            p->phase = Port::MceTurn;
+            p->turnStep = 1;
+            if (p->per.mceTurnUnanswered != 1)
+                Answer(p, 0x18); // not busy and nAck clear, Select and nFault set
+            return;
+        }
+        if (p->mode == 8 && p->per.mceTurnUnanswered == 1) {
+            p->phase = Port::Term23;
+            return;
+        }
+        if (p->per.noEvent23) {
+            p->phase = Port::Stuck;
+            p->stuckUntil = g->now + 500 * kMsPs;
+            p->st = 0x58;
+        } else {
+            p->phase = Port::Term23;
+            Answer(p, 0x08); // events 23 and 24
+        }
+        return;
+    }
+    switch (p->phase) {
+    case Port::Fwd:
+        switch (p->mode) {
+        case 1:
+            if (edge)
+                Take(p, p->data);
+            return;
+        case 5:
+        case 6:
+            if (autoFdFell) {
+                Answer(p, 0x98); // nAck low
+                p->readyArmed = true;
+            } else if (autoFdRose) {
+                p->blocks.push_back(static_cast<ULONG>(p->taken.size()));
+                if (!p->per.neverPErrorLow)
+                    Answer(p, 0xD8); // PError low: block taken
+            } else if ((p->mode == 5 && edge) || (p->mode == 6 && fell)) {
+                Take(p, p->data);
+            }
+            return;
+        case 0:
+            if (edge) {
+                if (!p->dbStarted)
+                    p->dbStarted = true;
+                Take(p, p->data);
+                p->lines = p->data;
+            }
+            return;
+        case 8:
+            if (autoFdFell) {
+                p->blocks.push_back(static_cast<ULONG>(p->taken.size()));
+                p->eob = true;
+                if (!p->per.noEndOfBlock)
+                    Answer(p, 0x98);
+            } else if (p->eob && autoFdRose) {
+                p->eob = false;
+                Answer(p, 0xD8);
+            } else if (edge && !p->eob) {
+                Take(p, p->data);
+            }
+            return;
+        default:
+            return;
+        }
+    case Port::Term23:
+        if (autoFdFell && !(v & 0x08) && p->mode == 8) { // Mce turnaround to reverse
+            p->phase = Port::MceTurn;
+            p->turnStep = 2;
+            if (p->per.mceTurnUnanswered != 2)
+                Answer(p, 0x88); // not busy set
+            return;
+        }
+        if (autoFdFell) { // event 25
+            if (p->per.noEvent27) {
+                p->phase = Port::Stuck;
+                p->stuckUntil = g->now + 500 * kMsPs;
+            } else {
+                p->phase = Port::Term27;
+                Answer(p, 0x48); // event 27: nAck high
+            }
+        }
+        return;
+    case Port::Term27:
+        if (autoFdRose) // event 28
+            p->phase = Port::Compat;
+        return;
+    case Port::MceTurn:
+        if (p->turnStep == 1 && autoFdFell) {
+            p->turnStep = 2;
+            if (p->per.mceTurnUnanswered != 2)
+                Answer(p, 0x98); // not busy set
+        } else if (p->turnStep == 2 && autoFdRose) {
+            p->phase = Port::Fwd;
+            p->mceReverse = !p->mceReverse;
+            if (p->per.mceTurnUnanswered != 3)
+                Answer(p, 0xD8); // nAck set
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+UCHAR PeripheralStatus(Port *p) {
+    Settle(p);
+    if (p->phase == Port::Compat) {
+        UCHAR s = p->config.status;
+        if (p->busyUntil > g->now)
+            s = static_cast<UCHAR>(s & ~0x80);
+        if (p->pulseUntil > g->now)
+            s = static_cast<UCHAR>(s & ~0xC0); // busy, nAck low
+        return s;
+    }
+    const UCHAR s = static_cast<UCHAR>((p->st & 0xF8) | (p->config.status & 0x07));
+    if (p->readyArmed && p->pending.empty() && !(p->st & 0x40)) {
+        p->readyArmed = false;
+        if (p->per.faultInReady)
+            Answer(p, 0xF0, 1000 * kNsPs);
+        else if (p->per.readyNs >= 0)
+            Answer(p, 0xF8, p->per.readyNs * kNsPs + 1);
+    }
+    return s;
+}
+
+void FifoWrite(Port *p, UCHAR value) {
+    Settle(p);
+    const ULONG depth = p->config.fifoDepth ? p->config.fifoDepth : 16;
+    if (p->fifo.size() >= depth) {
+        if (p->violations++ == 0)
+            p->firstViolation = "FIFO overrun";
+        return;
+    }
+    if (p->fifo.empty())
+        p->fifoDrainedAt = g->now;
+    p->fifo.push_back(value);
+    Settle(p);
+}
+
+void Count(Port *p, ULONG_PTR off, UCHAR value, bool write) {
+    const int r = off == 0 ? 0 : off == 1 ? 1 : off == 2 ? 2 : off == 0x400 ? 3 : 4;
+    (write ? p->access.writes : p->access.reads)[r]++;
+    p->access.total++;
+    if (p->tracing) {
+        SimAccess a{};
+        a.ps = g->now;
+        Thread *t = Current();
+        a.thread = t != nullptr ? t->id : 0;
+        a.reg = static_cast<USHORT>(off);
+        a.value = value;
+        a.write = write;
+        a.irql = g->irql;
+        p->trace.push_back(a);
+    }
+}
+
+} // namespace
+
 void CheckGranted(Port *p, ULONG_PTR offset, bool read) {
     // Status and ECR reads are harmless: the driver makes them while answering at once.
     if (read && (offset == 1 || offset == 0x402))
@@ -232,6 +607,8 @@ void CheckGranted(Port *p, ULONG_PTR offset, bool read) {
     }
 }
 
+UCHAR PortReadRegister(Port *p, ULONG_PTR off);
+
 UCHAR PortRead(ULONG_PTR address) {
     ULONG_PTR off = 0;
     Port *p = PortAt(address, &off);
@@ -240,11 +617,17 @@ UCHAR PortRead(ULONG_PTR address) {
         return 0xFF;
     }
     CheckGranted(p, off, true);
+    UCHAR v = PortReadRegister(p, off);
+    Count(p, off, v, false);
+    return v;
+}
+
+UCHAR PortReadRegister(Port *p, ULONG_PTR off) {
     switch (off) {
     case 0:
         return p->data;
     case 1:
-        return p->config.status;
+        return p->per.enabled ? PeripheralStatus(p) : p->config.status;
     case 2:
         return p->control;
     case 0x400:
@@ -252,6 +635,10 @@ UCHAR PortRead(ULONG_PTR address) {
     case 0x402: {
         if (p->config.noEcp)
             return 0xFF;
+        if (p->per.enabled)
+            Settle(p);
+        if (((p->ecr >> 5) & 7) == 3)
+            p->fifoCount = static_cast<ULONG>(p->fifo.size());
         UCHAR v = static_cast<UCHAR>(p->ecr & 0xFC);
         ULONG depth = p->config.fifoDepth ? p->config.fifoDepth : 16;
         if (p->fifoCount == 0)
@@ -276,15 +663,21 @@ void PortWrite(ULONG_PTR address, UCHAR value) {
         return;
     }
     CheckGranted(p, off, false);
+    Count(p, off, value, true);
     switch (off) {
     case 0:
         p->data = value;
+        if (p->per.enabled)
+            PeripheralData(p, value);
         return;
     case 1:
         return; // status is read-only
     case 2: {
         const bool wasLow = !(p->control & 0x04), low = !(value & 0x04);
+        const UCHAR old = p->control;
         p->control = value;
+        if (p->per.enabled)
+            PeripheralControl(p, old, value);
         if (!wasLow && low) {
             p->nInitLowAt = g->now;
         } else if (wasLow && !low && p->nInitLowAt >= 0) {
@@ -296,6 +689,11 @@ void PortWrite(ULONG_PTR address, UCHAR value) {
         return;
     }
     case 0x400:
+        if (((p->ecr >> 5) & 7) == 3 && p->per.enabled) {
+            FifoWrite(p, value);
+            p->fifoCount = static_cast<ULONG>(p->fifo.size());
+            return;
+        }
         if (((p->ecr >> 5) & 7) == 6) {
             ULONG depth = p->config.fifoDepth ? p->config.fifoDepth : 16;
             if (p->fifoCount < depth)
@@ -305,8 +703,10 @@ void PortWrite(ULONG_PTR address, UCHAR value) {
     case 0x402: {
         p->ecr = value;
         UCHAR mode = (value >> 5) & 7;
-        if (mode == 0 || mode == 1)
+        if (mode == 0 || mode == 1) {
             p->fifoCount = 0;
+            p->fifo.clear();
+        }
         return;
     }
     default:
@@ -396,4 +796,105 @@ extern "C" SIMAPI void SimPortResetResponse(ULONG index, SimResetResponse respon
 extern "C" SIMAPI ULONG SimPortResets(ULONG index) {
     using namespace sim;
     return index < g->ports.size() ? g->ports[index]->resets : 0;
+}
+
+extern "C" SIMAPI void SimSetPeripheral(ULONG index, const SimPeripheralConfig *config) {
+    using namespace sim;
+    if (index >= g->ports.size())
+        return;
+    Port *p = g->ports[index];
+    if (!p->per.enabled || !config->enabled) {
+        p->phase = Port::Compat; // the lines' state stays while it stays enabled
+        p->mode = 2;
+        p->pending.clear();
+        p->fifo.clear();
+    }
+    p->per = *config;
+    p->taken.clear();
+    p->requests.clear();
+    p->addresses.clear();
+    p->blocks.clear();
+    p->violations = 0;
+    p->firstViolation.clear();
+    p->compatBytes = 0;
+    p->busyUntil = -1;
+    p->pulseUntil = -1;
+    p->lastDataPs = p->lastStrobePs = -1;
+}
+
+extern "C" SIMAPI ULONG SimPeripheralStream(ULONG index, SimStream which, void *out, ULONG cap) {
+    using namespace sim;
+    if (index >= g->ports.size())
+        return 0;
+    Port *p = g->ports[index];
+    Settle(p);
+    if (which == SimStreamBlocks) {
+        const ULONG n = static_cast<ULONG>(p->blocks.size());
+        if (out != nullptr)
+            std::memcpy(out, p->blocks.data(), (n < cap ? n : cap) * sizeof(ULONG));
+        return n;
+    }
+    const std::vector<UCHAR> &v = which == SimStreamData       ? p->taken
+                                  : which == SimStreamRequests ? p->requests
+                                                               : p->addresses;
+    const ULONG n = static_cast<ULONG>(v.size());
+    if (out != nullptr)
+        std::memcpy(out, v.data(), n < cap ? n : cap);
+    return n;
+}
+
+extern "C" SIMAPI ULONG SimPeripheralPhase(ULONG index) {
+    using namespace sim;
+    if (index >= g->ports.size())
+        return 0;
+    Port *p = g->ports[index];
+    Settle(p);
+    switch (p->phase) {
+    case Port::Compat:
+    case Port::Stuck:
+        return 2;
+    case Port::Fwd:
+        return p->mode;
+    default:
+        return 0x100;
+    }
+}
+
+extern "C" SIMAPI ULONG SimTimingViolations(ULONG index, char *first, ULONG cap) {
+    using namespace sim;
+    if (index >= g->ports.size())
+        return 0;
+    Port *p = g->ports[index];
+    if (first != nullptr && cap > 0) {
+        std::strncpy(first, p->firstViolation.c_str(), cap - 1);
+        first[cap - 1] = 0;
+    }
+    return p->violations;
+}
+
+extern "C" SIMAPI void SimPortAccesses(ULONG index, SimAccessCounts *counts, BOOLEAN reset) {
+    using namespace sim;
+    if (index >= g->ports.size()) {
+        *counts = SimAccessCounts{};
+        return;
+    }
+    *counts = g->ports[index]->access;
+    if (reset)
+        g->ports[index]->access = SimAccessCounts{};
+}
+
+extern "C" SIMAPI void SimTraceEnable(ULONG index, BOOLEAN on) {
+    using namespace sim;
+    if (index >= g->ports.size())
+        return;
+    g->ports[index]->tracing = on != 0;
+    g->ports[index]->trace.clear();
+}
+
+extern "C" SIMAPI BOOLEAN SimTraceAt(ULONG index, ULONG i, SimAccess *access) {
+    using namespace sim;
+    if (index >= g->ports.size() || i >= g->ports[index]->trace.size())
+        return FALSE;
+    *access = g->ports[index]->trace[i];
+    return TRUE;
 }

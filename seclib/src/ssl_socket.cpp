@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "heap.h"
+#include "win_owners.h"
 
 namespace marfel {
 namespace {
@@ -91,22 +92,33 @@ LONG GetSslClientCredentials(SslSocketContext *c) {
     return 0;
 }
 
+// Deletes the context's security context when the scope ends, unless told to keep it.
+class ContextUntilKept {
+public:
+    explicit ContextUntilKept(SslSocketContext *c) noexcept : c_(c) {}
+    ~ContextUntilKept() {
+        if (c_) DeleteSecurityContext(c_);
+    }
+    ContextUntilKept(const ContextUntilKept &) = delete;
+    ContextUntilKept &operator=(const ContextUntilKept &) = delete;
+    void Keep() noexcept { c_ = nullptr; }
+
+private:
+    SslSocketContext *c_;
+};
+
 // The handshake loop over a 64 KB buffer that starts with `initial` bytes (read first only
-// when there are none). Extra bytes behind the finished handshake go to the context.
+// when there are none). Extra bytes behind the finished handshake go to the context; on any
+// failure the security context is deleted.
 LONG RunSslHandshakeLoop(SslSocketContext *c, const char *host, const BYTE *initial, DWORD initialLength,
                          timeval *readWait) {
+    ContextUntilKept context(c);
     HeapBlock buffer(AllocResult(kHandshakeBuffer));
-    if (!buffer) {
-        DeleteSecurityContext(c);
-        return kInternalError;
-    }
+    if (!buffer) return kInternalError;
     BYTE *in = buffer.bytes();
     DWORD count = 0;
     if (initial && initialLength) {
-        if (initialLength > kHandshakeBuffer) {
-            DeleteSecurityContext(c);
-            return kInternalError;
-        }
+        if (initialLength > kHandshakeBuffer) return kInternalError;
         std::memcpy(in, initial, initialLength);
         count = initialLength;
     }
@@ -119,20 +131,11 @@ LONG RunSslHandshakeLoop(SslSocketContext *c, const char *host, const BYTE *init
             if (skipRead) {
                 skipRead = false;
             } else {
-                if (count >= kHandshakeBuffer) {
-                    DeleteSecurityContext(c);
-                    return kInternalError;
-                }
-                if (readWait && WaitReadable(c->endpoint.socket, *readWait) != 1) {
-                    DeleteSecurityContext(c);
-                    return kInternalError;
-                }
+                if (count >= kHandshakeBuffer) return kInternalError;
+                if (readWait && WaitReadable(c->endpoint.socket, *readWait) != 1) return kInternalError;
                 const int n = recv(c->endpoint.socket, reinterpret_cast<char *>(in + count),
                                    static_cast<int>(kHandshakeBuffer - count), 0);
-                if (n <= 0) {
-                    DeleteSecurityContext(c);
-                    return kInternalError;
-                }
+                if (n <= 0) return kInternalError;
                 count += static_cast<DWORD>(n);
             }
         }
@@ -149,10 +152,7 @@ LONG RunSslHandshakeLoop(SslSocketContext *c, const char *host, const BYTE *init
             (FAILED(status) && (attributes & ISC_RET_EXTENDED_ERROR))) {
             bool sent = true;
             SendToken(c, outBuffer, &sent);
-            if (!sent) {
-                DeleteSecurityContext(c);
-                return kInternalError;
-            }
+            if (!sent) return kInternalError;
         } else if (outBuffer.pvBuffer) {
             c->sspi->FreeContextBuffer(outBuffer.pvBuffer);
         }
@@ -160,11 +160,10 @@ LONG RunSslHandshakeLoop(SslSocketContext *c, const char *host, const BYTE *init
         if (status == SEC_E_OK) {
             if (inBuffers[1].BufferType == SECBUFFER_EXTRA && inBuffers[1].cbBuffer > 0 &&
                 inBuffers[1].cbBuffer <= count) {
-                if (!KeepExtra(c, in + count - inBuffers[1].cbBuffer, inBuffers[1].cbBuffer)) {
-                    DeleteSecurityContext(c);
+                if (!KeepExtra(c, in + count - inBuffers[1].cbBuffer, inBuffers[1].cbBuffer))
                     return kInternalError;
-                }
             }
+            context.Keep();
             return 0;
         }
         if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
@@ -173,10 +172,7 @@ LONG RunSslHandshakeLoop(SslSocketContext *c, const char *host, const BYTE *init
             status = SEC_I_CONTINUE_NEEDED;
             continue;
         }
-        if (FAILED(status)) {
-            DeleteSecurityContext(c);
-            return status;
-        }
+        if (FAILED(status)) return status;
         if (inBuffers[1].BufferType == SECBUFFER_EXTRA && inBuffers[1].cbBuffer > 0 &&
             inBuffers[1].cbBuffer <= count) {
             std::memmove(in, in + count - inBuffers[1].cbBuffer, inBuffers[1].cbBuffer);
@@ -185,10 +181,8 @@ LONG RunSslHandshakeLoop(SslSocketContext *c, const char *host, const BYTE *init
             count = 0;
         }
     }
-    if (status != SEC_E_OK) {
-        DeleteSecurityContext(c);
-        return status == SEC_I_CONTINUE_NEEDED ? kInternalError : status;
-    }
+    if (status != SEC_E_OK) return status == SEC_I_CONTINUE_NEEDED ? kInternalError : status;
+    context.Keep();
     return 0;
 }
 
@@ -237,41 +231,38 @@ timeval ShortWait(int timeoutSeconds) {
 }
 
 SslSocketContext *CreateSslContext(DWORD *error) {
-    auto *c = static_cast<SslSocketContext *>(AllocResult(sizeof(SslSocketContext)));
-    if (!c) {
+    HeapBlock block(AllocResult(sizeof(SslSocketContext)));
+    if (!block) {
         *error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;
     }
+    auto *c = static_cast<SslSocketContext *>(block.get());
     kSockets.ResetEndpoint(&c->endpoint);
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
-    const char *module = GetVersionExA(&version) ? SecurityModuleName(version.dwPlatformId, version.dwMajorVersion)
-                                                 : nullptr;
-    if (!module) {
-        FreeResult(c);
+    const char *name = GetVersionExA(&version) ? SecurityModuleName(version.dwPlatformId, version.dwMajorVersion)
+                                               : nullptr;
+    if (!name) {
         *error = ERROR_INSTALL_PLATFORM_UNSUPPORTED; // 1633
         return nullptr;
     }
-    c->securityModule = LoadLibraryA(module);
-    auto init = c->securityModule ? reinterpret_cast<INIT_SECURITY_INTERFACE_A>(reinterpret_cast<void (*)()>(
-                                        GetProcAddress(c->securityModule, "InitSecurityInterfaceA")))
-                                  : nullptr;
+    win::Module module(LoadLibraryA(name));
+    auto init = module ? reinterpret_cast<INIT_SECURITY_INTERFACE_A>(reinterpret_cast<void (*)()>(
+                             GetProcAddress(module.get(), "InitSecurityInterfaceA")))
+                       : nullptr;
     c->sspi = init ? init() : nullptr;
     if (!c->sspi) {
         *error = GetLastError();
         if (*error == 0) *error = ERROR_PROC_NOT_FOUND;
-        if (c->securityModule) FreeLibrary(c->securityModule);
-        FreeResult(c);
         return nullptr;
     }
     const int wsa = WSAStartup(MAKEWORD(1, 1), &c->winsock);
     if (wsa != 0) {
-        FreeLibrary(c->securityModule);
-        FreeResult(c);
         *error = static_cast<DWORD>(wsa);
         return nullptr;
     }
-    return c;
+    c->securityModule = module.release();
+    return static_cast<SslSocketContext *>(block.release());
 }
 
 void FreeSslContext(SslSocketContext *c) {

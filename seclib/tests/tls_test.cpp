@@ -18,6 +18,7 @@
 
 #include "ssl_test_util.h"
 #include "suite_test_ca.h"
+#include "win_socket_owner.h"
 
 using namespace marfel_test;
 
@@ -287,14 +288,14 @@ TEST_F(Tls, PeersThatAreNotTls) {
 }
 
 TEST_F(Tls, ClientSubjectsAreCheckedBeforeConnecting) {
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    win::Socket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    ASSERT_EQ(bind(listener.get(), reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener.get(), 1), 0);
+    getsockname(listener.get(), reinterpret_cast<sockaddr *>(&address), &length);
     const int port = ntohs(address.sin_port);
 
     SslSocketOptions empty{nullptr, "", 0, 0};
@@ -306,8 +307,8 @@ TEST_F(Tls, ClientSubjectsAreCheckedBeforeConnecting) {
 
     fd_set readable;
     FD_ZERO(&readable);
-    FD_SET(listener, &readable);
+    FD_SET(listener.get(), &readable);
     timeval wait{0, 200000};
     EXPECT_EQ(select(0, &readable, nullptr, nullptr, &wait), 0) << "a connection reached the listener";
-    closesocket(listener);
+    listener.reset();
 }

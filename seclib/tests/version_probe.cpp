@@ -10,19 +10,20 @@
 
 #include "marfel.h"
 #include "suite_paths.h"
+#include "win_socket_owner.h"
 
 int main(int argc, char **argv) {
     if (argc != 2) return 10;
     const std::string expected = argv[1];
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 11;
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    win::Socket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof address;
-    if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(listener, 1) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    if (bind(listener.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(listener.get(), 1) != 0 ||
+        getsockname(listener.get(), reinterpret_cast<sockaddr *>(&address), &length) != 0)
         return 12;
 
     HMODULE dll = LoadLibraryA(suite::BinPath("marfel.dll").c_str());
@@ -37,7 +38,7 @@ int main(int argc, char **argv) {
     const bool security = GetModuleHandleA("Security.dll") != nullptr;
     const bool secur32 = GetModuleHandleA("Secur32.dll") != nullptr;
     if (c) close(c);
-    closesocket(listener);
+    listener.reset();
     std::printf("context %s, error %lu, Security.dll %d (before %d), Secur32.dll %d\n", c ? "made" : "NULL",
                 static_cast<unsigned long>(error), security, securityBefore, secur32);
     if (expected == "1633") return !c && error == 1633 ? 0 : 1;

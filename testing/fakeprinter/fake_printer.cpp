@@ -1,6 +1,7 @@
 #include "fake_printer.h"
 
 #include "snmp_agent.h"
+#include "win_owners.h"
 
 namespace fakeprinter {
 
@@ -90,7 +91,7 @@ struct FakePrinter::Agent {
         if (!d.parsed || d.community != kCommunity)
             return {};
         SnmpRequest r = ReadFirstBinding(d);
-        EnterCriticalSection(&lock);
+        win::SectionLock hold(lock);
         std::vector<snmpagent::Reply> replies;
         auto respond = [&](const char *oid, const Bytes &value) {
             Bytes list = snmpagent::VarBindList({snmpagent::VarBind(oid, value)});
@@ -108,7 +109,6 @@ struct FakePrinter::Agent {
         } else {
             replies.push_back({snmpagent::Echo(d), delayMs});
         }
-        LeaveCriticalSection(&lock);
         return replies;
     }
 };
@@ -156,28 +156,23 @@ uint16_t FakePrinter::SnmpPort() const {
 }
 
 void FakePrinter::SetStatus(const std::string &text) {
-    EnterCriticalSection(&agent_->lock);
+    win::SectionLock hold(agent_->lock);
     agent_->status = text;
-    LeaveCriticalSection(&agent_->lock);
 }
 
 void FakePrinter::SetAnswerDelay(int ms) {
-    EnterCriticalSection(&agent_->lock);
+    win::SectionLock hold(agent_->lock);
     agent_->delayMs = ms;
-    LeaveCriticalSection(&agent_->lock);
 }
 
 void FakePrinter::SetSilent(bool silent) {
-    EnterCriticalSection(&agent_->lock);
+    win::SectionLock hold(agent_->lock);
     agent_->silent = silent;
-    LeaveCriticalSection(&agent_->lock);
 }
 
 std::vector<uint8_t> FakePrinter::TestValue() const {
-    EnterCriticalSection(&agent_->lock);
-    Bytes value = agent_->testValue;
-    LeaveCriticalSection(&agent_->lock);
-    return value;
+    win::SectionLock hold(agent_->lock);
+    return agent_->testValue;
 }
 
 std::vector<SnmpRequest> FakePrinter::SnmpRequests() const {

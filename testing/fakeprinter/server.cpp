@@ -6,6 +6,8 @@
 #include <chrono>
 #include <fstream>
 
+#include "win_socket_owner.h"
+
 namespace fakeprinter {
 
 namespace {
@@ -44,36 +46,37 @@ bool Server::Start(const std::string &address, unsigned short port) {
         return false;
     }
     winsock_ = true;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) {
+    win::Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!s) {
         error_ = "socket failed: " + std::to_string(WSAGetLastError());
         return false;
     }
     // A small receive buffer, so that a pause in reading soon stalls the sender.
     int rcvbuf = 8192;
-    setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&rcvbuf), sizeof rcvbuf);
+    setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&rcvbuf), sizeof rcvbuf);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) {
-        closesocket(s);
+        s.reset();
         error_ = "bad address " + address;
         return false;
     }
-    if (bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+    if (bind(s.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
         error_ = "bind failed: " + std::to_string(WSAGetLastError());
-        closesocket(s);
+        s.reset();
         return false;
     }
     int len = sizeof sa;
-    getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len);
+    getsockname(s.get(), reinterpret_cast<sockaddr *>(&sa), &len);
     port_ = ntohs(sa.sin_port);
-    listener_ = s;
+    const SOCKET bound = s.release(); // Stop closes it from here on
+    listener_ = bound;
     bool refuse = false;
     With([&](Engine &e) { refuse = e.defaults.refuseConnections; });
     if (refuse)
         return true; // bound, never listening: connects are refused
-    if (listen(s, 4) != 0) {
+    if (listen(bound, 4) != 0) {
         error_ = "listen failed: " + std::to_string(WSAGetLastError());
         return false;
     }

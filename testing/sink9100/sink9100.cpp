@@ -6,6 +6,8 @@
 #include <chrono>
 #include <memory>
 
+#include "win_socket_owner.h"
+
 namespace sink9100 {
 
 namespace {
@@ -17,6 +19,9 @@ constexpr unsigned kProbeEveryMs = 20;   // kTrack: after the FIN
 constexpr int kMaxProbes = 150;
 
 bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+
+// The sink's lock, which its header keeps opaque.
+CRITICAL_SECTION &Section(void *lock) { return *static_cast<CRITICAL_SECTION *>(lock); }
 
 } // namespace
 
@@ -39,18 +44,6 @@ struct Sink::Peer {
     bool done = false;
 };
 
-// Holds the sink's lock for the guard's life.
-class Sink::Guard {
-public:
-    explicit Guard(const Sink &sink) : sink_(sink) { sink_.Lock(); }
-    ~Guard() { sink_.Unlock(); }
-    Guard(const Guard &) = delete;
-    Guard &operator=(const Guard &) = delete;
-
-private:
-    const Sink &sink_;
-};
-
 Sink::Sink(std::string address, Options options)
     : address_(std::move(address)), options_(std::move(options)), listener_(INVALID_SOCKET) {
     WSADATA data;
@@ -68,47 +61,45 @@ Sink::~Sink() {
     WSACleanup();
 }
 
-void Sink::Lock() const { EnterCriticalSection(static_cast<CRITICAL_SECTION *>(lock_)); }
-void Sink::Unlock() const { LeaveCriticalSection(static_cast<CRITICAL_SECTION *>(lock_)); }
-
 unsigned long __stdcall Sink::ServeThread(void *sink) {
     static_cast<Sink *>(sink)->Serve();
     return 0;
 }
 
 bool Sink::Start(std::string *error) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) {
+    win::Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!s) {
         *error = "socket failed: " + std::to_string(WSAGetLastError());
         return false;
     }
     BOOL reuse = TRUE; // an earlier test's connection may linger in TIME_WAIT
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse), sizeof reuse);
+    setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse), sizeof reuse);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(kPort);
     local.sin_addr.s_addr = inet_addr(address_.c_str());
     if ((local.sin_addr.s_addr & 0xff) != 127) { // loopback only
-        closesocket(s);
+        s.reset();
         *error = "not a loopback address: " + address_;
         return false;
     }
     u_long nonBlocking = 1;
-    if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 || listen(s, 8) != 0 ||
-        ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+    if (bind(s.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+        listen(s.get(), 8) != 0 || ioctlsocket(s.get(), FIONBIO, &nonBlocking) != 0) {
         *error = "cannot listen on " + address_ + ":9100: " + std::to_string(WSAGetLastError());
-        closesocket(s);
+        s.reset();
         return false;
     }
-    listener_ = s;
+    listener_ = s.get();
     stop_ = false;
     thread_ = CreateThread(nullptr, 0, ServeThread, this, 0, nullptr);
     if (!thread_) {
         *error = "cannot start the sink's thread: " + std::to_string(GetLastError());
-        closesocket(s);
+        s.reset();
         listener_ = INVALID_SOCKET;
         return false;
     }
+    s.release(); // the listener is the sink's until Stop
     return true;
 }
 
@@ -146,7 +137,7 @@ void Sink::Serve() {
             peer->socket = accepted;
             peer->lastTick = GetTickCount();
             {
-                Guard guard(*this);
+                win::SectionLock guard(Section(lock_));
                 peer->index = static_cast<int>(records_.size());
                 records_.emplace_back();
             }
@@ -165,7 +156,7 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
     if (options_.mode == Mode::kStall)
         return;
     auto record = [&](auto change) {
-        Guard guard(*this);
+        win::SectionLock guard(Section(lock_));
         if (peer.index < static_cast<int>(records_.size()))
             change(records_[peer.index]);
     };
@@ -176,7 +167,7 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
         for (int turn = 0; turn < kReadsPerTurn; ++turn) {
             const int n = recv(peer.socket, buffer, sizeof buffer, 0);
             if (n > 0) {
-                Guard guard(*this);
+                win::SectionLock guard(Section(lock_));
                 count_ += static_cast<std::uint64_t>(n);
                 sum_ = Checksum(buffer, static_cast<std::size_t>(n), sum_);
                 if (peer.index < static_cast<int>(records_.size())) {
@@ -244,19 +235,19 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
 }
 
 int Sink::Accepted() const {
-    Guard guard(*this);
+    win::SectionLock guard(Section(lock_));
     return static_cast<int>(records_.size());
 }
 
 Connection Sink::Record(int index) const {
-    Guard guard(*this);
+    win::SectionLock guard(Section(lock_));
     if (index < 0 || index >= static_cast<int>(records_.size()))
         return {};
     return records_[index];
 }
 
 std::string Sink::Received() const {
-    Guard guard(*this);
+    win::SectionLock guard(Section(lock_));
     std::string all;
     for (const Connection &c : records_)
         all += c.bytes;
@@ -264,17 +255,17 @@ std::string Sink::Received() const {
 }
 
 std::uint64_t Sink::Count() const {
-    Guard guard(*this);
+    win::SectionLock guard(Section(lock_));
     return count_;
 }
 
 std::uint64_t Sink::Sum() const {
-    Guard guard(*this);
+    win::SectionLock guard(Section(lock_));
     return sum_;
 }
 
 void Sink::Reset() {
-    Guard guard(*this);
+    win::SectionLock guard(Section(lock_));
     count_ = 0;
     sum_ = 14695981039346656037ull;
     for (Connection &c : records_)

@@ -70,15 +70,12 @@ public:
 
 private:
     struct Peer;
-    class Guard;
     void Serve();
     void ServePeer(Peer &peer, std::uint32_t now);
 
     std::string address_;
     Options options_;
     static unsigned long __stdcall ServeThread(void *sink);
-    void Lock() const;
-    void Unlock() const;
 
     std::uintptr_t listener_;
     void *thread_ = nullptr;     // HANDLE

@@ -144,8 +144,8 @@ void ReadRequest(Datagram &d) {
 Agent::Agent(Script script, uint16_t port, const char *address) : script_(std::move(script)) {
     InitializeCriticalSection(&lock_);
     start_ = std::chrono::steady_clock::now();
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) return;
+    win::Socket s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (!s) return;
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
@@ -153,41 +153,35 @@ Agent::Agent(Script script, uint16_t port, const char *address) : script_(std::m
     // Loopback only: anything else is refused.
     if ((ntohl(local.sin_addr.s_addr) >> 24) != 127) {
         bindError_ = WSAEADDRNOTAVAIL;
-        closesocket(s);
         return;
     }
     int length = sizeof local;
-    if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) == SOCKET_ERROR ||
-        getsockname(s, reinterpret_cast<sockaddr *>(&local), &length) == SOCKET_ERROR) {
+    if (bind(s.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) == SOCKET_ERROR ||
+        getsockname(s.get(), reinterpret_cast<sockaddr *>(&local), &length) == SOCKET_ERROR) {
         bindError_ = WSAGetLastError();
-        closesocket(s);
         return;
     }
     DWORD timeoutMs = 5;
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeoutMs), sizeof timeoutMs);
-    socket_ = s;
+    setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeoutMs), sizeof timeoutMs);
+    socket_ = std::move(s);
     port_ = ntohs(local.sin_port);
-    thread_ = CreateThread(nullptr, 0, Main, this, 0, nullptr);
-    if (!thread_) {
-        closesocket(socket_);
-        socket_ = INVALID_SOCKET;
-    }
+    thread_.reset(CreateThread(nullptr, 0, Main, this, 0, nullptr));
+    if (!thread_) socket_.reset();
 }
 
 Agent::~Agent() {
     stop_ = true;
     if (thread_) {
-        WaitForSingleObject(thread_, 10000);
-        CloseHandle(thread_);
+        WaitForSingleObject(thread_.get(), 10000);
+        thread_.reset();
     }
-    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+    socket_.reset();
     DeleteCriticalSection(&lock_);
 }
 
 void Agent::SetScript(Script script) {
-    EnterCriticalSection(&lock_);
+    win::SectionLock hold(lock_);
     script_ = std::move(script);
-    LeaveCriticalSection(&lock_);
 }
 
 void Agent::SendTo(uint16_t port, const Bytes &bytes) {
@@ -195,22 +189,18 @@ void Agent::SendTo(uint16_t port, const Bytes &bytes) {
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sendto(socket_, reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0,
+    sendto(socket_.get(), reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0,
            reinterpret_cast<sockaddr *>(&to), sizeof to);
 }
 
 std::vector<Datagram> Agent::Received() {
-    EnterCriticalSection(&lock_);
-    std::vector<Datagram> copy = received_;
-    LeaveCriticalSection(&lock_);
-    return copy;
+    win::SectionLock hold(lock_);
+    return received_;
 }
 
 size_t Agent::ReceivedCount() {
-    EnterCriticalSection(&lock_);
-    size_t n = received_.size();
-    LeaveCriticalSection(&lock_);
-    return n;
+    win::SectionLock hold(lock_);
+    return received_.size();
 }
 
 bool Agent::WaitForCount(size_t count, int timeoutMs) {
@@ -238,7 +228,7 @@ void Agent::Run() {
         auto now = std::chrono::steady_clock::now();
         for (size_t i = 0; i < due.size();) {
             if (due[i].at <= now) {
-                sendto(socket_, reinterpret_cast<const char *>(due[i].bytes.data()),
+                sendto(socket_.get(), reinterpret_cast<const char *>(due[i].bytes.data()),
                        static_cast<int>(due[i].bytes.size()), 0, reinterpret_cast<sockaddr *>(&due[i].to),
                        sizeof due[i].to);
                 due.erase(due.begin() + static_cast<long>(i));
@@ -249,7 +239,7 @@ void Agent::Run() {
         // Waits in recvfrom (a 5 ms receive time-out), so that stopping is prompt.
         sockaddr_in from{};
         int fromLength = sizeof from;
-        int got = recvfrom(socket_, reinterpret_cast<char *>(buffer.data()), static_cast<int>(buffer.size()), 0,
+        int got = recvfrom(socket_.get(), reinterpret_cast<char *>(buffer.data()), static_cast<int>(buffer.size()), 0,
                            reinterpret_cast<sockaddr *>(&from), &fromLength);
         if (got == SOCKET_ERROR) continue;
         Datagram d;
@@ -258,10 +248,11 @@ void Agent::Run() {
         d.senderPort = ntohs(from.sin_port);
         ReadRequest(d);
         Script script;
-        EnterCriticalSection(&lock_);
-        received_.push_back(d);
-        script = script_;
-        LeaveCriticalSection(&lock_);
+        {
+            win::SectionLock hold(lock_);
+            received_.push_back(d);
+            script = script_;
+        }
         if (!script) continue;
         for (Reply &r : script(d))
             due.push_back({std::move(r.bytes), from, std::chrono::steady_clock::now() + std::chrono::milliseconds(r.delayMs)});

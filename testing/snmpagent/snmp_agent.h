@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "win_socket_owner.h"
+
 namespace snmpagent {
 
 using Bytes = std::vector<uint8_t>;
@@ -73,7 +75,7 @@ public:
     Agent(const Agent &) = delete;
     Agent &operator=(const Agent &) = delete;
 
-    bool Ok() const { return socket_ != INVALID_SOCKET; }
+    bool Ok() const { return static_cast<bool>(socket_); }
     int BindError() const { return bindError_; }
     uint16_t Port() const { return port_; }
     void SetScript(Script script);
@@ -88,10 +90,10 @@ private:
     static DWORD WINAPI Main(void *param);
     void Run();
 
-    SOCKET socket_ = INVALID_SOCKET;
+    win::Socket socket_;
     int bindError_ = 0;
     uint16_t port_ = 0;
-    HANDLE thread_ = nullptr;
+    win::Handle thread_;
     std::atomic<bool> stop_{false};
     CRITICAL_SECTION lock_;
     Script script_;

@@ -13,19 +13,6 @@ constexpr int32_t kGetRequest = 0xA0;
 constexpr int32_t kPollTimeoutMs = 500;
 constexpr uint32_t kHandleLimit = 0x80000000u;
 
-class Lock {
-  public:
-    explicit Lock(CRITICAL_SECTION &section) : section_(section) {
-        EnterCriticalSection(&section_);
-    }
-    ~Lock() { LeaveCriticalSection(&section_); }
-    Lock(const Lock &) = delete;
-    Lock &operator=(const Lock &) = delete;
-
-  private:
-    CRITICAL_SECTION &section_;
-};
-
 // Callers hold callLock (the list changes only under both locks).
 TcpIpAccSession *FindByHandle(uint32_t handle) {
     if (handle == 0)
@@ -92,7 +79,7 @@ int32_t Open(const IpAccOpenBlock *block) {
     }
     session->handle = NextHandle();
     try {
-        Lock list(g_ipAcc.listLock);
+        win::SectionLock list(g_ipAcc.listLock);
         g_ipAcc.sessions->push_back(session);
     } catch (const std::bad_alloc &) {
         IpAccUnloadTransports(*session);
@@ -105,7 +92,7 @@ int32_t Open(const IpAccOpenBlock *block) {
 int32_t StatusValue(TcpIpAccSession &s) {
     int32_t noted;
     {
-        Lock list(g_ipAcc.listLock);
+        win::SectionLock list(g_ipAcc.listLock);
         noted = s.status;
     }
     SnmpVarBind bind{kStatusOid, TESSYN_TYPE_NULL, 0, nullptr};
@@ -152,21 +139,19 @@ int32_t Transfer(TcpIpAccSession &s, int32_t code, IpAccTransferBlock *block) {
 // takes listLock.
 void Close(TcpIpAccSession *s) {
     {
-        Lock list(g_ipAcc.listLock);
+        win::SectionLock list(g_ipAcc.listLock);
         auto &sessions = *g_ipAcc.sessions;
         sessions.erase(std::remove(sessions.begin(), sessions.end(), s), sessions.end());
     }
     if (s->tessyn) {
         if (s->snmpPort > 0)
             s->closePort(s->snmpPort);
-        FreeLibrary(s->tessyn);
-        s->tessyn = nullptr;
+        s->tessyn.reset();
     }
     // Always closes dorvik's connection: a cancel (code 12) leaves its socket open.
     if (s->dorvik) {
         s->rawClose(s->host.c_str());
-        FreeLibrary(s->dorvik);
-        s->dorvik = nullptr;
+        s->dorvik.reset();
     }
     delete s;
 }
@@ -240,7 +225,7 @@ void TESSYN_CALL IpAccOnSessionValue(void *context, const SnmpMessageDesc *info)
         return;
     int32_t value =
         LeadingNumber(static_cast<const char *>(bind.value), static_cast<size_t>(bind.length));
-    Lock list(g_ipAcc.listLock);
+    win::SectionLock list(g_ipAcc.listLock);
     if (!g_ipAcc.sessions)
         return;
     const auto handle = reinterpret_cast<uintptr_t>(context);
@@ -250,7 +235,7 @@ void TESSYN_CALL IpAccOnSessionValue(void *context, const SnmpMessageDesc *info)
 }
 
 extern "C" int32_t BREVAN_CALL QTcpIpAcc_IO_IF(int32_t code, uint32_t handle, void *block) {
-    Lock call(g_ipAcc.callLock);
+    win::SectionLock call(g_ipAcc.callLock);
     try {
         return Dispatch(code, handle, block);
     } catch (const std::bad_alloc &) {

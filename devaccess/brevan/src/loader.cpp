@@ -1,4 +1,5 @@
 // Loading and binding the transports, and the tables that translate their results.
+#include "brevan.h"
 #include "session.h"
 
 namespace {
@@ -12,16 +13,29 @@ struct ResultRow {
 
 // dorvik's results; 0 to 4 (success, completions, connected, cancelled) give 0.
 constexpr ResultRow kRawTable[] = {
-    {-1, -12}, {-2, -7}, {-3, -4},  {-4, -17},  {-5, -19},  {-6, -11},
-    {-7, -5},  {-8, -6}, {-9, -13}, {-10, -14}, {-11, -15}, {-12, -18},
+    {QUV9100_E_EXISTS, IPACC_E_EXISTS},
+    {QUV9100_E_NO_SESSION, IPACC_E_SESSION},
+    {QUV9100_E_ARGUMENT, IPACC_E_MEMORY},
+    {QUV9100_E_THREAD, IPACC_E_START},
+    {QUV9100_E_BUSY, IPACC_E_BUSY},
+    {QUV9100_E_HOST, IPACC_E_HOST},
+    {QUV9100_E_SEND, IPACC_E_SEND},
+    {QUV9100_E_RECEIVE, IPACC_E_RECEIVE},
+    {QUV9100_E_FILE_OPEN, IPACC_E_FILE_OPEN},
+    {QUV9100_E_FILE_WRITE, IPACC_E_FILE_WRITE},
+    {QUV9100_E_FILE_READ, IPACC_E_FILE_READ},
+    {QUV9100_E_CONNECT, IPACC_E_CONNECT},
 };
 
 // tessyn's results; 0, 1 (a closed port) and 3 give 0.
 constexpr ResultRow kSnmpTable[] = {
-    {-1, -5}, {-2, -7}, {-3, -4}, {-4, -17}, {-5, -9}, {-6, -10}, {-7, -11}, {-8, -6},
+    {TESSYN_E_THREAD, IPACC_E_SEND}, {TESSYN_E_HANDLE, IPACC_E_SESSION},
+    {TESSYN_E_MEMORY, IPACC_E_MEMORY}, {TESSYN_E_SOCKET, IPACC_E_START},
+    {TESSYN_E_OID, IPACC_E_OID}, {TESSYN_E_IPX, IPACC_E_IPX},
+    {TESSYN_E_HOST, IPACC_E_HOST}, {TESSYN_E_VALUE, IPACC_E_RECEIVE},
 };
 
-constexpr int32_t kUntranslated = -16;
+constexpr int32_t kUntranslated = IPACC_E_OTHER;
 
 template <size_t N> int32_t Translate(const ResultRow (&table)[N], int32_t result) {
     for (const ResultRow &row : table)
@@ -72,11 +86,9 @@ void IpAccUnloadTransports(TcpIpAccSession &s) {
     if (s.tessyn) {
         if (s.snmpPort > 0 && s.closePort)
             s.closePort(s.snmpPort);
-        FreeLibrary(s.tessyn);
+        s.tessyn.reset();
     }
-    if (s.dorvik)
-        FreeLibrary(s.dorvik);
-    s.tessyn = s.dorvik = nullptr;
+    s.dorvik.reset();
     s.snmpPort = 0;
     s.destPort = 0;
     s.openPort = nullptr;
@@ -97,33 +109,33 @@ namespace {
 int32_t LoadBoth(TcpIpAccSession &s, uint16_t localSnmpPort) {
     std::string folder;
     if (!ModuleFolder(folder))
-        return -1;
-    s.tessyn = LoadTransport(folder, "tessyn.dll");
+        return IPACC_E_NO_TESSYN;
+    s.tessyn.reset(LoadTransport(folder, "tessyn.dll"));
     if (!s.tessyn)
-        return -1;
-    if (!Bind(s.tessyn, "Tessyn_OpenPort", s.openPort) ||
-        !Bind(s.tessyn, "Tessyn_PostSnmpMessage", s.postMessage) ||
-        !Bind(s.tessyn, "Tessyn_ClosePort", s.closePort))
-        return -3;
+        return IPACC_E_NO_TESSYN;
+    if (!Bind(s.tessyn.get(), "Tessyn_OpenPort", s.openPort) ||
+        !Bind(s.tessyn.get(), "Tessyn_PostSnmpMessage", s.postMessage) ||
+        !Bind(s.tessyn.get(), "Tessyn_ClosePort", s.closePort))
+        return IPACC_E_EXPORT;
     int32_t port = s.openPort(TESSYN_KIND_UDP, localSnmpPort);
     if (port < 0)
         return IpAccSnmpResult(port);
     s.snmpPort = port;
 
     if (!ModuleFolder(folder))
-        return -2;
-    s.dorvik = LoadTransport(folder, "dorvik.dll");
+        return IPACC_E_NO_DORVIK;
+    s.dorvik.reset(LoadTransport(folder, "dorvik.dll"));
     if (!s.dorvik)
-        return -2;
-    if (!Bind(s.dorvik, "Quv9100_Open", s.rawOpenFn) ||
-        !Bind(s.dorvik, "Quv9100_Close", s.rawClose) ||
-        !Bind(s.dorvik, "Quv9100_Write", s.rawWrite) ||
-        !Bind(s.dorvik, "Quv9100_Read", s.rawRead) ||
-        !Bind(s.dorvik, "Quv9100_WriteFile", s.rawWriteFile) ||
-        !Bind(s.dorvik, "Quv9100_ReadFile", s.rawReadFile) ||
-        !Bind(s.dorvik, "Quv9100_Progress", s.rawProgress) ||
-        !Bind(s.dorvik, "Quv9100_Cancel", s.rawCancel))
-        return -3;
+        return IPACC_E_NO_DORVIK;
+    if (!Bind(s.dorvik.get(), "Quv9100_Open", s.rawOpenFn) ||
+        !Bind(s.dorvik.get(), "Quv9100_Close", s.rawClose) ||
+        !Bind(s.dorvik.get(), "Quv9100_Write", s.rawWrite) ||
+        !Bind(s.dorvik.get(), "Quv9100_Read", s.rawRead) ||
+        !Bind(s.dorvik.get(), "Quv9100_WriteFile", s.rawWriteFile) ||
+        !Bind(s.dorvik.get(), "Quv9100_ReadFile", s.rawReadFile) ||
+        !Bind(s.dorvik.get(), "Quv9100_Progress", s.rawProgress) ||
+        !Bind(s.dorvik.get(), "Quv9100_Cancel", s.rawCancel))
+        return IPACC_E_EXPORT;
     return 0;
 }
 

@@ -9,11 +9,12 @@
 
 #include "dorvik.h"
 #include "tessyn.h"
+#include "win_owners.h"
 
 struct TcpIpAccSession {
     bool rawOpen = false; // set by code 4, cleared by codes 8 and 12
-    HMODULE dorvik = nullptr;
-    HMODULE tessyn = nullptr;
+    win::Module dorvik;
+    win::Module tessyn;
     int32_t snmpPort = 0; // the result of Tessyn_OpenPort
     std::string host;
     uint16_t destPort = 0; // SNMP destination; 0 = the transport's default

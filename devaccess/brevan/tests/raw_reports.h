@@ -7,6 +7,7 @@
 
 #include "brevan.h"
 #include "dorvik.h"
+#include "win_owners.h"
 
 namespace brevantest {
 
@@ -33,10 +34,11 @@ class RawReports {
 
     static void BREVAN_RAW_CALL Callback(Raw9100Event *event, void *user) {
         auto *self = static_cast<RawReports *>(user);
-        EnterCriticalSection(&self->lock_);
-        self->all_.push_back(
-            {event->status, event->wsaError, event->bytesDone, event->cancel != nullptr});
-        LeaveCriticalSection(&self->lock_);
+        {
+            win::SectionLock hold(self->lock_);
+            self->all_.push_back(
+                {event->status, event->wsaError, event->bytesDone, event->cancel != nullptr});
+        }
         if (!event->cancel)
             SetEvent(self->final_);
     }
@@ -46,27 +48,23 @@ class RawReports {
         Report none{-999, 0, 0, false};
         if (WaitForSingleObject(final_, timeoutMs) != WAIT_OBJECT_0)
             return none;
-        EnterCriticalSection(&lock_);
+        win::SectionLock hold(lock_);
         Report last = none;
         for (const Report &r : all_)
             if (!r.progress)
                 last = r;
-        LeaveCriticalSection(&lock_);
         return last;
     }
 
     std::vector<Report> All() {
-        EnterCriticalSection(&lock_);
-        std::vector<Report> copy = all_;
-        LeaveCriticalSection(&lock_);
-        return copy;
+        win::SectionLock hold(lock_);
+        return all_;
     }
 
     void Reset() {
-        EnterCriticalSection(&lock_);
+        win::SectionLock hold(lock_);
         all_.clear();
         ResetEvent(final_);
-        LeaveCriticalSection(&lock_);
     }
 
   private:

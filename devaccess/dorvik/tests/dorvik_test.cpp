@@ -16,6 +16,7 @@
 #include "dorvik.h"
 #include "sink9100.h"
 #include "suite_paths.h"
+#include "win_owners.h"
 
 namespace {
 
@@ -94,12 +95,11 @@ public:
     void Take(Raw9100Event *event) {
         if (sleepMs)
             Sleep(sleepMs);
-        EnterCriticalSection(&lock_);
+        win::SectionLock hold(lock_);
         reports_.push_back({event->status, event->wsaError, event->bytesDone,
                             event->cancel != nullptr, Clock::now()});
         if (event->cancel && cancelAtProgress > 0 && ++progressSeen_ >= cancelAtProgress)
             *event->cancel = 1;
-        LeaveCriticalSection(&lock_);
     }
 
     // The first report without a cancel pointer (a connect or final report).
@@ -118,10 +118,8 @@ public:
     }
 
     std::vector<Report> Reports() {
-        EnterCriticalSection(&lock_);
-        std::vector<Report> copy = reports_;
-        LeaveCriticalSection(&lock_);
-        return copy;
+        win::SectionLock hold(lock_);
+        return reports_;
     }
     int Finals() {
         const std::vector<Report> reports = Reports();

@@ -27,10 +27,8 @@ HMODULE LoadFrom(const std::string &path) {
 }
 
 void Undo(Created &made) {
-    if (made.opened) {
-        RecordMap map(made.mapping);
-        if (map) CloseKind(map);
-    }
+    if (made.opened && made.view) CloseKind(made.view);
+    made.view = RecordMap();
     if (made.module) FreeLibrary(made.module);
     if (made.mapping) CloseHandle(made.mapping);
     made = Created{};
@@ -122,7 +120,7 @@ int32_t OpenDevice(uint32_t type, OpenDeviceBlock *block) {
     }
 
     if (block->info && block->headerLength && block->privateSize) {
-        RecordMap map(made.mapping);
+        const RecordMap &map = made.view;
         const uint32_t size = map ? map.record().header.headerLength + map.record().header.privateSize : 0;
         void *copy = size ? GlobalAlloc(GPTR, size) : nullptr;
         if (!copy) {
@@ -135,6 +133,8 @@ int32_t OpenDevice(uint32_t type, OpenDeviceBlock *block) {
         *block->privateSize = map.record().header.privateSize;
     }
 
+    made.view.KeepFor(static_cast<uint32_t>(made.slot));
+    made.view = RecordMap();
     core::RegisterSlot(DevManage, static_cast<uint32_t>(made.slot), GetCurrentProcessId(), U32(made.mapping));
     *block->deviceHandle = static_cast<uint32_t>(made.slot) + 1;
     return core::kOk;
@@ -150,12 +150,14 @@ int32_t CloseDevice(uint32_t slot) {
     const HANDLE mapping = SlotMapping(slot);
     HMODULE module;
     {
-        RecordMap map(mapping);
+        RecordMap map(slot);
         if (!map) return core::kErrParam;
         const int32_t result = CloseKind(map);
         if (result != core::kOk) return result;
         module = Ptr<HINSTANCE__>(map.record().header.module);
     }
+    // The kept view goes after the kind's close, before its library.
+    DropSlotView(slot);
     if (module) FreeLibrary(module);
     CloseHandle(mapping);
     core::ReleaseSlot(DevManage, slot);
@@ -164,7 +166,7 @@ int32_t CloseDevice(uint32_t slot) {
 
 int32_t CopyDeviceInfo(uint32_t slot, DeviceInfoRequestBlock *block) {
     if (!block || !block->info || !block->headerLength || !block->privateSize) return core::kErrParam;
-    RecordMap map(SlotMapping(slot));
+    RecordMap map(slot);
     if (!map) return core::kErrParam;
     const core::RecordHeader &header = map.record().header;
     if (header.headerLength == 0) return core::kErrMemory;

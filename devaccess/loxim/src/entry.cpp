@@ -1,5 +1,6 @@
 // The entry, the shared device table and the library's attach and detach.
 #include <cstring>
+#include <new>
 
 #include "internal.h"
 
@@ -13,47 +14,152 @@ namespace loxim {
 
 HMODULE g_self = nullptr;
 std::atomic<LONG> g_busy[core::kSlotCount];
+HANDLE g_tableMutex = nullptr;
 
-TableLock::TableLock() : mutex_(CreateMutexA(nullptr, FALSE, "DEVACC.OBJECT")) {
+namespace {
+
+// The views kept by the slots of this process, under g_viewLock; a view leaves its slot only
+// under the lock, and the holder that drops its last reference unmaps it.
+CRITICAL_SECTION g_viewLock;
+RecordMap::View *g_views[core::kSlotCount];
+
+RecordMap::View *MapRecord(HANDLE mapping) {
+    if (!mapping) return nullptr;
+    void *base = MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
+    if (!base) return nullptr;
+    MEMORY_BASIC_INFORMATION info{};
+    auto *view = new (std::nothrow) RecordMap::View{mapping, static_cast<uint8_t *>(base), 0, false, {}, 1};
+    if (!view || !VirtualQuery(base, &info, sizeof info)) {
+        delete view;
+        UnmapViewOfFile(base);
+        return nullptr;
+    }
+    view->size = info.RegionSize;
+    view->readable = core::ReadRecord(view->base, view->size, view->record);
+    return view;
+}
+
+void Release(RecordMap::View *view) {
+    if (view && InterlockedDecrement(&view->refs) == 0) {
+        UnmapViewOfFile(view->base);
+        delete view;
+    }
+}
+
+// Takes the slot's view away from it; the caller holds g_viewLock.
+void Unkeep(uint32_t slot) {
+    RecordMap::View *view = g_views[slot];
+    g_views[slot] = nullptr;
+    Release(view);
+}
+
+class ViewLock {
+public:
+    ViewLock() { EnterCriticalSection(&g_viewLock); }
+    ~ViewLock() { LeaveCriticalSection(&g_viewLock); }
+    ViewLock(const ViewLock &) = delete;
+    ViewLock &operator=(const ViewLock &) = delete;
+};
+
+}  // namespace
+
+TableLock::TableLock() : mutex_(g_tableMutex) {
+    if (!mutex_) {
+        mutex_ = CreateMutexA(nullptr, FALSE, "DEVACC.OBJECT");
+        own_ = mutex_ != nullptr;
+    }
     if (mutex_) WaitForSingleObject(mutex_, INFINITE);  // an abandoned mutex is ours as well
 }
 
 TableLock::~TableLock() {
     if (mutex_) {
         ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
+        if (own_) CloseHandle(mutex_);
     }
 }
 
-RecordMap::RecordMap(HANDLE mapping) {
-    if (!mapping) return;
-    void *view = MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
-    if (!view) return;
-    MEMORY_BASIC_INFORMATION info{};
-    if (!VirtualQuery(view, &info, sizeof info) ||
-        !core::ReadRecord(static_cast<uint8_t *>(view), info.RegionSize, record_)) {
-        UnmapViewOfFile(view);
-        return;
+RecordMap::RecordMap(uint32_t slot) {
+    const HANDLE mapping = SlotMapping(slot);
+    ViewLock lock;
+    View *view = g_views[slot];
+    // A view of another mapping than the slot's now is stale.
+    if (view && view->mapping != mapping) {
+        Unkeep(slot);
+        view = nullptr;
     }
-    base_ = static_cast<uint8_t *>(view);
+    if (!view) {
+        // Opened before this load of the library: mapped once, kept until the close. A view
+        // whose record cannot be read is not kept (a later call maps again).
+        view = MapRecord(mapping);
+        if (!view) return;
+        if (!view->readable) {
+            view_ = view;
+            return;
+        }
+        g_views[slot] = view;
+    }
+    InterlockedIncrement(&view->refs);
+    view_ = view;
+}
+
+RecordMap RecordMap::Map(HANDLE mapping) {
+    return RecordMap(MapRecord(mapping));
+}
+
+RecordMap &RecordMap::operator=(RecordMap &&other) noexcept {
+    if (this != &other) {
+        Release(view_);
+        view_ = other.view_;
+        other.view_ = nullptr;
+    }
+    return *this;
 }
 
 RecordMap::~RecordMap() {
-    if (base_) UnmapViewOfFile(base_);
+    Release(view_);
+}
+
+bool RecordMap::Reread() {
+    if (!view_) return false;
+    view_->readable = core::ReadRecord(view_->base, view_->size, view_->record);
+    return view_->readable;
+}
+
+void RecordMap::KeepFor(uint32_t slot) {
+    if (!view_) return;
+    ViewLock lock;
+    Unkeep(slot);
+    InterlockedIncrement(&view_->refs);
+    g_views[slot] = view_;
+}
+
+void DropSlotView(uint32_t slot) {
+    ViewLock lock;
+    Unkeep(slot);
+}
+
+void DropAllSlotViews() {
+    ViewLock lock;
+    for (uint32_t slot = 0; slot < core::kSlotCount; ++slot) Unkeep(slot);
 }
 
 int32_t RecordMap::Call(uint32_t op, uint32_t handle, void *block) const {
     using Entry = int32_t(__stdcall *)(uint32_t, uint32_t, void *);
-    if (!record_.header.entry) return core::kErrParam;
-    return Ptr<std::remove_pointer_t<Entry>>(record_.header.entry)(op, handle, block);
+    const uint32_t entry = view_->record.header.entry;
+    if (!entry) return core::kErrParam;
+    return Ptr<std::remove_pointer_t<Entry>>(entry)(op, handle, block);
 }
 
-// Process attach clears the table for the first process; the count changes atomically.
-BOOL DllEntryPoint(HINSTANCE instance, DWORD reason) {
+// Process attach clears the table for the first process; the count changes atomically. An
+// unload lets the views of this process's slots go; slots stay open (a later load maps them
+// again). At process exit nothing needs releasing.
+BOOL DllEntryPoint(HINSTANCE instance, DWORD reason, bool processExit) {
     switch (reason) {
     case DLL_PROCESS_ATTACH: {
         g_self = instance;
         DisableThreadLibraryCalls(instance);
+        InitializeCriticalSection(&g_viewLock);
+        g_tableMutex = CreateMutexA(nullptr, FALSE, "DEVACC.OBJECT");
         TableLock lock;
         if (InterlockedCompareExchange(&EntryNo, 0, 0) == 0)
             std::memset(&DevManage, 0, sizeof DevManage);
@@ -62,6 +168,12 @@ BOOL DllEntryPoint(HINSTANCE instance, DWORD reason) {
     }
     case DLL_PROCESS_DETACH:
         InterlockedDecrement(&EntryNo);
+        if (!processExit) {
+            DropAllSlotViews();
+            if (g_tableMutex) CloseHandle(g_tableMutex);
+            g_tableMutex = nullptr;
+            DeleteCriticalSection(&g_viewLock);
+        }
         return TRUE;
     default:
         return TRUE;
@@ -70,8 +182,8 @@ BOOL DllEntryPoint(HINSTANCE instance, DWORD reason) {
 
 }  // namespace loxim
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    return loxim::DllEntryPoint(instance, reason);
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    return loxim::DllEntryPoint(instance, reason, reserved != nullptr);
 }
 
 extern "C" int32_t __stdcall DeviceIO_IF(uint32_t code, uint32_t handle, void *block) {

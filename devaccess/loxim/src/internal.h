@@ -61,7 +61,11 @@ extern HMODULE g_self;
 // Background requests still making library calls, per slot of this process.
 extern std::atomic<LONG> g_busy[core::kSlotCount];
 
-// Holds the system-wide mutex "DEVACC.OBJECT" for its lifetime.
+// The system-wide mutex "DEVACC.OBJECT": one handle for the process's lifetime, opened at
+// attach and closed at unload.
+extern HANDLE g_tableMutex;
+
+// Holds the system-wide mutex for its lifetime.
 class TableLock {
 public:
     TableLock();
@@ -72,31 +76,64 @@ public:
 
 private:
     HANDLE mutex_;
+    bool own_ = false;  // opened for this use only (the process's handle could not be opened)
 };
 
-// A read/write view of one device record for the duration of a call.
+// A read/write view of one device record. A slot of this process keeps one view from its open
+// to its close; every call on the device holds a reference to it, and the view is unmapped
+// when the slot has let it go and the last call ends.
 class RecordMap {
 public:
-    explicit RecordMap(HANDLE mapping);
+    RecordMap() = default;
+    // The view of a slot of this process: the one kept since its open, or, for a slot that this
+    // load of the library did not open, one mapped now and kept from here on.
+    explicit RecordMap(uint32_t slot);
+    // A new view of a mapping, not kept by any slot yet; empty when it cannot be mapped.
+    static RecordMap Map(HANDLE mapping);
+    RecordMap(RecordMap &&other) noexcept : view_(other.view_) { other.view_ = nullptr; }
+    RecordMap &operator=(RecordMap &&other) noexcept;
     ~RecordMap();
     RecordMap(const RecordMap &) = delete;
     RecordMap &operator=(const RecordMap &) = delete;
-    explicit operator bool() const { return base_ != nullptr; }
+    explicit operator bool() const { return view_ != nullptr && view_->readable; }
+    bool Mapped() const { return view_ != nullptr; }
 
-    uint8_t *base() const { return base_; }
-    const RecordView &record() const { return record_; }
-    uint32_t type() const { return record_.header.type; }
-    uint32_t *privateArea() const { return reinterpret_cast<uint32_t *>(base_ + record_.header.headerLength); }
+    uint8_t *base() const { return view_->base; }
+    const RecordView &record() const { return view_->record; }
+    uint32_t type() const { return view_->record.header.type; }
+    uint32_t *privateArea() const {
+        return reinterpret_cast<uint32_t *>(view_->base + view_->record.header.headerLength);
+    }
+    // Reads the record's header and names again (the create writes them into its view); false
+    // when they do not lie within the view.
+    bool Reread();
     // The access library's entry (3 arguments); -101 when none is bound.
     int32_t Call(uint32_t op, uint32_t handle, void *block) const;
     // The parallel library's entry (4 arguments) with the private area's handle and port number.
     int32_t CallLpt(uint32_t op, void *block) const;
-    bool HasEntry() const { return record_.header.entry != 0; }
+    bool HasEntry() const { return view_->record.header.entry != 0; }
+
+    // Makes this view the one the slot keeps until DropSlotView.
+    void KeepFor(uint32_t slot);
+
+    struct View {
+        HANDLE mapping;
+        uint8_t *base;
+        size_t size;       // readable bytes of the view
+        bool readable;     // the record lies within the view
+        RecordView record;
+        volatile LONG refs;  // holders: the slot's keep and each call
+    };
 
 private:
-    uint8_t *base_ = nullptr;
-    RecordView record_;
+    explicit RecordMap(View *view) : view_(view) {}
+    View *view_ = nullptr;
 };
+
+// The slot lets its view go (at the close): it is unmapped once no call holds it.
+void DropSlotView(uint32_t slot);
+// Every slot lets its view go (at unload).
+void DropAllSlotViews();
 
 // Mapping handle of a slot of this process.
 inline HANDLE SlotMapping(uint32_t slot) {
@@ -136,6 +173,7 @@ struct CreateArgs {
 // What a create made, for the open to keep or to undo.
 struct Created {
     HANDLE mapping = nullptr;
+    RecordMap view;  // the record's view, kept by the slot once the open succeeds
     int slot = -1;
     HMODULE module = nullptr;  // loaded by this create
     bool opened = false;       // the kind's open succeeded

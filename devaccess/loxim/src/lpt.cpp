@@ -210,10 +210,11 @@ int32_t LptSetDeviceSettings(const RecordMap &map, SetSettingsBlock *b) {
 
 int32_t RecordMap::CallLpt(uint32_t op, void *block) const {
     using Entry = int32_t(__stdcall *)(uint32_t, uint32_t, int32_t, void *);
-    if (!record_.header.entry)
+    const uint32_t entry = record().header.entry;
+    if (!entry)
         return core::kErrParam;
     const auto &p = *reinterpret_cast<const LptPrivate *>(privateArea());
-    return Ptr<std::remove_pointer_t<Entry>>(record_.header.entry)(op, p.handle, p.portNumber,
+    return Ptr<std::remove_pointer_t<Entry>>(entry)(op, p.handle, p.portNumber,
                                                                    block);
 }
 

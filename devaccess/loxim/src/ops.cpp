@@ -341,12 +341,12 @@ DWORD WINAPI BackgroundThread(LPVOID parameter) {
     int32_t result = kOk;
     DWORD progress = GetTickCount();
     const DWORD start = progress;
-    // One view of the record for the whole request; the close waits for it.
-    RecordMap *map = new (std::nothrow) RecordMap(SlotMapping(r->slot));
-    if (!map || !*map) result = kErrParam;
+    // The slot's view for the whole request; the close waits for it.
+    RecordMap map(r->slot);
+    if (!map) result = kErrParam;
     while (result == kOk) {
         uint32_t count = 0;
-        result = TransferOnce(*r, *map, total, r->write ? r->timeOut : 200, count);
+        result = TransferOnce(*r, map, total, r->write ? r->timeOut : 200, count);
         if (count > r->length - total) count = r->length - total;
         total += count;
         if (r->write) {
@@ -358,7 +358,7 @@ DWORD WINAPI BackgroundThread(LPVOID parameter) {
         if (total >= r->length || result != kOk) break;
         Sleep(100);
     }
-    delete map;
+    map = RecordMap();
     if (r->write) GlobalFree(r->data);
     *r->total = total;
     const LoximCompletion completion = r->completion;
@@ -414,7 +414,7 @@ int32_t StartBackground(uint32_t code, uint32_t slot, const RecordMap &map, Back
 int32_t Operate(uint32_t code, uint32_t slot, void *block) {
     const int32_t checked = CheckBlock(code, block);
     if (checked != kOk) return checked;
-    RecordMap map(SlotMapping(slot));
+    RecordMap map(slot);
     if (!map) return kErrParam;
     if (code == 104 || code == 105) {
         if (core::DispatchRoutine(code, map.type()) != Routine::Background) return kOk;

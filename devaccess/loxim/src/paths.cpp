@@ -75,8 +75,10 @@ int32_t CommonCreate(const CreateArgs &a, const PathSpec &spec, Created &made, O
     // Another device holds this name: the handle is ours to close, the record is not ours.
     if (!unnamed && GetLastError() == ERROR_ALREADY_EXISTS) return core::kErrAlreadyOpen;
 
-    uint8_t *view = static_cast<uint8_t *>(MapViewOfFile(made.mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
-    if (!view) return core::kErrMemory;
+    // The one view of the record: written here, used by the kind's open, then kept by the slot.
+    made.view = RecordMap::Map(made.mapping);
+    if (!made.view.Mapped()) return core::kErrMemory;
+    uint8_t *view = made.view.base();
     std::memset(view, 0, size);
     core::WriteRecord(view, size, a.type, a.printer, a.port, spec.privateSize);
     auto *header = reinterpret_cast<core::RecordHeader *>(view);
@@ -89,10 +91,8 @@ int32_t CommonCreate(const CreateArgs &a, const PathSpec &spec, Created &made, O
         header->entry = U32(reinterpret_cast<void *>(entry));
         if (!entry) result = core::kErrLibrary;
     }
-    UnmapViewOfFile(view);
     if (result == core::kOk) {
-        RecordMap map(made.mapping);
-        result = map ? open(map, static_cast<uint32_t>(slot)) : core::kErrMemory;
+        result = made.view.Reread() ? open(made.view, static_cast<uint32_t>(slot)) : core::kErrMemory;
         if (result == core::kOk) {
             made.opened = true;
             made.slot = slot;

@@ -568,6 +568,69 @@ TEST_F(Loxim, DeviceIdPolling) {
     EXPECT_EQ(Io(LOXIM_CLOSE, u.handle, nullptr), 0);
 }
 
+// ---- resources ----
+
+// Handles of this process and file-mapping views in its address space.
+struct Resources {
+    DWORD handles = 0;
+    size_t views = 0;
+};
+
+// The system's handle table, entry by entry (NtQuerySystemInformation, class 16).
+struct SystemHandle {
+    ULONG ownerPid;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    PVOID object;
+    ULONG access;
+};
+struct SystemHandles {
+    ULONG count;
+    SystemHandle handles[1];
+};
+
+// Handles of this process by the system's table, or 0 when it cannot be read.
+DWORD HandleCount() {
+    using Query = LONG(WINAPI *)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return 0;
+    std::vector<uint8_t> buffer(1 << 16);
+    for (int tries = 0; tries < 12; ++tries) {
+        ULONG needed = 0;
+        const LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == 0) {
+            const auto *table = reinterpret_cast<const SystemHandles *>(buffer.data());
+            DWORD mine = 0;
+            for (ULONG i = 0; i < table->count; ++i)
+                if (table->handles[i].ownerPid == GetCurrentProcessId()) ++mine;
+            return mine;
+        }
+        if (status != static_cast<LONG>(0xC0000004)) return 0;  // only "too small" is retried
+        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+    }
+    return 0;
+}
+
+Resources Count() {
+    Resources r;
+    r.handles = HandleCount();
+    MEMORY_BASIC_INFORMATION info;
+    const uint8_t *at = nullptr;
+    const void *last = nullptr;
+    while (VirtualQuery(at, &info, sizeof info) == sizeof info) {
+        if (info.Type == MEM_MAPPED && info.AllocationBase != last) {
+            ++r.views;
+            last = info.AllocationBase;
+        }
+        const uint8_t *next = static_cast<const uint8_t *>(info.BaseAddress) + info.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+    return r;
+}
+
 // ---- background requests ----
 
 struct Completion {
@@ -705,6 +768,52 @@ TEST_F(Loxim, BackgroundRead) {
     EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
 }
 
+TEST_F(Loxim, OpenUseCloseLeavesNothingBehind) {
+    ASSERT_GT(HandleCount(), 0u) << "the system's handle table cannot be read";
+    // The default path (a record named by its port) and the USB-to-parallel path (its
+    // open-elsewhere scan maps every record in use). Each access library stays loaded here:
+    // the handles its runtime takes at every load are not the dispatcher's.
+    struct Case { const char *port; const char *library; };
+    for (const Case &c : {Case{"LXLEAK:A", "jastin.DLL"}, Case{"USBLPTLX8", "mirovel.DLL"}}) {
+        const char *port = c.port;
+        SCOPED_TRACE(port);
+        HMODULE library = LoadLibraryA((AccessLibFolder() + "\\" + c.library).c_str());
+        ASSERT_NE(library, nullptr) << c.library;
+        const char data[] = "leak";
+        auto cycle = [&](bool watch) {
+            const Resources closed = watch ? Count() : Resources{};
+            Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, port);
+            ASSERT_EQ(o.result, 0);
+            const Resources open = watch ? Count() : Resources{};
+            uint32_t written = 0, ready = 0, hl = 0, ps = 0;
+            void *info = nullptr;
+            WriteBlock wb{data, 4, &written, 1000};
+            ReadyBlock rb{&ready};
+            DeviceInfoRequestBlock ib{&info, &hl, &ps};
+            for (int i = 0; i < 3; ++i) {
+                ASSERT_EQ(Io(LOXIM_WRITE, o.handle, &wb), 0);
+                ASSERT_EQ(Io(LOXIM_IS_READY, o.handle, &rb), 0);
+                ASSERT_EQ(Io(LOXIM_DEVICE_INFO, o.handle, &ib), 0);
+                GlobalFree(GlobalHandle(info));
+            }
+            if (watch) {
+                // One view while the device is open, the same one for every call.
+                EXPECT_EQ(open.views, closed.views + 1);
+                EXPECT_EQ(Count().views, open.views);
+            }
+            ASSERT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+        };
+        cycle(false);  // the first load of the access library and the runtime's own set-up
+        const Resources before = Count();
+        cycle(true);
+        for (int i = 0; i < 1000 && !HasFatalFailure(); ++i) cycle(false);
+        const Resources after = Count();
+        EXPECT_EQ(after.handles, before.handles);
+        EXPECT_EQ(after.views, before.views);
+        FreeLibrary(library);
+    }
+}
+
 // ---- registry reader, white-box ----
 
 TEST_F(Loxim, PrinterSettingsFromTheRegistry) {
@@ -805,6 +914,51 @@ TEST_F(Loxim, SecondProcess) {
         EXPECT_EQ(Io(LOXIM_CLOSE, after.handle, nullptr), 0);
     }
     EXPECT_EQ(Io(LOXIM_CLOSE, mine.handle, nullptr), 0);
+    CloseHandle(ready);
+    CloseHandle(go);
+}
+
+// A device opened before the library was unloaded and loaded again (another process keeps the
+// table): its calls map the record anew and its close releases everything.
+TEST_F(Loxim, DeviceOpenedBeforeAReload) {
+    const std::string tag = "LoximReload." + std::to_string(GetCurrentProcessId());
+    HANDLE ready = Event(tag + ".ready"), go = Event(tag + ".go");
+    Child child;
+    ASSERT_TRUE(child.Start(SelfPath(), "--child=hold --tag=" + tag + " --loxim=\"" + g_loximPath +
+                                            "\" LXRELOAD:CHILD"));
+    HANDLE waits[] = {ready, child.pi.hProcess};
+    ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 300000), WAIT_OBJECT_0) << "child exit " << child.Wait(0);
+
+    const size_t viewsBefore = Count().views;
+    Opened o = Open(LOXIM_TYPE_CHOOSE, nullptr, "LXRELOAD:MINE");
+    ASSERT_EQ(o.result, 0);
+    const char data[] = "abcd";
+    uint32_t written = 0;
+    WriteBlock wb{data, 4, &written, 1000};
+    EXPECT_EQ(Io(LOXIM_WRITE, o.handle, &wb), 0);
+
+    FreeLibrary(g_loxim);
+    EXPECT_EQ(Count().views, viewsBefore);  // the unload let the slot's view go
+    LoadLoxim();
+    ASSERT_NE(g_io, nullptr);
+    EXPECT_EQ(*g_entryNo, 2);
+    ASSERT_EQ(g_table->slots[o.handle - 1].owner, GetCurrentProcessId());
+
+    written = 0;
+    EXPECT_EQ(Io(LOXIM_WRITE, o.handle, &wb), 0);
+    EXPECT_EQ(written, 4u);
+    void *info = nullptr;
+    uint32_t hl = 0, ps = 0;
+    DeviceInfoRequestBlock ib{&info, &hl, &ps};
+    ASSERT_EQ(Io(LOXIM_DEVICE_INFO, o.handle, &ib), 0);
+    EXPECT_EQ(std::string(static_cast<const char *>(info) + 29), "LXRELOAD:MINE");
+    GlobalFree(GlobalHandle(info));
+    EXPECT_EQ(Count().views, viewsBefore + 1);
+    EXPECT_EQ(Io(LOXIM_CLOSE, o.handle, nullptr), 0);
+    EXPECT_EQ(Count().views, viewsBefore);
+
+    SetEvent(go);
+    EXPECT_EQ(child.Wait(300000), 0u);
     CloseHandle(ready);
     CloseHandle(go);
 }

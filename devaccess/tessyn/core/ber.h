@@ -9,15 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "../tessyn.h"
+
 namespace tessyn {
 
 enum BerCode : int {
     kBerOk = 0,
-    kBerNoMemory = -3,
-    kBerBadOid = -5,
-    kBerBadIpx = -6,
-    kBerBadAddress = -7,
-    kBerBadData = -8,
+    kBerNoMemory = TESSYN_E_MEMORY,
+    kBerBadOid = TESSYN_E_OID,
+    kBerBadIpx = TESSYN_E_IPX,
+    kBerBadAddress = TESSYN_E_HOST,
+    kBerBadData = TESSYN_E_VALUE,
 };
 
 struct BerError {
@@ -70,9 +72,9 @@ public:
     uint32_t Position() const { return position_; }
     // Octets left before end (an absolute position no greater than Size()).
     uint32_t Left(uint32_t end) const { return end > position_ ? end - position_ : 0; }
-    // One octet before end; -8 when none is left.
+    // One octet before end; kBerBadData when none is left.
     uint8_t Read(uint32_t end);
-    // size octets before end; -8 when fewer are left.
+    // size octets before end; kBerBadData when fewer are left.
     const uint8_t *ReadSpan(uint32_t size, uint32_t end);
 
 private:
@@ -158,7 +160,7 @@ public:
     void Encode(BerBuffer &out) const override;
     void Decode(BerBuffer &in, uint32_t end, unsigned depth) override;
 
-    // Dotted decimal text to arcs; -5 for a bad text (the value is then unchanged).
+    // Dotted decimal text to arcs; kBerBadOid for a bad text (the value is then unchanged).
     int ParseText(const char *text);
     const std::vector<uint32_t> &Arcs() const { return arcs_; }
     const std::string &Text() const { return text_; }
@@ -171,7 +173,8 @@ private:
 class BerIpAddress : public BerOctetString {
 public:
     uint8_t Tag() const override { return kTagIpAddress; }
-    // Dotted decimal text (at least four parts, an empty part is 0) to bytes; -7 when bad.
+    // Dotted decimal text (at least four parts, an empty part is 0) to bytes; kBerBadAddress
+    // when bad.
     int ParseText(const char *text);
 };
 

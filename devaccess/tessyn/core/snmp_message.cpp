@@ -294,7 +294,7 @@ void SnmpMessage::SetRequestId(int32_t id) {
 
 uint8_t SnmpMessage::GetPduTag() const { return pdu_ ? pdu_->Tag() : 0; }
 
-// The INTEGER at index of the PDU: its value, 0 when absent, -8 when of another type.
+// The INTEGER at index of the PDU: its value, 0 when absent, kBerBadData when of another type.
 static int32_t PduInteger(const BerSequence *pdu, size_t index) {
     const BerValue *v = pdu->At(index);
     if (!v) return 0;

@@ -44,7 +44,7 @@ void SetHostResolver(HostResolver resolver);
 // at most 255; the first four are the address. False for any other text.
 bool ParseIpv4Text(const char *text, uint8_t addr[4]);
 // Destination of host text and a host-order port: IPX text ("NNNNNNNN:HHHHHHHHHHHH", upper-case
-// hexadecimal), a dotted quad or a host name. 0, -6 (bad IPX text) or -7 (no such host).
+// hexadecimal), a dotted quad or a host name. 0, kBerBadIpx or kBerBadAddress (no such host).
 int ResolveDestination(const char *host, int32_t port, SnmpAddress &out);
 // The sender's text: dotted decimal for IPv4, the IPX form otherwise.
 std::string AddressText(const SnmpAddress &addr);
@@ -76,12 +76,12 @@ public:
     // Size of the whole encoded message.
     uint32_t ContentLength() const override;
 
-    // Builds the message from a descriptor: 0, -3, -5, -6, -7 or -8.
+    // Builds the message from a descriptor: 0 or a BerCode.
     int Compose(const SnmpMessageDesc &desc);
     // Appends the encoding: 0 or an error.
     int EncodeTo(BerBuffer &out) const;
-    // Takes the sender's address and decodes one datagram: 0 or -8 (also for a message whose
-    // version, community or PDU is not of its type).
+    // Takes the sender's address and decodes one datagram: 0 or kBerBadData (also for a message
+    // whose version, community or PDU is not of its type).
     int Parse(const SnmpAddress &sender, const uint8_t *data, size_t size);
 
     // The PDU's first element when it is an INTEGER.

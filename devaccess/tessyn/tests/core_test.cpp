@@ -211,16 +211,16 @@ TEST(Ber, OidTextRules) {
     const std::pair<const char *, int> cases[] = {
         {"1.3.6.1", 0},
         {"0.0", 0},
-        {"1.3.6.a", -5},
-        {"1", -5},
-        {"", -5},
-        {"1..3", -5},
-        {"1.3.", -5},
-        {".1.3", -5},
-        {"1.3.4294967296", -5},
-        {"107374183.0", -5}, // 40 x arc1 + arc2 over 32 bits
-        {"1.-3", -5},
-        {nullptr, -5},
+        {"1.3.6.a", TESSYN_E_OID},
+        {"1", TESSYN_E_OID},
+        {"", TESSYN_E_OID},
+        {"1..3", TESSYN_E_OID},
+        {"1.3.", TESSYN_E_OID},
+        {".1.3", TESSYN_E_OID},
+        {"1.3.4294967296", TESSYN_E_OID},
+        {"107374183.0", TESSYN_E_OID}, // 40 x arc1 + arc2 over 32 bits
+        {"1.-3", TESSYN_E_OID},
+        {nullptr, TESSYN_E_OID},
     };
     for (const auto &[text, rc] : cases) {
         BerObjectId o;
@@ -230,12 +230,17 @@ TEST(Ber, OidTextRules) {
     for (int i = 2; i < 128; ++i) arcs128 += ".1";
     BerObjectId o;
     EXPECT_EQ(o.ParseText(arcs128.c_str()), 0);
-    EXPECT_EQ(o.ParseText((arcs128 + ".1").c_str()), -5);
+    EXPECT_EQ(o.ParseText((arcs128 + ".1").c_str()), TESSYN_E_OID);
 }
 
 TEST(Ber, IpAddressTextRules) {
     const std::pair<const char *, int> cases[] = {
-        {"10.1.2.3", 0}, {"1.2.3", -7}, {"1.2.3.256", -7}, {"1.2.x.4", -7}, {"1..2.3", 0}, {nullptr, -7},
+        {"10.1.2.3", 0},
+        {"1.2.3", TESSYN_E_HOST},
+        {"1.2.3.256", TESSYN_E_HOST},
+        {"1.2.x.4", TESSYN_E_HOST},
+        {"1..2.3", 0},
+        {nullptr, TESSYN_E_HOST},
     };
     for (const auto &[text, rc] : cases) {
         BerIpAddress ip;
@@ -347,26 +352,26 @@ TEST(SnmpMessageCompose, ErrorsTable) {
     };
     const Case cases[] = {
         {"ok via resolver", "printer.test", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, 0},
-        {"letter in oid", "127.0.0.1", {"1.3.6.a", 5, 0, nullptr}, 1, 500, 0, -5},
-        {"null oid", "127.0.0.1", {nullptr, 5, 0, nullptr}, 1, 500, 0, -5},
-        {"one arc", "127.0.0.1", {"1", 5, 0, nullptr}, 1, 500, 0, -5},
-        {"oid value missing", "127.0.0.1", {"1.3.6.1", 6, 0, nullptr}, 1, 500, 0, -5},
-        {"oid value bad", "127.0.0.1", {"1.3.6.1", 6, 0, "1.x"}, 1, 500, 0, -5},
-        {"ipx lower case", "0000000a:00A0C9123456", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, -6},
-        {"ipx short", "0000000A:00A0C91234", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, -6},
-        {"null host", nullptr, {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, -7},
-        {"empty host", "", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, -7},
-        {"unknown host", "nosuch.test", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, -7},
-        {"ip value three parts", "127.0.0.1", {"1.3.6.1", 0x40, 0, "1.2.3"}, 1, 500, 0, -7},
-        {"ip value missing", "127.0.0.1", {"1.3.6.1", 0x40, 0, nullptr}, 1, 500, 0, -7},
-        {"unknown type", "127.0.0.1", {"1.3.6.1", 0x44, 0, &i}, 1, 500, 0, -8},
-        {"integer missing", "127.0.0.1", {"1.3.6.1", 2, 0, nullptr}, 1, 500, 0, -8},
-        {"ticks missing", "127.0.0.1", {"1.3.6.1", 0x43, 0, nullptr}, 1, 500, 0, -8},
-        {"octets missing", "127.0.0.1", {"1.3.6.1", 4, 3, nullptr}, 1, 500, 0, -8},
-        {"octets negative", "127.0.0.1", {"1.3.6.1", 4, -1, "x"}, 1, 500, 0, -8},
-        {"negative count", "127.0.0.1", {"1.3.6.1", 5, 0, nullptr}, -1, 500, 0, -3},
-        {"first timeout 0", "127.0.0.1", {"1.3.6.1", 5, 0, nullptr}, 1, 0, 0, -3},
-        {"negative timeout", "127.0.0.1", {"1.3.6.1", 5, 0, nullptr}, 1, 500, -1, -3},
+        {"letter in oid", "127.0.0.1", {"1.3.6.a", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_OID},
+        {"null oid", "127.0.0.1", {nullptr, 5, 0, nullptr}, 1, 500, 0, TESSYN_E_OID},
+        {"one arc", "127.0.0.1", {"1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_OID},
+        {"oid value missing", "127.0.0.1", {"1.3.6.1", 6, 0, nullptr}, 1, 500, 0, TESSYN_E_OID},
+        {"oid value bad", "127.0.0.1", {"1.3.6.1", 6, 0, "1.x"}, 1, 500, 0, TESSYN_E_OID},
+        {"ipx lower case", "0000000a:00A0C9123456", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_IPX},
+        {"ipx short", "0000000A:00A0C91234", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_IPX},
+        {"null host", nullptr, {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_HOST},
+        {"empty host", "", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_HOST},
+        {"unknown host", "nosuch.test", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_HOST},
+        {"ip value three parts", "127.0.0.1", {"1.3.6.1", 0x40, 0, "1.2.3"}, 1, 500, 0, TESSYN_E_HOST},
+        {"ip value missing", "127.0.0.1", {"1.3.6.1", 0x40, 0, nullptr}, 1, 500, 0, TESSYN_E_HOST},
+        {"unknown type", "127.0.0.1", {"1.3.6.1", 0x44, 0, &i}, 1, 500, 0, TESSYN_E_VALUE},
+        {"integer missing", "127.0.0.1", {"1.3.6.1", 2, 0, nullptr}, 1, 500, 0, TESSYN_E_VALUE},
+        {"ticks missing", "127.0.0.1", {"1.3.6.1", 0x43, 0, nullptr}, 1, 500, 0, TESSYN_E_VALUE},
+        {"octets missing", "127.0.0.1", {"1.3.6.1", 4, 3, nullptr}, 1, 500, 0, TESSYN_E_VALUE},
+        {"octets negative", "127.0.0.1", {"1.3.6.1", 4, -1, "x"}, 1, 500, 0, TESSYN_E_VALUE},
+        {"negative count", "127.0.0.1", {"1.3.6.1", 5, 0, nullptr}, -1, 500, 0, TESSYN_E_MEMORY},
+        {"first timeout 0", "127.0.0.1", {"1.3.6.1", 5, 0, nullptr}, 1, 0, 0, TESSYN_E_MEMORY},
+        {"negative timeout", "127.0.0.1", {"1.3.6.1", 5, 0, nullptr}, 1, 500, -1, TESSYN_E_MEMORY},
     };
     for (const Case &c : cases) {
         SnmpMessageDesc d = GetDesc(&c.vb, c.count);
@@ -378,7 +383,7 @@ TEST(SnmpMessageCompose, ErrorsTable) {
     }
     SnmpMessageDesc d = GetDesc(nullptr, 1);
     SnmpMessage m;
-    EXPECT_EQ(m.Compose(d), -3) << "NULL varBinds with a count";
+    EXPECT_EQ(m.Compose(d), TESSYN_E_MEMORY) << "NULL varBinds with a count";
     SetHostResolver(nullptr);
 }
 
@@ -475,7 +480,7 @@ TEST(SnmpMessageParse, HostileDatagrams) {
         SnmpMessage m;
         int rc = ParseBytes(m, c.bytes);
         if (c.outcome == kDropped) {
-            EXPECT_EQ(rc, -8);
+            EXPECT_EQ(rc, TESSYN_E_VALUE);
             EXPECT_EQ(m.GetPduTag(), 0);
             EXPECT_EQ(m.BuildResponseInfo(), nullptr);
             continue;
@@ -547,18 +552,18 @@ TEST(Addresses, IpxAndIpv4Texts) {
     };
     const Case cases[] = {
         {"0000000A:00A0C9123456", 0, "0000000A:00A0C9123456"},
-        {"0000000a:00A0C9123456", -6, nullptr},
-        {"0000000A:00a0c9123456", -6, nullptr},
-        {"0000000A:00A0C91234", -6, nullptr},
-        {"0000000A:00A0C912345678", -6, nullptr},
-        {"0000000:A00A0C9123456", -6, nullptr},
-        {"0000000A-00A0C9123456:", -6, nullptr},
+        {"0000000a:00A0C9123456", TESSYN_E_IPX, nullptr},
+        {"0000000A:00a0c9123456", TESSYN_E_IPX, nullptr},
+        {"0000000A:00A0C91234", TESSYN_E_IPX, nullptr},
+        {"0000000A:00A0C912345678", TESSYN_E_IPX, nullptr},
+        {"0000000:A00A0C9123456", TESSYN_E_IPX, nullptr},
+        {"0000000A-00A0C9123456:", TESSYN_E_IPX, nullptr},
         {"127.0.0.1", 0, "127.0.0.1"},
         {"10..0.1", 0, "10.0.0.1"},
         {"1.2.3.4.5", 0, "1.2.3.4"},
         {"printer.test", 0, "127.0.0.9"},
-        {"1.2.3", -7, nullptr},
-        {"256.1.1.1", -7, nullptr},
+        {"1.2.3", TESSYN_E_HOST, nullptr},
+        {"256.1.1.1", TESSYN_E_HOST, nullptr},
     };
     for (const Case &c : cases) {
         SnmpAddress a;

@@ -73,40 +73,40 @@ TEST_F(Port, HandleIsKindAndBoundPortWord) {
 
 TEST_F(Port, RefusedKindsUnknownHandlesAndClosingTwice) {
     // IPX ports cannot be opened under Wine; kinds with no positive handle are refused.
-    for (int32_t kind : {2, 0x8000, -1}) EXPECT_EQ(t.OpenPort(kind, 0), -4) << kind;
-    EXPECT_EQ(t.OpenPort(1, 70000), -4);
+    for (int32_t kind : {2, 0x8000, -1}) EXPECT_EQ(t.OpenPort(kind, 0), TESSYN_E_SOCKET) << kind;
+    EXPECT_EQ(t.OpenPort(1, 70000), TESSYN_E_SOCKET);
 
     GetDesc g("127.0.0.1", kNobody, {500}, &rec);
     const int32_t unknown = 0x1FFFF;
-    EXPECT_EQ(t.Post(unknown, &g.d), -2);
-    EXPECT_EQ(t.SetTrap(unknown, &Recorder::OnTrap, &rec), -2);
-    EXPECT_EQ(t.ClosePort(unknown), -2);
+    EXPECT_EQ(t.Post(unknown, &g.d), TESSYN_E_HANDLE);
+    EXPECT_EQ(t.SetTrap(unknown, &Recorder::OnTrap, &rec), TESSYN_E_HANDLE);
+    EXPECT_EQ(t.ClosePort(unknown), TESSYN_E_HANDLE);
     EXPECT_EQ(t.ClosePort(handle), 1);
-    EXPECT_EQ(t.ClosePort(handle), -2);
-    EXPECT_EQ(t.Post(handle, &g.d), -2);
+    EXPECT_EQ(t.ClosePort(handle), TESSYN_E_HANDLE);
+    EXPECT_EQ(t.Post(handle, &g.d), TESSYN_E_HANDLE);
     handle = t.OpenPort(1, 0);
     ASSERT_GT(handle, 0);
 }
 
 TEST_F(Port, DescriptorErrors) {
-    EXPECT_EQ(t.Post(handle, nullptr), -3);
+    EXPECT_EQ(t.Post(handle, nullptr), TESSYN_E_MEMORY);
     struct Case {
         const char *name;
         void (*edit)(GetDesc &);
         int rc;
     };
     const Case cases[] = {
-        {"negative count", [](GetDesc &g) { g.d.varBindCount = -1; }, -3},
-        {"no bindings", [](GetDesc &g) { g.d.varBinds = nullptr; }, -3},
-        {"first timeout 0", [](GetDesc &g) { g.d.timeouts[0] = 0; }, -3},
-        {"negative timeout", [](GetDesc &g) { g.d.timeouts[1] = -5; }, -3},
-        {"no host", [](GetDesc &g) { g.d.host = nullptr; }, -7},
-        {"empty host", [](GetDesc &g) { g.d.host = ""; }, -7},
-        {"bad ipx", [](GetDesc &g) { g.d.host = "0000000a:00A0C9123456"; }, -6},
-        {"bad oid", [](GetDesc &g) { g.vb.oid = "1.3.x"; }, -5},
-        {"no oid", [](GetDesc &g) { g.vb.oid = nullptr; }, -5},
-        {"unknown type", [](GetDesc &g) { g.vb.type = 0x44; }, -8},
-        {"integer without value", [](GetDesc &g) { g.vb.type = 2; }, -8},
+        {"negative count", [](GetDesc &g) { g.d.varBindCount = -1; }, TESSYN_E_MEMORY},
+        {"no bindings", [](GetDesc &g) { g.d.varBinds = nullptr; }, TESSYN_E_MEMORY},
+        {"first timeout 0", [](GetDesc &g) { g.d.timeouts[0] = 0; }, TESSYN_E_MEMORY},
+        {"negative timeout", [](GetDesc &g) { g.d.timeouts[1] = -5; }, TESSYN_E_MEMORY},
+        {"no host", [](GetDesc &g) { g.d.host = nullptr; }, TESSYN_E_HOST},
+        {"empty host", [](GetDesc &g) { g.d.host = ""; }, TESSYN_E_HOST},
+        {"bad ipx", [](GetDesc &g) { g.d.host = "0000000a:00A0C9123456"; }, TESSYN_E_IPX},
+        {"bad oid", [](GetDesc &g) { g.vb.oid = "1.3.x"; }, TESSYN_E_OID},
+        {"no oid", [](GetDesc &g) { g.vb.oid = nullptr; }, TESSYN_E_OID},
+        {"unknown type", [](GetDesc &g) { g.vb.type = 0x44; }, TESSYN_E_VALUE},
+        {"integer without value", [](GetDesc &g) { g.vb.type = 2; }, TESSYN_E_VALUE},
     };
     for (const Case &c : cases) {
         GetDesc g("127.0.0.1", 9, {500}, &rec);

@@ -13,6 +13,7 @@
 
 #include "suite_paths.h"
 #include "tessyn.h"
+#include "win_owners.h"
 
 namespace tessyn_test {
 
@@ -116,36 +117,31 @@ public:
     void Restart() { start_ = std::chrono::steady_clock::now(); }
 
     std::vector<Call> Calls() {
-        EnterCriticalSection(&lock_);
-        std::vector<Call> copy = calls_;
-        LeaveCriticalSection(&lock_);
-        return copy;
+        win::SectionLock hold(lock_);
+        return calls_;
     }
     size_t Count() {
-        EnterCriticalSection(&lock_);
-        size_t n = calls_.size();
-        LeaveCriticalSection(&lock_);
-        return n;
+        win::SectionLock hold(lock_);
+        return calls_.size();
     }
     // Waits (bounded) for at least count calls.
     bool WaitFor(size_t count, int timeoutMs) {
         const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
-        EnterCriticalSection(&lock_);
+        win::SectionLock hold(lock_);
         while (calls_.size() < count) {
             ULONGLONG now = GetTickCount64();
             if (now >= deadline) break;
             SleepConditionVariableCS(&changed_, &lock_, static_cast<DWORD>(deadline - now));
         }
-        bool reached = calls_.size() >= count;
-        LeaveCriticalSection(&lock_);
-        return reached;
+        return calls_.size() >= count;
     }
 
 private:
     void Add(const Call &c) {
-        EnterCriticalSection(&lock_);
-        calls_.push_back(c);
-        LeaveCriticalSection(&lock_);
+        {
+            win::SectionLock hold(lock_);
+            calls_.push_back(c);
+        }
         WakeAllConditionVariable(&changed_);
     }
 
