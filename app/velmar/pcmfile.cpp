@@ -53,16 +53,13 @@ CPFMFile::CPFMFile(const char *fontPath) {
     if (!FindDescriptorLine(reader.Lines()))
         return;
     const std::string module = std::string(ProgramFolder) + "\\gorwin.DLL";
-    m_typefaces = LoadLibraryExA(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ModuleSource source(m_typefaces);
+    m_typefaces.reset(LoadLibraryExA(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ModuleSource source(m_typefaces.get());
     if (std::optional<std::vector<std::uint8_t>> image = BuildPfmImage(reader.Lines(), source))
         m_image = std::move(*image);
 }
 
-CPFMFile::~CPFMFile() {
-    if (m_typefaces)
-        FreeLibrary(m_typefaces);
-}
+CPFMFile::~CPFMFile() = default;
 
 void CPFMFile::SerialisePfm(std::uint8_t *to) const {
     if (!m_image.empty())

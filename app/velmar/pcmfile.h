@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "win_owners.h"
+
 class CPFMFile {
 public:
     // Reads the font with CMacroFile and builds its image; none when it has no descriptor.
@@ -23,7 +25,7 @@ public:
 
 private:
     std::vector<std::uint8_t> m_image;
-    HMODULE m_typefaces = nullptr; // gorwin.DLL as a data file
+    win::Module m_typefaces; // gorwin.DLL as a data file
 };
 
 class CPCMFile {
