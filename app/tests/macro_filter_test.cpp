@@ -1,6 +1,6 @@
 // The print-file filter and the metrics package in-process: pieces written and announced,
 // the flag file's sizes, and Wyr.PCM from soft fonts with the real typeface module.
-#include "macrofilter.h"
+#include "macrofile.h"
 #include "pcmfile.h"
 
 #include <windows.h>

@@ -31,14 +31,35 @@ inline BOOL CALLBACK TakeVisibleWindow(HWND hwnd, LPARAM lParam) {
     return TRUE;
 }
 
-// A box (dialog class "#32770") of the process, visible.
+inline const char kDiscoveryCaption[] = "Wyr - Printer Discovery";
+
+inline std::string Caption(HWND hwnd) {
+    char text[256] = {};
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+}
+
+// A box (dialog class "#32770") of the process, visible; not the discovery dialog.
 inline BOOL CALLBACK TakeBox(HWND hwnd, LPARAM lParam) {
     auto *find = reinterpret_cast<FindWindowOf *>(lParam);
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
     char cls[64] = {};
     GetClassNameA(hwnd, cls, sizeof cls);
-    if (pid == find->pid && IsWindowVisible(hwnd) && std::string(cls) == "#32770") {
+    if (pid == find->pid && IsWindowVisible(hwnd) && std::string(cls) == "#32770" &&
+        Caption(hwnd) != kDiscoveryCaption) {
+        find->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The discovery dialog of the process, visible.
+inline BOOL CALLBACK TakeDiscovery(HWND hwnd, LPARAM lParam) {
+    auto *find = reinterpret_cast<FindWindowOf *>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == find->pid && IsWindowVisible(hwnd) && Caption(hwnd) == kDiscoveryCaption) {
         find->found = hwnd;
         return FALSE;
     }
@@ -112,8 +133,38 @@ public:
         CloseHandle(pi_.hProcess);
     }
     bool started() const { return started_; }
-    // The main window, or NULL when none shows within 30 s or the process ends first.
+    // The discovery dialog that start-up opens, or NULL when none shows within 30 s or the
+    // process ends first.
+    HWND Discovery() {
+        FindWindowOf find = {pi_.dwProcessId, nullptr};
+        for (int i = 0; i < 300 && !find.found; ++i) {
+            if (WaitForSingleObject(pi_.hProcess, 100) == WAIT_OBJECT_0)
+                break;
+            EnumWindows(TakeDiscovery, reinterpret_cast<LPARAM>(&find));
+        }
+        return find.found;
+    }
+    // Ends the start-up discovery dialog through Exit; false when it did not close in 30 s.
+    bool ExitDiscovery(HWND dialog) {
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        for (int i = 0; i < 300; ++i) {
+            if (!IsWindow(dialog) || !IsWindowVisible(dialog))
+                return true;
+            if (WaitForSingleObject(pi_.hProcess, 100) == WAIT_OBJECT_0)
+                return true;
+        }
+        return false;
+    }
+    // The dialog was (or will be) left by the test itself.
+    void DiscoveryHandled() { dismissed_ = true; }
+    // The main window once the start-up discovery dialog was left through Exit, or NULL
+    // when none shows within 30 s or the process ends first.
     HWND Window() {
+        if (!dismissed_) {
+            dismissed_ = true;
+            if (HWND dialog = Discovery())
+                ExitDiscovery(dialog);
+        }
         FindWindowOf find = {pi_.dwProcessId, nullptr};
         for (int i = 0; i < 300 && !find.found; ++i) {
             if (WaitForSingleObject(pi_.hProcess, 100) == WAIT_OBJECT_0)
@@ -190,5 +241,6 @@ private:
     std::string log_, script_;
     PROCESS_INFORMATION pi_ = {};
     bool started_ = false;
+    bool dismissed_ = false;
 };
 

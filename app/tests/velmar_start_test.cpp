@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "server.h"
+#include "snmp_agent.h"
 #include "velmar_runner.h"
 #include "suite_files.h"
 #include "suite_paths.h"
@@ -195,7 +196,11 @@ TEST_F(EndToEnd, AProjectFileOnTheCommandLineOpensAProjectWindow) {
     const std::string folder = suite::TestDataDir() + "\\velmar projects";
     CreateDirectoryA(folder.c_str(), nullptr);
     const std::string project = folder + "\\first try.OPJ";
-    suite::WriteAll(project, "[FILES]\r\n");
+    const std::string macro = folder + "\\page one.bin";
+    suite::WriteAll(macro, "\x1b&f1Y");
+    const std::string text = "[FILES]\r\nCount=1\r\n\r\n[file0]\r\nFileSourcePath=" + macro +
+                             "\r\nFileName=7\r\nFileID=7\r\nFileTargetVolume=0:\r\nFileTargetPath=\\pcl\\macros\r\n\r\n";
+    suite::WriteAll(project, text);
     CreateDirectoryA("C:\\ProgramData\\Dranvel", nullptr);
     CreateDirectoryA(kDataFolder.c_str(), nullptr);
     suite::WriteAll(kSettings, "[PRINTERS]\r\n");
@@ -207,10 +212,58 @@ TEST_F(EndToEnd, AProjectFileOnTheCommandLineOpensAProjectWindow) {
     HWND child = nullptr;
     EnumChildWindows(window, TakeProjectWindow, reinterpret_cast<LPARAM>(&child));
     ASSERT_NE(child, nullptr) << "no project window";
-    char title[128] = {};
+    char title[MAX_PATH] = {};
     GetWindowTextA(child, title, sizeof title);
-    EXPECT_STREQ(title, "first try.OPJ");
+    EXPECT_EQ(std::string(title), project);  // the full path, as Open gives it
     EXPECT_TRUE(velmar.Boxes().empty());
     EXPECT_EQ(velmar.Close(window), 0u);
-    EXPECT_EQ(suite::ReadAll(project), "[FILES]\r\n");  // left as it was
+    EXPECT_EQ(suite::ReadAll(project), text);  // left as it was
+}
+
+// Start-up opens the discovery dialog; its Start sweeps loopback for the broadcast scope and
+// puts the printer found before the listed one.
+TEST_F(EndToEnd, StartUpDiscoveryFindsAPrinterOnLoopback) {
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+    snmpagent::Agent agent(snmpagent::SystemAnswers("Fake Printer", "Fake PJL printer"), 0, "127.0.0.205");
+    ASSERT_TRUE(agent.Ok()) << "an SNMP agent cannot bind 127.0.0.205: error " << agent.BindError();
+    CreateDirectoryA("C:\\ProgramData\\Dranvel", nullptr);
+    CreateDirectoryA(kDataFolder.c_str(), nullptr);
+    suite::WriteAll(kSettings, "[PRINTERS]\r\nName=Listed,Port=127.0.0.1:9\r\n[SEARCH_FILTERS]\r\n"
+                               "SubNet=255.255.255.255\r\n");
+    const std::string port = std::to_string(agent.Port());
+    SetEnvironmentVariableA("CORVANE_SNMP_PORT", port.c_str());
+    SetEnvironmentVariableA("CORVANE_DISCOVERY_SWEEP", ("127.0.0.205:" + port).c_str());
+    SetEnvironmentVariableA("CORVANE_TIMEOUT_SCALE", "0.05");
+    Velmar velmar(exe_, suite::BinDir());
+    for (const char *name : {"CORVANE_SNMP_PORT", "CORVANE_DISCOVERY_SWEEP", "CORVANE_TIMEOUT_SCALE"})
+        SetEnvironmentVariableA(name, nullptr);
+    ASSERT_TRUE(velmar.started());
+    HWND dialog = velmar.Discovery();
+    ASSERT_NE(dialog, nullptr) << "start-up opened no discovery dialog";
+    velmar.DiscoveryHandled();
+    auto button = [&] {
+        char text[64] = {};
+        GetDlgItemTextA(dialog, IDOK, text, sizeof text);
+        return std::string(text);
+    };
+    EXPECT_EQ(button(), "Start");
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    bool stopShown = false, startAgain = false;
+    for (int i = 0; i < 300 && !startAgain; ++i) {
+        Sleep(50);
+        const std::string text = button();
+        stopShown = stopShown || text == "Stop";
+        startAgain = stopShown && text == "Start" && IsWindowEnabled(GetDlgItem(dialog, IDCANCEL));
+    }
+    EXPECT_TRUE(stopShown);
+    EXPECT_TRUE(startAgain);
+    ASSERT_TRUE(velmar.ExitDiscovery(dialog));
+    HWND window = velmar.Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(velmar.BarRows(window),
+              (std::vector<std::string>{"Fake Printer on 127.0.0.205", "Listed on 127.0.0.1:9"}));
+    EXPECT_GE(agent.ReceivedCount(), 1u);
+    EXPECT_EQ(velmar.Close(window), 0u);
+    WSACleanup();
 }

@@ -5,10 +5,7 @@
 #include "resource_ids.h"
 #include "zqapp.h"
 
-IMPLEMENT_DYNCREATE(CZqDoc, CDocument)
 IMPLEMENT_DYNCREATE(CPrDoc, CDocument)
-IMPLEMENT_DYNCREATE(CLeftView, CListView)
-IMPLEMENT_DYNCREATE(CZqView, CListView)
 IMPLEMENT_DYNCREATE(CChildFrame, CMDIChildWnd)
 IMPLEMENT_DYNCREATE(CPrFrame, CMDIChildWnd)
 
@@ -58,10 +55,6 @@ void CQuvSplit::OnMouseMove(UINT flags, CPoint point) {
     CMainFrame *main = ZqApp().MainFrame();
     if ((flags & MK_LBUTTON) && main && main->m_printerBar->m_hSizeCursor)
         SetCursor(main->m_printerBar->m_hSizeCursor);
-}
-
-BOOL CZqDoc::OnSaveDocument(LPCSTR) {
-    return FALSE;
 }
 
 // ---------------------------------------------------------------------------------------

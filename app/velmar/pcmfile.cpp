@@ -5,7 +5,7 @@
 
 #include "buffer.h"
 #include "framework.h"
-#include "macrofilter.h"
+#include "macrofile.h"
 #include "pfm.h"
 
 namespace {

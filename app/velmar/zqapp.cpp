@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dialogs.h"
 #include "errors.h"
 #include "frames.h"
 #include "helpers.h"
@@ -68,6 +69,7 @@ bool EnsureFolder(const char *folder) {
 
 CZqApp::CZqApp() : CWinApp(nullptr), m_subNets(std::make_unique<CMBuffer>()) {
     EnableHtmlHelp();
+    SetEntryChooser(&RunEntryChooser);
 }
 
 CZqApp::~CZqApp() { DeletePrinters(); }
@@ -199,8 +201,6 @@ int CZqApp::ExitInstance() {
     DeletePrinters();
     return code;
 }
-
-void CZqApp::OnDiscoverPrinters() {}
 
 BOOL CZqApp::IsProjectWindowActive() {
     CMainFrame *main = MainFrame();

@@ -54,7 +54,12 @@ public:
     BOOL IsProjectWindowActive();
     BOOL IsResourceWindowActive();
 
+    // The discovery dialog with the discovery flags and scopes; afterwards the flags and
+    // scopes come back and the settings are saved.
     void OnDiscoverPrinters();
+    // Deletes every row of the bar and the printers held only by a row (never those of
+    // m_printers).
+    void ClearPrinterBar();
     // Opens a printer window for the current printer; it is counted when its printer
     // answered, destroyed otherwise.
     void OnShowResources();
@@ -90,7 +95,62 @@ public:
 
     CMainFrame *MainFrame() const;
 
+    // A path with the project extension opens through OpenProject; others as the
+    // framework opens them.
+    CDocument *OpenDocumentFile(LPCSTR path) override;
+    // A new project window reading `path`: the document (path and title set to `path`), or
+    // null with the window destroyed.
+    CDocument *OpenProject(const char *path);
+    // The next identifier of m_macroIds (-1 at the end of the usable ones).
+    int TakeNextMacroId();
+    // A printer-bar row for `printer` (held by m_printers), and its removal.
+    void AppendPrinterRow(CAPrinter *printer);
+    void RemovePrinterRow(CAPrinter *printer);
+
+    // Menu 109 (commands.cpp).
+    void OnNewProject();
+    void OnOpenProject();
+    void OnCloseProject();
+    void OnAddFileToProject();
+    void OnRemoveFile();
+    void OnEditDownloadDetails();
+    void OnFilterMacroFile();
+    void OnCreateDownloadFile();
+    void OnSendDownloadFile();
+    void OnSendProjectFiles();
+    void OnAddRemovePrinters();
+    void OnRefreshFolderView();
+    void OnDeleteFiles();
+    void OnCloseResource();
+    void OnPrinterProperties();
+    void OnPrintDemoPage();
+    void OnPrintPclFonts();
+    void OnPrintPostScriptFonts();
+    void OnPrintPsFontSample();
+    void OnPrintFileListing();
+    void OnTestMacro();
+    void OnTestForm();
+    void OnHelpTopics();
+    void OnAppAbout();
+
+    void OnUpdateAlwaysEnabled(CCmdUI *cmdUI);
+    void OnUpdateProjectWindow(CCmdUI *cmdUI);
+    void OnUpdateProjectSelection(CCmdUI *cmdUI);
+    void OnUpdateProjectRows(CCmdUI *cmdUI);
+    void OnUpdateSendProject(CCmdUI *cmdUI);
+    void OnUpdateResourceWindow(CCmdUI *cmdUI);
+    void OnUpdateTreeSelection(CCmdUI *cmdUI);
+    void OnUpdateListSelection(CCmdUI *cmdUI);
+    void OnUpdateHasPrinter(CCmdUI *cmdUI);
+    void OnUpdatePclPrinter(CCmdUI *cmdUI);
+    void OnUpdatePostScriptPrinter(CCmdUI *cmdUI);
+    void OnUpdatePrinterWindow(CCmdUI *cmdUI);
+
+protected:
+    DECLARE_MESSAGE_MAP()
+
 private:
+    void PrintDone(BOOL ok);
     void AppendRow(CAPrinter *printer);
     void DeletePrinters();
     std::vector<CAPrinter *> m_rowPrinters;  // printers held only by a bar row, owned

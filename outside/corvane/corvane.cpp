@@ -3,6 +3,7 @@
 #include <ws2tcpip.h>
 
 #include "corvane.h"
+#include "corvane_internal.h"
 
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+
+using corvane_internal::Log;
+using corvane_internal::Scaled;
+using corvane_internal::Fail;
 
 namespace {
 
@@ -29,44 +34,6 @@ struct Port {
 std::mutex g_tableMu;
 std::map<std::uintptr_t, std::shared_ptr<Port>> g_ports; // live handles, never dereferenced
 std::uintptr_t g_nextHandle = 0x1000;
-std::once_flag g_winsockOnce;
-bool g_winsockUp = false;
-
-// CORVANE_TIMEOUT_SCALE scales every wait (tests use 0.01).
-DWORD Scaled(DWORD ms) {
-    static const double scale = [] {
-        const char *text = std::getenv("CORVANE_TIMEOUT_SCALE");
-        double v = text ? std::atof(text) : 1.0;
-        return v > 0 ? v : 1.0;
-    }();
-    double scaled = ms * scale;
-    if (scaled < 1 && ms > 0)
-        return 1;
-    return scaled > 0x7fffffff ? 0x7fffffff : static_cast<DWORD>(scaled);
-}
-
-// CORVANE_LOG=<file>: one line per call. Leaves the last-error code as it found it.
-void Log(const char *call, std::uintptr_t h, const std::string &detail, BOOL result) {
-    static const char *path = std::getenv("CORVANE_LOG");
-    if (!path || !*path)
-        return;
-    const DWORD error = GetLastError();
-    static std::mutex logMu;
-    std::lock_guard<std::mutex> lock(logMu);
-    if (FILE *f = std::fopen(path, "a")) {
-        std::fprintf(f, "%s handle=0x%llx %s result=%d error=0x%lx\n", call,
-                     static_cast<unsigned long long>(h), detail.c_str(), result ? 1 : 0,
-                     static_cast<unsigned long>(result ? 0 : GetLastError()));
-        std::fclose(f);
-    }
-    SetLastError(error);
-}
-
-BOOL Fail(DWORD code) {
-    SetLastError(code);
-    return FALSE;
-}
-
 std::shared_ptr<Port> Lookup(QUVPORT h) {
     std::lock_guard<std::mutex> lock(g_tableMu);
     auto it = g_ports.find(reinterpret_cast<std::uintptr_t>(h));
@@ -170,11 +137,7 @@ BOOL WINAPI QuvOpenPort(LPCSTR name, QUVPORT *ph, DWORD) {
     auto port = std::make_shared<Port>();
     if (!ParseName(name, port->host, port->tcpPort))
         return Fail(QUV_E_INVALID_PARAMETER);
-    std::call_once(g_winsockOnce, [] {
-        WSADATA data;
-        g_winsockUp = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    });
-    if (!g_winsockUp)
+    if (!corvane_internal::WinsockUp())
         return Fail(QUV_E_JOB_CONNECTION);
     std::uintptr_t handle;
     {
@@ -336,17 +299,5 @@ BOOL WINAPI QuvClosePort(QUVPORT h) {
     Log("QuvClosePort", reinterpret_cast<std::uintptr_t>(h), "", TRUE);
     return TRUE;
 }
-
-BOOL WINAPI QuvIsAccessAvailable(void) { return Fail(QUV_E_ACCESS_DENIED); }
-
-BOOL WINAPI QuvStartPrinterDiscovery(DWORD, DWORD, const char *, const DWORD *,
-                                     void(CALLBACK *)(HANDLE, const DiscoveredPrinter *, void *),
-                                     void *, HANDLE *out) {
-    if (out)
-        *out = nullptr;
-    return Fail(QUV_E_UNSUPPORTED_PORT);
-}
-
-BOOL WINAPI QuvClosePrinterDiscovery(HANDLE) { return Fail(QUV_E_UNSUPPORTED_PORT); }
 
 } // extern "C"

@@ -40,11 +40,18 @@ BOOL WINAPI QuvReadPort(QUVPORT h, void *buf, DWORD cap, DWORD *got, DWORD reser
 BOOL WINAPI QuvEndJobPort(QUVPORT h, BOOL ok);
 BOOL WINAPI QuvClosePort(QUVPORT h);
 
+// TRUE while CORVANE_LOCAL_PRINTERS is set; else FALSE with QUV_E_ACCESS_DENIED.
 BOOL WINAPI QuvIsAccessAvailable(void);
+// Kind 0 searches the local ports of the multi-sz target list, kind 1 the IP targets
+// ("a.b.c.d[:port]"; a broadcast target sweeps loopback addresses). The callback runs on the
+// search's own thread: once per printer, then once with NULL. Ends within timeout[0] ms
+// (scaled by CORVANE_TIMEOUT_SCALE). *out stays NULL on failure.
 BOOL WINAPI QuvStartPrinterDiscovery(DWORD kind, DWORD zero, const char *multiSzTargets,
                                      const DWORD timeout[2],
                                      void(CALLBACK *cb)(HANDLE, const DiscoveredPrinter *, void *),
                                      void *ctx, HANDLE *out);
+// Stops the search and waits for it: nothing is called back afterwards. Refused
+// (QUV_E_INVALID_PARAMETER) from inside the search's callback.
 BOOL WINAPI QuvClosePrinterDiscovery(HANDLE h);
 
 #ifdef __cplusplus

@@ -54,6 +54,9 @@ bool Server::Start(const std::string &address, unsigned short port) {
     // A small receive buffer, so that a pause in reading soon stalls the sender.
     int rcvbuf = 8192;
     setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&rcvbuf), sizeof rcvbuf);
+    // Port 9100 may be held on another loopback address, or linger from an earlier run.
+    BOOL reuse = TRUE;
+    setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse), sizeof reuse);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);

@@ -82,6 +82,16 @@ Bytes Echo(const Datagram &request, int32_t idDelta) {
     return Response(request.community, request.requestId + idDelta, list);
 }
 
+Script SystemAnswers(const std::string &sysName, const std::string &sysDescr, const std::string &community) {
+    return [sysName, sysDescr, community](const Datagram &d) -> std::vector<Reply> {
+        if (!d.parsed || d.version != 0 || d.pduTag != 0xA0 || d.community != community)
+            return {};
+        const Bytes list = VarBindList({VarBind("1.3.6.1.2.1.1.5.0", Str(sysName)),
+                                        VarBind("1.3.6.1.2.1.1.1.0", Str(sysDescr))});
+        return {Reply{Response(community, d.requestId, list), 0}};
+    };
+}
+
 Bytes Trap(const std::string &community, const char *enterprise, const uint8_t agentAddr[4], int32_t generic,
            int32_t specific, uint32_t ticks, const Bytes &varBindList) {
     Bytes addr(agentAddr, agentAddr + 4);

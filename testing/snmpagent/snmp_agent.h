@@ -60,6 +60,11 @@ Bytes Echo(const Datagram &request, int32_t idDelta = 0);
 Bytes Trap(const std::string &community, const char *enterprise, const uint8_t agentAddr[4], int32_t generic,
            int32_t specific, uint32_t ticks, const Bytes &varBindList);
 
+// A script that answers each GetRequest of `community` with sysName.0 and sysDescr.0 (in
+// that order, whatever was asked) and ignores everything else.
+Script SystemAnswers(const std::string &sysName, const std::string &sysDescr,
+                     const std::string &community = "tavmor");
+
 // Reads one element at p (before end): its tag, content and the octets after it. False when
 // the element does not fit.
 bool ReadTlv(const uint8_t *&p, const uint8_t *end, uint8_t &tag, const uint8_t *&content, size_t &length);

@@ -169,12 +169,13 @@ TEST(CorvanePorts, WriteThatNothingTakesTimesOut) {
     QuvClosePort(h);
 }
 
-TEST(CorvanePorts, DiscoveryIsNotAvailable) {
+TEST(CorvanePorts, LocalAccessIsNotAvailableByDefault) {
     EXPECT_FALSE(QuvIsAccessAvailable());
     EXPECT_EQ(GetLastError(), QUV_E_ACCESS_DENIED);
     HANDLE out = reinterpret_cast<HANDLE>(1);
     EXPECT_FALSE(QuvStartPrinterDiscovery(0, 0, nullptr, nullptr, nullptr, nullptr, &out));
-    EXPECT_EQ(GetLastError(), QUV_E_UNSUPPORTED_PORT);
+    EXPECT_EQ(GetLastError(), QUV_E_INVALID_PARAMETER);
     EXPECT_EQ(out, nullptr);
     EXPECT_FALSE(QuvClosePrinterDiscovery(nullptr));
+    EXPECT_EQ(GetLastError(), QUV_E_INVALID_HANDLE);
 }

@@ -1,4 +1,4 @@
-#include "macrofilter.h"
+#include "macrofile.h"
 
 #include <cstring>
 
