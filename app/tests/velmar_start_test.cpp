@@ -267,3 +267,33 @@ TEST_F(EndToEnd, StartUpDiscoveryFindsAPrinterOnLoopback) {
     EXPECT_EQ(velmar.Close(window), 0u);
     WSACleanup();
 }
+
+TEST_F(EndToEnd, APostedDemoPageCommandReachesThePrinter) {
+    fakeprinter::Setup setup = fakeprinter::Setup::Default();
+    setup.files.clear(); // no demo files: the chooser takes DEMO1 without showing
+    fakeprinter::Server server(setup);
+    ASSERT_TRUE(server.Start()) << server.error();
+    const std::string address = "127.0.0.1:" + std::to_string(server.Port());
+    CreateDirectoryA("C:\\ProgramData\\Dranvel", nullptr);
+    CreateDirectoryA(kDataFolder.c_str(), nullptr);
+    suite::WriteAll(kSettings, "[PRINTERS]\r\nName=Fake Printer,Port=" + address + "\r\n");
+
+    Velmar velmar(exe_, suite::BinDir());
+    ASSERT_TRUE(velmar.started()) << GetLastError();
+    HWND window = velmar.Window();
+    ASSERT_NE(window, nullptr) << "velmar showed no main window";
+    PostMessageA(window, WM_COMMAND, 120, 0);
+    std::vector<std::string> boxes;
+    for (int i = 0; i < 200 && boxes.empty(); ++i) {
+        Sleep(50);
+        boxes = velmar.Boxes();
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("Command Issued."), std::string::npos) << boxes[0];
+    EXPECT_TRUE(server.WaitForJobs(server.Jobs().size(), 10000));
+    const auto jobs = server.Jobs();
+    ASSERT_FALSE(jobs.empty());
+    EXPECT_EQ(jobs.back().received,
+              "\x1b%-12345X@PJL ECHO TEST\r\n@PJL QUVINFOPRINT DEMO=DEMO1\r\n\x1b%-12345X");
+    EXPECT_EQ(velmar.Close(window), 0u);
+}

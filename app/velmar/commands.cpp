@@ -15,6 +15,7 @@
 #include "helpers.h"
 #include "macrofile.h"
 #include "mainfrm.h"
+#include "prtprop.h"
 #include "queries.h"
 #include "resource_ids.h"
 #include "text.h"
@@ -307,7 +308,10 @@ void CZqApp::OnCloseResource() {
         child->SendMessage(WM_CLOSE);
 }
 
-void CZqApp::OnPrinterProperties() {}
+void CZqApp::OnPrinterProperties() {
+    CPrtProp dialog(AfxGetMainWnd());
+    dialog.DoModal();
+}
 
 // ---------------------------------------------------------------------------------------
 // Printer commands

@@ -1,29 +1,8 @@
 #include "test_support.h"
 
-#include <chrono>
-
 namespace {
 
 fwtest::TestApp g_app;
-
-struct Find {
-    DWORD pid;
-    HWND except;
-    HWND found;
-};
-
-BOOL CALLBACK TakeDialog(HWND hwnd, LPARAM lParam) {
-    auto *f = reinterpret_cast<Find *>(lParam);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    char cls[32] = {};
-    GetClassNameA(hwnd, cls, sizeof cls);
-    if (pid == f->pid && hwnd != f->except && IsWindowVisible(hwnd) && std::string(cls) == "#32770") {
-        f->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 }  // namespace
 
@@ -43,26 +22,6 @@ CDocument *TestApp::OpenDocumentFile(LPCSTR path) {
     bool project = p.size() > 4 && _stricmp(p.c_str() + p.size() - 4, ".opj") == 0;
     // No document class here: any non-NULL pointer reads as success.
     return project ? reinterpret_cast<CDocument *>(this) : nullptr;
-}
-
-HWND WaitForDialog(DWORD ms, HWND except) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < deadline) {
-        Find f = {GetCurrentProcessId(), except, nullptr};
-        EnumWindows(TakeDialog, reinterpret_cast<LPARAM>(&f));
-        if (f.found)
-            return f.found;
-        Sleep(20);
-    }
-    return nullptr;
-}
-
-DialogDriver::DialogDriver(std::function<void(HWND)> action)
-    : thread_([action] { action(WaitForDialog()); }) {}
-
-DialogDriver::~DialogDriver() {
-    if (thread_.joinable())
-        thread_.join();
 }
 
 TopWindow::TopWindow() {

@@ -3,6 +3,7 @@
 
 #include "framework.h"
 #include "framework_seam.h"
+#include "suite_dialogs.h"
 
 #include <functional>
 #include <string>
@@ -24,20 +25,8 @@ public:
 };
 TestApp &App();
 
-// Waits (at most `ms`) for a visible "#32770" window of this process other than `except`
-// and returns it, or NULL.
-HWND WaitForDialog(DWORD ms = 15000, HWND except = nullptr);
-
-// Runs `action` on a second thread once a dialog shows; if none shows in time the action
-// gets NULL. Join before the test ends.
-class DialogDriver {
-public:
-    explicit DialogDriver(std::function<void(HWND)> action);
-    ~DialogDriver();
-
-private:
-    std::thread thread_;
-};
+using suite::DialogDriver;
+using suite::WaitForDialog;
 
 // A top-level window of the framework's class, destroyed with the object.
 class TopWindow : public CWnd {
