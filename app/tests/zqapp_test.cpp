@@ -1446,7 +1446,7 @@ TEST_F(CommandsTest, FilterMacroFileKeepsTheFlagsAndNamesTheOutputBesideTheInput
             CheckDlgButton(dialog, IDC_FILTER_RESET, BST_UNCHECKED);
             PostMessageA(dialog, WM_COMMAND, IDOK, 0);
         });
-        MacroFilterRequests().clear();
+        DeleteFileA((folder_ + "\\job.bin").c_str());
         AfxTestSeam::PushAnswer("file:" + print);
         Command(ID_FILTER_MACRO_FILE);
         ASSERT_EQ(shown.size(), 28u);
@@ -1457,10 +1457,11 @@ TEST_F(CommandsTest, FilterMacroFileKeepsTheFlagsAndNamesTheOutputBesideTheInput
             for (int i = 0; i < 28; ++i)
                 expected[i * 4] = i == 1 ? 0 : 1;
         EXPECT_EQ(suite::ReadAll(flags), expected);
-        ASSERT_EQ(MacroFilterRequests().size(), 1u);
-        EXPECT_EQ(MacroFilterRequests()[0].first, print);
-        EXPECT_EQ(MacroFilterRequests()[0].second, folder_ + "\\job.bin");
-        EXPECT_TRUE(BoxTexts().empty());
+        // The print file's one piece beside it: reset kept, bracketed, with cursor push/pop
+        // when every other flag is set.
+        const std::string body = "\033&p0S\033*p0P\x1b" "E\033&p0S\033*p1P";
+        EXPECT_EQ(suite::ReadAll(folder_ + "\\job.bin"), size == 112 ? body : "\033&f0S" + body + "\033&f1S");
+        EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Filter File Created: " + folder_ + "\\job.bin"}));
     }
 
     // An output that would be the input itself is refused.
@@ -1470,10 +1471,8 @@ TEST_F(CommandsTest, FilterMacroFileKeepsTheFlagsAndNamesTheOutputBesideTheInput
         if (dialog)
             PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     });
-    MacroFilterRequests().clear();
     AfxTestSeam::PushAnswer("file:" + bin);
     Command(ID_FILTER_MACRO_FILE);
-    EXPECT_TRUE(MacroFilterRequests().empty());
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Operation Failed"}));
     EXPECT_EQ(suite::ReadAll(bin), "x");
 }
@@ -1561,7 +1560,6 @@ TEST_F(CommandsTest, AFilterFileThatCannotBeWrittenIsReportedAndStops) {
         if (dialog)
             PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     });
-    MacroFilterRequests().clear();
     Command(ID_FILTER_MACRO_FILE);
     std::size_t boxes = 0, opens = 0;
     for (const auto &e : AfxTestSeam::TakeLog()) {
@@ -1570,7 +1568,6 @@ TEST_F(CommandsTest, AFilterFileThatCannotBeWrittenIsReportedAndStops) {
     }
     EXPECT_EQ(boxes, 1u);
     EXPECT_EQ(opens, 0u);
-    EXPECT_TRUE(MacroFilterRequests().empty());
     RemoveDirectoryA(blocked.c_str());
 }
 
