@@ -72,29 +72,37 @@ unsigned long __stdcall Sink::ServeThread(void *sink) {
 }
 
 bool Sink::Start(std::string *error) {
-    win::Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    if (!s) {
-        *error = "socket failed: " + std::to_string(WSAGetLastError());
-        return false;
-    }
-    BOOL reuse = TRUE; // an earlier test's connection may linger in TIME_WAIT
-    setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse),
-               sizeof reuse);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(kPort);
     local.sin_addr.s_addr = inet_addr(address_.c_str());
     if ((local.sin_addr.s_addr & 0xff) != 127) { // loopback only
-        s.reset();
         *error = "not a loopback address: " + address_;
         return false;
     }
-    u_long nonBlocking = 1;
-    if (bind(s.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-        listen(s.get(), 8) != 0 || ioctlsocket(s.get(), FIONBIO, &nonBlocking) != 0) {
-        *error = "cannot listen on " + address_ + ":9100: " + std::to_string(WSAGetLastError());
+    // Port 9100 is fixed: another test of the run may hold it for a moment, so the bind is
+    // tried again for a bounded time.
+    win::Socket s;
+    for (int attempt = 0;; ++attempt) {
+        s.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        if (!s) {
+            *error = "socket failed: " + std::to_string(WSAGetLastError());
+            return false;
+        }
+        BOOL reuse = TRUE; // an earlier test's connection may linger in TIME_WAIT
+        setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse),
+                   sizeof reuse);
+        u_long nonBlocking = 1;
+        if (bind(s.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
+            listen(s.get(), 8) == 0 && ioctlsocket(s.get(), FIONBIO, &nonBlocking) == 0)
+            break;
+        const int code = WSAGetLastError();
         s.reset();
-        return false;
+        if (attempt == 100) {
+            *error = "cannot listen on " + address_ + ":9100: " + std::to_string(code);
+            return false;
+        }
+        Sleep(200);
     }
     listener_ = s.get();
     stop_ = false;
