@@ -1346,3 +1346,32 @@ TEST_F(SpoolJobs, TheCommandOpensTheDialogForTheCurrentPrinter) {
     driver.join();
     EXPECT_EQ(caption, "HDD Print Jobs");
 }
+
+TEST_F(SpoolJobs, ARefusedIdReportsItselfAndTheNextRowGoesOn) {
+    fakeprinter::Setup setup = HeldJobs("DISABLE");
+    setup.jobs = {Held("7 7", "1234", "Blank in id", "PROOF"), Held("008", "1234", "Next", "SECURE")};
+    fakeprinter::Server &server = AddPrinter(setup);
+    SelectBarRow(0);
+    std::strcpy(AppObject.m_pin, "1234");
+    AfxTestSeam::PushAnswer("IDOK");
+    AfxTestSeam::PushAnswer("IDOK");
+    CSpoolDlg dialog(AppObject.GetCurrentPrinter());
+    std::vector<std::vector<std::string>> after;
+    RunDriven(dialog, [&](HWND h) {
+        ASSERT_NE(h, nullptr);
+        Type(h, IDC_SPOOL_PIN, "1234");
+        Click(h, IDC_SPOOL_APPLY_PIN);
+        SelectJob(h, 0);
+        SelectJob(h, 1);
+        Boxes();
+        Click(h, IDC_SPOOL_CANCEL);
+        after = Rows(h);
+    });
+    EXPECT_EQ(Releases(server), (std::vector<std::string>{"@PJL QUVSPOOLJOBCANCEL PASSWORD=1234 JOBID=008"}));
+    const auto boxes = BoxTexts();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[0], "Command Issued.");
+    EXPECT_EQ(boxes[1], "Command Issued.");
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0][1], "7 7");
+}
