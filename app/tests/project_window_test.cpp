@@ -704,10 +704,12 @@ TEST_F(ProjectWindow, DownloadNamesAndRowsThatCannotBeBuilt) {
     CLeftView::SetItemMaker(kItemPostScriptForm, oldForm);
 
     // Without a maker a kind cannot be built.
+    const auto macroMaker = CLeftView::SetItemMaker(kItemMacro, nullptr);
     CLeftView *plain = NewProject();
     ASSERT_EQ(Add(plain, Make("p.bin", "p")), 0);
     CPtrList none;
     plain->CollectJobItems(none, total);
+    CLeftView::SetItemMaker(kItemMacro, macroMaker);
     EXPECT_EQ(total, 0u);
     EXPECT_TRUE(none.IsEmpty());
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Operation Failed"});
