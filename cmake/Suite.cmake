@@ -2,7 +2,8 @@
 #
 #   suite_core(<name> <sources...>)            platform-neutral static library (all presets)
 #   suite_library(<name> <sources...>)         static library of Windows code
-#   suite_dll(<name> DEF <file> SOURCES ... [LIBS ...] [OUTPUT_NAME n])
+#   suite_dll(<name> DEF <file> SOURCES ... [LIBS ...] [OUTPUT_NAME n] [NO_RUNTIME])
+#                                              NO_RUNTIME: linked without the C runtime
 #   suite_resource_dll(<name> RC <file> [WIDTH 32|64] [OUTPUT_NAME n] [OUTPUT_DIR d] [DEPENDS ...])
 #   suite_driver(<name> SOURCES ... [LIBS ...])   32-bit kernel-mode .sys
 #   suite_program(<name> [GUI] SOURCES ... [LIBS ...])
@@ -12,6 +13,7 @@
 # Deliverables of a width land in ${SUITE_BIN_DIR}, laid out as they are copied onto a PC;
 # test programs land in ${SUITE_TEST_DIR}.
 
+set(SUITE_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(SUITE_BIN_DIR  ${CMAKE_BINARY_DIR}/bin)
 set(SUITE_TEST_DIR ${CMAKE_BINARY_DIR}/tests)
 file(MAKE_DIRECTORY ${SUITE_BIN_DIR} ${SUITE_TEST_DIR})
@@ -77,9 +79,28 @@ function(suite_library name)
 endfunction()
 
 function(suite_dll name)
-  cmake_parse_arguments(A "" "DEF;OUTPUT_NAME;OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(A "NO_RUNTIME" "DEF;OUTPUT_NAME;OUTPUT_DIR" "SOURCES;LIBS" ${ARGN})
   add_library(${name} SHARED ${A_SOURCES} ${A_DEF})
   _suite_common(${name})
+  if(SUITE_WINDOWS AND NOT A_NO_RUNTIME)
+    # The entry point releases, at unload, what the statically linked thread library took
+    # (cmake/dll_entry.cpp); it needs the DLL's TlsAlloc and TlsFree calls wrapped.
+    target_sources(${name} PRIVATE ${SUITE_CMAKE_DIR}/dll_entry.cpp)
+    if(SUITE_WIDTH EQUAL 32)
+      set(entry _suite_dll_entry@12)
+      set(wrapped _imp__TlsAlloc@0 _imp__TlsFree@4)
+    else()
+      set(entry suite_dll_entry)
+      set(wrapped __imp_TlsAlloc __imp_TlsFree)
+    endif()
+    set(own ${entry})
+    foreach(symbol ${wrapped})
+      target_link_options(${name} PRIVATE -Wl,--wrap=${symbol})
+      list(APPEND own __wrap_${symbol})
+    endforeach()
+    list(JOIN own ":" own)
+    target_link_options(${name} PRIVATE -Wl,-e,${entry} -Wl,--exclude-symbols,${own})
+  endif()
   target_link_libraries(${name} PRIVATE ${A_LIBS})
   set(out ${name})
   if(A_OUTPUT_NAME)

@@ -19,8 +19,8 @@
 #include "buffer.h"
 #include "framework_seam.h"
 #include "frames.h"
-#include "macrofile.h"
 #include "mainfrm.h"
+#include "pcmfile.h"
 #include "printer.h"
 #include "project.h"
 #include "resource_ids.h"
@@ -355,10 +355,9 @@ TEST_F(ProjectWindow, PrintFilesBecomeFormsOrMacrosOnlyWhenWritten) {
     const std::string pcl = Make("job2.prn", "\x1b" "E\x1b&f1Y\x1b&f0X");
     const std::string bin = folder_ + "\\job2.BIN";
     DeleteFileA(bin.c_str());
-    MacroFilterRequests().clear();
-    EXPECT_EQ(Add(third, pcl), -1);
+    EXPECT_EQ(Add(third, pcl), -1); // no flag file: every flag set, and the first piece is empty
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Operation Failed"});
-    EXPECT_EQ(MacroFilterRequests(), (std::vector<std::pair<std::string, std::string>>{{pcl, bin}}));
+    EXPECT_EQ(GetFileAttributesA(bin.c_str()), INVALID_FILE_ATTRIBUTES);
     suite::WriteAll(bin, "older macro");
     AfxTestSeam::PushAnswer("IDNO");
     EXPECT_EQ(Add(third, pcl), 0);
@@ -366,6 +365,65 @@ TEST_F(ProjectWindow, PrintFilesBecomeFormsOrMacrosOnlyWhenWritten) {
     EXPECT_EQ(Rows(third->GetListCtrl())[0], (std::vector<std::string>{"0", "0", "0:", "\\pcl\\macros"}));
     EXPECT_EQ(suite::ReadAll(bin), "older macro");
     EXPECT_EQ(Boxes().size(), 1u) << "the overwrite question only";
+}
+
+TEST_F(ProjectWindow, APclPrintFileBecomesAMacroRowOfItsFirstPiece) {
+    // Flags: reset dropped, pieces split and bracketed with cursor push/pop.
+    std::string flags(112, '\0');
+    for (int k : {1, 26, 27})
+        flags[static_cast<std::size_t>(4 * k)] = 1;
+    Make("PFilters.dat", flags);
+    const std::string program = folder_ + "\\program";
+    EnsureFolder(program.c_str());
+    lstrcpynA(ProgramFolder, program.c_str(), MAX_PATH);
+    CLeftView *view = NewProject();
+    ASSERT_NE(view, nullptr);
+    const std::string pcl = Make("page.prn", "\x1b" "Eheader\x1b&f7Y\x1b&f0Xbody\x1b&f1Xtail");
+    const std::string bin = folder_ + "\\page.BIN";
+    DeleteFileA(bin.c_str());
+    EXPECT_EQ(Add(view, pcl), 0);
+    EXPECT_STREQ(view->RowSource(0), bin.c_str());
+    const std::string push = "\033&f0S\033&p0S\033*p0P", pop = "\033&p0S\033*p1P\033&f1S";
+    EXPECT_EQ(suite::ReadAll(bin), push + "header" + pop);
+    EXPECT_EQ(suite::ReadAll(program + "\\M7.bin"), push + "body" + pop);
+    EXPECT_EQ(suite::ReadAll(program + "\\F0.bin"), push + "tail" + pop);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Filter File Created: " + bin, "Filter File Created: " + program + "\\M7.bin",
+                                                     "Filter File Created: " + program + "\\F0.bin"}));
+}
+
+TEST_F(ProjectWindow, BitmappedFontsOfABuildWriteTheMetricsPackage) {
+    const std::string program = folder_ + "\\program";
+    EnsureFolder(program.c_str());
+    ASSERT_TRUE(CopyFileA(suite::BinPath("gorwin.dll").c_str(), (program + "\\gorwin.DLL").c_str(), FALSE));
+    lstrcpynA(ProgramFolder, program.c_str(), MAX_PATH);
+    CLeftView *view = NewProject();
+    ASSERT_NE(view, nullptr);
+    const std::string a = CopyIn(kSoftFonts + "/d68.sfp", "a.sfp");
+    const std::string b = CopyIn(kSoftFonts + "/d64.sfp", "b.sfp");
+    ASSERT_EQ(Add(view, a), 0);
+    ASSERT_EQ(Add(view, b), 1);
+    CPtrList jobs;
+    ULONGLONG total = 0;
+    view->CollectJobItems(jobs, total);
+    while (!jobs.IsEmpty())
+        delete static_cast<CBuffer *>(jobs.RemoveHead());
+    EXPECT_TRUE(BoxTexts().empty());
+    // The images of the rows, in row order, after the 20-byte header.
+    auto image = [](const std::string &font) {
+        CPFMFile pfm(font.c_str());
+        std::string bytes(pfm.GetPfmSize(), '\0');
+        pfm.SerialisePfm(reinterpret_cast<std::uint8_t *>(bytes.data()));
+        return bytes;
+    };
+    const std::string pcm = suite::ReadAll(program + "\\Wyr.PCM");
+    const std::string ia = image(a), ib = image(b);
+    ASSERT_FALSE(ia.empty());
+    ASSERT_FALSE(ib.empty());
+    ASSERT_EQ(pcm.size(), 20 + ia.size() + ib.size());
+    EXPECT_EQ(pcm.substr(0, 4), "\xac\x0c\x10\x03");
+    EXPECT_EQ(pcm.substr(20, ia.size()), ia);
+    EXPECT_EQ(pcm.substr(20 + ia.size()), ib);
+    suite::WriteAll(std::string(SUITE_PCM_CHECK_DIR) + "\\project-send.pcm", pcm);
 }
 
 TEST_F(ProjectWindow, SavedProjectsReopenWithTheirRows) {

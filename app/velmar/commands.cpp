@@ -371,7 +371,8 @@ void CZqApp::OnTestMacro() {
     CAPrinter *printer = GetCurrentPrinter();
     if (!printer)
         return;
-    printer->EnsureLanguages();
+    if (!printer->EnsureLanguages())
+        return;
     if (!printer->SupportsPCL()) {
         printer->ReportMissingLanguage(0x01);
         return;
@@ -397,7 +398,8 @@ void CZqApp::OnTestForm() {
         return;
     if (printer->m_attrState == 0)
         printer->QueryAttributes();
-    printer->EnsureLanguages();
+    if (!printer->EnsureLanguages())
+        return;
     if (IsPsMenuDisabled(printer->m_attr[kAttrPsMenu]) || !printer->SupportsPostScript()) {
         printer->ReportMissingLanguage(0x02);
         return;

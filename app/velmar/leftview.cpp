@@ -19,6 +19,7 @@
 #include "helpers.h"
 #include "macrofile.h"
 #include "mainfrm.h"
+#include "pcmfile.h"
 #include "project.h"
 #include "psfiles.h"
 #include "resource_ids.h"
@@ -63,7 +64,7 @@ int MakerIndex(int kind) { return kind >= kItemBitmapFont && kind <= kItemColour
 // `bin`; false when the pieces were not written.
 bool SplitPrintFile(const char *prn, const std::string &bin) {
     CMacroFile filter(prn);
-    return filter.SplitMacroFile(bin.c_str()) != 0;
+    return filter.SplitMacroFile(bin.c_str()) != 0 && filter.FirstPieceWritten();
 }
 
 // The one row drag of the application: copies of the dragged rows' source paths.
@@ -365,7 +366,7 @@ void CLeftView::CollectJobItems(CPtrList &jobs, ULONGLONG &total) {
     BuildPcmPackage(fonts);
 }
 
-void CLeftView::BuildPcmPackage(const std::vector<std::string> &) {}
+void CLeftView::BuildPcmPackage(const std::vector<std::string> &fonts) { WritePcmPackage(fonts); }
 
 BOOL CLeftView::SendProject(int send) {
     CAPrinter *printer = nullptr;

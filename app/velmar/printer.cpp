@@ -241,17 +241,19 @@ const char *CAPrinter::QueryConfig() {
     return m_reply + header;
 }
 
-void CAPrinter::EnsureLanguages() {
+BOOL CAPrinter::EnsureLanguages() {
     if (m_languages)
-        return;
+        return TRUE;
     const char *config = nullptr;
-    if (StartSession()) {
+    const BOOL started = StartSession();
+    if (started) {
         config = QueryConfig();
     } else if (GetLastError() != kErrDeclined) {
         char text[260];
         AfxMessageBox(LoadResString(IDS_PRINTER_NO_ANSWER, text));
     }
     EndJob(config != nullptr);
+    return started;
 }
 
 void CAPrinter::ReportMissingLanguage(BYTE bit) {

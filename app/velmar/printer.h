@@ -81,7 +81,9 @@ public:
 
     // Inside an open session: the position of "@PJL INFO CONFIG" in m_reply, or null.
     const char *QueryConfig();
-    void EnsureLanguages();
+    // Reads the language flags once. False when the printer could not be reached (already
+    // reported, or a declined retry): the caller sends nothing more.
+    BOOL EnsureLanguages();
     BOOL SupportsPCL() const { return m_languages == 0 || (m_languages & 0x01); }
     BOOL SupportsPostScript() const { return m_languages == 0 || (m_languages & 0x02); }
     void ReportMissingLanguage(BYTE bit);

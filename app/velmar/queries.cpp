@@ -261,7 +261,8 @@ BOOL CAPrinter::Reboot() { return SendCommand(std::string(kRebootCommand)); }
 BOOL CAPrinter::PrintFileList() { return SendCommand(std::string(kFileListCommand)); }
 
 BOOL CAPrinter::PrintPclFontList() {
-    EnsureLanguages();
+    if (!EnsureLanguages())
+        return FALSE;
     if (!SupportsPCL()) {
         ReportMissingLanguage(0x01);
         return FALSE;
@@ -270,7 +271,8 @@ BOOL CAPrinter::PrintPclFontList() {
 }
 
 BOOL CAPrinter::PrintPostScriptFontList() {
-    EnsureLanguages();
+    if (!EnsureLanguages())
+        return FALSE;
     if (!SupportsPostScript()) {
         ReportMissingLanguage(0x02);
         return FALSE;
@@ -389,7 +391,8 @@ int CAPrinter::GetPostScriptFileSize(const char *path, char *out) {
 }
 
 BOOL CAPrinter::PrintPostScriptFontSample() {
-    EnsureLanguages();
+    if (!EnsureLanguages())
+        return FALSE;
     if (!SupportsPostScript()) {
         ReportMissingLanguage(0x02);
         return FALSE;

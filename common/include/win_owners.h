@@ -10,7 +10,7 @@ namespace win {
 // Holds one value of Traits::Type; Traits gives the empty value, whether a value is held
 // (Valid) and how it is released (Close).
 template <class Traits> class Owner {
-public:
+  public:
     using Type = typename Traits::Type;
 
     Owner() noexcept = default;
@@ -39,7 +39,8 @@ public:
     void reset(Type value = Traits::Empty()) noexcept {
         const Type old = value_;
         value_ = value;
-        if (Traits::Valid(old)) Traits::Close(old);
+        if (Traits::Valid(old))
+            Traits::Close(old);
     }
 
     // Closes what is held and gives the place for a function that returns a value through a
@@ -49,7 +50,7 @@ public:
         return &value_;
     }
 
-private:
+  private:
     Type value_ = Traits::Empty();
 };
 
@@ -84,7 +85,7 @@ using Module = Owner<ModuleTraits>;
 
 // Holds a critical section, entered, for the guard's scope.
 class SectionLock {
-public:
+  public:
     explicit SectionLock(CRITICAL_SECTION &section) noexcept : section_(section) {
         EnterCriticalSection(&section_);
     }
@@ -92,7 +93,7 @@ public:
     SectionLock(const SectionLock &) = delete;
     SectionLock &operator=(const SectionLock &) = delete;
 
-private:
+  private:
     CRITICAL_SECTION &section_;
 };
 

@@ -1,5 +1,6 @@
 // The owners close what they hold exactly once, whichever way their scope ends.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <stdexcept>
@@ -107,7 +108,8 @@ TEST(Handle, EitherFailureValueHoldsNothing) {
 HANDLE HeldUntilReturn(bool early) {
     HANDLE raw = NewEvent();
     win::Handle owner(raw);
-    if (early) return raw;
+    if (early)
+        return raw;
     throw std::runtime_error("unwinding");
 }
 
@@ -170,7 +172,8 @@ TEST(Socket, ClosesTheSocket) {
 
 DWORD WINAPI TryEnter(void *section) {
     auto *cs = static_cast<CRITICAL_SECTION *>(section);
-    if (!TryEnterCriticalSection(cs)) return 0;
+    if (!TryEnterCriticalSection(cs))
+        return 0;
     LeaveCriticalSection(cs);
     return 1;
 }

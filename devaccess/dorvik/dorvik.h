@@ -31,24 +31,24 @@ extern "C" {
 #endif
 
 /* Results and statuses. */
-#define QUV9100_OK 0                /* success; single step: job still running */
+#define QUV9100_OK 0 /* success; single step: job still running */
 #define QUV9100_READ_COMPLETE 1
 #define QUV9100_WRITE_COMPLETE 2
-#define QUV9100_CONNECTED 3         /* connect report */
-#define QUV9100_CANCELLED 4         /* job status only; never reported */
-#define QUV9100_E_EXISTS (-1)       /* Open: a session for this host text exists */
-#define QUV9100_E_NO_SESSION (-2)   /* no session for this host text */
-#define QUV9100_E_ARGUMENT (-3)     /* out of memory, or a NULL buffer/length, or a negative size */
-#define QUV9100_E_THREAD (-4)       /* Open: connect thread not started; report: no socket */
-#define QUV9100_E_BUSY (-5)         /* a job is attached already */
-#define QUV9100_E_HOST (-6)         /* report: host text not a valid dotted quad */
-#define QUV9100_E_SEND (-7)         /* send-side failure */
-#define QUV9100_E_RECEIVE (-8)      /* receive-side failure, or the peer closed */
-#define QUV9100_E_FILE_OPEN (-9)    /* the file could not be opened */
-#define QUV9100_E_FILE_WRITE (-10)  /* file write shorter than the bytes received */
-#define QUV9100_E_FILE_READ (-11)   /* file read error */
-#define QUV9100_E_CONNECT (-12)     /* report: the connection was refused or failed */
-#define QUV9100_E_FILE_SETUP 10055  /* Quv9100_WriteFile: the file job could not be set up */
+#define QUV9100_CONNECTED 3        /* connect report */
+#define QUV9100_CANCELLED 4        /* job status only; never reported */
+#define QUV9100_E_EXISTS (-1)      /* Open: a session for this host text exists */
+#define QUV9100_E_NO_SESSION (-2)  /* no session for this host text */
+#define QUV9100_E_ARGUMENT (-3)    /* out of memory, or a NULL buffer/length, or a negative size */
+#define QUV9100_E_THREAD (-4)      /* Open: connect thread not started; report: no socket */
+#define QUV9100_E_BUSY (-5)        /* a job is attached already */
+#define QUV9100_E_HOST (-6)        /* report: host text not a valid dotted quad */
+#define QUV9100_E_SEND (-7)        /* send-side failure */
+#define QUV9100_E_RECEIVE (-8)     /* receive-side failure, or the peer closed */
+#define QUV9100_E_FILE_OPEN (-9)   /* the file could not be opened */
+#define QUV9100_E_FILE_WRITE (-10) /* file write shorter than the bytes received */
+#define QUV9100_E_FILE_READ (-11)  /* file read error */
+#define QUV9100_E_CONNECT (-12)    /* report: the connection was refused or failed */
+#define QUV9100_E_FILE_SETUP 10055 /* Quv9100_WriteFile: the file job could not be set up */
 
 /* The record every callback receives; valid only during the call. */
 typedef struct Raw9100Event {
@@ -56,7 +56,7 @@ typedef struct Raw9100Event {
     int wsaError;  /* Winsock error taken after the failing call, else 0 */
     int bytesDone; /* bytes moved by the job so far; 0 in the connect report */
     /* (x64: 4 bytes of padding) */
-    int *cancel;   /* progress reports only: set *cancel non-zero to cancel the job */
+    int *cancel; /* progress reports only: set *cancel non-zero to cancel the job */
 } Raw9100Event;
 
 typedef void(QUV9100_CALL *Raw9100Callback)(Raw9100Event *event, void *userData);
@@ -81,8 +81,8 @@ int QUV9100_CALL Quv9100_WriteFile(const char *host, const char *path, Raw9100Ca
                                    void *userData);
 /* *length: in, buffer size; out (single step), bytes received. An asynchronous read's buffer
  * must stay valid until its final report. */
-int QUV9100_CALL Quv9100_Read(const char *host, void *buffer, int *length,
-                              Raw9100Callback callback, void *userData);
+int QUV9100_CALL Quv9100_Read(const char *host, void *buffer, int *length, Raw9100Callback callback,
+                              void *userData);
 /* byteCount 0: ends at the first receive. */
 int QUV9100_CALL Quv9100_ReadFile(const char *host, const char *path, int byteCount,
                                   Raw9100Callback callback, void *userData);
@@ -94,8 +94,7 @@ typedef int(QUV9100_CALL *Quv9100_OpenFn)(const char *, Raw9100Callback, void *)
 typedef int(QUV9100_CALL *Quv9100_CloseFn)(const char *);
 typedef int(QUV9100_CALL *Quv9100_WriteFn)(const char *, const void *, int *, Raw9100Callback,
                                            void *);
-typedef int(QUV9100_CALL *Quv9100_WriteFileFn)(const char *, const char *, Raw9100Callback,
-                                               void *);
+typedef int(QUV9100_CALL *Quv9100_WriteFileFn)(const char *, const char *, Raw9100Callback, void *);
 typedef int(QUV9100_CALL *Quv9100_ReadFn)(const char *, void *, int *, Raw9100Callback, void *);
 typedef int(QUV9100_CALL *Quv9100_ReadFileFn)(const char *, const char *, int, Raw9100Callback,
                                               void *);

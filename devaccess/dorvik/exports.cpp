@@ -9,6 +9,7 @@
 #include <string>
 
 #include "dorvik.h"
+
 #include "exports.h"
 #include "jobs.h"
 #include "session.h"
@@ -20,7 +21,9 @@ namespace {
 CRITICAL_SECTION g_lock;
 std::map<std::string, RawSession *> g_sessions;
 
-std::string Key(const char *host) { return host ? std::string(host) : std::string(); }
+std::string Key(const char *host) {
+    return host ? std::string(host) : std::string();
+}
 
 RawSession *Find(const char *host) {
     const auto it = g_sessions.find(Key(host));
@@ -66,7 +69,8 @@ int RunTransfer(RawSession &session, const Transfer &transfer, Raw9100Callback c
     std::unique_ptr<Job> job(new (std::nothrow) Job);
     if (!job)
         return transfer.setupFailure ? transfer.setupFailure : QUV9100_E_ARGUMENT;
-    const void *pointer = transfer.path ? static_cast<const void *>(transfer.path) : transfer.pointer;
+    const void *pointer =
+        transfer.path ? static_cast<const void *>(transfer.path) : transfer.pointer;
     const int setup = job->Setup(session.Socket(), callback, userData, pointer, transfer.size);
     if (setup != 0)
         return transfer.setupFailure ? transfer.setupFailure : setup;
@@ -110,7 +114,9 @@ void InitExports() {
     InitializeCriticalSection(&g_lock);
 }
 
-void EndExports() { DeleteCriticalSection(&g_lock); }
+void EndExports() {
+    DeleteCriticalSection(&g_lock);
+}
 
 } // namespace dorvik
 
@@ -180,8 +186,8 @@ int QUV9100_CALL Quv9100_WriteFile(const char *host, const char *path, Raw9100Ca
     }
 }
 
-int QUV9100_CALL Quv9100_Read(const char *host, void *buffer, int *length,
-                              Raw9100Callback callback, void *userData) {
+int QUV9100_CALL Quv9100_Read(const char *host, void *buffer, int *length, Raw9100Callback callback,
+                              void *userData) {
     return BufferTransfer<RawReadJob>(host, buffer, length, callback, userData);
 }
 

@@ -105,8 +105,8 @@ int RawJob::ReceiveSome(char *data, int length, int *wsa) const {
 // RawWriteJob: a private copy of the caller's bytes for an asynchronous job; a single step
 // sends from the caller's buffer, which outlives the job.
 
-int RawWriteJob::Setup(SOCKET socket, Raw9100Callback callback, void *userData,
-                       const void *pointer, int size) {
+int RawWriteJob::Setup(SOCKET socket, Raw9100Callback callback, void *userData, const void *pointer,
+                       int size) {
     if (size < 0 || (size > 0 && !pointer))
         return QUV9100_E_ARGUMENT;
     RawJob::Setup(socket, callback, userData, pointer, size);

@@ -16,7 +16,7 @@ namespace dorvik {
 enum class Direction { kSend = 1, kReceive = 2 };
 
 class RawJob {
-public:
+  public:
     explicit RawJob(Direction direction) : direction_(direction) {}
     RawJob(const RawJob &) = delete;
     RawJob &operator=(const RawJob &) = delete;
@@ -38,7 +38,7 @@ public:
     void *UserData() const { return userData_; }
     void MarkCancelled();
 
-protected:
+  protected:
     // A progress report through the callback, by the clock rule: true go on, false cancelled.
     bool ReportProgress(int moved, int done);
     // Ends the job with code and the Winsock error wsa; returns false (no further step).
@@ -53,7 +53,7 @@ protected:
 
     SOCKET socket_ = INVALID_SOCKET;
 
-private:
+  private:
     ProgressClock clock_;
     std::atomic<int> status_{0};
     int wsaError_ = 0;
@@ -63,14 +63,14 @@ private:
 };
 
 class RawWriteJob final : public RawJob {
-public:
+  public:
     RawWriteJob() : RawJob(Direction::kSend) {}
     int Setup(SOCKET socket, Raw9100Callback callback, void *userData, const void *pointer,
               int size) override;
     int BytesDone() const override { return sent_.load(); }
     bool Step() override;
 
-private:
+  private:
     // The bytes sent: the caller's own buffer in single-step mode (the job lives only for the
     // one call), else data_, a private copy (the caller may reuse its buffer at once).
     const char *source_ = nullptr;
@@ -80,14 +80,14 @@ private:
 };
 
 class RawReadJob final : public RawJob {
-public:
+  public:
     RawReadJob() : RawJob(Direction::kReceive) {}
     int Setup(SOCKET socket, Raw9100Callback callback, void *userData, const void *pointer,
               int size) override;
     int BytesDone() const override { return received_.load(); }
     bool Step() override;
 
-private:
+  private:
     char *buffer_ = nullptr; // the caller's
     int length_ = 0;
     std::atomic<int> received_{0};
@@ -99,14 +99,14 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 class RawFileWriteJob final : public RawJob {
-public:
+  public:
     RawFileWriteJob() : RawJob(Direction::kSend) {}
     int Setup(SOCKET socket, Raw9100Callback callback, void *userData, const void *pointer,
               int size) override;
     int BytesDone() const override { return totalSent_.load(); }
     bool Step() override;
 
-private:
+  private:
     bool ReadChunk();
 
     File file_;
@@ -119,14 +119,14 @@ private:
 };
 
 class RawFileReadJob final : public RawJob {
-public:
+  public:
     RawFileReadJob() : RawJob(Direction::kReceive) {}
     int Setup(SOCKET socket, Raw9100Callback callback, void *userData, const void *pointer,
               int size) override;
     int BytesDone() const override { return received_.load(); }
     bool Step() override;
 
-private:
+  private:
     File file_;
     std::unique_ptr<char[]> chunk_;
     std::atomic<int> received_{0};

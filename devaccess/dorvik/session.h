@@ -22,7 +22,7 @@ constexpr unsigned short kRawPort = 9100;
 enum class StepExport { kNone, kWriteFile, kReadFile };
 
 class RawSession {
-public:
+  public:
     RawSession(std::string host, Raw9100Callback callback, void *userData);
     RawSession(const RawSession &) = delete;
     RawSession &operator=(const RawSession &) = delete;
@@ -55,7 +55,7 @@ public:
     StepExport stepExport = StepExport::kNone;
     std::string stepPath;
 
-private:
+  private:
     static DWORD WINAPI ConnectThread(LPVOID session);
     static DWORD WINAPI WorkerThread(LPVOID session);
     int Connect();

@@ -46,10 +46,10 @@ enum LoximCode : uint32_t {
 
 // Connection types: the handle argument of code 1, and the type a device record keeps.
 enum LoximType : uint32_t {
-    LOXIM_TYPE_CHOOSE = 1,        // from the port name; code 1 only
+    LOXIM_TYPE_CHOOSE = 1, // from the port name; code 1 only
     LOXIM_TYPE_PARALLEL = 2,
     LOXIM_TYPE_USB = 3,
-    LOXIM_TYPE_PACKET = 4,        // also 6 to 10
+    LOXIM_TYPE_PACKET = 4, // also 6 to 10
     LOXIM_TYPE_PACKET_USB = 5,
     LOXIM_TYPE_USB_LPT = 256,
     LOXIM_TYPE_TCPIP = 257,
@@ -59,23 +59,23 @@ enum LoximType : uint32_t {
 // Results: 0 or a count on success, one of these on failure.
 enum LoximResult : int32_t {
     LOXIM_OK = 0,
-    LOXIM_E_PARAM = -101,          // bad or missing parameter, or not offered for the port kind
+    LOXIM_E_PARAM = -101, // bad or missing parameter, or not offered for the port kind
     LOXIM_E_PORT_NOT_FOUND = -102,
-    LOXIM_E_HANDLE = -103,         // not a device of this process
-    LOXIM_E_JOB_BUFFER = -104,     // no job buffer, or offset and length outside it
+    LOXIM_E_HANDLE = -103,     // not a device of this process
+    LOXIM_E_JOB_BUFFER = -104, // no job buffer, or offset and length outside it
     LOXIM_E_NET_CONNECT = -107,
-    LOXIM_E_LIBRARY = -120,        // access library or its entry missing
+    LOXIM_E_LIBRARY = -120, // access library or its entry missing
     LOXIM_E_PORT_UNKNOWN = -121,
     LOXIM_E_OPEN = -130,
-    LOXIM_E_ALREADY_OPEN = -131,   // in this or another process
+    LOXIM_E_ALREADY_OPEN = -131, // in this or another process
     LOXIM_E_TIMEOUT = -132,
     LOXIM_E_THREAD = -133,
     LOXIM_E_NET_8 = -134,
     LOXIM_E_TRANSFER = -135,
-    LOXIM_E_MEMORY = -140,         // out of memory, record cannot be made, or the table is full
-    LOXIM_E_BUFFER_IN_USE = -141,  // job buffer locked by a send, or its release failed
+    LOXIM_E_MEMORY = -140,        // out of memory, record cannot be made, or the table is full
+    LOXIM_E_BUFFER_IN_USE = -141, // job buffer locked by a send, or its release failed
     LOXIM_E_SEND = -142,
-    LOXIM_E_BUSY = -150,           // e.g. close during a background request
+    LOXIM_E_BUSY = -150, // e.g. close during a background request
     LOXIM_E_SHORT_SEND = -151,
     LOXIM_E_READ_PENDING = -153,
     LOXIM_E_DEVICE = -160,
@@ -85,11 +85,11 @@ enum LoximResult : int32_t {
 
 // Per-printer transfer settings, eight u32.
 struct PrinterSettings {
-    uint32_t transferMode;     // low byte: the transfer mode
+    uint32_t transferMode; // low byte: the transfer mode
     uint32_t jobTimeOut;
     uint32_t busyTimeOut;
     uint32_t busyConnectCheckTimeOut;
-    uint32_t receiveBufferSize;  // bytes
+    uint32_t receiveBufferSize; // bytes
     uint32_t ustatusTimeOut;
     uint32_t goWaitBlockSize;
     uint32_t transferRate;
@@ -97,29 +97,29 @@ struct PrinterSettings {
 
 // ConnectionParams of code 1, by their first field: 36, 44 or 12.
 struct ConnectionParams36 {
-    uint32_t size;  // 36
+    uint32_t size; // 36
     PrinterSettings settings;
 };
 struct ConnectionParams44 {
-    uint32_t size;  // 44
+    uint32_t size; // 44
     uint32_t serviceCode;
     const char *languageId;
     PrinterSettings settings;
 };
 struct ConnectionParams12 {
-    uint32_t size;  // 12
+    uint32_t size; // 12
     uint32_t serviceCode;
     const char *languageId;
 };
 
 // Block of code 1.
 struct OpenDeviceBlock {
-    const char *printerName;  // may be NULL
-    const char *portName;     // NULL: the printer's "Port" value
-    uint32_t *deviceHandle;   // required
-    const void *params;       // a ConnectionParams, or NULL
-    uint32_t defaultArg;      // handed to the default access library's open
-    void **info;              // these three optional; all given: a copy of the record
+    const char *printerName; // may be NULL
+    const char *portName;    // NULL: the printer's "Port" value
+    uint32_t *deviceHandle;  // required
+    const void *params;      // a ConnectionParams, or NULL
+    uint32_t defaultArg;     // handed to the default access library's open
+    void **info;             // these three optional; all given: a copy of the record
     uint32_t *headerLength;
     uint32_t *privateSize;
 };
@@ -143,36 +143,116 @@ struct DeviceMappingHeader {
 };
 
 // Blocks of the device operations.
-struct JobAllocBlock { void **jobBuffer; uint32_t size; uint32_t *granted; };          // 3
-struct JobReallocBlock { void **jobBuffer; uint32_t size; uint32_t *granted; };        // 4
-struct JobFreeBlock { void **jobBuffer; uint32_t *cutCount; };                         // 5
-struct JobCopyInBlock { void *jobBuffer; uint32_t offset; const void *source; uint32_t length;
-                        uint32_t *copied; uint32_t fill; };                            // 6
-struct JobCopyOutBlock { void *jobBuffer; uint32_t offset; void *destination; uint32_t length;
-                         uint32_t *copied; };                                          // 7
-struct WriteBlock { const void *data; uint32_t length; uint32_t *written; uint32_t timeOut; };  // 8
-struct ReadBlock { void *buffer; uint32_t size; uint32_t *read; uint32_t timeOut; };   // 9
-struct SendBlock { void *jobBuffer; uint32_t offset; uint32_t length; uint32_t rate;
-                   uint32_t timeOut; };                                                // 10
-struct SendResultBlock { void *jobBuffer; uint32_t *done; uint32_t expected; uint32_t *sent; };  // 11
-struct ReadyBlock { uint32_t *ready; };                                                // 12
-struct DeviceIdBlock { char *buffer; uint32_t size; uint32_t *length; uint32_t timeOut; };  // 13
-struct ProbeBlock { uint32_t timeOut; };                                               // 14
-struct StatusByteBlock { uint8_t *status; };                                           // 15
-struct PrinterStateBlock { uint8_t *status; uint32_t *state; uint32_t flags; uint8_t *valid; };  // 16
-struct AuxQueryBlock { void *buffer; };                                                // 17
-struct SetSettingsBlock { const void *info; uint32_t flags; uint32_t skip; };          // 19
-struct NetStatusBlock { uint32_t *status; };                                           // 100
+struct JobAllocBlock {
+    void **jobBuffer;
+    uint32_t size;
+    uint32_t *granted;
+}; // 3
+struct JobReallocBlock {
+    void **jobBuffer;
+    uint32_t size;
+    uint32_t *granted;
+}; // 4
+struct JobFreeBlock {
+    void **jobBuffer;
+    uint32_t *cutCount;
+}; // 5
+struct JobCopyInBlock {
+    void *jobBuffer;
+    uint32_t offset;
+    const void *source;
+    uint32_t length;
+    uint32_t *copied;
+    uint32_t fill;
+}; // 6
+struct JobCopyOutBlock {
+    void *jobBuffer;
+    uint32_t offset;
+    void *destination;
+    uint32_t length;
+    uint32_t *copied;
+}; // 7
+struct WriteBlock {
+    const void *data;
+    uint32_t length;
+    uint32_t *written;
+    uint32_t timeOut;
+}; // 8
+struct ReadBlock {
+    void *buffer;
+    uint32_t size;
+    uint32_t *read;
+    uint32_t timeOut;
+}; // 9
+struct SendBlock {
+    void *jobBuffer;
+    uint32_t offset;
+    uint32_t length;
+    uint32_t rate;
+    uint32_t timeOut;
+}; // 10
+struct SendResultBlock {
+    void *jobBuffer;
+    uint32_t *done;
+    uint32_t expected;
+    uint32_t *sent;
+}; // 11
+struct ReadyBlock {
+    uint32_t *ready;
+}; // 12
+struct DeviceIdBlock {
+    char *buffer;
+    uint32_t size;
+    uint32_t *length;
+    uint32_t timeOut;
+}; // 13
+struct ProbeBlock {
+    uint32_t timeOut;
+}; // 14
+struct StatusByteBlock {
+    uint8_t *status;
+}; // 15
+struct PrinterStateBlock {
+    uint8_t *status;
+    uint32_t *state;
+    uint32_t flags;
+    uint8_t *valid;
+}; // 16
+struct AuxQueryBlock {
+    void *buffer;
+}; // 17
+struct SetSettingsBlock {
+    const void *info;
+    uint32_t flags;
+    uint32_t skip;
+}; // 19
+struct NetStatusBlock {
+    uint32_t *status;
+}; // 100
 
 // Completion of a background request, called on its thread as function(status, total, user).
 typedef void(__stdcall *LoximCompletion)(int32_t status, uint32_t total, uint32_t user);
-struct AsyncCallback { LoximCompletion function; uint32_t user; };
+struct AsyncCallback {
+    LoximCompletion function;
+    uint32_t user;
+};
 
-struct BackgroundBlock { void *data; uint32_t length; uint32_t *total; uint32_t timeOut;
-                         const AsyncCallback *callback; };                             // 104, 105
-struct PassThroughBlock { uint32_t control; const void *request; uint32_t requestLength;
-                          void *reply; uint32_t replySize; uint32_t *replyLength;
-                          const AsyncCallback *completion; };                          // 30000
+struct BackgroundBlock {
+    void *data;
+    uint32_t length;
+    uint32_t *total;
+    uint32_t timeOut;
+    const AsyncCallback *callback;
+}; // 104, 105
+struct PassThroughBlock {
+    uint32_t control;
+    const void *request;
+    uint32_t requestLength;
+    void *reply;
+    uint32_t replySize;
+    uint32_t *replyLength;
+    const AsyncCallback *completion;
+}; // 30000
 // With a completion a TCP/IP pass-through returns at once; the completion then runs once, on the
 // network library's thread or in the close, as function(result, value length, value address):
 // 0 with the first binding's value (valid during the call only), -132 when no answer came,

@@ -36,9 +36,11 @@ bool ResolveHost(const char *name, uint8_t addr[4]) {
 
 extern "C" int32_t TESSYN_CALL Tessyn_OpenPort(int32_t kind, int32_t localPort) {
     // The handle is kind << 16 | port word: only kinds 0 to 0x7FFF give a positive handle.
-    if (kind < 0 || kind > 0x7FFF) return TESSYN_E_SOCKET;
+    if (kind < 0 || kind > 0x7FFF)
+        return TESSYN_E_SOCKET;
     SnmpPort *port = new (std::nothrow) SnmpPort;
-    if (!port) return TESSYN_E_MEMORY;
+    if (!port)
+        return TESSYN_E_MEMORY;
     uint16_t word = 0;
     if (int rc = port->Open(kind, localPort, word)) {
         port->Close();
@@ -63,14 +65,17 @@ extern "C" int32_t TESSYN_CALL Tessyn_OpenPort(int32_t kind, int32_t localPort) 
 
 extern "C" int32_t TESSYN_CALL Tessyn_PostSnmpMessage(int32_t handle, const SnmpMessageDesc *desc) {
     SnmpPort *port = FindPort(handle);
-    if (!port) return TESSYN_E_HANDLE;
-    if (!desc) return TESSYN_E_MEMORY;
+    if (!port)
+        return TESSYN_E_HANDLE;
+    if (!desc)
+        return TESSYN_E_MEMORY;
     return port->Post(*desc);
 }
 
 extern "C" int32_t TESSYN_CALL Tessyn_ClosePort(int32_t handle) {
     SnmpPort *port = FindPort(handle);
-    if (!port) return TESSYN_E_HANDLE;
+    if (!port)
+        return TESSYN_E_HANDLE;
     port->Close();
     AcquireSRWLockExclusive(&g_portsLock);
     g_ports.erase(handle);
@@ -79,9 +84,11 @@ extern "C" int32_t TESSYN_CALL Tessyn_ClosePort(int32_t handle) {
     return 1;
 }
 
-extern "C" int32_t TESSYN_CALL Tessyn_SetTrap1Proc(int32_t handle, SnmpTrapProc proc, void *context) {
+extern "C" int32_t TESSYN_CALL Tessyn_SetTrap1Proc(int32_t handle, SnmpTrapProc proc,
+                                                   void *context) {
     SnmpPort *port = FindPort(handle);
-    if (!port) return TESSYN_E_HANDLE;
+    if (!port)
+        return TESSYN_E_HANDLE;
     port->SetTrapProc(proc, context);
     return 0;
 }
@@ -90,7 +97,8 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH: {
         WSADATA wsa;
-        if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0) return FALSE;
+        if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0)
+            return FALSE;
         if (wsa.wVersion != MAKEWORD(1, 1)) {
             WSACleanup();
             return FALSE;
@@ -102,7 +110,8 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
         // Ports still open are left as they are: their threads cannot be waited for here.
         // At process exit Winsock is left to the system.
         tessyn::SetHostResolver(nullptr);
-        if (!reserved) WSACleanup();
+        if (!reserved)
+            WSACleanup();
         return TRUE;
     default:
         return TRUE;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <winsock.h>
+
 #include <windows.h>
 
 #include <cstdint>
@@ -22,6 +23,7 @@ struct SnmpRequest {
     SOCKET socket = INVALID_SOCKET;
     HANDLE waits[2] = {}; // the table's stop-all event, then the reply event (unicast only)
     DWORD waitCount = 0;
+    win::Handle reply; // the reply event of waits[1]
     SnmpRequestTable *table = nullptr;
     std::vector<uint8_t> bytes;
     std::vector<int32_t> timeouts;
@@ -36,7 +38,7 @@ struct SnmpRequest {
 };
 
 class SnmpRequestTable {
-public:
+  public:
     SnmpRequestTable() = default;
     ~SnmpRequestTable();
     SnmpRequestTable(const SnmpRequestTable &) = delete;
@@ -62,7 +64,7 @@ public:
 
     size_t PendingCount();
 
-private:
+  private:
     static DWORD WINAPI SenderMain(void *param);
     void Discard(uint16_t id);
     void WaitAndClose(std::vector<HANDLE> &threads);
@@ -72,13 +74,13 @@ private:
     CRITICAL_SECTION lock_;
     bool lockReady_ = false;
     uint16_t counter_ = 0;
-    HANDLE idle_ = nullptr;    // signalled while no request is pending (set under the lock)
-    HANDLE stopAll_ = nullptr; // signalled once when the port closes with requests pending
+    HANDLE idle_ = nullptr;     // signalled while no request is pending (set under the lock)
+    HANDLE stopAll_ = nullptr;  // signalled once when the port closes with requests pending
     std::vector<HANDLE> ended_; // sender threads past their removal, still to be waited for
 };
 
 class SnmpPort {
-public:
+  public:
     SnmpPort() = default;
     ~SnmpPort();
     SnmpPort(const SnmpPort &) = delete;
@@ -92,7 +94,7 @@ public:
     // Stops the receive thread (which waits for every sender thread) and closes the socket.
     void Close();
 
-private:
+  private:
     static DWORD WINAPI ReceiveMain(void *param);
     void Receive();
     void Deliver(const uint8_t *data, int size, const SnmpAddress &sender);

@@ -80,15 +80,15 @@ typedef void(TESSYN_CALL *SnmpResponseProc)(void *context, const struct SnmpMess
 /* A request descriptor (read by Tessyn_PostSnmpMessage only), and the response info handed
  * to an SnmpResponseProc. */
 typedef struct SnmpMessageDesc {
-    const char *host;          /* dotted quad, host name or "NNNNNNNN:HHHHHHHHHHHH" (IPX) */
-    int32_t port;              /* host order; 0 selects 161 (IPX: 0x900F) */
-    int32_t pduType;           /* low byte is the PDU tag: 0xA0 GetRequest, 0xA1 GetNext, ... */
-    int32_t version;           /* 0 for SNMPv1; always 0 in a response info */
-    const char *community;     /* NULL selects "tavmor" */
-    int32_t timeouts[4];       /* milliseconds; the list ends at the first 0; at least one */
+    const char *host;      /* dotted quad, host name or "NNNNNNNN:HHHHHHHHHHHH" (IPX) */
+    int32_t port;          /* host order; 0 selects 161 (IPX: 0x900F) */
+    int32_t pduType;       /* low byte is the PDU tag: 0xA0 GetRequest, 0xA1 GetNext, ... */
+    int32_t version;       /* 0 for SNMPv1; always 0 in a response info */
+    const char *community; /* NULL selects "tavmor" */
+    int32_t timeouts[4];   /* milliseconds; the list ends at the first 0; at least one */
     int32_t errorStatus;
     int32_t errorIndex;
-    int32_t requestId;         /* assigned by the port; the received id in a response info */
+    int32_t requestId; /* assigned by the port; the received id in a response info */
     int32_t varBindCount;
     const SnmpVarBind *varBinds;
     SnmpResponseProc responseProc;

@@ -13,6 +13,7 @@
 // (the figures themselves are never judged). The bench writes the SMTP settings of the
 // prefix's registry and puts back what was there.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <chrono>
@@ -54,7 +55,8 @@ std::string Pattern(std::size_t size) {
 
 // The deliverables' folder: SUITE_BIN_DIR when set (wine-run sets it), else the program's own.
 std::string Folder() {
-    if (const char *bin = std::getenv("SUITE_BIN_DIR")) return bin;
+    if (const char *bin = std::getenv("SUITE_BIN_DIR"))
+        return bin;
     char path[MAX_PATH];
     const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string s(path, n);
@@ -64,18 +66,21 @@ std::string Folder() {
 
 // The SMTP settings as they were, put back when the bench ends.
 class SavedSettings {
-public:
+  public:
     SavedSettings() {
         HKEY key = nullptr;
         m_existed = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS;
         for (Value &v : m_values) {
             DWORD size = 0;
-            if (m_existed && RegQueryValueExA(key, v.name, nullptr, &v.type, nullptr, &size) == ERROR_SUCCESS) {
+            if (m_existed &&
+                RegQueryValueExA(key, v.name, nullptr, &v.type, nullptr, &size) == ERROR_SUCCESS) {
                 v.data.resize(size);
-                v.present = RegQueryValueExA(key, v.name, nullptr, &v.type, v.data.data(), &size) == ERROR_SUCCESS;
+                v.present = RegQueryValueExA(key, v.name, nullptr, &v.type, v.data.data(), &size) ==
+                            ERROR_SUCCESS;
             }
         }
-        if (key) RegCloseKey(key);
+        if (key)
+            RegCloseKey(key);
     }
     ~SavedSettings() {
         if (!m_existed) {
@@ -83,10 +88,12 @@ public:
             return;
         }
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+            return;
         for (const Value &v : m_values) {
             if (v.present)
-                RegSetValueExA(key, v.name, 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
+                RegSetValueExA(key, v.name, 0, v.type, v.data.data(),
+                               static_cast<DWORD>(v.data.size()));
             else
                 RegDeleteValueA(key, v.name);
         }
@@ -94,15 +101,18 @@ public:
     }
     static void Write(const char *server, DWORD port, DWORD timeout) {
         HKEY key = nullptr;
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr);
         RegSetValueExA(key, "Server", 0, REG_SZ, reinterpret_cast<const BYTE *>(server),
                        static_cast<DWORD>(std::strlen(server) + 1));
-        RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&port), sizeof port);
-        RegSetValueExA(key, "Timeout", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&timeout), sizeof timeout);
+        RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&port),
+                       sizeof port);
+        RegSetValueExA(key, "Timeout", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&timeout),
+                       sizeof timeout);
         RegCloseKey(key);
     }
 
-private:
+  private:
     struct Value {
         const char *name;
         bool present = false;
@@ -110,30 +120,35 @@ private:
         std::vector<BYTE> data;
     };
     bool m_existed = false;
-    Value m_values[3] = {{"Server", false, 0, {}}, {"Port", false, 0, {}}, {"Timeout", false, 0, {}}};
+    Value m_values[3] = {
+        {"Server", false, 0, {}}, {"Port", false, 0, {}}, {"Timeout", false, 0, {}}};
 };
 
 // A sink on 127.0.0.1 for one connection at a time. As a server it greets, answers every
 // command, and keeps the DATA up to and with its end mark; as a plain sink it keeps every byte
 // until the peer closes. Runs on a Win32 thread; every wait is bounded.
 class Sink {
-public:
+  public:
     bool Start(std::string *error) {
         m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int length = sizeof address;
-        if (m_listener == INVALID_SOCKET || bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-            listen(m_listener, 4) != 0 || getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-            *error = "the sink cannot listen on 127.0.0.1 (" + std::to_string(WSAGetLastError()) + ")";
+        if (m_listener == INVALID_SOCKET ||
+            bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+            listen(m_listener, 4) != 0 ||
+            getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+            *error =
+                "the sink cannot listen on 127.0.0.1 (" + std::to_string(WSAGetLastError()) + ")";
             return false;
         }
         m_port = ntohs(address.sin_port);
         return true;
     }
     ~Sink() {
-        if (m_listener != INVALID_SOCKET) closesocket(m_listener);
+        if (m_listener != INVALID_SOCKET)
+            closesocket(m_listener);
     }
     int Port() const { return m_port; }
     // Room for bytes bytes, touched now so that no row pays for fresh memory.
@@ -150,13 +165,14 @@ public:
     }
     bool Finish() {
         const bool ended = m_thread && WaitForSingleObject(m_thread, 600000) == WAIT_OBJECT_0;
-        if (m_thread) CloseHandle(m_thread);
+        if (m_thread)
+            CloseHandle(m_thread);
         m_thread = nullptr;
         return ended && m_ok;
     }
     const std::string &Bytes() const { return m_bytes; }
 
-private:
+  private:
     static DWORD WINAPI Thread(void *self) {
         auto *sink = static_cast<Sink *>(self);
         sink->m_ok = sink->Run();
@@ -170,9 +186,11 @@ private:
         return select(0, &set, nullptr, nullptr, &wait) == 1;
     }
     bool Run() {
-        if (!Wait(m_listener)) return false;
+        if (!Wait(m_listener))
+            return false;
         const SOCKET s = accept(m_listener, nullptr, nullptr);
-        if (s == INVALID_SOCKET) return false;
+        if (s == INVALID_SOCKET)
+            return false;
         const bool ok = m_asServer ? Converse(s) : Drain(s);
         closesocket(s);
         return ok;
@@ -180,17 +198,21 @@ private:
     bool Drain(SOCKET s) {
         std::vector<char> chunk(1 << 20);
         for (;;) {
-            if (!Wait(s)) return false;
+            if (!Wait(s))
+                return false;
             const int n = recv(s, chunk.data(), static_cast<int>(chunk.size()), 0);
-            if (n <= 0) return n == 0;
+            if (n <= 0)
+                return n == 0;
             m_bytes.append(chunk.data(), static_cast<std::size_t>(n));
         }
     }
     bool Reply(SOCKET s, const char *text) {
-        return send(s, text, static_cast<int>(std::strlen(text)), 0) == static_cast<int>(std::strlen(text));
+        return send(s, text, static_cast<int>(std::strlen(text)), 0) ==
+               static_cast<int>(std::strlen(text));
     }
     bool Converse(SOCKET s) {
-        if (!Reply(s, "220 bench ready\r\n")) return false;
+        if (!Reply(s, "220 bench ready\r\n"))
+            return false;
         std::string pending;
         std::vector<char> chunk(1 << 20);
         bool inData = false;
@@ -207,7 +229,8 @@ private:
                     m_bytes.append(pending, 0, end + 5);
                     pending.erase(0, end + 5);
                     inData = false;
-                    if (!Reply(s, "250 queued\r\n")) return false;
+                    if (!Reply(s, "250 queued\r\n"))
+                        return false;
                     continue;
                 }
             } else if (const std::size_t lf = pending.find("\r\n"); lf != std::string::npos) {
@@ -215,19 +238,24 @@ private:
                 pending.erase(0, lf + 2);
                 if (verb == "DATA") {
                     inData = true;
-                    if (!Reply(s, "354 go ahead\r\n")) return false;
+                    if (!Reply(s, "354 go ahead\r\n"))
+                        return false;
                     // The body may begin with the end mark's own CR LF.
                     pending.insert(0, "\r\n");
                     m_bytes.clear();
                     continue;
                 }
-                if (verb == "QUIT") return Reply(s, "221 bye\r\n");
-                if (!Reply(s, "250 ok\r\n")) return false;
+                if (verb == "QUIT")
+                    return Reply(s, "221 bye\r\n");
+                if (!Reply(s, "250 ok\r\n"))
+                    return false;
                 continue;
             }
-            if (!Wait(s)) return false;
+            if (!Wait(s))
+                return false;
             const int n = recv(s, chunk.data(), static_cast<int>(chunk.size()), 0);
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             pending.append(chunk.data(), static_cast<std::size_t>(n));
         }
     }
@@ -244,7 +272,8 @@ private:
 // stuffed line, then the empty line and the end mark.
 std::string ExpectedData(const std::string &text) {
     std::string out = "\r\n";
-    for (std::string_view line : SplitCrlfLines(text)) out += StuffDataLine(line);
+    for (std::string_view line : SplitCrlfLines(text))
+        out += StuffDataLine(line);
     return out + "\r\n.\r\n";
 }
 
@@ -252,17 +281,20 @@ std::string ExpectedData(const std::string &text) {
 std::string RenderedWithDateOf(const CMailMessage &message, const std::string &received) {
     const std::size_t at = received.find("Date: ");
     const std::size_t end = at == std::string::npos ? at : received.find("\r\n", at);
-    if (end == std::string::npos) return std::string();
+    if (end == std::string::npos)
+        return std::string();
     return RenderMessageText(message, received.substr(at, end - at));
 }
 
 bool ReadWholeFile(const std::string &path, std::string *out) {
     std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f)
+        return false;
     out->clear();
     std::vector<char> chunk(1 << 20);
     std::size_t n;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0) out->append(chunk.data(), n);
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0)
+        out->append(chunk.data(), n);
     std::fclose(f);
     return true;
 }
@@ -297,8 +329,11 @@ int main(int argc, char **argv) {
             break;
         }
     }
-    if (mib == 0 || mib > 256 || (tlsPort != 0) != !tlsFile.empty() || tlsPort < 0 || tlsPort > 65535) {
-        std::fprintf(stderr, "usage: mail_bench [--mib 1..256] [--check] [--tls-port PORT --tls-file FILE]\n");
+    if (mib == 0 || mib > 256 || (tlsPort != 0) != !tlsFile.empty() || tlsPort < 0 ||
+        tlsPort > 65535) {
+        std::fprintf(
+            stderr,
+            "usage: mail_bench [--mib 1..256] [--check] [--tls-port PORT --tls-file FILE]\n");
         return 2;
     }
     WSADATA wsa;
@@ -319,7 +354,8 @@ int main(int argc, char **argv) {
     // The attachment, in the temporary folder.
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    const std::string path = std::string(temp) + "mail_bench_" + std::to_string(GetCurrentProcessId()) + ".exe";
+    const std::string path =
+        std::string(temp) + "mail_bench_" + std::to_string(GetCurrentProcessId()) + ".exe";
     {
         const std::string bytes = Pattern(mib << 20);
         std::FILE *f = std::fopen(path.c_str(), "wb");
@@ -346,7 +382,8 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "mail_bench: the message was not composed (%d)\n", composed);
         return 1;
     }
-    const std::size_t rendered = RenderMessageText(message, "Date: Thu,  1 Jan 25 00:00:00 +0000").size();
+    const std::size_t rendered =
+        RenderMessageText(message, "Date: Thu,  1 Jan 25 00:00:00 +0000").size();
     rows.push_back({"compose (AddContent)", mib << 20, composeSeconds, true});
     SavedSettings saved;
     Sink sink;
@@ -370,14 +407,16 @@ int main(int argc, char **argv) {
     };
 
     std::string text; // the rendered bytes as the plain send carried them
-    { // plain SMTP to the in-process sink
+    {                 // plain SMTP to the in-process sink
         sink.Serve(true);
         int code = 0;
         const double seconds = sendOnce("127.0.0.1", sink.Port(), 0, &code);
         const bool served = sink.Finish();
         text = RenderedWithDateOf(message, sink.Bytes());
-        const bool match = code == 0 && served && !text.empty() && sink.Bytes() == ExpectedData(text);
-        if (code) std::fprintf(stderr, "mail_bench: the plain send failed with %d\n", code);
+        const bool match =
+            code == 0 && served && !text.empty() && sink.Bytes() == ExpectedData(text);
+        if (code)
+            std::fprintf(stderr, "mail_bench: the plain send failed with %d\n", code);
         rows.push_back({"Send, plain SMTP", rendered, seconds, match});
     }
     if (tlsPort) { // STARTTLS to the TLS sink of the script
@@ -386,8 +425,10 @@ int main(int argc, char **argv) {
         std::string received;
         const bool read = ReadWholeFile(tlsFile, &received);
         const std::string tlsText = RenderedWithDateOf(message, received);
-        const bool match = code == 0 && read && !tlsText.empty() && received == ExpectedData(tlsText);
-        if (code) std::fprintf(stderr, "mail_bench: the STARTTLS send failed with %d\n", code);
+        const bool match =
+            code == 0 && read && !tlsText.empty() && received == ExpectedData(tlsText);
+        if (code)
+            std::fprintf(stderr, "mail_bench: the STARTTLS send failed with %d\n", code);
         rows.push_back({"Send, STARTTLS", rendered, seconds, match});
     }
     { // one plain socket copy of the bytes the plain send put after DATA
@@ -399,25 +440,30 @@ int main(int argc, char **argv) {
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<u_short>(sink.Port()));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bool ok = s != INVALID_SOCKET && connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        bool ok = s != INVALID_SOCKET &&
+                  connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
         for (std::size_t sent = 0; ok && sent < bytes.size();) {
             const int n = send(s, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
             ok = n > 0;
             sent += ok ? static_cast<std::size_t>(n) : 0;
         }
-        if (s != INVALID_SOCKET) closesocket(s);
+        if (s != INVALID_SOCKET)
+            closesocket(s);
         ok = sink.Finish() && ok;
         const double seconds = SecondsSince(begin);
-        rows.push_back({"socket copy of the DATA bytes", bytes.size(), seconds, ok && !bytes.empty() && sink.Bytes() == bytes});
+        rows.push_back({"socket copy of the DATA bytes", bytes.size(), seconds,
+                        ok && !bytes.empty() && sink.Bytes() == bytes});
     }
     quenta::SetLibraryFolderForTesting(nullptr);
 
     std::printf("quenta send, one %zu MiB attachment, %zu bytes after DATA\n", mib, rendered);
-    std::printf("%-32s %12s %9s %10s  %s\n", "row", "bytes", "seconds", "MB/s", "bytes at the sink");
+    std::printf("%-32s %12s %9s %10s  %s\n", "row", "bytes", "seconds", "MB/s",
+                "bytes at the sink");
     bool all = true;
     for (const Row &r : rows) {
         const double mbps = r.seconds > 0 ? static_cast<double>(r.bytes) / r.seconds / 1e6 : 0;
-        std::printf("%-32s %12zu %9.3f %10.2f  %s\n", r.name, r.bytes, r.seconds, mbps, r.match ? "match" : "MISMATCH");
+        std::printf("%-32s %12zu %9.3f %10.2f  %s\n", r.name, r.bytes, r.seconds, mbps,
+                    r.match ? "match" : "MISMATCH");
         all = all && r.match;
     }
     WSACleanup();

@@ -11,13 +11,17 @@ constexpr std::size_t kWordTextCut = 48;
 
 const char *CharsetText(CharsetKind kind) {
     switch (kind) {
-    case kCharsetJP: return "iso-2022-jp";
-    case kCharsetEU: return "iso-8859-1";
-    default: return "us-ascii";
+    case kCharsetJP:
+        return "iso-2022-jp";
+    case kCharsetEU:
+        return "iso-8859-1";
+    default:
+        return "us-ascii";
     }
 }
 
-CHeaderItem::CHeaderItem(HeaderItemKind kind, const char *charset, std::string address, std::string name)
+CHeaderItem::CHeaderItem(HeaderItemKind kind, const char *charset, std::string address,
+                         std::string name)
     : m_kind(kind), m_charset(charset), m_address(std::move(address)), m_name(std::move(name)) {}
 
 void CHeaderItem::GetEnvelopeCommand(std::string &out) const {
@@ -36,13 +40,16 @@ void CHeaderItem::GetHeaderText(std::string &out) {
         Encode(m_name, out);
         out += ' ';
     }
-    if (!m_address.empty()) out += "<" + m_address + ">";
+    if (!m_address.empty())
+        out += "<" + m_address + ">";
 }
 
 CHeaderItemUS::CHeaderItemUS(HeaderItemKind kind, std::string address, std::string name)
     : CHeaderItem(kind, CharsetText(kCharsetUS), std::move(address), std::move(name)) {}
 
-void CHeaderItemUS::Encode(const std::string &name, std::string &out) { out += name; }
+void CHeaderItemUS::Encode(const std::string &name, std::string &out) {
+    out += name;
+}
 
 CHeaderItemJP::CHeaderItemJP(HeaderItemKind kind, std::string address, std::string name)
     : CHeaderItem(kind, CharsetText(kCharsetJP), std::move(address), std::move(name)) {}
@@ -55,7 +62,8 @@ void CHeaderItemJP::Encode(const std::string &name, std::string &out) {
     std::string word;
     bool twoByte = false;
     auto closeWord = [&] {
-        if (twoByte) word += CSJIStoJIS::kToAscii;
+        if (twoByte)
+            word += CSJIStoJIS::kToAscii;
         words.push_back(std::move(word));
         word.clear();
         twoByte = false;
@@ -69,8 +77,10 @@ void CHeaderItemJP::Encode(const std::string &name, std::string &out) {
             std::uint8_t lead = b, trail = std::uint8_t(name[++i]);
             CSJIStoJIS::ConvertPair(lead, trail);
             const std::size_t need = (twoByte ? 0 : 3) + 2 + 3;
-            if (!word.empty() && word.size() + need > kWordBytes) closeWord();
-            if (!twoByte) word += CSJIStoJIS::kToTwoByte;
+            if (!word.empty() && word.size() + need > kWordBytes)
+                closeWord();
+            if (!twoByte)
+                word += CSJIStoJIS::kToTwoByte;
             twoByte = true;
             word += char(lead);
             word += char(trail);
@@ -78,16 +88,20 @@ void CHeaderItemJP::Encode(const std::string &name, std::string &out) {
             const char *piece = m_jis.Translate(b, true);
             const std::size_t length = std::size_t(m_jis.OutputLength());
             const std::size_t need = (twoByte ? 3 : 0) + length;
-            if (!word.empty() && word.size() + need > kWordBytes) closeWord();
-            if (twoByte) word += CSJIStoJIS::kToAscii;
+            if (!word.empty() && word.size() + need > kWordBytes)
+                closeWord();
+            if (twoByte)
+                word += CSJIStoJIS::kToAscii;
             twoByte = false;
             word.append(piece, length);
         }
     }
-    if (!word.empty()) closeWord();
+    if (!word.empty())
+        closeWord();
 
     for (std::size_t w = 0; w < words.size(); ++w) {
-        if (w) out += kWordFold;
+        if (w)
+            out += kWordFold;
         out += "=?iso-2022-jp?B?";
         m_base64.Reset();
         m_base64.SetLineBreaks(false);
@@ -106,7 +120,8 @@ CHeaderItemEU::CHeaderItemEU(HeaderItemKind kind, std::string address, std::stri
 void CHeaderItemEU::Encode(const std::string &name, std::string &out) {
     std::size_t i = 0;
     while (i < name.size()) {
-        if (i) out += kWordFold;
+        if (i)
+            out += kWordFold;
         out += "=?iso-8859-1?Q?";
         m_qp.Reset();
         m_qp.SetSoftBreaks(false);

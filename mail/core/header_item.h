@@ -20,7 +20,7 @@ enum HeaderItemKind : int {
 const char *CharsetText(CharsetKind kind);
 
 class CHeaderItem {
-public:
+  public:
     CHeaderItem(HeaderItemKind kind, const char *charset, std::string address, std::string name);
     virtual ~CHeaderItem() = default;
     CHeaderItem(const CHeaderItem &) = delete;
@@ -40,7 +40,7 @@ public:
     const std::string &Address() const { return m_address; }
     const std::string &Name() const { return m_name; }
 
-private:
+  private:
     HeaderItemKind m_kind;
     std::string m_charset;
     std::string m_address;
@@ -48,7 +48,7 @@ private:
 };
 
 class CHeaderItemUS : public CHeaderItem {
-public:
+  public:
     CHeaderItemUS(HeaderItemKind kind, std::string address, std::string name);
     void Encode(const std::string &name, std::string &out) override;
 };
@@ -56,24 +56,24 @@ public:
 // Shift_JIS names go out as B encoded words of ISO-2022-JP text, each word holding whole
 // characters and ending in ASCII mode.
 class CHeaderItemJP : public CHeaderItem {
-public:
+  public:
     CHeaderItemJP(HeaderItemKind kind, std::string address, std::string name);
     void Encode(const std::string &name, std::string &out) override;
 
     // Most JIS bytes in one word, escape sequences included.
     static constexpr std::size_t kWordBytes = 37;
 
-private:
+  private:
     CSJIStoJIS m_jis;
     CBase64 m_base64;
 };
 
 // ISO-8859-1 names go out as Q encoded words.
 class CHeaderItemEU : public CHeaderItem {
-public:
+  public:
     CHeaderItemEU(HeaderItemKind kind, std::string address, std::string name);
     void Encode(const std::string &name, std::string &out) override;
 
-private:
+  private:
     CQuotedPrintable m_qp;
 };

@@ -7,10 +7,10 @@
 
 enum MailErrorCode : int {
     kMailOk = 0,
-    kMailDateLine = 1,        // "Fault to create the date of mail sending."
-    kMailCannotAddItem = 2,   // "Can not add the mail item."
-    kMailFileNotFound = 3,    // body file or attachment cannot be opened
-    kMailFileRead = 4,        // read error before the end of a body file or attachment
+    kMailDateLine = 1,      // "Fault to create the date of mail sending."
+    kMailCannotAddItem = 2, // "Can not add the mail item."
+    kMailFileNotFound = 3,  // body file or attachment cannot be opened
+    kMailFileRead = 4,      // read error before the end of a body file or attachment
     kMailSocket = 5,
     kMailServerNotFound = 6,
     kMailConnect = 7,
@@ -18,7 +18,7 @@ enum MailErrorCode : int {
     kMailLocalHostName = 9,
     kMailNotSent = 10,
     kMailTimeout = 11,
-    kMailIncomplete = 12,     // message without From, To or any part
+    kMailIncomplete = 12, // message without From, To or any part
     kMailAuthNotSupported = 101,
     kMailAuthWrongCredentials = 102,
     kMailAuthOther = 103,
@@ -26,12 +26,13 @@ enum MailErrorCode : int {
     kMailRegistry = 105,
 };
 
-[[noreturn]] inline void ThrowMailError(MailErrorCode code) { throw code; }
+[[noreturn]] inline void ThrowMailError(MailErrorCode code) {
+    throw code;
+}
 
 // Runs an operation of the component and returns its failure code (0 on success). This is the
 // one place where a thrown code, or a lack of memory (code 2), becomes a result.
-template <class Operation>
-MailErrorCode CatchMailError(Operation &&operation) noexcept {
+template <class Operation> MailErrorCode CatchMailError(Operation &&operation) noexcept {
     try {
         std::forward<Operation>(operation)();
         return kMailOk;

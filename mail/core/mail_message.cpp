@@ -7,14 +7,19 @@
 
 namespace {
 
-std::string TextOrEmpty(const char *text) { return text ? std::string(text) : std::string(); }
+std::string TextOrEmpty(const char *text) {
+    return text ? std::string(text) : std::string();
+}
 
-bool HoldsLineBreak(const std::string &text) { return text.find_first_of("\r\n") != std::string::npos; }
+bool HoldsLineBreak(const std::string &text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
 
 bool EqualsNoCase(const std::string &a, const char *b) {
     std::size_t i = 0;
     for (; i < a.size() && b[i]; ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return i == a.size() && !b[i];
 }
@@ -22,30 +27,42 @@ bool EqualsNoCase(const std::string &a, const char *b) {
 } // namespace
 
 CMailMessage::CMailMessage(int charsetKind)
-    : m_kind(charsetKind == kCharsetJP ? kCharsetJP : charsetKind == kCharsetEU ? kCharsetEU : kCharsetUS) {}
+    : m_kind(charsetKind == kCharsetJP   ? kCharsetJP
+             : charsetKind == kCharsetEU ? kCharsetEU
+                                         : kCharsetUS) {}
 
-std::unique_ptr<CHeaderItem> CMailMessage::MakeItem(HeaderItemKind kind, std::string address, std::string name) const {
+std::unique_ptr<CHeaderItem> CMailMessage::MakeItem(HeaderItemKind kind, std::string address,
+                                                    std::string name) const {
     switch (m_kind) {
-    case kCharsetJP: return std::make_unique<CHeaderItemJP>(kind, std::move(address), std::move(name));
-    case kCharsetEU: return std::make_unique<CHeaderItemEU>(kind, std::move(address), std::move(name));
-    default: return std::make_unique<CHeaderItemUS>(kind, std::move(address), std::move(name));
+    case kCharsetJP:
+        return std::make_unique<CHeaderItemJP>(kind, std::move(address), std::move(name));
+    case kCharsetEU:
+        return std::make_unique<CHeaderItemEU>(kind, std::move(address), std::move(name));
+    default:
+        return std::make_unique<CHeaderItemUS>(kind, std::move(address), std::move(name));
     }
 }
 
 std::unique_ptr<CTextPlain> CMailMessage::MakeTextFromFile(std::string path) const {
     const CTextPlain::FromFile file;
     switch (m_kind) {
-    case kCharsetJP: return std::make_unique<CTextPlainJP>(file, std::move(path));
-    case kCharsetEU: return std::make_unique<CTextPlainEU>(file, std::move(path));
-    default: return std::make_unique<CTextPlainUS>(file, std::move(path));
+    case kCharsetJP:
+        return std::make_unique<CTextPlainJP>(file, std::move(path));
+    case kCharsetEU:
+        return std::make_unique<CTextPlainEU>(file, std::move(path));
+    default:
+        return std::make_unique<CTextPlainUS>(file, std::move(path));
     }
 }
 
 std::unique_ptr<CTextPlain> CMailMessage::MakeTextFromString(std::string body) const {
     switch (m_kind) {
-    case kCharsetJP: return std::make_unique<CTextPlainJP>(std::move(body));
-    case kCharsetEU: return std::make_unique<CTextPlainEU>(std::move(body));
-    default: return std::make_unique<CTextPlainUS>(std::move(body));
+    case kCharsetJP:
+        return std::make_unique<CTextPlainJP>(std::move(body));
+    case kCharsetEU:
+        return std::make_unique<CTextPlainEU>(std::move(body));
+    default:
+        return std::make_unique<CTextPlainUS>(std::move(body));
     }
 }
 
@@ -60,7 +77,8 @@ void CMailMessage::AddItem(const char *address, const char *name, int kind) {
     std::string nameText = TextOrEmpty(name);
     // Every header and envelope line is cut at its line ends: a CR or LF inside an item would
     // add header lines or SMTP commands.
-    if (HoldsLineBreak(addressText) || HoldsLineBreak(nameText)) ThrowMailError(kMailCannotAddItem);
+    if (HoldsLineBreak(addressText) || HoldsLineBreak(nameText))
+        ThrowMailError(kMailCannotAddItem);
     switch (kind) {
     case kItemTo:
         m_to.push_back(MakeItem(kItemTo, std::move(addressText), std::move(nameText)));
@@ -83,7 +101,8 @@ void CMailMessage::AddItem(const char *address, const char *name, int kind) {
 }
 
 void CMailMessage::AddBody(const char *path) {
-    if (!path) ThrowMailError(kMailFileNotFound);
+    if (!path)
+        ThrowMailError(kMailFileNotFound);
     AppendPart(MakeTextFromFile(path));
 }
 
@@ -93,21 +112,27 @@ void CMailMessage::AddBodyString(const char *text, int flags) {
         m_bodyString += added;
         return;
     }
-    if (!(flags & (kBodyReplace | kBodyMakePart))) return;
+    if (!(flags & (kBodyReplace | kBodyMakePart)))
+        return;
     // The new buffer is committed only once its part, if any, is built and appended.
-    std::string buffer = (flags & kBodyReplace) ? std::string(added) : m_bodyString + std::string(added);
-    if (flags & kBodyMakePart) AppendPart(MakeTextFromString(buffer));
+    std::string buffer =
+        (flags & kBodyReplace) ? std::string(added) : m_bodyString + std::string(added);
+    if (flags & kBodyMakePart)
+        AppendPart(MakeTextFromString(buffer));
     m_bodyString = std::move(buffer);
 }
 
 void CMailMessage::AddContent(const char *path, const char *name) {
-    if (!path) ThrowMailError(kMailFileNotFound);
+    if (!path)
+        ThrowMailError(kMailFileNotFound);
     const std::string nameText = TextOrEmpty(name);
     const std::size_t dot = nameText.rfind('.');
     const std::string extension = dot == std::string::npos ? nameText : nameText.substr(dot + 1);
-    if (!EqualsNoCase(extension, "exe") && !EqualsNoCase(extension, "csv")) ThrowMailError(kMailCannotAddItem);
+    if (!EqualsNoCase(extension, "exe") && !EqualsNoCase(extension, "csv"))
+        ThrowMailError(kMailCannotAddItem);
     // The name stands in quoted header parameters.
-    if (nameText.find_first_of("\r\n\"") != std::string::npos) ThrowMailError(kMailCannotAddItem);
+    if (nameText.find_first_of("\r\n\"") != std::string::npos)
+        ThrowMailError(kMailCannotAddItem);
     auto part = std::make_unique<CAppOctetStream>(path);
     part->SetAttachmentName(nameText);
     AppendPart(std::move(part));

@@ -18,7 +18,7 @@ enum BodyStringFlags : int {
 };
 
 class CMailMessage {
-public:
+  public:
     explicit CMailMessage(int charsetKind);
     virtual ~CMailMessage() = default;
     CMailMessage(const CMailMessage &) = delete;
@@ -42,8 +42,9 @@ public:
     const std::deque<std::unique_ptr<CMIMEContent>> &Parts() const { return m_parts; }
     const std::string &BodyString() const { return m_bodyString; }
 
-private:
-    std::unique_ptr<CHeaderItem> MakeItem(HeaderItemKind kind, std::string address, std::string name) const;
+  private:
+    std::unique_ptr<CHeaderItem> MakeItem(HeaderItemKind kind, std::string address,
+                                          std::string name) const;
     std::unique_ptr<CTextPlain> MakeTextFromFile(std::string path) const;
     std::unique_ptr<CTextPlain> MakeTextFromString(std::string body) const;
     void AppendPart(std::unique_ptr<CMIMEContent> part);

@@ -23,6 +23,7 @@ std::string RenderMessageText(const CMailMessage &message, std::string_view date
 
 // The same texts in the pieces they are made of (the parts' own texts are not copied), in
 // order; a piece is valid only during its call.
-void ForEachBodyPiece(const CMailMessage &message, const std::function<void(std::string_view)> &put);
+void ForEachBodyPiece(const CMailMessage &message,
+                      const std::function<void(std::string_view)> &put);
 void ForEachMessagePiece(const CMailMessage &message, std::string_view dateLine,
                          const std::function<void(std::string_view)> &put);

@@ -18,16 +18,19 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // (missing, a folder) is 3.
 File OpenSource(const std::string &path) {
     std::error_code ec;
-    if (path.empty() || std::filesystem::is_directory(path, ec)) ThrowMailError(kMailFileNotFound);
+    if (path.empty() || std::filesystem::is_directory(path, ec))
+        ThrowMailError(kMailFileNotFound);
     File f(std::fopen(path.c_str(), "rb"));
-    if (!f) ThrowMailError(kMailFileNotFound);
+    if (!f)
+        ThrowMailError(kMailFileNotFound);
     return f;
 }
 
 // Reads up to `size` bytes; a read that stops before the end of the file is 4.
 std::size_t ReadBlock(std::FILE *f, char *buffer, std::size_t size) {
     const std::size_t got = std::fread(buffer, 1, size, f);
-    if (got < size && std::ferror(f)) ThrowMailError(kMailFileRead);
+    if (got < size && std::ferror(f))
+        ThrowMailError(kMailFileRead);
     return got;
 }
 
@@ -62,13 +65,17 @@ void CTextPlain::ReadBodyFile() {
         const std::size_t got = ReadBlock(f.get(), buffer, sizeof buffer);
         for (std::size_t i = 0; i < got; ++i) {
             const char c = buffer[i];
-            if (pendingCr && c != '\n') body += '\r';
+            if (pendingCr && c != '\n')
+                body += '\r';
             pendingCr = (c == '\r');
-            if (!pendingCr) body += c;
+            if (!pendingCr)
+                body += c;
         }
-        if (got < sizeof buffer) break;
+        if (got < sizeof buffer)
+            break;
     }
-    if (pendingCr) body += '\r';
+    if (pendingCr)
+        body += '\r';
     m_body = std::move(body);
     ReadBodyString();
 }
@@ -79,7 +86,8 @@ void CTextPlain::ReadBodyString() {
     while (start < body.size()) {
         std::size_t end = body.find('\n', start);
         end = (end == std::string_view::npos) ? body.size() : end + 1;
-        if (end - start > kPieceBytes) end = start + kPieceBytes;
+        if (end - start > kPieceBytes)
+            end = start + kPieceBytes;
         EncodeLine(body.substr(start, end - start), end == body.size());
         start = end;
     }
@@ -89,7 +97,8 @@ void CTextPlainUS::EncodeLine(std::string_view piece, bool) {
     // The content itself: no dot is added here (the SMTP session stuffs transmitted lines).
     for (const char c : piece) {
         if (c == '\n') {
-            if (m_text.empty() || m_text.back() != '\r') m_text += '\r';
+            if (m_text.empty() || m_text.back() != '\r')
+                m_text += '\r';
         }
         m_text += c;
     }
@@ -115,9 +124,11 @@ void CTextPlainEU::EncodeLine(std::string_view piece, bool final) {
 
 void CAppOctetStream::Build() {
     File f = OpenSource(m_path);
-    std::string text = "Content-Type:application/octet-stream;name=\"" + m_name + "\";type=exe\r\n"
+    std::string text = "Content-Type:application/octet-stream;name=\"" + m_name +
+                       "\";type=exe\r\n"
                        "Content-Transfer-Encoding:base64\r\n"
-                       "Content-Disposition:attachment;filename=\"" + m_name + "\"\r\n\r\n";
+                       "Content-Disposition:attachment;filename=\"" +
+                       m_name + "\"\r\n\r\n";
     m_base64.Reset();
     // Room for the whole part at once, when the size can be read.
     if (std::fseek(f.get(), 0, SEEK_END) == 0) {
@@ -127,13 +138,15 @@ void CAppOctetStream::Build() {
             text.reserve(text.size() + chars + chars / 76 * 2 + 4);
         }
     }
-    if (std::fseek(f.get(), 0, SEEK_SET) != 0) ThrowMailError(kMailFileRead);
+    if (std::fseek(f.get(), 0, SEEK_SET) != 0)
+        ThrowMailError(kMailFileRead);
     // Whole blocks of the file; one is held back so that the file's last byte can be flagged.
     std::vector<char> blocks[2] = {std::vector<char>(kReadBytes), std::vector<char>(kReadBytes)};
     int current = 0;
     std::size_t held = ReadBlock(f.get(), blocks[current].data(), kReadBytes);
     while (held > 0) {
-        const std::size_t next = held == kReadBytes ? ReadBlock(f.get(), blocks[current ^ 1].data(), kReadBytes) : 0;
+        const std::size_t next =
+            held == kReadBytes ? ReadBlock(f.get(), blocks[current ^ 1].data(), kReadBytes) : 0;
         const auto *bytes = reinterpret_cast<const std::uint8_t *>(blocks[current].data());
         const std::size_t run = next == 0 ? held - 1 : held;
         m_base64.TranslateRun(bytes, run, text);

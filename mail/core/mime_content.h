@@ -9,7 +9,7 @@
 #include "translater.h"
 
 class CMIMEContent {
-public:
+  public:
     explicit CMIMEContent(std::string path) : m_path(std::move(path)) {}
     virtual ~CMIMEContent() = default;
     CMIMEContent(const CMIMEContent &) = delete;
@@ -21,13 +21,13 @@ public:
     const std::string &GetContentText() const { return m_text; }
     const std::string &Path() const { return m_path; }
 
-protected:
+  protected:
     std::string m_path;
     std::string m_text;
 };
 
 class CTextPlain : public CMIMEContent {
-public:
+  public:
     // A part read from a file at Build, or one holding a copy of a text.
     struct FromFile {};
     CTextPlain(FromFile, const char *charset, std::string path);
@@ -38,13 +38,13 @@ public:
     // Most bytes handed to EncodeLine at once.
     static constexpr std::size_t kPieceBytes = 999;
 
-protected:
+  protected:
     // Appends the encoded form of one piece of the body to the built text. A piece ends with
     // its LF, or is cut at kPieceBytes; `final` marks the last piece of the body.
     virtual void EncodeLine(std::string_view piece, bool final) = 0;
     virtual const char *TransferEncoding() const { return "7bit"; }
 
-private:
+  private:
     void ReadBodyFile();
     void ReadBodyString();
 
@@ -54,44 +54,50 @@ private:
 
 // ASCII text: every line ends with CR LF, whether the source has LF or CR LF.
 class CTextPlainUS : public CTextPlain {
-public:
-    CTextPlainUS(FromFile f, std::string path) : CTextPlain(f, CharsetText(kCharsetUS), std::move(path)) {}
-    explicit CTextPlainUS(std::string body) : CTextPlain(CharsetText(kCharsetUS), std::move(body)) {}
+  public:
+    CTextPlainUS(FromFile f, std::string path)
+        : CTextPlain(f, CharsetText(kCharsetUS), std::move(path)) {}
+    explicit CTextPlainUS(std::string body)
+        : CTextPlain(CharsetText(kCharsetUS), std::move(body)) {}
 
-protected:
+  protected:
     void EncodeLine(std::string_view piece, bool final) override;
 };
 
 // Shift_JIS text, sent as ISO-2022-JP.
 class CTextPlainJP : public CTextPlain {
-public:
-    CTextPlainJP(FromFile f, std::string path) : CTextPlain(f, CharsetText(kCharsetJP), std::move(path)) {}
-    explicit CTextPlainJP(std::string body) : CTextPlain(CharsetText(kCharsetJP), std::move(body)) {}
+  public:
+    CTextPlainJP(FromFile f, std::string path)
+        : CTextPlain(f, CharsetText(kCharsetJP), std::move(path)) {}
+    explicit CTextPlainJP(std::string body)
+        : CTextPlain(CharsetText(kCharsetJP), std::move(body)) {}
 
-protected:
+  protected:
     void EncodeLine(std::string_view piece, bool final) override;
 
-private:
+  private:
     CSJIStoJIS m_jis;
 };
 
 // ISO-8859-1 text, sent quoted-printable.
 class CTextPlainEU : public CTextPlain {
-public:
-    CTextPlainEU(FromFile f, std::string path) : CTextPlain(f, CharsetText(kCharsetEU), std::move(path)) {}
-    explicit CTextPlainEU(std::string body) : CTextPlain(CharsetText(kCharsetEU), std::move(body)) {}
+  public:
+    CTextPlainEU(FromFile f, std::string path)
+        : CTextPlain(f, CharsetText(kCharsetEU), std::move(path)) {}
+    explicit CTextPlainEU(std::string body)
+        : CTextPlain(CharsetText(kCharsetEU), std::move(body)) {}
 
-protected:
+  protected:
     void EncodeLine(std::string_view piece, bool final) override;
     const char *TransferEncoding() const override { return "quoted-printable"; }
 
-private:
+  private:
     CQuotedPrintable m_qp;
 };
 
 // A file attachment, Base64 encoded.
 class CAppOctetStream : public CMIMEContent {
-public:
+  public:
     explicit CAppOctetStream(std::string path) : CMIMEContent(std::move(path)) {}
     void SetAttachmentName(std::string name) { m_name = std::move(name); }
     const std::string &AttachmentName() const { return m_name; }
@@ -101,7 +107,7 @@ public:
     // The file is read this many bytes at a time (a whole number of blocks).
     static constexpr std::size_t kReadBytes = kBlockBytes * 230;
 
-private:
+  private:
     CBase64 m_base64;
     std::string m_name;
 };

@@ -13,7 +13,7 @@
 // digits followed by a blank or by the line's end; earlier lines carry a '-' after the digits.
 // Bytes after the final line stay for the next reply.
 class CSmtpReplyReader {
-public:
+  public:
     enum class Status { kNeedMore, kComplete, kMalformed };
 
     // Most bytes one reply may hold, its line ends counted.
@@ -33,7 +33,7 @@ public:
     void Clear();
     bool Empty() const { return m_pending.empty(); }
 
-private:
+  private:
     std::string m_pending;
     std::string m_reply;
     int m_code = 0;
@@ -56,13 +56,13 @@ std::string StuffDataLine(std::string_view line);
 // empty line and the "." line; text after the last CR LF is not sent. The bytes reach `send` in
 // batches of whole lines, each of at least `batchBytes` bytes but the last.
 class CDataBatcher {
-public:
+  public:
     CDataBatcher(std::size_t batchBytes, std::function<void(std::string_view)> send);
     void Put(std::string_view piece);
     // Drops an unfinished line, adds the empty line and the "." line, sends what is held.
     void Finish();
 
-private:
+  private:
     std::size_t m_batchBytes;
     std::function<void(std::string_view)> m_send;
     std::string m_batch;
@@ -78,7 +78,7 @@ void SendDataBatches(std::string_view text, std::size_t batchBytes,
 // Minutes of local time minus UTC from the two broken-down forms of one instant.
 int UtcOffsetMinutes(const std::tm &local, const std::tm &utc);
 
-// "Date: Thu,  2 Jan 25 09:05:01 +0900" from the local broken-down time and its offset; 
+// "Date: Thu,  2 Jan 25 09:05:01 +0900" from the local broken-down time and its offset;
 // false when a field is out of range or the offset lies outside -1200 to +1400.
 bool FormatDateLine(const std::tm &local, int offsetMinutes, std::string &out);
 

@@ -1,7 +1,8 @@
 #include "translater.h"
 
 namespace {
-constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr std::uint8_t kLf = 0x0A;
 constexpr std::uint8_t kCr = 0x0D;
@@ -40,7 +41,8 @@ const char *CBase64::Translate(std::uint8_t byte, bool last) {
         m_state = 2;
     } else if (last) {
         AppendOutputChar(m_carry);
-        for (int pad = state; pad > 0; --pad) AppendOutputChar(64);
+        for (int pad = state; pad > 0; --pad)
+            AppendOutputChar(64);
         m_carry = 0;
         m_state = 0;
     } else {
@@ -55,7 +57,8 @@ void CBase64::TranslateRun(const std::uint8_t *bytes, std::size_t n, std::string
         Translate(byte, false);
         out.append(m_output, std::size_t(m_outputLength));
     };
-    for (; i < n && m_state != 2; ++i) single(bytes[i]);
+    for (; i < n && m_state != 2; ++i)
+        single(bytes[i]);
     const std::size_t groups = (n - i) / 3;
     // Four characters a group and at most one CR LF (a line holds 19 groups).
     const std::size_t at = out.size();
@@ -78,7 +81,8 @@ void CBase64::TranslateRun(const std::uint8_t *bytes, std::size_t n, std::string
     }
     out.resize(std::size_t(p - out.data()));
     ClearOutput();
-    for (; i < n; ++i) single(bytes[i]);
+    for (; i < n; ++i)
+        single(bytes[i]);
 }
 
 // ---- CQuotedPrintable ----
@@ -104,7 +108,8 @@ const char *CQuotedPrintable::Translate(std::uint8_t byte, bool last) {
         // a blank, or stand out in an address phrase is written in hex.
         static constexpr char kWordSpecials[] = "?_\"(),.:;<>@[\\]";
         bool special = false;
-        for (const char *s = kWordSpecials; *s; ++s) special = special || byte == std::uint8_t(*s);
+        for (const char *s = kWordSpecials; *s; ++s)
+            special = special || byte == std::uint8_t(*s);
         if (byte == ' ')
             Put('_');
         else if (printable && !special)
@@ -138,7 +143,8 @@ void CSJIStoJIS::Reset() {
 
 void CSJIStoJIS::ConvertPair(std::uint8_t &lead, std::uint8_t &trail) {
     unsigned t = trail;
-    if (t > 0x7E) --t;
+    if (t > 0x7E)
+        --t;
     unsigned first = (2u * lead - 0x62u - (lead < 0xA0 ? 0x80u : 0u)) & 0xFFu;
     first += (t < 0x9E) ? 1u : 2u;
     const unsigned second = (t < 0x9E) ? t - 0x1Fu : t - 0x7Du;
@@ -166,7 +172,8 @@ void CSJIStoJIS::TranslateSingle(std::uint8_t byte, bool last) {
     }
     LeaveTwoByte();
     if (byte == kLf) {
-        if (!m_afterCr) Put(char(kCr));
+        if (!m_afterCr)
+            Put(char(kCr));
         Put(char(kLf));
         m_afterCr = 0;
     } else {
@@ -189,7 +196,8 @@ const char *CSJIStoJIS::Translate(std::uint8_t byte, bool last) {
             }
             Put(char(lead));
             Put(char(m_trail));
-            if (last) LeaveTwoByte();
+            if (last)
+                LeaveTwoByte();
             m_afterCr = 0;
             return m_output;
         }

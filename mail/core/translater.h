@@ -9,7 +9,7 @@
 #include <string>
 
 class CTranslater {
-public:
+  public:
     virtual ~CTranslater() = default;
     // Encodes one byte; `last` marks the final byte of the stream (or of the line).
     virtual const char *Translate(std::uint8_t byte, bool last) = 0;
@@ -17,7 +17,7 @@ public:
     const char *Output() const { return m_output; }
     int OutputLength() const { return m_outputLength; }
 
-protected:
+  protected:
     void ClearOutput() {
         m_outputLength = 0;
         m_output[0] = '\0';
@@ -27,7 +27,8 @@ protected:
         m_output[m_outputLength] = '\0';
     }
     void Put(const char *text) {
-        while (*text) Put(*text++);
+        while (*text)
+            Put(*text++);
     }
 
     int m_outputLength = 0;
@@ -36,7 +37,7 @@ protected:
 
 // Standard Base64 with CR LF after every 76 characters while line breaks are on.
 class CBase64 : public CTranslater {
-public:
+  public:
     CBase64() { Reset(); }
     const char *Translate(std::uint8_t byte, bool last) override;
     // Encodes n bytes, none of them flagged last, appending the output to out: the same text
@@ -46,7 +47,7 @@ public:
     void Reset();
     void SetLineBreaks(bool on) { m_lineBreaks = on ? 1 : 0; }
 
-private:
+  private:
     void AppendOutputChar(int value);
 
     int m_lineBreaks = 1;
@@ -59,14 +60,14 @@ private:
 // (for header words) writes no breaks, a blank as "_" and encodes the characters that would
 // end or split the word.
 class CQuotedPrintable : public CTranslater {
-public:
+  public:
     const char *Translate(std::uint8_t byte, bool last) override;
     // Line count 0, soft breaks on, body mode.
     void Reset();
     void SetSoftBreaks(bool on) { m_softBreaks = on ? 1 : 0; }
     void SetEncodedWord(bool on) { m_encodedWord = on ? 1 : 0; }
 
-private:
+  private:
     void PutHex(std::uint8_t byte);
 
     int m_softBreaks = 1;
@@ -77,12 +78,14 @@ private:
 // Shift_JIS to ISO-2022-JP (JIS X 0208 in two-byte mode, ASCII otherwise). Line ends go out
 // as CR LF, whether the input has LF or CR LF.
 class CSJIStoJIS : public CTranslater {
-public:
+  public:
     const char *Translate(std::uint8_t byte, bool last) override;
     void Reset();
     bool InTwoByteMode() const { return m_twoByte != 0; }
 
-    static bool IsLeadByte(std::uint8_t b) { return (b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF); }
+    static bool IsLeadByte(std::uint8_t b) {
+        return (b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
+    }
     static bool IsTrailByte(std::uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
     // One Shift_JIS pair, converted in place to its JIS X 0208 pair.
     static void ConvertPair(std::uint8_t &lead, std::uint8_t &trail);
@@ -90,7 +93,7 @@ public:
     static constexpr const char *kToTwoByte = "\x1b$B";
     static constexpr const char *kToAscii = "\x1b(B";
 
-private:
+  private:
     void LeaveTwoByte();
     void TranslateSingle(std::uint8_t byte, bool last);
 

@@ -18,15 +18,18 @@ bool &FolderOverridden() {
 } // namespace
 
 std::wstring LibraryFolder() {
-    if (FolderOverridden()) return FolderOverride();
+    if (FolderOverridden())
+        return FolderOverride();
     HMODULE self = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCWSTR>(&LibraryFolder), &self))
         return std::wstring();
     std::vector<wchar_t> path(MAX_PATH);
     for (int attempt = 0; attempt < 6; ++attempt) {
         const DWORD n = GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return std::wstring();
+        if (n == 0)
+            return std::wstring();
         if (n < path.size()) {
             std::wstring full(path.data(), n);
             const std::size_t slash = full.find_last_of(L"\\/");
@@ -39,14 +42,16 @@ std::wstring LibraryFolder() {
 
 HMODULE LoadCompanionLibrary(const wchar_t *name) {
     const std::wstring folder = LibraryFolder();
-    if (folder.empty()) return nullptr;
+    if (folder.empty())
+        return nullptr;
     return LoadLibraryW((folder + name).c_str());
 }
 
 void SetLibraryFolderForTesting(const wchar_t *folder) {
     FolderOverridden() = folder != nullptr;
     FolderOverride() = folder ? folder : L"";
-    if (folder && !FolderOverride().empty() && FolderOverride().back() != L'\\') FolderOverride() += L'\\';
+    if (folder && !FolderOverride().empty() && FolderOverride().back() != L'\\')
+        FolderOverride() += L'\\';
 }
 
 } // namespace quenta

@@ -12,7 +12,7 @@
 #undef GetUserName
 
 class CParameter {
-public:
+  public:
     CParameter();
     virtual ~CParameter();
     CParameter(const CParameter &) = delete;
@@ -41,13 +41,13 @@ public:
     using OpenObserver = void (*)(REGSAM access);
     static void SetOpenObserverForTesting(OpenObserver observer);
 
-protected:
+  protected:
     // Opens the settings key: for reading only, never creating, or for writing, creating the
     // chain where needed. A failed read open tells in `missing` whether the key is absent.
     bool OpenSettingsKey(bool forWriting, bool *missing = nullptr);
     void CloseSettingsKey();
 
-private:
+  private:
     char *GetCredential(const char *value, char *buffer);
     void SetCredential(const char *value, const char *text);
     bool ReadDword(const char *value, DWORD &out);

@@ -19,13 +19,13 @@ constexpr int kPlainReceive = 1024;
 // The DATA lines go out in writes of at least this many bytes (and the rest at the end).
 constexpr std::size_t kDataBatch = 64 * 1024;
 
-template <typename Fn>
-Fn ProcAs(HMODULE module, const char *name) {
+template <typename Fn> Fn ProcAs(HMODULE module, const char *name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
 void FreeHeap(void *buffer) {
-    if (buffer) HeapFree(GetProcessHeap(), 0, buffer);
+    if (buffer)
+        HeapFree(GetProcessHeap(), 0, buffer);
 }
 
 void CopyCut(char *to, const char *from) {
@@ -35,7 +35,8 @@ void CopyCut(char *to, const char *from) {
 
 void CheckVersion() {
     quenta::WindowsVersion version;
-    if (!quenta::ReadWindowsVersion(version) || version.IsNt4OrWin95()) ThrowMailError(kMailDependentDll);
+    if (!quenta::ReadWindowsVersion(version) || version.IsNt4OrWin95())
+        ThrowMailError(kMailDependentDll);
 }
 
 } // namespace
@@ -45,12 +46,16 @@ CSMTP::CSMTP() {
     std::memset(m_password, 0, sizeof m_password);
 }
 
-CSMTP::~CSMTP() { CloseServer(); }
+CSMTP::~CSMTP() {
+    CloseServer();
+}
 
 void CSMTP::SetAuthOptions(int options, const char *user, const char *password) {
     m_options = (options & ~kSmtpEncrypted) | (m_options & kSmtpEncrypted);
-    if (user) CopyCut(m_user, user);
-    if (password) CopyCut(m_password, password);
+    if (user)
+        CopyCut(m_user, user);
+    if (password)
+        CopyCut(m_password, password);
 }
 
 void CSMTP::ReadSettings() {
@@ -58,20 +63,24 @@ void CSMTP::ReadSettings() {
     m_timeout = GetTimeout();
     m_port = GetPort();
     // Nothing is looked up for an empty name, and a port outside 1 to 65535 reaches no server.
-    if (m_server.empty()) ThrowMailError(kMailServerNotFound);
-    if (m_port < 1 || m_port > 65535) ThrowMailError(kMailConnect);
+    if (m_server.empty())
+        ThrowMailError(kMailServerNotFound);
+    if (m_port < 1 || m_port > 65535)
+        ThrowMailError(kMailConnect);
 }
 
 void CSMTP::ReadLocalHostName() {
     char name[128] = {};
-    if (gethostname(name, sizeof name) != 0) ThrowMailError(kMailLocalHostName);
+    if (gethostname(name, sizeof name) != 0)
+        ThrowMailError(kMailLocalHostName);
     name[sizeof name - 1] = '\0';
     m_localHost = name;
 }
 
 void CSMTP::LoadSslLibrary() {
     m_sslModule.reset(quenta::LoadCompanionLibrary(L"marfel.dll"));
-    if (!m_sslModule) ThrowMailError(kMailSocket);
+    if (!m_sslModule)
+        ThrowMailError(kMailSocket);
     auto init = ProcAs<InitSslLibraryFn>(m_sslModule.get(), "InitSslLibrary");
     if (!init || init(m_sslModule.get(), &m_ssl) != 0) {
         m_sslModule.reset();
@@ -86,19 +95,23 @@ void CSMTP::ConnectServer() {
     if (MarfelPath()) {
         CheckVersion();
         LoadSslLibrary();
-        m_connection = (m_options & kSmtpImplicitTls) ? m_ssl.SslOpenSSLSocket(m_server.c_str(), m_port, nullptr)
-                                                      : m_ssl.SslOpenSocket(m_server.c_str(), m_port);
+        m_connection = (m_options & kSmtpImplicitTls)
+                           ? m_ssl.SslOpenSSLSocket(m_server.c_str(), m_port, nullptr)
+                           : m_ssl.SslOpenSocket(m_server.c_str(), m_port);
         if (!m_connection) {
             m_sslModule.reset();
             m_ssl = SslLibraryTable{};
             ThrowMailError(kMailSocket);
         }
-        if (m_options & kSmtpImplicitTls) m_options |= kSmtpEncrypted;
-        if (ReadReply() != kMailOk || m_reader.Code() != 220) ThrowMailError(kMailRejected);
+        if (m_options & kSmtpImplicitTls)
+            m_options |= kSmtpEncrypted;
+        if (ReadReply() != kMailOk || m_reader.Code() != 220)
+            ThrowMailError(kMailRejected);
         m_reader.TakeReply();
     } else {
         const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        if (s == INVALID_SOCKET) ThrowMailError(kMailSocket);
+        if (s == INVALID_SOCKET)
+            ThrowMailError(kMailSocket);
         m_socket.reset(s);
         const hostent *host = gethostbyname(m_server.c_str());
         if (!host || host->h_addrtype != AF_INET || !host->h_addr_list || !host->h_addr_list[0])
@@ -107,7 +120,8 @@ void CSMTP::ConnectServer() {
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<u_short>(m_port));
         std::memcpy(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
-        if (connect(m_socket.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == SOCKET_ERROR)
+        if (connect(m_socket.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) ==
+            SOCKET_ERROR)
             ThrowMailError(kMailConnect);
         ExpectReply(220);
     }
@@ -124,18 +138,24 @@ MailErrorCode CSMTP::ReadReply() {
             m_reply = m_reader.Text();
             return kMailOk;
         }
-        if (status == CSmtpReplyReader::Status::kMalformed) return kMailRejected;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return timedOut;
+        if (status == CSmtpReplyReader::Status::kMalformed)
+            return kMailRejected;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return timedOut;
         if (MarfelPath()) {
             const bool encrypted = (m_options & kSmtpEncrypted) != 0;
             auto receive = encrypted ? m_ssl.SslReceiveSSLDataStream : m_ssl.SslReceiveDataStream;
-            if (!receive || !m_connection) return kMailRejected;
+            if (!receive || !m_connection)
+                return kMailRejected;
             int length = 0;
             void *data = receive(m_connection, static_cast<int>((left + 999) / 1000), &length, 2);
-            if (!data) return kMailRejected;
+            if (!data)
+                return kMailRejected;
             std::unique_ptr<void, void (*)(void *)> held(data, &FreeHeap);
-            if (length <= 0) return kMailRejected; // the server closed the connection
+            if (length <= 0)
+                return kMailRejected; // the server closed the connection
             m_reader.Feed(static_cast<const char *>(data), static_cast<std::size_t>(length));
         } else {
             fd_set readable;
@@ -143,11 +163,14 @@ MailErrorCode CSMTP::ReadReply() {
             FD_SET(m_socket.get(), &readable);
             timeval wait{static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
             const int ready = select(0, &readable, nullptr, nullptr, &wait);
-            if (ready == SOCKET_ERROR || ready == 0) return kMailTimeout;
+            if (ready == SOCKET_ERROR || ready == 0)
+                return kMailTimeout;
             char buffer[kPlainReceive];
             const int n = recv(m_socket.get(), buffer, sizeof buffer, 0);
-            if (n == SOCKET_ERROR) return kMailTimeout;
-            if (n == 0) return kMailRejected;
+            if (n == SOCKET_ERROR)
+                return kMailTimeout;
+            if (n == 0)
+                return kMailRejected;
             m_reader.Feed(buffer, static_cast<std::size_t>(n));
         }
     }
@@ -155,57 +178,71 @@ MailErrorCode CSMTP::ReadReply() {
 
 void CSMTP::ExpectReply(int code) {
     const MailErrorCode failure = ReadReply();
-    if (failure != kMailOk) ThrowMailError(failure);
+    if (failure != kMailOk)
+        ThrowMailError(failure);
     const int got = m_reader.Code();
     m_reader.TakeReply();
-    if (got != code) ThrowMailError(kMailRejected);
+    if (got != code)
+        ThrowMailError(kMailRejected);
 }
 
 void CSMTP::SendRaw(std::string_view bytes) {
     if (MarfelPath()) {
         const bool encrypted = (m_options & kSmtpEncrypted) != 0;
         auto send = encrypted ? m_ssl.SslSendSSLDataStream : m_ssl.SslSendDataStream;
-        if (!send || !m_connection) ThrowMailError(kMailNotSent);
+        if (!send || !m_connection)
+            ThrowMailError(kMailNotSent);
         int length = static_cast<int>(bytes.size());
-        if (send(m_connection, bytes.data(), &length) != 0 || length != static_cast<int>(bytes.size()))
+        if (send(m_connection, bytes.data(), &length) != 0 ||
+            length != static_cast<int>(bytes.size()))
             ThrowMailError(kMailNotSent);
         return;
     }
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const int n = send(m_socket.get(), bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (n == SOCKET_ERROR || n <= 0) ThrowMailError(kMailNotSent);
+        const int n =
+            send(m_socket.get(), bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+        if (n == SOCKET_ERROR || n <= 0)
+            ThrowMailError(kMailNotSent);
         sent += static_cast<std::size_t>(n);
     }
 }
 
 void CSMTP::SendLines(std::string_view block) {
-    for (std::string_view line : SplitCrlfLines(block)) SendRaw(line);
+    for (std::string_view line : SplitCrlfLines(block))
+        SendRaw(line);
 }
 
 void CSMTP::SendData(const CMailMessage &message, std::string_view dateLine) {
     CDataBatcher batcher(kDataBatch, [this](std::string_view batch) { SendRaw(batch); });
-    ForEachMessagePiece(message, dateLine, [&batcher](std::string_view piece) { batcher.Put(piece); });
+    ForEachMessagePiece(message, dateLine,
+                        [&batcher](std::string_view piece) { batcher.Put(piece); });
     batcher.Finish();
 }
 
 int CSMTP::SendSecureLine(const char *format, const char *argument) {
-    if (!m_ssl.SslSendSSLDataStream) return kMailNotSent;
+    if (!m_ssl.SslSendSSLDataStream)
+        return kMailNotSent;
     std::string command = format;
     if (argument) {
         const std::size_t at = command.find("%s");
-        if (at != std::string::npos) command.replace(at, 2, argument);
+        if (at != std::string::npos)
+            command.replace(at, 2, argument);
     }
-    if (command.size() >= kCommandBuffer) return kMailNotSent;
+    if (command.size() >= kCommandBuffer)
+        return kMailNotSent;
     return CatchMailError([&] { SendRaw(command); });
 }
 
 void CSMTP::SendCommand(const char *format, const char *argument, int code) {
-    if (const int failure = SendSecureLine(format, argument)) ThrowMailError(static_cast<MailErrorCode>(failure));
-    if (ReadReply() != kMailOk) ThrowMailError(kMailRejected);
+    if (const int failure = SendSecureLine(format, argument))
+        ThrowMailError(static_cast<MailErrorCode>(failure));
+    if (ReadReply() != kMailOk)
+        ThrowMailError(kMailRejected);
     const int got = m_reader.Code();
     m_reader.TakeReply();
-    if (got != code) ThrowMailError(kMailRejected);
+    if (got != code)
+        ThrowMailError(kMailRejected);
 }
 
 void CSMTP::GreetSecure() {
@@ -213,7 +250,8 @@ void CSMTP::GreetSecure() {
     SendCommand("EHLO %s\r\n", m_localHost.c_str(), 250);
     std::string ehlo = m_reply;
     if (m_options & kSmtpStartTls) {
-        if (!OffersStartTls(ehlo)) ThrowMailError(kMailAuthNotSupported);
+        if (!OffersStartTls(ehlo))
+            ThrowMailError(kMailAuthNotSupported);
         SendCommand("STARTTLS\r\n", nullptr, 220);
         // Bytes that came with the reply were not encrypted: none of them is taken.
         m_reader.Clear();
@@ -225,21 +263,25 @@ void CSMTP::GreetSecure() {
     }
     if (m_options & kSmtpAuthAny) {
         AuthMechanism mechanism = AuthMechanism::kPlain;
-        if (!ChooseAuthMechanism(m_options, ehlo, mechanism)) ThrowMailError(kMailAuthNotSupported);
+        if (!ChooseAuthMechanism(m_options, ehlo, mechanism))
+            ThrowMailError(kMailAuthNotSupported);
         Authenticate(mechanism);
     }
 }
 
 void CSMTP::Authenticate(AuthMechanism mechanism) {
-    static const char *const kCommands[] = {"AUTH CRAM-MD5\r\n", "AUTH LOGIN\r\n", "AUTH PLAIN\r\n"};
+    static const char *const kCommands[] = {"AUTH CRAM-MD5\r\n", "AUTH LOGIN\r\n",
+                                            "AUTH PLAIN\r\n"};
     SendCommand(kCommands[static_cast<int>(mechanism)], nullptr, 334);
     const std::string challenge = CramChallenge(m_reply);
 
     const win::Module digestModule(quenta::LoadCompanionLibrary(L"marfel.dll"));
-    if (!digestModule) ThrowMailError(kMailRejected);
+    if (!digestModule)
+        ThrowMailError(kMailRejected);
     MsgDigestLibraryTable digest{};
     auto init = ProcAs<InitMsgDigestLibraryFn>(digestModule.get(), "InitMsgDigestLibrary");
-    if (!init || init(digestModule.get(), &digest) != 0) ThrowMailError(kMailRejected);
+    if (!init || init(digestModule.get(), &digest) != 0)
+        ThrowMailError(kMailRejected);
 
     // Turns a binary result into text; null stays a failure.
     auto asText = [&](void *binary, int length) -> std::string {
@@ -283,12 +325,15 @@ void CSMTP::MakeDateLine(std::string &out) {
     const std::time_t now = std::time(nullptr);
     std::tm local{}, utc{};
     const std::tm *l = std::localtime(&now);
-    if (!l) ThrowMailError(kMailDateLine);
+    if (!l)
+        ThrowMailError(kMailDateLine);
     local = *l;
     const std::tm *u = std::gmtime(&now);
-    if (!u) ThrowMailError(kMailDateLine);
+    if (!u)
+        ThrowMailError(kMailDateLine);
     utc = *u;
-    if (!FormatDateLine(local, UtcOffsetMinutes(local, utc), out)) ThrowMailError(kMailDateLine);
+    if (!FormatDateLine(local, UtcOffsetMinutes(local, utc), out))
+        ThrowMailError(kMailDateLine);
 }
 
 void CSMTP::SendMailTransaction(CMailMessage *message) {
@@ -307,8 +352,10 @@ void CSMTP::SendMailTransaction(CMailMessage *message) {
         ExpectReply(250);
     };
     envelope(*message->From());
-    for (const auto &to : message->ToList()) envelope(*to);
-    for (const auto &cc : message->CcList()) envelope(*cc);
+    for (const auto &to : message->ToList())
+        envelope(*to);
+    for (const auto &cc : message->CcList())
+        envelope(*cc);
     SendLines("DATA\r\n");
     ExpectReply(354);
 
@@ -341,27 +388,33 @@ int CSMTP::ProbeServerOptions() {
     m_reader.Clear();
     LoadSslLibrary();
     m_connection = m_ssl.SslOpenSocket(m_server.c_str(), m_port);
-    if (!m_connection) ThrowMailError(kMailSocket);
-    if (ReadReply() != kMailOk || m_reader.Code() != 220) ThrowMailError(kMailRejected);
+    if (!m_connection)
+        ThrowMailError(kMailSocket);
+    if (ReadReply() != kMailOk || m_reader.Code() != 220)
+        ThrowMailError(kMailRejected);
     m_reader.TakeReply();
     if (const int failure = SendSecureLine("EHLO %s\r\n", m_localHost.c_str()))
         ThrowMailError(static_cast<MailErrorCode>(failure));
-    if (ReadReply() != kMailOk) ThrowMailError(kMailRejected);
+    if (ReadReply() != kMailOk)
+        ThrowMailError(kMailRejected);
     const int code = m_reader.Code();
     const std::string ehlo = m_reply;
     m_reader.TakeReply();
     if (code != 250) {
-        if (SendSecureLine("QUIT\r\n", nullptr) == 0) ReadReply();
+        if (SendSecureLine("QUIT\r\n", nullptr) == 0)
+            ReadReply();
         ThrowMailError(kMailRejected);
     }
     const int bits = ParseServerOptions(ehlo);
-    if (SendSecureLine("QUIT\r\n", nullptr) == 0) ReadReply();
+    if (SendSecureLine("QUIT\r\n", nullptr) == 0)
+        ReadReply();
     return bits;
 }
 
 void CSMTP::CloseServer() {
     m_socket.reset();
-    if (m_connection && m_ssl.SslCloseSocket) m_ssl.SslCloseSocket(m_connection);
+    if (m_connection && m_ssl.SslCloseSocket)
+        m_ssl.SslCloseSocket(m_connection);
     m_connection = nullptr;
     m_sslModule.reset();
     m_ssl = SslLibraryTable{};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <winsock.h>
+
 #include <windows.h>
 
 #include <string>
@@ -17,7 +18,7 @@
 #include "win_socket_owner.h"
 
 class CSMTP : public CParameter {
-public:
+  public:
     CSMTP();
     ~CSMTP() override;
 
@@ -33,7 +34,7 @@ public:
 
     int Options() const { return m_options; }
 
-private:
+  private:
     bool MarfelPath() const { return (m_options & kSmtpMarfelPath) != 0; }
     void ReadSettings();
     void LoadSslLibrary();

@@ -9,7 +9,8 @@ bool ReadWindowsVersion(WindowsVersion &out) {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     const BOOL ok = GetVersionExA(&info);
 #pragma GCC diagnostic pop
-    if (!ok) return false;
+    if (!ok)
+        return false;
     out.major = info.dwMajorVersion;
     out.minor = info.dwMinorVersion;
     out.platformId = info.dwPlatformId;

@@ -15,20 +15,23 @@ enum class Kind { Base64, Base64NoBreaks, QpBody, QpWord, Jis };
 
 std::unique_ptr<CTranslater> Make(Kind kind) {
     switch (kind) {
-    case Kind::Base64: return std::make_unique<CBase64>();
+    case Kind::Base64:
+        return std::make_unique<CBase64>();
     case Kind::Base64NoBreaks: {
         auto b = std::make_unique<CBase64>();
         b->SetLineBreaks(false);
         return b;
     }
-    case Kind::QpBody: return std::make_unique<CQuotedPrintable>();
+    case Kind::QpBody:
+        return std::make_unique<CQuotedPrintable>();
     case Kind::QpWord: {
         auto q = std::make_unique<CQuotedPrintable>();
         q->SetSoftBreaks(false);
         q->SetEncodedWord(true);
         return q;
     }
-    case Kind::Jis: return std::make_unique<CSJIStoJIS>();
+    case Kind::Jis:
+        return std::make_unique<CSJIStoJIS>();
     }
     return nullptr;
 }
@@ -45,7 +48,8 @@ const std::string kOut = "\x1b(B";
 
 std::string Repeat(const std::string &s, int n) {
     std::string out;
-    for (int i = 0; i < n; ++i) out += s;
+    for (int i = 0; i < n; ++i)
+        out += s;
     return out;
 }
 
@@ -56,7 +60,10 @@ TEST(Encoders, Table) {
         {"base64 three bytes", Kind::Base64, {"abc"}, "YWJj"},
         {"base64 two bytes", Kind::Base64, {"ab"}, "YWI="},
         {"base64 one byte", Kind::Base64, {"a"}, "YQ=="},
-        {"base64 57 bytes make one line", Kind::Base64, {std::string(57, 'x')}, Repeat("eHh4", 19) + "\r\n"},
+        {"base64 57 bytes make one line",
+         Kind::Base64,
+         {std::string(57, 'x')},
+         Repeat("eHh4", 19) + "\r\n"},
         {"base64 58 bytes", Kind::Base64, {std::string(58, 'x')}, Repeat("eHh4", 19) + "\r\neA=="},
         {"base64 without breaks", Kind::Base64NoBreaks, {std::string(60, 'x')}, Repeat("eHh4", 20)},
         {"base64 high bytes", Kind::Base64, {std::string("\xff\xfe\x00", 3)}, "//4A"},
@@ -68,26 +75,48 @@ TEST(Encoders, Table) {
         {"qp blank flagged last", Kind::QpBody, {"a "}, "a=20"},
         {"qp tab flagged last", Kind::QpBody, {"a\t"}, "a=09"},
         {"qp controls and delete", Kind::QpBody, {std::string("\x00\x1f\x7f", 3)}, "=00=1F=7F"},
-        {"qp soft break at 72", Kind::QpBody, {std::string(73, 'a')}, std::string(72, 'a') + "=\r\na"},
-        {"qp soft break after a hex triple", Kind::QpBody, {std::string(70, 'a') + "=b"},
+        {"qp soft break at 72",
+         Kind::QpBody,
+         {std::string(73, 'a')},
+         std::string(72, 'a') + "=\r\na"},
+        {"qp soft break after a hex triple",
+         Kind::QpBody,
+         {std::string(70, 'a') + "=b"},
          std::string(70, 'a') + "=3D=\r\nb"},
         {"qp word blank and specials", Kind::QpWord, {"a b\t?_="}, "a_b=09=3F=5F=3D"},
-        {"qp word phrase specials", Kind::QpWord, {"\"(),.:;<>@[\\]"},
+        {"qp word phrase specials",
+         Kind::QpWord,
+         {"\"(),.:;<>@[\\]"},
          "=22=28=29=2C=2E=3A=3B=3C=3E=40=5B=5C=5D"},
         {"qp word no soft break", Kind::QpWord, {std::string(80, 'a')}, std::string(80, 'a')},
         {"jis ascii line", Kind::Jis, {"abc\n"}, "abc\r\n"},
         {"jis ascii line with CR LF", Kind::Jis, {"abc\r\n"}, "abc\r\n"},
-        {"jis two-byte line", Kind::Jis, {"\x82\xA0\x88\x9F\n"}, kIn + "\x24\x22\x30\x21" + kOut + "\r\n"},
+        {"jis two-byte line",
+         Kind::Jis,
+         {"\x82\xA0\x88\x9F\n"},
+         kIn + "\x24\x22\x30\x21" + kOut + "\r\n"},
         {"jis two-byte CR LF", Kind::Jis, {"\x82\xA0\r\n"}, kIn + "\x24\x22" + kOut + "\r\n"},
-        {"jis last flag closes and reopens", Kind::Jis, {"\x82\xA0", "\x88\x9F"},
+        {"jis last flag closes and reopens",
+         Kind::Jis,
+         {"\x82\xA0", "\x88\x9F"},
          kIn + "\x24\x22" + kOut + kIn + "\x30\x21" + kOut},
-        {"jis mixed", Kind::Jis, {"a\x82\xA0" "b"}, "a" + kIn + "\x24\x22" + kOut + "b"},
+        {"jis mixed",
+         Kind::Jis,
+         {"a\x82\xA0"
+          "b"},
+         "a" + kIn + "\x24\x22" + kOut + "b"},
         {"jis half-width katakana", Kind::Jis, {"\xB1\xB2\xDF"}, "\xB1\xB2\xDF"},
         {"jis lone lead byte flagged last", Kind::Jis, {"\x82"}, ""},
-        {"jis lone lead byte closes two-byte mode", Kind::Jis, {"\x82\xA0\x82"}, kIn + "\x24\x22" + kOut},
+        {"jis lone lead byte closes two-byte mode",
+         Kind::Jis,
+         {"\x82\xA0\x82"},
+         kIn + "\x24\x22" + kOut},
         {"jis bad trail 0x29 is a fresh byte", Kind::Jis, {"\x82\x29"}, ")"},
         {"jis bad trail 0x2C", Kind::Jis, {"\x82\x2C"}, ","},
-        {"jis bad trail LF keeps the line end", Kind::Jis, {"\x82\xA0\x82\n"}, kIn + "\x24\x22" + kOut + "\r\n"},
+        {"jis bad trail LF keeps the line end",
+         Kind::Jis,
+         {"\x82\xA0\x82\n"},
+         kIn + "\x24\x22" + kOut + "\r\n"},
         {"jis bad trail CR LF", Kind::Jis, {"\x82\r\n"}, "\r\n"},
         {"jis bad trail 0x7F and 0xFD", Kind::Jis, {"\x82\x7F\x82\xFD"}, "\x7F\xFD"},
     };
@@ -98,7 +127,9 @@ TEST(Encoders, Table) {
 }
 
 TEST(Encoders, ConvertPairExamples) {
-    struct Pair { std::uint8_t lead, trail, first, second; };
+    struct Pair {
+        std::uint8_t lead, trail, first, second;
+    };
     for (const Pair &p : {Pair{0x82, 0xA0, 0x24, 0x22}, Pair{0x88, 0x9F, 0x30, 0x21},
                           Pair{0x81, 0x40, 0x21, 0x21}, Pair{0xEA, 0xA4, 0x74, 0x26}}) {
         std::uint8_t a = p.lead, b = p.trail;
@@ -113,7 +144,8 @@ TEST(Encoders, Base64RoundTrip) {
     std::mt19937 random(12345);
     for (std::size_t length = 1; length < 240; ++length) {
         std::string data(length, '\0');
-        for (char &c : data) c = char(random());
+        for (char &c : data)
+            c = char(random());
         CBase64 encoder;
         const std::string encoded = Feed(encoder, {data});
         ASSERT_EQ(mailtest::Base64Decode(encoded), data) << length;
@@ -136,12 +168,14 @@ TEST(Encoders, Base64RoundTrip) {
 TEST(Encoders, Base64RunsMatchByteAtATime) {
     std::mt19937 random(4242);
     std::string data(400, '\0');
-    for (char &c : data) c = char(random());
+    for (char &c : data)
+        c = char(random());
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.data());
     for (bool breaks : {true, false}) {
         for (std::size_t before = 0; before < 80; ++before) {
-            for (std::size_t run : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{58},
-                                    std::size_t{59}, std::size_t{60}, std::size_t{228}, std::size_t{229}}) {
+            for (std::size_t run :
+                 {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{58},
+                  std::size_t{59}, std::size_t{60}, std::size_t{228}, std::size_t{229}}) {
                 CBase64 single, bulk;
                 single.SetLineBreaks(breaks);
                 bulk.SetLineBreaks(breaks);
@@ -150,12 +184,14 @@ TEST(Encoders, Base64RunsMatchByteAtATime) {
                     want += single.Translate(bytes[i], false);
                     got += bulk.Translate(bytes[i], false);
                 }
-                for (std::size_t i = before; i < before + run; ++i) want += single.Translate(bytes[i], false);
+                for (std::size_t i = before; i < before + run; ++i)
+                    want += single.Translate(bytes[i], false);
                 bulk.TranslateRun(bytes + before, run, got);
                 // The next byte, flagged last, closes the group the same way.
                 want += single.Translate(bytes[before + run], true);
                 got += bulk.Translate(bytes[before + run], true);
-                ASSERT_EQ(got, want) << "breaks " << breaks << " before " << before << " run " << run;
+                ASSERT_EQ(got, want)
+                    << "breaks " << breaks << " before " << before << " run " << run;
             }
         }
     }
@@ -167,8 +203,10 @@ TEST(Encoders, RandomBytes) {
     std::mt19937 random(777);
     for (int round = 0; round < 200; ++round) {
         std::string data(std::size_t(random() % 300), '\0');
-        for (char &c : data) c = char(random());
-        for (Kind kind : {Kind::Base64, Kind::Base64NoBreaks, Kind::QpBody, Kind::QpWord, Kind::Jis}) {
+        for (char &c : data)
+            c = char(random());
+        for (Kind kind :
+             {Kind::Base64, Kind::Base64NoBreaks, Kind::QpBody, Kind::QpWord, Kind::Jis}) {
             auto encoder = Make(kind);
             for (std::size_t i = 0; i < data.size(); ++i) {
                 encoder->Translate(std::uint8_t(data[i]), random() % 8 == 0);

@@ -47,7 +47,12 @@ std::vector<std::string> Words(const std::string &header) {
 } // namespace
 
 TEST(HeaderItems, HeaderTextAndEnvelope) {
-    struct Case { int charset; const char *address; const char *name; std::string header; };
+    struct Case {
+        int charset;
+        const char *address;
+        const char *name;
+        std::string header;
+    };
     const std::vector<Case> cases = {
         {kCharsetUS, "a@x.test", "Ann Lee", "Ann Lee <a@x.test>"},
         {kCharsetUS, "a@x.test", nullptr, "<a@x.test>"},
@@ -94,8 +99,9 @@ TEST(HeaderItems, EmptySubjects) {
 // in ASCII and ends in ASCII mode; together the words give the converted text.
 TEST(HeaderItems, JapaneseWordsHoldWholeCharacters) {
     std::string subject;
-    for (int i = 0; i < 30; ++i) subject += "\x82\xA0\x88\x9F";
-    subject.insert(8, "abc");  // an ASCII run shifts the later characters against the word ends
+    for (int i = 0; i < 30; ++i)
+        subject += "\x82\xA0\x88\x9F";
+    subject.insert(8, "abc"); // an ASCII run shifts the later characters against the word ends
     subject += "x";
     CMailMessage m(kCharsetJP);
     m.AddItem(nullptr, subject.c_str(), kItemSubject);
@@ -111,9 +117,22 @@ TEST(HeaderItems, JapaneseWordsHoldWholeCharacters) {
         bool twoByte = false;
         std::size_t run = 0;
         for (std::size_t i = 0; i < jis.size(); ++i) {
-            if (jis.compare(i, 3, kIn) == 0) { twoByte = true; run = 0; i += 2; continue; }
-            if (jis.compare(i, 3, kOut) == 0) { ASSERT_EQ(run % 2, 0u); twoByte = false; i += 2; continue; }
-            if (twoByte) ++run; else ASSERT_LT(std::uint8_t(jis[i]), 0x80);
+            if (jis.compare(i, 3, kIn) == 0) {
+                twoByte = true;
+                run = 0;
+                i += 2;
+                continue;
+            }
+            if (jis.compare(i, 3, kOut) == 0) {
+                ASSERT_EQ(run % 2, 0u);
+                twoByte = false;
+                i += 2;
+                continue;
+            }
+            if (twoByte)
+                ++run;
+            else
+                ASSERT_LT(std::uint8_t(jis[i]), 0x80);
             joined += jis[i];
         }
         EXPECT_FALSE(twoByte) << word;
@@ -122,7 +141,10 @@ TEST(HeaderItems, JapaneseWordsHoldWholeCharacters) {
     std::string whole = mailtest::Feed(jis, {subject});
     std::string plain;
     for (std::size_t i = 0; i < whole.size(); ++i) {
-        if (whole[i] == '\x1b') { i += 2; continue; }
+        if (whole[i] == '\x1b') {
+            i += 2;
+            continue;
+        }
         plain += whole[i];
     }
     EXPECT_EQ(joined, plain);
@@ -131,7 +153,8 @@ TEST(HeaderItems, JapaneseWordsHoldWholeCharacters) {
 TEST(HeaderItems, ShortJapaneseTextStaysOneWord) {
     // 36 bytes of JIS: ESC $ B, 15 characters, ESC ( B.
     std::string subject;
-    for (int i = 0; i < 15; ++i) subject += "\x82\xA0";
+    for (int i = 0; i < 15; ++i)
+        subject += "\x82\xA0";
     CMailMessage m(kCharsetJP);
     m.AddItem(nullptr, subject.c_str(), kItemSubject);
     const auto words = Words(HeaderText(m, kItemSubject));
@@ -141,7 +164,8 @@ TEST(HeaderItems, ShortJapaneseTextStaysOneWord) {
 
 TEST(HeaderItems, EuropeanWordsHoldNoBlankOrBareSpecial) {
     std::string subject;
-    for (int i = 0; i < 40; ++i) subject += "R\xE9sum\xE9 d'\xE9t\xE9 ?_\t";
+    for (int i = 0; i < 40; ++i)
+        subject += "R\xE9sum\xE9 d'\xE9t\xE9 ?_\t";
     CMailMessage m(kCharsetEU);
     m.AddItem(nullptr, subject.c_str(), kItemSubject);
     const std::string header = HeaderText(m, kItemSubject);
@@ -152,9 +176,13 @@ TEST(HeaderItems, EuropeanWordsHoldNoBlankOrBareSpecial) {
         EXPECT_EQ(word.find_first_of(" \t?"), std::string::npos) << word;
         EXPECT_LE(word.size(), 53u);
         for (std::size_t i = 0; i < word.size(); ++i) {
-            if (word[i] == '_') decoded += ' ';
-            else if (word[i] == '=') { decoded += char(std::stoi(word.substr(i + 1, 2), nullptr, 16)); i += 2; }
-            else decoded += word[i];
+            if (word[i] == '_')
+                decoded += ' ';
+            else if (word[i] == '=') {
+                decoded += char(std::stoi(word.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else
+                decoded += word[i];
         }
     }
     EXPECT_EQ(decoded, subject);
@@ -175,9 +203,13 @@ TEST(Message, AddBodyStringFlags) {
     EXPECT_EQ(BodyOf(*twice.Parts()[0]), "first\r\n");
     EXPECT_EQ(BodyOf(*twice.Parts()[1]), "firstsecond\r\n");
 
-    struct Case { int flags; std::size_t parts; const char *buffer; };
-    for (const Case &c : {Case{1, 0, "new"}, Case{5, 1, "new"}, Case{0, 0, "old"}, Case{3, 0, "oldnew"},
-                          Case{6, 0, "oldnew"}, Case{4, 1, "oldnew"}}) {
+    struct Case {
+        int flags;
+        std::size_t parts;
+        const char *buffer;
+    };
+    for (const Case &c : {Case{1, 0, "new"}, Case{5, 1, "new"}, Case{0, 0, "old"},
+                          Case{3, 0, "oldnew"}, Case{6, 0, "oldnew"}, Case{4, 1, "oldnew"}}) {
         CMailMessage r(kCharsetEU);
         r.AddBodyString("old", 2);
         r.AddBodyString("new", c.flags);
@@ -195,14 +227,19 @@ TEST(Message, AddBodyStringFlags) {
 
 TEST(Message, AddContentNames) {
     const std::string path = mailtest::WriteFile("quenta_attach.bin", "abc");
-    struct Case { const char *name; MailErrorCode code; };
-    for (const Case &c : {Case{"report.CSV", kMailOk}, Case{"tool.exe", kMailOk}, Case{"exe", kMailOk},
-                          Case{"a.b.Exe", kMailOk}, Case{"notes.txt", kMailCannotAddItem},
-                          Case{"csv.", kMailCannotAddItem}, Case{"", kMailCannotAddItem},
-                          Case{nullptr, kMailCannotAddItem}, Case{"a\r\n.exe", kMailCannotAddItem},
-                          Case{"a\n.csv", kMailCannotAddItem}, Case{"a\".exe", kMailCannotAddItem}}) {
+    struct Case {
+        const char *name;
+        MailErrorCode code;
+    };
+    for (const Case &c :
+         {Case{"report.CSV", kMailOk}, Case{"tool.exe", kMailOk}, Case{"exe", kMailOk},
+          Case{"a.b.Exe", kMailOk}, Case{"notes.txt", kMailCannotAddItem},
+          Case{"csv.", kMailCannotAddItem}, Case{"", kMailCannotAddItem},
+          Case{nullptr, kMailCannotAddItem}, Case{"a\r\n.exe", kMailCannotAddItem},
+          Case{"a\n.csv", kMailCannotAddItem}, Case{"a\".exe", kMailCannotAddItem}}) {
         CMailMessage m(kCharsetUS);
-        EXPECT_EQ(CatchMailError([&] { m.AddContent(path.c_str(), c.name); }), c.code) << (c.name ? c.name : "null");
+        EXPECT_EQ(CatchMailError([&] { m.AddContent(path.c_str(), c.name); }), c.code)
+            << (c.name ? c.name : "null");
         EXPECT_EQ(m.Parts().size(), c.code == kMailOk ? 1u : 0u);
     }
     CMailMessage m(kCharsetUS);
@@ -221,7 +258,8 @@ TEST(Message, AttachmentText) {
               "\r\n");
     for (std::size_t size : {1u, 2u, 3u, 57u, 284u, 285u, 286u, 570u, 1000u}) {
         std::string data;
-        for (std::size_t i = 0; i < size; ++i) data += char(i * 7 + 3);
+        for (std::size_t i = 0; i < size; ++i)
+            data += char(i * 7 + 3);
         const std::string file = mailtest::WriteFile("quenta_sized.bin", data);
         CMailMessage a(kCharsetUS);
         a.AddContent(file.c_str(), "d.csv");
@@ -239,8 +277,10 @@ TEST(Message, LineBreaksInItemsRefused) {
                 CMailMessage m(charset);
                 m.AddItem("old@x.test", "Old", kind);
                 const std::string before = RenderHeaderLines(m, "Date: x");
-                EXPECT_EQ(CatchMailError([&] { m.AddItem(bad, "Name", kind); }), kMailCannotAddItem);
-                EXPECT_EQ(CatchMailError([&] { m.AddItem("n@x.test", bad, kind); }), kMailCannotAddItem);
+                EXPECT_EQ(CatchMailError([&] { m.AddItem(bad, "Name", kind); }),
+                          kMailCannotAddItem);
+                EXPECT_EQ(CatchMailError([&] { m.AddItem("n@x.test", bad, kind); }),
+                          kMailCannotAddItem);
                 EXPECT_EQ(RenderHeaderLines(m, "Date: x"), before) << charset << ' ' << kind;
                 EXPECT_EQ(m.ToList().size(), kind == kItemTo ? 1u : 0u);
                 EXPECT_EQ(m.CcList().size(), kind == kItemCC ? 1u : 0u);
@@ -259,8 +299,10 @@ TEST(Message, MissingFilesKeepEarlierItemsAndParts) {
         EXPECT_EQ(CatchMailError([&] { m.AddBody(missing.c_str()); }), kMailFileNotFound);
         EXPECT_EQ(CatchMailError([&] { m.AddBody(folder.c_str()); }), kMailFileNotFound);
         EXPECT_EQ(CatchMailError([&] { m.AddBody(nullptr); }), kMailFileNotFound);
-        EXPECT_EQ(CatchMailError([&] { m.AddContent(missing.c_str(), "a.exe"); }), kMailFileNotFound);
-        EXPECT_EQ(CatchMailError([&] { m.AddContent(folder.c_str(), "a.exe"); }), kMailFileNotFound);
+        EXPECT_EQ(CatchMailError([&] { m.AddContent(missing.c_str(), "a.exe"); }),
+                  kMailFileNotFound);
+        EXPECT_EQ(CatchMailError([&] { m.AddContent(folder.c_str(), "a.exe"); }),
+                  kMailFileNotFound);
         ASSERT_EQ(m.Parts().size(), 1u);
         EXPECT_EQ(m.ToList().size(), 1u);
     }
@@ -291,12 +333,18 @@ TEST(Message, NoDotAdded) {
 
 // Body files are read whole: CR LF becomes LF, and 0x1A and NUL pass.
 TEST(Message, BodyFileBytes) {
-    const std::string source = "one\r\ntwo\nthree\x1a" "after\x00zero\r\r\nend"s;
+    const std::string source = "one\r\ntwo\nthree\x1a"
+                               "after\x00zero\r\r\nend"s;
     const std::string path = mailtest::WriteFile("quenta_bytes.txt", source);
-    struct Case { int charset; std::string body; };
+    struct Case {
+        int charset;
+        std::string body;
+    };
     const std::vector<Case> cases = {
-        {kCharsetUS, "one\r\ntwo\r\nthree\x1a" "after\x00zero\r\nend\r\n"s},
-        {kCharsetJP, "one\r\ntwo\r\nthree\x1a" "after\x00zero\r\nend\r\n"s},
+        {kCharsetUS, "one\r\ntwo\r\nthree\x1a"
+                     "after\x00zero\r\nend\r\n"s},
+        {kCharsetJP, "one\r\ntwo\r\nthree\x1a"
+                     "after\x00zero\r\nend\r\n"s},
         {kCharsetEU, "one=0Atwo=0Athree=1Aafter=00zero=0D=0Aend\r\n"},
     };
     for (const Case &c : cases) {
@@ -307,10 +355,19 @@ TEST(Message, BodyFileBytes) {
 }
 
 TEST(Message, TextPartHeaders) {
-    struct Case { int charset; const char *header; };
-    for (const Case &c : {Case{kCharsetUS, "Content-Type:text/plain;charset=us-ascii\r\nContent-Transfer-Encoding:7bit\r\n\r\n"},
-                          Case{kCharsetJP, "Content-Type:text/plain;charset=iso-2022-jp\r\nContent-Transfer-Encoding:7bit\r\n\r\n"},
-                          Case{kCharsetEU, "Content-Type:text/plain;charset=iso-8859-1\r\nContent-Transfer-Encoding:quoted-printable\r\n\r\n"}}) {
+    struct Case {
+        int charset;
+        const char *header;
+    };
+    for (const Case &c :
+         {Case{
+              kCharsetUS,
+              "Content-Type:text/plain;charset=us-ascii\r\nContent-Transfer-Encoding:7bit\r\n\r\n"},
+          Case{kCharsetJP, "Content-Type:text/"
+                           "plain;charset=iso-2022-jp\r\nContent-Transfer-Encoding:7bit\r\n\r\n"},
+          Case{kCharsetEU,
+               "Content-Type:text/"
+               "plain;charset=iso-8859-1\r\nContent-Transfer-Encoding:quoted-printable\r\n\r\n"}}) {
         CMailMessage m(c.charset);
         m.AddBodyString("x", 4);
         EXPECT_EQ(m.Parts()[0]->GetContentText(), std::string(c.header) + "x\r\n");
@@ -321,7 +378,7 @@ TEST(Message, TextPartHeaders) {
 // ends in ASCII mode.
 TEST(Message, JapaneseCharacterAcrossPieces) {
     std::string body(998, 'a');
-    body += "\x82\xA0\x82";   // the pair straddles byte 999; the text ends on a lone lead byte
+    body += "\x82\xA0\x82"; // the pair straddles byte 999; the text ends on a lone lead byte
     const std::string path = mailtest::WriteFile("quenta_split.txt", body);
     CMailMessage m(kCharsetJP);
     m.AddBody(path.c_str());
@@ -340,12 +397,12 @@ TEST(Render, HeadersAndFrames) {
     m.AddItem("c@x.test", "Cc", kItemCC);
     m.AddItem(nullptr, "Hello", kItemSubject);
     const std::string date = "Date: Thu, 10 Dec 26 10:00:00 +0000";
-    EXPECT_EQ(RenderMessageText(m, date),
-              "From: From Me <f@x.test>\r\n"
-              "Reply-To: <r@x.test>\r\n"
-              "To: A <a@x.test>,\r\n\t<b@x.test>,\r\n\tC \r\n"
-              "CC: Cc <c@x.test>\r\n"
-              "Subject: Hello\r\n" + date + "\r\n");
+    EXPECT_EQ(RenderMessageText(m, date), "From: From Me <f@x.test>\r\n"
+                                          "Reply-To: <r@x.test>\r\n"
+                                          "To: A <a@x.test>,\r\n\t<b@x.test>,\r\n\tC \r\n"
+                                          "CC: Cc <c@x.test>\r\n"
+                                          "Subject: Hello\r\n" +
+                                              date + "\r\n");
     m.AddBodyString("body", 4);
     const std::string one = RenderBody(m);
     EXPECT_EQ(one, m.Parts()[0]->GetContentText());
@@ -356,11 +413,12 @@ TEST(Render, HeadersAndFrames) {
     const std::string boundary = "DRANVEL_SMTP_MAIL_SYSTEM_19690212_2";
     EXPECT_EQ(ChooseBoundary(m.Parts()), boundary);
     EXPECT_EQ(RenderBody(m),
-              "MIME-Version:1.0\r\nContent-Type:multipart/mixed;boundary=" + boundary + "\r\n\r\n"
-              "This is a multi-part message in MIME format.\r\n\r\n"
-              "--" + boundary + "\r\n" + m.Parts()[0]->GetContentText() +
-              "--" + boundary + "\r\n" + m.Parts()[1]->GetContentText() +
-              "--" + boundary + "--\r\n");
+              "MIME-Version:1.0\r\nContent-Type:multipart/mixed;boundary=" + boundary +
+                  "\r\n\r\n"
+                  "This is a multi-part message in MIME format.\r\n\r\n"
+                  "--" +
+                  boundary + "\r\n" + m.Parts()[0]->GetContentText() + "--" + boundary + "\r\n" +
+                  m.Parts()[1]->GetContentText() + "--" + boundary + "--\r\n");
     CMailMessage plain(kCharsetUS);
     plain.AddBodyString("a", 4);
     plain.AddBodyString("b", 1 | 4);
@@ -374,7 +432,8 @@ TEST(Render, RandomInput) {
     for (int round = 0; round < 100; ++round) {
         for (int charset : {kCharsetUS, kCharsetJP, kCharsetEU}) {
             std::string text(std::size_t(random() % 200), '\0');
-            for (char &c : text) c = char(random() % 255 + 1);
+            for (char &c : text)
+                c = char(random() % 255 + 1);
             CMailMessage m(charset);
             const std::string name = text.substr(0, text.find_first_of("\r\n"));
             m.AddItem("a@x.test", name.c_str(), kItemTo);

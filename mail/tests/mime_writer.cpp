@@ -33,7 +33,8 @@ std::string PathOf(const std::string &file) {
 
 bool Write(const std::string &file, const std::string &bytes) {
     std::FILE *f = std::fopen(PathOf(file).c_str(), "wb");
-    if (!f) return false;
+    if (!f)
+        return false;
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
 }
@@ -61,35 +62,40 @@ struct Message {
 std::string Bytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
     std::string out(size, '\0');
-    for (char &c : out) c = char(random());
+    for (char &c : out)
+        c = char(random());
     return out;
 }
 
 std::string Repeat(const std::string &s, int n) {
     std::string out;
-    for (int i = 0; i < n; ++i) out += s;
+    for (int i = 0; i < n; ++i)
+        out += s;
     return out;
 }
 
 // Japanese text in Shift_JIS: hiragana, kanji, full-width forms and ASCII.
-const std::string kJpName = "\x8e\x52\x93\x63\x20\x91\xbe\x98\x59";               // two words with a blank
+const std::string kJpName = "\x8e\x52\x93\x63\x20\x91\xbe\x98\x59"; // two words with a blank
 const std::string kJpSubject = Repeat("\x82\xa0\x82\xa2\x82\xa4\x8a\xbf\x8e\x9a", 5) + "abc" +
                                Repeat("\x83\x65\x83\x58\x83\x67\x81\x40", 4) + "Report 12";
 const std::string kJpBody = "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\n"
                             "ASCII line\r\n"
                             ".\n"
                             ".x \x8a\xbf\x8e\x9a\n" +
-                            Repeat("\x93\xfa\x96\x7b\x8c\xea", 400) + "\n"
+                            Repeat("\x93\xfa\x96\x7b\x8c\xea", 400) +
+                            "\n"
                             "last line without end \x82\xa0";
 const std::string kEuName = "Ren\xe9 M\xfcller_? \t=";
-const std::string kEuSubject = "R\xe9sum\xe9 de l'\xe9t\xe9: caf\xe9 ? cr\xe8me _br\xfbl\xe9\x65_ \t=?=" +
-                               Repeat(" \xc0 bient\xf4t", 6);
+const std::string kEuSubject =
+    "R\xe9sum\xe9 de l'\xe9t\xe9: caf\xe9 ? cr\xe8me _br\xfbl\xe9\x65_ \t=?=" +
+    Repeat(" \xc0 bient\xf4t", 6);
 const std::string kEuBody = "Ligne un, caf\xe9\r\n"
                             "trailing blank \n"
                             "trailing tab\t\n"
                             ".\n"
                             "= sign and 100% \xff\xfe\n"s +
-                            Repeat("long line \xe9", 40) + "\n"
+                            Repeat("long line \xe9", 40) +
+                            "\n"
                             "ctrl-z \x1a then end ";
 const std::string kBoundary = "DRANVEL_SMTP_MAIL_SYSTEM_19690212";
 
@@ -116,11 +122,17 @@ std::vector<Message> Messages() {
     const std::string usBody = "Hello\nSecond line\r\n.\n.x\n" + longLine + "\nend";
     return {
         {"us_string", kCharsetUS, usItems, {{Source::String, usBody, ""}}},
-        {"us_file", kCharsetUS, usItems, {{Source::File, usBody + "\r\nmore\x1a after ctrl-z\n", ""}}},
+        {"us_file",
+         kCharsetUS,
+         usItems,
+         {{Source::File, usBody + "\r\nmore\x1a after ctrl-z\n", ""}}},
         {"jp_string", kCharsetJP, jpItems, {{Source::String, kJpBody, ""}}},
         {"jp_file", kCharsetJP, jpItems, {{Source::File, kJpBody + "\r\n\x1a\x00 end\r\n"s, ""}}},
         {"eu_string", kCharsetEU, euItems, {{Source::String, kEuBody, ""}}},
-        {"eu_file", kCharsetEU, euItems, {{Source::File, kEuBody + "\r\nnul \x00 byte\r\n\r\n"s, ""}}},
+        {"eu_file",
+         kCharsetEU,
+         euItems,
+         {{Source::File, kEuBody + "\r\nnul \x00 byte\r\n\r\n"s, ""}}},
         {"us_multi",
          kCharsetUS,
          {{kItemFrom, "f@example.test", ""},
@@ -138,10 +150,16 @@ std::vector<Message> Messages() {
         {"jp_multi",
          kCharsetJP,
          jpItems,
-         {{Source::File, kJpBody, ""}, {Source::String, "\x82\xa0\n", ""}, {Source::Attachment, Bytes(286, 2), "exe"}}},
+         {{Source::File, kJpBody, ""},
+          {Source::String, "\x82\xa0\n", ""},
+          {Source::Attachment, Bytes(286, 2), "exe"}}},
         {"eu_multi",
          kCharsetEU,
-         {{kItemFrom, "eu@example.test", kEuName}, {kItemTo, "to@example.test", "Z\xf6" "e"}, {kItemSubject, "", ""}},
+         {{kItemFrom, "eu@example.test", kEuName},
+          {kItemTo, "to@example.test",
+           "Z\xf6"
+           "e"},
+          {kItemSubject, "", ""}},
          {{Source::String, kEuBody, ""},
           {Source::Attachment, Bytes(1, 3), "a.exe"},
           {Source::Attachment, Bytes(2, 4), "b.exe"},
@@ -151,7 +169,10 @@ std::vector<Message> Messages() {
         {"boundary_clash",
          kCharsetUS,
          usItems,
-         {{Source::String, "Forwarded:\n--" + kBoundary + "\nContent-Type:text/plain\n\ninner\n--" + kBoundary + "--\n", ""},
+         {{Source::String,
+           "Forwarded:\n--" + kBoundary + "\nContent-Type:text/plain\n\ninner\n--" + kBoundary +
+               "--\n",
+           ""},
           {Source::String, "--" + kBoundary + "_1 also taken\n", ""},
           {Source::Attachment, Bytes(100, 8), "after.exe"},
           {Source::String, "last part\n", ""}}},
@@ -168,7 +189,8 @@ bool WriteMessage(const Message &def) {
     int index = 0;
     for (const Part &part : def.parts) {
         const std::string source = std::string(def.name) + ".src" + std::to_string(index++);
-        if (!Write(source, part.bytes)) return false;
+        if (!Write(source, part.bytes))
+            return false;
         switch (part.source) {
         case Source::String: // a C string: the table's strings hold no NUL
             message.AddBodyString(part.bytes.c_str(), kBodyReplace | kBodyMakePart);
@@ -185,7 +207,8 @@ bool WriteMessage(const Message &def) {
         }
     }
     const std::string text = RenderMessageText(message, "Date: Thu, 10 Dec 26 12:00:00 +0900");
-    return Write(std::string(def.name) + ".eml", text) && Write(std::string(def.name) + ".manifest", manifest);
+    return Write(std::string(def.name) + ".eml", text) &&
+           Write(std::string(def.name) + ".manifest", manifest);
 }
 
 // Base64 of random inputs, with and without line breaks.
@@ -203,9 +226,11 @@ bool WriteBase64Cases() {
                 out.append(encoder.Output(), std::size_t(encoder.OutputLength()));
             }
             const std::string name = "b64_" + std::to_string(n) + (breaks ? ".lines" : ".flat");
-            if (!Write(name, out)) return false;
+            if (!Write(name, out))
+                return false;
         }
-        if (!Write("b64_" + std::to_string(n) + ".bin", data)) return false;
+        if (!Write("b64_" + std::to_string(n) + ".bin", data))
+            return false;
         list += std::to_string(n) + "\n";
     }
     return Write("b64.list", list);
@@ -215,9 +240,11 @@ bool WriteBase64Cases() {
 bool WriteJisTable() {
     std::string table;
     for (int lead = 0; lead < 256; ++lead) {
-        if (!CSJIStoJIS::IsLeadByte(std::uint8_t(lead))) continue;
+        if (!CSJIStoJIS::IsLeadByte(std::uint8_t(lead)))
+            continue;
         for (int trail = 0; trail < 256; ++trail) {
-            if (!CSJIStoJIS::IsTrailByte(std::uint8_t(trail))) continue;
+            if (!CSJIStoJIS::IsTrailByte(std::uint8_t(trail)))
+                continue;
             CSJIStoJIS jis;
             jis.Translate(std::uint8_t(lead), false);
             jis.Translate(std::uint8_t(trail), true);

@@ -14,7 +14,8 @@ namespace {
 
 bool SocketsWork() {
     const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return false;
+    if (s == INVALID_SOCKET)
+        return false;
     closesocket(s);
     return true;
 }

@@ -16,19 +16,34 @@ namespace {
 long g_allocationsLeft = -1;
 
 void *Allocate(std::size_t size) {
-    if (g_allocationsLeft == 0) throw std::bad_alloc();
-    if (g_allocationsLeft > 0) --g_allocationsLeft;
-    if (void *p = std::malloc(size ? size : 1)) return p;
+    if (g_allocationsLeft == 0)
+        throw std::bad_alloc();
+    if (g_allocationsLeft > 0)
+        --g_allocationsLeft;
+    if (void *p = std::malloc(size ? size : 1))
+        return p;
     throw std::bad_alloc();
 }
 } // namespace
 
-void *operator new(std::size_t size) { return Allocate(size); }
-void *operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
+void *operator new(std::size_t size) {
+    return Allocate(size);
+}
+void *operator new[](std::size_t size) {
+    return Allocate(size);
+}
+void operator delete(void *p) noexcept {
+    std::free(p);
+}
+void operator delete[](void *p) noexcept {
+    std::free(p);
+}
+void operator delete(void *p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void *p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -61,8 +76,10 @@ void EveryAllocationFails(const std::function<void(CMailMessage &)> &prepare,
 } // namespace
 
 TEST(OutOfMemory, AddsLeaveTheMessageUnchanged) {
-    const std::string body = mailtest::WriteFile("quenta_oom_body.txt", "line one\r\nline \x82\xa0 two\n");
-    const std::string attachment = mailtest::WriteFile("quenta_oom_attach.bin", std::string(600, 'z'));
+    const std::string body =
+        mailtest::WriteFile("quenta_oom_body.txt", "line one\r\nline \x82\xa0 two\n");
+    const std::string attachment =
+        mailtest::WriteFile("quenta_oom_attach.bin", std::string(600, 'z'));
     auto prepare = [&](CMailMessage &m) {
         m.AddItem("a@x.test", "Old Name", kItemTo);
         m.AddItem(nullptr, "Old subject", kItemSubject);
@@ -71,14 +88,27 @@ TEST(OutOfMemory, AddsLeaveTheMessageUnchanged) {
     };
     const std::string longName(120, 'n');
     for (int charset : {kCharsetUS, kCharsetJP, kCharsetEU}) {
-        EveryAllocationFails(prepare, [&](CMailMessage &m) { m.AddItem("b@x.test", longName.c_str(), kItemTo); }, charset);
-        EveryAllocationFails(prepare, [&](CMailMessage &m) { m.AddItem("c@x.test", longName.c_str(), kItemCC); }, charset);
-        EveryAllocationFails(prepare, [&](CMailMessage &m) { m.AddItem(nullptr, longName.c_str(), kItemSubject); }, charset);
-        EveryAllocationFails(prepare, [&](CMailMessage &m) { m.AddItem("f@x.test", longName.c_str(), kItemFrom); }, charset);
-        EveryAllocationFails(prepare, [&](CMailMessage &m) { m.AddBody(body.c_str()); }, charset);
-        EveryAllocationFails(prepare, [&](CMailMessage &m) { m.AddBodyString(longName.c_str(), 2); }, charset);
-        EveryAllocationFails(prepare, [&](CMailMessage &m) { m.AddBodyString(longName.c_str(), 4); }, charset);
-        EveryAllocationFails(prepare, [&](CMailMessage &m) { m.AddBodyString(longName.c_str(), 5); }, charset);
-        EveryAllocationFails(prepare, [&](CMailMessage &m) { m.AddContent(attachment.c_str(), "a.exe"); }, charset);
+        EveryAllocationFails(
+            prepare, [&](CMailMessage &m) { m.AddItem("b@x.test", longName.c_str(), kItemTo); },
+            charset);
+        EveryAllocationFails(
+            prepare, [&](CMailMessage &m) { m.AddItem("c@x.test", longName.c_str(), kItemCC); },
+            charset);
+        EveryAllocationFails(
+            prepare, [&](CMailMessage &m) { m.AddItem(nullptr, longName.c_str(), kItemSubject); },
+            charset);
+        EveryAllocationFails(
+            prepare, [&](CMailMessage &m) { m.AddItem("f@x.test", longName.c_str(), kItemFrom); },
+            charset);
+        EveryAllocationFails(
+            prepare, [&](CMailMessage &m) { m.AddBody(body.c_str()); }, charset);
+        EveryAllocationFails(
+            prepare, [&](CMailMessage &m) { m.AddBodyString(longName.c_str(), 2); }, charset);
+        EveryAllocationFails(
+            prepare, [&](CMailMessage &m) { m.AddBodyString(longName.c_str(), 4); }, charset);
+        EveryAllocationFails(
+            prepare, [&](CMailMessage &m) { m.AddBodyString(longName.c_str(), 5); }, charset);
+        EveryAllocationFails(
+            prepare, [&](CMailMessage &m) { m.AddContent(attachment.c_str(), "a.exe"); }, charset);
     }
 }

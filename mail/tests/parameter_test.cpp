@@ -1,6 +1,7 @@
 // The SMTP settings in the registry: defaults, round trips through the real marfel, bounds,
 // the access each open asks for, and vantrel's choice of root.
 #include <windows.h>
+
 #include <sddl.h>
 
 #include <gtest/gtest.h>
@@ -23,7 +24,9 @@ namespace {
 
 const char *const kKeyPath = "Software\\Dranvel\\Common\\SMTP";
 
-std::wstring Wide(const std::string &text) { return std::wstring(text.begin(), text.end()); }
+std::wstring Wide(const std::string &text) {
+    return std::wstring(text.begin(), text.end());
+}
 
 void DeleteSettings() {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKeyPath);
@@ -34,14 +37,16 @@ void DeleteSettings() {
 
 bool KeyExists(HKEY root) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(root, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
     RegCloseKey(key);
     return true;
 }
 
 void WriteRaw(const char *value, DWORD type, const std::string &bytes) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
               ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key, value, 0, type, reinterpret_cast<const BYTE *>(bytes.data()),
                              static_cast<DWORD>(bytes.size())),
@@ -52,7 +57,8 @@ void WriteRaw(const char *value, DWORD type, const std::string &bytes) {
 bool ReadRaw(const char *value, std::string &bytes) {
     std::vector<char> buffer(4096);
     DWORD size = static_cast<DWORD>(buffer.size());
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kKeyPath, value, RRF_RT_ANY, nullptr, buffer.data(), &size) != ERROR_SUCCESS)
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, kKeyPath, value, RRF_RT_ANY, nullptr, buffer.data(),
+                     &size) != ERROR_SUCCESS)
         return false;
     bytes.assign(buffer.data(), size);
     return true;
@@ -61,11 +67,13 @@ bool ReadRaw(const char *value, std::string &bytes) {
 // marfel's own scrambling of `text`, for comparison with what is stored.
 std::string MarfelScramble(const std::string &text) {
     HMODULE marfel = LoadLibraryA(suite::BinPath("marfel.dll").c_str());
-    if (!marfel) return "no marfel";
+    if (!marfel)
+        return "no marfel";
     auto init = reinterpret_cast<InitCryptDataLibraryFn>(
         reinterpret_cast<void (*)()>(GetProcAddress(marfel, "InitCryptDataLibrary")));
     CryptDataLibraryTable table{};
-    if (!init || init(marfel, &table) != 0) return "no table";
+    if (!init || init(marfel, &table) != 0)
+        return "no table";
     unsigned length = static_cast<unsigned>(text.size());
     void *out = table.CdCryptRC4Data("tarnwex.dll", 11, text.data(), &length, 1);
     std::string bytes(static_cast<const char *>(out), length);
@@ -73,16 +81,18 @@ std::string MarfelScramble(const std::string &text) {
     return bytes;
 }
 
-template <typename Operation>
-int CodeOf(Operation &&operation) {
+template <typename Operation> int CodeOf(Operation &&operation) {
     return CatchMailError(std::forward<Operation>(operation));
 }
 
 std::vector<REGSAM> g_opens;
-void RecordOpen(REGSAM access) { g_opens.push_back(access); }
+void RecordOpen(REGSAM access) {
+    g_opens.push_back(access);
+}
 
 // A folder of the scratch area holding copies of the named deliverables.
-std::string MakeFolder(const std::string &name, const std::vector<std::pair<std::string, std::string>> &files) {
+std::string MakeFolder(const std::string &name,
+                       const std::vector<std::pair<std::string, std::string>> &files) {
     const std::string folder = suite::TestDataDir() + "\\" + name;
     CreateDirectoryA(folder.c_str(), nullptr);
     for (const auto &[from, to] : files)
@@ -91,7 +101,7 @@ std::string MakeFolder(const std::string &name, const std::vector<std::pair<std:
 }
 
 class Settings : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         DeleteSettings();
         quenta::SetLibraryFolderForTesting(Wide(suite::BinDir()).c_str());
@@ -119,7 +129,8 @@ TEST_F(Settings, EmptyRegistryGivesDefaultsAndCreatesNothing) {
     EXPECT_STREQ(settings.GetPassword(), "");
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE));
     ASSERT_FALSE(g_opens.empty());
-    for (REGSAM access : g_opens) EXPECT_EQ(access, static_cast<REGSAM>(KEY_READ));
+    for (REGSAM access : g_opens)
+        EXPECT_EQ(access, static_cast<REGSAM>(KEY_READ));
 }
 
 TEST_F(Settings, SettersCreateTheChainAndValuesRoundTrip) {
@@ -135,7 +146,8 @@ TEST_F(Settings, SettersCreateTheChainAndValuesRoundTrip) {
     CParameter::SetOpenObserverForTesting(&RecordOpen);
     settings.GetServer();
     settings.GetPort();
-    for (REGSAM access : g_opens) EXPECT_EQ(access, static_cast<REGSAM>(KEY_READ));
+    for (REGSAM access : g_opens)
+        EXPECT_EQ(access, static_cast<REGSAM>(KEY_READ));
     // A null server writes an empty value; a name over 255 characters is not written.
     settings.SetServer(nullptr);
     EXPECT_STREQ(settings.GetServer(), "");
@@ -148,7 +160,8 @@ TEST_F(Settings, SettersCreateTheChainAndValuesRoundTrip) {
 
 TEST_F(Settings, CredentialsRoundTripAsMarfelScramblesThem) {
     CParameter settings;
-    for (const std::string &text : {std::string(), std::string("u"), std::string("p@ss word"), std::string(256, 'k')}) {
+    for (const std::string &text :
+         {std::string(), std::string("u"), std::string("p@ss word"), std::string(256, 'k')}) {
         SCOPED_TRACE(text.size());
         ASSERT_EQ(CodeOf([&] { settings.SetUserName(text.c_str()); }), 0);
         ASSERT_EQ(CodeOf([&] { settings.SetPassword(text.c_str()); }), 0);
@@ -193,10 +206,12 @@ namespace {
 // Gives the settings key the DACL of `sddl`.
 bool SetKeyDacl(const char *sddl) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+        return false;
     PSECURITY_DESCRIPTOR sd = nullptr;
-    bool ok = ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr) &&
-              RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
+    bool ok =
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr) &&
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
     LocalFree(sd);
     RegCloseKey(key);
     return ok;
@@ -225,14 +240,22 @@ TEST_F(Settings, UnreadableKeyIsNoEmptyCredential) {
 TEST_F(Settings, VantrelChoosesTheRoot) {
     const std::string marfel = suite::BinPath("marfel.dll");
     const std::string vantrel = suite::BinPath("vantrel.dll");
-    const std::string noExport = suite::TestDataDir() + "\\..\\tests\\vantrel_noexport\\vantrel.dll";
-    const std::string full = MakeFolder("quenta_full", {{marfel, "marfel.dll"}, {vantrel, "vantrel.dll"}});
-    const std::string bare = MakeFolder("quenta_noexport", {{marfel, "marfel.dll"}, {noExport, "vantrel.dll"}});
+    const std::string noExport =
+        suite::TestDataDir() + "\\..\\tests\\vantrel_noexport\\vantrel.dll";
+    const std::string full =
+        MakeFolder("quenta_full", {{marfel, "marfel.dll"}, {vantrel, "vantrel.dll"}});
+    const std::string bare =
+        MakeFolder("quenta_noexport", {{marfel, "marfel.dll"}, {noExport, "vantrel.dll"}});
     const std::string none = MakeFolder("quenta_novantrel", {{marfel, "marfel.dll"}});
-    struct Case { const std::string *folder; const char *mode; HKEY root; };
+    struct Case {
+        const std::string *folder;
+        const char *mode;
+        HKEY root;
+    };
     const Case cases[] = {
-        {&full, nullptr, HKEY_LOCAL_MACHINE}, {&full, "3", HKEY_LOCAL_MACHINE}, {&full, "1", HKEY_CURRENT_USER},
-        {&full, "fail", HKEY_LOCAL_MACHINE},  {&full, "null", HKEY_LOCAL_MACHINE}, {&bare, "1", HKEY_LOCAL_MACHINE},
+        {&full, nullptr, HKEY_LOCAL_MACHINE}, {&full, "3", HKEY_LOCAL_MACHINE},
+        {&full, "1", HKEY_CURRENT_USER},      {&full, "fail", HKEY_LOCAL_MACHINE},
+        {&full, "null", HKEY_LOCAL_MACHINE},  {&bare, "1", HKEY_LOCAL_MACHINE},
         {&none, "1", HKEY_LOCAL_MACHINE},
     };
     for (const Case &c : cases) {
@@ -251,7 +274,8 @@ TEST_F(Settings, VantrelChoosesTheRoot) {
 
 TEST_F(Settings, MarfelOnlyFromTheLibraryFolder) {
     const std::string empty = MakeFolder("quenta_nomarfel", {});
-    const std::string decoyFolder = MakeFolder("quenta_decoy", {{suite::BinPath("marfel.dll"), "marfel.dll"}});
+    const std::string decoyFolder =
+        MakeFolder("quenta_decoy", {{suite::BinPath("marfel.dll"), "marfel.dll"}});
     char previous[MAX_PATH] = {};
     GetCurrentDirectoryA(MAX_PATH, previous);
     SetCurrentDirectoryA(decoyFolder.c_str());

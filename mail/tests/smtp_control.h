@@ -70,7 +70,8 @@ class SmtpControl {
         FD_ZERO(&readable);
         FD_SET(m_socket.get(), &readable);
         timeval wait{30, 0};
-        return select(0, &readable, nullptr, nullptr, &wait) == 1 && recv(m_socket.get(), &c, 1, 0) == 1;
+        return select(0, &readable, nullptr, nullptr, &wait) == 1 &&
+               recv(m_socket.get(), &c, 1, 0) == 1;
     }
     std::string Line() {
         std::string line;

@@ -10,15 +10,20 @@
 using Status = CSmtpReplyReader::Status;
 
 TEST(ReplyReader, CompleteAtEverySplitPoint) {
-    struct Case { std::string bytes; int code; std::size_t replyLength; };
-    const std::string ehlo = "250-mx.test Hello\r\n250-SIZE 1000\r\n250-AUTH PLAIN LOGIN\r\n250 HELP\r\n";
+    struct Case {
+        std::string bytes;
+        int code;
+        std::size_t replyLength;
+    };
+    const std::string ehlo =
+        "250-mx.test Hello\r\n250-SIZE 1000\r\n250-AUTH PLAIN LOGIN\r\n250 HELP\r\n";
     const std::vector<Case> cases = {
         {"220 mx.test ready\r\n", 220, 19},
         {"250\r\n", 250, 5},
         {"250 \r\n", 250, 6},
         {ehlo, 250, ehlo.size()},
-        {ehlo + "221 bye\r\n", 250, ehlo.size()},   // a later reply stays for the next read
-        {"354-go\n354 ahead\n", 354, 17},           // bare line feeds end lines too
+        {ehlo + "221 bye\r\n", 250, ehlo.size()}, // a later reply stays for the next read
+        {"354-go\n354 ahead\n", 354, 17},         // bare line feeds end lines too
     };
     for (const Case &c : cases)
         for (std::size_t split = 0; split <= c.bytes.size(); ++split) {
@@ -27,7 +32,9 @@ TEST(ReplyReader, CompleteAtEverySplitPoint) {
             if (split < c.replyLength) {
                 ASSERT_EQ(first, Status::kNeedMore) << c.bytes << " split " << split;
             }
-            ASSERT_EQ(reader.Feed(c.bytes.data() + split, c.bytes.size() - split), Status::kComplete) << c.bytes;
+            ASSERT_EQ(reader.Feed(c.bytes.data() + split, c.bytes.size() - split),
+                      Status::kComplete)
+                << c.bytes;
             EXPECT_EQ(reader.Code(), c.code);
             EXPECT_EQ(reader.Text(), c.bytes.substr(0, c.replyLength));
         }
@@ -38,7 +45,8 @@ TEST(ReplyReader, OneByteAtATimeThenTheNextReply) {
     CSmtpReplyReader reader;
     std::size_t i = 0;
     for (; i < bytes.size(); ++i)
-        if (reader.Feed(&bytes[i], 1) == Status::kComplete) break;
+        if (reader.Feed(&bytes[i], 1) == Status::kComplete)
+            break;
     EXPECT_EQ(i, 13u);
     EXPECT_EQ(reader.Text(), "250-a\r\n250 b\r\n");
     reader.TakeReply();
@@ -51,7 +59,8 @@ TEST(ReplyReader, OneByteAtATimeThenTheNextReply) {
 
 TEST(ReplyReader, JunkAndBoundsAreMalformed) {
     const std::vector<std::string> junk = {
-        "hello\r\n", "2x0 ok\r\n", "25\r\n", "\r\n", "250x ok\r\n", "250-ok\r\nxyz\r\n", "250\rX\r\n", "-250 ok\r\n",
+        "hello\r\n",   "2x0 ok\r\n",        "25\r\n",     "\r\n",
+        "250x ok\r\n", "250-ok\r\nxyz\r\n", "250\rX\r\n", "-250 ok\r\n",
     };
     for (const std::string &bytes : junk) {
         CSmtpReplyReader reader;
@@ -62,14 +71,16 @@ TEST(ReplyReader, JunkAndBoundsAreMalformed) {
     // Endless continuation lines and a line without end stop at the size bound.
     CSmtpReplyReader endless;
     Status status = Status::kNeedMore;
-    for (int i = 0; i < 10000 && status == Status::kNeedMore; ++i) status = endless.Feed("250-more\r\n", 10);
+    for (int i = 0; i < 10000 && status == Status::kNeedMore; ++i)
+        status = endless.Feed("250-more\r\n", 10);
     EXPECT_EQ(status, Status::kMalformed);
     CSmtpReplyReader noEnd;
     const std::string line = "250 " + std::string(CSmtpReplyReader::kMaxReplyBytes, 'a');
     EXPECT_EQ(noEnd.Feed(line.data(), line.size()), Status::kMalformed);
     // Just inside the bound is still a reply.
     CSmtpReplyReader inside;
-    const std::string fits = "250 " + std::string(CSmtpReplyReader::kMaxReplyBytes - 6, 'a') + "\r\n";
+    const std::string fits =
+        "250 " + std::string(CSmtpReplyReader::kMaxReplyBytes - 6, 'a') + "\r\n";
     EXPECT_EQ(inside.Feed(fits.data(), fits.size()), Status::kComplete);
 }
 
@@ -89,19 +100,26 @@ TEST(DataLines, SplitAndStuff) {
     EXPECT_TRUE(SplitCrlfLines("no end").empty());
     EXPECT_EQ(SplitCrlfLines("a\rb\nc\r\n").size(), 1u);
 
-    struct Case { const char *line; const char *sent; };
-    const Case cases[] = {
-        {".\r\n", "..\r\n"}, {"..b\r\n", "...b\r\n"}, {"a.b\r\n", "a.b\r\n"},
-        {" .\r\n", " .\r\n"}, {"\r\n", "\r\n"}, {".=\r\n", "..=\r\n"},
+    struct Case {
+        const char *line;
+        const char *sent;
     };
-    for (const Case &c : cases) EXPECT_EQ(StuffDataLine(c.line), c.sent) << c.line;
+    const Case cases[] = {
+        {".\r\n", "..\r\n"},  {"..b\r\n", "...b\r\n"}, {"a.b\r\n", "a.b\r\n"},
+        {" .\r\n", " .\r\n"}, {"\r\n", "\r\n"},        {".=\r\n", "..=\r\n"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(StuffDataLine(c.line), c.sent) << c.line;
 }
 
 // The DATA stream in batches: the same bytes as one write per stuffed line, in whole lines.
 TEST(DataLines, BatchesCarryTheStuffedLinesAndTheEndMark) {
-    auto lineSent = [](std::size_t bytes, char c = 'x') { return std::string(bytes - 2, c) + "\r\n"; };
+    auto lineSent = [](std::size_t bytes, char c = 'x') {
+        return std::string(bytes - 2, c) + "\r\n";
+    };
     std::string full; // 65 lines of 998 bytes: 65,000 bytes with their CR LF
-    for (int i = 0; i < 65; ++i) full += lineSent(1000, static_cast<char>('a' + i % 26));
+    for (int i = 0; i < 65; ++i)
+        full += lineSent(1000, static_cast<char>('a' + i % 26));
     struct Case {
         const char *name;
         std::string text;
@@ -119,21 +137,26 @@ TEST(DataLines, BatchesCarryTheStuffedLinesAndTheEndMark) {
     };
     for (const Case &c : cases) {
         std::string oneWriteALine;
-        for (std::string_view line : SplitCrlfLines(c.text)) oneWriteALine += StuffDataLine(line);
+        for (std::string_view line : SplitCrlfLines(c.text))
+            oneWriteALine += StuffDataLine(line);
         oneWriteALine += "\r\n.\r\n";
         std::vector<std::string> pieces;
-        SendDataBatches(c.text, c.batch, [&](std::string_view piece) { pieces.emplace_back(piece); });
+        SendDataBatches(c.text, c.batch,
+                        [&](std::string_view piece) { pieces.emplace_back(piece); });
         std::string joined;
-        for (const std::string &piece : pieces) joined += piece;
+        for (const std::string &piece : pieces)
+            joined += piece;
         EXPECT_TRUE(joined == oneWriteALine) << c.name;
         ASSERT_EQ(pieces.size(), c.pieces) << c.name;
         for (std::size_t i = 0; i < pieces.size(); ++i) {
-            EXPECT_GE(pieces[i].size(), i + 1 < pieces.size() ? c.batch : 5u) << c.name << " piece " << i;
+            EXPECT_GE(pieces[i].size(), i + 1 < pieces.size() ? c.batch : 5u)
+                << c.name << " piece " << i;
             EXPECT_EQ(pieces[i].substr(pieces[i].size() - 2), "\r\n") << c.name << " piece " << i;
         }
     }
     std::vector<std::string> pieces;
-    SendDataBatches(cases[0].text, 65536, [&](std::string_view piece) { pieces.emplace_back(piece); });
+    SendDataBatches(cases[0].text, 65536,
+                    [&](std::string_view piece) { pieces.emplace_back(piece); });
     EXPECT_EQ(pieces[0].size(), 65536u);
     EXPECT_EQ(pieces[1], "..\r\n\r\n.\r\n");
 }
@@ -144,7 +167,8 @@ TEST(DataLines, PiecesCutAnywhereGiveTheBytesOfTheJoinedText) {
     const std::string text = ".a\r\n\r\r\n.\r\n\n.b\r\r\n..\r\nx\ry\r\n.tail";
     auto oneWriteALine = [](const std::string &t) {
         std::string out;
-        for (std::string_view line : SplitCrlfLines(t)) out += StuffDataLine(line);
+        for (std::string_view line : SplitCrlfLines(t))
+            out += StuffDataLine(line);
         return out + "\r\n.\r\n";
     };
     const std::string want = oneWriteALine(text);
@@ -181,21 +205,36 @@ std::tm Tm(int year, int mon, int mday, int hour, int min, int sec, int wday, in
 } // namespace
 
 TEST(DateLine, ZonesDaysAndYearEnds) {
-    struct Case { std::tm local; std::tm utc; const char *line; };
+    struct Case {
+        std::tm local;
+        std::tm utc;
+        const char *line;
+    };
     const Case cases[] = {
         // 2025-01-02 00:05:01 UTC seen from several zones.
-        {Tm(2025, 0, 2, 9, 5, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1), "Date: Thu,  2 Jan 25 09:05:01 +0900"},
-        {Tm(2025, 0, 1, 19, 5, 1, 3, 0), Tm(2025, 0, 2, 0, 5, 1, 4, 1), "Date: Wed,  1 Jan 25 19:05:01 -0500"},
-        {Tm(2025, 0, 2, 5, 35, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1), "Date: Thu,  2 Jan 25 05:35:01 +0530"},
-        {Tm(2025, 0, 2, 5, 50, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1), "Date: Thu,  2 Jan 25 05:50:01 +0545"},
-        {Tm(2025, 0, 2, 13, 5, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1), "Date: Thu,  2 Jan 25 13:05:01 +1300"},
-        {Tm(2025, 0, 2, 14, 5, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1), "Date: Thu,  2 Jan 25 14:05:01 +1400"},
-        {Tm(2025, 0, 1, 12, 5, 1, 3, 0), Tm(2025, 0, 2, 0, 5, 1, 4, 1), "Date: Wed,  1 Jan 25 12:05:01 -1200"},
-        {Tm(2025, 0, 2, 0, 5, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1), "Date: Thu,  2 Jan 25 00:05:01 +0000"},
+        {Tm(2025, 0, 2, 9, 5, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1),
+         "Date: Thu,  2 Jan 25 09:05:01 +0900"},
+        {Tm(2025, 0, 1, 19, 5, 1, 3, 0), Tm(2025, 0, 2, 0, 5, 1, 4, 1),
+         "Date: Wed,  1 Jan 25 19:05:01 -0500"},
+        {Tm(2025, 0, 2, 5, 35, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1),
+         "Date: Thu,  2 Jan 25 05:35:01 +0530"},
+        {Tm(2025, 0, 2, 5, 50, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1),
+         "Date: Thu,  2 Jan 25 05:50:01 +0545"},
+        {Tm(2025, 0, 2, 13, 5, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1),
+         "Date: Thu,  2 Jan 25 13:05:01 +1300"},
+        {Tm(2025, 0, 2, 14, 5, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1),
+         "Date: Thu,  2 Jan 25 14:05:01 +1400"},
+        {Tm(2025, 0, 1, 12, 5, 1, 3, 0), Tm(2025, 0, 2, 0, 5, 1, 4, 1),
+         "Date: Wed,  1 Jan 25 12:05:01 -1200"},
+        {Tm(2025, 0, 2, 0, 5, 1, 4, 1), Tm(2025, 0, 2, 0, 5, 1, 4, 1),
+         "Date: Thu,  2 Jan 25 00:05:01 +0000"},
         // Across a year's end both ways, and a two-digit day.
-        {Tm(2024, 11, 31, 20, 0, 0, 2, 365), Tm(2025, 0, 1, 1, 0, 0, 3, 0), "Date: Tue, 31 Dec 24 20:00:00 -0500"},
-        {Tm(2000, 0, 1, 8, 0, 0, 6, 0), Tm(1999, 11, 31, 23, 0, 0, 5, 364), "Date: Sat,  1 Jan 00 08:00:00 +0900"},
-        {Tm(2009, 2, 15, 9, 30, 0, 0, 73), Tm(2009, 2, 15, 0, 0, 0, 0, 73), "Date: Sun, 15 Mar 09 09:30:00 +0930"},
+        {Tm(2024, 11, 31, 20, 0, 0, 2, 365), Tm(2025, 0, 1, 1, 0, 0, 3, 0),
+         "Date: Tue, 31 Dec 24 20:00:00 -0500"},
+        {Tm(2000, 0, 1, 8, 0, 0, 6, 0), Tm(1999, 11, 31, 23, 0, 0, 5, 364),
+         "Date: Sat,  1 Jan 00 08:00:00 +0900"},
+        {Tm(2009, 2, 15, 9, 30, 0, 0, 73), Tm(2009, 2, 15, 0, 0, 0, 0, 73),
+         "Date: Sun, 15 Mar 09 09:30:00 +0930"},
     };
     for (const Case &c : cases) {
         std::string line;
@@ -215,7 +254,10 @@ TEST(EhloWalk, Keywords) {
     ASSERT_EQ(longLine.size(), 129u);
     const std::string exact = "250-AUTH LOGIN " + std::string(128 - 15 - 1, 'x') + "\r";
     ASSERT_EQ(exact.size(), 128u);
-    struct Case { std::string reply; int bits; };
+    struct Case {
+        std::string reply;
+        int bits;
+    };
     const std::vector<Case> cases = {
         {"250-mx.test\r\n250-SIZE 52428800\r\n250 AUTH PLAIN LOGIN\r\n", 0x3009},
         // exim's own reply to EHLO.
@@ -223,7 +265,8 @@ TEST(EhloWalk, Keywords) {
          "250-PIPELINING\r\n250-AUTH PLAIN LOGIN CRAM-MD5\r\n250-CHUNKING\r\n250-STARTTLS\r\n"
          "250-PRDR\r\n250 HELP\r\n",
          0x1 | 0x2 | 0x4 | 0x8 | 0x1000 | 0x2000 | 0x4000},
-        {"250-x\r\n250-auth digest-md5\r\n250-ETRN\r\n250-EXPN\r\n250-ATRN\r\n250 DSN\r\n", 0x8 | 0x8000 | 0xF0},
+        {"250-x\r\n250-auth digest-md5\r\n250-ETRN\r\n250-EXPN\r\n250-ATRN\r\n250 DSN\r\n",
+         0x8 | 0x8000 | 0xF0},
         // The first keyword found ends a line's search; mechanisms count on AUTH lines only.
         {"250-SIZE AUTH LOGIN\r\n250 PLAIN\r\n", 0x1},
         {"250 x\r\n" + longLine + "\n", 0},
@@ -232,11 +275,17 @@ TEST(EhloWalk, Keywords) {
         {"220 SIZE greeting\r\n", 0x1},
         {"250 STARTTLS", 0x4},
     };
-    for (const Case &c : cases) EXPECT_EQ(ParseServerOptions(c.reply), c.bits) << c.reply;
+    for (const Case &c : cases)
+        EXPECT_EQ(ParseServerOptions(c.reply), c.bits) << c.reply;
 }
 
 TEST(AuthChoice, Mechanisms) {
-    struct Case { int options; const char *reply; bool ok; AuthMechanism mechanism; };
+    struct Case {
+        int options;
+        const char *reply;
+        bool ok;
+        AuthMechanism mechanism;
+    };
     const Case cases[] = {
         {0x5, "250-x\r\n250 AUTH LOGIN\r\n", true, AuthMechanism::kLogin},
         {0x5, "250-x\r\n250 AUTH LOGIN CRAM-MD5\r\n", true, AuthMechanism::kCramMd5},

@@ -1,6 +1,7 @@
 // The SMTP session against the scripted server: transcripts, the DATA as it arrives, reply
 // splitting, failures at every step, time-outs and the marfel path with AUTH.
 #include <winsock.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -29,11 +30,13 @@ using Control = mailtest::SmtpControl;
 
 void WriteSettings(const char *server, DWORD port, DWORD timeout) {
     HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
     RegSetValueExA(key, "Server", 0, REG_SZ, reinterpret_cast<const BYTE *>(server),
                    static_cast<DWORD>(std::strlen(server) + 1));
     RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&port), sizeof port);
-    RegSetValueExA(key, "Timeout", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&timeout), sizeof timeout);
+    RegSetValueExA(key, "Timeout", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&timeout),
+                   sizeof timeout);
     RegCloseKey(key);
 }
 
@@ -47,7 +50,8 @@ std::unique_ptr<CMailMessage> MakeMessage(int kind, const std::vector<std::strin
     m->AddItem("d@cc.test", "Di", kItemCC);
     m->AddItem("e@cc.test", nullptr, kItemCC);
     m->AddItem("", "Subject line", kItemSubject);
-    for (const std::string &body : bodies) m->AddBodyString(body.c_str(), kBodyReplace | kBodyMakePart);
+    for (const std::string &body : bodies)
+        m->AddBodyString(body.c_str(), kBodyReplace | kBodyMakePart);
     return m;
 }
 
@@ -55,13 +59,14 @@ std::unique_ptr<CMailMessage> MakeMessage(int kind, const std::vector<std::strin
 std::string Expected(const CMailMessage &m, const std::string &received) {
     const std::size_t at = received.find("Date: ");
     const std::size_t end = received.find("\r\n", at);
-    if (at == std::string::npos || end == std::string::npos) return "(no Date line)";
+    if (at == std::string::npos || end == std::string::npos)
+        return "(no Date line)";
     return RenderMessageText(m, received.substr(at, end - at)) + "\r\n";
 }
 
 // Sessions that need no server: marfel's folder and the settings key put back after each.
 class NoServer : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         WSADATA data;
         WSAStartup(MAKEWORD(1, 1), &data);
@@ -79,7 +84,7 @@ protected:
 
 // Sessions against the scripted server; without its control connection each fails.
 class Session : public NoServer {
-protected:
+  protected:
     void SetUp() override {
         NoServer::SetUp();
         ASSERT_TRUE(control.ok()) << "no scripted SMTP server: " << control.why();
@@ -111,12 +116,15 @@ TEST_F(Session, PlainTranscriptAndData) {
         ASSERT_EQ(Send(split ? R"({"split": true})" : "{}", *m), 0);
         const Record r = control.Take();
         const std::string local = smtp.GetLocalHostName();
-        EXPECT_EQ(r.commands, "HELO " + local + "\r\nMAIL FROM:<from@sender.test>\r\nRCPT TO:<a@to.test>\r\n"
-                              "RCPT TO:<b@to.test>\r\nRCPT TO:<c@to.test>\r\nRCPT TO:<d@cc.test>\r\n"
-                              "RCPT TO:<e@cc.test>\r\nDATA\r\nQUIT\r\n");
+        EXPECT_EQ(r.commands,
+                  "HELO " + local +
+                      "\r\nMAIL FROM:<from@sender.test>\r\nRCPT TO:<a@to.test>\r\n"
+                      "RCPT TO:<b@to.test>\r\nRCPT TO:<c@to.test>\r\nRCPT TO:<d@cc.test>\r\n"
+                      "RCPT TO:<e@cc.test>\r\nDATA\r\nQUIT\r\n");
         EXPECT_EQ(r.data, Expected(*m, r.data));
         EXPECT_NE(r.raw.find("\r\n..\r\n"), std::string::npos);
-        EXPECT_NE(r.data.find("To: Ann <a@to.test>,\r\n\t<b@to.test>,\r\n\tCy <c@to.test>\r\n"), std::string::npos);
+        EXPECT_NE(r.data.find("To: Ann <a@to.test>,\r\n\t<b@to.test>,\r\n\tCy <c@to.test>\r\n"),
+                  std::string::npos);
     }
 }
 
@@ -133,7 +141,8 @@ TEST_F(Session, DotLinesInEveryCharsetAndMultipart) {
         EXPECT_NE(r.data.find("MIME-Version:1.0\r\n"), std::string::npos);
         // Every line of the raw DATA that begins with "." carries the extra one.
         int stuffed = 0;
-        for (std::size_t at = 0; (at = r.raw.find("\r\n.", at)) != std::string::npos; at += 3, ++stuffed)
+        for (std::size_t at = 0; (at = r.raw.find("\r\n.", at)) != std::string::npos;
+             at += 3, ++stuffed)
             EXPECT_EQ(r.raw.compare(at + 2, 2, ".."), 0) << r.raw.substr(at, 20);
         EXPECT_GE(stuffed, 3);
         if (kind == kCharsetEU) {
@@ -143,7 +152,10 @@ TEST_F(Session, DotLinesInEveryCharsetAndMultipart) {
 }
 
 TEST_F(Session, FailuresAtEachStep) {
-    struct Case { const char *script; int code; };
+    struct Case {
+        const char *script;
+        int code;
+    };
     const Case cases[] = {
         {R"({"greeting": "554 go away"})", kMailRejected},
         {R"({"HELO": "501 no"})", kMailRejected},
@@ -169,7 +181,8 @@ TEST_F(Session, SilenceTimesOut) {
     // A greeting of 300 lines 20 ms apart keeps data flowing for six seconds: the whole reply
     // must come within the two-second Timeout, not each piece of it.
     std::string trickle = R"({"split": true, "greeting": [)";
-    for (int i = 0; i < 300; ++i) trickle += R"("220-wait", )";
+    for (int i = 0; i < 300; ++i)
+        trickle += R"("220-wait", )";
     trickle += R"("220 ready"]})";
     for (const std::string &script : {std::string(R"({"silent": "greeting"})"), trickle})
         for (int options : {0, 0x2}) {
@@ -177,8 +190,8 @@ TEST_F(Session, SilenceTimesOut) {
             auto m = MakeMessage(kCharsetUS, {"body\r\n"});
             const auto start = std::chrono::steady_clock::now();
             EXPECT_EQ(Send(script, *m, options, 2), options ? kMailRejected : kMailTimeout);
-            const auto seconds =
-                std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                std::chrono::steady_clock::now() - start);
             EXPECT_LT(seconds.count(), 30);
             control.Take();
         }
@@ -195,7 +208,11 @@ TEST_F(Session, SettingsAndMessageRefusals) {
     int length = sizeof address;
     getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
     closesocket(s);
-    struct Case { const char *server; DWORD port; int code; };
+    struct Case {
+        const char *server;
+        DWORD port;
+        int code;
+    };
     const Case cases[] = {
         {"127.0.0.1", ntohs(address.sin_port), kMailConnect},
         {"", 25, kMailServerNotFound},
@@ -208,7 +225,9 @@ TEST_F(Session, SettingsAndMessageRefusals) {
             smtp.SetAuthOptions(options, nullptr, nullptr);
             const int code = CatchMailError([&] { smtp.ConnectServer(); });
             smtp.CloseServer();
-            const int expected = options && c.code == kMailConnect && c.port > 0 && c.port < 65536 ? kMailSocket : c.code;
+            const int expected = options && c.code == kMailConnect && c.port > 0 && c.port < 65536
+                                     ? kMailSocket
+                                     : c.code;
             EXPECT_EQ(code, expected) << c.server << ":" << c.port << " options " << options;
         }
     // Messages missing a From, a To or a part.
@@ -224,17 +243,27 @@ TEST_F(Session, SettingsAndMessageRefusals) {
 }
 
 TEST_F(Session, MarfelPathWithAuth) {
-    struct Case { int options; std::string script; int code; const char *auth; };
+    struct Case {
+        int options;
+        std::string script;
+        int code;
+        const char *auth;
+    };
     const Case cases[] = {
         {0x1, R"({"EHLO": ["250-x", "250 AUTH PLAIN LOGIN"], "split": true})", 0, "AUTH LOGIN"},
         {0x2, R"({"EHLO": ["250-x", "250 AUTH PLAIN LOGIN"], "split": true})", 0, "AUTH PLAIN"},
         {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5 LOGIN"]})", 0, "AUTH CRAM-MD5"},
         {0x5, R"({"EHLO": ["250-x", "250 AUTH LOGIN"]})", 0, "AUTH LOGIN"},
-        {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "challenge": ")" + std::string(100, 'c') + R"("})", 0,
+        {0x4,
+         R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "challenge": ")" + std::string(100, 'c') +
+             R"("})",
+         0, "AUTH CRAM-MD5"},
+        {0x2, R"({"EHLO": ["250-x", "250 AUTH PLAIN"], "secret": ["user", "other"]})",
+         kMailRejected, "AUTH PLAIN"},
+        {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "secret": ["user", "other"]})",
+         kMailRejected, "AUTH CRAM-MD5"},
+        {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "AUTH": "334"})", kMailRejected,
          "AUTH CRAM-MD5"},
-        {0x2, R"({"EHLO": ["250-x", "250 AUTH PLAIN"], "secret": ["user", "other"]})", kMailRejected, "AUTH PLAIN"},
-        {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "secret": ["user", "other"]})", kMailRejected, "AUTH CRAM-MD5"},
-        {0x4, R"({"EHLO": ["250-x", "250 AUTH CRAM-MD5"], "AUTH": "334"})", kMailRejected, "AUTH CRAM-MD5"},
         {0x3, R"({"EHLO": ["250-x", "250 AUTH PLAIN"]})", kMailAuthNotSupported, nullptr},
         {0x2, R"({"EHLO": ["250-x", "250 HELP"]})", kMailAuthNotSupported, nullptr},
         {0x10, R"({"EHLO": ["250-x", "250 HELP"]})", kMailAuthNotSupported, nullptr},
@@ -247,7 +276,8 @@ TEST_F(Session, MarfelPathWithAuth) {
         const Record r = control.Take();
         EXPECT_EQ(r.commands.rfind("EHLO ", 0), 0u) << r.commands;
         if (c.auth) {
-            EXPECT_NE(r.commands.find(std::string(c.auth) + "\r\n"), std::string::npos) << r.commands;
+            EXPECT_NE(r.commands.find(std::string(c.auth) + "\r\n"), std::string::npos)
+                << r.commands;
         }
         if (c.code == 0) {
             EXPECT_EQ(r.data, Expected(*m, r.data)) << r.commands;
@@ -294,16 +324,24 @@ TEST_F(NoServer, MarfelAbsentGivesSocketFailure) {
 }
 
 TEST_F(Session, StartTlsAndTlsFromTheConnect) {
-    ASSERT_TRUE(suite::InstallTestCa("QUENTA_SMTP_CA")) << "the test CA did not go into the Root store";
-    const std::string offer = R"("EHLO": ["250-x", "250-STARTTLS", "250 AUTH LOGIN PLAIN CRAM-MD5"])";
-    struct Case { int options; std::string script; int code; const char *commands; };
+    ASSERT_TRUE(suite::InstallTestCa("QUENTA_SMTP_CA"))
+        << "the test CA did not go into the Root store";
+    const std::string offer =
+        R"("EHLO": ["250-x", "250-STARTTLS", "250 AUTH LOGIN PLAIN CRAM-MD5"])";
+    struct Case {
+        int options;
+        std::string script;
+        int code;
+        const char *commands;
+    };
     const Case cases[] = {
         {0x10, "{" + offer + R"(, "split": true})", 0, "STARTTLS\r\nEHLO "},
         {0x11, "{" + offer + "}", 0, "STARTTLS\r\nEHLO %\r\nAUTH LOGIN\r\n"},
         {0x12, "{" + offer + R"(, "split": true})", 0, "STARTTLS\r\nEHLO %\r\nAUTH PLAIN\r\n"},
         {0x14, "{" + offer + "}", 0, "STARTTLS\r\nEHLO %\r\nAUTH CRAM-MD5\r\n"},
         // Bytes that came with the 220 reply, before the handshake, are not taken as a reply.
-        {0x10, "{" + offer + R"(, "STARTTLS": ["220 go ahead", "250 stray"]})", 0, "STARTTLS\r\nEHLO "},
+        {0x10, "{" + offer + R"(, "STARTTLS": ["220 go ahead", "250 stray"]})", 0,
+         "STARTTLS\r\nEHLO "},
         {0x20, "{" + offer + R"(, "tls": "implicit", "split": true})", 0, "MAIL FROM:"},
         {0x24, "{" + offer + R"(, "tls": "implicit"})", 0, "AUTH CRAM-MD5\r\n"},
         {0x22, "{" + offer + R"(, "tls": "implicit", "split": true})", 0, "AUTH PLAIN\r\n"},
@@ -322,7 +360,7 @@ TEST_F(Session, StartTlsAndTlsFromTheConnect) {
         std::string commands = c.commands;
         if (const std::size_t at = commands.find('%'); at != std::string::npos)
             commands.replace(at, 1, smtp.GetLocalHostName());
-        if (commands.empty())  // refused before any command: none may reach the server
+        if (commands.empty()) // refused before any command: none may reach the server
             EXPECT_EQ(r.commands, "");
         else
             EXPECT_NE(r.commands.find(commands), std::string::npos) << r.commands;

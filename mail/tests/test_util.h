@@ -30,7 +30,9 @@ inline char Separator() {
 }
 
 // A file in the test scratch folder.
-inline std::string ScratchPath(const std::string &name) { return suite::TestDataDir() + Separator() + name; }
+inline std::string ScratchPath(const std::string &name) {
+    return suite::TestDataDir() + Separator() + name;
+}
 
 inline std::string WriteFile(const std::string &name, const std::string &bytes) {
     const std::string path = ScratchPath(name);
@@ -43,13 +45,15 @@ inline std::string WriteFile(const std::string &name, const std::string &bytes) 
 }
 
 inline std::string Base64Decode(const std::string &text) {
-    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const std::string alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     unsigned bits = 0;
     int count = 0;
     for (char c : text) {
         const std::size_t v = alphabet.find(c);
-        if (v == std::string::npos) continue;
+        if (v == std::string::npos)
+            continue;
         bits = (bits << 6) | unsigned(v);
         count += 6;
         if (count >= 8) {

@@ -2,6 +2,7 @@
 // framework's ids header follows it here and precedes it in ids_order_test.cpp: the ids both
 // define must be spelled alike, or the second definition breaks the build.
 #include "resource_ids.h"
+
 #include "framework_ids.h"
 
 static_assert(IDR_MAINFRAME == 109);
@@ -368,4 +369,3 @@ static_assert(IDR_XLATE_NONE == 3);
 static_assert(IDR_XLATE_IDENTITY == 4);
 static_assert(IDR_XLATE_LATIN_1 == 5);
 static_assert(IDR_XLATE_OFFSET_A0 == 6);
-

@@ -1,6 +1,7 @@
 // nimbrel as velmar sees it: loaded with LoadLibraryA from the program folder, every
 // resource looked up by type, number and language. Expected values are literals.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -29,14 +30,15 @@ constexpr WORD kRtToolbar = 241;
 constexpr DWORD kStaticId = 0xFFFFFFFF;
 
 class Nimbrel : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         const std::string path = suite::BinPath("nimbrel.dll");
         module_ = LoadLibraryA(path.c_str());
         ASSERT_NE(module_, nullptr) << path << ": error " << GetLastError();
     }
     static void TearDownTestSuite() {
-        if (module_) FreeLibrary(module_);
+        if (module_)
+            FreeLibrary(module_);
         module_ = nullptr;
     }
     void SetUp() override { ASSERT_NE(module_, nullptr); }
@@ -68,8 +70,10 @@ std::vector<Entry> Catalogue() {
     all.push_back({"bitmap", 2, 30996, kEnglishUs});
     for (WORD id : {30977, 30979, 30980, 30981, 30982})
         all.push_back({"cursor group", 12, id, kEnglishUs});
-    for (WORD id = 30998; id <= 31011; ++id) all.push_back({"cursor group", 12, id, kEnglishUs});
-    for (WORD id : {109, 110, 111}) all.push_back({"icon group", 14, id, kEnglishUk});
+    for (WORD id = 30998; id <= 31011; ++id)
+        all.push_back({"cursor group", 12, id, kEnglishUs});
+    for (WORD id : {109, 110, 111})
+        all.push_back({"icon group", 14, id, kEnglishUk});
     all.push_back({"version", 16, 1, kEnglishUk});
     return all;
 }
@@ -78,7 +82,8 @@ std::vector<Entry> Catalogue() {
 std::vector<unsigned> StringIds() {
     std::vector<unsigned> ids;
     auto range = [&](unsigned first, unsigned last) {
-        for (unsigned id = first; id <= last; ++id) ids.push_back(id);
+        for (unsigned id = first; id <= last; ++id)
+            ids.push_back(id);
     };
     range(101, 106);
     range(108, 112);
@@ -101,8 +106,8 @@ std::vector<unsigned> StringIds() {
 TEST_F(Nimbrel, EveryCatalogueEntryHasItsNumberTypeAndLanguage) {
     for (const Entry &e : Catalogue()) {
         EXPECT_FALSE(ResourceBytes(module_, MAKEINTRESOURCEA(e.type), e.id, e.lang).empty())
-            << "missing " << e.kind << " " << e.id << " (type " << e.type << ", language "
-            << e.lang << ")";
+            << "missing " << e.kind << " " << e.id << " (type " << e.type << ", language " << e.lang
+            << ")";
     }
     for (unsigned id : StringIds())
         EXPECT_TRUE(RawString(module_, id, kEnglishUk)) << "missing string " << id;
@@ -126,13 +131,15 @@ BOOL CALLBACK OnLanguage(HMODULE, LPCSTR type, LPCSTR name, WORD lang, LONG_PTR 
 }
 
 BOOL CALLBACK OnName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR param) {
-    if (!IS_INTRESOURCE(name)) reinterpret_cast<Enumerated *>(param)->nameNotNumber = true;
+    if (!IS_INTRESOURCE(name))
+        reinterpret_cast<Enumerated *>(param)->nameNotNumber = true;
     EnumResourceLanguagesA(module, type, name, OnLanguage, param);
     return TRUE;
 }
 
 BOOL CALLBACK OnType(HMODULE module, LPSTR type, LONG_PTR param) {
-    if (!IS_INTRESOURCE(type)) reinterpret_cast<Enumerated *>(param)->nameNotNumber = true;
+    if (!IS_INTRESOURCE(type))
+        reinterpret_cast<Enumerated *>(param)->nameNotNumber = true;
     EnumResourceNamesA(module, type, OnName, param);
     return TRUE;
 }
@@ -143,7 +150,8 @@ TEST_F(Nimbrel, HoldsExactlyTheCatalogueInItsLanguages) {
     EXPECT_FALSE(found.nameNotNumber) << "a resource type or name is a text";
 
     std::set<std::tuple<WORD, WORD, LANGID>> expected;
-    for (const Entry &e : Catalogue()) expected.insert({e.type, e.id, e.lang});
+    for (const Entry &e : Catalogue())
+        expected.insert({e.type, e.id, e.lang});
     for (unsigned id : StringIds())
         expected.insert({6, static_cast<WORD>(id / 16 + 1), kEnglishUk});
     for (const auto &[type, id, lang] : found.named)
@@ -185,68 +193,197 @@ const ControlSpec kExit{2, "Button"};
 
 std::vector<DialogSpec> Dialogs() {
     return {
-        {100, kEnglishUk, "About Kelvane", 260, 106, false,
-         {{1081, "Static", 0, 0, "Kelvane Version"}, {1082, "Static", 0, 0, ""},
+        {100,
+         kEnglishUk,
+         "About Kelvane",
+         260,
+         106,
+         false,
+         {{1081, "Static", 0, 0, "Kelvane Version"},
+          {1082, "Static", 0, 0, ""},
           {1, "Button", 0, 0, "Exit"}}},
-        {124, kEnglishUk, "Wyr - Add/Remove Printers", 183, 213, true,
-         {{1055, "Edit"}, {1000, "SysIPAddress32"}, {1053, "Button", kOff},
-          {1054, "Button", kOff}, {1052, "SysListView32"}, kExit, kHelp}},
-        {125, kEnglishUk, "Edit Component Name and ID", 186, 117, true,
-         {{1002, "Edit"}, {1003, "Edit", ES_NUMBER}, {1004, "Edit"}, {1005, "Edit"}, kOk, kExit,
+        {124,
+         kEnglishUk,
+         "Wyr - Add/Remove Printers",
+         183,
+         213,
+         true,
+         {{1055, "Edit"},
+          {1000, "SysIPAddress32"},
+          {1053, "Button", kOff},
+          {1054, "Button", kOff},
+          {1052, "SysListView32"},
+          kExit,
+          kHelp}},
+        {125,
+         kEnglishUk,
+         "Edit Component Name and ID",
+         186,
+         117,
+         true,
+         {{1002, "Edit"},
+          {1003, "Edit", ES_NUMBER},
+          {1004, "Edit"},
+          {1005, "Edit"},
+          kOk,
+          kExit,
           kHelp}},
         {130, kEnglishUk, nullptr, 187, 95, false, {{1004, "SysListView32"}}},
-        {132, kEnglishUk, "HDD Print Jobs", 344, 236, true,
-         {{1008, "Edit", kOff | ES_PASSWORD}, {1009, "Edit", kOff | ES_PASSWORD},
-          {1044, "Button"}, {155, "Button", BS_AUTORADIOBUTTON}, {156, "Button", BS_AUTORADIOBUTTON},
-          {154, "Button"}, {1006, "Button", BS_AUTOCHECKBOX}, {1007, "Button", BS_AUTOCHECKBOX},
-          {1045, "SysListView32"}, {4, "Button"}, {6, "Button"}, kExit,
-          {1094, "Static", 0, 0, " ( 0000-7777 )"}, kHelp}},
-        {133, kEnglishUk, "Kelvane - Administrator's Functions", 300, 127, true,
-         {{1011, "Edit", ES_PASSWORD}, {1069, "Button", kOff}, {1060, "Button", kOff},
-          {1057, "Button", kOff}, {157, "Button", kOff}, kExit, kHelp}},
-        {134, kEnglishUk, " Filter Printer Patterns", 292, 266, true,
-         {{1020, "Button"}, {1021, "Button"}, {1022, "Button"}, {1024, "Button"},
-          {1023, "Button"}, {1025, "Button"}, {1026, "Button"}, {1027, "Button"},
-          {1028, "Button"}, {1030, "Button"}, {1029, "Button"}, {1031, "Button"},
-          {1032, "Button"}, {1034, "Button"}, {1033, "Button"}, {1035, "Button"},
-          {1083, "Button"}, {1084, "Button", 0, kHidden, "Print Direction"}, {1085, "Button"},
-          {1038, "Button"}, {1039, "Button"}, {1040, "Button"}, {1041, "Button"},
-          {1042, "Button"}, {1043, "Button"}, {1076, "Button"}, {1036, "Button"},
-          {1037, "Button"}, {1090, "Button"}, kOk, kExit, kHelp}},
-        {136, kEnglishUk, "Printer Properties", 187, 189, false,
-         {kOk, {137, "SysTreeView32"}}},
-        {138, kEnglishUk, "Wyr - Printer Discovery", 216, 229, true,
-         {{1, "Button", BS_DEFPUSHBUTTON}, kExit, {1002, "Button"}, {1003, "Button"},
-          {1001, "Button"}, {1054, "Static", 0, 0, "Discovering Printers on "},
-          {1051, "Static", 0, 0, "Local Ports"}, {1087, "SysIPAddress32"}, {1088, "Button"},
-          {1086, "ListBox"}, {1089, "Button"}, {1092, "Button"}, kHelp}},
-        {140, kEnglishUk, "Wyr - Delete File", 190, 71, true,
-         {{1061, "Edit"}, kOk, kExit, kHelp}},
-        {142, kEnglishUk, "Wyr - Format Partition", 237, 247, true,
-         {{1, "Button", kOff}, {1062, "SysListView32"}, {1070, "Button", BS_AUTORADIOBUTTON},
-          {1071, "Button", BS_AUTORADIOBUTTON}, {1072, "Button", BS_AUTORADIOBUTTON},
-          {1074, "Button"}, {1075, "Button"},
-          {1067, "Edit", kOff, kHidden}, {1068, "Static", kOff, kHidden, "Flash PostScript Volume Size"},
-          {1095, "Static", kOff, kHidden}, {1116, "Button", kOff | BS_GROUPBOX, kHidden, "HDD Partitioning"},
-          {1109, "Edit", kOff, kHidden}, {1111, "Edit", kOff, kHidden}, {1113, "Edit", kOff, kHidden},
-          {1110, "msctls_updown32", kOff, kHidden}, {1112, "msctls_updown32", kOff, kHidden},
-          {1114, "msctls_updown32", kOff, kHidden}, {1115, "Button", kOff, kHidden, "Lock Partition 1"},
+        {132,
+         kEnglishUk,
+         "HDD Print Jobs",
+         344,
+         236,
+         true,
+         {{1008, "Edit", kOff | ES_PASSWORD},
+          {1009, "Edit", kOff | ES_PASSWORD},
+          {1044, "Button"},
+          {155, "Button", BS_AUTORADIOBUTTON},
+          {156, "Button", BS_AUTORADIOBUTTON},
+          {154, "Button"},
+          {1006, "Button", BS_AUTOCHECKBOX},
+          {1007, "Button", BS_AUTOCHECKBOX},
+          {1045, "SysListView32"},
+          {4, "Button"},
+          {6, "Button"},
+          kExit,
+          {1094, "Static", 0, 0, " ( 0000-7777 )"},
+          kHelp}},
+        {133,
+         kEnglishUk,
+         "Kelvane - Administrator's Functions",
+         300,
+         127,
+         true,
+         {{1011, "Edit", ES_PASSWORD},
+          {1069, "Button", kOff},
+          {1060, "Button", kOff},
+          {1057, "Button", kOff},
+          {157, "Button", kOff},
+          kExit,
+          kHelp}},
+        {134,
+         kEnglishUk,
+         " Filter Printer Patterns",
+         292,
+         266,
+         true,
+         {{1020, "Button"},
+          {1021, "Button"},
+          {1022, "Button"},
+          {1024, "Button"},
+          {1023, "Button"},
+          {1025, "Button"},
+          {1026, "Button"},
+          {1027, "Button"},
+          {1028, "Button"},
+          {1030, "Button"},
+          {1029, "Button"},
+          {1031, "Button"},
+          {1032, "Button"},
+          {1034, "Button"},
+          {1033, "Button"},
+          {1035, "Button"},
+          {1083, "Button"},
+          {1084, "Button", 0, kHidden, "Print Direction"},
+          {1085, "Button"},
+          {1038, "Button"},
+          {1039, "Button"},
+          {1040, "Button"},
+          {1041, "Button"},
+          {1042, "Button"},
+          {1043, "Button"},
+          {1076, "Button"},
+          {1036, "Button"},
+          {1037, "Button"},
+          {1090, "Button"},
+          kOk,
+          kExit,
+          kHelp}},
+        {136, kEnglishUk, "Printer Properties", 187, 189, false, {kOk, {137, "SysTreeView32"}}},
+        {138,
+         kEnglishUk,
+         "Wyr - Printer Discovery",
+         216,
+         229,
+         true,
+         {{1, "Button", BS_DEFPUSHBUTTON},
+          kExit,
+          {1002, "Button"},
+          {1003, "Button"},
+          {1001, "Button"},
+          {1054, "Static", 0, 0, "Discovering Printers on "},
+          {1051, "Static", 0, 0, "Local Ports"},
+          {1087, "SysIPAddress32"},
+          {1088, "Button"},
+          {1086, "ListBox"},
+          {1089, "Button"},
+          {1092, "Button"},
+          kHelp}},
+        {140, kEnglishUk, "Wyr - Delete File", 190, 71, true, {{1061, "Edit"}, kOk, kExit, kHelp}},
+        {142,
+         kEnglishUk,
+         "Wyr - Format Partition",
+         237,
+         247,
+         true,
+         {{1, "Button", kOff},
+          {1062, "SysListView32"},
+          {1070, "Button", BS_AUTORADIOBUTTON},
+          {1071, "Button", BS_AUTORADIOBUTTON},
+          {1072, "Button", BS_AUTORADIOBUTTON},
+          {1074, "Button"},
+          {1075, "Button"},
+          {1067, "Edit", kOff, kHidden},
+          {1068, "Static", kOff, kHidden, "Flash PostScript Volume Size"},
+          {1095, "Static", kOff, kHidden},
+          {1116, "Button", kOff | BS_GROUPBOX, kHidden, "HDD Partitioning"},
+          {1109, "Edit", kOff, kHidden},
+          {1111, "Edit", kOff, kHidden},
+          {1113, "Edit", kOff, kHidden},
+          {1110, "msctls_updown32", kOff, kHidden},
+          {1112, "msctls_updown32", kOff, kHidden},
+          {1114, "msctls_updown32", kOff, kHidden},
+          {1115, "Button", kOff, kHidden, "Lock Partition 1"},
           {1101, "Button", kOff, kHidden, "Lock Partition 2"},
           {1102, "Button", kOff, kHidden, "Lock Partition 3"},
-          {1117, "Button", kOff | BS_GROUPBOX, kHidden, "Flash Memory Partitioning"}, kHelp, kExit}},
-        {143, kEnglishUk, "Kelvane - Test Macros", 185, 92, true,
+          {1117, "Button", kOff | BS_GROUPBOX, kHidden, "Flash Memory Partitioning"},
+          kHelp,
+          kExit}},
+        {143,
+         kEnglishUk,
+         "Kelvane - Test Macros",
+         185,
+         92,
+         true,
          {{1063, "Edit"},
-          {1064, "Static", 0, 0, "Enter the ID values separated by commas.       Example 01, 32129, 9"},
-          {1065, "Static", 0, 0, "Macro IDs"}, {1066, "Button", BS_AUTOCHECKBOX, 0, "Add Form Feed"},
-          kOk, kExit, kHelp}},
-        {145, kEnglishUk, "Print Demo Page", 171, 109, true,
+          {1064, "Static", 0, 0,
+           "Enter the ID values separated by commas.       Example 01, 32129, 9"},
+          {1065, "Static", 0, 0, "Macro IDs"},
+          {1066, "Button", BS_AUTOCHECKBOX, 0, "Add Form Feed"},
+          kOk,
+          kExit,
+          kHelp}},
+        {145,
+         kEnglishUk,
+         "Print Demo Page",
+         171,
+         109,
+         true,
          {{146, "SysListView32"}, kOk, kExit, kHelp}},
         {149, kEnglishUk, "Kelvane", 164, 55, true, {{1011, "Edit", ES_PASSWORD}, kExit, kHelp}},
-        {158, kEnglishUk, "Change Administrator's Password", 182, 100, true,
-         {{1012, "Edit", ES_PASSWORD}, {1013, "Edit", ES_PASSWORD}, {1118, "Button"}, kExit,
+        {158,
+         kEnglishUk,
+         "Change Administrator's Password",
+         182,
+         100,
+         true,
+         {{1012, "Edit", ES_PASSWORD},
+          {1013, "Edit", ES_PASSWORD},
+          {1118, "Button"},
+          kExit,
           kHelp}},
-        {30721, kEnglishUs, "New", 0, 0, false,
-         {{100, "ListBox"}, {1, "Button"}, {2, "Button"}}},
+        {30721, kEnglishUs, "New", 0, 0, false, {{100, "ListBox"}, {1, "Button"}, {2, "Button"}}},
         {30734, kEnglishUs, nullptr, 0, 0, false, {}},
     };
 }
@@ -314,30 +451,33 @@ TEST_F(Nimbrel, DialogTemplatesCarryCaptionSizeFontAndTheirOwnersControls) {
 
 TEST_F(Nimbrel, AboutBoxAndLoginDialogsCarryTheirFixedTexts) {
     std::string error;
-    const auto about =
-        restest::ParseDialogTemplate(ResourceBytes(module_, MAKEINTRESOURCEA(5), 100, kEnglishUk), &error);
+    const auto about = restest::ParseDialogTemplate(
+        ResourceBytes(module_, MAKEINTRESOURCEA(5), 100, kEnglishUk), &error);
     ASSERT_TRUE(about) << error;
     const bool hasIcon = std::any_of(about->items.begin(), about->items.end(), [](const auto &i) {
         return i.className() == "Static" && (i.style & SS_TYPEMASK) == SS_ICON &&
                i.title.isOrdinal && i.title.ordinal == 109;
     });
     EXPECT_TRUE(hasIcon) << "icon 109";
-    const bool hasCopyright = std::any_of(about->items.begin(), about->items.end(), [](const auto &i) {
-        return i.id == kStaticId && i.title.text.find("Copyright") != std::string::npos;
-    });
+    const bool hasCopyright =
+        std::any_of(about->items.begin(), about->items.end(), [](const auto &i) {
+            return i.id == kStaticId && i.title.text.find("Copyright") != std::string::npos;
+        });
     EXPECT_TRUE(hasCopyright);
 
-    const auto del =
-        restest::ParseDialogTemplate(ResourceBytes(module_, MAKEINTRESOURCEA(5), 140, kEnglishUk), &error);
+    const auto del = restest::ParseDialogTemplate(
+        ResourceBytes(module_, MAKEINTRESOURCEA(5), 140, kEnglishUk), &error);
     ASSERT_TRUE(del) << error;
     EXPECT_TRUE(HasStaticText(*del, "Enter the exact path of the file to be deleted."));
-    const auto pwd =
-        restest::ParseDialogTemplate(ResourceBytes(module_, MAKEINTRESOURCEA(5), 149, kEnglishUk), &error);
+    const auto pwd = restest::ParseDialogTemplate(
+        ResourceBytes(module_, MAKEINTRESOURCEA(5), 149, kEnglishUk), &error);
     ASSERT_TRUE(pwd) << error;
     EXPECT_TRUE(HasStaticText(*pwd, "Password Required"));
 }
 
-INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
 
 TEST_F(Nimbrel, EveryDialogCreatesWithItsControls) {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES |
@@ -351,9 +491,9 @@ TEST_F(Nimbrel, EveryDialogCreatesWithItsControls) {
         SCOPED_TRACE("dialog " + std::to_string(d.id));
         const auto bytes = ResourceBytes(module_, MAKEINTRESOURCEA(5), d.id, d.lang);
         ASSERT_FALSE(bytes.empty());
-        HWND dialog = CreateDialogIndirectParamA(
-            module_, reinterpret_cast<LPCDLGTEMPLATEA>(bytes.data()), d.caption ? nullptr : parent,
-            QuietDialogProc, 0);
+        HWND dialog =
+            CreateDialogIndirectParamA(module_, reinterpret_cast<LPCDLGTEMPLATEA>(bytes.data()),
+                                       d.caption ? nullptr : parent, QuietDialogProc, 0);
         ASSERT_NE(dialog, nullptr) << "error " << GetLastError();
         for (const ControlSpec &c : d.controls) {
             HWND control = GetDlgItem(dialog, static_cast<int>(c.id));
@@ -387,7 +527,8 @@ const MenuSpec kSep{nullptr, 0, {}};
 
 std::vector<MenuSpec> MainMenu() {
     return {
-        {"Pro&jects", 0,
+        {"Pro&jects",
+         0,
          {{"&New Project\tCtrl+N", 101},
           {"&Open Project\tCtrl+O", 57601},
           {"&Close Project", 1059},
@@ -406,7 +547,8 @@ std::vector<MenuSpec> MainMenu() {
           {"Recent File", 57616},
           kSep,
           {"E&xit", 57665}}},
-        {"&Printers", 0,
+        {"&Printers",
+         0,
          {{"Disco&ver Printers", 160},
           {"&Add/Remove Printers", 116},
           kSep,
@@ -426,7 +568,8 @@ std::vector<MenuSpec> MainMenu() {
           {"Print File &Listing", 152},
           {"Test &Macro", 122},
           {"Test &Form", 148}}},
-        {"&View", 0,
+        {"&View",
+         0,
          {{"Lar&ge Icons", 59409},
           {"S&mall Icons", 59408},
           {"&List", 59410},
@@ -485,8 +628,8 @@ void ExpectLiveMenu(HMENU menu, const std::vector<MenuSpec> &want, const std::st
 
 TEST_F(Nimbrel, MainMenuIsBuiltExactlyAsListed) {
     std::string error;
-    const auto items =
-        restest::ParseMenuTemplate(ResourceBytes(module_, MAKEINTRESOURCEA(4), 109, kEnglishUk), &error);
+    const auto items = restest::ParseMenuTemplate(
+        ResourceBytes(module_, MAKEINTRESOURCEA(4), 109, kEnglishUk), &error);
     ASSERT_TRUE(items) << error;
     ExpectTemplateMenu(*items, MainMenu(), "template");
 
@@ -517,7 +660,8 @@ TEST_F(Nimbrel, AcceleratorsAreCtrlNOAndS) {
 
 TEST_F(Nimbrel, ToolbarIsVersionOneWithOneNewProjectButton) {
     const auto bytes = ResourceBytes(module_, MAKEINTRESOURCEA(kRtToolbar), 109, kEnglishUk);
-    const std::vector<std::uint8_t> want{0x01, 0x00, 0x10, 0x00, 0x0f, 0x00, 0x01, 0x00, 0x00, 0xe1};
+    const std::vector<std::uint8_t> want{0x01, 0x00, 0x10, 0x00, 0x0f,
+                                         0x00, 0x01, 0x00, 0x00, 0xe1};
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), want);
 }
 
@@ -527,20 +671,22 @@ TEST_F(Nimbrel, ArtworkLoadsAtItsSizes) {
         WORD id;
         int cx, cy; // 0: any size
     };
-    std::vector<Image> images{{IMAGE_BITMAP, 109, 16, 15}, {IMAGE_BITMAP, 30994, 0, 0},
-                              {IMAGE_BITMAP, 30996, 0, 0}};
+    std::vector<Image> images{
+        {IMAGE_BITMAP, 109, 16, 15}, {IMAGE_BITMAP, 30994, 0, 0}, {IMAGE_BITMAP, 30996, 0, 0}};
     for (WORD id : {109, 110, 111}) {
         images.push_back({IMAGE_ICON, id, 16, 16});
         images.push_back({IMAGE_ICON, id, 32, 32});
     }
-    for (WORD id : {30977, 30979, 30980, 30981, 30982}) images.push_back({IMAGE_CURSOR, id, 32, 32});
-    for (WORD id = 30998; id <= 31011; ++id) images.push_back({IMAGE_CURSOR, id, 32, 32});
+    for (WORD id : {30977, 30979, 30980, 30981, 30982})
+        images.push_back({IMAGE_CURSOR, id, 32, 32});
+    for (WORD id = 30998; id <= 31011; ++id)
+        images.push_back({IMAGE_CURSOR, id, 32, 32});
 
     for (const Image &im : images) {
         SCOPED_TRACE("image " + std::to_string(im.id) + " kind " + std::to_string(im.kind));
         HANDLE h = LoadImageA(module_, MAKEINTRESOURCEA(im.id), im.kind,
-                              im.kind == IMAGE_BITMAP ? 0 : im.cx, im.kind == IMAGE_BITMAP ? 0 : im.cy,
-                              LR_DEFAULTCOLOR);
+                              im.kind == IMAGE_BITMAP ? 0 : im.cx,
+                              im.kind == IMAGE_BITMAP ? 0 : im.cy, LR_DEFAULTCOLOR);
         ASSERT_NE(h, nullptr) << "error " << GetLastError();
         if (im.kind == IMAGE_BITMAP) {
             BITMAP bm{};
@@ -559,7 +705,8 @@ TEST_F(Nimbrel, ArtworkLoadsAtItsSizes) {
         EXPECT_EQ(bm.bmWidth, im.cx);
         // A mask without a colour bitmap holds the AND and XOR halves one above the other.
         EXPECT_EQ(bm.bmHeight, info.hbmColor ? im.cy : 2 * im.cy);
-        if (info.hbmColor) DeleteObject(info.hbmColor);
+        if (info.hbmColor)
+            DeleteObject(info.hbmColor);
         DeleteObject(info.hbmMask);
         if (im.kind == IMAGE_ICON)
             DestroyIcon(static_cast<HICON>(h));
@@ -571,8 +718,12 @@ TEST_F(Nimbrel, ArtworkLoadsAtItsSizes) {
 // Wine finds the 1033 cursors beside the 2057 resources by language.
 TEST_F(Nimbrel, CursorsAreFoundInTheirOwnLanguage) {
     for (WORD id : {30977, 30980, 30981, 31011}) {
-        EXPECT_NE(FindResourceExA(module_, MAKEINTRESOURCEA(12), MAKEINTRESOURCEA(id), kEnglishUs), nullptr) << id;
-        EXPECT_EQ(FindResourceExA(module_, MAKEINTRESOURCEA(12), MAKEINTRESOURCEA(id), kEnglishUk), nullptr) << id;
+        EXPECT_NE(FindResourceExA(module_, MAKEINTRESOURCEA(12), MAKEINTRESOURCEA(id), kEnglishUs),
+                  nullptr)
+            << id;
+        EXPECT_EQ(FindResourceExA(module_, MAKEINTRESOURCEA(12), MAKEINTRESOURCEA(id), kEnglishUk),
+                  nullptr)
+            << id;
     }
 }
 
@@ -598,7 +749,10 @@ const Text kQuoted[] = {
     {1078, "Add Form Feed"},
     {1080, "Test PostScript Form"},
     {10000, "No Project Template Found so no new Project Windows possible. "},
-    {10002, "Font & Macro Files (*.sfp,*.ttf,*.bin)|*.sfp;*.ttf;*.bin|PostScript Files (*.pfb,*.fnt,*.hst)|*.pfb;*.fnt;*.hst|Color Profiles (*.op1)|*.op1|PRN Files(*.prn)|*.prn|Color Matching Files (*.icc,*.icm)|*.icm;*.icc|All Files (*.*)|*.*||"},
+    {10002,
+     "Font & Macro Files (*.sfp,*.ttf,*.bin)|*.sfp;*.ttf;*.bin|PostScript Files "
+     "(*.pfb,*.fnt,*.hst)|*.pfb;*.fnt;*.hst|Color Profiles (*.op1)|*.op1|PRN "
+     "Files(*.prn)|*.prn|Color Matching Files (*.icc,*.icm)|*.icm;*.icc|All Files (*.*)|*.*||"},
     {10003, "Filter File Created: "},
     {10004, "Information"},
     {10005, "No Resource Template Found so no new Resource Windows possible."},
@@ -665,10 +819,13 @@ const Text kQuoted[] = {
     {10067, "True Type Font"},
     {10068, "Bitmapped Font"},
     {10069, "New Password Accepted."},
-    {10070, "You have requested to INITIALISE the selected partition %s.  All data will lost from this partition.  Are you sure you wish to proceed? "},
-    {10072, "The printer is not responding.  It may be offline or processing.  Do you wish to retry?"},
+    {10070, "You have requested to INITIALISE the selected partition %s.  All data will lost from "
+            "this partition.  Are you sure you wish to proceed? "},
+    {10072,
+     "The printer is not responding.  It may be offline or processing.  Do you wish to retry?"},
     {10073, "The Kelvane cannot get access to this printer."},
-    {10074, "This volume size is not consistent with the Flash memory size and its current partition sizes."},
+    {10074, "This volume size is not consistent with the Flash memory size and its current "
+            "partition sizes."},
     {10078, "Duplicate file  %s"},
     {10080, "Operation Failed"},
     {10081, "Start"},
@@ -681,7 +838,8 @@ const Text kQuoted[] = {
     {10093, "unbound"},
     {10094, "Symbol Set"},
     {10095, "Test Macro"},
-    {10096, "Test macros already stored in the Printer by entering the macro ID values. Example 01, 32124, 9"},
+    {10096, "Test macros already stored in the Printer by entering the macro ID values. Example "
+            "01, 32124, 9"},
     {10097, "Macro IDs"},
     {10098, "Job Connection Error"},
     {10099, "sfp"},
@@ -699,10 +857,13 @@ const Text kQuoted[] = {
     {10114, "( 0000-9999 )"},
     {10115, "Print Job(s)"},
     {10117, "Copies:"},
-    {10118, "You have requested to INITIALISE the entire disk. (Partition Percentages P1: %d%%, P2: %d%%, P3: %d%%.)  All data will lost from ALL partitions.  Are you sure you wish to proceed? "},
+    {10118,
+     "You have requested to INITIALISE the entire disk. (Partition Percentages P1: %d%%, P2: %d%%, "
+     "P3: %d%%.)  All data will lost from ALL partitions.  Are you sure you wish to proceed? "},
     {10119, "%"},
     {10120, "B"},
-    {10121, "\nThe Disk may not be initialized.\nThis must be done via the front panel of the printer."},
+    {10121,
+     "\nThe Disk may not be initialized.\nThis must be done via the front panel of the printer."},
     {10122, "Color Simulation Profile"},
     {10123, "Descripton:"},
     {10126, "Screen:"},
@@ -718,9 +879,11 @@ const Text kQuoted[] = {
     {10136, "Profile Name:"},
     {10137, "User Profile %d"},
     {10138, "Missing File Name - Reconvert"},
-    {10141, "The printer has not responded to a command as expected.\n Please try again after checking that the printer is ONLINE"},
+    {10141, "The printer has not responded to a command as expected.\n Please try again after "
+            "checking that the printer is ONLINE"},
     {10142, "Cannot open file "},
-    {10143, ". It has been temporarily removed. You must add it to the project again to correct the problem."},
+    {10143, ". It has been temporarily removed. You must add it to the project again to correct "
+            "the problem."},
     {10144, "Duplicate Scopes are not permitted."},
     {10145, "This operation requires the language %s which is not supported by this printer."},
     {10146, "Unknown"},
@@ -758,9 +921,9 @@ TEST_F(Nimbrel, MessageIdsArePresentExceptTheThreeGaps) {
 }
 
 TEST_F(Nimbrel, CommandPromptsHoldStatusTextAndToolTip) {
-    for (unsigned id : {101, 102, 103, 104, 105, 106, 112, 115, 116, 117, 57600, 57601, 57603,
-                        57604, 57649, 57650, 57651, 57664, 57665, 59397, 59408, 59409, 59410,
-                        59411, 59412, 59413}) {
+    for (unsigned id : {101,   102,   103,   104,   105,   106,   112,   115,   116,
+                        117,   57600, 57601, 57603, 57604, 57649, 57650, 57651, 57664,
+                        57665, 59397, 59408, 59409, 59410, 59411, 59412, 59413}) {
         const auto raw = RawString(module_, id, kEnglishUk);
         ASSERT_TRUE(raw) << id;
         const auto nl = raw->find('\n');
@@ -796,22 +959,24 @@ TEST_F(Nimbrel, VersionBlockNamesTheRelease) {
     EXPECT_EQ(translation[1], 1200);
 
     const std::pair<const char *, const char *> values[] = {
-        {"FileVersion", "2, 2, 0, 10"},      {"ProductVersion", "2, 2, 0, 10"},
-        {"Comments", "Release"},             {"FileDescription", "Kelvane Application"},
-        {"InternalName", "Wyr"},             {"OriginalFilename", "Kelvane"},
+        {"FileVersion", "2, 2, 0, 10"}, {"ProductVersion", "2, 2, 0, 10"},
+        {"Comments", "Release"},        {"FileDescription", "Kelvane Application"},
+        {"InternalName", "Wyr"},        {"OriginalFilename", "Kelvane"},
         {"ProductName", "Kelvane"},
     };
     for (const auto &[name, want] : values) {
         char *value = nullptr;
         const std::string key = std::string("\\StringFileInfo\\080904b0\\") + name;
-        ASSERT_TRUE(VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void **>(&value), &len))
+        ASSERT_TRUE(
+            VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void **>(&value), &len))
             << name;
         EXPECT_STREQ(value, want) << name;
     }
     for (const char *name : {"CompanyName", "LegalCopyright"}) {
         char *value = nullptr;
         const std::string key = std::string("\\StringFileInfo\\080904b0\\") + name;
-        ASSERT_TRUE(VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void **>(&value), &len))
+        ASSERT_TRUE(
+            VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void **>(&value), &len))
             << name;
         EXPECT_GT(std::strlen(value), 0u) << name;
     }

@@ -11,7 +11,7 @@ constexpr int kMaxMenuDepth = 8;
 constexpr std::size_t kMaxItems = 4096;
 
 class Cursor {
-public:
+  public:
     explicit Cursor(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     bool failed() const { return !error_.empty(); }
@@ -20,7 +20,8 @@ public:
     std::size_t remaining() const { return bytes_.size() - pos_; }
 
     void fail(const std::string &what) {
-        if (error_.empty()) error_ = what + " at offset " + std::to_string(pos_);
+        if (error_.empty())
+            error_ = what + " at offset " + std::to_string(pos_);
     }
 
     std::uint16_t u16(const char *what) {
@@ -52,7 +53,8 @@ public:
         std::string out;
         while (!failed()) {
             std::uint16_t c = u16(what);
-            if (failed() || c == 0) break;
+            if (failed() || c == 0)
+                break;
             out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
         }
         return out;
@@ -92,13 +94,15 @@ public:
         pos_ += n;
     }
 
-private:
+  private:
     std::span<const std::uint8_t> bytes_;
     std::size_t pos_ = 0;
     std::string error_;
 };
 
-std::int16_t s16(std::uint16_t v) { return static_cast<std::int16_t>(v); }
+std::int16_t s16(std::uint16_t v) {
+    return static_cast<std::int16_t>(v);
+}
 
 bool readMenuItems(Cursor &c, int depth, std::vector<MenuItem> &out) {
     if (depth > kMaxMenuDepth) {
@@ -112,11 +116,14 @@ bool readMenuItems(Cursor &c, int depth, std::vector<MenuItem> &out) {
         }
         MenuItem item;
         item.flags = c.u16("menu item flags");
-        if (!(item.flags & kMfPopup)) item.id = c.u16("menu item id");
+        if (!(item.flags & kMfPopup))
+            item.id = c.u16("menu item id");
         item.text = c.text("menu item text");
-        if (c.failed()) return false;
+        if (c.failed())
+            return false;
         if (item.flags & kMfPopup) {
-            if (!readMenuItems(c, depth + 1, item.children)) return false;
+            if (!readMenuItems(c, depth + 1, item.children))
+                return false;
             if (item.children.empty()) {
                 c.fail("empty popup");
                 return false;
@@ -124,7 +131,8 @@ bool readMenuItems(Cursor &c, int depth, std::vector<MenuItem> &out) {
         }
         const bool last = (item.flags & kMfEnd) != 0;
         out.push_back(std::move(item));
-        if (last) return true;
+        if (last)
+            return true;
         if (c.remaining() == 0) {
             c.fail("menu list without its end flag");
             return false;
@@ -135,21 +143,30 @@ bool readMenuItems(Cursor &c, int depth, std::vector<MenuItem> &out) {
 } // namespace
 
 std::string DialogItem::className() const {
-    if (!windowClass.isOrdinal) return windowClass.text;
+    if (!windowClass.isOrdinal)
+        return windowClass.text;
     switch (windowClass.ordinal) {
-    case 0x80: return "Button";
-    case 0x81: return "Edit";
-    case 0x82: return "Static";
-    case 0x83: return "ListBox";
-    case 0x84: return "ScrollBar";
-    case 0x85: return "ComboBox";
-    default: return "#" + std::to_string(windowClass.ordinal);
+    case 0x80:
+        return "Button";
+    case 0x81:
+        return "Edit";
+    case 0x82:
+        return "Static";
+    case 0x83:
+        return "ListBox";
+    case 0x84:
+        return "ScrollBar";
+    case 0x85:
+        return "ComboBox";
+    default:
+        return "#" + std::to_string(windowClass.ordinal);
     }
 }
 
 const DialogItem *DialogTemplate::find(std::uint32_t id) const {
     for (const DialogItem &item : items)
-        if (item.id == id) return &item;
+        if (item.id == id)
+            return &item;
     return nullptr;
 }
 
@@ -206,10 +223,12 @@ std::optional<DialogTemplate> ParseDialogTemplate(std::span<const std::uint8_t> 
         item.title = c.nameOrOrdinal("item title");
         item.extraBytes = c.u16("item extra count");
         c.skip(item.extraBytes, "item extra data");
-        if (!c.failed()) t.items.push_back(std::move(item));
+        if (!c.failed())
+            t.items.push_back(std::move(item));
     }
     if (c.failed()) {
-        if (error) *error = c.error();
+        if (error)
+            *error = c.error();
         return std::nullopt;
     }
     return t;
@@ -220,12 +239,15 @@ std::optional<std::vector<MenuItem>> ParseMenuTemplate(std::span<const std::uint
     Cursor c(bytes);
     const std::uint16_t version = c.u16("menu version");
     const std::uint16_t headerSize = c.u16("menu header size");
-    if (!c.failed() && version != 0) c.fail("not a classic menu template");
+    if (!c.failed() && version != 0)
+        c.fail("not a classic menu template");
     c.skip(headerSize, "menu header");
     std::vector<MenuItem> items;
-    if (!c.failed()) readMenuItems(c, 0, items);
+    if (!c.failed())
+        readMenuItems(c, 0, items);
     if (c.failed()) {
-        if (error) *error = c.error();
+        if (error)
+            *error = c.error();
         return std::nullopt;
     }
     return items;

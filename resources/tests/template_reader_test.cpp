@@ -14,28 +14,32 @@ using restest::ParseDialogTemplate;
 using restest::ParseMenuTemplate;
 
 class Bytes {
-public:
+  public:
     Bytes &u16(std::uint16_t v) {
         b_.push_back(static_cast<std::uint8_t>(v));
         b_.push_back(static_cast<std::uint8_t>(v >> 8));
         return *this;
     }
-    Bytes &u32(std::uint32_t v) { return u16(static_cast<std::uint16_t>(v)).u16(static_cast<std::uint16_t>(v >> 16)); }
+    Bytes &u32(std::uint32_t v) {
+        return u16(static_cast<std::uint16_t>(v)).u16(static_cast<std::uint16_t>(v >> 16));
+    }
     Bytes &u8(std::uint8_t v) {
         b_.push_back(v);
         return *this;
     }
     Bytes &text(const std::string &s) {
-        for (char c : s) u16(static_cast<std::uint8_t>(c));
+        for (char c : s)
+            u16(static_cast<std::uint8_t>(c));
         return u16(0);
     }
     Bytes &align() {
-        while (b_.size() % 4) b_.push_back(0);
+        while (b_.size() % 4)
+            b_.push_back(0);
         return *this;
     }
     const std::vector<std::uint8_t> &get() const { return b_; }
 
-private:
+  private:
     std::vector<std::uint8_t> b_;
 };
 
@@ -170,7 +174,8 @@ TEST(TemplateReader, LyingCountsAndHeadersFail) {
     bigMenuHeader[2] = 0xF0;
     Bytes deep;
     deep.u16(0).u16(0);
-    for (int i = 0; i < 20; ++i) deep.u16(0x10 | 0x80).text("x");
+    for (int i = 0; i < 20; ++i)
+        deep.u16(0x10 | 0x80).text("x");
     const Case cases[] = {
         {"item count past the end", false, extra},
         {"creation data past the end", false, hugeExtra},

@@ -39,11 +39,13 @@ std::string Pattern(std::size_t size) {
 
 bool ReadFile(const std::string &path, std::string *out) {
     std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f)
+        return false;
     out->clear();
     char chunk[65536];
     std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out->append(chunk, n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        out->append(chunk, n);
     const bool ok = !std::ferror(f);
     std::fclose(f);
     return ok;
@@ -51,7 +53,8 @@ bool ReadFile(const std::string &path, std::string *out) {
 
 // The deliverables' folder: SUITE_BIN_DIR when set (wine-run sets it), else the program's own.
 std::string Folder() {
-    if (const char *bin = std::getenv("SUITE_BIN_DIR")) return std::string(bin) + "\\";
+    if (const char *bin = std::getenv("SUITE_BIN_DIR"))
+        return std::string(bin) + "\\";
     char path[MAX_PATH];
     const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string s(path, n);
@@ -77,9 +80,11 @@ double BestOf3(const Call &call, std::string *result) {
         const Clock::time_point start = Clock::now();
         void *out = call(&length);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        if (run == 0 || seconds < best) best = seconds;
+        if (run == 0 || seconds < best)
+            best = seconds;
         result->assign(out ? static_cast<const char *>(out) : "", out ? length : 0);
-        if (out) HeapFree(GetProcessHeap(), 0, out);
+        if (out)
+            HeapFree(GetProcessHeap(), 0, out);
     }
     return best;
 }
@@ -108,7 +113,8 @@ int main(int argc, char **argv) {
         } else if (arg == "--check") {
             check = true;
         } else {
-            std::fprintf(stderr, "usage: codec_bench [--mib N] [--input BYTES_FILE] [--text BASE64_FILE] [--check]\n");
+            std::fprintf(stderr, "usage: codec_bench [--mib N] [--input BYTES_FILE] [--text "
+                                 "BASE64_FILE] [--check]\n");
             return 2;
         }
     }
@@ -117,7 +123,8 @@ int main(int argc, char **argv) {
     if (inputPath.empty()) {
         bytes = Pattern(mib << 20);
     } else if (!ReadFile(inputPath, &bytes) || bytes.empty() || bytes.size() > 0x7fffffffu / 2) {
-        std::fprintf(stderr, "codec_bench: cannot read %s (or it is empty or too large)\n", inputPath.c_str());
+        std::fprintf(stderr, "codec_bench: cannot read %s (or it is empty or too large)\n",
+                     inputPath.c_str());
         return 1;
     }
     if (!textPath.empty() && !ReadFile(textPath, &text)) {
@@ -127,12 +134,13 @@ int main(int argc, char **argv) {
 
     const std::string dllPath = Folder() + "marfel.dll";
     HMODULE dll = LoadLibraryA(dllPath.c_str());
-    auto initDigest = dll ? reinterpret_cast<InitMsgDigestLibraryFn>(
-                                reinterpret_cast<void *>(GetProcAddress(dll, "InitMsgDigestLibrary")))
+    auto initDigest = dll ? reinterpret_cast<InitMsgDigestLibraryFn>(reinterpret_cast<void *>(
+                                GetProcAddress(dll, "InitMsgDigestLibrary")))
                           : nullptr;
     MsgDigestLibraryTable md{};
     if (!initDigest || initDigest(dll, &md) != 0) {
-        std::fprintf(stderr, "codec_bench: cannot load or bind %s (%lu)\n", dllPath.c_str(), GetLastError());
+        std::fprintf(stderr, "codec_bench: cannot load or bind %s (%lu)\n", dllPath.c_str(),
+                     GetLastError());
         return 1;
     }
 
@@ -157,18 +165,24 @@ int main(int argc, char **argv) {
         rows.push_back(row);
     };
 
-    encodeRow("MdBase64EncodeText", [&](std::size_t *length) {
-        unsigned l = static_cast<unsigned>(n);
-        void *r = md.MdBase64EncodeText(bytes.data(), &l);
-        *length = l;
-        return r;
-    }, &encodedText);
-    encodeRow("MdBase64EncodeBinary", [&](std::size_t *length) {
-        unsigned l = static_cast<unsigned>(n);
-        void *r = md.MdBase64EncodeBinary(bytes.data(), &l);
-        *length = l;
-        return r;
-    }, &encodedBinary);
+    encodeRow(
+        "MdBase64EncodeText",
+        [&](std::size_t *length) {
+            unsigned l = static_cast<unsigned>(n);
+            void *r = md.MdBase64EncodeText(bytes.data(), &l);
+            *length = l;
+            return r;
+        },
+        &encodedText);
+    encodeRow(
+        "MdBase64EncodeBinary",
+        [&](std::size_t *length) {
+            unsigned l = static_cast<unsigned>(n);
+            void *r = md.MdBase64EncodeBinary(bytes.data(), &l);
+            *length = l;
+            return r;
+        },
+        &encodedBinary);
     auto base64Decode = [&](const std::string &source) {
         return [&md, &source](std::size_t *length) {
             int l = static_cast<int>(source.size());
@@ -179,13 +193,17 @@ int main(int argc, char **argv) {
     };
     decodeRow("MdBase64Decode, no breaks", base64Decode(encodedText));
     decodeRow("MdBase64Decode, 80-character lines", base64Decode(encodedBinary));
-    if (!textPath.empty()) decodeRow("MdBase64Decode, --text", base64Decode(text));
-    encodeRow("MdQuoPrintEncodeBinary", [&](std::size_t *length) {
-        int l = static_cast<int>(n);
-        void *r = md.MdQuoPrintEncodeBinary(bytes.data(), &l);
-        *length = static_cast<std::size_t>(l);
-        return r;
-    }, &encodedQp);
+    if (!textPath.empty())
+        decodeRow("MdBase64Decode, --text", base64Decode(text));
+    encodeRow(
+        "MdQuoPrintEncodeBinary",
+        [&](std::size_t *length) {
+            int l = static_cast<int>(n);
+            void *r = md.MdQuoPrintEncodeBinary(bytes.data(), &l);
+            *length = static_cast<std::size_t>(l);
+            return r;
+        },
+        &encodedQp);
     decodeRow("MdQuoPrintDecode", [&](std::size_t *length) {
         unsigned l = static_cast<unsigned>(encodedQp.size());
         void *r = md.MdQuoPrintDecode(encodedQp.data(), &l);
@@ -197,8 +215,10 @@ int main(int argc, char **argv) {
     std::printf("%-40s %9s %10s  %s\n", "row", "seconds", "MB/s", "result");
     bool all = true;
     for (const Row &r : rows) {
-        const double mbps = r.seconds > 0 ? static_cast<double>(r.binaryBytes) / r.seconds / 1e6 : 0;
-        std::printf("%-40s %9.4f %10.1f  %s\n", r.name.c_str(), r.seconds, mbps, r.match ? "match" : "MISMATCH");
+        const double mbps =
+            r.seconds > 0 ? static_cast<double>(r.binaryBytes) / r.seconds / 1e6 : 0;
+        std::printf("%-40s %9.4f %10.1f  %s\n", r.name.c_str(), r.seconds, mbps,
+                    r.match ? "match" : "MISMATCH");
         all = all && r.match;
     }
     FreeLibrary(dll);

@@ -9,14 +9,15 @@
 namespace marfel {
 
 class CBase64 {
-public:
+  public:
     enum Mode { kNoBreaks = 1, kLineBreaks = 2 };
 
     virtual ~CBase64() = default;
 
     // Characters that Encode writes for `length` bytes: 4 per started group of 3, and in mode 2
     // one CR LF per started block of 60 bytes. nullopt when that exceeds `limit`.
-    static std::optional<std::uint64_t> EncodedSize(std::uint64_t length, int mode, std::uint64_t limit);
+    static std::optional<std::uint64_t> EncodedSize(std::uint64_t length, int mode,
+                                                    std::uint64_t limit);
 
     // Block that Decode allocates for `length` characters: 3 bytes per started group of 4.
     static std::uint64_t DecodeCapacity(std::uint64_t length);

@@ -9,7 +9,7 @@
 namespace marfel {
 
 class CQuoPrint {
-public:
+  public:
     enum Mode { kNoBreaks = 1, kSoftBreaks = 2 };
 
     virtual ~CQuoPrint() = default;
@@ -18,8 +18,8 @@ public:
     static bool IsEscaped(unsigned char byte);
 
     // Exact output size of Encode, or nullopt when it exceeds `limit`.
-    static std::optional<std::uint64_t> EncodedSize(const void *data, std::uint64_t length, int mode,
-                                                    std::uint64_t limit);
+    static std::optional<std::uint64_t> EncodedSize(const void *data, std::uint64_t length,
+                                                    int mode, std::uint64_t limit);
 
     // Mode 2 puts "=" CR LF before input bytes 25, 50, ... and after the last one.
     void *Encode(const void *data, std::uint64_t *length, int mode, std::uint64_t limit,

@@ -19,7 +19,8 @@ inline constexpr std::size_t kSaltLength = 8;
 // The salt's second half: a draw of 0 to 32767 made even, drawn again while it equals the
 // previous value so that successive salts differ. `draw` gives the generator's next number.
 // After a bounded number of equal draws the value is changed by hand.
-std::uint32_t NextSaltValue(std::uint32_t (*draw)(void *state), void *state, std::uint32_t previous);
+std::uint32_t NextSaltValue(std::uint32_t (*draw)(void *state), void *state,
+                            std::uint32_t previous);
 
 // engineBoots then the value, each most significant byte first.
 void WriteSalt(std::uint32_t engineBoots, std::uint32_t value, unsigned char *salt);

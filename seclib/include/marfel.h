@@ -30,7 +30,8 @@ using CdDecryptRC2DataFn = void *(*)(const void *data, unsigned *length);
 
 // Entries of MsgDigestLibraryTable.
 using MdBinaryHeapToStringHeapFn = void *(*)(const void *heapBuffer, unsigned length);
-using MdHashCramMD5Fn = void *(*)(const char *user, const char *secret, const char *challenge, int *length);
+using MdHashCramMD5Fn = void *(*)(const char *user, const char *secret, const char *challenge,
+                                  int *length);
 using MdHashPlainFn = void *(*)(const char *user, const char *password, int *length);
 using MdBase64EncodeTextFn = void *(*)(const void *data, unsigned *length);
 using MdBase64EncodeBinaryFn = void *(*)(const void *data, unsigned *length);
@@ -43,14 +44,18 @@ using MdUtf8DecodeFn = void *(*)(const char *text, int *length);
 
 // Entries of SslLibraryTable.
 using SslOpenSocketFn = SslSocketContext *(*)(const char *host, int port);
-using SslOpenSSLSocketFn = SslSocketContext *(*)(const char *host, int port, const SslSocketOptions *options);
+using SslOpenSSLSocketFn = SslSocketContext *(*)(const char *host, int port,
+                                                 const SslSocketOptions *options);
 using SslCloseSocketFn = void (*)(SslSocketContext *context);
 using SslGetSocketFn = UINT_PTR (*)(SslSocketContext *context);
 using SslSendSSLDataStreamFn = int (*)(SslSocketContext *context, const void *data, int *length);
-using SslReceiveSSLDataStreamFn = void *(*)(SslSocketContext *context, int timeoutSeconds, int *length, int unused);
-using SslStartTlsFn = int (*)(SslSocketContext *context, const char *host, const SslSocketOptions *options);
+using SslReceiveSSLDataStreamFn = void *(*)(SslSocketContext *context, int timeoutSeconds,
+                                            int *length, int unused);
+using SslStartTlsFn = int (*)(SslSocketContext *context, const char *host,
+                              const SslSocketOptions *options);
 using SslSendDataStreamFn = int (*)(SslSocketContext *context, const void *data, int *length);
-using SslReceiveDataStreamFn = void *(*)(SslSocketContext *context, int timeoutSeconds, int *length, int unused);
+using SslReceiveDataStreamFn = void *(*)(SslSocketContext *context, int timeoutSeconds, int *length,
+                                         int unused);
 
 // Flags of the SNMP key functions: the authentication hash (MD5 wins when both bits are set)
 // and the privacy protocol.
@@ -67,10 +72,11 @@ using SnmpMakeIvParSpecFn = int (*)(unsigned char *iv, const unsigned char *salt
                                     const char *privKeyHex);
 using SnmpMakeLocalizedKeyFn = int (*)(int flags, const char *password, const char *engineIdHex,
                                        unsigned char *key, int keySize);
-using SnmpGetAuthKeyFn = int (*)(int flags, const char *keyHex, const void *message, int messageLength,
-                                 unsigned char *mac, unsigned macLength);
-using SnmpGetPrivKeyFn = int (*)(int flags, const char *privKeyHex, const void *data, int dataLength,
-                                 const unsigned char *salt, int saltLength, int mode, void *out, int outSize);
+using SnmpGetAuthKeyFn = int (*)(int flags, const char *keyHex, const void *message,
+                                 int messageLength, unsigned char *mac, unsigned macLength);
+using SnmpGetPrivKeyFn = int (*)(int flags, const char *privKeyHex, const void *data,
+                                 int dataLength, const unsigned char *salt, int saltLength,
+                                 int mode, void *out, int outSize);
 
 // The tables, filled in this order. The caller allocates them.
 struct CryptDataLibraryTable {
@@ -131,26 +137,31 @@ static_assert(sizeof(CryptDataLibraryTable) == 3 * sizeof(void *));
 static_assert(sizeof(MsgDigestLibraryTable) == 11 * sizeof(void *));
 static_assert(sizeof(SslLibraryTable) == 9 * sizeof(void *));
 static_assert(sizeof(SnmpKeyLibraryTable) == 5 * sizeof(void *));
-static_assert(sizeof(void *) != 8 || (sizeof(SslSocketOptions) == 24 &&
-                                      offsetof(SslSocketOptions, clientSubject) == 8 &&
-                                      offsetof(SslSocketOptions, enabledProtocols) == 16 &&
-                                      offsetof(SslSocketOptions, algorithm) == 20));
+static_assert(sizeof(void *) != 8 ||
+              (sizeof(SslSocketOptions) == 24 && offsetof(SslSocketOptions, clientSubject) == 8 &&
+               offsetof(SslSocketOptions, enabledProtocols) == 16 &&
+               offsetof(SslSocketOptions, algorithm) == 20));
 
 // The table-filling exports look entries up by these names, in table order.
 namespace marfel_names {
-inline constexpr const char *kCryptData[] = {"CdCryptRC4Data", "CdEncryptRC2Data", "CdDecryptRC2Data"};
+inline constexpr const char *kCryptData[] = {"CdCryptRC4Data", "CdEncryptRC2Data",
+                                             "CdDecryptRC2Data"};
 inline constexpr const char *kMsgDigest[] = {
-    "MdBinaryHeapToStringHeap", "MdHashCramMD5",        "MdHashPlain",      "MdBase64EncodeText",
-    "MdBase64EncodeBinary",     "MdBase64Decode",       "MdQuoPrintEncodeText", "MdQuoPrintEncodeBinary",
-    "MdQuoPrintDecode",         "MdUtf8Encode",         "MdUtf8Decode"};
-inline constexpr const char *kSsl[] = {"SslOpenSocket",        "SslOpenSSLSocket",        "SslCloseSocket",
-                                       "SslGetSocket",         "SslSendSSLDataStream",    "SslReceiveSSLDataStream",
-                                       "SslStartTls",          "SslSendDataStream",       "SslReceiveDataStream"};
-inline constexpr const char *kSnmpKey[] = {"SnmpMakeSalt", "SnmpMakeIvParSpec", "SnmpMakeLocalizedKey",
-                                           "SnmpGetAuthKey", "SnmpGetPrivKey"};
+    "MdBinaryHeapToStringHeap", "MdHashCramMD5",  "MdHashPlain",          "MdBase64EncodeText",
+    "MdBase64EncodeBinary",     "MdBase64Decode", "MdQuoPrintEncodeText", "MdQuoPrintEncodeBinary",
+    "MdQuoPrintDecode",         "MdUtf8Encode",   "MdUtf8Decode"};
+inline constexpr const char *kSsl[] = {
+    "SslOpenSocket", "SslOpenSSLSocket",     "SslCloseSocket",
+    "SslGetSocket",  "SslSendSSLDataStream", "SslReceiveSSLDataStream",
+    "SslStartTls",   "SslSendDataStream",    "SslReceiveDataStream"};
+inline constexpr const char *kSnmpKey[] = {"SnmpMakeSalt", "SnmpMakeIvParSpec",
+                                           "SnmpMakeLocalizedKey", "SnmpGetAuthKey",
+                                           "SnmpGetPrivKey"};
 } // namespace marfel_names
 
-static_assert(std::size(marfel_names::kCryptData) * sizeof(void *) == sizeof(CryptDataLibraryTable));
-static_assert(std::size(marfel_names::kMsgDigest) * sizeof(void *) == sizeof(MsgDigestLibraryTable));
+static_assert(std::size(marfel_names::kCryptData) * sizeof(void *) ==
+              sizeof(CryptDataLibraryTable));
+static_assert(std::size(marfel_names::kMsgDigest) * sizeof(void *) ==
+              sizeof(MsgDigestLibraryTable));
 static_assert(std::size(marfel_names::kSsl) * sizeof(void *) == sizeof(SslLibraryTable));
 static_assert(std::size(marfel_names::kSnmpKey) * sizeof(void *) == sizeof(SnmpKeyLibraryTable));

@@ -6,7 +6,7 @@
 namespace marfel {
 
 class CUtf8 {
-public:
+  public:
     virtual ~CUtf8() = default;
     // Both convert exactly `*length` bytes (no terminator needed) and return a process-heap
     // block with a zero byte after the output; `*length` = output bytes. nullptr when the
@@ -16,10 +16,11 @@ public:
 };
 
 class CMsgHash {
-public:
+  public:
     virtual ~CMsgHash() = default;
     // Base64 of "user hex(HMAC-MD5(secret, Base64-decoded challenge))"; nullptr on any failure.
-    void *MakeCramMd5Response(const char *user, const char *secret, const char *challenge, int *length) const;
+    void *MakeCramMd5Response(const char *user, const char *secret, const char *challenge,
+                              int *length) const;
     // Base64 of user NUL user NUL password.
     void *MakePlainMessage(const char *user, const char *password, int *length) const;
 };

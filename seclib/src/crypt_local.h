@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <wincrypt.h>
 
 #include <cstddef>
@@ -10,9 +11,8 @@
 
 namespace marfel {
 
-template <typename Handle, BOOL (*Close)(Handle)>
-class CryptHandle {
-public:
+template <typename Handle, BOOL (*Close)(Handle)> class CryptHandle {
+  public:
     CryptHandle() = default;
     explicit CryptHandle(Handle h) noexcept : h_(h) {}
     CryptHandle(const CryptHandle &) = delete;
@@ -38,7 +38,7 @@ public:
         }
     }
 
-private:
+  private:
     Handle h_ = 0;
 };
 
@@ -48,7 +48,7 @@ using CryptHash = CryptHandle<HCRYPTHASH, &CryptDestroyHash>;
 using CryptKey = CryptHandle<HCRYPTKEY, &CryptDestroyKey>;
 
 class CCryptLocal {
-public:
+  public:
     enum HashKind { kMd5 = 1, kSha1 = 2 };
 
     virtual ~CCryptLocal() = default;
@@ -66,8 +66,8 @@ public:
 
     // Imports a 20-byte PLAINTEXTKEYBLOB of a DES key, sets the IV (at least 8 bytes), PKCS #5
     // padding when asked, and CBC mode.
-    [[nodiscard]] CryptKey ImportDesKey(HCRYPTPROV prov, const BYTE *blob, DWORD blobLength, const BYTE *iv,
-                                        DWORD ivLength, bool padding) const;
+    [[nodiscard]] CryptKey ImportDesKey(HCRYPTPROV prov, const BYTE *blob, DWORD blobLength,
+                                        const BYTE *iv, DWORD ivLength, bool padding) const;
 
     // The container's name as a zero-terminated process-heap text; `*length` = its characters.
     void *GetContainerName(HCRYPTPROV prov, unsigned *length) const;

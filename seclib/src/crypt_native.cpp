@@ -24,7 +24,7 @@ constexpr DWORD kPasswordStretch = 1048576;
 // The process's salt generator: seeded once from the platform's random source, advanced under
 // a lock, and remembering the last value so that successive salts differ.
 class SaltGenerator {
-public:
+  public:
     std::uint32_t Next() {
         std::call_once(seeded_, [this] { Seed(); });
         std::lock_guard<std::mutex> lock(mutex_);
@@ -32,20 +32,21 @@ public:
         return previous_;
     }
 
-private:
+  private:
     void Seed() {
         HCRYPTPROV prov = 0;
         std::uint64_t seed = 0;
         if (CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-            if (!CryptGenRandom(prov, sizeof seed, reinterpret_cast<BYTE *>(&seed))) seed = 0;
+            if (!CryptGenRandom(prov, sizeof seed, reinterpret_cast<BYTE *>(&seed)))
+                seed = 0;
             CryptReleaseContext(prov, 0);
         }
         if (seed == 0) {
             // No random source: at least tell processes and start times apart.
             LARGE_INTEGER counter{};
             QueryPerformanceCounter(&counter);
-            seed = static_cast<std::uint64_t>(counter.QuadPart) ^ (std::uint64_t{GetCurrentProcessId()} << 32) ^
-                   GetTickCount64();
+            seed = static_cast<std::uint64_t>(counter.QuadPart) ^
+                   (std::uint64_t{GetCurrentProcessId()} << 32) ^ GetTickCount64();
         }
         state_ = seed;
         previous_ = 0xFFFFFFFFu; // no salt yet: any first value is allowed
@@ -72,59 +73,77 @@ SaltGenerator &ProcessSalts() {
 }
 
 int HashKind(int flags) {
-    if (flags & SNMPKEY_AUTH_MD5) return CCryptLocal::kMd5;
-    if (flags & SNMPKEY_AUTH_SHA1) return CCryptLocal::kSha1;
+    if (flags & SNMPKEY_AUTH_MD5)
+        return CCryptLocal::kMd5;
+    if (flags & SNMPKEY_AUTH_SHA1)
+        return CCryptLocal::kSha1;
     return 0;
 }
 
-DWORD DigestLength(int kind) { return kind == CCryptLocal::kMd5 ? 16 : 20; }
+DWORD DigestLength(int kind) {
+    return kind == CCryptLocal::kMd5 ? 16 : 20;
+}
 
 // The hash value of `hash` into `out` (room for kMaxDigest), checked against its kind.
 bool Finish(const CryptHash &hash, int kind, BYTE *out) {
     DWORD length = kMaxDigest;
-    return CryptGetHashParam(hash.get(), HP_HASHVAL, out, &length, 0) && length == DigestLength(kind);
+    return CryptGetHashParam(hash.get(), HP_HASHVAL, out, &length, 0) &&
+           length == DigestLength(kind);
 }
 
 } // namespace
 
 int CCryptNative::MakeSalt(int engineBoots, unsigned char *salt, int size) const {
-    if (!salt || size < static_cast<int>(kSaltLength)) return 0;
+    if (!salt || size < static_cast<int>(kSaltLength))
+        return 0;
     WriteSalt(static_cast<std::uint32_t>(engineBoots), ProcessSalts().Next(), salt);
     return static_cast<int>(kSaltLength);
 }
 
-int CCryptNative::MakeIv(unsigned char *iv, const unsigned char *salt, int saltLength, const char *privKeyHex) const {
-    if (!iv || !salt || saltLength < static_cast<int>(kSaltLength)) return 1;
-    if (!privKeyHex) return 2;
+int CCryptNative::MakeIv(unsigned char *iv, const unsigned char *salt, int saltLength,
+                         const char *privKeyHex) const {
+    if (!iv || !salt || saltLength < static_cast<int>(kSaltLength))
+        return 1;
+    if (!privKeyHex)
+        return 2;
     const std::size_t digits = std::strlen(privKeyHex);
-    if (digits <= kKeyDigits) return 2;
+    if (digits <= kKeyDigits)
+        return 2;
     const std::size_t rest = digits - kKeyDigits;
-    if (rest % 2 != 0 || rest > kMaxPreIvDigits) return 3;
+    if (rest % 2 != 0 || rest > kMaxPreIvDigits)
+        return 3;
     unsigned char preIv[kMaxPreIvDigits / 2] = {}; // a short pre-IV leaves zeros
-    if (HexToBinary(privKeyHex + kKeyDigits, rest, preIv, sizeof preIv) == 0) return 3;
-    for (std::size_t i = 0; i < kDesKey; ++i) iv[i] = salt[i] ^ preIv[i];
+    if (HexToBinary(privKeyHex + kKeyDigits, rest, preIv, sizeof preIv) == 0)
+        return 3;
+    for (std::size_t i = 0; i < kDesKey; ++i)
+        iv[i] = salt[i] ^ preIv[i];
     SecureZeroMemory(preIv, sizeof preIv);
     return 0;
 }
 
-int CCryptNative::MakeLocalizedKey(int flags, const char *password, const char *engineIdHex, unsigned char *key,
-                                   int keySize) const {
-    if (!password || !engineIdHex || !key || keySize <= 20 || password[0] == '\0') return 0;
+int CCryptNative::MakeLocalizedKey(int flags, const char *password, const char *engineIdHex,
+                                   unsigned char *key, int keySize) const {
+    if (!password || !engineIdHex || !key || keySize <= 20 || password[0] == '\0')
+        return 0;
     const int kind = HashKind(flags);
-    if (!kind) return 0;
+    if (!kind)
+        return 0;
     unsigned char engineId[kMaxKeyBytes];
     const std::size_t engineLength = HexToBinary(engineIdHex, engineId, sizeof engineId);
-    if (engineLength == 0) return 0;
+    if (engineLength == 0)
+        return 0;
 
     const CCryptLocal crypt;
     CryptProvider prov = crypt.AcquireContext();
-    if (!prov) return 0;
+    if (!prov)
+        return 0;
 
     // Ku: the password repeated over 1 MB, fed a block of 64 at a time.
     BYTE ku[kMaxDigest];
     {
         CryptHash hash = crypt.CreateHash(prov.get(), kind);
-        if (!hash) return 0;
+        if (!hash)
+            return 0;
         const std::size_t passwordLength = std::strlen(password);
         BYTE block[64];
         std::size_t at = 0;
@@ -133,10 +152,12 @@ int CCryptNative::MakeLocalizedKey(int flags, const char *password, const char *
                 b = static_cast<BYTE>(password[at]);
                 at = at + 1 == passwordLength ? 0 : at + 1;
             }
-            if (!CryptHashData(hash.get(), block, sizeof block, 0)) return 0;
+            if (!CryptHashData(hash.get(), block, sizeof block, 0))
+                return 0;
         }
         SecureZeroMemory(block, sizeof block);
-        if (!Finish(hash, kind, ku)) return 0;
+        if (!Finish(hash, kind, ku))
+            return 0;
     }
     const DWORD digest = DigestLength(kind);
     BYTE localized[kMaxDigest];
@@ -155,24 +176,29 @@ int CCryptNative::MakeLocalizedKey(int flags, const char *password, const char *
 
 int CCryptNative::ComputeHmac(int flags, const char *keyHex, const void *message, int messageLength,
                               unsigned char *mac, unsigned macLength) const {
-    if (!keyHex || !message || !mac || messageLength < 0) return 1;
+    if (!keyHex || !message || !mac || messageLength < 0)
+        return 1;
     const int kind = HashKind(flags);
-    if (!kind) return 1;
+    if (!kind)
+        return 1;
     unsigned char keyBytes[kMaxKeyBytes];
     const std::size_t keyLength = HexToBinary(keyHex, keyBytes, sizeof keyBytes);
-    if (keyLength == 0) return 1;
+    if (keyLength == 0)
+        return 1;
     HmacPads pads = MakeHmacPads(keyBytes, keyLength);
     SecureZeroMemory(keyBytes, sizeof keyBytes);
 
     const CCryptLocal crypt;
     CryptProvider prov = crypt.AcquireContext();
-    if (!prov) return 1;
+    if (!prov)
+        return 1;
     const DWORD digestLength = DigestLength(kind);
     BYTE inner[kMaxDigest], digest[kMaxDigest];
     {
         CryptHash hash = crypt.CreateHash(prov.get(), kind);
         if (!hash || !CryptHashData(hash.get(), pads.inner.data(), kHmacBlock, 0) ||
-            !CryptHashData(hash.get(), static_cast<const BYTE *>(message), static_cast<DWORD>(messageLength), 0) ||
+            !CryptHashData(hash.get(), static_cast<const BYTE *>(message),
+                           static_cast<DWORD>(messageLength), 0) ||
             !Finish(hash, kind, inner))
             return 1;
     }
@@ -189,12 +215,14 @@ int CCryptNative::ComputeHmac(int flags, const char *keyHex, const void *message
 }
 
 CryptKey CCryptNative::ImportPrivacyKey(HCRYPTPROV prov, int flags, const char *privKeyHex,
-                                        const unsigned char *salt, int saltLength, bool encrypt) const {
+                                        const unsigned char *salt, int saltLength,
+                                        bool encrypt) const {
     if ((flags & SNMPKEY_PRIV_REFUSED) || !(flags & SNMPKEY_PRIV_DES) || !privKeyHex || !salt ||
         saltLength < static_cast<int>(kSaltLength))
         return {};
     const std::size_t digits = std::strlen(privKeyHex);
-    if (digits < kKeyDigits) return {};
+    if (digits < kKeyDigits)
+        return {};
 
     BYTE blob[kDesKeyBlobLength] = {};
     auto *header = reinterpret_cast<BLOBHEADER *>(blob);
@@ -205,7 +233,8 @@ CryptKey CCryptNative::ImportPrivacyKey(HCRYPTPROV prov, int flags, const char *
     const DWORD keyLength = kDesKey;
     std::memcpy(blob + sizeof(BLOBHEADER), &keyLength, sizeof keyLength);
     BYTE *desKey = blob + sizeof(BLOBHEADER) + sizeof keyLength;
-    if (HexToBinary(privKeyHex, kKeyDigits, desKey, kDesKey) != kDesKey) return {};
+    if (HexToBinary(privKeyHex, kKeyDigits, desKey, kDesKey) != kDesKey)
+        return {};
 
     unsigned char iv[kDesKey];
     if (digits == kKeyDigits) {
@@ -219,30 +248,39 @@ CryptKey CCryptNative::ImportPrivacyKey(HCRYPTPROV prov, int flags, const char *
     return key;
 }
 
-int CCryptNative::CryptPrivacyData(int flags, const char *privKeyHex, const void *data, int dataLength,
-                                   const unsigned char *salt, int saltLength, int mode, void *out,
-                                   int outSize) const {
-    if (!privKeyHex || !data || !salt || !out || dataLength <= 0 || outSize <= 0) return 0;
-    if (outSize < dataLength || saltLength < static_cast<int>(kSaltLength)) return 0;
+int CCryptNative::CryptPrivacyData(int flags, const char *privKeyHex, const void *data,
+                                   int dataLength, const unsigned char *salt, int saltLength,
+                                   int mode, void *out, int outSize) const {
+    if (!privKeyHex || !data || !salt || !out || dataLength <= 0 || outSize <= 0)
+        return 0;
+    if (outSize < dataLength || saltLength < static_cast<int>(kSaltLength))
+        return 0;
     const bool encrypt = mode == 1;
     const std::int64_t rounded = (std::int64_t{dataLength} + 7) / 8 * 8;
-    if (dataLength % 8 != 0 && (!encrypt || outSize < rounded)) return 0;
+    if (dataLength % 8 != 0 && (!encrypt || outSize < rounded))
+        return 0;
 
     const CCryptLocal crypt;
     CryptProvider prov = crypt.AcquireContext();
-    if (!prov) return 0;
+    if (!prov)
+        return 0;
     CryptKey key = ImportPrivacyKey(prov.get(), flags, privKeyHex, salt, saltLength, encrypt);
-    if (!key) return 0;
+    if (!key)
+        return 0;
 
-    HeapBlock work(AllocResult(static_cast<std::size_t>(outSize)), static_cast<std::size_t>(outSize), true);
-    if (!work) return 0;
+    HeapBlock work(AllocResult(static_cast<std::size_t>(outSize)),
+                   static_cast<std::size_t>(outSize), true);
+    if (!work)
+        return 0;
     std::memcpy(work.get(), data, static_cast<std::size_t>(dataLength));
     DWORD length = static_cast<DWORD>(dataLength);
     // Decryption keeps the padding: RFC 3414 padding bytes are arbitrary, and the PDU's own
     // BER length tells the caller where it ends.
-    const BOOL ok = encrypt ? CryptEncrypt(key.get(), 0, TRUE, 0, work.bytes(), &length, static_cast<DWORD>(outSize))
+    const BOOL ok = encrypt ? CryptEncrypt(key.get(), 0, TRUE, 0, work.bytes(), &length,
+                                           static_cast<DWORD>(outSize))
                             : CryptDecrypt(key.get(), 0, FALSE, 0, work.bytes(), &length);
-    if (!ok || length > static_cast<DWORD>(outSize)) return 0;
+    if (!ok || length > static_cast<DWORD>(outSize))
+        return 0;
     std::memcpy(out, work.get(), length);
     return static_cast<int>(length);
 }

@@ -1,4 +1,6 @@
 #include <windows.h>
 
 // Nothing to set up or tear down: the exports keep no state.
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}

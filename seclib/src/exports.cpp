@@ -9,6 +9,7 @@
 #include "base64.h"
 #include "codecs_win.h"
 #include "crypt_native.h"
+
 #include "crypt_local.h"
 #include "digest_text.h"
 #include "heap.h"
@@ -21,12 +22,14 @@ namespace {
 
 // Fills `count` entries of `table` from `module` in order; see marfel.h for the result.
 int FillTable(HMODULE module, void *table, const char *const *names, std::size_t count) {
-    if (!module || !table) return 1;
+    if (!module || !table)
+        return 1;
     auto *slots = static_cast<unsigned char *>(table);
     std::memset(slots, 0, count * sizeof(void *));
     for (std::size_t i = 0; i < count; ++i) {
         const FARPROC entry = GetProcAddress(module, names[i]);
-        if (!entry) return 1;
+        if (!entry)
+            return 1;
         std::memcpy(slots + i * sizeof(void *), &entry, sizeof entry);
     }
     return 0;
@@ -40,15 +43,17 @@ int FillTable(HMODULE module, Table *table, const char *const (&names)[N]) {
 
 // A codec call through an unsigned or int length argument: the core works in 64 bits and is
 // told the largest result the argument can carry.
-template <typename Length, typename Call>
-void *ThroughLength(Length *length, Call call) {
-    if (!length) return nullptr;
+template <typename Length, typename Call> void *ThroughLength(Length *length, Call call) {
+    if (!length)
+        return nullptr;
     if constexpr (std::is_signed_v<Length>) {
-        if (*length <= 0) return nullptr;
+        if (*length <= 0)
+            return nullptr;
     }
     std::uint64_t n = static_cast<std::uint64_t>(*length);
     void *result = call(&n, std::is_signed_v<Length> ? kIntLimit : kUnsignedLimit);
-    if (result) *length = static_cast<Length>(n);
+    if (result)
+        *length = static_cast<Length>(n);
     return result;
 }
 
@@ -59,59 +64,78 @@ bool EncryptFinal(HCRYPTKEY key, BYTE *data, DWORD *length, DWORD room) {
 
 // The RC2 wrapping under the user's exchange key pair (the stored layout of digest_text.h).
 void *EncryptRc2(const void *data, unsigned *length) {
-    if (!data || !length || *length == 0) return nullptr;
+    if (!data || !length || *length == 0)
+        return nullptr;
     const std::uint64_t n = *length;
-    if (n + kRc2Block > kUnsignedLimit) return nullptr;
+    if (n + kRc2Block > kUnsignedLimit)
+        return nullptr;
 
     const CCryptLocal crypt;
     CryptProvider prov = crypt.AcquireContext();
-    if (!prov) return nullptr;
-    if (!crypt.GetOrCreateUserKey(prov.get(), AT_SIGNATURE)) return nullptr;
+    if (!prov)
+        return nullptr;
+    if (!crypt.GetOrCreateUserKey(prov.get(), AT_SIGNATURE))
+        return nullptr;
     CryptKey exchange = crypt.GetOrCreateUserKey(prov.get(), AT_KEYEXCHANGE);
-    if (!exchange) return nullptr;
+    if (!exchange)
+        return nullptr;
 
     HCRYPTKEY h = 0;
-    if (!CryptGenKey(prov.get(), CALG_RC2, CRYPT_EXPORTABLE, &h)) return nullptr;
+    if (!CryptGenKey(prov.get(), CALG_RC2, CRYPT_EXPORTABLE, &h))
+        return nullptr;
     CryptKey session(h);
     DWORD blobLength = 0;
-    if (!CryptExportKey(session.get(), exchange.get(), SIMPLEBLOB, 0, nullptr, &blobLength) || blobLength == 0)
+    if (!CryptExportKey(session.get(), exchange.get(), SIMPLEBLOB, 0, nullptr, &blobLength) ||
+        blobLength == 0)
         return nullptr;
     const std::uint64_t total = 4 + std::uint64_t{blobLength} + n + kRc2Block;
-    if (total > kUnsignedLimit) return nullptr;
+    if (total > kUnsignedLimit)
+        return nullptr;
     HeapBlock out(AllocResult(static_cast<std::size_t>(total)));
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     BYTE *p = out.bytes();
-    if (!CryptExportKey(session.get(), exchange.get(), SIMPLEBLOB, 0, p + 4, &blobLength)) return nullptr;
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<BYTE>(blobLength >> (8 * i));
+    if (!CryptExportKey(session.get(), exchange.get(), SIMPLEBLOB, 0, p + 4, &blobLength))
+        return nullptr;
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<BYTE>(blobLength >> (8 * i));
     BYTE *cipher = p + 4 + blobLength;
     std::memcpy(cipher, data, static_cast<std::size_t>(n));
     DWORD cipherLength = static_cast<DWORD>(n);
-    if (!EncryptFinal(session.get(), cipher, &cipherLength, static_cast<DWORD>(n + kRc2Block))) return nullptr;
+    if (!EncryptFinal(session.get(), cipher, &cipherLength, static_cast<DWORD>(n + kRc2Block)))
+        return nullptr;
     *length = 4 + blobLength + cipherLength;
     return out.release();
 }
 
 void *DecryptRc2(const void *data, unsigned *length) {
-    if (!data || !length) return nullptr;
+    if (!data || !length)
+        return nullptr;
     const auto layout = ParseRc2Layout(data, *length);
-    if (!layout) return nullptr;
+    if (!layout)
+        return nullptr;
     const auto *p = static_cast<const BYTE *>(data);
 
     const CCryptLocal crypt;
     CryptProvider prov = crypt.AcquireContext();
-    if (!prov) return nullptr;
+    if (!prov)
+        return nullptr;
     HCRYPTKEY h = 0;
-    if (!CryptGetUserKey(prov.get(), AT_KEYEXCHANGE, &h)) return nullptr;
+    if (!CryptGetUserKey(prov.get(), AT_KEYEXCHANGE, &h))
+        return nullptr;
     CryptKey exchange(h);
-    if (!CryptImportKey(prov.get(), p + 4, layout->blobLength, exchange.get(), 0, &h)) return nullptr;
+    if (!CryptImportKey(prov.get(), p + 4, layout->blobLength, exchange.get(), 0, &h))
+        return nullptr;
     CryptKey session(h);
 
     const std::size_t room = std::size_t{layout->cipherLength} + kRc2Block;
     HeapBlock out(AllocResult(room), room, true);
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     std::memcpy(out.get(), p + layout->cipherOffset, layout->cipherLength);
     DWORD plain = layout->cipherLength;
-    if (!CryptDecrypt(session.get(), 0, TRUE, 0, out.bytes(), &plain) || plain > layout->cipherLength)
+    if (!CryptDecrypt(session.get(), 0, TRUE, 0, out.bytes(), &plain) ||
+        plain > layout->cipherLength)
         return nullptr;
     SecureZeroMemory(out.bytes() + plain, room - plain);
     *length = plain;
@@ -121,10 +145,12 @@ void *DecryptRc2(const void *data, unsigned *length) {
 // EncryptPW and DecryptPW: the RC2 result copied into the caller's room when it fits.
 int IntoRoom(void *(*wrap)(const void *, unsigned *), const void *data, int length, void *out,
              unsigned *outLength) {
-    if (!data || length <= 0 || !out || !outLength) return 0;
+    if (!data || length <= 0 || !out || !outLength)
+        return 0;
     unsigned n = static_cast<unsigned>(length);
     HeapBlock result(wrap(data, &n));
-    if (!result) return 0;
+    if (!result)
+        return 0;
     int written = 0;
     if (n <= *outLength) {
         std::memcpy(out, result.get(), n);
@@ -147,7 +173,9 @@ int InitMsgDigestLibrary(HMODULE module, MsgDigestLibraryTable *table) {
     return FillTable(module, table, marfel_names::kMsgDigest);
 }
 
-int InitSslLibrary(HMODULE module, SslLibraryTable *table) { return FillTable(module, table, marfel_names::kSsl); }
+int InitSslLibrary(HMODULE module, SslLibraryTable *table) {
+    return FillTable(module, table, marfel_names::kSsl);
+}
 
 int InitSnmpKeyLibrary(HMODULE module, SnmpKeyLibraryTable *table) {
     return FillTable(module, table, marfel_names::kSnmpKey);
@@ -155,9 +183,11 @@ int InitSnmpKeyLibrary(HMODULE module, SnmpKeyLibraryTable *table) {
 
 void *MdBinaryHeapToStringHeap(const void *heapBuffer, unsigned length) {
     // length + 1 must still be a length the caller can hold.
-    if (!heapBuffer || length == 0xFFFFFFFFu) return nullptr;
+    if (!heapBuffer || length == 0xFFFFFFFFu)
+        return nullptr;
     void *text = AllocResult(std::size_t{length} + 1);
-    if (!text) return nullptr;
+    if (!text)
+        return nullptr;
     std::memcpy(text, heapBuffer, length);
     HeapFree(GetProcessHeap(), 0, const_cast<void *>(heapBuffer));
     return text;
@@ -207,38 +237,57 @@ void *MdQuoPrintDecode(const char *text, unsigned *length) {
     });
 }
 
-void *MdUtf8Encode(const char *text, int *length) { return CUtf8().AnsiToUtf8(text, length); }
+void *MdUtf8Encode(const char *text, int *length) {
+    return CUtf8().AnsiToUtf8(text, length);
+}
 
-void *MdUtf8Decode(const char *text, int *length) { return CUtf8().Utf8ToAnsi(text, length); }
+void *MdUtf8Decode(const char *text, int *length) {
+    return CUtf8().Utf8ToAnsi(text, length);
+}
 
-void *CdCryptRC4Data(const char *passPhrase, int passPhraseLength, const void *data, unsigned *length, int mode) {
-    if (!passPhrase || passPhraseLength < 0 || !data || !length || *length == 0) return nullptr;
-    if (mode != 1 && mode != 2) return nullptr;
+void *CdCryptRC4Data(const char *passPhrase, int passPhraseLength, const void *data,
+                     unsigned *length, int mode) {
+    if (!passPhrase || passPhraseLength < 0 || !data || !length || *length == 0)
+        return nullptr;
+    if (mode != 1 && mode != 2)
+        return nullptr;
     const std::uint64_t n = *length;
-    if (n + kRc2Block > kUnsignedLimit) return nullptr;
+    if (n + kRc2Block > kUnsignedLimit)
+        return nullptr;
     const std::size_t room = static_cast<std::size_t>(n + 8);
     HeapBlock out(AllocResult(room), room, true);
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     std::memcpy(out.get(), data, static_cast<std::size_t>(n));
 
     const CCryptLocal crypt;
     CryptProvider prov = crypt.AcquireContext();
-    if (!prov) return nullptr;
+    if (!prov)
+        return nullptr;
     CryptHash hash = crypt.CreateHash(prov.get(), CCryptLocal::kMd5);
-    if (!hash) return nullptr;
-    CryptKey key = crypt.DeriveRc4Key(prov.get(), hash.get(), passPhrase, static_cast<DWORD>(passPhraseLength));
-    if (!key) return nullptr;
+    if (!hash)
+        return nullptr;
+    CryptKey key = crypt.DeriveRc4Key(prov.get(), hash.get(), passPhrase,
+                                      static_cast<DWORD>(passPhraseLength));
+    if (!key)
+        return nullptr;
     DWORD done = static_cast<DWORD>(n);
-    const BOOL ok = mode == 1 ? CryptEncrypt(key.get(), 0, TRUE, 0, out.bytes(), &done, static_cast<DWORD>(room))
+    const BOOL ok = mode == 1 ? CryptEncrypt(key.get(), 0, TRUE, 0, out.bytes(), &done,
+                                             static_cast<DWORD>(room))
                               : CryptDecrypt(key.get(), 0, TRUE, 0, out.bytes(), &done);
-    if (!ok || done > n) return nullptr;
+    if (!ok || done > n)
+        return nullptr;
     *length = done;
     return out.release();
 }
 
-void *CdEncryptRC2Data(const void *data, unsigned *length) { return EncryptRc2(data, length); }
+void *CdEncryptRC2Data(const void *data, unsigned *length) {
+    return EncryptRc2(data, length);
+}
 
-void *CdDecryptRC2Data(const void *data, unsigned *length) { return DecryptRc2(data, length); }
+void *CdDecryptRC2Data(const void *data, unsigned *length) {
+    return DecryptRc2(data, length);
+}
 
 int EncryptPW(const void *data, int length, void *out, unsigned *outLength) {
     return IntoRoom(&EncryptRc2, data, length, out, outLength);
@@ -252,22 +301,25 @@ int SnmpMakeSalt(int engineBoots, unsigned char *salt, int size) {
     return CCryptNative().MakeSalt(engineBoots, salt, size);
 }
 
-int SnmpMakeIvParSpec(unsigned char *iv, const unsigned char *salt, int saltLength, const char *privKeyHex) {
+int SnmpMakeIvParSpec(unsigned char *iv, const unsigned char *salt, int saltLength,
+                      const char *privKeyHex) {
     return CCryptNative().MakeIv(iv, salt, saltLength, privKeyHex);
 }
 
-int SnmpMakeLocalizedKey(int flags, const char *password, const char *engineIdHex, unsigned char *key, int keySize) {
+int SnmpMakeLocalizedKey(int flags, const char *password, const char *engineIdHex,
+                         unsigned char *key, int keySize) {
     return CCryptNative().MakeLocalizedKey(flags, password, engineIdHex, key, keySize);
 }
 
-int SnmpGetAuthKey(int flags, const char *keyHex, const void *message, int messageLength, unsigned char *mac,
-                   unsigned macLength) {
+int SnmpGetAuthKey(int flags, const char *keyHex, const void *message, int messageLength,
+                   unsigned char *mac, unsigned macLength) {
     return CCryptNative().ComputeHmac(flags, keyHex, message, messageLength, mac, macLength);
 }
 
-int SnmpGetPrivKey(int flags, const char *privKeyHex, const void *data, int dataLength, const unsigned char *salt,
-                   int saltLength, int mode, void *out, int outSize) {
-    return CCryptNative().CryptPrivacyData(flags, privKeyHex, data, dataLength, salt, saltLength, mode, out, outSize);
+int SnmpGetPrivKey(int flags, const char *privKeyHex, const void *data, int dataLength,
+                   const unsigned char *salt, int saltLength, int mode, void *out, int outSize) {
+    return CCryptNative().CryptPrivacyData(flags, privKeyHex, data, dataLength, salt, saltLength,
+                                           mode, out, outSize);
 }
 
 } // extern "C"

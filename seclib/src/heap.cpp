@@ -2,10 +2,13 @@
 
 namespace marfel {
 
-void *AllocResult(std::size_t bytes) noexcept { return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes); }
+void *AllocResult(std::size_t bytes) noexcept {
+    return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
+}
 
 void FreeResult(void *block) noexcept {
-    if (block) HeapFree(GetProcessHeap(), 0, block);
+    if (block)
+        HeapFree(GetProcessHeap(), 0, block);
 }
 
 const ResultAllocator &ProcessHeap() noexcept {
@@ -14,8 +17,10 @@ const ResultAllocator &ProcessHeap() noexcept {
 }
 
 void HeapBlock::reset() noexcept {
-    if (!block_) return;
-    if (secret_ && size_) SecureZeroMemory(block_, size_);
+    if (!block_)
+        return;
+    if (secret_ && size_)
+        SecureZeroMemory(block_, size_);
     FreeResult(std::exchange(block_, nullptr));
 }
 

@@ -20,14 +20,15 @@ const ResultAllocator &ProcessHeap() noexcept;
 
 // Owner of one process-heap block; wipes it before freeing when asked to.
 class HeapBlock {
-public:
+  public:
     HeapBlock() = default;
     explicit HeapBlock(void *block, std::size_t size = 0, bool secret = false) noexcept
         : block_(block), size_(size), secret_(secret) {}
     HeapBlock(const HeapBlock &) = delete;
     HeapBlock &operator=(const HeapBlock &) = delete;
     HeapBlock(HeapBlock &&other) noexcept
-        : block_(std::exchange(other.block_, nullptr)), size_(other.size_), secret_(other.secret_) {}
+        : block_(std::exchange(other.block_, nullptr)), size_(other.size_), secret_(other.secret_) {
+    }
     HeapBlock &operator=(HeapBlock &&other) noexcept {
         if (this != &other) {
             reset();
@@ -46,7 +47,7 @@ public:
     void *release() noexcept { return std::exchange(block_, nullptr); }
     void reset() noexcept;
 
-private:
+  private:
     void *block_ = nullptr;
     std::size_t size_ = 0;
     bool secret_ = false;

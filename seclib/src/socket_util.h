@@ -3,6 +3,7 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
 #include <windows.h>
 
 namespace marfel {
@@ -21,7 +22,7 @@ using SendFunction = int(WSAAPI *)(SOCKET s, const char *data, int length, int f
 bool SendAll(SendFunction send, SOCKET s, const void *data, DWORD length, DWORD *sent);
 
 class CSocketUtil {
-public:
+  public:
     virtual ~CSocketUtil() = default;
 
     // Resolves host and port (decimal service) and opens a socket on the first address that
@@ -44,15 +45,18 @@ public:
     // The host's first usable address as numeric text (see FormatNumericAddress); the scope
     // is the address's own or else `scopeId`. 0, 2 lookup failed, 3 none usable, 4 no host or
     // length pointer.
-    int FormatHostAddress(const char *host, unsigned long scopeId, char *out, unsigned *length) const;
+    int FormatHostAddress(const char *host, unsigned long scopeId, char *out,
+                          unsigned *length) const;
     // Numeric text of a socket address, as the core's FormatNumericAddress; 2 for an
     // unknown family.
-    int FormatNumericAddress(const sockaddr *address, unsigned long scopeId, char *out, unsigned *length) const;
+    int FormatNumericAddress(const sockaddr *address, unsigned long scopeId, char *out,
+                             unsigned *length) const;
     long ParseScopeId(const char *text) const;
     int AlwaysOne() const { return 1; }
 
-private:
-    int OpenSocket(const char *host, int port, int type, int protocol, SocketEndpoint *endpoint) const;
+  private:
+    int OpenSocket(const char *host, int port, int type, int protocol,
+                   SocketEndpoint *endpoint) const;
 };
 
 } // namespace marfel

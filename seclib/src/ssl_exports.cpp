@@ -12,8 +12,7 @@ namespace {
 
 constexpr LONG kInvalidParameter = ERROR_INVALID_PARAMETER;
 
-template <typename T>
-T Fail(LONG code, T result) {
+template <typename T> T Fail(LONG code, T result) {
     SetLastError(static_cast<DWORD>(code));
     return result;
 }
@@ -21,8 +20,10 @@ T Fail(LONG code, T result) {
 // Credentials, handshake and certificate check on a connected context.
 LONG Secure(SslSocketContext *c, const char *host, const SslSocketOptions *options) {
     LONG code = AcquireSslCredentials(c, options);
-    if (code == 0) code = StartSslHandshake(c, host);
-    if (code == 0) code = VerifySslServerCertificate(c, host);
+    if (code == 0)
+        code = StartSslHandshake(c, host);
+    if (code == 0)
+        code = VerifySslServerCertificate(c, host);
     return code;
 }
 
@@ -35,10 +36,12 @@ bool BadStreamArguments(SslSocketContext *c, const void *data, const int *length
 extern "C" {
 
 SslSocketContext *SslOpenSocket(const char *host, int port) {
-    if (!host) return Fail<SslSocketContext *>(kInvalidParameter, nullptr);
+    if (!host)
+        return Fail<SslSocketContext *>(kInvalidParameter, nullptr);
     DWORD error = 0;
     SslSocketContext *c = CreateSslContext(&error);
-    if (!c) return Fail<SslSocketContext *>(static_cast<LONG>(error), nullptr);
+    if (!c)
+        return Fail<SslSocketContext *>(static_cast<LONG>(error), nullptr);
     const int code = ConnectSslContext(c, host, port);
     if (code != 0) {
         FreeSslContext(c);
@@ -48,18 +51,22 @@ SslSocketContext *SslOpenSocket(const char *host, int port) {
 }
 
 SslSocketContext *SslOpenSSLSocket(const char *host, int port, const SslSocketOptions *options) {
-    if (!host) return Fail<SslSocketContext *>(kInvalidParameter, nullptr);
+    if (!host)
+        return Fail<SslSocketContext *>(kInvalidParameter, nullptr);
     DWORD error = 0;
     SslSocketContext *c = CreateSslContext(&error);
-    if (!c) return Fail<SslSocketContext *>(static_cast<LONG>(error), nullptr);
+    if (!c)
+        return Fail<SslSocketContext *>(static_cast<LONG>(error), nullptr);
     LONG code = AcquireSslCredentials(c, options);
-    if (code == 0) code = ConnectSslContext(c, host, port);
+    if (code == 0)
+        code = ConnectSslContext(c, host, port);
     if (code != 0) {
         FreeSslContext(c);
         return Fail<SslSocketContext *>(code, nullptr);
     }
     code = StartSslHandshake(c, host);
-    if (code == 0) code = VerifySslServerCertificate(c, host);
+    if (code == 0)
+        code = VerifySslServerCertificate(c, host);
     if (code != 0) {
         ShutdownSslContext(c);
         FreeSslContext(c);
@@ -69,7 +76,8 @@ SslSocketContext *SslOpenSSLSocket(const char *host, int port, const SslSocketOp
 }
 
 void SslCloseSocket(SslSocketContext *context) {
-    if (!context) return;
+    if (!context)
+        return;
     ShutdownSslContext(context);
     FreeSslContext(context);
 }
@@ -79,15 +87,19 @@ UINT_PTR SslGetSocket(SslSocketContext *context) {
 }
 
 int SslSendSSLDataStream(SslSocketContext *context, const void *data, int *length) {
-    if (BadStreamArguments(context, data, length)) return Fail<int>(kInvalidParameter, kInvalidParameter);
-    if (!(context->flags & kSecurityContext)) return Fail<int>(kInternalError, kInternalError);
+    if (BadStreamArguments(context, data, length))
+        return Fail<int>(kInvalidParameter, kInvalidParameter);
+    if (!(context->flags & kSecurityContext))
+        return Fail<int>(kInternalError, kInternalError);
     const LONG code = EncryptAndSendSslData(context, data, length);
     return code ? Fail<int>(code, code) : 0;
 }
 
 void *SslReceiveSSLDataStream(SslSocketContext *context, int timeoutSeconds, int *length, int) {
-    if (!context || !length) return Fail<void *>(kInvalidParameter, nullptr);
-    if (!(context->flags & kSecurityContext)) return Fail<void *>(kInternalError, nullptr);
+    if (!context || !length)
+        return Fail<void *>(kInvalidParameter, nullptr);
+    if (!(context->flags & kSecurityContext))
+        return Fail<void *>(kInternalError, nullptr);
     void *result = nullptr;
     const LONG code = ReceiveAndDecryptSslData(context, timeoutSeconds, length, &result);
     return code ? Fail<void *>(code, nullptr) : result;
@@ -106,13 +118,15 @@ int SslStartTls(SslSocketContext *context, const char *host, const SslSocketOpti
 }
 
 int SslSendDataStream(SslSocketContext *context, const void *data, int *length) {
-    if (BadStreamArguments(context, data, length)) return Fail<int>(kInvalidParameter, kInvalidParameter);
+    if (BadStreamArguments(context, data, length))
+        return Fail<int>(kInvalidParameter, kInvalidParameter);
     const LONG code = SendPlainStreamData(context, data, length);
     return code ? Fail<int>(code, code) : 0;
 }
 
 void *SslReceiveDataStream(SslSocketContext *context, int timeoutSeconds, int *length, int) {
-    if (!context || !length) return Fail<void *>(kInvalidParameter, nullptr);
+    if (!context || !length)
+        return Fail<void *>(kInvalidParameter, nullptr);
     void *result = nullptr;
     const LONG code = ReceivePlainStreamData(context, timeoutSeconds, length, &result);
     return code ? Fail<void *>(code, nullptr) : result;

@@ -3,7 +3,9 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
 #include <windows.h>
+
 #include <wincrypt.h>
 #define SECURITY_WIN32
 #include <schannel.h>
@@ -62,8 +64,10 @@ LONG StartSslHandshake(SslSocketContext *context, const char *host);
 LONG VerifySslServerCertificate(SslSocketContext *context, const char *host);
 void ShutdownSslContext(SslSocketContext *context);
 LONG EncryptAndSendSslData(SslSocketContext *context, const void *data, int *length);
-LONG ReceiveAndDecryptSslData(SslSocketContext *context, int timeoutSeconds, int *length, void **result);
+LONG ReceiveAndDecryptSslData(SslSocketContext *context, int timeoutSeconds, int *length,
+                              void **result);
 LONG SendPlainStreamData(SslSocketContext *context, const void *data, int *length);
-LONG ReceivePlainStreamData(SslSocketContext *context, int timeoutSeconds, int *length, void **result);
+LONG ReceivePlainStreamData(SslSocketContext *context, int timeoutSeconds, int *length,
+                            void **result);
 
 } // namespace marfel

@@ -13,6 +13,7 @@
 #include "base64.h"
 #include "digest_text.h"
 #include "quoprint.h"
+
 #include "net_address.h"
 #include "snmp_key.h"
 
@@ -20,8 +21,12 @@ using namespace marfel;
 
 namespace {
 
-void *ExactAlloc(std::size_t n) { return std::calloc(n ? n : 1, 1); }
-void *NoAlloc(std::size_t) { return nullptr; }
+void *ExactAlloc(std::size_t n) {
+    return std::calloc(n ? n : 1, 1);
+}
+void *NoAlloc(std::size_t) {
+    return nullptr;
+}
 const ResultAllocator kExact{&ExactAlloc, &std::free};
 const ResultAllocator kFailing{&NoAlloc, &std::free};
 
@@ -30,11 +35,11 @@ struct Result {
     std::string bytes;
 };
 
-template <typename Codec, typename Fn>
-Result Run(const std::string &in, Fn fn) {
+template <typename Codec, typename Fn> Result Run(const std::string &in, Fn fn) {
     std::uint64_t n = in.size();
     void *out = fn(Codec(), in.data(), &n);
-    if (!out) return {};
+    if (!out)
+        return {};
     Result r{true, std::string(static_cast<char *>(out), n)};
     std::free(out);
     return r;
@@ -62,7 +67,9 @@ Result QpDecode(const std::string &in) {
 }
 
 const Result kFails{};
-Result Ok(const std::string &s) { return {true, s}; }
+Result Ok(const std::string &s) {
+    return {true, s};
+}
 
 enum Op { kB64Text, kB64Binary, kB64Decode, kQpText, kQpBinary, kQpDecode };
 
@@ -74,12 +81,18 @@ struct Case {
 
 Result Apply(Op op, const std::string &in) {
     switch (op) {
-    case kB64Text: return B64Encode(in, CBase64::kNoBreaks);
-    case kB64Binary: return B64Encode(in, CBase64::kLineBreaks);
-    case kB64Decode: return B64Decode(in);
-    case kQpText: return QpEncode(in, CQuoPrint::kNoBreaks);
-    case kQpBinary: return QpEncode(in, CQuoPrint::kSoftBreaks);
-    case kQpDecode: return QpDecode(in);
+    case kB64Text:
+        return B64Encode(in, CBase64::kNoBreaks);
+    case kB64Binary:
+        return B64Encode(in, CBase64::kLineBreaks);
+    case kB64Decode:
+        return B64Decode(in);
+    case kQpText:
+        return QpEncode(in, CQuoPrint::kNoBreaks);
+    case kQpBinary:
+        return QpEncode(in, CQuoPrint::kSoftBreaks);
+    case kQpDecode:
+        return QpDecode(in);
     }
     return {};
 }
@@ -168,27 +181,35 @@ TEST(Codecs, Base64DecodeAgreesWithItsRulesAtEveryPosition) {
     // The rules, one character at a time: skip what is neither alphabet nor "="; a "=" (or the
     // end) first or second in a group ends with no byte of it, third or fourth after its bytes.
     auto rules = [](const std::string &text) {
-        static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        static const std::string alphabet =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
         std::vector<int> values;
         for (const char c : text) {
-            if (c == '=') values.push_back(64);
-            else if (const auto at = alphabet.find(c); at != std::string::npos) values.push_back(static_cast<int>(at));
+            if (c == '=')
+                values.push_back(64);
+            else if (const auto at = alphabet.find(c); at != std::string::npos)
+                values.push_back(static_cast<int>(at));
         }
         std::string out;
         for (std::size_t i = 0;; i += 4) {
             int v[4];
-            for (int k = 0; k < 4; ++k) v[k] = i + k < values.size() ? values[i + k] : 64;
-            if (v[0] == 64 || v[1] == 64) break;
+            for (int k = 0; k < 4; ++k)
+                v[k] = i + k < values.size() ? values[i + k] : 64;
+            if (v[0] == 64 || v[1] == 64)
+                break;
             out += static_cast<char>((v[0] << 2) | (v[1] >> 4));
-            if (v[2] == 64) break;
+            if (v[2] == 64)
+                break;
             out += static_cast<char>(((v[1] & 15) << 4) | (v[2] >> 2));
-            if (v[3] == 64) break;
+            if (v[3] == 64)
+                break;
             out += static_cast<char>(((v[2] & 3) << 6) | v[3]);
         }
         return out;
     };
     std::string bytes;
-    for (int i = 0; i < 30; ++i) bytes += static_cast<char>(i * 37 + 11);
+    for (int i = 0; i < 30; ++i)
+        bytes += static_cast<char>(i * 37 + 11);
     const std::string text = B64Encode(bytes, CBase64::kNoBreaks).bytes; // 40 characters
     ASSERT_EQ(text.size(), 40u);
     for (const std::string inserted : {"*", "=", "\r\n", "\xff", "==", "A"}) {
@@ -219,7 +240,8 @@ TEST(Codecs, FailedAllocationAndNullArguments) {
 // in 32 bits they wrap and the block comes out too small.
 TEST(Codecs, OutputSizesDoNotWrap) {
     EXPECT_EQ(CBase64::EncodedSize(0xFFFFFFFFu, CBase64::kNoBreaks, kUnsignedLimit), std::nullopt);
-    EXPECT_EQ(CBase64::EncodedSize(0xC0000000u, CBase64::kLineBreaks, kUnsignedLimit), std::nullopt);
+    EXPECT_EQ(CBase64::EncodedSize(0xC0000000u, CBase64::kLineBreaks, kUnsignedLimit),
+              std::nullopt);
     EXPECT_EQ(CBase64::EncodedSize(0x60000000u, CBase64::kNoBreaks, kIntLimit), std::nullopt);
     // The largest input whose text still fits 32 bits, with and without breaks.
     EXPECT_EQ(CBase64::EncodedSize(3221225469u, CBase64::kNoBreaks, kUnsignedLimit), 4294967292u);
@@ -251,14 +273,18 @@ Result ReferenceBase64(const std::string &in) {
             v.push_back(static_cast<int>(at - alphabet));
         }
     }
-    while (v.size() % 4) v.push_back(64);
+    while (v.size() % 4)
+        v.push_back(64);
     std::string out;
     for (std::size_t g = 0; g < v.size(); g += 4) {
-        if (v[g] == 64 || v[g + 1] == 64) break;
+        if (v[g] == 64 || v[g + 1] == 64)
+            break;
         out += static_cast<char>((v[g] << 2) | (v[g + 1] >> 4));
-        if (v[g + 2] == 64) break;
+        if (v[g + 2] == 64)
+            break;
         out += static_cast<char>(((v[g + 1] & 15) << 4) | (v[g + 2] >> 2));
-        if (v[g + 3] == 64) break;
+        if (v[g + 3] == 64)
+            break;
         out += static_cast<char>(((v[g + 2] & 3) << 6) | v[g + 3]);
     }
     return Ok(out);
@@ -274,8 +300,8 @@ Result ReferenceQp(const std::string &in) {
         } else if (in.compare(i, 2, "=\r") == 0 || in.compare(i, 2, "=\n") == 0) {
             i += 2;
         } else if (i + 2 < in.size() && std::isxdigit(static_cast<unsigned char>(in[i + 1])) &&
-                   std::isxdigit(static_cast<unsigned char>(in[i + 2])) && !std::islower(in[i + 1]) &&
-                   !std::islower(in[i + 2])) {
+                   std::isxdigit(static_cast<unsigned char>(in[i + 2])) &&
+                   !std::islower(in[i + 1]) && !std::islower(in[i + 2])) {
             out += static_cast<char>(std::stoi(in.substr(i + 1, 2), nullptr, 16));
             i += 3;
         } else {
@@ -295,7 +321,8 @@ TEST(Codecs, SweepOfShortTexts) {
         std::vector<int> digit(len, 0);
         for (;;) {
             text.assign(len, ' ');
-            for (int i = 0; i < len; ++i) text[i] = symbols[digit[i]];
+            for (int i = 0; i < len; ++i)
+                text[i] = symbols[digit[i]];
             const Result b = B64Decode(text), bw = ReferenceBase64(text);
             ASSERT_TRUE(b.ok) << text;
             ASSERT_EQ(b.bytes, bw.bytes) << text;
@@ -304,8 +331,10 @@ TEST(Codecs, SweepOfShortTexts) {
             ASSERT_EQ(q.bytes, qw.bytes) << text;
             ++checked;
             int i = 0;
-            while (i < len && ++digit[i] == 8) digit[i++] = 0;
-            if (i == len) break;
+            while (i < len && ++digit[i] == 8)
+                digit[i++] = 0;
+            if (i == len)
+                break;
         }
     }
     EXPECT_EQ(checked, 8u + 64 + 512 + 4096 + 32768);
@@ -313,14 +342,16 @@ TEST(Codecs, SweepOfShortTexts) {
 
 TEST(Codecs, QuotedPrintableRoundTripsEveryByte) {
     std::string all;
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
     for (int mode : {CQuoPrint::kNoBreaks, CQuoPrint::kSoftBreaks}) {
         for (int b = 0; b < 256; ++b) {
             const std::string one(1, static_cast<char>(b));
             const Result enc = QpEncode(one, mode);
             ASSERT_TRUE(enc.ok);
-            EXPECT_EQ(enc.bytes.size(), (CQuoPrint::IsEscaped(static_cast<unsigned char>(b)) ? 3u : 1u) +
-                                            (mode == CQuoPrint::kSoftBreaks ? 3u : 0u));
+            EXPECT_EQ(enc.bytes.size(),
+                      (CQuoPrint::IsEscaped(static_cast<unsigned char>(b)) ? 3u : 1u) +
+                          (mode == CQuoPrint::kSoftBreaks ? 3u : 0u));
             EXPECT_EQ(QpDecode(enc.bytes).bytes, one) << "byte " << b << " mode " << mode;
         }
         const Result enc = QpEncode(all, mode);
@@ -369,8 +400,9 @@ TEST(Digest, Rc2LayoutIsCheckedWithoutWrapping) {
         std::uint32_t blob, cipher;
     };
     auto layout = [](std::uint32_t n, std::size_t cipher) {
-        std::vector<unsigned char> v = {static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
-                                        static_cast<unsigned char>(n >> 16), static_cast<unsigned char>(n >> 24)};
+        std::vector<unsigned char> v = {
+            static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
+            static_cast<unsigned char>(n >> 16), static_cast<unsigned char>(n >> 24)};
         v.resize(4 + (n < 1000 ? n : 0) + cipher, 0xEE);
         return v;
     };
@@ -379,11 +411,11 @@ TEST(Digest, Rc2LayoutIsCheckedWithoutWrapping) {
         {{0x01}, false, 0, 0},
         {{0x01, 0x00}, false, 0, 0},
         {{0x01, 0x00, 0x00}, false, 0, 0},
-        {layout(0, 0), false, 0, 0},            // nothing after the length
-        {layout(0xFFFFFFFFu, 8), false, 0, 0},  // 4 + N wraps
-        {layout(0xFFFFFFFCu, 8), false, 0, 0},  // 4 + N + 4 wraps to within length
-        {layout(12, 0), false, 0, 0},           // N = length - 4: no ciphertext
-        {layout(12, 7), false, 0, 0},           // ciphertext not whole blocks
+        {layout(0, 0), false, 0, 0},           // nothing after the length
+        {layout(0xFFFFFFFFu, 8), false, 0, 0}, // 4 + N wraps
+        {layout(0xFFFFFFFCu, 8), false, 0, 0}, // 4 + N + 4 wraps to within length
+        {layout(12, 0), false, 0, 0},          // N = length - 4: no ciphertext
+        {layout(12, 7), false, 0, 0},          // ciphertext not whole blocks
         {layout(12, 8), true, 12, 8},
         {layout(140, 16), true, 140, 16},
         {layout(0, 8), true, 0, 8},
@@ -477,9 +509,11 @@ TEST(SnmpKey, SaltValues) {
 
     unsigned char salt[8];
     WriteSalt(1, 0x1234, salt);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(salt), 8), std::string("\0\0\0\x01\0\0\x12\x34", 8));
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(salt), 8),
+              std::string("\0\0\0\x01\0\0\x12\x34", 8));
     WriteSalt(0x01020304, 0x7FFE, salt);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(salt), 8), std::string("\x01\x02\x03\x04\0\0\x7f\xfe", 8));
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(salt), 8),
+              std::string("\x01\x02\x03\x04\0\0\x7f\xfe", 8));
 }
 
 TEST(NetAddress, FormatNumericAddress) {
@@ -503,7 +537,8 @@ TEST(NetAddress, FormatNumericAddress) {
         {AddressFamily::kIpv6, v6({1, 0, 0, 0, 0, 0, 0, 0}), 0, "1::"},
         {AddressFamily::kIpv6, v6({0, 0, 0, 0, 0, 0, 0, 1}), 7, "::1"},
         {AddressFamily::kIpv6, v6({0, 0, 0, 0, 0, 0, 0, 0}), 0, "::"},
-        {AddressFamily::kIpv6, v6({0x2001, 0xdb8, 0, 1, 0, 0, 0, 0xABCD}), 0, "2001:db8::1:0:0:0:abcd"},
+        {AddressFamily::kIpv6, v6({0x2001, 0xdb8, 0, 1, 0, 0, 0, 0xABCD}), 0,
+         "2001:db8::1:0:0:0:abcd"},
         {AddressFamily::kIpv6, v6({1, 2, 3, 4, 5, 6, 7, 8}), 0, "1:2:3:4:5:6:7:8"},
         {AddressFamily::kIpv6, v6({0x2001, 0, 0, 0, 0, 0, 0, 0}), 3, "2001::"},
         {AddressFamily::kIpv4, {127, 0, 0, 1}, 0, "127.0.0.1"},

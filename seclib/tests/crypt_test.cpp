@@ -2,6 +2,7 @@
 // and recreate the container, so they hold the container lock; the program also runs itself as
 // a second process to open data made by the first.
 #include <windows.h>
+
 #include <wincrypt.h>
 
 #include <gtest/gtest.h>
@@ -29,20 +30,22 @@ void DeleteDefaultContainer() {
 
 bool ContainerExists() {
     HCRYPTPROV prov = 0;
-    if (!CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, 0)) return false;
+    if (!CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, 0))
+        return false;
     CryptReleaseContext(prov, 0);
     return true;
 }
 
 class Crypt : public testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(Bound().ok); }
     const CryptDataLibraryTable &cd = Bound().crypt;
 
     std::string EncryptRc2(const std::string &plain) {
         unsigned n = static_cast<unsigned>(plain.size());
         void *r = cd.CdEncryptRC2Data(plain.data(), &n);
-        if (!r) return {};
+        if (!r)
+            return {};
         std::string out(static_cast<char *>(r), n);
         HeapFree(GetProcessHeap(), 0, r);
         return out;
@@ -51,7 +54,8 @@ protected:
     std::string DecryptRc2(const std::string &wrapped) {
         unsigned n = static_cast<unsigned>(wrapped.size());
         void *r = cd.CdDecryptRC2Data(wrapped.data(), &n);
-        if (!r) return "<null>";
+        if (!r)
+            return "<null>";
         EXPECT_EQ(HeapSize(GetProcessHeap(), 0, r), wrapped.size() - 4 - BlobLength(wrapped) + 8);
         std::string out(static_cast<char *>(r), n);
         HeapFree(GetProcessHeap(), 0, r);
@@ -95,13 +99,15 @@ TEST_F(Crypt, Rc4UnderAPassPhrase) {
         {nullptr, 11, "abc", 3, false, 1},
         {"tarnwex.dll", 11, nullptr, 3, false, 1},
         {"tarnwex.dll", 11, "abc", 0, false, 1},
-        {"tarnwex.dll", 11, "abc", 3, true, 1},          // NULL length pointer
-        {"tarnwex.dll", -1, "abc", 3, false, 1},         // negative pass phrase length
+        {"tarnwex.dll", 11, "abc", 3, true, 1},            // NULL length pointer
+        {"tarnwex.dll", -1, "abc", 3, false, 1},           // negative pass phrase length
         {"tarnwex.dll", 11, "abc", 0xFFFFFFF9u, false, 1}, // length + 8 wraps
     };
     for (const Bad &b : bad) {
         unsigned length = b.length;
-        EXPECT_EQ(cd.CdCryptRC4Data(b.pass, b.passLength, b.data, b.nullLength ? nullptr : &length, b.mode), nullptr)
+        EXPECT_EQ(cd.CdCryptRC4Data(b.pass, b.passLength, b.data, b.nullLength ? nullptr : &length,
+                                    b.mode),
+                  nullptr)
             << "mode " << b.mode << " length " << b.length;
         EXPECT_EQ(length, b.length);
     }
@@ -188,11 +194,13 @@ TEST_F(Crypt, DecryptedInASecondProcess) {
     }
     char self[MAX_PATH];
     ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
-    std::string command = "\"" + std::string(self) + "\" " + kChildFlag + " \"" + file + "\" " + Hex(plain);
+    std::string command =
+        "\"" + std::string(self) + "\" " + kChildFlag + " \"" + file + "\" " + Hex(plain);
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &si, &pi));
     ASSERT_EQ(WaitForSingleObject(pi.hProcess, 120000), WAIT_OBJECT_0);
     DWORD code = 99;
     GetExitCodeProcess(pi.hProcess, &code);
@@ -211,7 +219,8 @@ TEST_F(Crypt, FreshContainerGetsBothKeyPairs) {
     for (DWORD spec : {DWORD{AT_SIGNATURE}, DWORD{AT_KEYEXCHANGE}}) {
         HCRYPTKEY key = 0;
         EXPECT_TRUE(CryptGetUserKey(prov, spec, &key)) << "key pair " << spec;
-        if (key) CryptDestroyKey(key);
+        if (key)
+            CryptDestroyKey(key);
     }
     CryptReleaseContext(prov, 0);
 }
@@ -234,7 +243,8 @@ TEST_F(Crypt, ConcurrentFirstUseOfTheContainer) {
     std::vector<std::thread> threads;
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&] {
-            while (!go) std::this_thread::yield();
+            while (!go)
+                std::this_thread::yield();
             int n = 0;
             void *r = md.MdHashCramMD5("tim", "tanstaaftanstaaf", "eA==", &n);
             if (r) {
@@ -244,7 +254,8 @@ TEST_F(Crypt, ConcurrentFirstUseOfTheContainer) {
         });
     }
     go = true;
-    for (auto &t : threads) t.join();
+    for (auto &t : threads)
+        t.join();
     EXPECT_EQ(ok.load(), 8);
 }
 
@@ -270,11 +281,14 @@ TEST(CryptLocal, ImportDesKeyAndContainerName) {
     std::memcpy(data, "0123456789abcdef", 16);
     DWORD n = 16;
     ASSERT_TRUE(CryptEncrypt(des.get(), 0, TRUE, 0, data, &n, sizeof data));
-    EXPECT_EQ(Hex(std::string(reinterpret_cast<char *>(data), n)), "30dd50540ca3d12a6fb90956f0fef9f0b943584dd97237f1");
+    EXPECT_EQ(Hex(std::string(reinterpret_cast<char *>(data), n)),
+              "30dd50540ca3d12a6fb90956f0fef9f0b943584dd97237f1");
 
     // A short IV or a blob of the wrong size gives no key.
-    EXPECT_FALSE(crypt.ImportDesKey(prov.get(), blob, sizeof blob, reinterpret_cast<const BYTE *>(iv.data()), 7, true));
-    EXPECT_FALSE(crypt.ImportDesKey(prov.get(), blob, 19, reinterpret_cast<const BYTE *>(iv.data()), 8, true));
+    EXPECT_FALSE(crypt.ImportDesKey(prov.get(), blob, sizeof blob,
+                                    reinterpret_cast<const BYTE *>(iv.data()), 7, true));
+    EXPECT_FALSE(crypt.ImportDesKey(prov.get(), blob, 19, reinterpret_cast<const BYTE *>(iv.data()),
+                                    8, true));
 
     unsigned length = 0;
     char *name = static_cast<char *>(crypt.GetContainerName(prov.get(), &length));
@@ -296,12 +310,15 @@ TEST(CryptLocal, ImportDesKeyAndContainerName) {
 int main(int argc, char **argv) {
     if (argc == 4 && std::strcmp(argv[1], kChildFlag) == 0) {
         std::ifstream in(argv[2], std::ios::binary);
-        const std::string wrapped((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string wrapped((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
         auto decrypt = Export<CdDecryptRC2DataFn>("CdDecryptRC2Data");
-        if (!decrypt || wrapped.empty()) return 2;
+        if (!decrypt || wrapped.empty())
+            return 2;
         unsigned n = static_cast<unsigned>(wrapped.size());
         void *r = decrypt(wrapped.data(), &n);
-        if (!r) return 3;
+        if (!r)
+            return 3;
         const bool same = Hex(std::string(static_cast<char *>(r), n)) == argv[3];
         HeapFree(GetProcessHeap(), 0, r);
         return same ? 0 : 4;

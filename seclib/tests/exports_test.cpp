@@ -17,7 +17,7 @@ namespace {
 constexpr int kMarker = 0x5A5A5A5A;
 
 class Exports : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_NE(LoadMarfel(), nullptr) << "marfel.dll did not load, error " << GetLastError();
         ASSERT_TRUE(Bound().ok) << "tables not bound";
@@ -25,19 +25,19 @@ protected:
     const MsgDigestLibraryTable &md = Bound().digest;
 };
 
-template <typename Table>
-void FillMarker(Table &t) {
+template <typename Table> void FillMarker(Table &t) {
     std::memset(&t, 0xA5, sizeof t);
 }
 
-template <typename Table>
-void *Entry(const Table &t, std::size_t i) {
+template <typename Table> void *Entry(const Table &t, std::size_t i) {
     void *p;
     std::memcpy(&p, reinterpret_cast<const char *>(&t) + i * sizeof(void *), sizeof p);
     return p;
 }
 
-void *Address(HMODULE m, const char *name) { return reinterpret_cast<void *>(GetProcAddress(m, name)); }
+void *Address(HMODULE m, const char *name) {
+    return reinterpret_cast<void *>(GetProcAddress(m, name));
+}
 
 } // namespace
 
@@ -62,12 +62,14 @@ TEST_F(Exports, TablesFromTheStubModule) {
     SnmpKeyLibraryTable snmp;
     FillMarker(snmp);
     EXPECT_EQ(initSnmp(stub, &snmp), 0);
-    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(Entry(snmp, i), Address(stub, marfel_names::kSnmpKey[i]));
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(Entry(snmp, i), Address(stub, marfel_names::kSnmpKey[i]));
 
     CryptDataLibraryTable crypt;
     FillMarker(crypt);
     EXPECT_EQ(initCrypt(stub, &crypt), 1);
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(Entry(crypt, i), nullptr);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(Entry(crypt, i), nullptr);
     FreeLibrary(stub);
 }
 
@@ -134,25 +136,52 @@ TEST_F(Exports, BinaryHeapToStringHeap) {
 
 namespace {
 
-enum Codec { kB64Text, kB64Binary, kB64Decode, kQpText, kQpBinary, kQpDecode, kUtf8Encode, kUtf8Decode };
-const char *const kCodecNames[] = {"Base64EncodeText", "Base64EncodeBinary", "Base64Decode", "QuoPrintEncodeText",
-                                   "QuoPrintEncodeBinary", "QuoPrintDecode", "Utf8Encode", "Utf8Decode"};
+enum Codec {
+    kB64Text,
+    kB64Binary,
+    kB64Decode,
+    kQpText,
+    kQpBinary,
+    kQpDecode,
+    kUtf8Encode,
+    kUtf8Decode
+};
+const char *const kCodecNames[] = {
+    "Base64EncodeText",     "Base64EncodeBinary", "Base64Decode", "QuoPrintEncodeText",
+    "QuoPrintEncodeBinary", "QuoPrintDecode",     "Utf8Encode",   "Utf8Decode"};
 
 // One export, with its length argument starting at `length`; the result or nullptr.
-void *Call(const MsgDigestLibraryTable &md, Codec c, const void *data, long long length, long long *outLength) {
+void *Call(const MsgDigestLibraryTable &md, Codec c, const void *data, long long length,
+           long long *outLength) {
     unsigned u = static_cast<unsigned>(length);
     int i = static_cast<int>(length);
     void *r = nullptr;
     const bool isUnsigned = c == kB64Text || c == kB64Binary || c == kQpDecode;
     switch (c) {
-    case kB64Text: r = md.MdBase64EncodeText(data, &u); break;
-    case kB64Binary: r = md.MdBase64EncodeBinary(data, &u); break;
-    case kB64Decode: r = md.MdBase64Decode(static_cast<const char *>(data), &i); break;
-    case kQpText: r = md.MdQuoPrintEncodeText(data, &i); break;
-    case kQpBinary: r = md.MdQuoPrintEncodeBinary(data, &i); break;
-    case kQpDecode: r = md.MdQuoPrintDecode(static_cast<const char *>(data), &u); break;
-    case kUtf8Encode: r = md.MdUtf8Encode(static_cast<const char *>(data), &i); break;
-    case kUtf8Decode: r = md.MdUtf8Decode(static_cast<const char *>(data), &i); break;
+    case kB64Text:
+        r = md.MdBase64EncodeText(data, &u);
+        break;
+    case kB64Binary:
+        r = md.MdBase64EncodeBinary(data, &u);
+        break;
+    case kB64Decode:
+        r = md.MdBase64Decode(static_cast<const char *>(data), &i);
+        break;
+    case kQpText:
+        r = md.MdQuoPrintEncodeText(data, &i);
+        break;
+    case kQpBinary:
+        r = md.MdQuoPrintEncodeBinary(data, &i);
+        break;
+    case kQpDecode:
+        r = md.MdQuoPrintDecode(static_cast<const char *>(data), &u);
+        break;
+    case kUtf8Encode:
+        r = md.MdUtf8Encode(static_cast<const char *>(data), &i);
+        break;
+    case kUtf8Decode:
+        r = md.MdUtf8Decode(static_cast<const char *>(data), &i);
+        break;
     }
     *outLength = isUnsigned ? static_cast<long long>(u) : i;
     return r;
@@ -235,11 +264,21 @@ TEST_F(Exports, CodecsRefuseBadArgumentsAndKeepTheLength) {
         int n = -4;
         void *r = nullptr;
         switch (c) {
-        case kB64Decode: r = md.MdBase64Decode(text, &n); break;
-        case kQpText: r = md.MdQuoPrintEncodeText(text, &n); break;
-        case kQpBinary: r = md.MdQuoPrintEncodeBinary(text, &n); break;
-        case kUtf8Encode: r = md.MdUtf8Encode(text, &n); break;
-        default: r = md.MdUtf8Decode(text, &n); break;
+        case kB64Decode:
+            r = md.MdBase64Decode(text, &n);
+            break;
+        case kQpText:
+            r = md.MdQuoPrintEncodeText(text, &n);
+            break;
+        case kQpBinary:
+            r = md.MdQuoPrintEncodeBinary(text, &n);
+            break;
+        case kUtf8Encode:
+            r = md.MdUtf8Encode(text, &n);
+            break;
+        default:
+            r = md.MdUtf8Decode(text, &n);
+            break;
         }
         EXPECT_EQ(r, nullptr) << kCodecNames[c];
         EXPECT_EQ(n, -4) << kCodecNames[c];
@@ -283,7 +322,8 @@ TEST_F(Exports, NothingIsReadPastTheInput) {
 }
 
 TEST_F(Exports, Utf8AgainstCodePage1252) {
-    if (GetACP() != 1252) GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "the ANSI code page is " << GetACP() << ", not 1252";
     int n = 1;
     void *r = md.MdUtf8Encode("\xe9", &n);
     ASSERT_NE(r, nullptr);
@@ -299,7 +339,8 @@ TEST_F(Exports, Utf8AgainstCodePage1252) {
     n = 3; // U+4E2D has no 1252 character
     r = md.MdUtf8Decode("\xe4\xb8\xad", &n);
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(Take(r, static_cast<std::size_t>(n) + 1, static_cast<std::size_t>(n) + 1), std::string("?\0", 2));
+    EXPECT_EQ(Take(r, static_cast<std::size_t>(n) + 1, static_cast<std::size_t>(n) + 1),
+              std::string("?\0", 2));
 
     // Only the given length is read: "abc" of "abcdef".
     n = 3;
@@ -312,8 +353,9 @@ TEST_F(Exports, CramMd5Responses) {
     struct Case {
         std::string user, secret, challenge, response;
     };
-    const std::string key64 = Unhex("01080f161d242b323940474e555c636a71787f868d949ba2a9b0b7bec5ccd3dae1e8eff6fd040b12"
-                                    "1920272e353c434a51585f666d747b828990979ea5acb3ba");
+    const std::string key64 =
+        Unhex("01080f161d242b323940474e555c636a71787f868d949ba2a9b0b7bec5ccd3dae1e8eff6fd040b12"
+              "1920272e353c434a51585f666d747b828990979ea5acb3ba");
     const std::string rfc2195 = "PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+";
     const std::vector<Case> cases = {
         // RFC 2195
@@ -336,8 +378,9 @@ TEST_F(Exports, CramMd5Responses) {
 
     // RFC 2202 case 6: an 80-byte key is hashed first.
     int n = 0;
-    void *r = md.MdHashCramMD5("u", std::string(80, '\xaa').c_str(),
-                               "VGVzdCBVc2luZyBMYXJnZXIgVGhhbiBCbG9jay1TaXplIEtleSAtIEhhc2ggS2V5IEZpcnN0", &n);
+    void *r = md.MdHashCramMD5(
+        "u", std::string(80, '\xaa').c_str(),
+        "VGVzdCBVc2luZyBMYXJnZXIgVGhhbiBCbG9jay1TaXplIEtleSAtIEhhc2ggS2V5IEZpcnN0", &n);
     ASSERT_NE(r, nullptr);
     int decodedLength = n;
     void *decoded = md.MdBase64Decode(static_cast<const char *>(r), &decodedLength);

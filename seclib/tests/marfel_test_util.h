@@ -18,8 +18,7 @@ inline HMODULE LoadMarfel() {
 }
 
 // An export of `module` as the function type its table entry declares.
-template <typename Fn>
-Fn ProcAs(HMODULE module, const char *name) {
+template <typename Fn> Fn ProcAs(HMODULE module, const char *name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
@@ -34,17 +33,18 @@ inline const Tables &Bound() {
     static const Tables tables = [] {
         Tables t;
         HMODULE dll = LoadMarfel();
-        if (!dll) return t;
+        if (!dll)
+            return t;
         auto initCrypt = ProcAs<InitCryptDataLibraryFn>(dll, "InitCryptDataLibrary");
         auto initDigest = ProcAs<InitMsgDigestLibraryFn>(dll, "InitMsgDigestLibrary");
-        t.ok = initCrypt && initDigest && initCrypt(dll, &t.crypt) == 0 && initDigest(dll, &t.digest) == 0;
+        t.ok = initCrypt && initDigest && initCrypt(dll, &t.crypt) == 0 &&
+               initDigest(dll, &t.digest) == 0;
         return t;
     }();
     return tables;
 }
 
-template <typename Fn>
-Fn Export(const char *name) {
+template <typename Fn> Fn Export(const char *name) {
     return ProcAs<Fn>(LoadMarfel(), name);
 }
 
@@ -73,18 +73,20 @@ inline std::string Hex(const std::string &bytes) {
 
 inline std::string Unhex(const std::string &hex) {
     std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return out;
 }
 
 // `bytes` placed flush against a PAGE_NOACCESS page: reading one byte past them faults.
 class GuardedInput {
-public:
+  public:
     explicit GuardedInput(const std::string &bytes) {
         SYSTEM_INFO info;
         GetSystemInfo(&info);
         page_ = info.dwPageSize;
-        base_ = static_cast<char *>(VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        base_ = static_cast<char *>(
+            VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
         DWORD old = 0;
         if (!base_ || !VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old)) {
             ADD_FAILURE() << "guard page not set up";
@@ -96,11 +98,12 @@ public:
     GuardedInput(const GuardedInput &) = delete;
     GuardedInput &operator=(const GuardedInput &) = delete;
     ~GuardedInput() {
-        if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+        if (base_)
+            VirtualFree(base_, 0, MEM_RELEASE);
     }
     char *data() const { return data_; }
 
-private:
+  private:
     SIZE_T page_ = 0;
     char *base_ = nullptr;
     char *data_ = nullptr;

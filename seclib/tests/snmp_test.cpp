@@ -24,34 +24,41 @@ const SnmpKeyLibraryTable &Snmp() {
         SnmpKeyLibraryTable t{};
         HMODULE dll = LoadMarfel();
         auto init = dll ? ProcAs<InitSnmpKeyLibraryFn>(dll, "InitSnmpKeyLibrary") : nullptr;
-        if (!init || init(dll, &t) != 0) t = SnmpKeyLibraryTable{};
+        if (!init || init(dll, &t) != 0)
+            t = SnmpKeyLibraryTable{};
         return t;
     }();
     return table;
 }
 
 class SnmpKeys : public testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_NE(Snmp().SnmpGetPrivKey, nullptr) << "table not bound"; }
     const SnmpKeyLibraryTable &sk = Snmp();
 };
 
-std::string Bytes(const unsigned char *p, std::size_t n) { return std::string(reinterpret_cast<const char *>(p), n); }
+std::string Bytes(const unsigned char *p, std::size_t n) {
+    return std::string(reinterpret_cast<const char *>(p), n);
+}
 
 const std::string kDesKeyText = "0123456789abcdef";
 const std::string kSalt = Unhex("1234567890abcdef");
-const unsigned char *SaltBytes() { return reinterpret_cast<const unsigned char *>(kSalt.data()); }
+const unsigned char *SaltBytes() {
+    return reinterpret_cast<const unsigned char *>(kSalt.data());
+}
 
 // SnmpGetPrivKey on `data`; the written bytes, or "<0>".
-std::string Privacy(const SnmpKeyLibraryTable &sk, int flags, const std::string &key, const std::string &data,
-                    int mode, int outSize, const std::string &salt = kSalt) {
+std::string Privacy(const SnmpKeyLibraryTable &sk, int flags, const std::string &key,
+                    const std::string &data, int mode, int outSize,
+                    const std::string &salt = kSalt) {
     std::vector<unsigned char> out(static_cast<std::size_t>(outSize) + 8, 0xEE);
     const int n = sk.SnmpGetPrivKey(flags, key.c_str(), data.data(), static_cast<int>(data.size()),
-                                    reinterpret_cast<const unsigned char *>(salt.data()), static_cast<int>(salt.size()),
-                                    mode, out.data(), outSize);
+                                    reinterpret_cast<const unsigned char *>(salt.data()),
+                                    static_cast<int>(salt.size()), mode, out.data(), outSize);
     for (std::size_t i = static_cast<std::size_t>(outSize); i < out.size(); ++i)
         EXPECT_EQ(out[i], 0xEE) << "written past out";
-    if (n == 0) return "<0>";
+    if (n == 0)
+        return "<0>";
     return Bytes(out.data(), static_cast<std::size_t>(n));
 }
 
@@ -60,11 +67,13 @@ std::string Privacy(const SnmpKeyLibraryTable &sk, int flags, const std::string 
 TEST_F(SnmpKeys, TableIsComplete) {
     SnmpKeyLibraryTable t;
     std::memset(&t, 0xA5, sizeof t);
-    EXPECT_EQ(ProcAs<InitSnmpKeyLibraryFn>(LoadMarfel(), "InitSnmpKeyLibrary")(LoadMarfel(), &t), 0);
+    EXPECT_EQ(ProcAs<InitSnmpKeyLibraryFn>(LoadMarfel(), "InitSnmpKeyLibrary")(LoadMarfel(), &t),
+              0);
     for (std::size_t i = 0; i < 5; ++i) {
         void *entry;
         std::memcpy(&entry, reinterpret_cast<char *>(&t) + i * sizeof entry, sizeof entry);
-        EXPECT_EQ(entry, reinterpret_cast<void *>(GetProcAddress(LoadMarfel(), marfel_names::kSnmpKey[i])));
+        EXPECT_EQ(entry, reinterpret_cast<void *>(
+                             GetProcAddress(LoadMarfel(), marfel_names::kSnmpKey[i])));
     }
 }
 
@@ -75,7 +84,8 @@ TEST_F(SnmpKeys, LocalizedKeysOfRfc3414) {
     ASSERT_EQ(sk.SnmpMakeLocalizedKey(SNMPKEY_AUTH_MD5, "maplesyrup", engine, key, sizeof key), 16);
     EXPECT_EQ(Hex(Bytes(key, 16)), "526f5eed9fcce26f8964c2930787d82b");
     EXPECT_EQ(key[16], 0xEE);
-    ASSERT_EQ(sk.SnmpMakeLocalizedKey(SNMPKEY_AUTH_SHA1, "maplesyrup", engine, key, sizeof key), 20);
+    ASSERT_EQ(sk.SnmpMakeLocalizedKey(SNMPKEY_AUTH_SHA1, "maplesyrup", engine, key, sizeof key),
+              20);
     EXPECT_EQ(Hex(Bytes(key, 20)), "6695febc9288e36282235fc7151f128497b38f3f");
     EXPECT_EQ(key[20], 0xEE);
 
@@ -128,10 +138,11 @@ TEST_F(SnmpKeys, HmacOfRfc2202) {
     for (const Case &c : cases) {
         unsigned char mac[48];
         std::memset(mac, 0xEE, sizeof mac);
-        ASSERT_EQ(sk.SnmpGetAuthKey(c.flags, "4a656665", message.data(), static_cast<int>(message.size()), mac,
-                                    c.macLength),
+        ASSERT_EQ(sk.SnmpGetAuthKey(c.flags, "4a656665", message.data(),
+                                    static_cast<int>(message.size()), mac, c.macLength),
                   0);
-        EXPECT_EQ(Hex(Bytes(mac, c.written)), c.digest) << "flags " << c.flags << " mac length " << c.macLength;
+        EXPECT_EQ(Hex(Bytes(mac, c.written)), c.digest)
+            << "flags " << c.flags << " mac length " << c.macLength;
         EXPECT_EQ(mac[c.written], 0xEE) << "marker after the code";
     }
 
@@ -178,13 +189,17 @@ TEST_F(SnmpKeys, DesPrivacy) {
 
     unsigned char out[32];
     const auto *salt = SaltBytes();
-    EXPECT_EQ(sk.SnmpGetPrivKey(des, kDesKeyText.c_str(), plain.data(), -16, salt, 8, 1, out, 24), 0);
-    EXPECT_EQ(sk.SnmpGetPrivKey(des, kDesKeyText.c_str(), plain.data(), 16, salt, 8, 1, out, -24), 0);
+    EXPECT_EQ(sk.SnmpGetPrivKey(des, kDesKeyText.c_str(), plain.data(), -16, salt, 8, 1, out, 24),
+              0);
+    EXPECT_EQ(sk.SnmpGetPrivKey(des, kDesKeyText.c_str(), plain.data(), 16, salt, 8, 1, out, -24),
+              0);
     EXPECT_EQ(sk.SnmpGetPrivKey(des, kDesKeyText.c_str(), plain.data(), 0, salt, 8, 1, out, 24), 0);
     EXPECT_EQ(sk.SnmpGetPrivKey(des, nullptr, plain.data(), 16, salt, 8, 1, out, 24), 0);
     EXPECT_EQ(sk.SnmpGetPrivKey(des, kDesKeyText.c_str(), nullptr, 16, salt, 8, 1, out, 24), 0);
-    EXPECT_EQ(sk.SnmpGetPrivKey(des, kDesKeyText.c_str(), plain.data(), 16, nullptr, 8, 1, out, 24), 0);
-    EXPECT_EQ(sk.SnmpGetPrivKey(des, kDesKeyText.c_str(), plain.data(), 16, salt, 8, 1, nullptr, 24), 0);
+    EXPECT_EQ(sk.SnmpGetPrivKey(des, kDesKeyText.c_str(), plain.data(), 16, nullptr, 8, 1, out, 24),
+              0);
+    EXPECT_EQ(
+        sk.SnmpGetPrivKey(des, kDesKeyText.c_str(), plain.data(), 16, salt, 8, 1, nullptr, 24), 0);
 }
 
 TEST_F(SnmpKeys, InitialisationVector) {
@@ -195,13 +210,15 @@ TEST_F(SnmpKeys, InitialisationVector) {
     ASSERT_EQ(sk.SnmpMakeIvParSpec(iv, SaltBytes(), 8, key32.c_str()), 0);
     std::string want;
     const std::string pre = Unhex(preIv);
-    for (int i = 0; i < 8; ++i) want += static_cast<char>(kSalt[i] ^ pre[i]);
+    for (int i = 0; i < 8; ++i)
+        want += static_cast<char>(kSalt[i] ^ pre[i]);
     EXPECT_EQ(Bytes(iv, 8), want);
     EXPECT_EQ(iv[8], 0xEE);
 
     // The privacy functions use that IV: the same as the bare key with the salt replaced by it.
     const std::string plain = "scoped PDU bytes";
-    EXPECT_EQ(Privacy(sk, SNMPKEY_PRIV_DES, key32, plain, 1, 24), Privacy(sk, SNMPKEY_PRIV_DES, kDesKeyText, plain, 1, 24, want));
+    EXPECT_EQ(Privacy(sk, SNMPKEY_PRIV_DES, key32, plain, 1, 24),
+              Privacy(sk, SNMPKEY_PRIV_DES, kDesKeyText, plain, 1, 24, want));
 
     struct Code {
         std::string key;
@@ -215,7 +232,9 @@ TEST_F(SnmpKeys, InitialisationVector) {
         {kDesKeyText + std::string(98, '1'), 8, 3},
         {kDesKeyText + std::string(96, '1'), 8, 0},
     };
-    for (const Code &c : codes) EXPECT_EQ(sk.SnmpMakeIvParSpec(iv, SaltBytes(), c.saltLength, c.key.c_str()), c.result) << c.key;
+    for (const Code &c : codes)
+        EXPECT_EQ(sk.SnmpMakeIvParSpec(iv, SaltBytes(), c.saltLength, c.key.c_str()), c.result)
+            << c.key;
     EXPECT_EQ(sk.SnmpMakeIvParSpec(iv, SaltBytes(), 8, nullptr), 2);
     EXPECT_EQ(sk.SnmpMakeIvParSpec(nullptr, SaltBytes(), 8, key32.c_str()), 1);
     EXPECT_EQ(sk.SnmpMakeIvParSpec(iv, nullptr, 8, key32.c_str()), 1);
@@ -254,12 +273,16 @@ TEST_F(SnmpKeys, SaltsFromManyThreads) {
         threads.emplace_back([&, t] {
             unsigned char salt[8];
             for (int i = 0; i < 1000; ++i) {
-                if (sk.SnmpMakeSalt(t, salt, 8) == 8 && salt[3] == t && salt[7] % 2 == 0 && salt[6] < 0x80) ++good[t];
+                if (sk.SnmpMakeSalt(t, salt, 8) == 8 && salt[3] == t && salt[7] % 2 == 0 &&
+                    salt[6] < 0x80)
+                    ++good[t];
             }
         });
     }
-    for (auto &th : threads) th.join();
-    for (int t = 0; t < 4; ++t) EXPECT_EQ(good[t], 1000) << "thread " << t;
+    for (auto &th : threads)
+        th.join();
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(good[t], 1000) << "thread " << t;
 }
 
 namespace {
@@ -267,18 +290,22 @@ namespace {
 // The first four salts of a new process running this program.
 std::string ChildSalts(const std::string &file) {
     char self[MAX_PATH];
-    if (!GetModuleFileNameA(nullptr, self, MAX_PATH)) return {};
+    if (!GetModuleFileNameA(nullptr, self, MAX_PATH))
+        return {};
     std::string command = "\"" + std::string(self) + "\" " + kChildFlag + " \"" + file + "\"";
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return {};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return {};
     const DWORD waited = WaitForSingleObject(pi.hProcess, 120000);
     DWORD code = 1;
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    if (waited != WAIT_OBJECT_0 || code != 0) return {};
+    if (waited != WAIT_OBJECT_0 || code != 0)
+        return {};
     std::ifstream in(file, std::ios::binary);
     std::string salts((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     DeleteFileA(file.c_str());
@@ -298,11 +325,13 @@ TEST_F(SnmpKeys, SaltsDifferBetweenProcesses) {
 int main(int argc, char **argv) {
     if (argc == 3 && std::strcmp(argv[1], kChildFlag) == 0) {
         auto makeSalt = Export<SnmpMakeSaltFn>("SnmpMakeSalt");
-        if (!makeSalt) return 2;
+        if (!makeSalt)
+            return 2;
         std::string salts;
         unsigned char salt[8];
         for (int i = 0; i < 4; ++i) {
-            if (makeSalt(7, salt, 8) != 8) return 3;
+            if (makeSalt(7, salt, 8) != 8)
+                return 3;
             salts.append(reinterpret_cast<char *>(salt), 8);
         }
         std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);

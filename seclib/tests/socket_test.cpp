@@ -2,6 +2,7 @@
 // threads of this program.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -24,7 +25,7 @@ namespace {
 
 // A one-connection peer on a loopback address: accepts, runs `serve` on the connection, closes.
 class LoopbackPeer {
-public:
+  public:
     LoopbackPeer(std::function<void(SOCKET)> serve, int family = AF_INET) {
         listener_ = socket(family, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_storage address{};
@@ -40,8 +41,10 @@ public:
             in6->sin6_addr = in6addr_loopback;
             length = sizeof(sockaddr_in6);
         }
-        if (listener_ == INVALID_SOCKET || bind(listener_, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-            listen(listener_, 1) != 0 || getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        if (listener_ == INVALID_SOCKET ||
+            bind(listener_, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            listen(listener_, 1) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
             return;
         port_ = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in *>(&address)->sin_port
                                         : reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port);
@@ -51,23 +54,27 @@ public:
             FD_ZERO(&readable);
             FD_SET(listener_, &readable);
             timeval wait{30, 0};
-            if (select(0, &readable, nullptr, nullptr, &wait) != 1) return;
+            if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+                return;
             SOCKET s = accept(listener_, nullptr, nullptr);
-            if (s == INVALID_SOCKET) return;
+            if (s == INVALID_SOCKET)
+                return;
             serve(s);
             closesocket(s);
         });
     }
     ~LoopbackPeer() {
         Join();
-        if (listener_ != INVALID_SOCKET) closesocket(listener_);
+        if (listener_ != INVALID_SOCKET)
+            closesocket(listener_);
     }
     void Join() {
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
     int port() const { return port_; }
 
-private:
+  private:
     SOCKET listener_ = INVALID_SOCKET;
     int port_ = 0;
     std::thread thread_;
@@ -82,17 +89,21 @@ std::string ReadAll(SOCKET s) {
         FD_ZERO(&readable);
         FD_SET(s, &readable);
         timeval wait{30, 0};
-        if (select(0, &readable, nullptr, nullptr, &wait) != 1) break;
+        if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+            break;
         const int n = recv(s, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         got.append(buffer, static_cast<std::size_t>(n));
     }
     return got;
 }
 
 class PlainSockets : public testing::Test {
-protected:
-    void SetUp() override { ASSERT_NE(Ssl().SslReceiveDataStream, nullptr) << "InitSslLibrary did not give 0"; }
+  protected:
+    void SetUp() override {
+        ASSERT_NE(Ssl().SslReceiveDataStream, nullptr) << "InitSslLibrary did not give 0";
+    }
     const SslLibraryTable &ssl = Ssl();
     WinsockScope winsock;
 };
@@ -104,13 +115,17 @@ namespace {
 std::string g_wire;
 int g_budget = 0;
 int WSAAPI OneByteAtATime(SOCKET, const char *data, int length, int) {
-    if (g_budget == 0) return SOCKET_ERROR;
-    if (length <= 0) return 0;
+    if (g_budget == 0)
+        return SOCKET_ERROR;
+    if (length <= 0)
+        return 0;
     --g_budget;
     g_wire += data[0];
     return 1;
 }
-int WSAAPI ClosedPeer(SOCKET, const char *, int, int) { return 0; }
+int WSAAPI ClosedPeer(SOCKET, const char *, int, int) {
+    return 0;
+}
 } // namespace
 
 TEST(SendAll, LoopsOverShortCountsAndReportsWhatWentOut) {
@@ -144,7 +159,9 @@ TEST(SocketUtil, Helpers) {
     ASSERT_EQ(util.OpenUdpSocket("127.0.0.1", 161, &udp), 0);
     BOOL broadcast = FALSE;
     int size = sizeof broadcast;
-    ASSERT_EQ(getsockopt(udp.socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char *>(&broadcast), &size), 0);
+    ASSERT_EQ(getsockopt(udp.socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char *>(&broadcast),
+                         &size),
+              0);
     EXPECT_TRUE(broadcast);
     EXPECT_EQ(reinterpret_cast<sockaddr_in *>(udp.address)->sin_port, htons(161));
     util.CloseEndpoint(&udp);
@@ -153,7 +170,8 @@ TEST(SocketUtil, Helpers) {
 
     unsigned char v6[16];
     ASSERT_EQ(util.ResolveIpv6Address("::1", v6, 16), 0);
-    EXPECT_EQ(Hex(std::string(reinterpret_cast<char *>(v6), 16)), "00000000000000000000000000000001");
+    EXPECT_EQ(Hex(std::string(reinterpret_cast<char *>(v6), 16)),
+              "00000000000000000000000000000001");
     EXPECT_EQ(util.ResolveIpv6Address("::1", v6, 15), 1);
     EXPECT_EQ(util.ResolveIpv6Address(nullptr, v6, 16), 1);
 
@@ -173,7 +191,8 @@ TEST(SocketUtil, Helpers) {
     scoped.sin6_addr.s6_addr[1] = 0x80;
     scoped.sin6_addr.s6_addr[15] = 1;
     length = sizeof text;
-    ASSERT_EQ(util.FormatNumericAddress(reinterpret_cast<sockaddr *>(&scoped), 4, text, &length), 0);
+    ASSERT_EQ(util.FormatNumericAddress(reinterpret_cast<sockaddr *>(&scoped), 4, text, &length),
+              0);
     EXPECT_EQ(std::string(text, length - 1), "fe80::1%4");
 
     WSADATA data;
@@ -209,7 +228,8 @@ TEST_F(PlainSockets, ExchangeAndGrowingReceive) {
         int got = 0;
         while (got < 5) {
             const int n = recv(s, buffer + got, 5 - got, 0);
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             got += n;
         }
         fromClient.assign(buffer, static_cast<std::size_t>(got));
@@ -249,7 +269,8 @@ TEST_F(PlainSockets, SilentPeerTimesOutAndCloseSendsNothing) {
     SetLastError(0);
     EXPECT_EQ(ssl.SslReceiveDataStream(c, 1, &length, 0), nullptr);
     EXPECT_EQ(GetLastError(), kInternalError);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(seconds, 0.9);
     EXPECT_LE(seconds, 3.0);
     ssl.SslCloseSocket(c); // a plain context sends nothing before its TCP close
@@ -264,7 +285,8 @@ TEST_F(PlainSockets, ConnectFailuresAndBadArguments) {
         LoopbackPeer closed([](SOCKET) {});
         freed = closed.port();
         SslSocketContext *knock = ssl.SslOpenSocket("127.0.0.1", freed); // lets the peer thread end
-        if (knock) ssl.SslCloseSocket(knock);
+        if (knock)
+            ssl.SslCloseSocket(knock);
     }
     SetLastError(0);
     EXPECT_EQ(ssl.SslOpenSocket("127.0.0.1", freed), nullptr);
@@ -304,12 +326,9 @@ TEST_F(PlainSockets, ConnectFailuresAndBadArguments) {
 
 TEST_F(PlainSockets, Ipv6Loopback) {
     std::string seen;
-    LoopbackPeer peer(
-        [&](SOCKET s) {
-            seen = ReadAll(s);
-        },
-        AF_INET6);
-    if (peer.port() == 0) GTEST_SKIP() << "::1 cannot be bound here";
+    LoopbackPeer peer([&](SOCKET s) { seen = ReadAll(s); }, AF_INET6);
+    if (peer.port() == 0)
+        GTEST_SKIP() << "::1 cannot be bound here";
     SslSocketContext *c = ssl.SslOpenSocket("::1", peer.port());
     ASSERT_NE(c, nullptr) << GetLastError();
     int length = 4;
@@ -321,7 +340,8 @@ TEST_F(PlainSockets, Ipv6Loopback) {
 
 namespace {
 
-// Runs marfel_version_probe.exe with `expected` under Wine's AppDefaults version `version`; its exit code.
+// Runs marfel_version_probe.exe with `expected` under Wine's AppDefaults version `version`; its
+// exit code.
 DWORD RunProbeAs(const char *version, const char *expected) {
     return suite::RunBesideSelfAs(version, "marfel_version_probe.exe", expected, 100);
 }

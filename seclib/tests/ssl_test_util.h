@@ -2,6 +2,7 @@
 #pragma once
 
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -16,11 +17,11 @@ namespace marfel_test {
 constexpr DWORD kInternalError = 0x80090304;
 
 class WinsockScope {
-public:
+  public:
     WinsockScope() { WSAStartup(MAKEWORD(2, 2), &data_); }
     ~WinsockScope() { WSACleanup(); }
 
-private:
+  private:
     WSADATA data_{};
 };
 
@@ -28,7 +29,8 @@ inline const SslLibraryTable &Ssl() {
     static const SslLibraryTable table = [] {
         SslLibraryTable t{};
         auto init = ProcAs<InitSslLibraryFn>(LoadMarfel(), "InitSslLibrary");
-        if (!init || init(LoadMarfel(), &t) != 0) t = SslLibraryTable{};
+        if (!init || init(LoadMarfel(), &t) != 0)
+            t = SslLibraryTable{};
         return t;
     }();
     return table;
@@ -36,7 +38,8 @@ inline const SslLibraryTable &Ssl() {
 
 // A receive result: checked for its zero byte and freed; "<null>" for NULL.
 inline std::string TakeReceived(void *r, int length) {
-    if (!r) return "<null>";
+    if (!r)
+        return "<null>";
     EXPECT_GT(HeapSize(GetProcessHeap(), 0, r), static_cast<SIZE_T>(length));
     EXPECT_EQ(static_cast<char *>(r)[length], '\0');
     std::string s(static_cast<char *>(r), static_cast<std::size_t>(length));

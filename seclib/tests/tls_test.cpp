@@ -3,7 +3,9 @@
 // CurrentUser ROOT store first.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
 #include <windows.h>
+
 #include <wincrypt.h>
 
 #include <gtest/gtest.h>
@@ -26,22 +28,25 @@ namespace {
 
 // One order to the peer: a listener in `mode` with certificate `cert`, then its report.
 class PeerSession {
-public:
+  public:
     PeerSession(const std::string &mode, const std::string &cert = "good") {
         const char *control = std::getenv("MARFEL_TLS_PEER");
-        if (!control) return;
+        if (!control)
+            return;
         control_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(static_cast<u_short>(std::atoi(control)));
-        if (connect(control_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) return;
+        if (connect(control_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+            return;
         const std::string order = mode + " " + cert + "\n";
         send(control_, order.data(), static_cast<int>(order.size()), 0);
         port_ = std::atoi(ReadLine().c_str());
     }
     ~PeerSession() {
-        if (control_ != INVALID_SOCKET) closesocket(control_);
+        if (control_ != INVALID_SOCKET)
+            closesocket(control_);
     }
     int port() const { return port_; }
 
@@ -51,15 +56,17 @@ public:
         std::istringstream words(ReadLine());
         std::string word;
         words >> word;
-        if (word != "REPORT") return values;
+        if (word != "REPORT")
+            return values;
         while (words >> word) {
             const auto eq = word.find('=');
-            if (eq != std::string::npos) values[word.substr(0, eq)] = word.substr(eq + 1);
+            if (eq != std::string::npos)
+                values[word.substr(0, eq)] = word.substr(eq + 1);
         }
         return values;
     }
 
-private:
+  private:
     std::string ReadLine() {
         std::string line;
         for (int i = 0; i < 4096; ++i) {
@@ -67,9 +74,11 @@ private:
             FD_ZERO(&readable);
             FD_SET(control_, &readable);
             timeval wait{30, 0};
-            if (select(0, &readable, nullptr, nullptr, &wait) != 1) break;
+            if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+                break;
             char c;
-            if (recv(control_, &c, 1, 0) != 1 || c == '\n') break;
+            if (recv(control_, &c, 1, 0) != 1 || c == '\n')
+                break;
             line += c;
         }
         return line;
@@ -80,7 +89,7 @@ private:
 };
 
 class Tls : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { installed_ = suite::InstallTestCa("MARFEL_TLS_CA", &why_); }
     void SetUp() override {
         ASSERT_TRUE(installed_) << "the test CA is not in the Root store: " << why_;
@@ -144,10 +153,12 @@ TEST_F(Tls, ThreeRecordsInOneReceive) {
         const double took = Since(start);
         together = first == "one,two,three";
         // Nothing is lost either way, and the later reply comes by itself.
-        for (int call = 0; call < 3 && first.size() < 13; ++call) first += Receive(c, 60);
+        for (int call = 0; call < 3 && first.size() < 13; ++call)
+            first += Receive(c, 60);
         EXPECT_EQ(first, "one,two,three");
         if (together) {
-            EXPECT_LT(took, 0.45) << "the receive must end when the flow stops, before the later reply";
+            EXPECT_LT(took, 0.45)
+                << "the receive must end when the flow stops, before the later reply";
         }
         EXPECT_EQ(Receive(c, 60), "later");
         ssl.SslCloseSocket(c);
@@ -167,7 +178,8 @@ TEST_F(Tls, SplitRecordsLoseNothing) {
         std::string text;
         for (int call = 0; call < 12 && text.size() < 100; ++call) {
             const std::string got = Receive(c, 1);
-            if (got == "<null>") break;
+            if (got == "<null>")
+                break;
             text += got;
         }
         EXPECT_EQ(text, std::string(50, 'A') + std::string(50, 'B')) << "gap " << gap;
@@ -207,7 +219,8 @@ TEST_F(Tls, LargeSends) {
     EXPECT_EQ(Send(c, std::string(3 * 16384, 'q')), 0);
     EXPECT_EQ(Receive(c, 10), "ok");
     std::string bulk(1024 * 1024, '\0');
-    for (std::size_t i = 0; i < bulk.size(); ++i) bulk[i] = static_cast<char>(i % 251);
+    for (std::size_t i = 0; i < bulk.size(); ++i)
+        bulk[i] = static_cast<char>(i % 251);
     EXPECT_EQ(Send(c, bulk), 0);
     ssl.SslCloseSocket(c);
     auto report = peer.Report();
@@ -226,7 +239,8 @@ TEST_F(Tls, DataBehindTheHandshake) {
     std::string text;
     for (int call = 0; call < 10 && text.size() < 40000; ++call) {
         const std::string got = Receive(c, 5);
-        if (got == "<null>") break;
+        if (got == "<null>")
+            break;
         text += got;
     }
     EXPECT_EQ(text, std::string(40000, 'E'));
@@ -242,7 +256,8 @@ TEST_F(Tls, StartTlsOnAPlainConnection) {
     EXPECT_EQ(Send(c, "STARTTLS\r\n", false), 0);
     EXPECT_EQ(Receive(c, 10, false), "220 go ahead\r\n");
     ASSERT_EQ(ssl.SslStartTls(c, "localhost", nullptr), 0) << std::hex << GetLastError();
-    EXPECT_EQ(ssl.SslStartTls(c, "localhost", nullptr), static_cast<int>(kInternalError)) << "already TLS";
+    EXPECT_EQ(ssl.SslStartTls(c, "localhost", nullptr), static_cast<int>(kInternalError))
+        << "already TLS";
     EXPECT_EQ(Send(c, "EHLO"), 0);
     EXPECT_EQ(Receive(c, 10), "echo:EHLO");
     ssl.SslCloseSocket(c);
@@ -309,6 +324,7 @@ TEST_F(Tls, ClientSubjectsAreCheckedBeforeConnecting) {
     FD_ZERO(&readable);
     FD_SET(listener.get(), &readable);
     timeval wait{0, 200000};
-    EXPECT_EQ(select(0, &readable, nullptr, nullptr, &wait), 0) << "a connection reached the listener";
+    EXPECT_EQ(select(0, &readable, nullptr, nullptr, &wait), 0)
+        << "a connection reached the listener";
     listener.reset();
 }

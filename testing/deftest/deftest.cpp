@@ -1,3 +1,5 @@
 #include <windows.h>
 
-extern "C" int WINAPI DefTestAdd(int a, int b) { return a + b; }
+extern "C" int WINAPI DefTestAdd(int a, int b) {
+    return a + b;
+}

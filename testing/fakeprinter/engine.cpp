@@ -9,7 +9,8 @@ namespace fakeprinter {
 
 namespace {
 
-constexpr std::string_view kUStatus = "@PJL USTATUS DEVICE\r\nCODE=10023\r\nDISPLAY=\"PROCESSING\"\r\n\f";
+constexpr std::string_view kUStatus =
+    "@PJL USTATUS DEVICE\r\nCODE=10023\r\nDISPLAY=\"PROCESSING\"\r\n\f";
 constexpr std::size_t kMaxDownload = 256u * 1024 * 1024;
 constexpr std::size_t kMaxLanguageData = 16u * 1024 * 1024;
 
@@ -95,7 +96,8 @@ std::optional<std::size_t> ParseCount(std::string_view text) {
 bool WildMatch(std::string_view name, std::string_view pattern) {
     std::size_t n = 0, p = 0, starAt = std::string_view::npos, resumeAt = 0;
     auto same = [](char a, char b) {
-        return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+        return std::toupper(static_cast<unsigned char>(a)) ==
+               std::toupper(static_cast<unsigned char>(b));
     };
     while (n < name.size()) {
         if (p < pattern.size() && pattern[p] == '*') {
@@ -162,11 +164,21 @@ std::string Escape(std::string_view bytes) {
     std::string out;
     for (unsigned char c : bytes) {
         switch (c) {
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        case '\f': out += "\\f"; break;
-        case '\t': out += "\\t"; break;
-        case '\\': out += "\\\\"; break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
         default:
             if (c < 0x20 || c >= 0x7f) {
                 out += "\\x";
@@ -185,14 +197,30 @@ std::string PrintedString(std::string_view text) {
     for (const char ch : text) {
         const unsigned char c = static_cast<unsigned char>(ch);
         switch (c) {
-        case '(': out += "\\("; break;
-        case ')': out += "\\)"; break;
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
+        case '(':
+            out += "\\(";
+            break;
+        case ')':
+            out += "\\)";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
         default:
             if (c < 0x20 || c > 0x7e) {
                 out += '\\';
@@ -231,17 +259,29 @@ std::optional<std::pair<std::string, std::size_t>> FirstStringToken(std::string_
         } else if (c == '\\' && i + 1 < program.size()) {
             const char e = program[++i];
             switch (e) {
-            case 'n': out += '\n'; continue;
-            case 'r': out += '\r'; continue;
-            case 't': out += '\t'; continue;
-            case 'b': out += '\b'; continue;
-            case 'f': out += '\f'; continue;
-            case '\n': continue;
+            case 'n':
+                out += '\n';
+                continue;
+            case 'r':
+                out += '\r';
+                continue;
+            case 't':
+                out += '\t';
+                continue;
+            case 'b':
+                out += '\b';
+                continue;
+            case 'f':
+                out += '\f';
+                continue;
+            case '\n':
+                continue;
             case '\r':
                 if (i + 1 < program.size() && program[i + 1] == '\n')
                     ++i;
                 continue;
-            default: break;
+            default:
+                break;
             }
             if (e >= '0' && e <= '7') {
                 unsigned v = 0;
@@ -266,10 +306,9 @@ std::optional<std::pair<std::string, std::size_t>> FirstStringToken(std::string_
 
 Setup Setup::Default() {
     Setup s;
-    s.attributes = {"SPOOLJOBTYPE=ALL", "NUMPRINT=ENABLE",   "DEMOPAGE=ENABLE",
-                    "HDDASSIGN=ENABLE", "FLASHASSIGN=ENABLE", "PATHLENGTH=255",
-                    "PASSWORDRANGE=8",  "PSMENU=ENABLE",      "INITIALIZE=ENABLE",
-                    "REBOOT=ENABLE"};
+    s.attributes = {"SPOOLJOBTYPE=ALL",   "NUMPRINT=ENABLE", "DEMOPAGE=ENABLE", "HDDASSIGN=ENABLE",
+                    "FLASHASSIGN=ENABLE", "PATHLENGTH=255",  "PASSWORDRANGE=8", "PSMENU=ENABLE",
+                    "INITIALIZE=ENABLE",  "REBOOT=ENABLE"};
     s.volumes = {"0:\t40000000\t39000000\tHDD0\tPCL", "1:\t40000000\t39000000\tHDD0\tCOMMON",
                  "%disk0%\t40000000\t39000000\tHDD0\tPOSTSCRIPT"};
     s.files = {{"1:\\common\\demo\\DEMO2.DMO", std::string(512, 'D')}};
@@ -344,9 +383,10 @@ bool ParseSetup(std::string_view text, Setup &out, std::string &error) {
             }
             auto copies = words.size() >= 5 ? ParseCount(words[4]) : std::nullopt;
             if (!copies || words.size() > 6 || *copies > 9999)
-                return bad("job needs an id, a PIN, a name, a type, copies and maybe a stored flag");
-            s.jobs.push_back(HeldJob{words[0], words[1], words[2], words[3], static_cast<int>(*copies),
-                                     words.size() == 6 ? words[5] : ""});
+                return bad(
+                    "job needs an id, a PIN, a name, a type, copies and maybe a stored flag");
+            s.jobs.push_back(HeldJob{words[0], words[1], words[2], words[3],
+                                     static_cast<int>(*copies), words.size() == 6 ? words[5] : ""});
         } else {
             return bad("unknown key");
         }
@@ -384,7 +424,9 @@ void Storage::Store(const std::string &path, std::string contents) {
     files_[Upper(full)] = File{full, std::move(contents)};
 }
 
-bool Storage::Remove(const std::string &path) { return files_.erase(Key(path)) > 0; }
+bool Storage::Remove(const std::string &path) {
+    return files_.erase(Key(path)) > 0;
+}
 
 std::size_t Storage::EmptyVolume(const std::string &volume) {
     const std::string wanted = Upper(volume);
@@ -412,7 +454,8 @@ std::size_t Storage::RemoveMatching(const std::string &folder, const std::string
     std::size_t removed = 0;
     for (auto it = files_.begin(); it != files_.end();) {
         const SplitPath p = Split(it->second.path);
-        bool inFolder = Upper(p.volume) == Upper(dir.volume) && p.parts.size() == dir.parts.size() + 1;
+        bool inFolder =
+            Upper(p.volume) == Upper(dir.volume) && p.parts.size() == dir.parts.size() + 1;
         for (std::size_t i = 0; inFolder && i < dir.parts.size(); ++i)
             inFolder = Upper(p.parts[i]) == Upper(dir.parts[i]);
         if (inFolder && WildMatch(p.parts.back(), pattern)) {
@@ -430,7 +473,9 @@ const std::string *Storage::Find(const std::string &path) const {
     return it == files_.end() ? nullptr : &it->second.contents;
 }
 
-bool Storage::FolderExists(const std::string &path) const { return folders_.count(Key(path)) > 0; }
+bool Storage::FolderExists(const std::string &path) const {
+    return folders_.count(Key(path)) > 0;
+}
 
 std::vector<Storage::Entry> Storage::List(const std::string &folder) const {
     SplitPath dir = Split(folder);
@@ -608,7 +653,8 @@ std::string Engine::JobTable(const std::optional<std::string> &pin) const {
     for (const HeldJob &job : heldJobs_) {
         if (pin && job.pin != *pin)
             continue;
-        body += "\t" + job.id + "\t" + job.name + "\t" + job.type + "\t" + std::to_string(job.copies);
+        body +=
+            "\t" + job.id + "\t" + job.name + "\t" + job.type + "\t" + std::to_string(job.copies);
         if (!job.stored.empty())
             body += "\t" + job.stored;
         body += "\r\n";
@@ -616,7 +662,8 @@ std::string Engine::JobTable(const std::optional<std::string> &pin) const {
     return body;
 }
 
-void Engine::ReleaseJob(const std::optional<std::string> &pin, const std::string &line, bool print) {
+void Engine::ReleaseJob(const std::optional<std::string> &pin, const std::string &line,
+                        bool print) {
     const std::optional<std::string> id = PjlValue(line, "JOBID");
     for (auto it = heldJobs_.begin(); id && it != heldJobs_.end(); ++it) {
         if (it->id != *id || (pin && it->pin != *pin))

@@ -16,19 +16,19 @@ namespace fakeprinter {
 // Scripted misbehaviour. The engine applies the byte-level faults to each reply it makes;
 // the listener applies the timing and connection ones.
 struct Faults {
-    bool ustatusBeforeReply = false; // an unsolicited status block ahead of each reply
-    bool ustatusAtConnect = false;   // a status block as soon as the job starts
-    std::size_t pieceSize = 0;       // send each reply in pieces of this many bytes (0: whole)
-    unsigned delayMs = 0;            // wait before each reply
-    bool silent = false;             // answer nothing
-    bool closeBeforeReply = false;   // drop the connection instead of replying
-    bool closeInsideReply = false;   // drop the connection halfway through a reply
-    unsigned readPauseMs = 0;        // stop reading for this long after the job starts
-    bool trailingUel = false;        // a UEL after each reply
+    bool ustatusBeforeReply = false;  // an unsolicited status block ahead of each reply
+    bool ustatusAtConnect = false;    // a status block as soon as the job starts
+    std::size_t pieceSize = 0;        // send each reply in pieces of this many bytes (0: whole)
+    unsigned delayMs = 0;             // wait before each reply
+    bool silent = false;              // answer nothing
+    bool closeBeforeReply = false;    // drop the connection instead of replying
+    bool closeInsideReply = false;    // drop the connection halfway through a reply
+    unsigned readPauseMs = 0;         // stop reading for this long after the job starts
+    bool trailingUel = false;         // a UEL after each reply
     std::optional<std::size_t> cutTo; // send only the first n bytes of each reply (no FF)
-    bool noHeader = false;           // replies lack their header line
-    bool refuseConnections = false;  // connections are refused (listener level)
-    bool fullDirPages = false;       // every FSDIRLIST page holds COUNT entries, whatever ENTRY says
+    bool noHeader = false;            // replies lack their header line
+    bool refuseConnections = false;   // connections are refused (listener level)
+    bool fullDirPages = false; // every FSDIRLIST page holds COUNT entries, whatever ENTRY says
 };
 
 // A print job held on the printer's disk.
@@ -46,19 +46,19 @@ struct Setup {
     std::vector<std::string> attributes;
     bool attributesQuoted = false;
     bool attributesSilent = false;
-    std::vector<std::string> devices{"HDD0"};         // "LOCK STATUS" lines of INFO CONFIG
-    std::optional<std::string> flashSimmTable;        // INFO FLASHSIMM body; also lists FLASHSIMM
-    std::vector<std::string> volumes;                 // INFO QUVFILESYS lines, TAB-separated
-    std::vector<std::string> forms;                   // PostScript form names
+    std::vector<std::string> devices{"HDD0"};  // "LOCK STATUS" lines of INFO CONFIG
+    std::optional<std::string> flashSimmTable; // INFO FLASHSIMM body; also lists FLASHSIMM
+    std::vector<std::string> volumes;          // INFO QUVFILESYS lines, TAB-separated
+    std::vector<std::string> forms;            // PostScript form names
     std::string statusBody = "CODE=10001\r\nDISPLAY=\"READY\"\r\nONLINE=TRUE\r\n";
     std::string variablesBody = "COPIES=1 [2 RANGE]\r\n\t1\r\n\t999\r\n";
-    std::string dirErrorLine = "FILEERROR=3";         // FSDIRLIST of a missing folder
-    std::vector<std::string> configLines;             // more INFO CONFIG lines
-    std::vector<HeldJob> jobs;                        // held print jobs
+    std::string dirErrorLine = "FILEERROR=3"; // FSDIRLIST of a missing folder
+    std::vector<std::string> configLines;     // more INFO CONFIG lines
+    std::vector<HeldJob> jobs;                // held print jobs
 
     static Setup Default(); // PCL and PostScript, HDD0, volumes 0: 1: %disk0%, one demo file
     std::vector<std::pair<std::string, std::string>> files; // path, contents
-    std::vector<std::string> folders;                        // empty folders
+    std::vector<std::string> folders;                       // empty folders
 };
 
 // Reads a set-up file; returns false and an error text on a bad line.
@@ -80,7 +80,7 @@ struct Job {
 };
 
 class Storage {
-public:
+  public:
     // Volumes whose name starts with '%' use '/' as separator and no leading one
     // ("%disk0%fonts/a"); PJL volumes use '\' ("0:\pcl\a"). Names compare without case.
     void AddFolder(const std::string &path);
@@ -103,7 +103,7 @@ public:
     // Every file path, in order.
     std::vector<std::string> Files() const;
 
-private:
+  private:
     static std::string Key(const std::string &path);
     struct File {
         std::string path;
@@ -114,11 +114,11 @@ private:
 };
 
 class Engine {
-public:
+  public:
     explicit Engine(Setup setup = Setup::Default());
 
-    Faults defaults;                       // faults of every job and command
-    std::map<int, Faults> byJob;           // faults of job n (from 1), in place of defaults
+    Faults defaults;             // faults of every job and command
+    std::map<int, Faults> byJob; // faults of job n (from 1), in place of defaults
     std::vector<std::pair<std::string, Faults>> byCommand; // first command-prefix match wins
 
     // A connection opened: a new job. Returns what the printer sends at once (if anything).
@@ -140,7 +140,7 @@ public:
     static constexpr std::string_view kUel = "\x1b%-12345X";
     static constexpr std::size_t kMaxLine = 64 * 1024; // a longer PJL line is dropped
 
-private:
+  private:
     enum class Mode { Pjl, Download, Language };
 
     void HandleLine(const std::string &line, std::vector<Exchange> &out);

@@ -84,8 +84,8 @@ int main(int argc, char **argv) {
             snmpagent::SystemAnswers("Fake Printer", "Fake PJL printer\r\nloopback only"),
             static_cast<uint16_t>(snmpPort), address.c_str());
         if (!agent->Ok()) {
-            std::fprintf(stderr, "fakeprinter: SNMP agent on %s:%lu: error %d\n", address.c_str(), snmpPort,
-                         agent->BindError());
+            std::fprintf(stderr, "fakeprinter: SNMP agent on %s:%lu: error %d\n", address.c_str(),
+                         snmpPort, agent->BindError());
             return 1;
         }
         std::printf("snmp %u\n", agent->Port());

@@ -12,11 +12,14 @@ namespace fakeprinter {
 
 namespace {
 
-void Pause(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Pause(unsigned ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 bool SendAll(SOCKET s, std::string_view bytes) {
     while (!bytes.empty()) {
-        int n = send(s, bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), 65536)), 0);
+        int n =
+            send(s, bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), 65536)), 0);
         if (n <= 0)
             return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -37,7 +40,9 @@ bool Readable(SOCKET s, unsigned ms) {
 
 Server::Server(Setup setup) : engine_(std::move(setup)), listener_(INVALID_SOCKET) {}
 
-Server::~Server() { Stop(); }
+Server::~Server() {
+    Stop();
+}
 
 bool Server::Start(const std::string &address, unsigned short port) {
     WSADATA data;
@@ -53,10 +58,12 @@ bool Server::Start(const std::string &address, unsigned short port) {
     }
     // A small receive buffer, so that a pause in reading soon stalls the sender.
     int rcvbuf = 8192;
-    setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&rcvbuf), sizeof rcvbuf);
+    setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&rcvbuf),
+               sizeof rcvbuf);
     // Port 9100 may be held on another loopback address, or linger from an earlier run.
     BOOL reuse = TRUE;
-    setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse), sizeof reuse);
+    setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse),
+               sizeof reuse);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);

@@ -13,7 +13,7 @@
 namespace fakeprinter {
 
 class Server {
-public:
+  public:
     explicit Server(Setup setup = Setup::Default());
     ~Server();
     Server(const Server &) = delete;
@@ -37,7 +37,7 @@ public:
     // Every job's bytes are appended to this file, escaped, when the job ends.
     void SetLog(const std::string &path) { logPath_ = path; }
 
-private:
+  private:
     void Run();
     void Serve(std::uintptr_t client);
     void Log(std::size_t jobIndex);

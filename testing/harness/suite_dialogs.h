@@ -52,7 +52,7 @@ inline HWND WaitForDialog(DWORD ms = 15000, HWND except = nullptr) {
 // Runs `action` on a second thread once a dialog shows; if none shows in time the action
 // gets NULL. The destructor joins the thread.
 class DialogDriver {
-public:
+  public:
     explicit DialogDriver(std::function<void(HWND)> action, DWORD ms = 15000)
         : thread_([action, ms] { action(WaitForDialog(ms)); }) {}
     ~DialogDriver() {
@@ -62,7 +62,7 @@ public:
     DialogDriver(const DialogDriver &) = delete;
     DialogDriver &operator=(const DialogDriver &) = delete;
 
-private:
+  private:
     std::thread thread_;
 };
 

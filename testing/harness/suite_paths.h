@@ -14,7 +14,9 @@ inline std::string BinDir() {
 }
 
 // A deliverable of the width by file name, e.g. BinPath("tessyn.dll").
-inline std::string BinPath(const std::string &file) { return BinDir() + "\\" + file; }
+inline std::string BinPath(const std::string &file) {
+    return BinDir() + "\\" + file;
+}
 
 // Scratch folder for test files (build/<preset>/testdata).
 inline std::string TestDataDir() {

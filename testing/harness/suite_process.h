@@ -11,7 +11,7 @@ namespace suite {
 // Sets HKCU\Software\Wine\AppDefaults\<exe>\Version (e.g. "nt40", "win95", "winxp") for the
 // object's life, so that Wine reports that Windows version to <exe> alone.
 class AppDefaultsVersion {
-public:
+  public:
     AppDefaultsVersion(const std::string &exe, const char *version)
         : key_("Software\\Wine\\AppDefaults\\" + exe) {
         HKEY k = nullptr;
@@ -28,7 +28,7 @@ public:
 
     bool set() const { return set_; }
 
-private:
+  private:
     std::string key_;
     bool set_ = false;
 };

@@ -27,9 +27,13 @@ BOOL Answer(const Step &s) {
 
 } // namespace
 
-Script &Current() { return g_script; }
+Script &Current() {
+    return g_script;
+}
 
-void Reset() { g_script = Script{}; }
+void Reset() {
+    g_script = Script{};
+}
 
 std::string Script::Written() const {
     std::string out;
@@ -75,7 +79,8 @@ BOOL WINAPI QuvWritePort(QUVPORT, const void *p, DWORD n, DWORD *taken, DWORD) {
     DWORD count = std::min(n, s.count.value_or(n));
     if (taken)
         *taken = count;
-    g_script.calls.push_back({Call::Write, n, std::string(static_cast<const char *>(p), count), s.result});
+    g_script.calls.push_back(
+        {Call::Write, n, std::string(static_cast<const char *>(p), count), s.result});
     return scriptedport::Answer(s);
 }
 

@@ -1,6 +1,7 @@
 #include "sink9100.h"
 
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <chrono>
@@ -14,14 +15,18 @@ namespace {
 
 constexpr unsigned short kPort = 9100;
 constexpr int kReadSize = 65536;
-constexpr int kReadsPerTurn = 64;        // bounds one turn of the loop
-constexpr unsigned kProbeEveryMs = 20;   // kTrack: after the FIN
+constexpr int kReadsPerTurn = 64;      // bounds one turn of the loop
+constexpr unsigned kProbeEveryMs = 20; // kTrack: after the FIN
 constexpr int kMaxProbes = 150;
 
-bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+bool WouldBlock() {
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+}
 
 // The sink's lock, which its header keeps opaque.
-CRITICAL_SECTION &Section(void *lock) { return *static_cast<CRITICAL_SECTION *>(lock); }
+CRITICAL_SECTION &Section(void *lock) {
+    return *static_cast<CRITICAL_SECTION *>(lock);
+}
 
 } // namespace
 
@@ -35,7 +40,7 @@ std::uint64_t Checksum(const void *data, std::size_t length, std::uint64_t seed)
 }
 
 struct Sink::Peer {
-    SOCKET socket = INVALID_SOCKET;
+    win::Socket socket;
     int index = 0;
     std::size_t nextBurst = 0;
     std::size_t burstOffset = 0;
@@ -67,28 +72,37 @@ unsigned long __stdcall Sink::ServeThread(void *sink) {
 }
 
 bool Sink::Start(std::string *error) {
-    win::Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    if (!s) {
-        *error = "socket failed: " + std::to_string(WSAGetLastError());
-        return false;
-    }
-    BOOL reuse = TRUE; // an earlier test's connection may linger in TIME_WAIT
-    setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse), sizeof reuse);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(kPort);
     local.sin_addr.s_addr = inet_addr(address_.c_str());
     if ((local.sin_addr.s_addr & 0xff) != 127) { // loopback only
-        s.reset();
         *error = "not a loopback address: " + address_;
         return false;
     }
-    u_long nonBlocking = 1;
-    if (bind(s.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-        listen(s.get(), 8) != 0 || ioctlsocket(s.get(), FIONBIO, &nonBlocking) != 0) {
-        *error = "cannot listen on " + address_ + ":9100: " + std::to_string(WSAGetLastError());
+    // Port 9100 is fixed: another test of the run may hold it for a moment, so the bind is
+    // tried again for a bounded time.
+    win::Socket s;
+    for (int attempt = 0;; ++attempt) {
+        s.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        if (!s) {
+            *error = "socket failed: " + std::to_string(WSAGetLastError());
+            return false;
+        }
+        BOOL reuse = TRUE; // an earlier test's connection may linger in TIME_WAIT
+        setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse),
+                   sizeof reuse);
+        u_long nonBlocking = 1;
+        if (bind(s.get(), reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
+            listen(s.get(), 8) == 0 && ioctlsocket(s.get(), FIONBIO, &nonBlocking) == 0)
+            break;
+        const int code = WSAGetLastError();
         s.reset();
-        return false;
+        if (attempt == 100) {
+            *error = "cannot listen on " + address_ + ":9100: " + std::to_string(code);
+            return false;
+        }
+        Sleep(200);
     }
     listener_ = s.get();
     stop_ = false;
@@ -124,7 +138,7 @@ void Sink::Serve() {
         FD_SET(listener_, &readable);
         for (const auto &peer : peers)
             if (!peer->done && options_.mode != Mode::kStall && readable.fd_count < FD_SETSIZE)
-                FD_SET(peer->socket, &readable);
+                FD_SET(peer->socket.get(), &readable);
         timeval wait{0, 2000};
         select(0, &readable, nullptr, nullptr, &wait);
         for (;;) {
@@ -134,7 +148,7 @@ void Sink::Serve() {
             u_long nonBlocking = 1;
             ioctlsocket(accepted, FIONBIO, &nonBlocking);
             auto peer = std::make_unique<Peer>();
-            peer->socket = accepted;
+            peer->socket.reset(accepted);
             peer->lastTick = GetTickCount();
             {
                 win::SectionLock guard(Section(lock_));
@@ -149,7 +163,7 @@ void Sink::Serve() {
                 ServePeer(*peer, now);
     }
     for (auto &peer : peers)
-        closesocket(peer->socket);
+        peer->socket.reset();
 }
 
 void Sink::ServePeer(Peer &peer, std::uint32_t now) {
@@ -165,7 +179,7 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
     if (!finSeen) {
         char buffer[kReadSize];
         for (int turn = 0; turn < kReadsPerTurn; ++turn) {
-            const int n = recv(peer.socket, buffer, sizeof buffer, 0);
+            const int n = recv(peer.socket.get(), buffer, sizeof buffer, 0);
             if (n > 0) {
                 win::SectionLock guard(Section(lock_));
                 count_ += static_cast<std::uint64_t>(n);
@@ -194,7 +208,8 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
         const Burst &burst = options_.reply[peer.nextBurst];
         if (now - peer.lastTick >= burst.delayMs) {
             const int left = static_cast<int>(burst.bytes.size() - peer.burstOffset);
-            const int n = left ? send(peer.socket, burst.bytes.data() + peer.burstOffset, left, 0) : 0;
+            const int n =
+                left ? send(peer.socket.get(), burst.bytes.data() + peer.burstOffset, left, 0) : 0;
             if (n > 0)
                 peer.burstOffset += static_cast<std::size_t>(n);
             if (n < 0 && !WouldBlock()) {
@@ -209,9 +224,8 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
             }
         }
         if (peer.nextBurst == options_.reply.size() && options_.closeAfterReply) {
-            shutdown(peer.socket, SD_SEND);
-            closesocket(peer.socket);
-            peer.socket = INVALID_SOCKET;
+            shutdown(peer.socket.get(), SD_SEND);
+            peer.socket.reset();
             peer.done = true;
         }
         return;
@@ -222,7 +236,7 @@ void Sink::ServePeer(Peer &peer, std::uint32_t now) {
             return;
         peer.lastTick = now;
         const char probe = 0;
-        if (send(peer.socket, &probe, 1, 0) < 0 && !WouldBlock()) {
+        if (send(peer.socket.get(), &probe, 1, 0) < 0 && !WouldBlock()) {
             record([](Connection &c) {
                 c.closeSeen = true;
                 c.closeAfterFin = c.finSeen;

@@ -34,10 +34,10 @@ struct Options {
 
 // What one accepted connection did.
 struct Connection {
-    std::string bytes;         // when keepBytes
-    std::uint64_t count = 0;   // bytes received
-    bool finSeen = false;      // the peer sent its FIN (a receive returned 0)
-    bool closeSeen = false;    // the peer's socket is gone (a send or receive was refused)
+    std::string bytes;       // when keepBytes
+    std::uint64_t count = 0; // bytes received
+    bool finSeen = false;    // the peer sent its FIN (a receive returned 0)
+    bool closeSeen = false;  // the peer's socket is gone (a send or receive was refused)
     bool closeAfterFin = false;
 };
 
@@ -46,7 +46,7 @@ std::uint64_t Checksum(const void *data, std::size_t length,
                        std::uint64_t seed = 14695981039346656037ull);
 
 class Sink {
-public:
+  public:
     Sink(std::string address, Options options);
     ~Sink();
     Sink(const Sink &) = delete;
@@ -68,7 +68,7 @@ public:
     bool WaitForAccepted(int connections, unsigned timeoutMs) const;
     bool WaitForClose(int index, unsigned timeoutMs) const;
 
-private:
+  private:
     struct Peer;
     void Serve();
     void ServePeer(Peer &peer, std::uint32_t now);
@@ -78,8 +78,8 @@ private:
     static unsigned long __stdcall ServeThread(void *sink);
 
     std::uintptr_t listener_;
-    void *thread_ = nullptr;     // HANDLE
-    void *lock_ = nullptr;       // CRITICAL_SECTION, allocated
+    void *thread_ = nullptr; // HANDLE
+    void *lock_ = nullptr;   // CRITICAL_SECTION, allocated
     std::atomic<bool> stop_{false};
     std::vector<Connection> records_;
     std::uint64_t count_ = 0;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <winsock.h>
+
 #include <windows.h>
 
 #include <atomic>
@@ -23,14 +24,14 @@ using Bytes = std::vector<uint8_t>;
 // One received datagram.
 struct Datagram {
     Bytes bytes;
-    uint16_t senderPort = 0;    // host order
-    double atMs = 0;            // since the agent started
-    bool parsed = false;        // the fields below were read
+    uint16_t senderPort = 0; // host order
+    double atMs = 0;         // since the agent started
+    bool parsed = false;     // the fields below were read
     int32_t version = -1;
     std::string community;
     uint8_t pduTag = 0;
     int32_t requestId = 0;
-    Bytes varBindList;          // the whole variable-binding list, header included
+    Bytes varBindList; // the whole variable-binding list, header included
 };
 
 // One datagram to send back to the sender, after a delay.
@@ -53,12 +54,13 @@ Bytes VarBindList(std::initializer_list<Bytes> binds);
 // A message {version 0, community, pdu}.
 Bytes Message(const std::string &community, const Bytes &pdu);
 // A GetResponse (or another tag) with this id, error 0 and the given list.
-Bytes Response(const std::string &community, int32_t id, const Bytes &varBindList, uint8_t tag = 0xA2);
+Bytes Response(const std::string &community, int32_t id, const Bytes &varBindList,
+               uint8_t tag = 0xA2);
 // A GetResponse that echoes a request: its community, id and variable bindings.
 Bytes Echo(const Datagram &request, int32_t idDelta = 0);
 // An SNMPv1 Trap-PDU.
-Bytes Trap(const std::string &community, const char *enterprise, const uint8_t agentAddr[4], int32_t generic,
-           int32_t specific, uint32_t ticks, const Bytes &varBindList);
+Bytes Trap(const std::string &community, const char *enterprise, const uint8_t agentAddr[4],
+           int32_t generic, int32_t specific, uint32_t ticks, const Bytes &varBindList);
 
 // A script that answers each GetRequest of `community` with sysName.0 and sysDescr.0 (in
 // that order, whatever was asked) and ignores everything else.
@@ -67,12 +69,13 @@ Script SystemAnswers(const std::string &sysName, const std::string &sysDescr,
 
 // Reads one element at p (before end): its tag, content and the octets after it. False when
 // the element does not fit.
-bool ReadTlv(const uint8_t *&p, const uint8_t *end, uint8_t &tag, const uint8_t *&content, size_t &length);
+bool ReadTlv(const uint8_t *&p, const uint8_t *end, uint8_t &tag, const uint8_t *&content,
+             size_t &length);
 // Reads a request datagram into its fields.
 void ReadRequest(Datagram &d);
 
 class Agent {
-public:
+  public:
     // Binds address:port, a loopback address (127.0.0.N, NULL for 127.0.0.1) and nothing else.
     // Port 0 lets the system choose. Ok() is false when the bind fails; BindError() says why.
     explicit Agent(Script script = nullptr, uint16_t port = 0, const char *address = nullptr);
@@ -91,7 +94,7 @@ public:
     // Waits (bounded) until at least count datagrams have arrived.
     bool WaitForCount(size_t count, int timeoutMs);
 
-private:
+  private:
     static DWORD WINAPI Main(void *param);
     void Run();
 

@@ -13,6 +13,7 @@
 // calls it took, and whether the sink's count and checksum match what was sent. With --check
 // the exit code is 1 when any row does not match (the figures themselves are never judged).
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <chrono>
@@ -107,7 +108,8 @@ std::string Folder() {
 // Waits for the sink to hold bytes bytes and compares its checksum with data's.
 bool SinkMatches(const sink9100::Sink &sink, const std::string &data) {
     sink.WaitForCount(data.size(), 120000);
-    return sink.Count() == data.size() && sink.Sum() == sink9100::Checksum(data.data(), data.size());
+    return sink.Count() == data.size() &&
+           sink.Sum() == sink9100::Checksum(data.data(), data.size());
 }
 
 SOCKET PlainConnect(const std::string &host) {
@@ -196,14 +198,17 @@ int main(int argc, char **argv) {
             settings.check = true;
         } else if ((arg == "--socat-plain" || arg == "--socat-step") && i + 2 < argc &&
                    std::strncmp(argv[i + 1], "127.", 4) == 0) {
-            (arg == "--socat-plain" ? settings.socatPlainHost : settings.socatStepHost) = argv[i + 1];
-            (arg == "--socat-plain" ? settings.socatPlainFile : settings.socatStepFile) = argv[i + 2];
+            (arg == "--socat-plain" ? settings.socatPlainHost : settings.socatStepHost) =
+                argv[i + 1];
+            (arg == "--socat-plain" ? settings.socatPlainFile : settings.socatStepFile) =
+                argv[i + 2];
             i += 2;
         } else {
-            std::fprintf(stderr,
-                         "usage: dorvik_bench [--buffer BYTES] [--file BYTES] [--host 127.0.0.N] "
-                         "[--check]\n    [--socat-plain 127.0.0.A FILE --socat-step 127.0.0.B FILE]\n"
-                         "(sizes 1 to 2147483647; the hosts must be loopback addresses)\n");
+            std::fprintf(
+                stderr,
+                "usage: dorvik_bench [--buffer BYTES] [--file BYTES] [--host 127.0.0.N] "
+                "[--check]\n    [--socat-plain 127.0.0.A FILE --socat-step 127.0.0.B FILE]\n"
+                "(sizes 1 to 2147483647; the hosts must be loopback addresses)\n");
             return 2;
         }
     }
@@ -246,8 +251,8 @@ int main(int argc, char **argv) {
     const std::string fileBytes = Pattern(settings.fileSize);
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    const std::string filePath = std::string(temp) + "dorvik_bench_" +
-                                 std::to_string(GetCurrentProcessId()) + ".bin";
+    const std::string filePath =
+        std::string(temp) + "dorvik_bench_" + std::to_string(GetCurrentProcessId()) + ".bin";
     {
         std::FILE *f = std::fopen(filePath.c_str(), "wb");
         if (!f || std::fwrite(fileBytes.data(), 1, fileBytes.size(), f) != fileBytes.size()) {
@@ -279,7 +284,8 @@ int main(int argc, char **argv) {
         SOCKET s = PlainConnect(settings.host);
         bool ok = s != INVALID_SOCKET && SendAll(s, buffer.data(), buffer.size(), &calls);
         ok = SinkMatches(sink, buffer) && ok;
-        rows.push_back({"socket copy, buffer", buffer.size(), SecondsSince(start), calls, "sends", ok});
+        rows.push_back(
+            {"socket copy, buffer", buffer.size(), SecondsSince(start), calls, "sends", ok});
         if (s != INVALID_SOCKET)
             closesocket(s);
     }
@@ -300,7 +306,8 @@ int main(int argc, char **argv) {
         if (f)
             std::fclose(f);
         ok = SinkMatches(sink, fileBytes) && ok;
-        rows.push_back({"socket copy, file", fileBytes.size(), SecondsSince(start), calls, "sends", ok});
+        rows.push_back(
+            {"socket copy, file", fileBytes.size(), SecondsSince(start), calls, "sends", ok});
         if (s != INVALID_SOCKET)
             closesocket(s);
     }
@@ -331,8 +338,8 @@ int main(int argc, char **argv) {
             sent += static_cast<std::size_t>(length > 0 ? length : 0);
         }
         const bool ok = SinkMatches(sink, buffer) && status == QUV9100_WRITE_COMPLETE;
-        rows.push_back({"Quv9100_Write, single step", buffer.size(), SecondsSince(start), calls,
-                        "calls", ok});
+        rows.push_back(
+            {"Quv9100_Write, single step", buffer.size(), SecondsSince(start), calls, "calls", ok});
     }
     if (opened) { // asynchronous Quv9100_WriteFile
         sink.Reset();
@@ -389,11 +396,13 @@ int main(int argc, char **argv) {
             ++calls;
             sent += static_cast<std::size_t>(length > 0 ? length : 0);
         }
-        ok = ok && status == QUV9100_WRITE_COMPLETE && FileSinkFilled(settings.socatStepFile, buffer.size());
+        ok = ok && status == QUV9100_WRITE_COMPLETE &&
+             FileSinkFilled(settings.socatStepFile, buffer.size());
         const double seconds = SecondsSince(start);
         api.Close(sh);
         ok = ok && FileSinkMatches(settings.socatStepFile, buffer);
-        rows.push_back({"Quv9100_Write, single step, socat", buffer.size(), seconds, calls, "calls", ok});
+        rows.push_back(
+            {"Quv9100_Write, single step, socat", buffer.size(), seconds, calls, "calls", ok});
     }
 
     std::printf("%-34s %12s %9s %10s %16s  %s\n", "row", "bytes", "seconds", "MB/s",

@@ -12,8 +12,8 @@ std::optional<std::array<std::uint8_t, 4>> ParseHostText(std::string_view text) 
     std::size_t start = 0;
     for (;;) {
         const std::size_t dot = text.find('.', start);
-        const std::string_view digits =
-            text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        const std::string_view digits = text.substr(
+            start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
         if (part == bytes.size() || digits.size() > kMaxPartLength)
             return std::nullopt;
         unsigned value = 0;

@@ -10,7 +10,7 @@ namespace dorvik {
 // since the clock's value, which then moves to now. Ticks are unsigned 32-bit milliseconds and
 // wrap; a clock value of 0 means stopped.
 class ProgressClock {
-public:
+  public:
     static constexpr std::uint32_t kIdleReportMs = 1000;
 
     bool ShouldReport(std::uint32_t bytesMoved, std::uint32_t nowMs) {
@@ -30,7 +30,7 @@ public:
 
     std::uint32_t Last() const { return last_; }
 
-private:
+  private:
     std::uint32_t last_ = 0;
 };
 

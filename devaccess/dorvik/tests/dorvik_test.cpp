@@ -1,5 +1,6 @@
 // dorvik.dll under Wine against the in-process sink on 127.0.0.N:9100.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -82,7 +83,7 @@ struct Report {
 // runs on dorvik's threads, which the runtime's thread library did not start, so the record is
 // guarded by a critical section rather than std::mutex.
 class Recorder {
-public:
+  public:
     Recorder() { InitializeCriticalSection(&lock_); }
     ~Recorder() { DeleteCriticalSection(&lock_); }
     Recorder(const Recorder &) = delete;
@@ -130,7 +131,7 @@ public:
     unsigned sleepMs = 0;
     int cancelAtProgress = 0;
 
-private:
+  private:
     CRITICAL_SECTION lock_;
     std::vector<Report> reports_;
     int progressSeen_ = 0;
@@ -171,7 +172,7 @@ long long MsSince(Clock::time_point start) {
 }
 
 class Dorvik : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(api.Load()) << "dorvik.dll: " << GetLastError(); }
     void TearDown() override {
         for (const std::string &host : opened_)
@@ -205,9 +206,9 @@ protected:
 };
 
 TEST_F(Dorvik, ExportsCarryOrdinalsOneToEightInOrder) {
-    const char *names[] = {"Quv9100_Open",     "Quv9100_Close",     "Quv9100_Write",
-                           "Quv9100_WriteFile", "Quv9100_Read",     "Quv9100_ReadFile",
-                           "Quv9100_Progress", "Quv9100_Cancel"};
+    const char *names[] = {"Quv9100_Open",      "Quv9100_Close", "Quv9100_Write",
+                           "Quv9100_WriteFile", "Quv9100_Read",  "Quv9100_ReadFile",
+                           "Quv9100_Progress",  "Quv9100_Cancel"};
     for (int ordinal = 1; ordinal <= 8; ++ordinal) {
         FARPROC byName = GetProcAddress(api.dll, names[ordinal - 1]);
         ASSERT_NE(byName, nullptr) << names[ordinal - 1];
@@ -216,8 +217,8 @@ TEST_F(Dorvik, ExportsCarryOrdinalsOneToEightInOrder) {
 }
 
 TEST_F(Dorvik, MalformedHostTextsReportMinus6AndAnEmptyPartCountsAsZero) {
-    const std::string malformed[] = {"printer", "1.2.3", "1.2.3.4.5", "1.2.3.256",
-                                     "127.0.0.0000000000000064", ""};
+    const std::string malformed[] = {
+        "printer", "1.2.3", "1.2.3.4.5", "1.2.3.256", "127.0.0.0000000000000064", ""};
     for (const std::string &host : malformed) {
         Recorder connect;
         const Report report = OpenAndWait(host, connect);
@@ -410,8 +411,10 @@ TEST_F(Dorvik, SingleStepAfterAWouldBlockSendsFromWhereTheCallerStands) {
     struct Sockets {
         SOCKET listener = INVALID_SOCKET, peer = INVALID_SOCKET;
         ~Sockets() {
-            if (peer != INVALID_SOCKET) closesocket(peer);
-            if (listener != INVALID_SOCKET) closesocket(listener);
+            if (peer != INVALID_SOCKET)
+                closesocket(peer);
+            if (listener != INVALID_SOCKET)
+                closesocket(listener);
             WSACleanup();
         }
     } s;
@@ -419,12 +422,14 @@ TEST_F(Dorvik, SingleStepAfterAWouldBlockSendsFromWhereTheCallerStands) {
     s.listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     ASSERT_NE(s.listener, INVALID_SOCKET);
     BOOL reuse = TRUE;
-    setsockopt(s.listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse), sizeof reuse);
+    setsockopt(s.listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char *>(&reuse),
+               sizeof reuse);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(9100);
     address.sin_addr.s_addr = inet_addr(kHost.c_str());
-    ASSERT_EQ(bind(s.listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0) << WSAGetLastError();
+    ASSERT_EQ(bind(s.listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0)
+        << WSAGetLastError();
     ASSERT_EQ(listen(s.listener, 1), 0);
     Connect();
     fd_set set;
@@ -443,7 +448,8 @@ TEST_F(Dorvik, SingleStepAfterAWouldBlockSendsFromWhereTheCallerStands) {
     auto drain = [&] {
         char chunk[65536];
         int n;
-        while ((n = recv(s.peer, chunk, sizeof chunk, 0)) > 0) received.append(chunk, static_cast<std::size_t>(n));
+        while ((n = recv(s.peer, chunk, sizeof chunk, 0)) > 0)
+            received.append(chunk, static_cast<std::size_t>(n));
     };
     std::size_t sent = 0;
     bool blocked = false;
@@ -459,14 +465,16 @@ TEST_F(Dorvik, SingleStepAfterAWouldBlockSendsFromWhereTheCallerStands) {
             ASSERT_EQ(status, 0);
             blocked = true;
         }
-        if (blocked) drain(); // the printer reads again only once the sender has stalled
+        if (blocked)
+            drain(); // the printer reads again only once the sender has stalled
     }
     ASSERT_TRUE(blocked) << "the socket never refused bytes";
     ASSERT_EQ(status, QUV9100_WRITE_COMPLETE);
     ASSERT_EQ(sent, data.size());
     for (int polls = 0; received.size() < data.size() && polls < 4000; ++polls) {
         drain();
-        if (received.size() < data.size()) Sleep(5);
+        if (received.size() < data.size())
+            Sleep(5);
     }
     ASSERT_EQ(received.size(), data.size());
     EXPECT_TRUE(received == data);
@@ -668,14 +676,15 @@ TEST_F(Dorvik, SingleStepFileJobsContinueWhereTheyStopped) {
 TEST_F(Dorvik, SingleStepFileReadGivesTheWholeFile) {
     const std::string reply = Pattern(300000, 5);
     StartSink({Mode::kReply,
-               {{reply.substr(0, 100000), 0}, {reply.substr(100000, 100000), 100},
+               {{reply.substr(0, 100000), 0},
+                {reply.substr(100000, 100000), 100},
                 {reply.substr(200000), 100}}});
     Connect();
     const std::string path = TestFile("step-receive");
     int status = 0;
     for (int calls = 0; calls < 100000 && status == 0; ++calls) {
-        status = api.ReadFile(kHost.c_str(), path.c_str(), static_cast<int>(reply.size()),
-                              nullptr, nullptr);
+        status = api.ReadFile(kHost.c_str(), path.c_str(), static_cast<int>(reply.size()), nullptr,
+                              nullptr);
         if (status == 0)
             Sleep(1);
     }
@@ -785,8 +794,7 @@ TEST_F(Dorvik, CloseSendsTheFinThenCloses) {
     StartSink(WithMode(Mode::kTrack));
     Connect();
     int length = 5;
-    EXPECT_EQ(api.Write(kHost.c_str(), "hello", &length, nullptr, nullptr),
-              QUV9100_WRITE_COMPLETE);
+    EXPECT_EQ(api.Write(kHost.c_str(), "hello", &length, nullptr, nullptr), QUV9100_WRITE_COMPLETE);
     ASSERT_TRUE(sink_->WaitForCount(5, kWaitMs));
     EXPECT_EQ(api.Close(kHost.c_str()), 0);
     opened_.clear();

@@ -13,6 +13,7 @@
 // calls and µs a call, and whether the sink's count and checksum match. With --check the exit
 // code is 1 when a row does not match; the figures themselves are never judged.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <chrono>
@@ -37,7 +38,7 @@ struct Settings {
     std::size_t total = 16u << 20;
     std::string host = "127.0.0.38";
     bool check = false;
-    std::string socatHost, socatFile;  // a sink in another process
+    std::string socatHost, socatFile; // a sink in another process
 };
 
 struct Row {
@@ -51,7 +52,8 @@ struct Row {
 bool ParseSize(const char *text, std::size_t *out) {
     char *end = nullptr;
     const unsigned long long v = std::strtoull(text, &end, 10);
-    if (!end || *end || v == 0 || v > 0x7fffffffull) return false;
+    if (!end || *end || v == 0 || v > 0x7fffffffull)
+        return false;
     *out = static_cast<std::size_t>(v);
     return true;
 }
@@ -78,25 +80,31 @@ double SecondsSince(Clock::time_point start) {
 // The sink of every row: in this process, or the file a socat listener appends each
 // connection to. Rows run one after the other, so the file holds them in order.
 class Target {
-public:
+  public:
     explicit Target(const Settings &s) : settings_(s), sink_(s.host, Options()) {}
 
     bool Start(std::string *error) {
-        if (!settings_.socatHost.empty()) return true;
+        if (!settings_.socatHost.empty())
+            return true;
         return sink_.Start(error);
     }
-    const std::string &Host() const { return settings_.socatHost.empty() ? settings_.host : settings_.socatHost; }
+    const std::string &Host() const {
+        return settings_.socatHost.empty() ? settings_.host : settings_.socatHost;
+    }
     void BeginRow() {
-        if (settings_.socatHost.empty()) sink_.Reset();
+        if (settings_.socatHost.empty())
+            sink_.Reset();
     }
     // Waits (bounded) until the row's bytes have all arrived; true when they have.
     bool Arrived(const std::string &data) {
-        if (settings_.socatHost.empty()) return sink_.WaitForCount(data.size(), 120000);
+        if (settings_.socatHost.empty())
+            return sink_.WaitForCount(data.size(), 120000);
         const unsigned long long want = filled_ + data.size();
         for (int polls = 0; polls < 600000; ++polls) {
             WIN32_FILE_ATTRIBUTE_DATA a;
             if (GetFileAttributesExA(settings_.socatFile.c_str(), GetFileExInfoStandard, &a) &&
-                ((static_cast<unsigned long long>(a.nFileSizeHigh) << 32) | a.nFileSizeLow) >= want) {
+                ((static_cast<unsigned long long>(a.nFileSizeHigh) << 32) | a.nFileSizeLow) >=
+                    want) {
                 filled_ = want;
                 return true;
             }
@@ -107,13 +115,17 @@ public:
     // The in-process sink checks each row; the file is checked once, after the last row.
     bool RowMatches(const std::string &data) {
         expectedSum_ = sink9100::Checksum(data.data(), data.size(), expectedSum_);
-        if (!settings_.socatHost.empty()) return true;
-        return sink_.Count() == data.size() && sink_.Sum() == sink9100::Checksum(data.data(), data.size());
+        if (!settings_.socatHost.empty())
+            return true;
+        return sink_.Count() == data.size() &&
+               sink_.Sum() == sink9100::Checksum(data.data(), data.size());
     }
     bool FileMatches() const {
-        if (settings_.socatHost.empty()) return true;
+        if (settings_.socatHost.empty())
+            return true;
         std::FILE *f = std::fopen(settings_.socatFile.c_str(), "rb");
-        if (!f) return false;
+        if (!f)
+            return false;
         std::uint64_t sum = sink9100::Checksum(nullptr, 0);
         unsigned long long count = 0;
         std::vector<char> chunk(1 << 20);
@@ -126,10 +138,11 @@ public:
         return count == filled_ && sum == expectedSum_;
     }
     void Stop() {
-        if (settings_.socatHost.empty()) sink_.Stop();
+        if (settings_.socatHost.empty())
+            sink_.Stop();
     }
 
-private:
+  private:
     static sink9100::Options Options() {
         sink9100::Options o;
         o.keepBytes = false;
@@ -144,10 +157,11 @@ private:
 // ---- the three ways of sending ----
 
 // Each sets *start once its connection is up.
-bool SocketRow(const std::string &host, const std::string &data, std::size_t block, long long *calls,
-               Clock::time_point *start) {
+bool SocketRow(const std::string &host, const std::string &data, std::size_t block,
+               long long *calls, Clock::time_point *start) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return false;
+    if (s == INVALID_SOCKET)
+        return false;
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(9100);
@@ -155,10 +169,12 @@ bool SocketRow(const std::string &host, const std::string &data, std::size_t blo
     bool ok = connect(s, reinterpret_cast<sockaddr *>(&peer), sizeof peer) == 0;
     *start = Clock::now();
     for (std::size_t at = 0; ok && at < data.size();) {
-        const int n = send(s, data.data() + at, static_cast<int>(std::min(block, data.size() - at)), 0);
+        const int n =
+            send(s, data.data() + at, static_cast<int>(std::min(block, data.size() - at)), 0);
         ++*calls;
         ok = n > 0;
-        if (ok) at += static_cast<std::size_t>(n);
+        if (ok)
+            at += static_cast<std::size_t>(n);
     }
     closesocket(s);
     return ok;
@@ -189,8 +205,10 @@ struct ConnectWait {
 bool DorvikRow(const Dorvik &d, const std::string &host, const std::string &data, std::size_t block,
                long long *calls, Clock::time_point *start) {
     ConnectWait connect;
-    if (d.Open(host.c_str(), &ConnectWait::Callback, &connect) != 0) return false;
-    bool ok = WaitForSingleObject(connect.done, 30000) == WAIT_OBJECT_0 && connect.status == QUV9100_CONNECTED;
+    if (d.Open(host.c_str(), &ConnectWait::Callback, &connect) != 0)
+        return false;
+    bool ok = WaitForSingleObject(connect.done, 30000) == WAIT_OBJECT_0 &&
+              connect.status == QUV9100_CONNECTED;
     *start = Clock::now();
     // A step whose socket is not ready sends nothing; 10 s without progress ends the row.
     DWORD progress = GetTickCount();
@@ -209,42 +227,44 @@ bool DorvikRow(const Dorvik &d, const std::string &host, const std::string &data
 }
 
 // loxim's code 8 on a TCP/IP device, one block a call.
-bool LoximRow(Io io, const std::string &host, const std::string &data, std::size_t block, long long *calls,
-              Clock::time_point *start) {
+bool LoximRow(Io io, const std::string &host, const std::string &data, std::size_t block,
+              long long *calls, Clock::time_point *start) {
     uint32_t handle = 0;
     OpenDeviceBlock open{nullptr, host.c_str(), &handle, nullptr, 0, nullptr, nullptr, nullptr};
-    if (io(LOXIM_OPEN, LOXIM_TYPE_TCPIP, &open) != 0) return false;
-    bool ok = io(LOXIM_NET_CONNECT, handle, nullptr) == 0;
+    if (io(LOXIM_OPEN, LOXIM_TYPE_TCPIP, &open) != LOXIM_OK)
+        return false;
+    bool ok = io(LOXIM_NET_CONNECT, handle, nullptr) == LOXIM_OK;
     // Connected once the send result is known (-101 until then).
     uint32_t done = 0, sent = 0;
     SendResultBlock result{nullptr, &done, 0, &sent};
-    for (int i = 0; ok && i < 3000 && io(LOXIM_SEND_RESULT, handle, &result) != 0; ++i) Sleep(10);
+    for (int i = 0; ok && i < 3000 && io(LOXIM_SEND_RESULT, handle, &result) != LOXIM_OK; ++i)
+        Sleep(10);
     *start = Clock::now();
     for (std::size_t at = 0; ok && at < data.size();) {
         const uint32_t length = static_cast<uint32_t>(std::min(block, data.size() - at));
         uint32_t written = 0;
         WriteBlock write{data.data() + at, length, &written, 10000};
-        ok = io(LOXIM_WRITE, handle, &write) == 0 && written == length;
+        ok = io(LOXIM_WRITE, handle, &write) == LOXIM_OK && written == length;
         ++*calls;
         at += length;
     }
     io(LOXIM_NET_DISCONNECT, handle, nullptr);
-    ok = io(LOXIM_CLOSE, handle, nullptr) == 0 && ok;
+    ok = io(LOXIM_CLOSE, handle, nullptr) == LOXIM_OK && ok;
     return ok;
 }
 
 // The loader's registry folder: the shipped network library in the bin folder.
 void SetLoaderFolder(const std::string &folder) {
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Dranvel\\Common", 0, nullptr, 0, KEY_WRITE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Dranvel\\Common", 0, nullptr, 0, KEY_WRITE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
     RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(folder.c_str()),
                    static_cast<DWORD>(folder.size() + 1));
     RegCloseKey(key);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv) {
     Settings settings;
@@ -261,9 +281,9 @@ int main(int argc, char **argv) {
             settings.socatFile = argv[i + 2];
             i += 2;
         } else {
-            std::fprintf(stderr,
-                         "usage: loxim_bench [--total BYTES] [--host 127.0.0.N] [--check] "
-                         "[--socat 127.0.0.A FILE]\n(sizes 1 to 2147483647; hosts must be loopback addresses)\n");
+            std::fprintf(stderr, "usage: loxim_bench [--total BYTES] [--host 127.0.0.N] [--check] "
+                                 "[--socat 127.0.0.A FILE]\n(sizes 1 to 2147483647; hosts must be "
+                                 "loopback addresses)\n");
             return 2;
         }
     }
@@ -276,16 +296,22 @@ int main(int argc, char **argv) {
     const std::string bin = BinFolder();
     SetLoaderFolder(bin);
     HMODULE loxim = LoadLibraryA((bin + "\\loxim.dll").c_str());
-    Io io = loxim ? reinterpret_cast<Io>(reinterpret_cast<void *>(GetProcAddress(loxim, "DeviceIO_IF"))) : nullptr;
+    Io io =
+        loxim ? reinterpret_cast<Io>(reinterpret_cast<void *>(GetProcAddress(loxim, "DeviceIO_IF")))
+              : nullptr;
     Dorvik d;
     d.dll = LoadLibraryA((bin + "\\dorvik.dll").c_str());
     if (d.dll) {
-        d.Open = reinterpret_cast<Quv9100_OpenFn>(reinterpret_cast<void *>(GetProcAddress(d.dll, "Quv9100_Open")));
-        d.Close = reinterpret_cast<Quv9100_CloseFn>(reinterpret_cast<void *>(GetProcAddress(d.dll, "Quv9100_Close")));
-        d.Write = reinterpret_cast<Quv9100_WriteFn>(reinterpret_cast<void *>(GetProcAddress(d.dll, "Quv9100_Write")));
+        d.Open = reinterpret_cast<Quv9100_OpenFn>(
+            reinterpret_cast<void *>(GetProcAddress(d.dll, "Quv9100_Open")));
+        d.Close = reinterpret_cast<Quv9100_CloseFn>(
+            reinterpret_cast<void *>(GetProcAddress(d.dll, "Quv9100_Close")));
+        d.Write = reinterpret_cast<Quv9100_WriteFn>(
+            reinterpret_cast<void *>(GetProcAddress(d.dll, "Quv9100_Write")));
     }
     if (!io || !d.Open || !d.Close || !d.Write) {
-        std::fprintf(stderr, "loxim_bench: cannot load loxim.dll and dorvik.dll from %s\n", bin.c_str());
+        std::fprintf(stderr, "loxim_bench: cannot load loxim.dll and dorvik.dll from %s\n",
+                     bin.c_str());
         return 1;
     }
 
@@ -330,22 +356,25 @@ int main(int argc, char **argv) {
     }
     const bool fileOk = target.FileMatches();
 
-    std::printf("%-20s %7s %10s %9s %9s %9s %9s  %s\n", "row", "block", "bytes", "seconds", "MB/s", "calls",
-                "us/call", "sink count+checksum");
+    std::printf("%-20s %7s %10s %9s %9s %9s %9s  %s\n", "row", "block", "bytes", "seconds", "MB/s",
+                "calls", "us/call", "sink count+checksum");
     bool all = fileOk;
     double loxim4k = 0, loxim64k = 0;
     for (const Row &r : rows) {
         const double mbps = r.seconds > 0 ? static_cast<double>(data.size()) / r.seconds / 1e6 : 0;
         const double perCall = r.calls > 0 ? r.seconds * 1e6 / static_cast<double>(r.calls) : 0;
-        std::printf("%-20s %7zu %10zu %9.3f %9.2f %9lld %9.1f  %s\n", r.name.c_str(), r.block, data.size(),
-                    r.seconds, mbps, r.calls, perCall, r.match ? "match" : "MISMATCH");
-        if (r.name == "loxim code 8" && r.block == 4096) loxim4k = mbps;
-        if (r.name == "loxim code 8" && r.block == 65536) loxim64k = mbps;
+        std::printf("%-20s %7zu %10zu %9.3f %9.2f %9lld %9.1f  %s\n", r.name.c_str(), r.block,
+                    data.size(), r.seconds, mbps, r.calls, perCall, r.match ? "match" : "MISMATCH");
+        if (r.name == "loxim code 8" && r.block == 4096)
+            loxim4k = mbps;
+        if (r.name == "loxim code 8" && r.block == 65536)
+            loxim64k = mbps;
         all = all && r.match;
     }
     if (!settings.socatHost.empty())
         std::printf("socat file, every row in order: %s\n", fileOk ? "match" : "MISMATCH");
-    if (loxim64k > 0) std::printf("loxim 4 KiB / 64 KiB throughput: %.2f\n", loxim4k / loxim64k);
+    if (loxim64k > 0)
+        std::printf("loxim 4 KiB / 64 KiB throughput: %.2f\n", loxim4k / loxim64k);
     target.Stop();
     FreeLibrary(d.dll);
     FreeLibrary(loxim);

@@ -10,6 +10,36 @@
 
 namespace loxim::core {
 
+// Function codes of the entry.
+enum : uint32_t {
+    kCodeOpen = 1,
+    kCodeClose = 2,
+    kCodeJobAlloc = 3,
+    kCodeJobRealloc = 4,
+    kCodeJobFree = 5,
+    kCodeJobCopyIn = 6,
+    kCodeJobCopyOut = 7,
+    kCodeWrite = 8,
+    kCodeRead = 9,
+    kCodeSend = 10,
+    kCodeSendResult = 11,
+    kCodeIsReady = 12,
+    kCodeDeviceId = 13,
+    kCodeProbe = 14,
+    kCodeStatusByte = 15,
+    kCodePrinterState = 16,
+    kCodeAuxQuery = 17,
+    kCodeAuxCommand = 18,
+    kCodeSetSettings = 19,
+    kCodeDeviceInfo = 20,
+    kCodeNetStatus = 100,
+    kCodeNetConnect = 102,
+    kCodeNetDisconnect = 103,
+    kCodeWriteBackground = 104,
+    kCodeReadBackground = 105,
+    kCodePassThrough = 30000,
+};
+
 // Result codes of the entry.
 enum : int32_t {
     kOk = 0,
@@ -51,7 +81,7 @@ enum : uint32_t {
     kTypeChoose = 1,
     kTypeParallel = 2,
     kTypeUsb = 3,
-    kTypePacket = 4,       // also 6 to 10
+    kTypePacket = 4, // also 6 to 10
     kTypePacketUsb = 5,
     kTypeUsbLpt = 256,
     kTypeTcpIp = 257,
@@ -85,8 +115,8 @@ TypeChoice ChooseConnectionType(uint32_t requested, uint32_t kind, int64_t param
 constexpr uint32_t kSlotCount = 64;
 
 struct Slot {
-    uint32_t owner;    // process id
-    uint32_t mapping;  // the owner's handle of the record's mapping; 0 = free
+    uint32_t owner;   // process id
+    uint32_t mapping; // the owner's handle of the record's mapping; 0 = free
 };
 
 struct DeviceTable {
@@ -127,8 +157,8 @@ uint32_t RecordHeaderLength(const char *printer, const char *port);
 
 // Writes the header and the names into a zero-filled record of `size` bytes; false when the
 // record does not hold header length plus private size.
-bool WriteRecord(uint8_t *record, size_t size, uint32_t type, const char *printer,
-                 const char *port, uint32_t privateSize);
+bool WriteRecord(uint8_t *record, size_t size, uint32_t type, const char *printer, const char *port,
+                 uint32_t privateSize);
 
 struct RecordView {
     RecordHeader header{};
@@ -161,31 +191,68 @@ std::string JoinPath(std::string_view folder, std::string_view separator, std::s
 // ---- dispatch ----
 
 enum class Routine : uint8_t {
-    Zero,          // returns 0, does nothing
-    Refused,       // -101
-    Generic,       // the library-free routine of the code
-    DefaultState,  // code 16 off parallel
-    Background,    // codes 104, 105
-    PassMatch,     // code 30000: 0 when the control word names the type, else -101
+    Zero,         // returns 0, does nothing
+    Refused,      // -101
+    Generic,      // the library-free routine of the code
+    DefaultState, // code 16 off parallel
+    Background,   // codes 104, 105
+    PassMatch,    // code 30000: 0 when the control word names the type, else -101
     // default path (jastin) and the routines other paths share
-    DefWrite, MfpRead, DefSendBuffer, UsbLptGetSendResult, DefIsReady, MfpReadDeviceId,
-    DefProbe, DefReadStatusByte,
+    DefWrite,
+    MfpRead,
+    DefSendBuffer,
+    UsbLptGetSendResult,
+    DefIsReady,
+    MfpReadDeviceId,
+    DefProbe,
+    DefReadStatusByte,
     // USB-to-parallel (mirovel)
-    UsbLptWrite, UsbLptRead, UsbLptIsReady, UsbLptReadDeviceId, UsbLptProbe,
+    UsbLptWrite,
+    UsbLptRead,
+    UsbLptIsReady,
+    UsbLptReadDeviceId,
+    UsbLptProbe,
     UsbLptReadStatusByte,
     // parallel (zorla)
-    LptAllocJobBuffer, LptReallocJobBuffer, LptFreeJobBuffer, LptCopyToJobBuffer,
-    LptCopyFromJobBuffer, LptWrite, LptRead, LptSendBuffer, LptGetSendResult, LptIsReady,
-    LptReadDeviceId, LptProbe, LptReadStatusByte, LptGetPrinterState, LptAuxQuery,
-    LptAuxCommand, LptSetDeviceSettings,
+    LptAllocJobBuffer,
+    LptReallocJobBuffer,
+    LptFreeJobBuffer,
+    LptCopyToJobBuffer,
+    LptCopyFromJobBuffer,
+    LptWrite,
+    LptRead,
+    LptSendBuffer,
+    LptGetSendResult,
+    LptIsReady,
+    LptReadDeviceId,
+    LptProbe,
+    LptReadStatusByte,
+    LptGetPrinterState,
+    LptAuxQuery,
+    LptAuxCommand,
+    LptSetDeviceSettings,
     // USB (frennic)
-    UsbWrite, UsbSendBuffer, UsbGetSendResult, UsbIsReady, UsbProbe, UsbReadStatusByte,
+    UsbWrite,
+    UsbSendBuffer,
+    UsbGetSendResult,
+    UsbIsReady,
+    UsbProbe,
+    UsbReadStatusByte,
     UsbPassThrough,
     // packet (ulvane)
-    MfpWrite, MfpSendBuffer, MfpReadStatusByte,
+    MfpWrite,
+    MfpSendBuffer,
+    MfpReadStatusByte,
     // TCP/IP (brevan)
-    TcpWrite, TcpRead, TcpSendBuffer, TcpGetSendResult, TcpReadDeviceId, TcpGetStatusValue,
-    TcpConnect, TcpDisconnect, TcpSnmpRequest,
+    TcpWrite,
+    TcpRead,
+    TcpSendBuffer,
+    TcpGetSendResult,
+    TcpReadDeviceId,
+    TcpGetStatusValue,
+    TcpConnect,
+    TcpDisconnect,
+    TcpSnmpRequest,
 };
 
 // Which routine serves a code (3 to 19, 100 to 105, 30000) on a connection type. Codes outside
@@ -206,7 +273,7 @@ uint32_t SendPacing(bool found, uint32_t percent, uint32_t rate);
 struct PrinterState {
     uint32_t state;
     uint8_t valid;
-    bool reread;  // the status byte is read again and the state left undetermined
+    bool reread; // the status byte is read again and the state left undetermined
 };
 
 // The printer state word of a parallel device from its transfer mode, the caller's flags and
@@ -220,7 +287,9 @@ uint32_t PacketServiceCode(uint32_t type);
 // Mode passed at the open: 2 for transfer mode 9, else 1.
 uint32_t PacketMode(uint32_t transferMode);
 // The status byte as the packet path reports it.
-inline uint8_t PacketStatusByte(uint8_t status) { return static_cast<uint8_t>((status & 0xD8) | 0x50); }
+inline uint8_t PacketStatusByte(uint8_t status) {
+    return static_cast<uint8_t>((status & 0xD8) | 0x50);
+}
 
 // ---- TCP/IP path ----
 
@@ -229,4 +298,4 @@ int32_t MapTcpResult(int32_t result);
 // Status values of the raw transport's event record.
 int32_t MapTcpStatus(int32_t status);
 
-}  // namespace loxim::core
+} // namespace loxim::core

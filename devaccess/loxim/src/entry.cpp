@@ -24,11 +24,14 @@ CRITICAL_SECTION g_viewLock;
 RecordMap::View *g_views[core::kSlotCount];
 
 RecordMap::View *MapRecord(HANDLE mapping) {
-    if (!mapping) return nullptr;
+    if (!mapping)
+        return nullptr;
     void *base = MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
-    if (!base) return nullptr;
+    if (!base)
+        return nullptr;
     MEMORY_BASIC_INFORMATION info{};
-    auto *view = new (std::nothrow) RecordMap::View{mapping, static_cast<uint8_t *>(base), 0, false, {}, 1};
+    auto *view =
+        new (std::nothrow) RecordMap::View{mapping, static_cast<uint8_t *>(base), 0, false, {}, 1};
     if (!view || !VirtualQuery(base, &info, sizeof info)) {
         delete view;
         UnmapViewOfFile(base);
@@ -53,34 +56,27 @@ void Unkeep(uint32_t slot) {
     Release(view);
 }
 
-class ViewLock {
-public:
-    ViewLock() { EnterCriticalSection(&g_viewLock); }
-    ~ViewLock() { LeaveCriticalSection(&g_viewLock); }
-    ViewLock(const ViewLock &) = delete;
-    ViewLock &operator=(const ViewLock &) = delete;
-};
-
-}  // namespace
+} // namespace
 
 TableLock::TableLock() : mutex_(g_tableMutex) {
     if (!mutex_) {
         mutex_ = CreateMutexA(nullptr, FALSE, "DEVACC.OBJECT");
-        own_ = mutex_ != nullptr;
+        own_.reset(mutex_);
     }
-    if (mutex_) WaitForSingleObject(mutex_, INFINITE);  // an abandoned mutex is ours as well
+    if (mutex_)
+        WaitForSingleObject(mutex_, INFINITE); // an abandoned mutex is ours as well
 }
 
 TableLock::~TableLock() {
     if (mutex_) {
         ReleaseMutex(mutex_);
-        if (own_) CloseHandle(mutex_);
+        own_.reset();
     }
 }
 
 RecordMap::RecordMap(uint32_t slot) {
     const HANDLE mapping = SlotMapping(slot);
-    ViewLock lock;
+    win::SectionLock lock(g_viewLock);
     View *view = g_views[slot];
     // A view of another mapping than the slot's now is stale.
     if (view && view->mapping != mapping) {
@@ -91,7 +87,8 @@ RecordMap::RecordMap(uint32_t slot) {
         // Opened before this load of the library: mapped once, kept until the close. A view
         // whose record cannot be read is not kept (a later call maps again).
         view = MapRecord(mapping);
-        if (!view) return;
+        if (!view)
+            return;
         if (!view->readable) {
             view_ = view;
             return;
@@ -120,33 +117,37 @@ RecordMap::~RecordMap() {
 }
 
 bool RecordMap::Reread() {
-    if (!view_) return false;
+    if (!view_)
+        return false;
     view_->readable = core::ReadRecord(view_->base, view_->size, view_->record);
     return view_->readable;
 }
 
 void RecordMap::KeepFor(uint32_t slot) {
-    if (!view_) return;
-    ViewLock lock;
+    if (!view_)
+        return;
+    win::SectionLock lock(g_viewLock);
     Unkeep(slot);
     InterlockedIncrement(&view_->refs);
     g_views[slot] = view_;
 }
 
 void DropSlotView(uint32_t slot) {
-    ViewLock lock;
+    win::SectionLock lock(g_viewLock);
     Unkeep(slot);
 }
 
 void DropAllSlotViews() {
-    ViewLock lock;
-    for (uint32_t slot = 0; slot < core::kSlotCount; ++slot) Unkeep(slot);
+    win::SectionLock lock(g_viewLock);
+    for (uint32_t slot = 0; slot < core::kSlotCount; ++slot)
+        Unkeep(slot);
 }
 
 int32_t RecordMap::Call(uint32_t op, uint32_t handle, void *block) const {
     using Entry = int32_t(__stdcall *)(uint32_t, uint32_t, void *);
     const uint32_t entry = view_->record.header.entry;
-    if (!entry) return core::kErrParam;
+    if (!entry)
+        return core::kErrParam;
     return Ptr<std::remove_pointer_t<Entry>>(entry)(op, handle, block);
 }
 
@@ -170,7 +171,8 @@ BOOL DllEntryPoint(HINSTANCE instance, DWORD reason, bool processExit) {
         InterlockedDecrement(&EntryNo);
         if (!processExit) {
             DropAllSlotViews();
-            if (g_tableMutex) CloseHandle(g_tableMutex);
+            if (g_tableMutex)
+                CloseHandle(g_tableMutex);
             g_tableMutex = nullptr;
             DeleteCriticalSection(&g_viewLock);
         }
@@ -180,7 +182,7 @@ BOOL DllEntryPoint(HINSTANCE instance, DWORD reason, bool processExit) {
     }
 }
 
-}  // namespace loxim
+} // namespace loxim
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     return loxim::DllEntryPoint(instance, reason, reserved != nullptr);
@@ -188,15 +190,19 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 
 extern "C" int32_t __stdcall DeviceIO_IF(uint32_t code, uint32_t handle, void *block) {
     using namespace loxim;
-    if (code == LOXIM_OPEN) return OpenDevice(handle, static_cast<OpenDeviceBlock *>(block));
+    if (code == LOXIM_OPEN)
+        return OpenDevice(handle, static_cast<OpenDeviceBlock *>(block));
     if (code == LOXIM_CLOSE) {
         // The close checks the handle again under the mutex.
-        if (core::SlotOfHandle(DevManage, handle, GetCurrentProcessId()) < 0) return core::kErrHandle;
+        if (core::SlotOfHandle(DevManage, handle, GetCurrentProcessId()) < 0)
+            return core::kErrHandle;
         return CloseDevice(handle - 1);
     }
     const int slot = core::SlotOfHandle(DevManage, handle, GetCurrentProcessId());
-    if (slot < 0) return core::kErrHandle;
+    if (slot < 0)
+        return core::kErrHandle;
     if (code == LOXIM_DEVICE_INFO)
-        return CopyDeviceInfo(static_cast<uint32_t>(slot), static_cast<DeviceInfoRequestBlock *>(block));
+        return CopyDeviceInfo(static_cast<uint32_t>(slot),
+                              static_cast<DeviceInfoRequestBlock *>(block));
     return Operate(code, static_cast<uint32_t>(slot), block);
 }

@@ -9,13 +9,40 @@
 
 #include "loxim.h"
 #include "loxim_core.h"
+#include "win_owners.h"
 
 extern "C" {
 extern loxim::core::DeviceTable DevManage;
 extern volatile LONG EntryNo;
 }
 
-// The core's results and types are the public ones.
+// The core's codes, results and types are the public ones.
+static_assert(int64_t{loxim::core::kCodeOpen} == LOXIM_OPEN);
+static_assert(int64_t{loxim::core::kCodeClose} == LOXIM_CLOSE);
+static_assert(int64_t{loxim::core::kCodeJobAlloc} == LOXIM_JOB_ALLOC);
+static_assert(int64_t{loxim::core::kCodeJobRealloc} == LOXIM_JOB_REALLOC);
+static_assert(int64_t{loxim::core::kCodeJobFree} == LOXIM_JOB_FREE);
+static_assert(int64_t{loxim::core::kCodeJobCopyIn} == LOXIM_JOB_COPY_IN);
+static_assert(int64_t{loxim::core::kCodeJobCopyOut} == LOXIM_JOB_COPY_OUT);
+static_assert(int64_t{loxim::core::kCodeWrite} == LOXIM_WRITE);
+static_assert(int64_t{loxim::core::kCodeRead} == LOXIM_READ);
+static_assert(int64_t{loxim::core::kCodeSend} == LOXIM_SEND);
+static_assert(int64_t{loxim::core::kCodeSendResult} == LOXIM_SEND_RESULT);
+static_assert(int64_t{loxim::core::kCodeIsReady} == LOXIM_IS_READY);
+static_assert(int64_t{loxim::core::kCodeDeviceId} == LOXIM_DEVICE_ID);
+static_assert(int64_t{loxim::core::kCodeProbe} == LOXIM_PROBE);
+static_assert(int64_t{loxim::core::kCodeStatusByte} == LOXIM_STATUS_BYTE);
+static_assert(int64_t{loxim::core::kCodePrinterState} == LOXIM_PRINTER_STATE);
+static_assert(int64_t{loxim::core::kCodeAuxQuery} == LOXIM_AUX_QUERY);
+static_assert(int64_t{loxim::core::kCodeAuxCommand} == LOXIM_AUX_COMMAND);
+static_assert(int64_t{loxim::core::kCodeSetSettings} == LOXIM_SET_SETTINGS);
+static_assert(int64_t{loxim::core::kCodeDeviceInfo} == LOXIM_DEVICE_INFO);
+static_assert(int64_t{loxim::core::kCodeNetStatus} == LOXIM_NET_STATUS);
+static_assert(int64_t{loxim::core::kCodeNetConnect} == LOXIM_NET_CONNECT);
+static_assert(int64_t{loxim::core::kCodeNetDisconnect} == LOXIM_NET_DISCONNECT);
+static_assert(int64_t{loxim::core::kCodeWriteBackground} == LOXIM_WRITE_BACKGROUND);
+static_assert(int64_t{loxim::core::kCodeReadBackground} == LOXIM_READ_BACKGROUND);
+static_assert(int64_t{loxim::core::kCodePassThrough} == LOXIM_PASS_THROUGH);
 static_assert(int64_t{loxim::core::kOk} == LOXIM_OK);
 static_assert(int64_t{loxim::core::kErrParam} == LOXIM_E_PARAM);
 static_assert(int64_t{loxim::core::kErrPortNotFound} == LOXIM_E_PORT_NOT_FOUND);
@@ -52,8 +79,12 @@ namespace loxim {
 
 using core::RecordView;
 
-inline uint32_t U32(const void *p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-template <typename T> T *Ptr(uint32_t v) { return reinterpret_cast<T *>(static_cast<uintptr_t>(v)); }
+inline uint32_t U32(const void *p) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+}
+template <typename T> T *Ptr(uint32_t v) {
+    return reinterpret_cast<T *>(static_cast<uintptr_t>(v));
+}
 
 // This library's own module.
 extern HMODULE g_self;
@@ -67,23 +98,23 @@ extern HANDLE g_tableMutex;
 
 // Holds the system-wide mutex for its lifetime.
 class TableLock {
-public:
+  public:
     TableLock();
     ~TableLock();
     TableLock(const TableLock &) = delete;
     TableLock &operator=(const TableLock &) = delete;
     explicit operator bool() const { return mutex_ != nullptr; }
 
-private:
+  private:
     HANDLE mutex_;
-    bool own_ = false;  // opened for this use only (the process's handle could not be opened)
+    win::Handle own_; // opened for this use only (the process's handle could not be opened)
 };
 
 // A read/write view of one device record. A slot of this process keeps one view from its open
 // to its close; every call on the device holds a reference to it, and the view is unmapped
 // when the slot has let it go and the last call ends.
 class RecordMap {
-public:
+  public:
     RecordMap() = default;
     // The view of a slot of this process: the one kept since its open, or, for a slot that this
     // load of the library did not open, one mapped now and kept from here on.
@@ -119,13 +150,13 @@ public:
     struct View {
         HANDLE mapping;
         uint8_t *base;
-        size_t size;       // readable bytes of the view
-        bool readable;     // the record lies within the view
+        size_t size;   // readable bytes of the view
+        bool readable; // the record lies within the view
         RecordView record;
-        volatile LONG refs;  // holders: the slot's keep and each call
+        volatile LONG refs; // holders: the slot's keep and each call
     };
 
-private:
+  private:
     explicit RecordMap(View *view) : view_(view) {}
     View *view_ = nullptr;
 };
@@ -165,28 +196,33 @@ struct CreateArgs {
     uint32_t type;
     const char *printer;
     const char *port;
-    const PrinterSettings *settings;  // NULL where the kind takes none
+    const PrinterSettings *settings; // NULL where the kind takes none
     const void *params;
     uint32_t defaultArg;
 };
 
 // What a create made, for the open to keep or to undo.
 struct Created {
-    HANDLE mapping = nullptr;
-    RecordMap view;  // the record's view, kept by the slot once the open succeeds
+    win::Handle mapping;
+    RecordMap view; // the record's view, kept by the slot once the open succeeds
     int slot = -1;
-    HMODULE module = nullptr;  // loaded by this create
-    bool opened = false;       // the kind's open succeeded
+    win::Module module;  // loaded by this create
+    bool opened = false; // the kind's open succeeded
 };
 
 // Private areas by port kind.
 struct LptPrivate {
     uint32_t handle;
     int32_t portNumber;
-    uint32_t bufferMode;  // non-zero: the library's job buffers; 0: global memory
+    uint32_t bufferMode; // non-zero: the library's job buffers; 0: global memory
     PrinterSettings settings;
 };
-struct UsbPrivate { uint32_t handle; int32_t portNumber; uint32_t openState; uint32_t reserved; };
+struct UsbPrivate {
+    uint32_t handle;
+    int32_t portNumber;
+    uint32_t openState;
+    uint32_t reserved;
+};
 struct MfpPrivate {
     uint32_t handle;
     uint32_t reserved;
@@ -266,4 +302,4 @@ void UsbCacheOpened(uint32_t slot);
 int32_t RunUsb(core::Routine routine, const RecordMap &map, uint32_t slot, void *block);
 int32_t RunMfp(core::Routine routine, const RecordMap &map, void *block);
 
-}  // namespace loxim
+} // namespace loxim

@@ -214,8 +214,7 @@ int32_t RecordMap::CallLpt(uint32_t op, void *block) const {
     if (!entry)
         return core::kErrParam;
     const auto &p = *reinterpret_cast<const LptPrivate *>(privateArea());
-    return Ptr<std::remove_pointer_t<Entry>>(entry)(op, p.handle, p.portNumber,
-                                                                   block);
+    return Ptr<std::remove_pointer_t<Entry>>(entry)(op, p.handle, p.portNumber, block);
 }
 
 int32_t LptOpenDevice(const RecordMap &map, const char *printer, const char *port) {

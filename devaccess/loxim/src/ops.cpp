@@ -13,9 +13,11 @@ namespace {
 using core::Routine;
 constexpr int32_t kOk = core::kOk, kErrParam = core::kErrParam, kErrJob = core::kErrJobBuffer;
 
-template <typename Block> Block *As(void *block) { return static_cast<Block *>(block); }
+template <typename Block> Block *As(void *block) {
+    return static_cast<Block *>(block);
+}
 
-}  // namespace
+} // namespace
 
 bool Locked(HGLOBAL memory) {
     const UINT flags = GlobalFlags(memory);
@@ -31,7 +33,8 @@ bool Within(HGLOBAL memory, uint32_t offset, uint32_t length) {
 
 int32_t JobAlloc(JobAllocBlock *b) {
     HGLOBAL memory = GlobalAlloc(GHND, b->size);
-    if (!memory) return core::kErrMemory;
+    if (!memory)
+        return core::kErrMemory;
     *b->jobBuffer = memory;
     *b->granted = b->size;
     return kOk;
@@ -39,10 +42,12 @@ int32_t JobAlloc(JobAllocBlock *b) {
 
 int32_t JobRealloc(JobReallocBlock *b) {
     HGLOBAL memory = *b->jobBuffer;
-    if (Locked(memory)) return core::kErrBufferInUse;
+    if (Locked(memory))
+        return core::kErrBufferInUse;
     const SIZE_T before = GlobalSize(memory);
     HGLOBAL moved = GlobalReAlloc(memory, b->size, GMEM_MOVEABLE | GMEM_ZEROINIT);
-    if (!moved) return core::kErrMemory;
+    if (!moved)
+        return core::kErrMemory;
     if (b->size > before) {
         // Growth is zero-filled.
         if (auto *p = static_cast<uint8_t *>(GlobalLock(moved))) {
@@ -57,28 +62,36 @@ int32_t JobRealloc(JobReallocBlock *b) {
 
 int32_t JobFree(JobFreeBlock *b) {
     HGLOBAL memory = *b->jobBuffer;
-    if (Locked(memory)) return core::kErrBufferInUse;
+    if (Locked(memory))
+        return core::kErrBufferInUse;
     const SIZE_T size = GlobalSize(memory);
     if (!b->cutCount || *b->cutCount == 0 || *b->cutCount == size) {
-        if (GlobalFree(memory)) return core::kErrBufferInUse;
+        if (GlobalFree(memory))
+            return core::kErrBufferInUse;
         *b->jobBuffer = nullptr;
         return kOk;
     }
-    if (*b->cutCount > size) return kErrJob;
+    if (*b->cutCount > size)
+        return kErrJob;
     const SIZE_T rest = size - *b->cutCount;
     HGLOBAL moved = GlobalReAlloc(memory, rest, GMEM_MOVEABLE);
-    if (!moved) return core::kErrMemory;
+    if (!moved)
+        return core::kErrMemory;
     *b->jobBuffer = moved;
     *b->cutCount = static_cast<uint32_t>(rest);
     return kOk;
 }
 
 int32_t JobCopyIn(JobCopyInBlock *b) {
-    if (!b->source) return kOk;
-    if (Locked(b->jobBuffer)) return core::kErrBufferInUse;
-    if (!Within(b->jobBuffer, b->offset, b->length)) return kErrJob;
+    if (!b->source)
+        return kOk;
+    if (Locked(b->jobBuffer))
+        return core::kErrBufferInUse;
+    if (!Within(b->jobBuffer, b->offset, b->length))
+        return kErrJob;
     auto *p = static_cast<uint8_t *>(GlobalLock(b->jobBuffer));
-    if (!p) return kErrJob;
+    if (!p)
+        return kErrJob;
     std::memcpy(p + b->offset, b->source, b->length);
     *b->copied = b->length;
     GlobalUnlock(b->jobBuffer);
@@ -86,10 +99,13 @@ int32_t JobCopyIn(JobCopyInBlock *b) {
 }
 
 int32_t JobCopyOut(JobCopyOutBlock *b) {
-    if (Locked(b->jobBuffer)) return core::kErrBufferInUse;
-    if (!Within(b->jobBuffer, b->offset, b->length)) return kErrJob;
+    if (Locked(b->jobBuffer))
+        return core::kErrBufferInUse;
+    if (!Within(b->jobBuffer, b->offset, b->length))
+        return kErrJob;
     auto *p = static_cast<const uint8_t *>(GlobalLock(b->jobBuffer));
-    if (!p) return kErrJob;
+    if (!p)
+        return kErrJob;
     std::memcpy(b->destination, p + b->offset, b->length);
     *b->copied = b->length;
     GlobalUnlock(b->jobBuffer);
@@ -102,80 +118,117 @@ namespace {
 
 int32_t CheckBlock(uint32_t code, void *block) {
     switch (code) {
-    case 2: case 18: case 102: case 103: return kOk;
-    default: break;
+    case LOXIM_CLOSE:
+    case LOXIM_AUX_COMMAND:
+    case LOXIM_NET_CONNECT:
+    case LOXIM_NET_DISCONNECT:
+        return kOk;
+    default:
+        break;
     }
     if (!block) {
         // Codes outside the table take no block.
-        const bool hasBlock = (code >= 3 && code <= 17) || code == 19 || code == 100 ||
-                              code == 104 || code == 105 || code == 30000;
+        const bool hasBlock = (code >= LOXIM_JOB_ALLOC && code <= LOXIM_AUX_QUERY) ||
+                              code == LOXIM_SET_SETTINGS || code == LOXIM_NET_STATUS ||
+                              code == LOXIM_WRITE_BACKGROUND || code == LOXIM_READ_BACKGROUND ||
+                              code == LOXIM_PASS_THROUGH;
         return hasBlock ? kErrParam : kOk;
     }
     switch (code) {
-    case 3: { auto *b = As<JobAllocBlock>(block); return b->jobBuffer && b->size && b->granted ? kOk : kErrParam; }
-    case 4: {
+    case LOXIM_JOB_ALLOC: {
+        auto *b = As<JobAllocBlock>(block);
+        return b->jobBuffer && b->size && b->granted ? kOk : kErrParam;
+    }
+    case LOXIM_JOB_REALLOC: {
         auto *b = As<JobReallocBlock>(block);
-        if (!b->jobBuffer || !b->size || !b->granted) return kErrParam;
+        if (!b->jobBuffer || !b->size || !b->granted)
+            return kErrParam;
         return *b->jobBuffer ? kOk : kErrJob;
     }
-    case 5: { auto *b = As<JobFreeBlock>(block); return b->jobBuffer && *b->jobBuffer ? kOk : kErrJob; }
-    case 6: {
+    case LOXIM_JOB_FREE: {
+        auto *b = As<JobFreeBlock>(block);
+        return b->jobBuffer && *b->jobBuffer ? kOk : kErrJob;
+    }
+    case LOXIM_JOB_COPY_IN: {
         auto *b = As<JobCopyInBlock>(block);
-        if (b->source && !b->copied) return kErrParam;
-        if (!b->jobBuffer) return kErrJob;
-        if (b->copied) *b->copied = 0;
+        if (b->source && !b->copied)
+            return kErrParam;
+        if (!b->jobBuffer)
+            return kErrJob;
+        if (b->copied)
+            *b->copied = 0;
         return kOk;
     }
-    case 7: {
+    case LOXIM_JOB_COPY_OUT: {
         auto *b = As<JobCopyOutBlock>(block);
-        if (!b->destination || !b->copied) return kErrParam;
-        if (!b->jobBuffer) return kErrJob;
+        if (!b->destination || !b->copied)
+            return kErrParam;
+        if (!b->jobBuffer)
+            return kErrJob;
         *b->copied = 0;
         return kOk;
     }
-    case 8: {
+    case LOXIM_WRITE: {
         auto *b = As<WriteBlock>(block);
-        if (!b->data || !b->written || !b->length) return kErrParam;
+        if (!b->data || !b->written || !b->length)
+            return kErrParam;
         *b->written = 0;
         return kOk;
     }
-    case 9: {
+    case LOXIM_READ: {
         auto *b = As<ReadBlock>(block);
-        if (!b->buffer || !b->read || !b->size) return kErrParam;
+        if (!b->buffer || !b->read || !b->size)
+            return kErrParam;
         *b->read = 0;
         return kOk;
     }
-    case 10: {
+    case LOXIM_SEND: {
         auto *b = As<SendBlock>(block);
-        if (!b->length) return kErrParam;
+        if (!b->length)
+            return kErrParam;
         return b->jobBuffer ? kOk : kErrJob;
     }
-    case 11: { auto *b = As<SendResultBlock>(block); return b->done && b->sent ? kOk : kErrParam; }
-    case 12: return As<ReadyBlock>(block)->ready ? kOk : kErrParam;
-    case 13: {
+    case LOXIM_SEND_RESULT: {
+        auto *b = As<SendResultBlock>(block);
+        return b->done && b->sent ? kOk : kErrParam;
+    }
+    case LOXIM_IS_READY:
+        return As<ReadyBlock>(block)->ready ? kOk : kErrParam;
+    case LOXIM_DEVICE_ID: {
         auto *b = As<DeviceIdBlock>(block);
-        if (!b->buffer || !b->size || !b->length) return kErrParam;
+        if (!b->buffer || !b->size || !b->length)
+            return kErrParam;
         *b->length = 0;
         return kOk;
     }
-    case 15: return As<StatusByteBlock>(block)->status ? kOk : kErrParam;
-    case 16: {
+    case LOXIM_STATUS_BYTE:
+        return As<StatusByteBlock>(block)->status ? kOk : kErrParam;
+    case LOXIM_PRINTER_STATE: {
         auto *b = As<PrinterStateBlock>(block);
-        if (!b->status || !b->state || !b->valid) return kErrParam;
+        if (!b->status || !b->state || !b->valid)
+            return kErrParam;
         *b->state = 0x1000000;
         *b->valid = 0;
         return kOk;
     }
-    case 17: return As<AuxQueryBlock>(block)->buffer ? kOk : kErrParam;
-    case 19: { auto *b = As<SetSettingsBlock>(block); return b->info && b->flags ? kOk : kErrParam; }
-    case 100: return As<NetStatusBlock>(block)->status ? kOk : kErrParam;
-    case 104: case 105: {
+    case LOXIM_AUX_QUERY:
+        return As<AuxQueryBlock>(block)->buffer ? kOk : kErrParam;
+    case LOXIM_SET_SETTINGS: {
+        auto *b = As<SetSettingsBlock>(block);
+        return b->info && b->flags ? kOk : kErrParam;
+    }
+    case LOXIM_NET_STATUS:
+        return As<NetStatusBlock>(block)->status ? kOk : kErrParam;
+    case LOXIM_WRITE_BACKGROUND:
+    case LOXIM_READ_BACKGROUND: {
         auto *b = As<BackgroundBlock>(block);
-        if (!b->data || !b->length || !b->total || !b->callback) return kErrParam;
+        if (!b->data || !b->length || !b->total || !b->callback)
+            return kErrParam;
         *b->total = 0;
         return kOk;
     }
-    default: return kOk;
+    default:
+        return kOk;
     }
 }
 
@@ -196,7 +249,8 @@ int32_t RunRoutine(Routine routine, const RecordMap &map, uint32_t slot, void *b
     }
     case Routine::DefSendBuffer: {
         auto *b = As<SendBlock>(block);
-        if (!Within(b->jobBuffer, b->offset, b->length)) return kErrJob;
+        if (!Within(b->jobBuffer, b->offset, b->length))
+            return kErrJob;
         uint32_t args[] = {U32(b->jobBuffer), b->offset, b->length, b->timeOut};
         return map.Call(5, device, args);
     }
@@ -213,7 +267,8 @@ int32_t RunRoutine(Routine routine, const RecordMap &map, uint32_t slot, void *b
         uint32_t args[] = {U32(b->buffer), b->size, U32(b->length), b->timeOut};
         return map.Call(10, device, args);
     }
-    case Routine::DefProbe: return map.Call(11, device, nullptr);
+    case Routine::DefProbe:
+        return map.Call(11, device, nullptr);
     case Routine::DefReadStatusByte: {
         uint32_t args[] = {U32(As<StatusByteBlock>(block)->status)};
         return map.Call(12, device, args);
@@ -247,11 +302,15 @@ int32_t RunRoutine(Routine routine, const RecordMap &map, uint32_t slot, void *b
     }
     default:
         switch (map.type()) {
-        case core::kTypeParallel: return RunLpt(routine, map, block);
-        case core::kTypeUsb: return RunUsb(routine, map, slot, block);
-        case core::kTypeTcpIp: return RunTcp(routine, map, block);
+        case core::kTypeParallel:
+            return RunLpt(routine, map, block);
+        case core::kTypeUsb:
+            return RunUsb(routine, map, slot, block);
+        case core::kTypeTcpIp:
+            return RunTcp(routine, map, block);
         default:
-            if (core::IsPacketType(map.type())) return RunMfp(routine, map, block);
+            if (core::IsPacketType(map.type()))
+                return RunMfp(routine, map, block);
             return kErrParam;
         }
     }
@@ -264,15 +323,19 @@ int32_t PollDeviceId(Routine routine, const RecordMap &map, uint32_t slot, Devic
         uint32_t length = 0;
         DeviceIdBlock once{b->buffer, b->size, &length, b->timeOut};
         const int32_t result = RunRoutine(routine, map, slot, &once);
-        if (result != kOk) return result;
-        if (length > b->size) return core::kErrDevice;  // the library overran the buffer
+        if (result != kOk)
+            return result;
+        if (length > b->size)
+            return core::kErrDevice; // the library overran the buffer
         if (length != 0 && length != 1) {
             *b->length = length;
             return kOk;
         }
-        if (b->timeOut == 0) return kOk;
+        if (b->timeOut == 0)
+            return kOk;
         Sleep(map.type() == core::kTypeUsbLpt ? 2000 : 500);
-        if (GetTickCount() - start >= b->timeOut) return kOk;
+        if (GetTickCount() - start >= b->timeOut)
+            return kOk;
     }
 }
 
@@ -280,22 +343,31 @@ int32_t Dispatch(uint32_t code, const RecordMap &map, uint32_t slot, void *block
     const Routine routine = core::DispatchRoutine(code, map.type());
     switch (routine) {
     case Routine::Zero:
-    case Routine::DefaultState: return kOk;
-    case Routine::Refused: return kErrParam;
+    case Routine::DefaultState:
+        return kOk;
+    case Routine::Refused:
+        return kErrParam;
     case Routine::Generic:
         switch (code) {
-        case 3: return JobAlloc(As<JobAllocBlock>(block));
-        case 4: return JobRealloc(As<JobReallocBlock>(block));
-        case 5: return JobFree(As<JobFreeBlock>(block));
-        case 6: return JobCopyIn(As<JobCopyInBlock>(block));
-        case 7: return JobCopyOut(As<JobCopyOutBlock>(block));
-        default: return kErrParam;
+        case LOXIM_JOB_ALLOC:
+            return JobAlloc(As<JobAllocBlock>(block));
+        case LOXIM_JOB_REALLOC:
+            return JobRealloc(As<JobReallocBlock>(block));
+        case LOXIM_JOB_FREE:
+            return JobFree(As<JobFreeBlock>(block));
+        case LOXIM_JOB_COPY_IN:
+            return JobCopyIn(As<JobCopyInBlock>(block));
+        case LOXIM_JOB_COPY_OUT:
+            return JobCopyOut(As<JobCopyOutBlock>(block));
+        default:
+            return kErrParam;
         }
     case Routine::PassMatch:
         return (As<PassThroughBlock>(block)->control >> 16) == map.type() ? kOk : kErrParam;
     case Routine::UsbPassThrough:
     case Routine::TcpSnmpRequest:
-        if ((As<PassThroughBlock>(block)->control >> 16) != map.type()) return kErrParam;
+        if ((As<PassThroughBlock>(block)->control >> 16) != map.type())
+            return kErrParam;
         return RunRoutine(routine, map, slot, block);
     case Routine::MfpReadDeviceId:
     case Routine::UsbLptReadDeviceId:
@@ -316,7 +388,7 @@ constexpr SIZE_T kThreadStack = 0;
 struct Request {
     uint32_t slot;
     bool write;
-    uint8_t *data;         // the write's own copy, or the caller's buffer
+    uint8_t *data; // the write's own copy, or the caller's buffer
     uint32_t length;
     uint32_t *total;
     uint32_t timeOut;
@@ -325,14 +397,15 @@ struct Request {
 };
 
 // One write or read through the synchronous code's dispatch.
-int32_t TransferOnce(const Request &r, const RecordMap &map, uint32_t done, uint32_t timeOut, uint32_t &count) {
+int32_t TransferOnce(const Request &r, const RecordMap &map, uint32_t done, uint32_t timeOut,
+                     uint32_t &count) {
     count = 0;
     if (r.write) {
         WriteBlock b{r.data + done, r.length - done, &count, timeOut};
-        return Dispatch(8, map, r.slot, &b);
+        return Dispatch(LOXIM_WRITE, map, r.slot, &b);
     }
     ReadBlock b{r.data + done, r.length - done, &count, timeOut};
-    return Dispatch(9, map, r.slot, &b);
+    return Dispatch(LOXIM_READ, map, r.slot, &b);
 }
 
 DWORD WINAPI BackgroundThread(LPVOID parameter) {
@@ -343,38 +416,53 @@ DWORD WINAPI BackgroundThread(LPVOID parameter) {
     const DWORD start = progress;
     // The slot's view for the whole request; the close waits for it.
     RecordMap map(r->slot);
-    if (!map) result = kErrParam;
+    if (!map)
+        result = kErrParam;
     while (result == kOk) {
         uint32_t count = 0;
         result = TransferOnce(*r, map, total, r->write ? r->timeOut : 200, count);
-        if (count > r->length - total) count = r->length - total;
+        if (count > r->length - total)
+            count = r->length - total;
         total += count;
         if (r->write) {
-            if (count > 0) progress = GetTickCount();
-            else if (result == kOk && GetTickCount() - progress > r->timeOut) result = core::kErrTimeout;
+            if (count > 0)
+                progress = GetTickCount();
+            else if (result == kOk && GetTickCount() - progress > r->timeOut)
+                result = core::kErrTimeout;
         } else if (count == 0 && GetTickCount() - start > r->timeOut) {
             break;
         }
-        if (total >= r->length || result != kOk) break;
+        if (total >= r->length || result != kOk)
+            break;
         Sleep(100);
     }
     map = RecordMap();
-    if (r->write) GlobalFree(r->data);
+    if (r->write)
+        GlobalFree(r->data);
     *r->total = total;
     const LoximCompletion completion = r->completion;
     const uint32_t user = r->user;
     // The library is no longer called: a close, also from the completion, may go ahead.
     g_busy[r->slot].fetch_sub(1);
     delete r;
-    if (completion) completion(result, total, user);
+    if (completion)
+        completion(result, total, user);
     FreeLibraryAndExitThread(g_self, 0);
 }
 
 int32_t StartBackground(uint32_t code, uint32_t slot, const RecordMap &map, BackgroundBlock *b) {
-    if (!core::IsKnownType(map.type())) return kOk;
-    Request *r = new (std::nothrow) Request{slot, code == 104, static_cast<uint8_t *>(b->data), b->length,
-                                            b->total, b->timeOut, b->callback->function, b->callback->user};
-    if (!r) return core::kErrMemory;
+    if (!core::IsKnownType(map.type()))
+        return kOk;
+    Request *r = new (std::nothrow) Request{slot,
+                                            code == LOXIM_WRITE_BACKGROUND,
+                                            static_cast<uint8_t *>(b->data),
+                                            b->length,
+                                            b->total,
+                                            b->timeOut,
+                                            b->callback->function,
+                                            b->callback->user};
+    if (!r)
+        return core::kErrMemory;
     if (r->write) {
         r->data = static_cast<uint8_t *>(GlobalAlloc(GPTR, b->length));
         if (!r->data) {
@@ -386,8 +474,10 @@ int32_t StartBackground(uint32_t code, uint32_t slot, const RecordMap &map, Back
     {
         // Registered under the mutex so that a close sees the request.
         TableLock lock;
-        if (core::SlotOfHandle(DevManage, slot + 1, GetCurrentProcessId()) != static_cast<int>(slot)) {
-            if (r->write) GlobalFree(r->data);
+        if (core::SlotOfHandle(DevManage, slot + 1, GetCurrentProcessId()) !=
+            static_cast<int>(slot)) {
+            if (r->write)
+                GlobalFree(r->data);
             delete r;
             return core::kErrHandle;
         }
@@ -400,8 +490,10 @@ int32_t StartBackground(uint32_t code, uint32_t slot, const RecordMap &map, Back
     HANDLE thread = CreateThread(nullptr, kThreadStack, BackgroundThread, r, 0, nullptr);
     if (!thread) {
         g_busy[slot].fetch_sub(1);
-        if (self) FreeLibrary(self);
-        if (r->write) GlobalFree(r->data);
+        if (self)
+            FreeLibrary(self);
+        if (r->write)
+            GlobalFree(r->data);
         delete r;
         return core::kErrThread;
     }
@@ -409,18 +501,21 @@ int32_t StartBackground(uint32_t code, uint32_t slot, const RecordMap &map, Back
     return kOk;
 }
 
-}  // namespace
+} // namespace
 
 int32_t Operate(uint32_t code, uint32_t slot, void *block) {
     const int32_t checked = CheckBlock(code, block);
-    if (checked != kOk) return checked;
+    if (checked != kOk)
+        return checked;
     RecordMap map(slot);
-    if (!map) return kErrParam;
-    if (code == 104 || code == 105) {
-        if (core::DispatchRoutine(code, map.type()) != Routine::Background) return kOk;
+    if (!map)
+        return kErrParam;
+    if (code == LOXIM_WRITE_BACKGROUND || code == LOXIM_READ_BACKGROUND) {
+        if (core::DispatchRoutine(code, map.type()) != Routine::Background)
+            return kOk;
         return StartBackground(code, slot, map, As<BackgroundBlock>(block));
     }
     return Dispatch(code, map, slot, block);
 }
 
-}  // namespace loxim
+} // namespace loxim

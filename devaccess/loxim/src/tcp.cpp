@@ -81,17 +81,6 @@ struct TcpSession {
     CRITICAL_SECTION lock;
 };
 
-class Guard {
-  public:
-    explicit Guard(TcpSession &s) : s_(s) { EnterCriticalSection(&s_.lock); }
-    ~Guard() { LeaveCriticalSection(&s_.lock); }
-    Guard(const Guard &) = delete;
-    Guard &operator=(const Guard &) = delete;
-
-  private:
-    TcpSession &s_;
-};
-
 TcpSession *SessionOf(const RecordMap &map) {
     return Ptr<TcpSession>(map.privateArea()[0]);
 }
@@ -109,12 +98,12 @@ int32_t Brevan(const RecordMap &map, const TcpSession &s, uint32_t code, void *b
 }
 
 uint32_t Flags(TcpSession &s) {
-    Guard g(s);
+    win::SectionLock g(s.lock);
     return s.flags;
 }
 
 void StoreResult(TcpSession &s, int32_t result) {
-    Guard g(s);
+    win::SectionLock g(s.lock);
     s.lastResult = result;
 }
 
@@ -122,7 +111,7 @@ void StoreResult(TcpSession &s, int32_t result) {
 
 void QUV9100_CALL TcpOnConnectDone(Raw9100Event *event, void *user) {
     auto &s = *static_cast<TcpSession *>(user);
-    Guard g(s);
+    win::SectionLock g(s.lock);
     if (event->status == QUV9100_CONNECTED) {
         s.flags = (s.flags | kConnected) & ~kConnectFailed;
         s.lastResult = kOk;
@@ -153,7 +142,7 @@ int32_t TcpConnect(const RecordMap &map, TcpSession &s) {
     {
         // Connected, or a connect already under way: nothing to start. Otherwise this call
         // takes the connect, before the transport can report it.
-        Guard g(s);
+        win::SectionLock g(s.lock);
         if (s.flags & (kConnected | kConnectPending))
             return kOk;
         failedBefore = (s.flags & kConnectFailed) != 0;
@@ -167,7 +156,7 @@ int32_t TcpConnect(const RecordMap &map, TcpSession &s) {
     const int32_t result = Brevan(map, s, IPACC_RAW_CONNECT, &block);
     if (result == kOk)
         return kOk;
-    Guard g(s);
+    win::SectionLock g(s.lock);
     s.flags = (s.flags & ~kConnectPending) | kConnectFailed;
     s.lastResult = result;
     return MapTcpResult(result);
@@ -262,7 +251,7 @@ void FinishSend(TcpSession &s, int32_t result, int32_t sent) {
     SendCompletion completion;
     void *user;
     {
-        Guard g(s);
+        win::SectionLock g(s.lock);
         if (!(s.flags & kSending))
             return;
         s.flags = (s.flags & ~kSending) | kSendDone;
@@ -280,13 +269,13 @@ void QUV9100_CALL TcpOnSendDone(Raw9100Event *event, void *user) {
     auto &s = *static_cast<TcpSession *>(user);
     if (event->cancel) {
         // A progress report: the job goes on.
-        Guard g(s);
+        win::SectionLock g(s.lock);
         if (s.flags & kSending)
             s.sent = event->bytesDone;
         return;
     }
     {
-        Guard g(s);
+        win::SectionLock g(s.lock);
         s.lastStatus = event->status;
         s.lastWsaError = event->wsaError;
     }
@@ -299,7 +288,7 @@ void QUV9100_CALL TcpOnSendDone(Raw9100Event *event, void *user) {
 void FinishCancelledSend(TcpSession &s) {
     int32_t sent;
     {
-        Guard g(s);
+        win::SectionLock g(s.lock);
         if (!(s.flags & kSending))
             return;
         sent = s.sent;
@@ -321,7 +310,7 @@ int32_t TcpStartSend(const RecordMap &map, TcpSession &s, const uint8_t *data, u
     {
         // Set before the call: the transport may report before it returns. Checked again
         // here, where it is set: another thread may have started a send since the check above.
-        Guard g(s);
+        win::SectionLock g(s.lock);
         if (s.flags & kSending)
             return core::kErrBusy;
         s.transferCount = 0;
@@ -335,7 +324,7 @@ int32_t TcpStartSend(const RecordMap &map, TcpSession &s, const uint8_t *data, u
     const int32_t result = Brevan(map, s, IPACC_RAW_WRITE, &s.transfer);
     if (result == kOk)
         return kOk;
-    Guard g(s);
+    win::SectionLock g(s.lock);
     s.flags &= ~kSending;
     s.completion = nullptr;
     s.lastResult = result;
@@ -362,7 +351,7 @@ int32_t TcpGetSendResult(const RecordMap &map, TcpSession &s, SendResultBlock *b
     int32_t bytes = 0;
     if (flags & kSending)
         bytes = Brevan(map, s, IPACC_RAW_PROGRESS, nullptr);
-    Guard g(s);
+    win::SectionLock g(s.lock);
     if (bytes < 0) {
         s.lastResult = bytes;
         return MapTcpResult(bytes);
@@ -382,7 +371,7 @@ int32_t TcpDisconnect(const RecordMap &map, TcpSession &s) {
         return kOk;
     const int32_t result = Brevan(map, s, IPACC_RAW_DISCONNECT, nullptr);
     FinishCancelledSend(s);
-    Guard g(s);
+    win::SectionLock g(s.lock);
     if (result != kOk) {
         s.lastResult = result;
         return MapTcpResult(result);
@@ -423,7 +412,7 @@ void TESSYN_CALL TcpOnReceive(void *context, const SnmpMessageDesc *info) {
     const int32_t noValue = refused ? core::kErrDevice : core::kErrTimeout;
     LoximCompletion completion = nullptr;
     {
-        Guard g(s);
+        win::SectionLock g(s.lock);
         if (!info || !BroadcastHost(s.host))
             tag.outstanding = 0; // the transport's last call for this request
         if (!s.snmpPending || tag.request != s.snmpRequest)
@@ -456,7 +445,7 @@ void TESSYN_CALL TcpOnReceive(void *context, const SnmpMessageDesc *info) {
 
 int32_t TcpGetStatusValue(const RecordMap &map, TcpSession &s, uint32_t *out) {
     const int32_t value = Brevan(map, s, IPACC_STATUS, nullptr);
-    Guard g(s);
+    win::SectionLock g(s.lock);
     s.statusValue = value;
     *out = static_cast<uint32_t>(value);
     return kOk;
@@ -488,7 +477,7 @@ int32_t TcpSnmpRequest(const RecordMap &map, TcpSession &s, PassThroughBlock *b)
 
     SnmpTag *tag = nullptr;
     {
-        Guard g(s);
+        win::SectionLock g(s.lock);
         if (s.snmpPending)
             return core::kErrBusy;
         for (SnmpTag &t : s.snmpTags)
@@ -537,7 +526,7 @@ int32_t TcpSnmpRequest(const RecordMap &map, TcpSession &s, PassThroughBlock *b)
     const int32_t posted = Brevan(map, s, IPACC_POST_SNMP, &block);
     if (posted != kOk) {
         // No answer can come.
-        Guard g(s);
+        win::SectionLock g(s.lock);
         tag->outstanding = 0;
         s.snmpPending = 0;
         s.snmpCompletion = nullptr;
@@ -550,7 +539,7 @@ int32_t TcpSnmpRequest(const RecordMap &map, TcpSession &s, PassThroughBlock *b)
     const DWORD start = GetTickCount();
     for (;;) {
         Sleep(100);
-        Guard g(s);
+        win::SectionLock g(s.lock);
         if (!s.snmpPending)
             return s.snmpResult;
         if (GetTickCount() - start >= kSnmpWaitMs) {
@@ -591,13 +580,14 @@ int32_t TcpCloseDevice(const RecordMap &map) {
     TcpSession *s = SessionOf(map);
     if (!s)
         return kOk; // nothing left to close
-    const int32_t result = map.HasEntry() && s->handle ? Brevan(map, *s, IPACC_CLOSE, nullptr) : kOk;
+    const int32_t result =
+        map.HasEntry() && s->handle ? Brevan(map, *s, IPACC_CLOSE, nullptr) : kOk;
     // The transports' threads have ended: a send they left running ends here, and so does a
     // pass-through request whose answer the closed port will never deliver.
     FinishCancelledSend(*s);
     LoximCompletion unanswered = nullptr;
     {
-        Guard g(*s);
+        win::SectionLock g(s->lock);
         if (s->snmpPending)
             unanswered = s->snmpCompletion;
         s->snmpPending = 0;

@@ -15,6 +15,7 @@
 #include "brevan_double.h"
 #include "dorvik.h"
 #include "tessyn.h"
+#include "win_owners.h"
 
 namespace {
 
@@ -36,19 +37,8 @@ HANDLE g_connectThread = nullptr, g_worker = nullptr, g_receiveThread = nullptr;
 volatile LONG g_cancel = 0;
 volatile LONG g_done = 0; // bytes done by the running worker
 
-class Lock {
-  public:
-    explicit Lock(CRITICAL_SECTION &cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Lock() { LeaveCriticalSection(&cs_); }
-    Lock(const Lock &) = delete;
-    Lock &operator=(const Lock &) = delete;
-
-  private:
-    CRITICAL_SECTION &cs_;
-};
-
 DoubleScript ScriptOf(int32_t code) {
-    Lock lock(g_state);
+    win::SectionLock lock(g_state);
     const auto it = g_scripts.find(code);
     return it == g_scripts.end() ? DoubleDefaultScript(code) : it->second;
 }
@@ -114,7 +104,7 @@ void Record(int32_t code, uint32_t handle, const uint32_t *f) {
             call.responseContext = U(d.responseContext);
         }
     }
-    Lock lock(g_state);
+    win::SectionLock lock(g_state);
     g_calls.push_back(call);
 }
 
@@ -156,7 +146,7 @@ DWORD WINAPI Worker(LPVOID parameter) {
         Raw9100Event event{0, 0, done, &cancel};
         job->callback(&event, job->user);
         {
-            Lock lock(g_state);
+            win::SectionLock lock(g_state);
             ++g_progressReports;
         }
         if (cancel)
@@ -164,16 +154,16 @@ DWORD WINAPI Worker(LPVOID parameter) {
     }
     // A cancelled job ends without a final report.
     if (!g_cancel) {
-        Lock transport(g_transport);
+        win::SectionLock transport(g_transport);
         Sleep(s.finalMs);
         {
-            Lock lock(g_state);
+            win::SectionLock lock(g_state);
             g_sink.insert(g_sink.end(), job->data, job->data + job->length);
         }
         InterlockedExchange(&g_done, job->length);
         Raw9100Event event{s.status, s.wsaError, job->length, nullptr};
         job->callback(&event, job->user);
-        Lock lock(g_state);
+        win::SectionLock lock(g_state);
         ++g_finalReports;
     }
     InterlockedExchange(&g_done, 0);
@@ -222,7 +212,7 @@ int32_t Step(int32_t code, uint32_t *f, const DoubleScript &s) {
         s.step == kDoubleAll ? asked : std::min<int32_t>(asked, static_cast<int32_t>(s.step));
     auto *buffer = P<uint8_t>(f[2]);
     if (code == 5) {
-        Lock lock(g_state);
+        win::SectionLock lock(g_state);
         g_sink.insert(g_sink.end(), buffer, buffer + count);
     } else {
         for (int32_t i = 0; i < count; ++i)
@@ -289,7 +279,7 @@ int32_t Run(int32_t code, uint32_t handle, uint32_t *f) {
     case 7: {
         if (s.result != 0)
             return s.result;
-        Lock transport(g_transport);
+        win::SectionLock transport(g_transport);
         return g_done;
     }
     case 8:
@@ -318,7 +308,7 @@ void __cdecl Double_Reset() {
     Join(g_worker);
     Join(g_connectThread);
     Join(g_receiveThread);
-    Lock lock(g_state);
+    win::SectionLock lock(g_state);
     g_scripts.clear();
     g_calls.clear();
     g_sink.clear();
@@ -326,7 +316,7 @@ void __cdecl Double_Reset() {
 }
 
 void __cdecl Double_SetScript(int32_t code, const DoubleScript *script) {
-    Lock lock(g_state);
+    win::SectionLock lock(g_state);
     if (script)
         g_scripts[code] = *script;
     else
@@ -334,12 +324,12 @@ void __cdecl Double_SetScript(int32_t code, const DoubleScript *script) {
 }
 
 uint32_t __cdecl Double_CallCount() {
-    Lock lock(g_state);
+    win::SectionLock lock(g_state);
     return static_cast<uint32_t>(g_calls.size());
 }
 
 int __cdecl Double_GetCall(uint32_t index, DoubleCall *call) {
-    Lock lock(g_state);
+    win::SectionLock lock(g_state);
     if (!call || index >= g_calls.size())
         return 0;
     *call = g_calls[index];
@@ -347,7 +337,7 @@ int __cdecl Double_GetCall(uint32_t index, DoubleCall *call) {
 }
 
 uint32_t __cdecl Double_Sink(void *buffer, uint32_t size) {
-    Lock lock(g_state);
+    win::SectionLock lock(g_state);
     const uint32_t n = std::min<uint32_t>(size, static_cast<uint32_t>(g_sink.size()));
     if (buffer)
         std::memcpy(buffer, g_sink.data(), n);
@@ -355,7 +345,7 @@ uint32_t __cdecl Double_Sink(void *buffer, uint32_t size) {
 }
 
 void __cdecl Double_Reports(uint32_t *progress, uint32_t *finals) {
-    Lock lock(g_state);
+    win::SectionLock lock(g_state);
     if (progress)
         *progress = g_progressReports;
     if (finals)

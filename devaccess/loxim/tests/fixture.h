@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "internal.h"  // the registry reader, tested white-box
+#include "internal.h" // the registry reader, tested white-box
 #include "loxim.h"
 #include "standin.h"
 #include "suite_paths.h"
@@ -22,11 +22,10 @@
 
 namespace {
 
-
 using Entry = int32_t(__stdcall *)(uint32_t, uint32_t, void *);
 using Table = loxim::core::DeviceTable;
 
-}  // namespace
+} // namespace
 
 // The loaded dispatcher, shared by the test sources of this program.
 namespace loxtest {
@@ -35,7 +34,7 @@ inline HMODULE g_loxim = nullptr;
 inline int32_t(__stdcall *g_io)(uint32_t, uint32_t, void *) = nullptr;
 inline loxim::core::DeviceTable *g_table = nullptr;
 inline volatile LONG *g_entryNo = nullptr;
-}  // namespace loxtest
+} // namespace loxtest
 
 namespace {
 
@@ -45,11 +44,14 @@ template <typename F> F Proc(HMODULE module, const char *name) {
     return reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(module, name)));
 }
 
-int32_t Io(uint32_t code, uint32_t handle, void *block) { return g_io(code, handle, block); }
+int32_t Io(uint32_t code, uint32_t handle, void *block) {
+    return g_io(code, handle, block);
+}
 
 void LoadLoxim() {
     g_loxim = LoadLibraryA(g_loximPath.c_str());
-    if (!g_loxim) return;
+    if (!g_loxim)
+        return;
     g_io = Proc<Entry>(g_loxim, "DeviceIO_IF");
     g_table = reinterpret_cast<Table *>(GetProcAddress(g_loxim, "DevManage"));
     g_entryNo = reinterpret_cast<volatile LONG *>(GetProcAddress(g_loxim, "EntryNo"));
@@ -62,7 +64,8 @@ constexpr char kPrinters[] = "System\\CurrentControlSet\\Control\\Print\\Printer
 void SetLoaderFolder(const std::string &folder) {
     HKEY key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Dranvel\\Common", 0, nullptr, 0,
-                              KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
+                              KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
     RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(folder.c_str()),
                    static_cast<DWORD>(folder.size() + 1));
     RegCloseKey(key);
@@ -70,7 +73,7 @@ void SetLoaderFolder(const std::string &folder) {
 
 // A printer key with its values, removed again at the end of the test.
 class Printer {
-public:
+  public:
     explicit Printer(const std::string &name) : name_(name) {
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, Path().c_str());
         HKEY key;
@@ -89,12 +92,13 @@ public:
     }
     void Dword(const char *value, uint32_t v) { Set(true, value, REG_DWORD, &v, sizeof v); }
 
-private:
+  private:
     std::string Path() const { return std::string(kPrinters) + "\\" + name_; }
     void Set(bool driverData, const char *value, DWORD type, const void *data, DWORD size) {
         HKEY key;
         const std::string path = driverData ? Path() + "\\PrinterDriverData" : Path();
-        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_WRITE, &key), ERROR_SUCCESS);
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_WRITE, &key),
+                  ERROR_SUCCESS);
         RegSetValueExA(key, value, 0, type, static_cast<const BYTE *>(data), size);
         RegCloseKey(key);
     }
@@ -116,8 +120,11 @@ struct Standin {
     static Standin Of(const char *file) {
         Standin s;
         s.module = GetModuleHandleA(file);
-        if (!s.module) return s;
-        auto get = [&](const char *name) { return reinterpret_cast<void *>(GetProcAddress(s.module, name)); };
+        if (!s.module)
+            return s;
+        auto get = [&](const char *name) {
+            return reinterpret_cast<void *>(GetProcAddress(s.module, name));
+        };
         s.reset = reinterpret_cast<StandinResetFn>(get("Standin_Reset"));
         s.setScript = reinterpret_cast<StandinSetScriptFn>(get("Standin_SetScript"));
         s.callCount = reinterpret_cast<StandinCallCountFn>(get("Standin_CallCount"));
@@ -130,7 +137,8 @@ struct Standin {
     explicit operator bool() const { return module && reset; }
     std::vector<StandinCall> Calls() const {
         std::vector<StandinCall> calls(callCount());
-        for (uint32_t i = 0; i < calls.size(); ++i) getCall(i, &calls[i]);
+        for (uint32_t i = 0; i < calls.size(); ++i)
+            getCall(i, &calls[i]);
         return calls;
     }
     std::vector<uint8_t> Sink(uint32_t device) const {
@@ -163,8 +171,10 @@ struct Snapshot {
     static Snapshot Take() {
         Snapshot s;
         std::memcpy(&s.table, g_table, sizeof s.table);
-        const char *files[] = {"jastin.DLL", "zorla.DLL", "frennic.DLL", "mirovel.DLL", "ulvane.DLL"};
-        for (int i = 0; i < 5; ++i) s.modules[i] = GetModuleHandleA(files[i]) != nullptr;
+        const char *files[] = {"jastin.DLL", "zorla.DLL", "frennic.DLL", "mirovel.DLL",
+                               "ulvane.DLL"};
+        for (int i = 0; i < 5; ++i)
+            s.modules[i] = GetModuleHandleA(files[i]) != nullptr;
         return s;
     }
     bool operator==(const Snapshot &o) const {
@@ -175,15 +185,17 @@ struct Snapshot {
 
 bool MappingExists(const std::string &name) {
     HANDLE h = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
-    if (h) CloseHandle(h);
+    if (h)
+        CloseHandle(h);
     return h != nullptr;
 }
 
-std::string AccessLibFolder() { return LOXIM_ACCESSLIB_DIR; }
-
+std::string AccessLibFolder() {
+    return LOXIM_ACCESSLIB_DIR;
+}
 
 class Loxim : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_NE(g_io, nullptr) << g_loximPath;
         SetLoaderFolder(AccessLibFolder());
@@ -199,6 +211,6 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 #pragma GCC diagnostic pop

@@ -54,7 +54,7 @@ constexpr size_t kBerMaxArcs = 128;
 
 // A growable byte buffer, written at its end and read from a read position.
 class BerBuffer {
-public:
+  public:
     static constexpr uint32_t kStep = 256;
 
     BerBuffer() = default;
@@ -77,7 +77,7 @@ public:
     // size octets before end; kBerBadData when fewer are left.
     const uint8_t *ReadSpan(uint32_t size, uint32_t end);
 
-private:
+  private:
     void Reserve(uint64_t needed);
 
     std::unique_ptr<uint8_t[]> data_;
@@ -94,7 +94,7 @@ uint32_t BerReadLength(BerBuffer &in, uint32_t end);
 uint32_t BerHeaderSize(uint32_t length);
 
 class BerValue {
-public:
+  public:
     virtual ~BerValue() = default;
     virtual uint8_t Tag() const { return 0; }
     virtual uint32_t ContentLength() const { return 0; }
@@ -110,7 +110,7 @@ public:
 };
 
 class BerInteger : public BerValue {
-public:
+  public:
     explicit BerInteger(int32_t value = 0) : value_(value) {}
     uint8_t Tag() const override { return kTagInteger; }
     uint32_t ContentLength() const override;
@@ -121,12 +121,12 @@ public:
     const int32_t *ValuePtr() const { return &value_; }
     void SetValue(int32_t value) { value_ = value; }
 
-private:
+  private:
     int32_t value_;
 };
 
 class BerOctetString : public BerValue {
-public:
+  public:
     BerOctetString() : bytes_(1, 0) {}
     BerOctetString(const void *data, size_t size);
     uint8_t Tag() const override { return kTagOctetString; }
@@ -138,15 +138,15 @@ public:
     const uint8_t *Bytes() const { return bytes_.data(); }
     uint32_t Size() const { return static_cast<uint32_t>(bytes_.size() - 1); }
 
-protected:
+  protected:
     void Assign(const uint8_t *data, size_t size);
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
 };
 
 class BerNull : public BerValue {
-public:
+  public:
     uint8_t Tag() const override { return kTagNull; }
     uint32_t ContentLength() const override { return 0; }
     void Encode(BerBuffer &out) const override;
@@ -154,7 +154,7 @@ public:
 };
 
 class BerObjectId : public BerValue {
-public:
+  public:
     uint8_t Tag() const override { return kTagObjectId; }
     uint32_t ContentLength() const override;
     void Encode(BerBuffer &out) const override;
@@ -165,13 +165,13 @@ public:
     const std::vector<uint32_t> &Arcs() const { return arcs_; }
     const std::string &Text() const { return text_; }
 
-private:
+  private:
     std::vector<uint32_t> arcs_;
     std::string text_;
 };
 
 class BerIpAddress : public BerOctetString {
-public:
+  public:
     uint8_t Tag() const override { return kTagIpAddress; }
     // Dotted decimal text (at least four parts, an empty part is 0) to bytes; kBerBadAddress
     // when bad.
@@ -181,7 +181,7 @@ public:
 // Counter, Gauge and TimeTicks: unsigned 32-bit values with a leading 0x00 octet when the
 // top bit of the first content octet is set.
 class BerUnsigned32 : public BerValue {
-public:
+  public:
     uint32_t ContentLength() const override;
     void Encode(BerBuffer &out) const override;
     void Decode(BerBuffer &in, uint32_t end, unsigned depth) override;
@@ -190,38 +190,40 @@ public:
     const uint32_t *ValuePtr() const { return &value_; }
     void SetValue(uint32_t value) { value_ = value; }
 
-protected:
+  protected:
     explicit BerUnsigned32(uint32_t value) : value_(value) {}
 
-private:
+  private:
     uint32_t value_;
 };
 
 class BerCounter : public BerUnsigned32 {
-public:
+  public:
     explicit BerCounter(uint32_t value = 0) : BerUnsigned32(value) {}
     uint8_t Tag() const override { return kTagCounter; }
 };
 
 class BerGauge : public BerUnsigned32 {
-public:
+  public:
     explicit BerGauge(uint32_t value = 0) : BerUnsigned32(value) {}
     uint8_t Tag() const override { return kTagGauge; }
 };
 
 class BerTimeTicks : public BerUnsigned32 {
-public:
+  public:
     explicit BerTimeTicks(uint32_t value = 0) : BerUnsigned32(value) {}
     uint8_t Tag() const override { return kTagTimeTicks; }
 };
 
 class BerSequence : public BerValue {
-public:
+  public:
     explicit BerSequence(uint8_t tag = kTagSequence) : tag_(tag) {}
     uint8_t Tag() const override { return tag_; }
     uint32_t ContentLength() const override;
     void Encode(BerBuffer &out) const override;
-    void Decode(BerBuffer &in, uint32_t end, unsigned depth) override { DecodeChildren(in, end, depth); }
+    void Decode(BerBuffer &in, uint32_t end, unsigned depth) override {
+        DecodeChildren(in, end, depth);
+    }
 
     // Reads the length and every child; unknown elements are passed over whole.
     void DecodeChildren(BerBuffer &in, uint32_t end, unsigned depth);
@@ -229,17 +231,19 @@ public:
     BerValue *Append(std::unique_ptr<BerValue> child);
     size_t Count() const { return children_.size(); }
     // The child at index, or nullptr.
-    BerValue *At(size_t index) const { return index < children_.size() ? children_[index].get() : nullptr; }
+    BerValue *At(size_t index) const {
+        return index < children_.size() ? children_[index].get() : nullptr;
+    }
 
-private:
+  private:
     uint8_t tag_;
     std::vector<std::unique_ptr<BerValue>> children_;
 };
 
 // The element at index of seq when it has the given tag, else nullptr.
-template <class T>
-T *BerChild(const BerSequence *seq, size_t index, uint8_t tag) {
-    if (!seq) return nullptr;
+template <class T> T *BerChild(const BerSequence *seq, size_t index, uint8_t tag) {
+    if (!seq)
+        return nullptr;
     BerValue *v = seq->At(index);
     return v && v->Tag() == tag ? static_cast<T *>(v) : nullptr;
 }

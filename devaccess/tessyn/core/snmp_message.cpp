@@ -32,10 +32,13 @@ SnmpAddress SnmpAddress::Inet(const uint8_t addr[4], uint16_t port) {
 
 static std::atomic<HostResolver> g_resolver{nullptr};
 
-void SetHostResolver(HostResolver resolver) { g_resolver.store(resolver); }
+void SetHostResolver(HostResolver resolver) {
+    g_resolver.store(resolver);
+}
 
 bool ParseIpv4Text(const char *text, uint8_t addr[4]) {
-    if (!text) return false;
+    if (!text)
+        return false;
     uint8_t bytes[4] = {};
     size_t parts = 0;
     const char *p = text;
@@ -44,34 +47,43 @@ bool ParseIpv4Text(const char *text, uint8_t addr[4]) {
         const char *end = dot ? dot : p + std::strlen(p);
         unsigned v = 0;
         for (const char *q = p; q < end; ++q) {
-            if (*q < '0' || *q > '9') return false;
+            if (*q < '0' || *q > '9')
+                return false;
             v = v * 10 + static_cast<unsigned>(*q - '0');
-            if (v > 255) return false;
+            if (v > 255)
+                return false;
         }
-        if (parts < 4) bytes[parts] = static_cast<uint8_t>(v);
+        if (parts < 4)
+            bytes[parts] = static_cast<uint8_t>(v);
         ++parts;
-        if (!dot) break;
+        if (!dot)
+            break;
         p = dot + 1;
     }
-    if (parts < 4) return false;
+    if (parts < 4)
+        return false;
     std::memcpy(addr, bytes, 4);
     return true;
 }
 
 static int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
 // Exactly 8 upper-case hexadecimal digits, a colon and 12 more.
 static bool ParseIpxText(const char *text, uint8_t network[4], uint8_t node[6]) {
-    if (std::strlen(text) != 21 || text[8] != ':') return false;
+    if (std::strlen(text) != 21 || text[8] != ':')
+        return false;
     uint8_t bytes[10];
     for (size_t i = 0; i < 10; ++i) {
         size_t at = i < 4 ? 2 * i : 2 * i + 1;
         int hi = HexDigit(text[at]), lo = HexDigit(text[at + 1]);
-        if (hi < 0 || lo < 0) return false;
+        if (hi < 0 || lo < 0)
+            return false;
         bytes[i] = static_cast<uint8_t>(hi << 4 | lo);
     }
     std::memcpy(network, bytes, 4);
@@ -80,11 +92,13 @@ static bool ParseIpxText(const char *text, uint8_t network[4], uint8_t node[6]) 
 }
 
 int ResolveDestination(const char *host, int32_t port, SnmpAddress &out) {
-    if (!host || !*host) return kBerBadAddress;
+    if (!host || !*host)
+        return kBerBadAddress;
     SnmpAddress a;
     if (std::strchr(host, ':')) {
         uint8_t network[4], node[6];
-        if (!ParseIpxText(host, network, node)) return kBerBadIpx;
+        if (!ParseIpxText(host, network, node))
+            return kBerBadIpx;
         a.SetFamily(kFamilyIpx);
         std::memcpy(&a.bytes[2], network, 4);
         std::memcpy(&a.bytes[6], node, 6);
@@ -95,7 +109,8 @@ int ResolveDestination(const char *host, int32_t port, SnmpAddress &out) {
     uint8_t addr[4];
     if (!ParseIpv4Text(host, addr)) {
         HostResolver resolve = g_resolver.load();
-        if (!resolve || !resolve(host, addr)) return kBerBadAddress;
+        if (!resolve || !resolve(host, addr))
+            return kBerBadAddress;
     }
     out = SnmpAddress::Inet(addr, static_cast<uint16_t>(port));
     return kBerOk;
@@ -107,21 +122,23 @@ std::string AddressText(const SnmpAddress &addr) {
     if (addr.Family() == kFamilyInet)
         std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[4], b[5], b[6], b[7]);
     else
-        std::snprintf(text, sizeof text, "%02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X", b[2], b[3], b[4],
-                      b[5], b[6], b[7], b[8], b[9], b[10], b[11]);
+        std::snprintf(text, sizeof text, "%02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X", b[2], b[3],
+                      b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11]);
     return text;
 }
 
 bool IsBroadcast(const SnmpAddress &addr) {
     const uint8_t *b = addr.bytes.data();
-    if (addr.Family() == kFamilyInet) return b[4] == 255 || b[5] == 255 || b[6] == 255 || b[7] == 255;
+    if (addr.Family() == kFamilyInet)
+        return b[4] == 255 || b[5] == 255 || b[6] == 255 || b[7] == 255;
     static const uint8_t all[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     static const uint8_t alt[6] = {0xC0, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
     return std::memcmp(b + 6, all, 6) == 0 || std::memcmp(b + 6, alt, 6) == 0;
 }
 
 void ApplyDefaultPort(SnmpAddress &addr) {
-    if (addr.Port() == 0) addr.SetPort(addr.Family() == kFamilyInet ? kDefaultUdpPort : kDefaultIpxSocket);
+    if (addr.Port() == 0)
+        addr.SetPort(addr.Family() == kFamilyInet ? kDefaultUdpPort : kDefaultIpxSocket);
 }
 
 // ---- the message ----
@@ -142,7 +159,9 @@ void SnmpMessage::Clear() {
     context_ = nullptr;
 }
 
-uint32_t SnmpMessage::ContentLength() const { return root_ ? root_->EncodedSize() : 0; }
+uint32_t SnmpMessage::ContentLength() const {
+    return root_ ? root_->EncodedSize() : 0;
+}
 
 void SnmpMessage::BuildTree(const SnmpMessageDesc &desc) {
     const char *community = desc.community ? desc.community : kDefaultCommunity;
@@ -154,7 +173,8 @@ void SnmpMessage::BuildTree(const SnmpMessageDesc &desc) {
     pdu->Append(std::make_unique<BerInteger>(desc.requestId));
     pdu->Append(std::make_unique<BerInteger>(desc.errorStatus));
     pdu->Append(std::make_unique<BerInteger>(desc.errorIndex));
-    varBinds_ = static_cast<BerSequence *>(pdu->Append(std::make_unique<BerSequence>(kTagSequence)));
+    varBinds_ =
+        static_cast<BerSequence *>(pdu->Append(std::make_unique<BerSequence>(kTagSequence)));
     pdu_ = pdu;
     root_ = std::move(root);
 }
@@ -163,51 +183,66 @@ static std::unique_ptr<BerValue> ComposeValue(const SnmpVarBind &vb) {
     const void *value = vb.value;
     switch (vb.type) {
     case kTagInteger:
-        if (!value) ThrowBer(kBerBadData);
+        if (!value)
+            ThrowBer(kBerBadData);
         return std::make_unique<BerInteger>(*static_cast<const int32_t *>(value));
     case kTagCounter:
     case kTagGauge:
     case kTagTimeTicks: {
-        if (!value) ThrowBer(kBerBadData);
+        if (!value)
+            ThrowBer(kBerBadData);
         uint32_t v = *static_cast<const uint32_t *>(value);
-        if (vb.type == kTagCounter) return std::make_unique<BerCounter>(v);
-        if (vb.type == kTagGauge) return std::make_unique<BerGauge>(v);
+        if (vb.type == kTagCounter)
+            return std::make_unique<BerCounter>(v);
+        if (vb.type == kTagGauge)
+            return std::make_unique<BerGauge>(v);
         return std::make_unique<BerTimeTicks>(v);
     }
     case kTagOctetString:
-        if (vb.length < 0 || (vb.length > 0 && !value)) ThrowBer(kBerBadData);
+        if (vb.length < 0 || (vb.length > 0 && !value))
+            ThrowBer(kBerBadData);
         return std::make_unique<BerOctetString>(value, static_cast<size_t>(vb.length));
-    case kTagNull: return std::make_unique<BerNull>();
+    case kTagNull:
+        return std::make_unique<BerNull>();
     case kTagObjectId: {
         auto oid = std::make_unique<BerObjectId>();
-        if (int rc = oid->ParseText(static_cast<const char *>(value))) ThrowBer(rc);
+        if (int rc = oid->ParseText(static_cast<const char *>(value)))
+            ThrowBer(rc);
         return oid;
     }
     case kTagIpAddress: {
         auto ip = std::make_unique<BerIpAddress>();
-        if (int rc = ip->ParseText(static_cast<const char *>(value))) ThrowBer(rc);
+        if (int rc = ip->ParseText(static_cast<const char *>(value)))
+            ThrowBer(rc);
         return ip;
     }
-    default: ThrowBer(kBerBadData);
+    default:
+        ThrowBer(kBerBadData);
     }
 }
 
 int SnmpMessage::Compose(const SnmpMessageDesc &desc) {
     try {
         Clear();
-        if (desc.varBindCount < 0 || (desc.varBindCount > 0 && !desc.varBinds)) return kBerNoMemory;
+        if (desc.varBindCount < 0 || (desc.varBindCount > 0 && !desc.varBinds))
+            return kBerNoMemory;
         std::vector<int32_t> timeouts;
         for (int32_t t : desc.timeouts) {
-            if (t == 0) break;
-            if (t < 0) return kBerNoMemory;
+            if (t == 0)
+                break;
+            if (t < 0)
+                return kBerNoMemory;
             timeouts.push_back(t);
         }
-        if (timeouts.empty()) return kBerNoMemory;
+        if (timeouts.empty())
+            return kBerNoMemory;
 
-        if (!desc.host || !*desc.host) return kBerBadAddress;
+        if (!desc.host || !*desc.host)
+            return kBerBadAddress;
         text_ = desc.host;
         port_ = desc.port;
-        if (int rc = ResolveDestination(desc.host, desc.port, address_)) return rc;
+        if (int rc = ResolveDestination(desc.host, desc.port, address_))
+            return rc;
 
         BuildTree(desc);
         timeouts_ = std::move(timeouts);
@@ -217,7 +252,8 @@ int SnmpMessage::Compose(const SnmpMessageDesc &desc) {
         for (int32_t i = 0; i < desc.varBindCount; ++i) {
             const SnmpVarBind &vb = desc.varBinds[i];
             auto oid = std::make_unique<BerObjectId>();
-            if (int rc = oid->ParseText(vb.oid)) ThrowBer(rc);
+            if (int rc = oid->ParseText(vb.oid))
+                ThrowBer(rc);
             std::unique_ptr<BerValue> value = ComposeValue(vb);
             auto entry = std::make_unique<BerSequence>(kTagSequence);
             entry->Append(std::move(oid));
@@ -235,7 +271,8 @@ int SnmpMessage::Compose(const SnmpMessageDesc &desc) {
 }
 
 int SnmpMessage::EncodeTo(BerBuffer &out) const {
-    if (!root_) return kBerBadOid; // no variable-binding list
+    if (!root_)
+        return kBerBadOid; // no variable-binding list
     try {
         root_->Encode(out);
         return kBerOk;
@@ -252,20 +289,26 @@ int SnmpMessage::Parse(const SnmpAddress &sender, const uint8_t *data, size_t si
         address_ = sender;
         text_ = AddressText(sender);
         port_ = sender.Port();
-        if (!data || size == 0 || size > UINT32_MAX) return kBerBadData;
+        if (!data || size == 0 || size > UINT32_MAX)
+            return kBerBadData;
         BerBuffer in(data, size);
         uint8_t tag = in.Read(in.Size());
-        if (tag != kTagSequence) return kBerBadData;
+        if (tag != kTagSequence)
+            return kBerBadData;
         auto root = std::make_unique<BerSequence>(tag);
         root->DecodeChildren(in, in.Size(), 0);
         // version INTEGER, community OCTET STRING, PDU of a constructed context tag.
-        if (!BerChild<BerInteger>(root.get(), 0, kTagInteger)) return kBerBadData;
-        if (!BerChild<BerOctetString>(root.get(), 1, kTagOctetString)) return kBerBadData;
+        if (!BerChild<BerInteger>(root.get(), 0, kTagInteger))
+            return kBerBadData;
+        if (!BerChild<BerOctetString>(root.get(), 1, kTagOctetString))
+            return kBerBadData;
         BerValue *pdu = root->At(2);
-        if (!pdu || (pdu->Tag() & 0xE0) != 0xA0) return kBerBadData;
+        if (!pdu || (pdu->Tag() & 0xE0) != 0xA0)
+            return kBerBadData;
         auto *seq = static_cast<BerSequence *>(pdu);
         BerValue *list = seq->At(seq->Tag() == kTagTrap ? 5 : 3);
-        if (list && list->Tag() != kTagSequence) return kBerBadData;
+        if (list && list->Tag() != kTagSequence)
+            return kBerBadData;
         pdu_ = seq;
         varBinds_ = static_cast<BerSequence *>(list);
         root_ = std::move(root);
@@ -281,7 +324,9 @@ int SnmpMessage::Parse(const SnmpAddress &sender, const uint8_t *data, size_t si
     }
 }
 
-bool SnmpMessage::HasRequestId() const { return BerChild<BerInteger>(pdu_, 0, kTagInteger) != nullptr; }
+bool SnmpMessage::HasRequestId() const {
+    return BerChild<BerInteger>(pdu_, 0, kTagInteger) != nullptr;
+}
 
 int32_t SnmpMessage::GetRequestId() const {
     const BerInteger *id = BerChild<BerInteger>(pdu_, 0, kTagInteger);
@@ -289,29 +334,37 @@ int32_t SnmpMessage::GetRequestId() const {
 }
 
 void SnmpMessage::SetRequestId(int32_t id) {
-    if (BerInteger *v = BerChild<BerInteger>(pdu_, 0, kTagInteger)) v->SetValue(id);
+    if (BerInteger *v = BerChild<BerInteger>(pdu_, 0, kTagInteger))
+        v->SetValue(id);
 }
 
-uint8_t SnmpMessage::GetPduTag() const { return pdu_ ? pdu_->Tag() : 0; }
+uint8_t SnmpMessage::GetPduTag() const {
+    return pdu_ ? pdu_->Tag() : 0;
+}
 
 // The INTEGER at index of the PDU: its value, 0 when absent, kBerBadData when of another type.
 static int32_t PduInteger(const BerSequence *pdu, size_t index) {
     const BerValue *v = pdu->At(index);
-    if (!v) return 0;
-    if (v->Tag() != kTagInteger) ThrowBer(kBerBadData);
+    if (!v)
+        return 0;
+    if (v->Tag() != kTagInteger)
+        ThrowBer(kBerBadData);
     return static_cast<const BerInteger *>(v)->Value();
 }
 
 void SnmpMessage::FillVarBinds(std::vector<SnmpVarBind> &out) const {
     out.clear();
-    if (!varBinds_) return;
+    if (!varBinds_)
+        return;
     out.reserve(varBinds_->Count());
     for (size_t i = 0; i < varBinds_->Count(); ++i) {
         const BerSequence *entry = BerChild<BerSequence>(varBinds_, i, kTagSequence);
-        if (!entry) ThrowBer(kBerBadData);
+        if (!entry)
+            ThrowBer(kBerBadData);
         const BerObjectId *oid = BerChild<BerObjectId>(entry, 0, kTagObjectId);
         const BerValue *value = entry->At(1);
-        if (!oid || !value) ThrowBer(kBerBadData);
+        if (!oid || !value)
+            ThrowBer(kBerBadData);
         SnmpVarBind vb{};
         vb.oid = oid->Text().c_str();
         vb.type = value->Tag();
@@ -329,7 +382,8 @@ void SnmpMessage::FillVarBinds(std::vector<SnmpVarBind> &out) const {
         case kTagOctetString:
         case kTagIpAddress: {
             auto *s = static_cast<const BerOctetString *>(value);
-            if (s->Size() > INT32_MAX) ThrowBer(kBerBadData);
+            if (s->Size() > INT32_MAX)
+                ThrowBer(kBerBadData);
             vb.length = static_cast<int32_t>(s->Size());
             vb.value = s->Bytes();
             break;
@@ -344,15 +398,18 @@ void SnmpMessage::FillVarBinds(std::vector<SnmpVarBind> &out) const {
             vb.value = o->Text().c_str();
             break;
         }
-        default: ThrowBer(kBerBadData);
+        default:
+            ThrowBer(kBerBadData);
         }
         out.push_back(vb);
     }
 }
 
 const SnmpMessageDesc *SnmpMessage::BuildResponseInfo() {
-    if (responseInfo_) return responseInfo_.get();
-    if (!root_ || !pdu_) return nullptr;
+    if (responseInfo_)
+        return responseInfo_.get();
+    if (!root_ || !pdu_)
+        return nullptr;
     try {
         auto info = std::make_unique<SnmpMessageDesc>();
         std::memset(info.get(), 0, sizeof *info);
@@ -362,7 +419,8 @@ const SnmpMessageDesc *SnmpMessage::BuildResponseInfo() {
         info->port = port_;
         info->pduType = pdu_->Tag();
         info->version = 0;
-        info->community = reinterpret_cast<const char *>(BerChild<BerOctetString>(root_.get(), 1, kTagOctetString)->Bytes());
+        info->community = reinterpret_cast<const char *>(
+            BerChild<BerOctetString>(root_.get(), 1, kTagOctetString)->Bytes());
         info->requestId = PduInteger(pdu_, 0);
         info->errorStatus = PduInteger(pdu_, 1);
         info->errorIndex = PduInteger(pdu_, 2);
@@ -379,20 +437,24 @@ const SnmpMessageDesc *SnmpMessage::BuildResponseInfo() {
 }
 
 const SnmpTrapInfo *SnmpMessage::BuildTrapInfo() {
-    if (trapInfo_) return trapInfo_.get();
-    if (!root_ || !pdu_ || pdu_->Count() < 5) return nullptr;
+    if (trapInfo_)
+        return trapInfo_.get();
+    if (!root_ || !pdu_ || pdu_->Count() < 5)
+        return nullptr;
     try {
         const BerObjectId *enterprise = BerChild<BerObjectId>(pdu_, 0, kTagObjectId);
         const BerInteger *generic = BerChild<BerInteger>(pdu_, 2, kTagInteger);
         const BerInteger *specific = BerChild<BerInteger>(pdu_, 3, kTagInteger);
         const BerTimeTicks *stamp = BerChild<BerTimeTicks>(pdu_, 4, kTagTimeTicks);
-        if (!enterprise || !generic || !specific || !stamp) return nullptr;
+        if (!enterprise || !generic || !specific || !stamp)
+            return nullptr;
         auto info = std::make_unique<SnmpTrapInfo>();
         std::memset(info.get(), 0, sizeof *info);
         std::vector<SnmpVarBind> binds;
         FillVarBinds(binds);
         info->reserved = 0;
-        info->community = reinterpret_cast<const char *>(BerChild<BerOctetString>(root_.get(), 1, kTagOctetString)->Bytes());
+        info->community = reinterpret_cast<const char *>(
+            BerChild<BerOctetString>(root_.get(), 1, kTagOctetString)->Bytes());
         info->enterprise = enterprise->Text().c_str();
         info->agent = text_.c_str();
         info->genericTrap = generic->Value();

@@ -28,7 +28,10 @@ struct SnmpAddress {
     std::array<uint8_t, 16> bytes{};
 
     uint16_t Family() const { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
-    void SetFamily(uint16_t f) { bytes[0] = static_cast<uint8_t>(f); bytes[1] = static_cast<uint8_t>(f >> 8); }
+    void SetFamily(uint16_t f) {
+        bytes[0] = static_cast<uint8_t>(f);
+        bytes[1] = static_cast<uint8_t>(f >> 8);
+    }
     // The port (IPv4) or socket (IPX) in host order.
     uint16_t Port() const;
     void SetPort(uint16_t port);
@@ -56,9 +59,9 @@ void ApplyDefaultPort(SnmpAddress &addr);
 
 // The next request id after counter (1 to 65535, skipping ids still pending), stored back
 // into counter; 0 when every id is pending.
-template <class PendingMap>
-uint16_t NextRequestId(uint16_t &counter, const PendingMap &pending) {
-    if (pending.size() >= 0xFFFF) return 0;
+template <class PendingMap> uint16_t NextRequestId(uint16_t &counter, const PendingMap &pending) {
+    if (pending.size() >= 0xFFFF)
+        return 0;
     do {
         counter = counter == 0xFFFF ? 1 : static_cast<uint16_t>(counter + 1);
     } while (pending.count(counter));
@@ -66,7 +69,7 @@ uint16_t NextRequestId(uint16_t &counter, const PendingMap &pending) {
 }
 
 class SnmpMessage : public BerValue {
-public:
+  public:
     SnmpMessage() = default;
     ~SnmpMessage() override;
     SnmpMessage(const SnmpMessage &) = delete;
@@ -101,7 +104,7 @@ public:
     const SnmpMessageDesc *BuildResponseInfo();
     const SnmpTrapInfo *BuildTrapInfo();
 
-private:
+  private:
     void Clear();
     void BuildTree(const SnmpMessageDesc &desc);
     void FillVarBinds(std::vector<SnmpVarBind> &out) const;

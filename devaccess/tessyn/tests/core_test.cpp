@@ -32,7 +32,8 @@ Bytes Tlv(uint8_t tag, const Bytes &content) {
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes all;
-    for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
+    for (const Bytes &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
     return all;
 }
 
@@ -74,7 +75,9 @@ SnmpAddress Loopback(uint16_t port) {
     return SnmpAddress::Inet(a, port);
 }
 
-int ParseBytes(SnmpMessage &m, const Bytes &b) { return m.Parse(Loopback(1161), b.data(), b.size()); }
+int ParseBytes(SnmpMessage &m, const Bytes &b) {
+    return m.Parse(Loopback(1161), b.data(), b.size());
+}
 
 } // namespace
 
@@ -103,20 +106,32 @@ TEST(Ber, GoldenVectorsEncodeAndDecode) {
     cases.push_back({"int 128", std::make_unique<BerInteger>(128), {0x02, 0x02, 0x00, 0x80}});
     cases.push_back({"int -1", std::make_unique<BerInteger>(-1), {0x02, 0x01, 0xFF}});
     cases.push_back({"int -129", std::make_unique<BerInteger>(-129), {0x02, 0x02, 0xFF, 0x7F}});
-    cases.push_back({"int max", std::make_unique<BerInteger>(0x7FFFFFFF), {0x02, 0x04, 0x7F, 0xFF, 0xFF, 0xFF}});
-    cases.push_back({"int min", std::make_unique<BerInteger>(INT32_MIN), {0x02, 0x04, 0x80, 0x00, 0x00, 0x00}});
-    cases.push_back({"counter", std::make_unique<BerCounter>(0x80000000u), {0x41, 0x05, 0x00, 0x80, 0x00, 0x00, 0x00}});
+    cases.push_back({"int max",
+                     std::make_unique<BerInteger>(0x7FFFFFFF),
+                     {0x02, 0x04, 0x7F, 0xFF, 0xFF, 0xFF}});
+    cases.push_back(
+        {"int min", std::make_unique<BerInteger>(INT32_MIN), {0x02, 0x04, 0x80, 0x00, 0x00, 0x00}});
+    cases.push_back({"counter",
+                     std::make_unique<BerCounter>(0x80000000u),
+                     {0x41, 0x05, 0x00, 0x80, 0x00, 0x00, 0x00}});
     cases.push_back({"gauge 255", std::make_unique<BerGauge>(255), {0x42, 0x02, 0x00, 0xFF}});
-    cases.push_back({"gauge max", std::make_unique<BerGauge>(0xFFFFFFFFu), {0x42, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}});
+    cases.push_back({"gauge max",
+                     std::make_unique<BerGauge>(0xFFFFFFFFu),
+                     {0x42, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}});
     cases.push_back({"ticks 0", std::make_unique<BerTimeTicks>(0), {0x43, 0x01, 0x00}});
-    cases.push_back({"ticks 0x1234", std::make_unique<BerTimeTicks>(0x1234), {0x43, 0x02, 0x12, 0x34}});
+    cases.push_back(
+        {"ticks 0x1234", std::make_unique<BerTimeTicks>(0x1234), {0x43, 0x02, 0x12, 0x34}});
     cases.push_back({"null", std::make_unique<BerNull>(), {0x05, 0x00}});
-    cases.push_back({"sysName", oid("1.3.6.1.2.1.1.5.0"), {0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x05, 0x00}});
+    cases.push_back({"sysName",
+                     oid("1.3.6.1.2.1.1.5.0"),
+                     {0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x05, 0x00}});
     cases.push_back({"arc 300", oid("1.3.300"), {0x06, 0x03, 0x2B, 0x82, 0x2C}});
-    cases.push_back({"arc max", oid("1.3.4294967295"), {0x06, 0x06, 0x2B, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}});
+    cases.push_back(
+        {"arc max", oid("1.3.4294967295"), {0x06, 0x06, 0x2B, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}});
     cases.push_back({"2.100", oid("2.100"), {0x06, 0x02, 0x81, 0x34}});
     cases.push_back({"ip", ip("10.1.2.3"), {0x40, 0x04, 0x0A, 0x01, 0x02, 0x03}});
-    cases.push_back({"octets 3", std::make_unique<BerOctetString>("abc", 3), {0x04, 0x03, 'a', 'b', 'c'}});
+    cases.push_back(
+        {"octets 3", std::make_unique<BerOctetString>("abc", 3), {0x04, 0x03, 'a', 'b', 'c'}});
     cases.push_back({"octets 0", std::make_unique<BerOctetString>(nullptr, 0), {0x04, 0x00}});
     cases.push_back({"octets 200", std::make_unique<BerOctetString>(s200.data(), 200), os200});
 
@@ -134,7 +149,7 @@ TEST(Ber, GoldenVectorsEncodeAndDecode) {
 TEST(Ber, DecodesValues) {
     struct Case {
         Bytes bytes;
-        int64_t value; // integers
+        int64_t value;    // integers
         const char *text; // OIDs and strings
     };
     const Case cases[] = {
@@ -158,17 +173,24 @@ TEST(Ber, DecodesValues) {
         const BerValue *v = holder.At(0);
         ASSERT_NE(v, nullptr);
         switch (v->Tag()) {
-        case kTagInteger: EXPECT_EQ(static_cast<const BerInteger *>(v)->Value(), c.value); break;
+        case kTagInteger:
+            EXPECT_EQ(static_cast<const BerInteger *>(v)->Value(), c.value);
+            break;
         case kTagCounter:
-        case kTagTimeTicks: EXPECT_EQ(static_cast<const BerUnsigned32 *>(v)->Value(), c.value); break;
-        case kTagObjectId: EXPECT_EQ(static_cast<const BerObjectId *>(v)->Text(), c.text); break;
+        case kTagTimeTicks:
+            EXPECT_EQ(static_cast<const BerUnsigned32 *>(v)->Value(), c.value);
+            break;
+        case kTagObjectId:
+            EXPECT_EQ(static_cast<const BerObjectId *>(v)->Text(), c.text);
+            break;
         case kTagOctetString: {
             auto *s = static_cast<const BerOctetString *>(v);
             EXPECT_EQ(std::string(reinterpret_cast<const char *>(s->Bytes())), c.text);
             EXPECT_EQ(s->Size(), std::strlen(c.text));
             break;
         }
-        default: ADD_FAILURE() << "tag " << int(v->Tag());
+        default:
+            ADD_FAILURE() << "tag " << int(v->Tag());
         }
     }
 }
@@ -227,7 +249,8 @@ TEST(Ber, OidTextRules) {
         EXPECT_EQ(o.ParseText(text), rc) << (text ? text : "(null)");
     }
     std::string arcs128 = "1.3";
-    for (int i = 2; i < 128; ++i) arcs128 += ".1";
+    for (int i = 2; i < 128; ++i)
+        arcs128 += ".1";
     BerObjectId o;
     EXPECT_EQ(o.ParseText(arcs128.c_str()), 0);
     EXPECT_EQ(o.ParseText((arcs128 + ".1").c_str()), TESSYN_E_OID);
@@ -251,7 +274,8 @@ TEST(Ber, IpAddressTextRules) {
 namespace {
 
 bool FakeResolver(const char *name, uint8_t addr[4]) {
-    if (std::strcmp(name, "printer.test") != 0) return false;
+    if (std::strcmp(name, "printer.test") != 0)
+        return false;
     const uint8_t a[4] = {127, 0, 0, 9};
     std::memcpy(addr, a, 4);
     return true;
@@ -280,9 +304,10 @@ TEST(SnmpMessageCompose, GetRequestMatchesByteForByte) {
     m.SetRequestId(1);
     BerBuffer out;
     ASSERT_EQ(m.EncodeTo(out), 0);
-    const Bytes expected = {0x30, 0x26, 0x02, 0x01, 0x00, 0x04, 0x06, 't',  'a',  'v',  'm',  'o',  'r',
-                            0xA0, 0x19, 0x02, 0x01, 0x01, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x0E,
-                            0x30, 0x0C, 0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x01, 0x00, 0x05, 0x00};
+    const Bytes expected = {0x30, 0x26, 0x02, 0x01, 0x00, 0x04, 0x06, 't',  'a',  'v',
+                            'm',  'o',  'r',  0xA0, 0x19, 0x02, 0x01, 0x01, 0x02, 0x01,
+                            0x00, 0x02, 0x01, 0x00, 0x30, 0x0E, 0x30, 0x0C, 0x06, 0x08,
+                            0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x01, 0x00, 0x05, 0x00};
     EXPECT_EQ(Bytes(out.Data(), out.Data() + out.Size()), expected);
     EXPECT_EQ(m.ContentLength(), expected.size());
     EXPECT_EQ(m.Timeouts(), (std::vector<int32_t>{500, 500, 300}));
@@ -294,9 +319,15 @@ TEST(SnmpMessageCompose, EveryValueTypeAndTheDescriptorFields) {
     int32_t i = -129;
     uint32_t c = 0x80000000u, g = 255, t = 0;
     SnmpVarBind vbs[] = {
-        {"1.3.6.1.1", 2, 0, &i},          {"1.3.6.1.2", 4, 3, "abc"},     {"1.3.6.1.3", 5, 0, nullptr},
-        {"1.3.6.1.4", 6, 0, "1.3.300"},   {"1.3.6.1.5", 0x40, 0, "10.1.2.3"}, {"1.3.6.1.6", 0x41, 0, &c},
-        {"1.3.6.1.7", 0x42, 0, &g},       {"1.3.6.1.8", 0x43, 0, &t},     {"1.3.6.1.9", 4, 0, nullptr},
+        {"1.3.6.1.1", 2, 0, &i},
+        {"1.3.6.1.2", 4, 3, "abc"},
+        {"1.3.6.1.3", 5, 0, nullptr},
+        {"1.3.6.1.4", 6, 0, "1.3.300"},
+        {"1.3.6.1.5", 0x40, 0, "10.1.2.3"},
+        {"1.3.6.1.6", 0x41, 0, &c},
+        {"1.3.6.1.7", 0x42, 0, &g},
+        {"1.3.6.1.8", 0x43, 0, &t},
+        {"1.3.6.1.9", 4, 0, nullptr},
     };
     SnmpMessageDesc d = GetDesc(vbs, 9);
     d.community = "public";
@@ -357,12 +388,24 @@ TEST(SnmpMessageCompose, ErrorsTable) {
         {"one arc", "127.0.0.1", {"1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_OID},
         {"oid value missing", "127.0.0.1", {"1.3.6.1", 6, 0, nullptr}, 1, 500, 0, TESSYN_E_OID},
         {"oid value bad", "127.0.0.1", {"1.3.6.1", 6, 0, "1.x"}, 1, 500, 0, TESSYN_E_OID},
-        {"ipx lower case", "0000000a:00A0C9123456", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_IPX},
+        {"ipx lower case",
+         "0000000a:00A0C9123456",
+         {"1.3.6.1", 5, 0, nullptr},
+         1,
+         500,
+         0,
+         TESSYN_E_IPX},
         {"ipx short", "0000000A:00A0C91234", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_IPX},
         {"null host", nullptr, {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_HOST},
         {"empty host", "", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_HOST},
         {"unknown host", "nosuch.test", {"1.3.6.1", 5, 0, nullptr}, 1, 500, 0, TESSYN_E_HOST},
-        {"ip value three parts", "127.0.0.1", {"1.3.6.1", 0x40, 0, "1.2.3"}, 1, 500, 0, TESSYN_E_HOST},
+        {"ip value three parts",
+         "127.0.0.1",
+         {"1.3.6.1", 0x40, 0, "1.2.3"},
+         1,
+         500,
+         0,
+         TESSYN_E_HOST},
         {"ip value missing", "127.0.0.1", {"1.3.6.1", 0x40, 0, nullptr}, 1, 500, 0, TESSYN_E_HOST},
         {"unknown type", "127.0.0.1", {"1.3.6.1", 0x44, 0, &i}, 1, 500, 0, TESSYN_E_VALUE},
         {"integer missing", "127.0.0.1", {"1.3.6.1", 2, 0, nullptr}, 1, 500, 0, TESSYN_E_VALUE},
@@ -401,7 +444,8 @@ TEST(SnmpMessageParse, ResponseInfo) {
     EXPECT_EQ(info->pduType, 0xA2);
     EXPECT_STREQ(info->community, "tavmor");
     EXPECT_EQ(info->requestId, 7);
-    for (int32_t t : info->timeouts) EXPECT_EQ(t, 0);
+    for (int32_t t : info->timeouts)
+        EXPECT_EQ(t, 0);
     EXPECT_EQ(info->responseProc, nullptr);
     ASSERT_EQ(info->varBindCount, 1);
     EXPECT_STREQ(info->varBinds[0].oid, "1.3.6.1");
@@ -411,9 +455,11 @@ TEST(SnmpMessageParse, ResponseInfo) {
 }
 
 TEST(SnmpMessageParse, TrapInfo) {
-    Bytes binds = Tlv(0x30, Cat({Tlv(0x30, Cat({kOid1361, Bytes{0x41, 0x05, 0x00, 0xEE, 0x6B, 0x28, 0x00}})),
-                                 Tlv(0x30, Cat({kOid1361, Bytes{0x40, 0x04, 10, 1, 2, 3}}))}));
-    Bytes trap = Trap(Cat({Bytes{0x40, 0x04, 10, 9, 9, 9}, Bytes{2, 1, 6, 2, 1, 17, 0x43, 0x02, 0x30, 0x39}, binds}));
+    Bytes binds =
+        Tlv(0x30, Cat({Tlv(0x30, Cat({kOid1361, Bytes{0x41, 0x05, 0x00, 0xEE, 0x6B, 0x28, 0x00}})),
+                       Tlv(0x30, Cat({kOid1361, Bytes{0x40, 0x04, 10, 1, 2, 3}}))}));
+    Bytes trap = Trap(Cat(
+        {Bytes{0x40, 0x04, 10, 9, 9, 9}, Bytes{2, 1, 6, 2, 1, 17, 0x43, 0x02, 0x30, 0x39}, binds}));
     SnmpMessage m;
     ASSERT_EQ(ParseBytes(m, trap), 0);
     EXPECT_EQ(m.GetPduTag(), 0xA4);
@@ -431,17 +477,21 @@ TEST(SnmpMessageParse, TrapInfo) {
     EXPECT_EQ(t->varBinds[1].length, 4);
 
     SnmpMessage four;
-    ASSERT_EQ(ParseBytes(four, Trap(Cat({Bytes{0x40, 0x04, 10, 9, 9, 9}, Bytes{2, 1, 6, 2, 1, 17}}))), 0);
+    ASSERT_EQ(
+        ParseBytes(four, Trap(Cat({Bytes{0x40, 0x04, 10, 9, 9, 9}, Bytes{2, 1, 6, 2, 1, 17}}))), 0);
     EXPECT_EQ(four.BuildTrapInfo(), nullptr);
     SnmpMessage badStamp;
-    ASSERT_EQ(ParseBytes(badStamp, Trap(Cat({Bytes{0x40, 0x04, 10, 9, 9, 9}, Bytes{2, 1, 6, 2, 1, 17, 2, 1, 5}}))), 0);
+    ASSERT_EQ(ParseBytes(badStamp, Trap(Cat({Bytes{0x40, 0x04, 10, 9, 9, 9},
+                                             Bytes{2, 1, 6, 2, 1, 17, 2, 1, 5}}))),
+              0);
     EXPECT_EQ(badStamp.BuildTrapInfo(), nullptr) << "time-stamp must be TimeTicks";
 }
 
 TEST(SnmpMessageParse, HostileDatagrams) {
     enum Outcome { kDropped, kNoInfo, kFine };
     Bytes deep;
-    for (int k = 0; k < 20; ++k) deep = Tlv(0x30, deep);
+    for (int k = 0; k < 20; ++k)
+        deep = Tlv(0x30, deep);
     struct Case {
         const char *name;
         Bytes bytes;
@@ -452,7 +502,8 @@ TEST(SnmpMessageParse, HostileDatagrams) {
         {"oid of no octets", Response({0x06, 0x00}), kDropped},
         {"two-octet first subidentifier", Response({0x06, 0x02, 0x81, 0x00}), kFine},
         {"oid ending 0x81", Response({0x06, 0x02, 0x2B, 0x81}), kDropped},
-        {"6-octet subidentifier", Response({0x06, 0x07, 0x2B, 0x81, 0x81, 0x81, 0x81, 0x81, 0x01}), kDropped},
+        {"6-octet subidentifier", Response({0x06, 0x07, 0x2B, 0x81, 0x81, 0x81, 0x81, 0x81, 0x01}),
+         kDropped},
         {"huge octet string", Response({0x04, 0x84, 0xFF, 0xFF, 0xFF, 0xFF}), kDropped},
         {"length past the datagram", Response({0x04, 0x05, 'a'}), kDropped},
         {"indefinite length", Response({0x04, 0x80, 0x00, 0x00}), kDropped},
@@ -468,11 +519,17 @@ TEST(SnmpMessageParse, HostileDatagrams) {
         {"value is a sequence", Response({0x30, 0x00}), kNoInfo},
         {"root not a sequence", {0x31, 0x03, 0x02, 0x01, 0x00}, kDropped},
         {"integer as the PDU", Tlv(0x30, Cat({Bytes{2, 1, 0}, kTavmor, Bytes{2, 1, 5}})), kDropped},
-        {"community not a string", Tlv(0x30, Cat({Bytes{2, 1, 0}, Bytes{2, 1, 0}, Tlv(0xA2, {})})), kDropped},
+        {"community not a string", Tlv(0x30, Cat({Bytes{2, 1, 0}, Bytes{2, 1, 0}, Tlv(0xA2, {})})),
+         kDropped},
         {"no PDU", Tlv(0x30, Cat({Bytes{2, 1, 0}, kTavmor})), kDropped},
-        {"list not a sequence", Tlv(0x30, Cat({Bytes{2, 1, 0}, kTavmor, Tlv(0xA2, {2, 1, 1, 2, 1, 0, 2, 1, 0, 4, 0})})), kDropped},
-        {"error-status not integer", Tlv(0x30, Cat({Bytes{2, 1, 0}, kTavmor, Tlv(0xA2, {2, 1, 1, 4, 0})})), kNoInfo},
-        {"child past its parent", {0x30, 0x05, 0x02, 0x01, 0x00, 0x04, 0x06, 't', 'a', 'v', 'm', 'o', 'r'}, kDropped},
+        {"list not a sequence",
+         Tlv(0x30, Cat({Bytes{2, 1, 0}, kTavmor, Tlv(0xA2, {2, 1, 1, 2, 1, 0, 2, 1, 0, 4, 0})})),
+         kDropped},
+        {"error-status not integer",
+         Tlv(0x30, Cat({Bytes{2, 1, 0}, kTavmor, Tlv(0xA2, {2, 1, 1, 4, 0})})), kNoInfo},
+        {"child past its parent",
+         {0x30, 0x05, 0x02, 0x01, 0x00, 0x04, 0x06, 't', 'a', 'v', 'm', 'o', 'r'},
+         kDropped},
         {"truncated", Truncated(Response({0x05, 0x00})), kDropped},
     };
     for (const Case &c : cases) {
@@ -493,7 +550,8 @@ TEST(SnmpMessageParse, HostileDatagrams) {
     }
     // A PDU whose first element is not an INTEGER has no request id.
     SnmpMessage noId;
-    ASSERT_EQ(ParseBytes(noId, Tlv(0x30, Cat({Bytes{2, 1, 0}, kTavmor, Tlv(0xA2, Cat({kTavmor}))}))), 0);
+    ASSERT_EQ(
+        ParseBytes(noId, Tlv(0x30, Cat({Bytes{2, 1, 0}, kTavmor, Tlv(0xA2, Cat({kTavmor}))}))), 0);
     EXPECT_FALSE(noId.HasRequestId());
 }
 
@@ -502,7 +560,8 @@ TEST(SnmpMessageParse, MutationLoop) {
                                  Tlv(0x30, Cat({kOid1361, Bytes{0x06, 0x03, 0x2B, 0x82, 0x2C}}))}));
     const Bytes seeds[] = {
         Response(Tlv(0x04, Bytes{'d', 'e', 's', 'c'})),
-        Trap(Cat({Bytes{0x40, 0x04, 10, 9, 9, 9}, Bytes{2, 1, 6, 2, 1, 17, 0x43, 0x02, 0x30, 0x39}, binds})),
+        Trap(Cat({Bytes{0x40, 0x04, 10, 9, 9, 9}, Bytes{2, 1, 6, 2, 1, 17, 0x43, 0x02, 0x30, 0x39},
+                  binds})),
     };
     std::mt19937 rng(20261210);
     size_t parsed = 0;
@@ -512,14 +571,23 @@ TEST(SnmpMessageParse, MutationLoop) {
         for (int e = 0; e < edits && !b.empty(); ++e) {
             size_t at = rng() % b.size();
             switch (rng() % 4) {
-            case 0: b[at] = static_cast<uint8_t>(rng()); break;
-            case 1: b[at] ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
-            case 2: b.resize(at); break;
-            default: b.insert(b.begin() + static_cast<long>(at), static_cast<uint8_t>(rng())); break;
+            case 0:
+                b[at] = static_cast<uint8_t>(rng());
+                break;
+            case 1:
+                b[at] ^= static_cast<uint8_t>(1u << (rng() % 8));
+                break;
+            case 2:
+                b.resize(at);
+                break;
+            default:
+                b.insert(b.begin() + static_cast<long>(at), static_cast<uint8_t>(rng()));
+                break;
             }
         }
         SnmpMessage m;
-        if (ParseBytes(m, b) != 0) continue;
+        if (ParseBytes(m, b) != 0)
+            continue;
         ++parsed;
         auto touch = [](const SnmpVarBind *vbs, int32_t n) {
             size_t sum = 0;
@@ -576,7 +644,8 @@ TEST(Addresses, IpxAndIpv4Texts) {
 
     SnmpAddress ipx;
     ASSERT_EQ(ResolveDestination("01020304:0A0B0C0D0E0F", 0x1234, ipx), 0);
-    const uint8_t layout[16] = {6, 0, 1, 2, 3, 4, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x12, 0x34, 0, 0};
+    const uint8_t layout[16] = {6,    0,    1,    2,    3,    4,    0x0A, 0x0B,
+                                0x0C, 0x0D, 0x0E, 0x0F, 0x12, 0x34, 0,    0};
     EXPECT_EQ(std::memcmp(ipx.bytes.data(), layout, 16), 0);
     EXPECT_EQ(ipx.Port(), 0x1234);
 
@@ -594,10 +663,17 @@ TEST(Addresses, IpxAndIpv4Texts) {
 
 TEST(Addresses, BroadcastRule) {
     const std::pair<const char *, bool> cases[] = {
-        {"10.255.0.1", true},   {"255.0.0.1", true},   {"1.255.0.1", true},
-        {"1.0.255.1", true},    {"1.0.0.255", true},   {"127.0.0.1", false},
-        {"127.0.254.1", false}, {"00000001:FFFFFFFFFFFF", true}, {"00000001:C000FFFFFFFF", true},
-        {"00000001:C001FFFFFFFF", false}, {"FFFFFFFF:00A0C9123456", false},
+        {"10.255.0.1", true},
+        {"255.0.0.1", true},
+        {"1.255.0.1", true},
+        {"1.0.255.1", true},
+        {"1.0.0.255", true},
+        {"127.0.0.1", false},
+        {"127.0.254.1", false},
+        {"00000001:FFFFFFFFFFFF", true},
+        {"00000001:C000FFFFFFFF", true},
+        {"00000001:C001FFFFFFFF", false},
+        {"FFFFFFFF:00A0C9123456", false},
     };
     for (const auto &[text, broadcast] : cases) {
         SnmpAddress a;
@@ -619,6 +695,7 @@ TEST(RequestIds, WrapSkipAndExhaust) {
     counter = 65535;
     pending[1] = 0;
     EXPECT_EQ(NextRequestId(counter, pending), 4);
-    for (unsigned id = 1; id <= 65535; ++id) pending[static_cast<uint16_t>(id)] = 0;
+    for (unsigned id = 1; id <= 65535; ++id)
+        pending[static_cast<uint16_t>(id)] = 0;
     EXPECT_EQ(NextRequestId(counter, pending), 0);
 }

@@ -15,7 +15,7 @@ const char *Env(const char *name) {
 }
 
 class Peers : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(t.Load());
         handle = t.OpenPort(1, 0);
@@ -31,7 +31,8 @@ protected:
     // The snmpd port, or 0 (the test is then skipped or failed).
     uint16_t SnmpdPort() {
         const char *port = Env("TESSYN_SNMPD_PORT");
-        if (!port) return 0;
+        if (!port)
+            return 0;
         return static_cast<uint16_t>(std::atoi(port));
     }
 
@@ -47,9 +48,13 @@ bool StartUnix(const std::string &commandLine) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-    if (pi.hThread) CloseHandle(pi.hThread);
-    if (pi.hProcess) CloseHandle(pi.hProcess);
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return false;
+    if (pi.hThread)
+        CloseHandle(pi.hThread);
+    if (pi.hProcess)
+        CloseHandle(pi.hProcess);
     return true;
 }
 
@@ -57,7 +62,8 @@ bool StartUnix(const std::string &commandLine) {
 
 TEST_F(Peers, SnmpdAnswersAGetOfThreeObjects) {
     ASSERT_NE(Env("TESSYN_SNMPD_PORT"), nullptr)
-        << "no snmpd beside the test: run it through with-snmpd.sh, with snmpd installed (package snmpd)";
+        << "no snmpd beside the test: run it through with-snmpd.sh, with snmpd installed (package "
+           "snmpd)";
     const uint16_t port = SnmpdPort();
     ASSERT_NE(port, 0) << "snmpd is installed but did not start";
     SnmpVarBind vbs[] = {
@@ -108,10 +114,12 @@ TEST_F(Peers, SnmptrapTrapArrivesWithEveryField) {
     const std::string to = "127.0.0.1:" + std::to_string(HandlePort(handle));
 
     // An SNMPv2 trap (0xA7) carries an id that is not pending: dropped.
-    ASSERT_TRUE(StartUnix(std::string(snmptrap) + " -v 2c -c tavmor " + to + " 0 1.3.6.1.4.1.7341 1.3.6.1.2.1.1.5.0 s v2"));
-    ASSERT_TRUE(StartUnix(std::string(snmptrap) + " -v 1 -c tavmor " + to +
-                          " 1.3.6.1.4.1.7341 127.0.0.1 6 17 12345 1.3.6.1.2.1.1.5.0 s name"
-                          " 1.3.6.1.2.1.2.2.1.10.1 c 4000000000 1.3.6.1.2.1.4.20.1.1.1 a 10.1.2.3"));
+    ASSERT_TRUE(StartUnix(std::string(snmptrap) + " -v 2c -c tavmor " + to +
+                          " 0 1.3.6.1.4.1.7341 1.3.6.1.2.1.1.5.0 s v2"));
+    ASSERT_TRUE(
+        StartUnix(std::string(snmptrap) + " -v 1 -c tavmor " + to +
+                  " 1.3.6.1.4.1.7341 127.0.0.1 6 17 12345 1.3.6.1.2.1.1.5.0 s name"
+                  " 1.3.6.1.2.1.2.2.1.10.1 c 4000000000 1.3.6.1.2.1.4.20.1.1.1 a 10.1.2.3"));
     ASSERT_TRUE(rec.WaitFor(1, 30000)) << "no trap from snmptrap";
     Sleep(500);
     auto calls = rec.Calls();

@@ -13,7 +13,7 @@ using namespace snmpagent;
 namespace {
 
 class Port : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(t.Load()) << "tessyn.dll: error " << GetLastError();
         handle = t.OpenPort(1, 0);
@@ -38,7 +38,8 @@ Script Silent() {
 Script Echoes(int count = 1, int delayMs = 0) {
     return [=](const Datagram &d) {
         std::vector<Reply> r;
-        for (int i = 0; i < count; ++i) r.push_back({Echo(d), delayMs});
+        for (int i = 0; i < count; ++i)
+            r.push_back({Echo(d), delayMs});
         return r;
     };
 }
@@ -68,12 +69,14 @@ TEST_F(Port, HandleIsKindAndBoundPortWord) {
     ASSERT_TRUE(rec.WaitFor(1, 3000));
     auto got = agent.Received();
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].senderPort, HandlePort(handle)) << "low word is the bound port in network order";
+    EXPECT_EQ(got[0].senderPort, HandlePort(handle))
+        << "low word is the bound port in network order";
 }
 
 TEST_F(Port, RefusedKindsUnknownHandlesAndClosingTwice) {
     // IPX ports cannot be opened under Wine; kinds with no positive handle are refused.
-    for (int32_t kind : {2, 0x8000, -1}) EXPECT_EQ(t.OpenPort(kind, 0), TESSYN_E_SOCKET) << kind;
+    for (int32_t kind : {2, 0x8000, -1})
+        EXPECT_EQ(t.OpenPort(kind, 0), TESSYN_E_SOCKET) << kind;
     EXPECT_EQ(t.OpenPort(1, 70000), TESSYN_E_SOCKET);
 
     GetDesc g("127.0.0.1", kNobody, {500}, &rec);
@@ -141,7 +144,8 @@ TEST_F(Port, DefaultPortAndCommunity) {
     if (!agent) {
         const char *holder = std::getenv("TESSYN_PORT161_HOLDER");
         FAIL() << "127.0.0.1:161 cannot be bound: it is taken by "
-               << (holder && *holder ? holder : "another program (none held it when the test began)");
+               << (holder && *holder ? holder
+                                     : "another program (none held it when the test began)");
     }
     GetDesc g("127.0.0.1", 0, {2000}, &rec);
     ASSERT_EQ(t.Post(handle, &g.d), 0);
@@ -196,10 +200,14 @@ TEST_F(Port, UnicastDeliversExactlyOnce) {
     const Case cases[] = {
         {"two answers", Echoes(2), {1000}, true},
         {"late answer", Echoes(1, 500), {200}, false},
-        {"wrong id", [](const Datagram &d) { return std::vector<Reply>{{Echo(d, 1)}}; }, {300}, false},
+        {"wrong id",
+         [](const Datagram &d) { return std::vector<Reply>{{Echo(d, 1)}}; },
+         {300},
+         false},
         {"3000 bytes, then the answer",
          [&](const Datagram &d) {
-             Bytes huge = Response(d.community, d.requestId, VarBindList({VarBind("1.3.6.1", Str(big))}));
+             Bytes huge =
+                 Response(d.community, d.requestId, VarBindList({VarBind("1.3.6.1", Str(big))}));
              return std::vector<Reply>{{huge}, {Echo(d), 50}};
          },
          {1000},
@@ -236,8 +244,10 @@ TEST_F(Port, UnicastDeliversExactlyOnce) {
 
 TEST_F(Port, RequestIdsAdvanceAndValuesArrive) {
     Agent agent([](const Datagram &d) {
-        Bytes list = VarBindList({VarBind("1.3.6.1.2.1.1.1.0", Str("Laser one")), VarBind("1.3.6.1.2.1.1.3.0", Unsigned(0x43, 4242)),
-                                  VarBind("1.3.6.1.2.1.1.2.0", Oid("1.3.6.1.4.1.7341")), VarBind("1.3.6.1.2.1.2.1.0", Int(-3)),
+        Bytes list = VarBindList({VarBind("1.3.6.1.2.1.1.1.0", Str("Laser one")),
+                                  VarBind("1.3.6.1.2.1.1.3.0", Unsigned(0x43, 4242)),
+                                  VarBind("1.3.6.1.2.1.1.2.0", Oid("1.3.6.1.4.1.7341")),
+                                  VarBind("1.3.6.1.2.1.2.1.0", Int(-3)),
                                   VarBind("1.3.6.1.2.1.4.20.1.1", Str("\x0a\x01\x02\x03", 0x40))});
         return std::vector<Reply>{{Response(d.community, d.requestId, list)}};
     });
@@ -283,7 +293,8 @@ TEST_F(Port, TrapsReachTheTrapProcedure) {
     Agent agent(Silent());
     ASSERT_TRUE(agent.Ok());
     const uint16_t port = HandlePort(handle);
-    Bytes binds = VarBindList({VarBind("1.3.6.1.2.1.1.5.0", Str("name")), VarBind("1.3.6.1.2.1.2.2.1.10.1", Unsigned(0x41, 4000000000u)),
+    Bytes binds = VarBindList({VarBind("1.3.6.1.2.1.1.5.0", Str("name")),
+                               VarBind("1.3.6.1.2.1.2.2.1.10.1", Unsigned(0x41, 4000000000u)),
                                VarBind("1.3.6.1.2.1.4.20.1.1.1", Str("\x0a\x01\x02\x03", 0x40))});
     Bytes full = Trap("tavmor", "1.3.6.1.4.1.7341", kAgentAddr, 6, 17, 12345, binds);
 
@@ -313,7 +324,9 @@ TEST_F(Port, TrapsReachTheTrapProcedure) {
     EXPECT_EQ(c.binds[2].value, (std::vector<uint8_t>{10, 1, 2, 3}));
 
     // Four elements: a NULL call.
-    Bytes four = Message("tavmor", Tlv(0xA4, Cat({Oid("1.3.6.1.4.1.7341"), Tlv(0x40, Bytes(kAgentAddr, kAgentAddr + 4)), Int(6), Int(17)})));
+    Bytes four = Message(
+        "tavmor", Tlv(0xA4, Cat({Oid("1.3.6.1.4.1.7341"),
+                                 Tlv(0x40, Bytes(kAgentAddr, kAgentAddr + 4)), Int(6), Int(17)})));
     agent.SendTo(port, four);
     ASSERT_TRUE(rec.WaitFor(2, 3000));
     EXPECT_TRUE(rec.Calls()[1].null);
@@ -346,12 +359,30 @@ TEST_F(Port, HostileDatagramsAreDroppedAndThePortAnswers) {
     std::vector<Bytes (*)(const Datagram &)> hostile = {
         [](const Datagram &) { return Bytes{}; },
         [](const Datagram &) { return Bytes{0x30}; },
-        [](const Datagram &d) { return Response(d.community, d.requestId, VarBindList({VarBind("1.3.6.1", Bytes{0x06, 0x00})})); },
-        [](const Datagram &d) { return Response(d.community, d.requestId, VarBindList({VarBind("1.3.6.1", Bytes{0x06, 0x02, 0x2B, 0x81})})); },
-        [](const Datagram &d) { return Response(d.community, d.requestId, VarBindList({VarBind("1.3.6.1", Bytes{0x04, 0x84, 0xFF, 0xFF, 0xFF, 0xFF})})); },
-        [](const Datagram &d) { return Response(d.community, d.requestId, VarBindList({VarBind("1.3.6.1", Bytes{0x04, 0x80, 0, 0})})); },
-        [](const Datagram &d) { return Response(d.community, d.requestId, VarBindList({VarBind("1.3.6.1", Bytes{0x9F, 0x01, 0})})); },
-        [](const Datagram &d) { return Message(d.community, Int(d.requestId)); }, // INTEGER as the PDU
+        [](const Datagram &d) {
+            return Response(d.community, d.requestId,
+                            VarBindList({VarBind("1.3.6.1", Bytes{0x06, 0x00})}));
+        },
+        [](const Datagram &d) {
+            return Response(d.community, d.requestId,
+                            VarBindList({VarBind("1.3.6.1", Bytes{0x06, 0x02, 0x2B, 0x81})}));
+        },
+        [](const Datagram &d) {
+            return Response(
+                d.community, d.requestId,
+                VarBindList({VarBind("1.3.6.1", Bytes{0x04, 0x84, 0xFF, 0xFF, 0xFF, 0xFF})}));
+        },
+        [](const Datagram &d) {
+            return Response(d.community, d.requestId,
+                            VarBindList({VarBind("1.3.6.1", Bytes{0x04, 0x80, 0, 0})}));
+        },
+        [](const Datagram &d) {
+            return Response(d.community, d.requestId,
+                            VarBindList({VarBind("1.3.6.1", Bytes{0x9F, 0x01, 0})}));
+        },
+        [](const Datagram &d) {
+            return Message(d.community, Int(d.requestId));
+        }, // INTEGER as the PDU
         [](const Datagram &d) {
             Bytes b = Echo(d);
             b.resize(b.size() - 3);
@@ -359,13 +390,15 @@ TEST_F(Port, HostileDatagramsAreDroppedAndThePortAnswers) {
         },
         [](const Datagram &) {
             Bytes b;
-            for (int k = 0; k < 40; ++k) b = Tlv(0x30, b);
+            for (int k = 0; k < 40; ++k)
+                b = Tlv(0x30, b);
             return b;
         },
     };
     Agent agent([&](const Datagram &d) {
         std::vector<Reply> r;
-        for (auto make : hostile) r.push_back({make(d)});
+        for (auto make : hostile)
+            r.push_back({make(d)});
         r.push_back({Echo(d), 30});
         return r;
     });
@@ -374,11 +407,14 @@ TEST_F(Port, HostileDatagramsAreDroppedAndThePortAnswers) {
         GetDesc g("127.0.0.1", agent.Port(), {2000}, &rec);
         ASSERT_EQ(t.Post(handle, &g.d), 0);
         ASSERT_TRUE(rec.WaitFor(static_cast<size_t>(round + 1), 3000));
-        EXPECT_FALSE(rec.Calls()[static_cast<size_t>(round)].null) << "the good answer after the hostile ones";
+        EXPECT_FALSE(rec.Calls()[static_cast<size_t>(round)].null)
+            << "the good answer after the hostile ones";
     }
     // A matched answer that cannot become a response info ends its request with NULL.
     agent.SetScript([](const Datagram &d) {
-        return std::vector<Reply>{{Response(d.community, d.requestId, VarBindList({Tlv(0x30, Oid("1.3.6.1"))}))}, {Echo(d), 30}};
+        return std::vector<Reply>{
+            {Response(d.community, d.requestId, VarBindList({Tlv(0x30, Oid("1.3.6.1"))}))},
+            {Echo(d), 30}};
     });
     GetDesc g("127.0.0.1", agent.Port(), {2000}, &rec);
     ASSERT_EQ(t.Post(handle, &g.d), 0);
@@ -398,7 +434,8 @@ TEST_F(Port, CloseEndsPendingRequestsWithoutCalls) {
     Sleep(200);
     auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(t.ClosePort(handle), 1);
-    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count();
+    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before)
+                    .count();
     handle = 0;
     EXPECT_LT(ms, 1000) << "close took " << ms << " ms"; // about 200 ms expected
     Sleep(300);
@@ -429,7 +466,8 @@ TEST_F(Port, RequestsLeaveNoHandlesBehind) {
     Sleep(100);
     uintptr_t after = probe();
     EXPECT_LE(after, baseline + 8 * 4) << "handles grew from " << baseline << " to " << after;
-    for (const Call &c : rec.Calls()) EXPECT_FALSE(c.null);
+    for (const Call &c : rec.Calls())
+        EXPECT_FALSE(c.null);
 }
 
 TEST(Unload, LoadOpenPostCloseFreeRounds) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <winsock.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -26,7 +27,8 @@ struct Binding {
 
     uint32_t U32() const {
         uint32_t v = 0;
-        if (value.size() >= 4) std::memcpy(&v, value.data(), 4);
+        if (value.size() >= 4)
+            std::memcpy(&v, value.data(), 4);
         return v;
     }
     std::string Text() const { return std::string(reinterpret_cast<const char *>(value.data())); }
@@ -43,7 +45,8 @@ inline std::vector<Binding> CopyBindings(const SnmpVarBind *vbs, int32_t count) 
         const auto *v = static_cast<const uint8_t *>(vbs[i].value);
         if (v) {
             size_t n = static_cast<size_t>(vbs[i].length);
-            if (b.type == 4 || b.type == 6) ++n; // the NUL after the bytes
+            if (b.type == 4 || b.type == 6)
+                ++n; // the NUL after the bytes
             b.value.assign(v, v + n);
         }
         out.push_back(b);
@@ -65,7 +68,7 @@ struct Call {
 };
 
 class Recorder {
-public:
+  public:
     Recorder() : start_(std::chrono::steady_clock::now()) {
         InitializeCriticalSection(&lock_);
         InitializeConditionVariable(&changed_);
@@ -112,7 +115,8 @@ public:
     }
 
     double Now() const {
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
+            .count();
     }
     void Restart() { start_ = std::chrono::steady_clock::now(); }
 
@@ -130,13 +134,14 @@ public:
         win::SectionLock hold(lock_);
         while (calls_.size() < count) {
             ULONGLONG now = GetTickCount64();
-            if (now >= deadline) break;
+            if (now >= deadline)
+                break;
             SleepConditionVariableCS(&changed_, &lock_, static_cast<DWORD>(deadline - now));
         }
         return calls_.size() >= count;
     }
 
-private:
+  private:
     void Add(const Call &c) {
         {
             win::SectionLock hold(lock_);
@@ -161,21 +166,29 @@ struct Tessyn {
 
     bool Load() {
         dll = LoadLibraryA(suite::BinPath("tessyn.dll").c_str());
-        if (!dll) return false;
-        OpenPort = reinterpret_cast<Tessyn_OpenPort_t>(reinterpret_cast<void *>(GetProcAddress(dll, "Tessyn_OpenPort")));
-        Post = reinterpret_cast<Tessyn_PostSnmpMessage_t>(reinterpret_cast<void *>(GetProcAddress(dll, "Tessyn_PostSnmpMessage")));
-        ClosePort = reinterpret_cast<Tessyn_ClosePort_t>(reinterpret_cast<void *>(GetProcAddress(dll, "Tessyn_ClosePort")));
-        SetTrap = reinterpret_cast<Tessyn_SetTrap1Proc_t>(reinterpret_cast<void *>(GetProcAddress(dll, "Tessyn_SetTrap1Proc")));
+        if (!dll)
+            return false;
+        OpenPort = reinterpret_cast<Tessyn_OpenPort_t>(
+            reinterpret_cast<void *>(GetProcAddress(dll, "Tessyn_OpenPort")));
+        Post = reinterpret_cast<Tessyn_PostSnmpMessage_t>(
+            reinterpret_cast<void *>(GetProcAddress(dll, "Tessyn_PostSnmpMessage")));
+        ClosePort = reinterpret_cast<Tessyn_ClosePort_t>(
+            reinterpret_cast<void *>(GetProcAddress(dll, "Tessyn_ClosePort")));
+        SetTrap = reinterpret_cast<Tessyn_SetTrap1Proc_t>(
+            reinterpret_cast<void *>(GetProcAddress(dll, "Tessyn_SetTrap1Proc")));
         return OpenPort && Post && ClosePort && SetTrap;
     }
     void Free() {
-        if (dll) FreeLibrary(dll);
+        if (dll)
+            FreeLibrary(dll);
         dll = nullptr;
     }
 };
 
 // The local UDP port of a handle (its low word is the port in network order).
-inline uint16_t HandlePort(int32_t handle) { return ntohs(static_cast<u_short>(handle & 0xFFFF)); }
+inline uint16_t HandlePort(int32_t handle) {
+    return ntohs(static_cast<u_short>(handle & 0xFFFF));
+}
 
 // A GetRequest descriptor for one OID (NULL value).
 struct GetDesc {
@@ -183,8 +196,8 @@ struct GetDesc {
     SnmpMessageDesc d{};
     std::string host;
 
-    GetDesc(const std::string &to, uint16_t port, std::initializer_list<int32_t> timeouts, Recorder *rec,
-            const char *oid = "1.3.6.1.2.1.1.1.0")
+    GetDesc(const std::string &to, uint16_t port, std::initializer_list<int32_t> timeouts,
+            Recorder *rec, const char *oid = "1.3.6.1.2.1.1.1.0")
         : host(to) {
         vb.oid = oid;
         vb.type = 5;
@@ -192,7 +205,8 @@ struct GetDesc {
         d.port = port;
         d.pduType = 0xA0;
         int i = 0;
-        for (int32_t t : timeouts) d.timeouts[i++] = t;
+        for (int32_t t : timeouts)
+            d.timeouts[i++] = t;
         d.varBindCount = 1;
         d.varBinds = &vb;
         d.responseProc = &Recorder::OnResponse;

@@ -18,4 +18,6 @@ void SnmpGetAuthKey() {}
 void SnmpGetPrivKey() {}
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}

@@ -15,7 +15,7 @@ namespace {
 const std::string kUel = "\x1b%-12345X";
 
 class Client {
-public:
+  public:
     explicit Client(unsigned short port) {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
@@ -31,7 +31,9 @@ public:
         WSACleanup();
     }
     bool connected() const { return connected_; }
-    void Send(const std::string &bytes) { send(s_, bytes.data(), static_cast<int>(bytes.size()), 0); }
+    void Send(const std::string &bytes) {
+        send(s_, bytes.data(), static_cast<int>(bytes.size()), 0);
+    }
     // Reads until the reply ends with FF (or EOT LF), the peer closes, or 5 s pass; counts reads.
     std::string ReadReply(int *reads = nullptr) {
         std::string out;
@@ -56,7 +58,7 @@ public:
     }
     void Close() { shutdown(s_, SD_SEND); }
 
-private:
+  private:
     SOCKET s_;
     bool connected_ = false;
 };
@@ -137,7 +139,8 @@ TEST(FakePrinterExe, PrintsItsPortAndServes) {
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     char cmd[] = "fakeprinter.exe";
     PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA(nullptr, cmd, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(
+        CreateProcessA(nullptr, cmd, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
     CloseHandle(outWrite);
     CloseHandle(inRead);
     std::string line;
