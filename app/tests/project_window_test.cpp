@@ -762,13 +762,50 @@ TEST_F(ProjectWindow, DownloadNamesAndRowsThatCannotBeBuilt) {
     CLeftView::SetItemMaker(kItemPostScriptForm, oldForm);
 
     // Without a maker a kind cannot be built.
+    const auto macroMaker = CLeftView::SetItemMaker(kItemMacro, nullptr);
     CLeftView *plain = NewProject();
     ASSERT_EQ(Add(plain, Make("p.bin", "p")), 0);
     CPtrList none;
     plain->CollectJobItems(none, total);
+    CLeftView::SetItemMaker(kItemMacro, macroMaker);
     EXPECT_EQ(total, 0u);
     EXPECT_TRUE(none.IsEmpty());
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Operation Failed"});
+}
+
+TEST_F(ProjectWindow, PostScriptFontsAndMacrosBuildWithTheProgramFoldersPieces) {
+    CLeftView *view = NewProject();
+    ASSERT_NE(view, nullptr);
+    CListCtrl &list = view->GetListCtrl();
+    const std::string good = std::string("\x80\x01\x0c\0\0\0%!PS-Adobe\r\n\x80\x03", 20);
+    const std::string bad = std::string("\x80\x01\x08\0\0\0/x 1 def\x80\x03", 16);
+    const int macro = Add(view, Make("m.bin", "macro"));
+    const int badFont = Add(view, Make("bad.pfb", bad));
+    const int goodFont = Add(view, Make("good.pfb", good));
+    ASSERT_GE(macro, 0);
+    ASSERT_GE(badFont, 0);
+    ASSERT_GE(goodFont, 0);
+    list.SetItemText(macro, 0, "12");
+    list.SetItemText(macro, 1, "12");
+    CPtrList jobs;
+    ULONGLONG total = 0;
+    view->CollectJobItems(jobs, total);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Operation Failed"}) << "the file without %!PS-Adobe";
+    ASSERT_EQ(jobs.GetCount(), 2);
+    std::string joined;
+    while (!jobs.IsEmpty()) {
+        auto *stream = static_cast<CBuffer *>(jobs.RemoveHead());
+        joined.append(stream->m_data, stream->GetLength());
+        delete stream;
+    }
+    EXPECT_EQ(total, joined.size());
+    const std::string f1 = suite::ReadAll(suite::BinPath("PSFORMF1.DAT"));
+    ASSERT_FALSE(f1.empty()) << "PSFORMF1.DAT is not beside the program";
+    EXPECT_NE(joined.find("@PJL ENTER LANGUAGE=POSTSCRIPT\r\n" + f1 + "/WriteTarget ("), std::string::npos)
+        << "PSFORMF1.DAT from the program folder";
+    EXPECT_NE(joined.find("%!PS-Adobe\r\n%VelmarStoredDataEndsHere%\n\x04"), std::string::npos);
+    EXPECT_NE(joined.find("QUVWILDFSDELETE NAME=\"" + Text(list, macro, 2) + Text(list, macro, 3) + "\\12::*\""),
+              std::string::npos);
 }
 
 TEST_F(ProjectWindow, SendDeliversOneJobInReverseRowOrderAndSaveWritesTheSameStream) {

@@ -21,6 +21,7 @@
 #include "mainfrm.h"
 #include "pcmfile.h"
 #include "project.h"
+#include "psfiles.h"
 #include "resource_ids.h"
 #include "text.h"
 #include "truetype.h"
@@ -49,7 +50,13 @@ void ShowFailed() { AfxMessageBox(StringOf(IDS_OPERATION_FAILED).c_str(), MB_OK 
 CBuffer *MakeBitmapFont(const char *path) { return new CBMFont(path); }
 CBuffer *MakeTrueTypeFont(const char *path) { return new CTTFont(path); }
 
-CLeftView::ItemMaker g_makers[6] = {MakeBitmapFont, MakeTrueTypeFont, nullptr, nullptr, nullptr, nullptr};
+CBuffer *MakeMacro(const char *path) { return new CMacro(path); }
+CBuffer *MakePostScriptFont(const char *path) { return new CPSFont(path); }
+CBuffer *MakePostScriptForm(const char *path) { return new CPSForm(path); }
+CBuffer *MakeColourProfile(const char *path) { return new CICMFile(path); }
+
+CLeftView::ItemMaker g_makers[6] = {MakeBitmapFont,     MakeTrueTypeFont,   MakeMacro,
+                                    MakePostScriptFont, MakePostScriptForm, MakeColourProfile};
 
 int MakerIndex(int kind) { return kind >= kItemBitmapFont && kind <= kItemColourProfile ? kind - kItemBitmapFont : kItemMacro - kItemBitmapFont; }
 
@@ -562,5 +569,7 @@ void CZqView::OnDraw(CDC *) {
     std::unique_ptr<CBuffer> item(CLeftView::MakeItem(kind, source));
     if (!item)
         item = std::make_unique<CBuffer>(source);
+    if (auto *profile = dynamic_cast<CICMFile *>(item.get()))
+        profile->SetRowName(m_fileList->GetListCtrl().GetItemText(row, 0));
     item->ShowProperties(list);
 }
