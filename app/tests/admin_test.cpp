@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "app_setup.h"
+#include "suite_dialogs.h"
 #include "admin.h"
 #include "buffer.h"
 #include "framework_seam.h"
@@ -51,37 +53,7 @@ void Pump() {
     }
 }
 
-struct DialogSearch {
-    DWORD pid;
-    HWND except;
-    HWND found;
-};
-
-BOOL CALLBACK TakeDialog(HWND hwnd, LPARAM lParam) {
-    auto *search = reinterpret_cast<DialogSearch *>(lParam);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    char cls[32] = {};
-    GetClassNameA(hwnd, cls, sizeof cls);
-    if (pid == search->pid && hwnd != search->except && IsWindowVisible(hwnd) && std::string(cls) == "#32770") {
-        search->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible dialog of this process other than `except`, waited for at most `ms`.
-HWND WaitForDialog(DWORD ms = 15000, HWND except = nullptr) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < deadline) {
-        DialogSearch search = {GetCurrentProcessId(), except, nullptr};
-        EnumWindows(TakeDialog, reinterpret_cast<LPARAM>(&search));
-        if (search.found)
-            return search.found;
-        Sleep(20);
-    }
-    return nullptr;
-}
+using suite::WaitForDialog;
 
 // Runs `dialog` modally while `action` drives it from a second thread; the action gets
 // the dialog's window (null when none showed) and the dialog is closed after it when it
@@ -162,14 +134,7 @@ protected:
         if (ready)
             return;
         ready = true;
-        INITCOMMONCONTROLSEX controls = {sizeof controls, 0x1FFF};
-        InitCommonControlsEx(&controls);
-        AppObject.m_largeImages.Create(32, 32, ILC_COLOR8 | ILC_MASK, 15, 1);
-        AppObject.m_smallImages.Create(16, 16, ILC_COLOR8 | ILC_MASK, 15, 1);
-        for (UINT id = 9000; id <= 9014; ++id)
-            AppObject.AddIconToImageLists(id);
-        AppObject.m_hResources = LoadLibraryA(suite::BinPath("nimbrel.dll").c_str());
-        AfxSetResourceHandle(AppObject.m_hResources);
+        PrepareTestApp(AppObject);
         AppObject.m_projectTemplate = new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
                                                             RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
         AppObject.AddDocTemplate(AppObject.m_projectTemplate);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app_setup.h"
 #include "buffer.h"
 #include "framework_seam.h"
 #include "frames.h"
@@ -136,14 +137,7 @@ protected:
         if (ready)
             return;
         ready = true;
-        INITCOMMONCONTROLSEX controls = {sizeof controls, 0x1FFF};
-        InitCommonControlsEx(&controls);
-        AppObject.m_largeImages.Create(32, 32, ILC_COLOR8 | ILC_MASK, 15, 1);
-        AppObject.m_smallImages.Create(16, 16, ILC_COLOR8 | ILC_MASK, 15, 1);
-        for (UINT id = 9000; id <= 9014; ++id)
-            AppObject.AddIconToImageLists(id);
-        AppObject.m_hResources = LoadLibraryA(suite::BinPath("nimbrel.dll").c_str());
-        AfxSetResourceHandle(AppObject.m_hResources);
+        PrepareTestApp(AppObject);
         if (AppObject.m_hResources) {
             AppObject.m_projectTemplate = new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
                                                                 RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));

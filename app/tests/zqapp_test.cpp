@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app_setup.h"
 #include "commands.h"
 #include "dialogs.h"
 #include "framework_seam.h"
@@ -62,14 +63,7 @@ protected:
         if (ready)
             return;
         ready = true;
-        INITCOMMONCONTROLSEX controls = {sizeof controls, 0x1FFF};
-        InitCommonControlsEx(&controls);
-        AppObject.m_largeImages.Create(32, 32, ILC_COLOR8 | ILC_MASK, 15, 1);
-        AppObject.m_smallImages.Create(16, 16, ILC_COLOR8 | ILC_MASK, 15, 1);
-        for (UINT id = 9000; id <= 9014; ++id)
-            AppObject.AddIconToImageLists(id);
-        AppObject.m_hResources = LoadLibraryA(suite::BinPath("nimbrel.dll").c_str());
-        AfxSetResourceHandle(AppObject.m_hResources);
+        PrepareTestApp(AppObject);
     }
     void SetUp() override {
         ASSERT_NE(AppObject.m_hResources, nullptr) << "nimbrel.dll did not load";
