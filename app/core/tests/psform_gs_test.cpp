@@ -91,9 +91,12 @@ TEST_F(StoredPrograms, FontsAreStoredAndLoadWithTheirOwnWidths) {
 
     const std::string pfb = ReadFile("/usr/share/fonts/X11/Type1/NimbusSans-Regular.pfb");
     ASSERT_FALSE(pfb.empty()) << "fonts-urw-base35 is not installed";
-    // The same font as plain text (hex eexec), the .FNT form.
+    // The same font as plain text (hex eexec), the .FNT form: as the walk makes it, and as the
+    // fixture script writes it (lines of 64 digits, LF).
     const std::string fnt = WalkPfbSegments(U(pfb), pfb.size());
-    for (const std::string *file : {&pfb, &fnt}) {
+    const std::string scriptFnt = ReadFile(std::string(PS_FIXTURES_DIR) + "/NimbusSans-Regular.fnt");
+    ASSERT_FALSE(scriptFnt.empty()) << "make_psfixtures.py has not run into " << PS_FIXTURES_DIR;
+    for (const std::string *file : {&pfb, &fnt, &scriptFnt}) {
         std::remove((dir_ + "/fonts/NimbusSans-Regular").c_str());
         const auto stream = BuildPostScriptFontStream(U(*file), file->size(), Volume(), "NimbusSans-Regular",
                                                       pieces_[0], pieces_[2]);
