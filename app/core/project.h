@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "stream.h"
+
 // A project row's kind, kept as its image index.
 enum ProjectItemKind {
     kItemBitmapFont = 8,
@@ -23,7 +25,7 @@ enum ProjectItemKind {
 // Longest ID the list keeps for a row.
 inline constexpr std::size_t kMaxIdText = 9;
 // Longest name, volume, folder or source path a row keeps.
-inline constexpr std::size_t kMaxRowText = 259;
+inline constexpr std::size_t kMaxRowText = kMaxPathText;
 
 inline constexpr char kDemoFolder[] = "\\common\\demo";
 inline constexpr char kMacroFolder[] = "\\pcl\\macros";

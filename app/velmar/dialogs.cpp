@@ -328,7 +328,7 @@ INT_PTR RunEntryChooser(int mode, CPtrList &entries, char *chosen) {
         dialog.m_entries = &entries;
         result = dialog.DoModal();
         if (result == IDOK && chosen)
-            CopyStringN(chosen, dialog.m_chosen, 259);
+            CopyStringN(chosen, dialog.m_chosen, kMaxPathText);
     } // the dialog empties the list, also when it could not be shown
     if (result != IDOK && chosen)
         chosen[0] = '\0';

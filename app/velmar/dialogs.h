@@ -5,6 +5,7 @@
 #include "framework.h"
 
 #include "commands.h"
+#include "stream.h"
 
 class CAPrinter;
 
@@ -74,7 +75,7 @@ class CGetDemo : public CDialog {
     void OnOK() override;
 
     int m_mode = 3;
-    char m_chosen[260] = {};
+    char m_chosen[kMaxPathText + 1] = {};
     CPtrList *m_entries = nullptr;
 
   protected:
