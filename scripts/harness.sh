@@ -79,6 +79,20 @@ harness_start_wineserver() {
   timeout 120 "$WINE64_BIN" cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }
 
+# Settings of the test prefix (scripts/test only; velmar's run prefix keeps Wine's defaults).
+# Windows are left unmanaged: no window manager runs on the virtual display, and Wine waits up
+# to 2 s for one at every show and hide of a managed window (every dialog of a test).
+harness_test_prefix_settings() {
+  local marker=$SUITE_WINEPREFIX/.suite-unmanaged
+  [ -e "$marker" ] && return 0
+  if ! timeout 120 "$WINE64_BIN" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+      >/dev/null 2>&1 </dev/null; then
+    echo "harness: could not set the test prefix's window settings" >&2
+    return 1
+  fi
+  touch "$marker"
+}
+
 harness_cleanup() {
   if [ -n "$harness_server_started" ]; then
     "$WINESERVER_BIN" -k >/dev/null 2>&1 || true

@@ -59,15 +59,12 @@ using suite::WaitForDialog;
 // the dialog's window (null when none showed) and the dialog is closed after it when it
 // is still open. The dialog's result.
 INT_PTR RunDriven(CDialog &dialog, const std::function<void(HWND)> &action) {
-    std::thread driver([&] {
-        HWND hwnd = WaitForDialog();
+    suite::DialogDriver driver([&](HWND hwnd) {
         action(hwnd);
         if (hwnd && IsWindow(hwnd))
             PostMessageA(hwnd, WM_COMMAND, IDCANCEL, 0);
     });
-    const INT_PTR result = dialog.DoModal();
-    driver.join();
-    return result;
+    return dialog.DoModal();
 }
 
 void SetText(HWND dialog, int id, const std::string &text) { SetDlgItemTextA(dialog, id, text.c_str()); }
@@ -863,17 +860,17 @@ TEST_F(Admin, WithoutAttributesTheComputedDefaultsGoOutAndFlashSizesAreBytes) {
 TEST_F(Admin, TheAdministratorCommandOpensTheFunctions) {
     AddPrinter(fakeprinter::Setup::Default());
     std::string caption;
-    std::thread driver([&] {
-        HWND h = WaitForDialog();
-        if (!h)
-            return;
-        char text[260] = {};
-        GetWindowTextA(h, text, sizeof text);
-        caption = text;
-        PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
-    });
-    frame_->SendMessage(WM_COMMAND, ID_ADMIN_FUNCTIONS);
-    driver.join();
+    {
+        suite::DialogDriver driver([&](HWND h) {
+            if (!h)
+                return;
+            char text[260] = {};
+            GetWindowTextA(h, text, sizeof text);
+            caption = text;
+            PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
+        });
+        frame_->SendMessage(WM_COMMAND, ID_ADMIN_FUNCTIONS);
+    }
     EXPECT_EQ(caption, "Kelvane - Administrator's Functions");
 }
 
@@ -1298,17 +1295,17 @@ TEST_F(SpoolJobs, TheCommandOpensTheDialogForTheCurrentPrinter) {
     AddPrinter(HeldJobs(), "First");
     SelectBarRow(0);
     std::string caption;
-    std::thread driver([&] {
-        HWND h = WaitForDialog();
-        if (!h)
-            return;
-        char text[260] = {};
-        GetWindowTextA(h, text, sizeof text);
-        caption = text;
-        PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
-    });
-    frame_->SendMessage(WM_COMMAND, ID_HDD_PRINT_JOBS);
-    driver.join();
+    {
+        suite::DialogDriver driver([&](HWND h) {
+            if (!h)
+                return;
+            char text[260] = {};
+            GetWindowTextA(h, text, sizeof text);
+            caption = text;
+            PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
+        });
+        frame_->SendMessage(WM_COMMAND, ID_HDD_PRINT_JOBS);
+    }
     EXPECT_EQ(caption, "HDD Print Jobs");
 }
 

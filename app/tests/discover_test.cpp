@@ -21,6 +21,7 @@
 #include "mainfrm.h"
 #include "resource_ids.h"
 #include "snmp_agent.h"
+#include "suite_dialogs.h"
 #include "suite_paths.h"
 #include "zqapp.h"
 
@@ -67,14 +68,15 @@ BOOL CALLBACK TakeDialog(HWND hwnd, LPARAM lParam) {
 
 HWND WaitForDiscovery(DWORD ms = 15000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < deadline) {
+    for (;;) {
         FindDialog f = {GetCurrentProcessId(), nullptr};
         EnumWindows(TakeDialog, reinterpret_cast<LPARAM>(&f));
         if (f.found)
             return f.found;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return nullptr;
         Sleep(20);
     }
-    return nullptr;
 }
 
 // Waits (bounded) until `done` holds; false on time-out.
@@ -113,16 +115,9 @@ std::vector<std::string> ListBoxItems(HWND dialog) {
 }
 
 // Runs `action` on a second thread with the dialog once it shows (NULL when none does).
-class Driver {
+class Driver : public suite::DialogDriver {
 public:
-    explicit Driver(std::function<void(HWND)> action) : thread_([action] { action(WaitForDiscovery()); }) {}
-    ~Driver() {
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-private:
-    std::thread thread_;
+    explicit Driver(std::function<void(HWND)> action) : DialogDriver(std::move(action), [] { return WaitForDiscovery(0); }) {}
 };
 
 Bytes NameAnswer(const Datagram &d, const std::string &name) {

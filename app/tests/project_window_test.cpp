@@ -26,6 +26,7 @@
 #include "project.h"
 #include "resource_ids.h"
 #include "server.h"
+#include "suite_dialogs.h"
 #include "suite_files.h"
 #include "suite_paths.h"
 #include "zqapp.h"
@@ -890,36 +891,33 @@ HWND FindDetailsDialog(DWORD thread) {
 }
 
 EditRun RunDetailsDialog(const std::function<int()> &open, const std::vector<std::pair<int, std::string>> &typed,
-                         bool ok, int waitMs = 10000) {
+                         bool ok) {
     EditRun run;
     const DWORD uiThread = GetCurrentThreadId();
-    std::thread helper([&] {
-        HWND dialog = nullptr;
-        for (int i = 0; i < waitMs / 50 && !dialog; ++i) {
-            dialog = FindDetailsDialog(uiThread);
-            if (!dialog)
-                Sleep(50);
-        }
-        if (!dialog)
-            return;
-        run.found = true;
-        run.nameEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_DETAIL_NAME));
-        run.idEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_DETAIL_ID));
-        auto text = [&](int id) {
-            char buffer[300] = {};
-            SendMessageA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
-            return std::string(buffer);
-        };
-        run.name = text(IDC_DETAIL_NAME);
-        run.id = text(IDC_DETAIL_ID);
-        run.volume = text(IDC_DETAIL_VOLUME);
-        run.folder = text(IDC_DETAIL_PATH);
-        for (const auto &[id, value] : typed)
-            SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
-        PostMessageA(dialog, WM_COMMAND, ok ? IDOK : IDCANCEL, 0);
-    });
-    run.result = open();
-    helper.join();
+    {
+        suite::DialogDriver driver(
+            [&](HWND dialog) {
+                if (!dialog)
+                    return;
+                run.found = true;
+                run.nameEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_DETAIL_NAME));
+                run.idEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_DETAIL_ID));
+                auto text = [&](int id) {
+                    char buffer[300] = {};
+                    SendMessageA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+                    return std::string(buffer);
+                };
+                run.name = text(IDC_DETAIL_NAME);
+                run.id = text(IDC_DETAIL_ID);
+                run.volume = text(IDC_DETAIL_VOLUME);
+                run.folder = text(IDC_DETAIL_PATH);
+                for (const auto &[id, value] : typed)
+                    SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
+                PostMessageA(dialog, WM_COMMAND, ok ? IDOK : IDCANCEL, 0);
+            },
+            [uiThread] { return FindDetailsDialog(uiThread); });
+        run.result = open();
+    }
     return run;
 }
 
@@ -1014,7 +1012,7 @@ TEST_F(ProjectWindow, ADoubleClickEditsTheRowHitAndNothingElsewhere) {
                                          {{IDC_DETAIL_NAME, "clicked"}}, true);
     EXPECT_TRUE(hit.found);
     EXPECT_EQ(Text(list, 0, 0), "clicked");
-    const EditRun miss = RunDetailsDialog([&] { return doubleClick({item.left + 2, item.bottom + 100}); }, {}, false, 1000);
+    const EditRun miss = RunDetailsDialog([&] { return doubleClick({item.left + 2, item.bottom + 100}); }, {}, false);
     EXPECT_FALSE(miss.found) << "no row, no dialog";
     EXPECT_TRUE(Boxes().empty());
 }

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -36,26 +38,37 @@ inline BOOL CALLBACK TakeDialog(HWND hwnd, LPARAM lParam) {
 } // namespace detail
 
 // Waits (at most `ms`) for a visible "#32770" window of this process other than `except`
-// and returns it, or NULL.
+// and returns it, or NULL (0: one look).
 inline HWND WaitForDialog(DWORD ms = 15000, HWND except = nullptr) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < deadline) {
+    for (;;) {
         detail::DialogSearch search = {GetCurrentProcessId(), except, nullptr};
         EnumWindows(detail::TakeDialog, reinterpret_cast<LPARAM>(&search));
         if (search.found)
             return search.found;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return nullptr;
         Sleep(20);
     }
-    return nullptr;
 }
 
-// Runs `action` on a second thread once a dialog shows; if none shows in time the action
-// gets NULL. The destructor joins the thread.
+// Runs `action` on a second thread with the dialog that `find` returns (by default any
+// visible dialog of this process) once it shows, or with NULL once the destructor runs
+// without one having shown: a test's modal call ends only through its dialog, so the driver
+// waits for as long as the call runs, however slow the machine. A dialog still open a minute
+// after its action ended would hold the test for good: it is cancelled, and if it stays the
+// program ends with a message. The destructor joins the thread.
 class DialogDriver {
   public:
-    explicit DialogDriver(std::function<void(HWND)> action, DWORD ms = 15000)
-        : thread_([action, ms] { action(WaitForDialog(ms)); }) {}
+    using Finder = std::function<HWND()>;
+
+    explicit DialogDriver(std::function<void(HWND)> action, Finder find = {})
+        : thread_([this, action = std::move(action), find = std::move(find)] {
+              Run(
+                  action, find ? find : [] { return WaitForDialog(0); });
+          }) {}
     ~DialogDriver() {
+        finished_ = true;
         if (thread_.joinable())
             thread_.join();
     }
@@ -63,6 +76,49 @@ class DialogDriver {
     DialogDriver &operator=(const DialogDriver &) = delete;
 
   private:
+    static constexpr DWORD kMaxWaitMs = 300000; // a test program's own time limit
+    static constexpr DWORD kLeftOpenMs = 60000;
+    static constexpr DWORD kAfterCancelMs = 10000;
+
+    // Sleeps until `done` holds or `ms` passes; true when it holds.
+    bool WaitFor(const std::function<bool()> &done, DWORD ms) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            if (done())
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            Sleep(20);
+        }
+    }
+
+    void Run(const std::function<void(HWND)> &action, const Finder &find) {
+        HWND dialog = nullptr;
+        WaitFor([&] { return finished_ || (dialog = find()) != nullptr; }, kMaxWaitMs);
+        action(dialog);
+        if (!dialog)
+            return;
+        auto closed = [&] { return finished_ || !IsWindow(dialog); };
+        if (WaitFor(closed, kLeftOpenMs))
+            return;
+        char caption[128] = {};
+        GetWindowTextA(dialog, caption, sizeof caption);
+        fprintf(
+            stderr,
+            "suite: the dialog \"%s\" is still open %lu s after its driver acted: cancelling it\n",
+            caption, static_cast<unsigned long>(kLeftOpenMs / 1000));
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
+        if (WaitFor(closed, kAfterCancelMs))
+            return;
+        fprintf(stderr, "suite: the dialog \"%s\" does not close: ending the test program\n",
+                caption);
+        fflush(stderr);
+        fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 3);
+    }
+
+    std::atomic<bool> finished_{false};
     std::thread thread_;
 };
 
