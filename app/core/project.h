@@ -41,7 +41,7 @@ std::string WriteProjectText(const std::vector<ProjectRow> &rows);
 // One section of a project file. An absent key is empty here.
 struct ProjectEntry {
     long long number = 0;
-    std::optional<std::string> source; // the whole value, however long
+    std::optional<std::string> source;                   // the whole value, however long
     std::optional<std::string> name, id, volume, folder; // cut at 259 characters
     // A source that no row could have written: no key, or a value past 259 characters.
     bool SourceUnusable() const { return !source || source->size() > kMaxRowText; }

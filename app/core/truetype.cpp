@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-std::uint16_t ReadBig16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
+std::uint16_t ReadBig16(const std::uint8_t *p) {
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
 
 std::uint32_t ReadBig32(const std::uint8_t *p) {
     return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
