@@ -11,6 +11,9 @@
 #   suite_driver(<name> SOURCES ... [LIBS ...])   32-bit kernel-mode .sys
 #   suite_program(<name> [GUI] SOURCES ... [LIBS ...])
 #   suite_test(<name> SOURCES ... [LIBS ...] [SERIAL] [LABELS ...] [ARGS ...] [RUN_WITH cmd ...])
+#   suite_check(<name> COMMAND cmd ... [SERIAL] [TIMEOUT s] [LABELS ...] [RESOURCE_LOCK ...]
+#               [FIXTURES_SETUP ...] [FIXTURES_CLEANUP ...] [FIXTURES_REQUIRED ...] [ENVIRONMENT ...])
+#                                              any other command as a test (script, second run)
 #   suite_no_test_hooks(<target>)              build fails when the binary holds a test hook
 #
 # Deliverables of a width land in ${SUITE_BIN_DIR}, laid out as they are copied onto a PC;
@@ -272,6 +275,64 @@ function(suite_test name)
   if(A_FIXTURES_REQUIRED)
     set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED "${A_FIXTURES_REQUIRED}")
   endif()
+endfunction()
+
+# A test that runs a command other than one GoogleTest program with its defaults: a script
+# check, a second run of a test program with another filter, a benchmark's smoke run.
+# A command whose first word is a target built for Windows runs under wine-run (add_test's
+# emulator for a target name). TIMEOUT defaults to 300 s, 1500 s for 32-bit presets.
+function(suite_check name)
+  set(keywords SERIAL TIMEOUT LABELS RESOURCE_LOCK FIXTURES_SETUP FIXTURES_CLEANUP
+      FIXTURES_REQUIRED ENVIRONMENT)
+  # The command's words go to add_test as bracket arguments, each exactly as written: expanded
+  # from a list, a word with ";" or an unmatched "]" (a regular expression) would be split or
+  # joined.
+  set(command)
+  set(rest)
+  set(in_command OFF)
+  math(EXPR last "${ARGC} - 1")
+  foreach(i RANGE 1 ${last})
+    set(arg "${ARGV${i}}")
+    if(arg STREQUAL "COMMAND")
+      set(in_command ON)
+    elseif(arg IN_LIST keywords)
+      set(in_command OFF)
+      list(APPEND rest ${arg})
+    elseif(in_command)
+      if(arg MATCHES "]==]")
+        message(FATAL_ERROR "suite_check(${name}): a command word holds \"]==]\": ${arg}")
+      endif()
+      string(APPEND command " [==[${arg}]==]")
+    else()
+      list(APPEND rest "${arg}")
+    endif()
+  endforeach()
+  cmake_parse_arguments(A "SERIAL" "TIMEOUT"
+    "LABELS;RESOURCE_LOCK;FIXTURES_SETUP;FIXTURES_CLEANUP;FIXTURES_REQUIRED;ENVIRONMENT" ${rest})
+  if(NOT command OR A_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "suite_check(${name}): COMMAND expected; unknown: ${A_UNPARSED_ARGUMENTS}")
+  endif()
+  set(test ${SUITE_PRESET}.${name})
+  cmake_language(EVAL CODE "add_test(NAME ${test} COMMAND${command})")
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 300)
+    if(SUITE_WIDTH EQUAL 32)
+      set(A_TIMEOUT 1500)
+    endif()
+  endif()
+  set(labels ${SUITE_PRESET} ${A_LABELS})
+  set_tests_properties(${test} PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS "${labels}")
+  if(SUITE_WINDOWS)
+    set_tests_properties(${test} PROPERTIES SKIP_RETURN_CODE 77)
+  endif()
+  if(A_SERIAL)
+    set_tests_properties(${test} PROPERTIES RUN_SERIAL ON)
+  endif()
+  foreach(property RESOURCE_LOCK FIXTURES_SETUP FIXTURES_CLEANUP FIXTURES_REQUIRED ENVIRONMENT)
+    if(A_${property})
+      set_tests_properties(${test} PROPERTIES ${property} "${A_${property}}")
+    endif()
+  endforeach()
 endfunction()
 
 # Marks tests that need 32-bit Windows programs to run natively: on a machine where 32-bit
