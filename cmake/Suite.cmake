@@ -5,6 +5,9 @@
 #   suite_dll(<name> DEF <file> SOURCES ... [LIBS ...] [OUTPUT_NAME n] [NO_RUNTIME])
 #                                              NO_RUNTIME: linked without the C runtime
 #   suite_resource_dll(<name> RC <file> [WIDTH 32|64] [OUTPUT_NAME n] [OUTPUT_DIR d] [DEPENDS ...])
+#   suite_objects(<name> <sources...>)          object library of Windows code
+#   suite_kernel_objects(<name> <sources...>)   object library of kernel-mode code
+#   suite_kernel_headers(<target>)             the kernel headers, for code that builds them
 #   suite_driver(<name> SOURCES ... [LIBS ...])   32-bit kernel-mode .sys
 #   suite_program(<name> [GUI] SOURCES ... [LIBS ...])
 #   suite_test(<name> SOURCES ... [LIBS ...] [SERIAL] [LABELS ...] [ARGS ...] [RUN_WITH cmd ...])
@@ -76,6 +79,33 @@ endfunction()
 function(suite_library name)
   add_library(${name} STATIC ${ARGN})
   _suite_common(${name})
+endfunction()
+
+# Its objects reach only the targets that name it (a seam's hooks, linked directly).
+function(suite_objects name)
+  add_library(${name} OBJECT ${ARGN})
+  _suite_common(${name})
+endfunction()
+
+# Kernel-mode code: no exceptions, RTTI, unwind tables, stack checks or guarded statics.
+set(SUITE_KERNEL_OPTIONS -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
+    -fno-asynchronous-unwind-tables -fno-stack-protector)
+
+# The kernel headers (mingw-w64's DDK), for kernel code and the simulated kernel's tests.
+function(suite_kernel_headers target)
+  target_include_directories(${target} SYSTEM PRIVATE /usr/share/mingw-w64/include/ddk)
+  # wdm.h defines these two itself; in C++ the intrinsic header's copies clash with it.
+  target_compile_definitions(${target} PRIVATE __INTRINSIC_DEFINED_InterlockedBitTestAndSet
+                             __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+                             NTDDI_WINVISTA=0x06000000)
+endfunction()
+
+# Kernel-mode objects, shared by a driver and the tests that run them on the simulated kernel.
+# They target the kernel, not the Windows version of user-mode code (no _suite_common).
+function(suite_kernel_objects name)
+  add_library(${name} OBJECT ${ARGN})
+  target_compile_options(${name} PRIVATE ${SUITE_WARNINGS} ${SUITE_KERNEL_OPTIONS})
+  suite_kernel_headers(${name})
 endfunction()
 
 function(suite_dll name)
@@ -176,12 +206,8 @@ function(suite_driver name)
   cmake_parse_arguments(A "" "OUTPUT_NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   _suite_common(${name})
-  target_compile_options(${name} PRIVATE -ffreestanding -fno-exceptions -fno-rtti
-                         -fno-asynchronous-unwind-tables -fno-stack-protector)
-  target_include_directories(${name} SYSTEM PRIVATE /usr/share/mingw-w64/include/ddk)
-  # wdm.h defines these two itself; in C++ the intrinsic header's copies clash with it.
-  target_compile_definitions(${name} PRIVATE __INTRINSIC_DEFINED_InterlockedBitTestAndSet
-                             __INTRINSIC_DEFINED_InterlockedBitTestAndReset)
+  target_compile_options(${name} PRIVATE ${SUITE_KERNEL_OPTIONS})
+  suite_kernel_headers(${name})
   target_link_libraries(${name} PRIVATE ${A_LIBS})
   target_link_options(${name} PRIVATE -shared -nostdlib -nostartfiles
     -Wl,--subsystem,native -Wl,--entry,_DriverEntry@8 -Wl,--image-base,0x10000

@@ -31,7 +31,7 @@ using TlsFreeFn = BOOL(WINAPI *)(DWORD);
 extern TlsAllocFn suite_real_tls_alloc __asm__(SUITE_LINKED("__real_", TlsAlloc, 0));
 extern TlsFreeFn suite_real_tls_free __asm__(SUITE_LINKED("__real_", TlsFree, 4));
 
-}  // extern "C"
+} // extern "C"
 
 namespace {
 
@@ -42,7 +42,8 @@ volatile LONG g_taken[kSlots];
 
 DWORD WINAPI RecordingTlsAlloc() {
     const DWORD index = suite_real_tls_alloc();
-    if (index == TLS_OUT_OF_INDEXES) return index;
+    if (index == TLS_OUT_OF_INDEXES)
+        return index;
     for (LONG i = 0; i < kSlots; ++i) {
         if (InterlockedCompareExchange(&g_taken[i], 1, 0) == 0) {
             g_indexes[i] = index;
@@ -50,7 +51,7 @@ DWORD WINAPI RecordingTlsAlloc() {
             return index;
         }
     }
-    return index;  // more than the slots hold: this one stays allocated after unload
+    return index; // more than the slots hold: this one stays allocated after unload
 }
 
 BOOL WINAPI RecordingTlsFree(DWORD index) {
@@ -65,7 +66,7 @@ BOOL WINAPI RecordingTlsFree(DWORD index) {
 
 void NTAPI NoCallback(PVOID, DWORD, PVOID) {}
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -82,17 +83,20 @@ BOOL WINAPI suite_dll_entry(HANDLE module, DWORD reason, LPVOID reserved) {
     // Unloaded by FreeLibrary (or a failed load), not process exit: the static destructors
     // and the runtime's own detach have run, so nothing of this DLL uses a record any more.
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-        const auto first = reinterpret_cast<uintptr_t>(&suite_tls_before) + sizeof(PIMAGE_TLS_CALLBACK);
+        const auto first =
+            reinterpret_cast<uintptr_t>(&suite_tls_before) + sizeof(PIMAGE_TLS_CALLBACK);
         const auto end = reinterpret_cast<uintptr_t>(&suite_tls_after);
         for (uintptr_t at = first; at < end; at += sizeof(PIMAGE_TLS_CALLBACK)) {
             const PIMAGE_TLS_CALLBACK callback = *reinterpret_cast<const PIMAGE_TLS_CALLBACK *>(at);
-            if (callback) callback(module, DLL_THREAD_DETACH, nullptr);
+            if (callback)
+                callback(module, DLL_THREAD_DETACH, nullptr);
         }
         for (LONG i = 0; i < kSlots; ++i) {
-            if (InterlockedCompareExchange(&g_taken[i], 0, 2) == 2) suite_real_tls_free(g_indexes[i]);
+            if (InterlockedCompareExchange(&g_taken[i], 0, 2) == 2)
+                suite_real_tls_free(g_indexes[i]);
         }
     }
     return result;
 }
 
-}  // extern "C"
+} // extern "C"

@@ -259,8 +259,7 @@ void ExecuteControl(ParDeviceExtension *ext, PIRP irp) {
             return;
         }
         ToCompatibility(ext);
-        if (ext->RequestedMode != kModeCompatibility &&
-            !ParNegotiation(ext, ext->RequestedMode)) {
+        if (ext->RequestedMode != kModeCompatibility && !ParNegotiation(ext, ext->RequestedMode)) {
             ParTermination(ext);
             Finish(ext, irp, STATUS_INVALID_DEVICE_REQUEST);
             return;
@@ -351,10 +350,10 @@ void ExecuteRead(ParDeviceExtension *ext, PIRP irp) {
         Finish(ext, irp, STATUS_INVALID_DEVICE_REQUEST);
         return;
     }
-    PUCHAR buffer = irp->MdlAddress != nullptr
-                        ? static_cast<PUCHAR>(
-                              MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority))
-                        : nullptr;
+    PUCHAR buffer =
+        irp->MdlAddress != nullptr
+            ? static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority))
+            : nullptr;
     if (buffer == nullptr) {
         Finish(ext, irp, STATUS_INVALID_BUFFER_SIZE);
         return;
@@ -533,8 +532,7 @@ NTSTATUS NTAPI ParClose(PDEVICE_OBJECT device, PIRP irp) {
         ObDereferenceObject(ext->ThreadObject);
         ext->ThreadObject = nullptr;
     }
-    if (ext->OpenCount > 0 && --ext->OpenCount == 0 &&
-        ext->CurrentMode != kModeCompatibility) {
+    if (ext->OpenCount > 0 && --ext->OpenCount == 0 && ext->CurrentMode != kModeCompatibility) {
         // The termination drives the port: only with it allocated. Not granted, the next
         // request terminates first.
         if (ParAllocPortBuilt(ext, ext->Timeout)) {

@@ -874,7 +874,7 @@ NTSTATUS ParEnterNibbleMode(PUCHAR, BOOLEAN deviceId, ParDeviceExtension *ext) {
     if (WaitStatus(ext, event2 | par::kStatusNAck, event2, k35Ms, &s)) {
         PutCtl(ext, 0xC7); // event 3
         StallUs(1);
-        PutCtl(ext, 0xC4); // event 4
+        PutCtl(ext, 0xC4);                                                    // event 4
         if (WaitStatus(ext, par::kStatusNAck, par::kStatusNAck, k35Ms, &s)) { // event 6
             s = Status(ext);
             const bool xflag = (s & par::kStatusSelect) != 0;
@@ -901,13 +901,13 @@ NTSTATUS ParNibbleModeRead(ParDeviceExtension *ext, PUCHAR buffer, ULONG length,
     while (stored < length && !(Status(ext) & par::kStatusNFault)) {
         UCHAR half[2];
         for (UCHAR &h : half) {
-            PutCtl(ext, 0xC6); // event 7
+            PutCtl(ext, 0xC6);                                      // event 7
             if (!WaitStatus(ext, par::kStatusNAck, 0, k35Ms, &s)) { // event 8
                 PutCtl(ext, 0xC4);
                 return STATUS_IO_DEVICE_ERROR;
             }
             h = Status(ext);
-            PutCtl(ext, 0xC4); // event 10
+            PutCtl(ext, 0xC4);                                                     // event 10
             if (!WaitStatus(ext, par::kStatusNAck, par::kStatusNAck, k35Ms, &s)) { // event 11
                 return STATUS_IO_DEVICE_ERROR;
             }
@@ -936,9 +936,9 @@ void ParTerminateNibbleMode(PUCHAR, ParDeviceExtension *ext) {
         DelayMs(35);
         return;
     }
-    PutCtl(ext, 0xCE);                                           // event 25
+    PutCtl(ext, 0xCE);                                              // event 25
     WaitStatus(ext, par::kStatusNAck, par::kStatusNAck, k35Ms, &s); // event 27
-    PutCtl(ext, 0xCC);                                           // event 28
+    PutCtl(ext, 0xCC);                                              // event 28
     if (!(ext->Options & 2)) {
         DelayMs(35);
     }

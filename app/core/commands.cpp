@@ -6,7 +6,9 @@
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -115,12 +117,17 @@ std::string MacroOutputName(std::string_view input) {
     const std::size_t slash = input.find_last_of("\\/:");
     const std::size_t leaf = slash == std::string_view::npos ? 0 : slash + 1;
     const std::size_t dot = input.find('.', leaf);
-    return std::string(input.substr(0, dot == std::string_view::npos ? input.size() : dot)) + ".bin";
+    return std::string(input.substr(0, dot == std::string_view::npos ? input.size() : dot)) +
+           ".bin";
 }
 
-bool SamePathNoCase(std::string_view a, std::string_view b) { return EqualNoCase(a, b); }
+bool SamePathNoCase(std::string_view a, std::string_view b) {
+    return EqualNoCase(a, b);
+}
 
-bool IsPsMenuDisabled(std::string_view psmenu) { return EqualNoCase(psmenu, "DISABLE"); }
+bool IsPsMenuDisabled(std::string_view psmenu) {
+    return EqualNoCase(psmenu, "DISABLE");
+}
 
 std::string ClampIdentifierText(std::string_view text) {
     if (text.empty())

@@ -20,7 +20,8 @@ LocalTargets SplitLocalPorts(const std::vector<std::string> &ports) {
 }
 
 uint32_t DiscoveryTimeoutMs(int kind, const char *label) {
-    const bool lpt = label && std::strlen(label) == 3 && CompareFirstCharsNoCase(label, "LPT", 3) == 0;
+    const bool lpt =
+        label && std::strlen(label) == 3 && CompareFirstCharsNoCase(label, "LPT", 3) == 0;
     return kind == 0 && lpt ? 5000 : 40000;
 }
 

@@ -8,9 +8,13 @@ namespace {
 
 __extension__ typedef unsigned __int128 Wide;
 
-bool Holds(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
+bool Holds(std::string_view text, std::string_view word) {
+    return text.find(word) != std::string_view::npos;
+}
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The leading decimal digits of text; empty without any or when the value overflows.
 std::optional<std::uint64_t> LeadingNumber(std::string_view text) {
@@ -26,12 +30,18 @@ std::optional<std::uint64_t> LeadingNumber(std::string_view text) {
     return value;
 }
 
-int ClampStep(int step) { return std::clamp(step, 1, 33); }
+int ClampStep(int step) {
+    return std::clamp(step, 1, 33);
+}
 
 // A bound on every percentage loop: no loop moves more than 300 points by steps.
-int LoopBound(int step) { return 300 / step + 1; }
+int LoopBound(int step) {
+    return 300 / step + 1;
+}
 
-int Sum(const Percentages &p) { return p[0] + p[1] + p[2]; }
+int Sum(const Percentages &p) {
+    return p[0] + p[1] + p[2];
+}
 
 std::string HddTypeCommand(int number, std::string_view type) {
     return "@PJL DEFAULT QUVHDD0" + std::to_string(number) + "=" + std::string(type) + "\r\n";
@@ -45,7 +55,8 @@ FsVolume ParseFsVolumeLine(std::string_view line) {
     std::size_t pos = 0;
     while (fields.size() < 5) {
         const std::size_t tab = line.find('\t', pos);
-        fields.push_back(line.substr(pos, tab == std::string_view::npos ? std::string_view::npos : tab - pos));
+        fields.push_back(
+            line.substr(pos, tab == std::string_view::npos ? std::string_view::npos : tab - pos));
         if (tab == std::string_view::npos)
             break;
         pos = tab + 1;
@@ -87,8 +98,8 @@ std::vector<FsRow> BuildFsRows(const std::vector<std::string> &lines) {
         FsRow row;
         row.number = static_cast<int>(rows.size()) + 1;
         row.volume = ParseFsVolumeLine(line);
-        row.text = std::to_string(row.number) + " = " + row.volume.volume + " - " + row.volume.location +
-                   " - " + row.volume.label;
+        row.text = std::to_string(row.number) + " = " + row.volume.volume + " - " +
+                   row.volume.location + " - " + row.volume.label;
         row.image = GetVolumeImage(row.text);
         rows.push_back(std::move(row));
     }
@@ -153,7 +164,8 @@ Percentages DefaultPartitions(const std::vector<FsRow> &rows, int step) {
         if (row.volume.location != "HDD0")
             continue;
         // size / total rounded, halves up; size <= total, so at most 100.
-        const Wide share = (static_cast<Wide>(row.volume.size) * 200 + total) / (static_cast<Wide>(total) * 2);
+        const Wide share =
+            (static_cast<Wide>(row.volume.size) * 200 + total) / (static_cast<Wide>(total) * 2);
         const int percent = static_cast<int>(share);
         p[taken++] = (percent + s - 1) / s * s;
     }
@@ -187,7 +199,8 @@ Percentages SpinPartition(Percentages p, int index, int direction, int step, uns
     return p;
 }
 
-std::uint64_t FlashAreaValue(const std::vector<FsRow> &rows, std::size_t index, bool attributesRead) {
+std::uint64_t FlashAreaValue(const std::vector<FsRow> &rows, std::size_t index,
+                             bool attributesRead) {
     if (index >= rows.size())
         return 0;
     std::uint64_t a = 0, b = 0;
@@ -237,12 +250,15 @@ std::string FlashLocation(std::string_view text) {
     for (std::string_view word : {std::string_view("FLASH"), std::string_view("NIC")}) {
         const std::size_t at = text.find(word);
         if (at != std::string_view::npos)
-            return at + word.size() < text.size() ? std::string(text.substr(at, word.size() + 1)) : std::string();
+            return at + word.size() < text.size() ? std::string(text.substr(at, word.size() + 1))
+                                                  : std::string();
     }
     return {};
 }
 
-bool IsFlashRow(std::string_view text) { return Holds(text, "FLASH") || Holds(text, "NIC"); }
+bool IsFlashRow(std::string_view text) {
+    return Holds(text, "FLASH") || Holds(text, "NIC");
+}
 
 bool IsFlashChoice(std::string_view text) {
     return Holds(text, "MIX") || Holds(text, "flash") || Holds(text, "FLASH");
@@ -306,7 +322,8 @@ FormatCommand ChooseFormatCommand(const FsRow &row, int radio) {
 }
 
 std::string FsAssignCommand(std::string_view location, int size) {
-    return "@PJL QUVFSASSIGN TYPE=PSFILE LOCATION=" + std::string(location) + " SIZE=" + std::to_string(size) + "\r\n";
+    return "@PJL QUVFSASSIGN TYPE=PSFILE LOCATION=" + std::string(location) +
+           " SIZE=" + std::to_string(size) + "\r\n";
 }
 
 std::string FlashInitialiseCommand(std::string_view location) {

@@ -13,8 +13,9 @@
 // One line of the INFO QUVFILESYS reply: the volume, then TAB-separated size, free space,
 // location and label.
 struct FsVolume {
-    std::string volume;   // up to and including the first ':' or the second '%'; empty without
-    std::uint64_t size = 0; // decimal digits after the volume and its TAB; 0 when absent or too large
+    std::string volume; // up to and including the first ':' or the second '%'; empty without
+    std::uint64_t size =
+        0; // decimal digits after the volume and its TAB; 0 when absent or too large
     std::string location;
     std::string label;
 };
@@ -43,8 +44,12 @@ int PartitionStep(bool attributesRead, std::string_view hddAssign);
 using Percentages = std::array<int, 3>;
 
 // The lowest and highest percentage of one partition.
-inline int MinPercent(int step) { return step; }
-inline int MaxPercent(int step) { return 100 - 2 * step; }
+inline int MinPercent(int step) {
+    return step;
+}
+inline int MaxPercent(int step) {
+    return 100 - 2 * step;
+}
 
 // Entire Disk's balancing: each value into step..100-2*step, then steps taken from (or
 // given to) P1, then P2, then P3 until the sum is 100. When the step does not divide the
@@ -67,7 +72,8 @@ Percentages SpinPartition(Percentages p, int index, int direction, int step, uns
 // the next row when that holds "flash"; for another row a = its size and b = the size of
 // the row above (0 for the first). a * 100 / (a + b) (0 when both are 0) when the
 // attributes were read, else a.
-std::uint64_t FlashAreaValue(const std::vector<FsRow> &rows, std::size_t index, bool attributesRead);
+std::uint64_t FlashAreaValue(const std::vector<FsRow> &rows, std::size_t index,
+                             bool attributesRead);
 
 // The size that limits the PostScript area of row `index` on a printer without
 // attributes: the row's own, or for a row holding "flash" the one below it (0 for none).

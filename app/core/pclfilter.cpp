@@ -13,14 +13,52 @@ constexpr std::uint32_t kIntegerCap = 999999999; // no conversion of a capped va
 constexpr int kFractionDigits = 6;
 
 // The prefixes at which collecting stops.
-const char *const kCompletePrefixes[] = {
-    "\x1b(s", "\x1b)s", "\x1b*s", "\x1b&t", "\x1b&u", "\x1b*t", "\x1b*p", "\x1b&r", "\x1b*r",
-    "\x1b&s", "\x1b&l", "\x1b*l", "\x1b*m", "\x1b&p", "\x1b*o", "\x1b&k", "\x1b&f", "\x1b(f",
-    "\x1b)i", "\x1b*i", "\x1b&b", "\x1b*b", "\x1b&c", "\x1b&d", "\x1b*c", "\x1b&a", "\x1b*v",
-    "\x1b*I", "\x1b%",  "\x1b=",  "\x1b" "E", "\x1bY", "\x1bZ", "\x1b)&1", "\x1b&d@", "\x1b*rC"};
+const char *const kCompletePrefixes[] = {"\x1b(s",
+                                         "\x1b)s",
+                                         "\x1b*s",
+                                         "\x1b&t",
+                                         "\x1b&u",
+                                         "\x1b*t",
+                                         "\x1b*p",
+                                         "\x1b&r",
+                                         "\x1b*r",
+                                         "\x1b&s",
+                                         "\x1b&l",
+                                         "\x1b*l",
+                                         "\x1b*m",
+                                         "\x1b&p",
+                                         "\x1b*o",
+                                         "\x1b&k",
+                                         "\x1b&f",
+                                         "\x1b(f",
+                                         "\x1b)i",
+                                         "\x1b*i",
+                                         "\x1b&b",
+                                         "\x1b*b",
+                                         "\x1b&c",
+                                         "\x1b&d",
+                                         "\x1b*c",
+                                         "\x1b&a",
+                                         "\x1b*v",
+                                         "\x1b*I",
+                                         "\x1b%",
+                                         "\x1b=",
+                                         "\x1b"
+                                         "E",
+                                         "\x1bY",
+                                         "\x1bZ",
+                                         "\x1b)&1",
+                                         "\x1b&d@",
+                                         "\x1b*rC"};
 
 // Commands that read nothing after their sign.
-const char *const kNoValuePrefixes[] = {"\x1b=", "\x1b" "E", "\x1bY", "\x1bZ", "\x1b&d@", "\x1b*rC"};
+const char *const kNoValuePrefixes[] = {"\x1b=",
+                                        "\x1b"
+                                        "E",
+                                        "\x1bY",
+                                        "\x1bZ",
+                                        "\x1b&d@",
+                                        "\x1b*rC"};
 
 // Commands whose W terminator carries value bytes of data.
 const char *const kDataPrefixes[] = {"\x1b*I", "\x1b&b", "\x1b*b", "\x1b&c", "\x1b)i",
@@ -31,12 +69,19 @@ const char kUel[] = "\x1b%-12345X";
 constexpr std::size_t kUelSize = sizeof kUel - 1;
 
 template <std::size_t N> bool InList(const std::string &prefix, const char *const (&list)[N]) {
-    return std::any_of(std::begin(list), std::end(list), [&](const char *p) { return prefix == p; });
+    return std::any_of(std::begin(list), std::end(list),
+                       [&](const char *p) { return prefix == p; });
 }
 
-bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
-bool IsBlank(std::uint8_t c) { return c == ' ' || c == '\t'; }
-std::uint8_t Upper(std::uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<std::uint8_t>(c - 32) : c; }
+bool IsDigit(std::uint8_t c) {
+    return c >= '0' && c <= '9';
+}
+bool IsBlank(std::uint8_t c) {
+    return c == ' ' || c == '\t';
+}
+std::uint8_t Upper(std::uint8_t c) {
+    return c >= 'a' && c <= 'z' ? static_cast<std::uint8_t>(c - 32) : c;
+}
 
 // Position of `word` (upper case) in [at, end), compared case-blind; end when absent.
 const std::uint8_t *FindNoCase(const std::uint8_t *at, const std::uint8_t *end, const char *word) {
@@ -90,7 +135,8 @@ bool IsEnterPcl(const std::uint8_t *at, const std::uint8_t *end) {
 }
 
 // A number after `key` within [at, end): decimal or hexadecimal digits, capped.
-std::uint64_t NumberAfter(const std::uint8_t *at, const std::uint8_t *end, const char *key, bool hex) {
+std::uint64_t NumberAfter(const std::uint8_t *at, const std::uint8_t *end, const char *key,
+                          bool hex) {
     const std::uint8_t *p = FindNoCase(at, end, key);
     if (p == end)
         return 0;
@@ -156,7 +202,8 @@ bool CarriesData(const CMacroLine &line) {
 
 } // namespace
 
-std::size_t ParseCommandPrefix(const std::uint8_t *at, const std::uint8_t *end, std::string &prefix) {
+std::size_t ParseCommandPrefix(const std::uint8_t *at, const std::uint8_t *end,
+                               std::string &prefix) {
     prefix.assign(1, static_cast<char>(kEsc));
     const std::uint8_t *p = at + 1;
     while (prefix.size() < 4 && p < end) {
@@ -289,18 +336,40 @@ bool KeepLine(const CMacroLine &line, const MacroFlags &flags) {
     case MacroLineKind::Command:
         break;
     }
-    if (line.Is("\x1b/l", 'O') || line.prefix == "\x1b/lO" || line.Is("\x1b&n", 'W') || line.prefix == "\x1b&nW")
+    if (line.Is("\x1b/l", 'O') || line.prefix == "\x1b/lO" || line.Is("\x1b&n", 'W') ||
+        line.prefix == "\x1b&nW")
         return false;
     struct Match {
         const char *prefix;
         char terminator;
     };
-    static const Match table[25] = {
-        {"\x1b" "E", 0}, {"\x1b&l", 'A'}, {"\x1b&l", 'C'}, {"\x1b&l", 'D'}, {"\x1b&l", 'E'},
-        {"\x1b&l", 'F'}, {"\x1b&l", 'G'}, {"\x1b&l", 'H'}, {"\x1b&l", 'L'}, {"\x1b&l", 'O'},
-        {"\x1b&l", 'S'}, {"\x1b&l", 'T'}, {"\x1b&l", 'U'}, {"\x1b&l", 'X'}, {"\x1b&l", 'Z'},
-        {"\x1b&a", 'G'}, {"\x1b&a", 'P'}, {"\x1b&l", 'P'}, {"\x1b*v", 'W'}, {"\x1b*i", 'W'},
-        {"\x1b*o", 'W'}, {"\x1b*t", 'J'}, {"\x1b&p", 'I'}, {"\x1b&p", 'C'}, {"\x1b&b", 0}};
+    static const Match table[25] = {{"\x1b"
+                                     "E",
+                                     0},
+                                    {"\x1b&l", 'A'},
+                                    {"\x1b&l", 'C'},
+                                    {"\x1b&l", 'D'},
+                                    {"\x1b&l", 'E'},
+                                    {"\x1b&l", 'F'},
+                                    {"\x1b&l", 'G'},
+                                    {"\x1b&l", 'H'},
+                                    {"\x1b&l", 'L'},
+                                    {"\x1b&l", 'O'},
+                                    {"\x1b&l", 'S'},
+                                    {"\x1b&l", 'T'},
+                                    {"\x1b&l", 'U'},
+                                    {"\x1b&l", 'X'},
+                                    {"\x1b&l", 'Z'},
+                                    {"\x1b&a", 'G'},
+                                    {"\x1b&a", 'P'},
+                                    {"\x1b&l", 'P'},
+                                    {"\x1b*v", 'W'},
+                                    {"\x1b*i", 'W'},
+                                    {"\x1b*o", 'W'},
+                                    {"\x1b*t", 'J'},
+                                    {"\x1b&p", 'I'},
+                                    {"\x1b&p", 'C'},
+                                    {"\x1b&b", 0}};
     for (std::size_t k = 1; k <= 25; ++k) {
         const Match &m = table[k - 1];
         if (!flags[k] || line.prefix != m.prefix)
@@ -340,7 +409,8 @@ MacroReader ReadMacroLines(const std::uint8_t *data, std::size_t size, const Mac
         at += std::min<std::size_t>(line.length, Remaining(at, end));
         if (line.kind == MacroLineKind::Command) {
             if (line.Is("\x1b&p", 'S'))
-                reader.paletteId = std::clamp<std::int64_t>(line.SignedCount(), INT32_MIN, INT32_MAX);
+                reader.paletteId =
+                    std::clamp<std::int64_t>(line.SignedCount(), INT32_MIN, INT32_MAX);
             const bool configure = line.Is("\x1b*v", 'W') && line.payload.size() >= 3;
             if (configure || line.Is("\x1b&p", 'I')) {
                 PaletteRecord r;
@@ -352,8 +422,9 @@ MacroReader ReadMacroLines(const std::uint8_t *data, std::size_t size, const Mac
                     r.bits = line.payload[2];
                 }
                 r.paletteId = reader.paletteId;
-                r.already = std::any_of(reader.palettes.begin(), reader.palettes.end(),
-                                        [&](const PaletteRecord &o) { return o.paletteId == r.paletteId; });
+                r.already =
+                    std::any_of(reader.palettes.begin(), reader.palettes.end(),
+                                [&](const PaletteRecord &o) { return o.paletteId == r.paletteId; });
                 reader.palettes.push_back(r);
             }
         }
@@ -372,8 +443,12 @@ std::string PaletteSetupString(int rgb, int bits) {
     if (bits == 2)
         return rgb ? "\33*v255a255b255c0i0a255b255c1i255a0b255c2i0a0b0c3I"
                    : "\33*v0a0b0c0i255a0b0c1i0a255b0c2i255a255b255c3I";
-    return rgb ? "\33*v255a255b255c0i0a255b255c1i255a0b255c2i0a0b255c3i255a255b0c4i0a255b0c5i255a0b0c6i0a0b0c7I"
-               : "\33*v0a0b0c0i255a0b0c1i0a255b0c2i255a255b0c3i0a0b255c4i255a0b255c5i0a255b255c6i255a255b255c7I";
+    return rgb ? "\33*"
+                 "v255a255b255c0i0a255b255c1i255a0b255c2i0a0b255c3i255a255b0c4i0a255b0c5i255a0b0c6i"
+                 "0a0b0c7I"
+               : "\33*"
+                 "v0a0b0c0i255a0b0c1i0a255b0c2i255a255b0c3i0a0b255c4i255a0b255c5i0a255b255c6i255a25"
+                 "5b255c7I";
 }
 
 std::string PushPrologue(const MacroReader &reader) {
@@ -436,7 +511,8 @@ std::vector<MacroPiece> SplitMacroLines(MacroReader &reader, const std::string &
             continue;
         }
         if (line.prefix == "\x1b&f" && line.terminator == 'Y') {
-            (inside ? innerId : outerId) = std::clamp<std::int64_t>(line.SignedCount(), INT32_MIN, INT32_MAX);
+            (inside ? innerId : outerId) =
+                std::clamp<std::int64_t>(line.SignedCount(), INT32_MIN, INT32_MAX);
             continue;
         }
         if (line.prefix == "\x1b&f" && line.terminator == 'X') {

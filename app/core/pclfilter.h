@@ -21,18 +21,22 @@ enum class MacroLineKind { Text, Command, Pjl, Uel };
 struct CMacroLine {
     MacroLineKind kind = MacroLineKind::Text;
     int keep = 1;
-    std::uint32_t length = 0;      // bytes taken in the file
-    std::string prefix;            // ESC and up to three characters ("@PJL", "" for text)
-    int sign = 2;                  // 0 '+', 1 '-', 2 none
-    double value = 0;              // magnitude (exact for every capped integer)
-    std::uint32_t count = 0;       // the integer part, capped
-    std::uint8_t terminator = 0;   // upper-cased; 0 for none
+    std::uint32_t length = 0;          // bytes taken in the file
+    std::string prefix;                // ESC and up to three characters ("@PJL", "" for text)
+    int sign = 2;                      // 0 '+', 1 '-', 2 none
+    double value = 0;                  // magnitude (exact for every capped integer)
+    std::uint32_t count = 0;           // the integer part, capped
+    std::uint8_t terminator = 0;       // upper-cased; 0 for none
     std::vector<std::uint8_t> payload; // data bytes, text, or the raw PJL/UEL line
     int noValue = 1;
 
     // The integer value with its sign.
-    std::int64_t SignedCount() const { return sign == 1 ? -static_cast<std::int64_t>(count) : count; }
-    bool Is(const char *pfx, char term) const { return prefix == pfx && terminator == static_cast<std::uint8_t>(term); }
+    std::int64_t SignedCount() const {
+        return sign == 1 ? -static_cast<std::int64_t>(count) : count;
+    }
+    bool Is(const char *pfx, char term) const {
+        return prefix == pfx && terminator == static_cast<std::uint8_t>(term);
+    }
 };
 
 // Carried from one line to the next within one file.
@@ -43,7 +47,8 @@ struct MacroParserState {
 };
 
 // The prefix at `at` (an ESC): ESC and at most three characters. Returns its length.
-std::size_t ParseCommandPrefix(const std::uint8_t *at, const std::uint8_t *end, std::string &prefix);
+std::size_t ParseCommandPrefix(const std::uint8_t *at, const std::uint8_t *end,
+                               std::string &prefix);
 // Sign, value, terminator and data after the prefix; returns the bytes read (from `at`).
 std::size_t ParseEscape(CMacroLine &line, const std::uint8_t *at, const std::uint8_t *end,
                         MacroParserState &state);

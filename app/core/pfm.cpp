@@ -11,8 +11,12 @@ namespace {
 constexpr char kCopyright[] = "Font metrics built by velmar from a PCL soft font";
 constexpr std::size_t kMaxText = 259;
 
-std::int64_t U16(const std::uint8_t *d, std::size_t at) { return d[at] << 8 | d[at + 1]; }
-std::int64_t S16(const std::uint8_t *d, std::size_t at) { return static_cast<std::int16_t>(U16(d, at)); }
+std::int64_t U16(const std::uint8_t *d, std::size_t at) {
+    return d[at] << 8 | d[at + 1];
+}
+std::int64_t S16(const std::uint8_t *d, std::size_t at) {
+    return static_cast<std::int16_t>(U16(d, at));
+}
 
 // Little-endian fields; a value too large for its field is clamped (negative values keep
 // their two's complement form).
@@ -43,33 +47,53 @@ struct CharMetric {
 
 SymbolSetMap MapSymbolSet(int symbolSet, int fontType) {
     switch (symbolSet) {
-    case 277: return {1, 0, 0};
-    case 369: return {18, 0, 0};
-    case 501: return {17, 181, 302};
-    case 529: return {19, 186, 0};
-    case 2: return {16, 182, 303};
-    case 269: return {17, 180, 301};
-    case 14: return {18, 0, 0};
-    case 21: return {4, 0, 0};
-    case 53: return {16, 185, 305};
-    case 145: return {16, 183, 304};
-    default: return {fontType != 0 ? 17 : 16, 0, 0};
+    case 277:
+        return {1, 0, 0};
+    case 369:
+        return {18, 0, 0};
+    case 501:
+        return {17, 181, 302};
+    case 529:
+        return {19, 186, 0};
+    case 2:
+        return {16, 182, 303};
+    case 269:
+        return {17, 180, 301};
+    case 14:
+        return {18, 0, 0};
+    case 21:
+        return {4, 0, 0};
+    case 53:
+        return {16, 185, 305};
+    case 145:
+        return {16, 183, 304};
+    default:
+        return {fontType != 0 ? 17 : 16, 0, 0};
     }
 }
 
 int TranslationResourceId(int tableNumber) {
     switch (tableNumber) {
-    case 1: return 2;
-    case 2: case 3: case 17: return 4;
-    case 4: return 1;
-    case 18: return 5;
-    case 19: return 6;
-    default: return 3;
+    case 1:
+        return 2;
+    case 2:
+    case 3:
+    case 17:
+        return 4;
+    case 4:
+        return 1;
+    case 18:
+        return 5;
+    case 19:
+        return 6;
+    default:
+        return 3;
     }
 }
 
 int MapStrokeWeight(int w) {
-    static const int weights[15] = {100, 100, 200, 200, 300, 300, 400, 400, 500, 600, 700, 700, 800, 800, 900};
+    static const int weights[15] = {100, 100, 200, 200, 300, 300, 400, 400,
+                                    500, 600, 700, 700, 800, 800, 900};
     return w >= -7 && w <= 7 ? weights[w + 7] : 0;
 }
 
@@ -109,7 +133,8 @@ std::optional<std::vector<std::uint8_t>> BuildPfmImage(const std::vector<CMacroL
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (!lines[i].Is("\x1b*c", 'E'))
             continue;
-        if (i + 1 >= lines.size() || !lines[i + 1].Is("\x1b(s", 'W') || lines[i + 1].payload.size() < 16)
+        if (i + 1 >= lines.size() || !lines[i + 1].Is("\x1b(s", 'W') ||
+            lines[i + 1].payload.size() < 16)
             continue;
         const std::int64_t code = lines[i].SignedCount();
         const std::uint8_t *c = lines[i + 1].payload.data();
@@ -132,15 +157,27 @@ std::optional<std::vector<std::uint8_t>> BuildPfmImage(const std::vector<CMacroL
         maxWidth = std::max(maxWidth, width);
         sum += width;
         ++count;
-        const CharMetric m = c[4] != 0 ? CharMetric{S16(c, 6), static_cast<std::int64_t>(U16(c, 10))}
-                                       : CharMetric{S16(c, 8), static_cast<std::int64_t>(U16(c, 12))};
+        const CharMetric m = c[4] != 0
+                                 ? CharMetric{S16(c, 6), static_cast<std::int64_t>(U16(c, 10))}
+                                 : CharMetric{S16(c, 8), static_cast<std::int64_t>(U16(c, 12))};
         switch (code) {
-        case '-': dash = m; break;
-        case '_': underscore = m; break;
-        case 'd': lowerD = m; break;
-        case 'p': lowerP = m; break;
-        case 'x': lowerX = m; break;
-        default: break;
+        case '-':
+            dash = m;
+            break;
+        case '_':
+            underscore = m;
+            break;
+        case 'd':
+            lowerD = m;
+            break;
+        case 'p':
+            lowerP = m;
+            break;
+        case 'x':
+            lowerX = m;
+            break;
+        default:
+            break;
         }
     }
     const std::int64_t average = (sum + count - 1) / count;
@@ -157,13 +194,16 @@ std::optional<std::vector<std::uint8_t>> BuildPfmImage(const std::vector<CMacroL
                 face += *s;
     };
     add(set.nameId);
-    add(strokeWeight >= -7 && strokeWeight <= -2 ? 10107 : strokeWeight >= 2 && strokeWeight <= 7 ? 10108 : 0);
+    add(strokeWeight >= -7 && strokeWeight <= -2 ? 10107
+        : strokeWeight >= 2 && strokeWeight <= 7 ? 10108
+                                                 : 0);
     add(italic ? 10106 : 0);
     face = face.substr(0, kMaxText);
     face.resize(std::strlen(face.c_str())); // a NUL ends the name
 
     // Layout.
-    const std::size_t widthTable = proportional ? static_cast<std::size_t>(last - first + 2) * 2 : 0;
+    const std::size_t widthTable =
+        proportional ? static_cast<std::size_t>(last - first + 2) * 2 : 0;
     const std::size_t extension = kPfmHeaderSize + widthTable;
     const std::size_t device = extension + kPfmExtensionSize;
     const std::size_t faceAt = device + sizeof kPfmDeviceName;
@@ -199,7 +239,8 @@ std::optional<std::vector<std::uint8_t>> BuildPfmImage(const std::vector<CMacroL
 
     if (proportional)
         for (int c = first; c <= last + 1; ++c)
-            PutW(img, kPfmHeaderSize + 2 * static_cast<std::size_t>(c - first), widths[static_cast<std::size_t>(c)]);
+            PutW(img, kPfmHeaderSize + 2 * static_cast<std::size_t>(c - first),
+                 widths[static_cast<std::size_t>(c)]);
 
     PutW(img, extension, kPfmExtensionSize);
     PutD(img, extension + 2, static_cast<std::int64_t>(etm));
@@ -216,27 +257,32 @@ std::optional<std::vector<std::uint8_t>> BuildPfmImage(const std::vector<CMacroL
 
     const std::int64_t capHeight = (height + 2) / 4 + baseline - cellHeight;
     const std::int64_t descent = lowerP.extent - lowerP.offset;
-    const std::int64_t fields[26] = {
-        static_cast<std::int64_t>(kPfmExtTextMetricSize),
-        cellHeight * 1440 / 300,
-        d[12] != 0 ? 2 : 1,
-        cellHeight, cellHeight, cellHeight, cellHeight,
-        capHeight,
-        lowerX.offset,
-        lowerD.offset,
-        descent,
-        0,
-        capHeight - lowerX.offset,
-        -descent,
-        cellHeight, cellHeight,
-        underscore.offset,
-        underscore.extent,
-        2 * underscore.extent + underscore.offset,
-        underscore.offset,
-        underscore.extent, underscore.extent,
-        dash.offset - dash.extent,
-        dash.extent,
-        0, 0};
+    const std::int64_t fields[26] = {static_cast<std::int64_t>(kPfmExtTextMetricSize),
+                                     cellHeight * 1440 / 300,
+                                     d[12] != 0 ? 2 : 1,
+                                     cellHeight,
+                                     cellHeight,
+                                     cellHeight,
+                                     cellHeight,
+                                     capHeight,
+                                     lowerX.offset,
+                                     lowerD.offset,
+                                     descent,
+                                     0,
+                                     capHeight - lowerX.offset,
+                                     -descent,
+                                     cellHeight,
+                                     cellHeight,
+                                     underscore.offset,
+                                     underscore.extent,
+                                     2 * underscore.extent + underscore.offset,
+                                     underscore.offset,
+                                     underscore.extent,
+                                     underscore.extent,
+                                     dash.offset - dash.extent,
+                                     dash.extent,
+                                     0,
+                                     0};
     for (std::size_t i = 0; i < 26; ++i)
         PutW(img, etm + 2 * i, fields[i]);
 

@@ -13,7 +13,7 @@
 
 // What the typeface module provides.
 class TypefaceSource {
-public:
+  public:
     virtual ~TypefaceSource() = default;
     // The typeface's name and family code; an empty name when the module has none.
     virtual std::string TypefaceName(int typeface, int &family) = 0;

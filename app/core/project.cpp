@@ -7,19 +7,29 @@
 
 namespace {
 
-std::string Cut(const std::string &text, std::size_t n) { return text.substr(0, n); }
+std::string Cut(const std::string &text, std::size_t n) {
+    return text.substr(0, n);
+}
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string UpperCased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), Upper);
     return text;
 }
 
-bool IsWhite(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v' || c == 0; }
+bool IsWhite(std::uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v' || c == 0;
+}
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The value after a key: up to the next CR, LF or the end.
 std::string ValueAt(const char *at, const char *end) {
@@ -29,13 +39,15 @@ std::string ValueAt(const char *at, const char *end) {
     return std::string(at, stop);
 }
 
-std::size_t Find(const std::uint8_t *data, std::size_t size, std::size_t from, std::string_view what) {
+std::size_t Find(const std::uint8_t *data, std::size_t size, std::size_t from,
+                 std::string_view what) {
     if (from >= size || what.size() > size - from)
         return std::string_view::npos;
     const auto *begin = data + from;
     const auto *end = data + size;
-    const auto *hit = std::search(begin, end, what.begin(), what.end(),
-                                  [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); });
+    const auto *hit = std::search(begin, end, what.begin(), what.end(), [](std::uint8_t a, char b) {
+        return a == static_cast<std::uint8_t>(b);
+    });
     return hit == end ? std::string_view::npos : static_cast<std::size_t>(hit - data);
 }
 
@@ -207,7 +219,8 @@ std::string PostScriptFontName(const std::uint8_t *data, std::size_t size) {
         const std::size_t key = Find(data, size, from, "/FontName");
         if (key != std::string_view::npos) {
             const std::size_t slash = Find(data, size, key + 9, "/");
-            return slash == std::string_view::npos ? std::string() : NameAfterSlash(data, size, slash);
+            return slash == std::string_view::npos ? std::string()
+                                                   : NameAfterSlash(data, size, slash);
         }
     }
     const std::size_t define = Find(data, size, 0, "definefont");
@@ -291,7 +304,9 @@ std::optional<long> ReadIdNumber(const std::string &id) {
 
 std::optional<std::pair<int, int>> FindDuplicateId(const std::vector<IdRow> &rows) {
     auto family = [](int kind) {
-        return kind == kItemBitmapFont || kind == kItemTrueTypeFont ? 1 : kind == kItemMacro ? 2 : 0;
+        return kind == kItemBitmapFont || kind == kItemTrueTypeFont ? 1
+               : kind == kItemMacro                                 ? 2
+                                                                    : 0;
     };
     const int count = static_cast<int>(rows.size());
     for (int i = 0; i + 1 < count; ++i) {
@@ -306,7 +321,9 @@ std::optional<std::pair<int, int>> FindDuplicateId(const std::vector<IdRow> &row
     return std::nullopt;
 }
 
-std::string JoinWithUnderscore(const std::string &name, const std::string &id) { return name + "_" + id; }
+std::string JoinWithUnderscore(const std::string &name, const std::string &id) {
+    return name + "_" + id;
+}
 
 std::string DownloadName(int kind, const std::string &name, const std::string &id,
                          const std::string &folder) {

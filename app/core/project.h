@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "stream.h"
+
 // A project row's kind, kept as its image index.
 enum ProjectItemKind {
     kItemBitmapFont = 8,
@@ -23,7 +25,7 @@ enum ProjectItemKind {
 // Longest ID the list keeps for a row.
 inline constexpr std::size_t kMaxIdText = 9;
 // Longest name, volume, folder or source path a row keeps.
-inline constexpr std::size_t kMaxRowText = 259;
+inline constexpr std::size_t kMaxRowText = kMaxPathText;
 
 inline constexpr char kDemoFolder[] = "\\common\\demo";
 inline constexpr char kMacroFolder[] = "\\pcl\\macros";
@@ -41,7 +43,7 @@ std::string WriteProjectText(const std::vector<ProjectRow> &rows);
 // One section of a project file. An absent key is empty here.
 struct ProjectEntry {
     long long number = 0;
-    std::optional<std::string> source; // the whole value, however long
+    std::optional<std::string> source;                   // the whole value, however long
     std::optional<std::string> name, id, volume, folder; // cut at 259 characters
     // A source that no row could have written: no key, or a value past 259 characters.
     bool SourceUnusable() const { return !source || source->size() > kMaxRowText; }

@@ -8,13 +8,17 @@
 
 namespace {
 
-const char *Chars(const std::uint8_t *data) { return reinterpret_cast<const char *>(data); }
+const char *Chars(const std::uint8_t *data) {
+    return reinterpret_cast<const char *>(data);
+}
 
 bool Contains(const std::uint8_t *data, std::size_t length, const char *pattern) {
     return data && FindBytes(Chars(data), length, pattern) != std::string::npos;
 }
 
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // One "%d" at pos: white space, an optional sign, digits; false when no integer or it does
 // not fit in 32 bits.
@@ -91,7 +95,7 @@ std::string EscapePostScriptString(const std::string &text) {
 }
 
 bool IsPostScriptNameSafe(const std::string &name) {
-    if (name.empty())
+    if (name.empty() || name.size() > kMaxPostScriptName)
         return false;
     for (const char c : name) {
         const auto b = static_cast<unsigned char>(c);
@@ -141,8 +145,8 @@ std::string WalkPfbSegments(const std::uint8_t *data, std::size_t length) {
 
 std::optional<std::string> BuildPostScriptFontStream(const std::uint8_t *data, std::size_t length,
                                                      const std::string &volume,
-                                                     const std::string &name,
-                                                     const std::string &f1, const std::string &f3) {
+                                                     const std::string &name, const std::string &f1,
+                                                     const std::string &f3) {
     if (!data || length == 0)
         return std::nullopt;
     const bool pfb = IsPfbFile(data, length);
@@ -195,7 +199,9 @@ BoundingBox FindBoundingBox(const std::uint8_t *data, std::size_t length) {
     return box;
 }
 
-bool IsDemoFolder(const std::string &folder) { return folder == "\\common\\demo"; }
+bool IsDemoFolder(const std::string &folder) {
+    return folder == "\\common\\demo";
+}
 
 std::optional<std::string> BuildPostScriptFormStream(const std::uint8_t *data, std::size_t length,
                                                      const std::string &volume,
@@ -256,7 +262,10 @@ std::optional<std::string> BuildMacroStream(const std::uint8_t *data, std::size_
 std::optional<std::string> BuildProfileStream(const std::uint8_t *data, std::size_t length,
                                               const std::string &volume, const std::string &folder,
                                               const std::string &name, const std::string &id) {
-    if (!data || !IsSafeProfileTarget(volume, folder, name, id) || length > 0xFFFF0000u)
+    // ID 0 is a row without a profile number (no readable .op2): nothing of it can be stored.
+    const bool numbered = id.find_first_not_of('0') != std::string::npos;
+    if (!data || !IsSafeProfileTarget(volume, folder, name, id) || !numbered ||
+        length > 0xFFFF0000u)
         return std::nullopt;
     const std::string color = "@PJL QUVWILDFSDELETE NAME=\"1:\\common\\smaps_env\\color\\ink" + id;
     std::string out = kUel;

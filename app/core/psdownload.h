@@ -15,8 +15,10 @@ inline constexpr char kPostScriptEndMarker[] = "%VelmarStoredDataEndsHere%";
 
 // A PostScript string's inner text: '(' ')' '\' escaped, bytes outside 0x20-0x7E as \ooo.
 std::string EscapePostScriptString(const std::string &text);
-// True when the name can stand as a "/name" literal: 1 or more bytes in 0x21-0x7E, none of
-// ()<>[]{}/%.
+// Longest name a PostScript interpreter need accept.
+inline constexpr std::size_t kMaxPostScriptName = 127;
+// True when the name can stand as a "/name" literal: 1 to kMaxPostScriptName bytes in
+// 0x21-0x7E, none of ()<>[]{}/%.
 bool IsPostScriptNameSafe(const std::string &name);
 // True when neither the UEL nor the end marker occurs in the bytes.
 bool IsSafePostScriptData(const std::uint8_t *data, std::size_t length);
@@ -31,8 +33,8 @@ std::string WalkPfbSegments(const std::uint8_t *data, std::size_t length);
 // one holding the UEL or the end marker, or an empty piece (f3 only for a PFB).
 std::optional<std::string> BuildPostScriptFontStream(const std::uint8_t *data, std::size_t length,
                                                      const std::string &volume,
-                                                     const std::string &name,
-                                                     const std::string &f1, const std::string &f3);
+                                                     const std::string &name, const std::string &f1,
+                                                     const std::string &f3);
 inline bool IsPfbFile(const std::uint8_t *data, std::size_t length) {
     return length > 0 && data[0] == 0x80;
 }
@@ -71,7 +73,8 @@ std::optional<std::string> BuildMacroStream(const std::uint8_t *data, std::size_
                                             const std::string &volume, const std::string &folder,
                                             const std::string &name, const std::string &id);
 // Colour profile: UEL, wild deletes of ink<id>b* and ink<id>c* on 1:\common\smaps_env\color,
-// UEL, store, UEL. Nothing when the target fails IsSafeProfileTarget.
+// UEL, store, UEL. Nothing when the target fails IsSafeProfileTarget or the ID is 0 (the
+// row of a profile whose name holds no number).
 std::optional<std::string> BuildProfileStream(const std::uint8_t *data, std::size_t length,
                                               const std::string &volume, const std::string &folder,
                                               const std::string &name, const std::string &id);

@@ -10,7 +10,9 @@ constexpr std::string_view kUelText = "\x1b%-12345X";
 constexpr std::string_view kEnterPostScript = "@PJL ENTER LANGUAGE=POSTSCRIPT\r\n";
 constexpr std::string_view kEotLine = " flush (\\004) cvx cvn == flush";
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char UpperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -29,9 +31,13 @@ bool EndsNoCase(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && EqualNoCase(s.substr(s.size() - suffix.size()), suffix);
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-bool IsLineEnd(char c) { return c == '\r' || c == '\n' || c == '\f' || c == '\0'; }
+bool IsLineEnd(char c) {
+    return c == '\r' || c == '\n' || c == '\f' || c == '\0';
+}
 
 std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && IsBlank(s.front()))
@@ -118,13 +124,16 @@ std::optional<std::string> CompelPrintCommand(std::string_view jobId, int copies
 std::optional<std::string> CancelJobCommand(std::string_view pin, std::string_view jobId) {
     if (!IsFieldValue(pin) || !IsFieldValue(jobId))
         return std::nullopt;
-    return "@PJL QUVSPOOLJOBCANCEL PASSWORD=" + std::string(pin) + " JOBID=" + std::string(jobId) + "\r\n";
+    return "@PJL QUVSPOOLJOBCANCEL PASSWORD=" + std::string(pin) + " JOBID=" + std::string(jobId) +
+           "\r\n";
 }
 
-std::optional<std::string> PrintJobCommand(std::string_view pin, std::string_view jobId, int copies) {
+std::optional<std::string> PrintJobCommand(std::string_view pin, std::string_view jobId,
+                                           int copies) {
     if (!IsFieldValue(pin) || !IsFieldValue(jobId))
         return std::nullopt;
-    std::string line = "@PJL QUVSPOOLJOBPRINT PASSWORD=" + std::string(pin) + " JOBID=" + std::string(jobId);
+    std::string line =
+        "@PJL QUVSPOOLJOBPRINT PASSWORD=" + std::string(pin) + " JOBID=" + std::string(jobId);
     if (copies != 0)
         line += " QTY=" + std::to_string(copies);
     return line + "\r\n";
@@ -139,8 +148,8 @@ std::optional<std::string> DirListCommand(std::string_view directory, std::uint3
                                           std::uint32_t count) {
     if (!IsQuotableValue(directory))
         return std::nullopt;
-    return "@PJL FSDIRLIST NAME = \"" + std::string(directory) + "\" ENTRY=" + std::to_string(entry) +
-           " COUNT=" + std::to_string(count) + " \r\n";
+    return "@PJL FSDIRLIST NAME = \"" + std::string(directory) +
+           "\" ENTRY=" + std::to_string(entry) + " COUNT=" + std::to_string(count) + " \r\n";
 }
 
 std::optional<std::string> DemoPrintCommand(std::string_view name) {
@@ -196,18 +205,34 @@ std::optional<std::string> DecodePostScriptString(std::string_view line) {
                 return std::nullopt;
             const char e = line[i];
             switch (e) {
-            case 'n': out += '\n'; continue;
-            case 'r': out += '\r'; continue;
-            case 't': out += '\t'; continue;
-            case 'b': out += '\b'; continue;
-            case 'f': out += '\f'; continue;
-            case '(': case ')': case '\\': out += e; continue;
+            case 'n':
+                out += '\n';
+                continue;
+            case 'r':
+                out += '\r';
+                continue;
+            case 't':
+                out += '\t';
+                continue;
+            case 'b':
+                out += '\b';
+                continue;
+            case 'f':
+                out += '\f';
+                continue;
+            case '(':
+            case ')':
+            case '\\':
+                out += e;
+                continue;
             case '\r':
                 if (i + 1 < line.size() && line[i + 1] == '\n')
                     ++i;
                 continue;
-            case '\n': continue;
-            default: break;
+            case '\n':
+                continue;
+            default:
+                break;
             }
             if (e < '0' || e > '7')
                 return std::nullopt;
@@ -241,8 +266,9 @@ std::string FilesProgram(std::string_view prefix) {
 }
 
 std::string SizeProgram(std::string_view path) {
-    return PostScriptQuery("%!Adobe-PS", "(" + EscapePostScriptString(path) +
-                                             ") status {pop pop == pop} { (No File) = } ifelse \r\n");
+    return PostScriptQuery("%!Adobe-PS",
+                           "(" + EscapePostScriptString(path) +
+                               ") status {pop pop == pop} { (No File) = } ifelse \r\n");
 }
 
 std::string FontSampleHead(std::string_view fontName) {
@@ -274,7 +300,8 @@ std::size_t TakeReplyLines(const char *data, std::size_t length, std::vector<std
     return start;
 }
 
-PostScriptReply::State PostScriptReply::Add(const char *piece, std::size_t length, const Taker &take) {
+PostScriptReply::State PostScriptReply::Add(const char *piece, std::size_t length,
+                                            const Taker &take) {
     pending_.append(piece, length);
     total_ += length;
     bool ended = false;
@@ -369,7 +396,8 @@ DirPage ParseDirListPage(const char *reply, std::uint32_t received) {
     return page;
 }
 
-bool ParseSpoolJobTable(const char *reply, std::uint32_t received, std::vector<std::string> &lines) {
+bool ParseSpoolJobTable(const char *reply, std::uint32_t received,
+                        std::vector<std::string> &lines) {
     const std::size_t heading = FindBytes(reply, received, "\tCOPIES");
     if (heading == std::string::npos)
         return false;
@@ -379,7 +407,8 @@ bool ParseSpoolJobTable(const char *reply, std::uint32_t received, std::vector<s
 
 std::string DemoVolumeOf(std::string_view line) {
     const bool common = line.find("COMMON") != std::string_view::npos;
-    const bool mix = line.find("MIX") != std::string_view::npos && line.find('%') == std::string_view::npos;
+    const bool mix =
+        line.find("MIX") != std::string_view::npos && line.find('%') == std::string_view::npos;
     if (!common && !mix)
         return {};
     const std::size_t colon = line.find(':');
@@ -469,8 +498,8 @@ std::size_t SkipKeyBlanks(const char *reply, std::uint32_t received, std::size_t
 }
 
 // The n lines from pos: each one's text without leading blanks, until the reply ends.
-std::vector<std::string> ReadOptionLines(const char *reply, std::uint32_t received, std::size_t &pos,
-                                         std::uint32_t n) {
+std::vector<std::string> ReadOptionLines(const char *reply, std::uint32_t received,
+                                         std::size_t &pos, std::uint32_t n) {
     std::vector<std::string> lines;
     for (std::uint32_t i = 0; i < n && !AtReplyEnd(reply, received, pos); ++i) {
         const std::size_t start = SkipLineBlanks(reply, received, pos);
@@ -504,7 +533,8 @@ InfoWalk WalkInfoReply(const char *reply, std::uint32_t received, std::size_t po
         if (AtReplyEnd(reply, received, pos))
             break;
         std::size_t keyEnd = pos;
-        while (keyEnd < received && reply[keyEnd] != '=' && reply[keyEnd] != '[' && !IsLineEnd(reply[keyEnd]))
+        while (keyEnd < received && reply[keyEnd] != '=' && reply[keyEnd] != '[' &&
+               !IsLineEnd(reply[keyEnd]))
             ++keyEnd;
         const std::string key(TrimBlanks(std::string_view(reply + pos, keyEnd - pos)));
         if (key.empty())

@@ -22,7 +22,8 @@ std::optional<std::string> SpoolJobInfoCommand(std::string_view pin);
 std::optional<std::string> CompelCancelCommand(std::string_view jobId);
 std::optional<std::string> CompelPrintCommand(std::string_view jobId, int copies);
 std::optional<std::string> CancelJobCommand(std::string_view pin, std::string_view jobId);
-std::optional<std::string> PrintJobCommand(std::string_view pin, std::string_view jobId, int copies);
+std::optional<std::string> PrintJobCommand(std::string_view pin, std::string_view jobId,
+                                           int copies);
 std::string PartitionCommand(int first, int second, int third);
 std::optional<std::string> DirListCommand(std::string_view directory, std::uint32_t entry,
                                           std::uint32_t count);
@@ -70,12 +71,12 @@ std::size_t TakeReplyLines(const char *data, std::size_t length, std::vector<std
 // the offset of the first byte not taken, sets ended at the EOT). Overflow: a line longer
 // than kMaxPostScriptLine, or more than kMaxPostScriptReply bytes without an EOT.
 class PostScriptReply {
-public:
+  public:
     enum class State { More, Ended, Overflow };
     using Taker = std::function<std::size_t(const char *data, std::size_t length, bool &ended)>;
     State Add(const char *piece, std::size_t length, const Taker &take);
 
-private:
+  private:
     std::string pending_;
     std::size_t total_ = 0;
 };
@@ -126,7 +127,7 @@ std::vector<DemoEntry> FilterDemoEntries(const std::vector<DemoEntry> &entries, 
 // ---- INFO replies into a tree ----
 enum class InfoPlace { Sorted, Last, First };
 class InfoSink {
-public:
+  public:
     virtual ~InfoSink() = default;
     // Adds an item under parent; returns its handle.
     virtual void *Add(void *parent, const std::string &text, InfoPlace place, bool bold) = 0;

@@ -34,7 +34,8 @@ void RemoveUStatus(char *reply, std::uint32_t &received) {
         const std::size_t end = BlockEnd(reply, received, pos);
         if (end == 0)
             return; // a last block without CR LF FF stays
-        if (end - pos >= kUStatusLength && std::memcmp(reply + pos, kUStatus, kUStatusLength) == 0) {
+        if (end - pos >= kUStatusLength &&
+            std::memcmp(reply + pos, kUStatus, kUStatusLength) == 0) {
             const std::size_t removed = end - pos;
             std::memmove(reply + pos, reply + end, received - end);
             std::memset(reply + received - removed, 0, removed);
@@ -122,7 +123,7 @@ std::uint8_t ParseLanguageFlags(const char *reply, std::uint32_t received, std::
     static const struct {
         const char *word;
         std::uint8_t flag;
-    } kWords[] = {{"PCLXL", 0x20}, {"PCL", 0x01},   {"POSTSCRIPT", 0x02}, {"IBMPPR", 0x40},
+    } kWords[] = {{"PCLXL", 0x20},  {"PCL", 0x01}, {"POSTSCRIPT", 0x02}, {"IBMPPR", 0x40},
                   {"TOLVAC", 0x04}, {"SDL", 0x08}, {"ESCP", 0x10},       {"EPSONFX", 0x80}};
     std::uint8_t flags = 0;
     for (unsigned line = 0; line < count; ++line) {
@@ -131,7 +132,7 @@ std::uint8_t ParseLanguageFlags(const char *reply, std::uint32_t received, std::
             break;
         std::size_t start = pos + 1; // the leading tab
         std::size_t end = start;
-        while (end < received && static_cast<unsigned char>(reply[end]) > ' ')
+        while (end<received &&static_cast<unsigned char>(reply[end])> ' ')
             ++end;
         if (start >= end)
             continue;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "stream.h"
+
 inline constexpr char kUel[] = "\x1b%-12345X";
 inline constexpr std::size_t kUelLength = 9;
 
@@ -37,4 +39,4 @@ std::size_t SkipBlanksIn(const char *reply, std::uint32_t received, std::size_t 
 // Characters after the first occurrence of key at or after pos, up to CR, LF, FF or NUL,
 // at most maxChars of them; empty when the key is absent.
 std::string GetReplyValueIn(const char *reply, std::uint32_t received, std::size_t pos,
-                            const char *key, std::size_t maxChars = 259);
+                            const char *key, std::size_t maxChars = kMaxPathText);

@@ -5,7 +5,9 @@
 
 namespace {
 
-bool IsLineEnd(char c) { return c == '\r' || c == '\n' || c == '\f' || c == '\0'; }
+bool IsLineEnd(char c) {
+    return c == '\r' || c == '\n' || c == '\f' || c == '\0';
+}
 
 constexpr std::string_view kPrinters = "[PRINTERS]";
 constexpr std::string_view kSearchFilters = "[SEARCH_FILTERS]";
@@ -117,7 +119,9 @@ std::string NameText(const std::string &name) {
     return line.substr(0, line.find(kPortKey));
 }
 
-const char *Flag(bool value) { return value ? "TRUE" : "FALSE"; }
+const char *Flag(bool value) {
+    return value ? "TRUE" : "FALSE";
+}
 
 } // namespace
 

@@ -12,9 +12,9 @@ struct SettingsRecord {
     bool discoverLpt = true;
     bool discoverUsb = true;
     bool discoverIp = true;
-    std::string subNets;      // the discovery scopes joined by "/"
+    std::string subNets; // the discovery scopes joined by "/"
     int typeFace = 3000;
-    std::string pin;          // 0 to 4 characters
+    std::string pin; // 0 to 4 characters
     bool showProof = true;
     bool showSecure = true;
 };

@@ -11,7 +11,9 @@ namespace {
 constexpr std::uint8_t kEsc = 0x1b;
 constexpr std::int64_t kValueCap = 0x7FFFFFFF; // larger values are read as this
 
-std::uint16_t Big16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
+std::uint16_t Big16(const std::uint8_t *p) {
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
 
 void Put16(std::vector<std::uint8_t> &v, std::uint32_t x) {
     v.push_back(static_cast<std::uint8_t>(x >> 8));
@@ -28,8 +30,8 @@ void Put32(std::vector<std::uint8_t> &v, std::uint32_t x) {
 // case continues, upper case ends). A W field carries value bytes of data after its letter
 // and ends the escape.
 struct Escape {
-    std::uint8_t param = 0; // 0x21..0x2F, or 0 for the two-character form
-    std::uint8_t group = 0; // 0x60..0x7E when present
+    std::uint8_t param = 0;  // 0x21..0x2F, or 0 for the two-character form
+    std::uint8_t group = 0;  // 0x60..0x7E when present
     std::uint8_t single = 0; // the character of the two-character form
     struct Field {
         std::int64_t value;
@@ -98,7 +100,9 @@ Escape ParseEscape(const std::uint8_t *file, std::size_t size, std::size_t pos) 
     return e;
 }
 
-bool Is(const Escape &e, char param, char group) { return e.param == param && e.group == group; }
+bool Is(const Escape &e, char param, char group) {
+    return e.param == param && e.group == group;
+}
 
 std::size_t NextEsc(const std::uint8_t *file, std::size_t size, std::size_t from) {
     if (from >= size)
@@ -150,7 +154,8 @@ std::optional<FontDescriptor> FindFontDescriptor(const std::uint8_t *file, std::
                 e.dataSize <= 0 ? 0 : std::min(static_cast<std::size_t>(e.dataSize), available);
             if (payload < kMinFontDescriptor)
                 return std::nullopt;
-            return FontDescriptor{file + e.dataStart, payload, NextEsc(file, size, e.dataStart + payload)};
+            return FontDescriptor{file + e.dataStart, payload,
+                                  NextEsc(file, size, e.dataStart + payload)};
         }
         const bool reset = e.param == 0 && e.single == 'E';
         const bool fontId = Is(e, '*', 'c') && !e.hasData &&
@@ -173,7 +178,8 @@ std::vector<CharacterBlock> ConvertCharacters(const std::uint8_t *file, std::siz
         const Escape e = ParseEscape(file, size, pos);
         if (!e.complete)
             break;
-        if (e.hasData && (e.dataSize < 0 || static_cast<std::uint64_t>(e.dataSize) > size - e.dataStart))
+        if (e.hasData &&
+            (e.dataSize < 0 || static_cast<std::uint64_t>(e.dataSize) > size - e.dataStart))
             break; // a negative or out-of-file size ends the walk
         const std::size_t dataSize = e.hasData ? static_cast<std::size_t>(e.dataSize) : 0;
         if (Is(e, '*', 'c')) {
@@ -241,7 +247,8 @@ std::vector<std::uint8_t> PackCharacterTable(const std::vector<CharacterBlock> &
     std::vector<std::size_t> order(chars.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return chars[a].code < chars[b].code; });
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return chars[a].code < chars[b].code; });
     std::vector<std::uint8_t> table;
     for (std::size_t i : order) {
         Put16(table, static_cast<std::uint32_t>(chars[i].code));
@@ -264,25 +271,26 @@ std::vector<std::uint8_t> BuildStoredFontHeader(const FontDescriptor &desc, std:
     h.push_back(static_cast<std::uint8_t>(MapFontType(d[3])));
     Put16(h, 0);
     h.push_back(0xF0);
-    h.push_back(d[12]);                  // orientation
-    h.insert(h.end(), d + 14, d + 16);   // symbol set
-    h.insert(h.end(), d + 6, d + 12);    // baseline, cell width, cell height
-    h.push_back(d[24]);                  // stroke weight
-    h.push_back(d[13]);                  // spacing
-    h.insert(h.end(), d + 16, d + 22);   // pitch, height, x-height
-    h.push_back(d[4]);                   // style MSB, LSB
+    h.push_back(d[12]);                // orientation
+    h.insert(h.end(), d + 14, d + 16); // symbol set
+    h.insert(h.end(), d + 6, d + 12);  // baseline, cell width, cell height
+    h.push_back(d[24]);                // stroke weight
+    h.push_back(d[13]);                // spacing
+    h.insert(h.end(), d + 16, d + 22); // pitch, height, x-height
+    h.push_back(d[4]);                 // style MSB, LSB
     h.push_back(d[23]);
-    h.push_back(d[26]);                  // typeface MSB, LSB
+    h.push_back(d[26]); // typeface MSB, LSB
     h.push_back(d[25]);
-    h.insert(h.end(), d + 27, d + 31);   // serif style, quality, placement, underline position
-    h.insert(h.end(), d + 36, d + 40);   // first and last code
+    h.insert(h.end(), d + 27, d + 31); // serif style, quality, placement, underline position
+    h.insert(h.end(), d + 36, d + 40); // first and last code
     Put16(h, static_cast<std::uint32_t>(count));
-    h.push_back(d[40]);                  // pitch and height extended
+    h.push_back(d[40]); // pitch and height extended
     h.push_back(d[41]);
-    h.insert(h.end(), d + 42, d + 44);   // cap height
-    h.push_back(d[31]);                  // underline thickness
+    h.insert(h.end(), d + 42, d + 44); // cap height
+    h.push_back(d[31]);                // underline thickness
     h.push_back(0);
-    const bool ownResolution = desc.size >= kResolutionDescriptor && Big16(d) == kResolutionDescriptor;
+    const bool ownResolution =
+        desc.size >= kResolutionDescriptor && Big16(d) == kResolutionDescriptor;
     Put16(h, ownResolution ? Big16(d + 64) : 300);
     Put16(h, ownResolution ? Big16(d + 66) : 300);
     Put16(h, 0x10);
@@ -293,7 +301,8 @@ std::vector<std::uint8_t> BuildStoredFontHeader(const FontDescriptor &desc, std:
     return h;
 }
 
-std::optional<std::vector<std::uint8_t>> ConvertSoftFont(const std::uint8_t *file, std::size_t size) {
+std::optional<std::vector<std::uint8_t>> ConvertSoftFont(const std::uint8_t *file,
+                                                         std::size_t size) {
     const auto desc = FindFontDescriptor(file, size);
     if (!desc)
         return std::nullopt;
@@ -302,7 +311,8 @@ std::optional<std::vector<std::uint8_t>> ConvertSoftFont(const std::uint8_t *fil
     std::size_t n = kStoredFontHeaderSize + table.size();
     for (const CharacterBlock &c : chars)
         n += c.block.size();
-    std::vector<std::uint8_t> out = BuildStoredFontHeader(*desc, chars.size(), static_cast<std::uint32_t>(n));
+    std::vector<std::uint8_t> out =
+        BuildStoredFontHeader(*desc, chars.size(), static_cast<std::uint32_t>(n));
     out.reserve(n);
     out.insert(out.end(), table.begin(), table.end());
     for (const CharacterBlock &c : chars)
@@ -324,7 +334,8 @@ SoftFontRows GetSoftFontRows(const FontDescriptor &desc) {
     SoftFontRows r;
     r.name = GetFontName(desc);
     r.format = d[2];
-    r.showResolution = desc.size >= kResolutionDescriptor && (d[2] == 20 || Big16(d) == kResolutionDescriptor);
+    r.showResolution =
+        desc.size >= kResolutionDescriptor && (d[2] == 20 || Big16(d) == kResolutionDescriptor);
     if (r.showResolution) {
         r.xResolution = Big16(d + 64);
         r.yResolution = Big16(d + 66);

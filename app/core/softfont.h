@@ -10,7 +10,7 @@
 #include <vector>
 
 inline constexpr std::size_t kStoredFontHeaderSize = 76;
-inline constexpr std::size_t kMinFontDescriptor = 64;   // through the font name
+inline constexpr std::size_t kMinFontDescriptor = 64;    // through the font name
 inline constexpr std::size_t kResolutionDescriptor = 68; // with the X and Y resolution
 inline constexpr int kMaxCompressedWidth = 2080;         // pixels of a 260-byte row
 
@@ -54,7 +54,8 @@ std::vector<std::uint8_t> BuildStoredFontHeader(const FontDescriptor &desc, std:
 
 // The whole stored font; empty when the file has no usable descriptor or the font would
 // pass 32 bits.
-std::optional<std::vector<std::uint8_t>> ConvertSoftFont(const std::uint8_t *file, std::size_t size);
+std::optional<std::vector<std::uint8_t>> ConvertSoftFont(const std::uint8_t *file,
+                                                         std::size_t size);
 
 // The 16-byte font name: its trailing blanks removed when the 16th byte is a blank.
 std::string GetFontName(const FontDescriptor &desc);
@@ -67,11 +68,11 @@ struct SoftFontRows {
     int xResolution = 0, yResolution = 0;
     int fontType = 0;
     int symbolSet = 0;
-    int spacing = 0;         // 0 fixed, else proportional
-    std::string pitch;       // characters per inch, trimmed; "0" for pitch 0
-    std::string height;      // points, trimmed
+    int spacing = 0;    // 0 fixed, else proportional
+    std::string pitch;  // characters per inch, trimmed; "0" for pitch 0
+    std::string height; // points, trimmed
     int style = 0;
-    int strokeWeight = 0;    // signed
+    int strokeWeight = 0; // signed
     int typeface = 0;
 };
 SoftFontRows GetSoftFontRows(const FontDescriptor &desc);

@@ -9,7 +9,9 @@
 
 namespace {
 
-bool Holds(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
+bool Holds(std::string_view text, std::string_view word) {
+    return text.find(word) != std::string_view::npos;
+}
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
@@ -19,7 +21,8 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
             return false;
     return true;
 }
@@ -51,7 +54,8 @@ bool ReadNumber(std::string_view text, std::size_t pos, std::int64_t &value) {
         negative = text[pos++] == '-';
     if (pos >= text.size() || !std::isdigit(static_cast<unsigned char>(text[pos])))
         return false;
-    constexpr std::uint64_t kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    constexpr std::uint64_t kMax =
+        static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     const std::uint64_t limit = negative ? kMax + 1 : kMax;
     std::uint64_t magnitude = 0;
     for (; pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])); ++pos) {
@@ -99,19 +103,22 @@ VolumeFields ParseVolumeLine(std::string_view line) {
     while (pos < line.size() && line[pos] == ' ')
         ++pos;
     std::size_t end = line.find('\t', pos);
-    out.volume = std::string(line.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos));
+    out.volume = std::string(
+        line.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos));
     std::string *fields[] = {&out.size, &out.freeSpace, &out.location, &out.label, &out.status};
     for (std::string *field : fields) {
         if (end == std::string_view::npos)
             break;
         pos = end + 1;
         end = line.find('\t', pos);
-        *field = std::string(line.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos));
+        *field = std::string(
+            line.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos));
     }
     return out;
 }
 
-std::vector<std::string> DiskVolumeLines(const std::vector<std::string> &lines, std::string_view psMenu) {
+std::vector<std::string> DiskVolumeLines(const std::vector<std::string> &lines,
+                                         std::string_view psMenu) {
     std::vector<std::string> out;
     const bool postScript = !EqualNoCase(psMenu, "DISABLE");
     for (const std::string &line : lines) {
@@ -129,8 +136,8 @@ std::vector<std::string> DiskVolumeLines(const std::vector<std::string> &lines, 
     return out;
 }
 
-std::vector<std::string> FlashVolumeLines(const std::vector<std::string> &lines, std::string_view name,
-                                          int number) {
+std::vector<std::string> FlashVolumeLines(const std::vector<std::string> &lines,
+                                          std::string_view name, int number) {
     std::vector<std::string> out;
     if (name.empty())
         return out; // an empty name would occur in every line
@@ -168,7 +175,8 @@ int ClassifyListingLine(std::string_view line) {
     if (type != std::string_view::npos)
         return StartsWith(line.substr(type + kTypeMark.size()), "DIR") &&
                        (type + kTypeMark.size() + 3 == line.size() ||
-                        line[type + kTypeMark.size() + 3] == ' ' || line[type + kTypeMark.size() + 3] == '\t')
+                        line[type + kTypeMark.size() + 3] == ' ' ||
+                        line[type + kTypeMark.size() + 3] == '\t')
                    ? kNodeDirectory
                    : kNodeFile;
     for (const Tag &tag : kTags)
@@ -189,7 +197,9 @@ int ClassifyListingLine(std::string_view line) {
     return kNodeFile;
 }
 
-bool IsPostScriptPath(std::string_view path) { return Holds(path, "%disk") || Holds(path, "%flash"); }
+bool IsPostScriptPath(std::string_view path) {
+    return Holds(path, "%disk") || Holds(path, "%flash");
+}
 
 std::string JoinStoragePath(std::string_view parent, std::string_view name) {
     std::string out(parent);

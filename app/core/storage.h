@@ -46,11 +46,12 @@ VolumeFields ParseVolumeLine(std::string_view taggedLine);
 
 // The tagged volume lines of a disk from the INFO QUVFILESYS lines, in reply order.
 // PostScript volumes are left out when psMenu is "DISABLE" (any case).
-std::vector<std::string> DiskVolumeLines(const std::vector<std::string> &lines, std::string_view psMenu);
+std::vector<std::string> DiskVolumeLines(const std::vector<std::string> &lines,
+                                         std::string_view psMenu);
 // The tagged volume lines of the flash store (or network-card store) named `name`, of
 // number `number`.
-std::vector<std::string> FlashVolumeLines(const std::vector<std::string> &lines, std::string_view name,
-                                          int number);
+std::vector<std::string> FlashVolumeLines(const std::vector<std::string> &lines,
+                                          std::string_view name, int number);
 
 // ---- Listing lines ----
 // The node kind of a line of a ListChildren result: an entry line takes the word after its

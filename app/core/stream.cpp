@@ -32,8 +32,8 @@ std::string BuildDeleteFirstHeader(const std::string &volume, const std::string 
     return header;
 }
 
-bool IsSafeFontTarget(const std::string &volume, const std::string &folder,
-                      const std::string &name, const std::string &id) {
+bool IsSafeFontTarget(const std::string &volume, const std::string &folder, const std::string &name,
+                      const std::string &id) {
     if (id.empty() || id.size() > 9 ||
         !std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return false;
@@ -97,11 +97,17 @@ std::size_t ParsePclValue(const std::uint8_t *esc, const std::uint8_t *end, std:
 
 int MapFontType(int pclType) {
     switch (pclType) {
-    case 0: return 0;
-    case 1: return 1;
-    case 3: return 4;
-    case 10: return 10;
-    case 11: return 11;
-    default: return 2;
+    case 0:
+        return 0;
+    case 1:
+        return 1;
+    case 3:
+        return 4;
+    case 10:
+        return 10;
+    case 11:
+        return 11;
+    default:
+        return 2;
     }
 }

@@ -23,8 +23,8 @@ std::string BuildDeleteFirstHeader(const std::string &volume, const std::string 
 // True when a font's wild delete "*_<id>" can only match that font's older versions in
 // the folder: an ID of 1 to 9 digits, no text holding '"' or a byte below 0x20, and no '*'
 // or '?' in the volume or the folder.
-bool IsSafeFontTarget(const std::string &volume, const std::string &folder,
-                      const std::string &name, const std::string &id);
+bool IsSafeFontTarget(const std::string &volume, const std::string &folder, const std::string &name,
+                      const std::string &id);
 
 // Capacity of a growing stream buffer that must take n more bytes: doubled until
 // capacity - written >= n. Empty when that passes 32 bits.

@@ -72,12 +72,18 @@ bool HasPostScriptSignature(const std::uint8_t *bytes, std::size_t count) {
 
 int TypefaceFamilyCode(char letter) {
     switch (letter | 0x20) {
-    case 'd': return 0x50;
-    case 'm': return 0x30;
-    case 'r': return 0x10;
-    case 's': return 0x40;
-    case 'w': return 0x20;
-    default: return 0;
+    case 'd':
+        return 0x50;
+    case 'm':
+        return 0x30;
+    case 'r':
+        return 0x10;
+    case 's':
+        return 0x40;
+    case 'w':
+        return 0x20;
+    default:
+        return 0;
     }
 }
 

@@ -2,7 +2,11 @@
 
 #include <cstring>
 
-std::uint16_t ReadBig16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
+#include "stream.h"
+
+std::uint16_t ReadBig16(const std::uint8_t *p) {
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
 
 std::uint32_t ReadBig32(const std::uint8_t *p) {
     return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
@@ -54,7 +58,7 @@ std::string GetTrueTypeName(const TrueTypeTable &names, std::uint16_t nameId) {
     if (start > names.length || chosenLength > names.length - start)
         return {};
     std::string out;
-    for (std::size_t i = 0; i + 1 < chosenLength && out.size() < 259; i += 2)
+    for (std::size_t i = 0; i + 1 < chosenLength && out.size() < kMaxPathText; i += 2)
         out += static_cast<char>(table[start + i + 1]);
     return out;
 }

@@ -14,7 +14,9 @@ std::uint16_t U16(const TrueTypeTable &t, std::size_t at) {
 std::uint32_t U32(const TrueTypeTable &t, std::size_t at) {
     return at + 4 <= t.length ? ReadBig32(t.data + at) : 0;
 }
-std::uint8_t U8(const TrueTypeTable &t, std::size_t at) { return at < t.length ? t.data[at] : 0; }
+std::uint8_t U8(const TrueTypeTable &t, std::size_t at) {
+    return at < t.length ? t.data[at] : 0;
+}
 
 // The smallest tables whose fixed fields are read.
 struct Required {
@@ -142,24 +144,42 @@ CharacterMapScan ScanCharacterMap(const TrueTypeTable &sub) {
 int ComputeStyleWord(std::int32_t italicAngle, std::uint8_t proportion) {
     int style = italicAngle != 0 ? 1 : 0;
     switch (proportion) {
-    case 5: style += 24; break;
-    case 6: style += 4; break;
-    case 7: style += 28; break;
-    case 8: style += 8; break;
-    default: break;
+    case 5:
+        style += 24;
+        break;
+    case 6:
+        style += 4;
+        break;
+    case 7:
+        style += 28;
+        break;
+    case 8:
+        style += 8;
+        break;
+    default:
+        break;
     }
     return style;
 }
 
 int ComputeSerifStyle(std::uint8_t serif) {
     switch (serif) {
-    case 2: case 3: return 132;
-    case 7: return 130;
-    case 8: case 15: return 65;
-    case 9: return 75;
-    case 10: return 131;
-    case 14: return 72;
-    default: return serif >= 16 ? 0 : 64;
+    case 2:
+    case 3:
+        return 132;
+    case 7:
+        return 130;
+    case 8:
+    case 15:
+        return 65;
+    case 9:
+        return 75;
+    case 10:
+        return 131;
+    case 14:
+        return 72;
+    default:
+        return serif >= 16 ? 0 : 64;
     }
 }
 
@@ -212,11 +232,14 @@ int TrueTypeFontType(const TrueTypeFacts &f) {
     return MapFontType(type);
 }
 
-std::array<std::uint8_t, kTrueTypeHeaderSize> BuildTrueTypeHeader(const TrueTypeFacts &f, int typeface) {
+std::array<std::uint8_t, kTrueTypeHeaderSize> BuildTrueTypeHeader(const TrueTypeFacts &f,
+                                                                  int typeface) {
     std::array<std::uint8_t, kTrueTypeHeaderSize> h{};
     const std::uint8_t kind = f.bound ? 0xF4 : 0xF3;
     const auto &p = f.pclt;
-    auto pclt16 = [&](std::size_t at) { return static_cast<std::uint32_t>(p[at] << 8 | p[at + 1]); };
+    auto pclt16 = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(p[at] << 8 | p[at + 1]);
+    };
     h[3] = kind;
     const std::uint64_t size = kTrueTypeHeaderSize + static_cast<std::uint64_t>(f.fileSize);
     Put16(&h[4], static_cast<std::uint32_t>(size >> 16));

@@ -57,7 +57,9 @@ struct TrueTypeFacts {
     int style = 0;
     int serifStyle = 0;
     std::string fullName; // name id 4
-    std::uint16_t pcltSymbolSet() const { return static_cast<std::uint16_t>(pclt[18] << 8 | pclt[19]); }
+    std::uint16_t pcltSymbolSet() const {
+        return static_cast<std::uint16_t>(pclt[18] << 8 | pclt[19]);
+    }
 };
 std::optional<TrueTypeFacts> ReadTrueTypeFacts(const std::uint8_t *font, std::size_t length);
 

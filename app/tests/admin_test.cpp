@@ -2,6 +2,7 @@
 // printers on the fake printer behind corvane.dll, boxes through the seam, each dialog
 // driven from a second thread while the test's thread runs it.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -20,9 +21,11 @@
 
 #include "app_setup.h"
 #include "suite_dialogs.h"
+
 #include "admin.h"
 #include "buffer.h"
 #include "framework_seam.h"
+
 #include "frames.h"
 #include "fsinit.h"
 #include "mainfrm.h"
@@ -31,6 +34,7 @@
 #include "resitems.h"
 #include "resource_ids.h"
 #include "spooldlg.h"
+
 #include "server.h"
 #include "suite_paths.h"
 #include "zqapp.h"
@@ -40,7 +44,7 @@ CZqApp AppObject;
 namespace {
 
 class PortEnvironment : public testing::Environment {
-public:
+  public:
     void SetUp() override { _putenv("CORVANE_TIMEOUT_SCALE=0.01"); }
 };
 const auto *const kEnvironment = testing::AddGlobalTestEnvironment(new PortEnvironment);
@@ -67,7 +71,9 @@ INT_PTR RunDriven(CDialog &dialog, const std::function<void(HWND)> &action) {
     return dialog.DoModal();
 }
 
-void SetText(HWND dialog, int id, const std::string &text) { SetDlgItemTextA(dialog, id, text.c_str()); }
+void SetText(HWND dialog, int id, const std::string &text) {
+    SetDlgItemTextA(dialog, id, text.c_str());
+}
 
 std::string Text(HWND dialog, int id) {
     char text[512] = {};
@@ -76,11 +82,16 @@ std::string Text(HWND dialog, int id) {
 }
 
 void Click(HWND dialog, int id) {
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-bool Visible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+bool Enabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
+bool Visible(HWND dialog, int id) {
+    return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE;
+}
 
 std::vector<AfxTestSeam::Event> Boxes() {
     std::vector<AfxTestSeam::Event> boxes;
@@ -125,18 +136,20 @@ std::vector<std::string> FilesIn(const std::string &folder) {
 const char kGeneratorFile[] = SUITE_PASSWORD_FIXTURES "/Abcdefgh.pwd";
 
 class Admin : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         static bool ready = false;
         if (ready)
             return;
         ready = true;
         PrepareTestApp(AppObject);
-        AppObject.m_projectTemplate = new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
-                                                            RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
+        AppObject.m_projectTemplate =
+            new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
+                                  RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
         AppObject.AddDocTemplate(AppObject.m_projectTemplate);
-        AppObject.m_resourceTemplate = new CMultiDocTemplate(IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc),
-                                                             RUNTIME_CLASS(CPrFrame), RUNTIME_CLASS(CPrLeftView));
+        AppObject.m_resourceTemplate =
+            new CMultiDocTemplate(IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc), RUNTIME_CLASS(CPrFrame),
+                                  RUNTIME_CLASS(CPrLeftView));
         AppObject.AddDocTemplate(AppObject.m_resourceTemplate);
     }
     void SetUp() override {
@@ -157,7 +170,8 @@ protected:
         char temp[MAX_PATH] = {};
         GetTempPathA(MAX_PATH, temp);
         const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::string(temp) + "velmar-admin-" + std::to_string(GetCurrentProcessId()) + "-" + info->name();
+        folder_ = std::string(temp) + "velmar-admin-" + std::to_string(GetCurrentProcessId()) +
+                  "-" + info->name();
         CreateDirectoryA(folder_.c_str(), nullptr);
         for (const std::string &name : FilesIn(folder_))
             DeleteFileA((folder_ + "\\" + name).c_str());
@@ -196,7 +210,8 @@ protected:
         auto *printer = new CAPrinter(DiscoveredPrinter{port.c_str(), name});
         AppObject.m_printers->AddTail(printer);
         CListCtrl *bar = AppObject.GetPrinterListCtrl();
-        bar->InsertItem(LVIF_TEXT | LVIF_PARAM, bar->GetItemCount(), name, 0, 0, 0, reinterpret_cast<LPARAM>(printer));
+        bar->InsertItem(LVIF_TEXT | LVIF_PARAM, bar->GetItemCount(), name, 0, 0, 0,
+                        reinterpret_cast<LPARAM>(printer));
         return server;
     }
     void SelectBarRow(int row) {
@@ -222,7 +237,8 @@ protected:
     }
     int PrinterWindows() const {
         int n = 0;
-        for (HWND h = GetWindow(frame_->m_hWndMDIClient, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+        for (HWND h = GetWindow(frame_->m_hWndMDIClient, GW_CHILD); h;
+             h = GetWindow(h, GW_HWNDNEXT))
             if (GetWindowLongPtrA(h, GWLP_USERDATA) == 21)
                 ++n;
         return n;
@@ -254,7 +270,8 @@ TEST_F(Admin, LoginOnTheEighthCharacterOnly) {
         SetText(h, IDC_ADMIN_PASSWORD, "Abcdefgh");
         seen.right = AppObject.m_adminLoggedIn;
         seen.buttonsAfter = Enabled(h, IDC_ADMIN_DELETE_FILE) && Enabled(h, IDC_ADMIN_REBOOT) &&
-                            Enabled(h, IDC_ADMIN_INITIALISE) && Enabled(h, IDC_ADMIN_CHANGE_PASSWORD);
+                            Enabled(h, IDC_ADMIN_INITIALISE) &&
+                            Enabled(h, IDC_ADMIN_CHANGE_PASSWORD);
         SetText(h, IDC_ADMIN_PASSWORD, "Abcdefghi");
         seen.afterNine = Text(h, IDC_ADMIN_PASSWORD);
     });
@@ -292,14 +309,15 @@ TEST_F(Admin, WithoutAPasswordFileNothingLogsIn) {
     });
     EXPECT_FALSE(any);
     // Wrong sizes and contents are refused like a missing file.
-    for (const std::string &bytes : {Encoded("Abcdefgh").substr(0, 63), Encoded("Abcdefgh") + "x", std::string(),
-                                     std::string(64, '\xff')}) {
+    for (const std::string &bytes : {Encoded("Abcdefgh").substr(0, 63), Encoded("Abcdefgh") + "x",
+                                     std::string(), std::string(64, '\xff')}) {
         std::ofstream(PasswordPath(), std::ios::binary | std::ios::trunc) << bytes;
         Boxes();
         EXPECT_FALSE(RequireAdminPassword());
         const auto shown = BoxTexts();
         ASSERT_FALSE(shown.empty());
-        EXPECT_NE(shown.back().find("password file cannot be found"), std::string::npos) << bytes.size();
+        EXPECT_NE(shown.back().find("password file cannot be found"), std::string::npos)
+            << bytes.size();
     }
 }
 
@@ -358,7 +376,8 @@ TEST_F(Admin, TaskButtonsFollowTheAttributesAndRebootSends) {
         EXPECT_TRUE(del);
         const auto commands = Commands(server);
         EXPECT_EQ(Holds(commands, "@PJL QUVSYSTEM REBOOT=NORMAL"), c.reboot);
-        EXPECT_EQ(BoxTexts(), c.reboot ? std::vector<std::string>{"Command Issued."} : std::vector<std::string>{});
+        EXPECT_EQ(BoxTexts(), c.reboot ? std::vector<std::string>{"Command Issued."}
+                                       : std::vector<std::string>{});
     }
 }
 
@@ -395,8 +414,9 @@ TEST_F(Admin, ChangingThePassword) {
 
     // Held open without delete sharing, the file cannot be replaced: an error box, the old
     // bytes, no file left beside it, the dialog open.
-    HANDLE held = CreateFileA(PasswordPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE held =
+        CreateFileA(PasswordPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     AfxTestSeam::PushAnswer("IDOK");
     bool stillOpen = false;
@@ -488,7 +508,8 @@ std::vector<std::string> RowTexts(HWND dialog) {
         item.iSubItem = 0;
         item.pszText = text;
         item.cchTextMax = sizeof text;
-        SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+        SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i),
+                     reinterpret_cast<LPARAM>(&item));
         rows.push_back(text);
     }
     return rows;
@@ -498,22 +519,28 @@ void SelectRow(HWND dialog, int row) {
     LVITEMA state = {};
     state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(GetDlgItem(dialog, IDC_FORMAT_VOLUME_LIST), LVM_SETITEMSTATE, static_cast<WPARAM>(row),
-                 reinterpret_cast<LPARAM>(&state));
+    SendMessageA(GetDlgItem(dialog, IDC_FORMAT_VOLUME_LIST), LVM_SETITEMSTATE,
+                 static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
 }
 
-void ClickRadio(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+void ClickRadio(HWND dialog, int id) {
+    SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
 
 std::vector<std::string> Percents(HWND dialog) {
-    return {Text(dialog, IDC_FORMAT_PERCENT_1), Text(dialog, IDC_FORMAT_PERCENT_2), Text(dialog, IDC_FORMAT_PERCENT_3)};
+    return {Text(dialog, IDC_FORMAT_PERCENT_1), Text(dialog, IDC_FORMAT_PERCENT_2),
+            Text(dialog, IDC_FORMAT_PERCENT_3)};
 }
 
-fakeprinter::Setup DiskAndFlash(const std::string &hddAssign, const std::string &flashAssign = "ENABLE") {
+fakeprinter::Setup DiskAndFlash(const std::string &hddAssign,
+                                const std::string &flashAssign = "ENABLE") {
     fakeprinter::Setup s = fakeprinter::Setup::Default();
-    s.attributes = {"HDDASSIGN=" + hddAssign, "FLASHASSIGN=" + flashAssign, "INITIALIZE=ENABLE", "REBOOT=ENABLE"};
+    s.attributes = {"HDDASSIGN=" + hddAssign, "FLASHASSIGN=" + flashAssign, "INITIALIZE=ENABLE",
+                    "REBOOT=ENABLE"};
     s.devices = {"HDD0", "FLASH0"};
-    s.volumes = {"0:\t50\t50\tHDD0\tPCL", "1:\t30\t30\tHDD0\tCOMMON", "%disk0%\t20\t20\tHDD0\tPOSTSCRIPT",
-                 "3:\t300\t300\tFLASH0\tMIX", "%flash0%\t100\t100\tFLASH0\tMIX"};
+    s.volumes = {"0:\t50\t50\tHDD0\tPCL", "1:\t30\t30\tHDD0\tCOMMON",
+                 "%disk0%\t20\t20\tHDD0\tPOSTSCRIPT", "3:\t300\t300\tFLASH0\tMIX",
+                 "%flash0%\t100\t100\tFLASH0\tMIX"};
     return s;
 }
 
@@ -561,9 +588,10 @@ TEST_F(Admin, FormatPartitionRowsDefaultsAndCommands) {
             sent.push_back(Commands(server, before));
         }
     });
-    EXPECT_EQ(rows, (std::vector<std::string>{"1 = 0: - HDD0 - PCL", "2 = 1: - HDD0 - COMMON",
-                                              "3 = %disk0% - HDD0 - POSTSCRIPT", "4 = 3: - FLASH0 - MIX",
-                                              "5 = %flash0% - FLASH0 - PS "}));
+    EXPECT_EQ(rows,
+              (std::vector<std::string>{"1 = 0: - HDD0 - PCL", "2 = 1: - HDD0 - COMMON",
+                                        "3 = %disk0% - HDD0 - POSTSCRIPT", "4 = 3: - FLASH0 - MIX",
+                                        "5 = %flash0% - FLASH0 - PS "}));
     EXPECT_EQ(percents, (std::vector<std::string>{"50", "30", "20"}));
     EXPECT_TRUE(partitionShown);
     EXPECT_FALSE(flashShown);
@@ -606,7 +634,8 @@ TEST_F(Admin, EntireDiskBalancesAndRebootEndsTheDialog) {
     });
     EXPECT_EQ(result, IDOK);
     const auto commands = Commands(server, before);
-    EXPECT_TRUE(Holds(commands, "@PJL QUVPARTITIONASSIGN LOCATION=HDD0 DISTRIBUTION=\"1 39 60\"")) << commands.size();
+    EXPECT_TRUE(Holds(commands, "@PJL QUVPARTITIONASSIGN LOCATION=HDD0 DISTRIBUTION=\"1 39 60\""))
+        << commands.size();
     EXPECT_TRUE(Holds(commands, "@PJL QUVSYSTEM REBOOT=NORMAL"));
     const auto boxes = BoxTexts();
     ASSERT_EQ(boxes.size(), 3u);
@@ -633,17 +662,18 @@ TEST_F(Admin, TheSpinsMoveByStepsWithinBounds) {
             SendMessageA(h, WM_NOTIFY, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&change));
             seen.push_back(Percents(h));
         };
-        spin(IDC_FORMAT_SPIN_1, 1);          // 55 25 20
+        spin(IDC_FORMAT_SPIN_1, 1); // 55 25 20
         CheckDlgButton(h, IDC_FORMAT_LOCK_2, BST_CHECKED);
-        spin(IDC_FORMAT_SPIN_1, 1);          // 60 25 15
+        spin(IDC_FORMAT_SPIN_1, 1); // 60 25 15
         CheckDlgButton(h, IDC_FORMAT_LOCK_3, BST_CHECKED);
-        spin(IDC_FORMAT_SPIN_1, 1);          // both others locked: nothing
+        spin(IDC_FORMAT_SPIN_1, 1); // both others locked: nothing
         CheckDlgButton(h, IDC_FORMAT_LOCK_2, BST_UNCHECKED);
         CheckDlgButton(h, IDC_FORMAT_LOCK_3, BST_UNCHECKED);
-        spin(IDC_FORMAT_SPIN_3, -1);         // 65 25 10 (P1 is next after P3)
+        spin(IDC_FORMAT_SPIN_3, -1); // 65 25 10 (P1 is next after P3)
     });
-    EXPECT_EQ(seen, (std::vector<std::vector<std::string>>{
-                        {"55", "25", "20"}, {"60", "25", "15"}, {"60", "25", "15"}, {"65", "25", "10"}}));
+    EXPECT_EQ(seen,
+              (std::vector<std::vector<std::string>>{
+                  {"55", "25", "20"}, {"60", "25", "15"}, {"60", "25", "15"}, {"65", "25", "10"}}));
 }
 
 TEST_F(Admin, FlashWithoutAreaSendsNoAssignAndAMissingStreamSendsNothing) {
@@ -748,7 +778,9 @@ TEST_F(Admin, TenVolumesFormatTheirOwnAndASilentPrinterClosesTheDialog) {
     // No file-system reply: the dialog ends at once and offers nothing.
     fakeprinter::Faults silent;
     silent.silent = true;
-    server.With([&](fakeprinter::Engine &e) { e.byCommand.push_back({"@PJL INFO QUVFILESYS", silent}); });
+    server.With([&](fakeprinter::Engine &e) {
+        e.byCommand.push_back({"@PJL INFO QUVFILESYS", silent});
+    });
     for (int i = 0; i < 4; ++i)
         AfxTestSeam::PushAnswer("IDNO");
     CFSInitDlg closing;
@@ -766,7 +798,8 @@ TEST_F(Admin, EveryDialogNamesItsHelp) {
     CChangePwd change;
     CDelFile del;
     CFSInitDlg format;
-    const std::pair<CDialog *, DWORD_PTR> cases[] = {{&admin, 14}, {&password, 40}, {&change, 26}, {&del, 36}, {&format, 35}};
+    const std::pair<CDialog *, DWORD_PTR> cases[] = {
+        {&admin, 14}, {&password, 40}, {&change, 26}, {&del, 36}, {&format, 35}};
     for (const auto &c : cases) {
         AfxTestSeam::TakeLog();
         RunDriven(*c.first, [&](HWND h) {
@@ -848,13 +881,16 @@ TEST_F(Admin, WithoutAttributesTheComputedDefaultsGoOutAndFlashSizesAreBytes) {
     });
     EXPECT_EQ(unit, "B");
     EXPECT_FALSE(partitionShown);
-    EXPECT_EQ(disk, (std::vector<std::string>{"@PJL QUVPARTITIONASSIGN LOCATION=HDD0 DISTRIBUTION=\"50 30 20\""}));
+    EXPECT_EQ(disk, (std::vector<std::string>{
+                        "@PJL QUVPARTITIONASSIGN LOCATION=HDD0 DISTRIBUTION=\"50 30 20\""}));
     EXPECT_EQ(bytes, "100");
     EXPECT_TRUE(flash.empty());
     const auto boxes = BoxTexts();
     ASSERT_EQ(boxes.size(), 4u);
-    EXPECT_NE(boxes[0].find("INITIALISE the entire disk.  All data"), std::string::npos) << boxes[0];
-    EXPECT_NE(boxes[3].find("not consistent with the Flash memory size"), std::string::npos) << boxes[3];
+    EXPECT_NE(boxes[0].find("INITIALISE the entire disk.  All data"), std::string::npos)
+        << boxes[0];
+    EXPECT_NE(boxes[3].find("not consistent with the Flash memory size"), std::string::npos)
+        << boxes[3];
 }
 
 TEST_F(Admin, TheAdministratorCommandOpensTheFunctions) {
@@ -894,9 +930,12 @@ fakeprinter::Setup HeldJobs(const char *numPrint = "ENABLE") {
     for (std::string &line : setup.attributes)
         if (line.rfind("NUMPRINT=", 0) == 0)
             line = std::string("NUMPRINT=") + numPrint;
-    setup.jobs = {Held("001", "1234", "Invoice", "PROOF"), Held("002", "1234", "Memo 100%s", "SECURE"),
-                  Held("003", "1234", "Other", "QUICK"),   Held("004", "5678", "Payroll", "SECURE"),
-                  Held("ABCDEFGHIJKL", "1234", "Long id", "PROOF"), Held("006", "1234", "Kept", "PROOF", "ON")};
+    setup.jobs = {Held("001", "1234", "Invoice", "PROOF"),
+                  Held("002", "1234", "Memo 100%s", "SECURE"),
+                  Held("003", "1234", "Other", "QUICK"),
+                  Held("004", "5678", "Payroll", "SECURE"),
+                  Held("ABCDEFGHIJKL", "1234", "Long id", "PROOF"),
+                  Held("006", "1234", "Kept", "PROOF", "ON")};
     return setup;
 }
 
@@ -929,7 +968,8 @@ void SelectJob(HWND dialog, int row) {
     LVITEMA item = {};
     item.stateMask = LVIS_SELECTED;
     item.state = LVIS_SELECTED;
-    SendMessageA(GetDlgItem(dialog, IDC_SPOOL_JOB_LIST), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+    SendMessageA(GetDlgItem(dialog, IDC_SPOOL_JOB_LIST), LVM_SETITEMSTATE, row,
+                 reinterpret_cast<LPARAM>(&item));
 }
 
 int RowOf(HWND dialog, const std::string &id) {
@@ -976,7 +1016,7 @@ int Beeps() {
 }
 
 class SpoolJobs : public Admin {
-protected:
+  protected:
     void SetUp() override {
         Admin::SetUp();
         std::memset(AppObject.m_pin, 0, sizeof AppObject.m_pin);
@@ -1008,7 +1048,8 @@ TEST_F(SpoolJobs, OpeningShowsColumnsFiltersAndTheRangeOfTheAttributes) {
         bool quoted, values;
         const char *range;
         char limit;
-    } cases[] = {{"values", false, true, "( 0000-9999 )", '9'}, {"quoted", true, false, " ( 0000-7777 )", '7'}};
+    } cases[] = {{"values", false, true, "( 0000-9999 )", '9'},
+                 {"quoted", true, false, " ( 0000-7777 )", '7'}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         fakeprinter::Setup setup = HeldJobs();
@@ -1033,17 +1074,21 @@ TEST_F(SpoolJobs, OpeningShowsColumnsFiltersAndTheRangeOfTheAttributes) {
                 SendMessageA(list, LVM_GETCOLUMNA, col, reinterpret_cast<LPARAM>(&column));
                 columns.emplace_back(text, column.cx);
             }
-            pinChar = std::string(1, static_cast<char>(SendMessageA(GetDlgItem(h, IDC_SPOOL_PIN), EM_GETPASSWORDCHAR, 0, 0)));
-            passwordChar = std::string(1, static_cast<char>(SendMessageA(GetDlgItem(h, IDC_SPOOL_PASSWORD), EM_GETPASSWORDCHAR, 0, 0)));
+            pinChar = std::string(1, static_cast<char>(SendMessageA(GetDlgItem(h, IDC_SPOOL_PIN),
+                                                                    EM_GETPASSWORDCHAR, 0, 0)));
+            passwordChar =
+                std::string(1, static_cast<char>(SendMessageA(GetDlgItem(h, IDC_SPOOL_PASSWORD),
+                                                              EM_GETPASSWORDCHAR, 0, 0)));
             proof = IsDlgButtonChecked(h, IDC_SPOOL_SHOW_PROOF) == BST_CHECKED;
             secure = IsDlgButtonChecked(h, IDC_SPOOL_SHOW_SECURE) == BST_CHECKED;
-            buttons = Enabled(h, IDC_SPOOL_PRINT) || Enabled(h, IDC_SPOOL_CANCEL) || Enabled(h, IDC_SPOOL_APPLY_PIN) ||
-                      Enabled(h, IDC_SPOOL_APPLY_PASSWORD);
+            buttons = Enabled(h, IDC_SPOOL_PRINT) || Enabled(h, IDC_SPOOL_CANCEL) ||
+                      Enabled(h, IDC_SPOOL_APPLY_PIN) || Enabled(h, IDC_SPOOL_APPLY_PASSWORD);
         });
         EXPECT_EQ(range, c.range);
         EXPECT_EQ(dialog.m_pinLimit, c.limit);
-        EXPECT_EQ(columns, (std::vector<std::pair<std::string, int>>{
-                               {"Name", 240}, {"ID", 60}, {"Type", 60}, {"Copies", 60}, {"Stored", 60}}));
+        EXPECT_EQ(columns,
+                  (std::vector<std::pair<std::string, int>>{
+                      {"Name", 240}, {"ID", 60}, {"Type", 60}, {"Copies", 60}, {"Stored", 60}}));
         EXPECT_EQ(pinChar, "*");
         EXPECT_EQ(passwordChar, "*");
         EXPECT_TRUE(proof);
@@ -1109,10 +1154,11 @@ TEST_F(SpoolJobs, TypingAPinFiltersDigitsWithoutRecursionAndListsByTheFilters) {
     EXPECT_STREQ(AppObject.m_pin, "5555");
     EXPECT_NE(ReadBytes(folder_ + "\\ZqConfig.dat").find("5555"), std::string::npos);
     EXPECT_EQ(listsBoth, (std::vector<std::string>{"@PJL QUVSPOOLJOBINFO PASSWORD=1234"}));
-    EXPECT_EQ(both, (std::vector<std::vector<std::string>>{{"Invoice", "001", "PROOF", "1", ""},
-                                                           {"Memo 100%s", "002", "SECURE", "1", ""},
-                                                           {"Long id", "ABCDEFGHIJKL", "PROOF", "1", ""},
-                                                           {"Kept", "006", "PROOF", "1", "ON"}}));
+    EXPECT_EQ(both,
+              (std::vector<std::vector<std::string>>{{"Invoice", "001", "PROOF", "1", ""},
+                                                     {"Memo 100%s", "002", "SECURE", "1", ""},
+                                                     {"Long id", "ABCDEFGHIJKL", "PROOF", "1", ""},
+                                                     {"Kept", "006", "PROOF", "1", "ON"}}));
     ASSERT_EQ(proofOnly.size(), 3u);
     EXPECT_EQ(proofOnly[1][1], "ABCDEFGHIJKL");
     EXPECT_TRUE(none.empty());
@@ -1197,25 +1243,31 @@ TEST_F(SpoolJobs, PrintAndCancelSendTheWholeIdAndQuantityOnlyForAPositiveCount) 
         const char *id;
         const char *answer; // null: no question expected
         bool cancel;
-        const char *sent;   // null: nothing sent
+        const char *sent; // null: nothing sent
         bool reread;
     } cases[] = {
         {true, "ENABLE", "001", "2", false, "@PJL QUVSPOOLJOBCOMPELPRINT JOBID=001 QTY=2", true},
         {true, "ENABLE", "001", "0", false, "@PJL QUVSPOOLJOBCOMPELPRINT JOBID=001", true},
-        {false, "ENABLE", "001", "-1", false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=001", true},
-        {false, "ENABLE", "001", "2x", false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=001", true},
+        {false, "ENABLE", "001", "-1", false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=001",
+         true},
+        {false, "ENABLE", "001", "2x", false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=001",
+         true},
         {false, "ENABLE", "001", "IDCANCEL", false, nullptr, false},
-        {false, "DISABLE", "001", nullptr, false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=001", true},
+        {false, "DISABLE", "001", nullptr, false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=001",
+         true},
         {false, "DISABLE", "ABCDEFGHIJKL", nullptr, false,
          "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=ABCDEFGHIJKL", true},
-        {false, "DISABLE", "006", nullptr, false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=006", false},
-        {false, "DISABLE", "002", nullptr, true, "@PJL QUVSPOOLJOBCANCEL PASSWORD=1234 JOBID=002", true},
+        {false, "DISABLE", "006", nullptr, false, "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=006",
+         false},
+        {false, "DISABLE", "002", nullptr, true, "@PJL QUVSPOOLJOBCANCEL PASSWORD=1234 JOBID=002",
+         true},
         {true, "DISABLE", "002", nullptr, true, "@PJL QUVSPOOLJOBCOMPELCANCEL JOBID=002", true},
     };
     InstallPasswordFile();
     int index = 0;
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::to_string(index) + " " + c.id + (c.answer ? std::string(" ") + c.answer : ""));
+        SCOPED_TRACE(std::to_string(index) + " " + c.id +
+                     (c.answer ? std::string(" ") + c.answer : ""));
         fakeprinter::Server &server = AddPrinter(HeldJobs(c.numPrint));
         SelectBarRow(index++);
         AppObject.m_adminLoggedIn = FALSE;
@@ -1311,7 +1363,8 @@ TEST_F(SpoolJobs, TheCommandOpensTheDialogForTheCurrentPrinter) {
 
 TEST_F(SpoolJobs, ARefusedIdReportsItselfAndTheNextRowGoesOn) {
     fakeprinter::Setup setup = HeldJobs("DISABLE");
-    setup.jobs = {Held("7 7", "1234", "Blank in id", "PROOF"), Held("008", "1234", "Next", "SECURE")};
+    setup.jobs = {Held("7 7", "1234", "Blank in id", "PROOF"),
+                  Held("008", "1234", "Next", "SECURE")};
     fakeprinter::Server &server = AddPrinter(setup);
     SelectBarRow(0);
     std::strcpy(AppObject.m_pin, "1234");
@@ -1329,7 +1382,8 @@ TEST_F(SpoolJobs, ARefusedIdReportsItselfAndTheNextRowGoesOn) {
         Click(h, IDC_SPOOL_CANCEL);
         after = Rows(h);
     });
-    EXPECT_EQ(Releases(server), (std::vector<std::string>{"@PJL QUVSPOOLJOBCANCEL PASSWORD=1234 JOBID=008"}));
+    EXPECT_EQ(Releases(server),
+              (std::vector<std::string>{"@PJL QUVSPOOLJOBCANCEL PASSWORD=1234 JOBID=008"}));
     const auto boxes = BoxTexts();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_NE(boxes[0], "Command Issued.");

@@ -2,6 +2,7 @@
 // second thread drives the dialog as a user would while CZqApp::OnDiscoverPrinters runs it
 // modally. SNMP agents bind 127.0.0.209 to 127.0.0.215 only.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -30,7 +31,9 @@ CZqApp AppObject;
 // The test program's answers to the dialog's two seams (linked in place of the program's).
 std::atomic<bool> g_userIsAdmin{true};
 std::atomic<int> g_liveBlocks{0};
-bool DiscoverUserIsAdmin() { return g_userIsAdmin; }
+bool DiscoverUserIsAdmin() {
+    return g_userIsAdmin;
+}
 char *AllocResultBlock(std::size_t size) {
     ++g_liveBlocks;
     return static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, size));
@@ -95,12 +98,24 @@ std::string Text(HWND dialog, int id) {
     GetDlgItemTextA(dialog, id, text, sizeof text);
     return text;
 }
-bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-bool Checked(HWND dialog, int id) { return SendDlgItemMessageA(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
-int DefId(HWND dialog) { return LOWORD(SendMessageA(dialog, DM_GETDEFID, 0, 0)); }
-void Click(HWND dialog, int id) { PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
-bool Searching(HWND dialog) { return Text(dialog, IDOK) == "Stop"; }
-bool Idle(HWND dialog) { return Text(dialog, IDOK) == "Start" && Enabled(dialog, IDCANCEL); }
+bool Enabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
+bool Checked(HWND dialog, int id) {
+    return SendDlgItemMessageA(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+int DefId(HWND dialog) {
+    return LOWORD(SendMessageA(dialog, DM_GETDEFID, 0, 0));
+}
+void Click(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+}
+bool Searching(HWND dialog) {
+    return Text(dialog, IDOK) == "Stop";
+}
+bool Idle(HWND dialog) {
+    return Text(dialog, IDOK) == "Start" && Enabled(dialog, IDCANCEL);
+}
 
 std::vector<std::string> ListBoxItems(HWND dialog) {
     HWND list = GetDlgItem(dialog, IDC_DISCOVER_SCOPE_LIST);
@@ -116,12 +131,14 @@ std::vector<std::string> ListBoxItems(HWND dialog) {
 
 // Runs `action` on a second thread with the dialog once it shows (NULL when none does).
 class Driver : public suite::DialogDriver {
-public:
-    explicit Driver(std::function<void(HWND)> action) : DialogDriver(std::move(action), [] { return WaitForDiscovery(0); }) {}
+  public:
+    explicit Driver(std::function<void(HWND)> action)
+        : DialogDriver(std::move(action), [] { return WaitForDiscovery(0); }) {}
 };
 
 Bytes NameAnswer(const Datagram &d, const std::string &name) {
-    return Response(d.community, d.requestId, VarBindList({VarBind("1.3.6.1.2.1.1.5.0", Str(name))}));
+    return Response(d.community, d.requestId,
+                    VarBindList({VarBind("1.3.6.1.2.1.1.5.0", Str(name))}));
 }
 Script Names(const std::string &name, int delayMs = 0) {
     return [name, delayMs](const Datagram &d) -> std::vector<Reply> {
@@ -130,7 +147,9 @@ Script Names(const std::string &name, int delayMs = 0) {
         return {Reply{NameAnswer(d, name), delayMs}};
     };
 }
-std::string At(const Agent &a, const char *address) { return std::string(address) + ":" + std::to_string(a.Port()); }
+std::string At(const Agent &a, const char *address) {
+    return std::string(address) + ":" + std::to_string(a.Port());
+}
 
 std::vector<std::string> LogLines(const std::string &path) {
     std::ifstream in(path);
@@ -142,7 +161,8 @@ std::vector<std::string> LogLines(const std::string &path) {
 int Starts(const std::vector<std::string> &log, const char *kind) {
     int n = 0;
     for (const std::string &line : log)
-        if (line.rfind("QuvStartPrinterDiscovery", 0) == 0 && line.find(std::string("kind=") + kind) != std::string::npos &&
+        if (line.rfind("QuvStartPrinterDiscovery", 0) == 0 &&
+            line.find(std::string("kind=") + kind) != std::string::npos &&
             line.find("result=1") != std::string::npos)
             ++n;
     return n;
@@ -157,7 +177,7 @@ std::string Scopes() {
 }
 
 class DiscoverTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         static bool ready = false;
         if (ready)
@@ -175,8 +195,9 @@ protected:
     void SetUp() override {
         ASSERT_NE(AppObject.m_hResources, nullptr) << "nimbrel.dll did not load";
         AfxTestSeam::Begin();
-        for (const char *name : {"CORVANE_LOCAL_PRINTERS", "CORVANE_FAIL_DISCOVERY", "CORVANE_LOCAL_DELAY_MS",
-                                 "CORVANE_SNMP_PORT", "CORVANE_DISCOVERY_SWEEP", "CORVANE_SNMP_COMMUNITY"})
+        for (const char *name :
+             {"CORVANE_LOCAL_PRINTERS", "CORVANE_FAIL_DISCOVERY", "CORVANE_LOCAL_DELAY_MS",
+              "CORVANE_SNMP_PORT", "CORVANE_DISCOVERY_SWEEP", "CORVANE_SNMP_COMMUNITY"})
             SetEnvironmentVariableA(name, nullptr);
         SetEnvironmentVariableA("CORVANE_TIMEOUT_SCALE", "0.1");
         log_ = suite::TestDataDir() + "\\discover-" +
@@ -286,8 +307,9 @@ TEST_F(DiscoverTest, FullRunPutsFoundPrintersBeforeTheListedOnes) {
     EXPECT_TRUE(idleAfter);
     EXPECT_EQ(defAfter, IDCANCEL);
     EXPECT_TRUE(exitFocused);
-    EXPECT_EQ(Rows(), (std::vector<std::string>{"Printer A on 127.0.0.209", "Printer B on 127.0.0.210",
-                                                "Listed on 127.0.0.1:9"}));
+    EXPECT_EQ(Rows(),
+              (std::vector<std::string>{"Printer A on 127.0.0.209", "Printer B on 127.0.0.210",
+                                        "Listed on 127.0.0.1:9"}));
     EXPECT_EQ(Scopes(), scopes);
     EXPECT_EQ(AppObject.m_printers->GetCount(), 1);
     EXPECT_TRUE(AppObject.m_discoverLpt) << "a flag switched off for the run is given back";
@@ -410,7 +432,8 @@ TEST_F(DiscoverTest, ScopeListEditing) {
             opened = ListBoxItems(d);
             addBlank = Enabled(d, IDC_DISCOVER_ADD_SCOPE);
             removeBefore = Enabled(d, IDC_DISCOVER_REMOVE);
-            SendDlgItemMessageA(d, IDC_DISCOVER_ADDRESS, IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 7));
+            SendDlgItemMessageA(d, IDC_DISCOVER_ADDRESS, IPM_SETADDRESS, 0,
+                                MAKEIPADDRESS(127, 0, 0, 7));
             Sleep(50);
             addSet = Enabled(d, IDC_DISCOVER_ADD_SCOPE);
             SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_DISCOVER_ADD_SCOPE, BN_CLICKED), 0);
@@ -478,12 +501,14 @@ TEST_F(DiscoverTest, DefaultScopeSweepsLoopback) {
 
 TEST_F(DiscoverTest, BlocksAreFreedAfterStopAmidAnswers) {
     // Many answers keep coming while Stop is pressed; every block is freed.
-    Agent a([](const Datagram &d) -> std::vector<Reply> {
-        std::vector<Reply> replies;
-        for (int i = 0; i < 20; ++i)
-            replies.push_back(Reply{NameAnswer(d, "Busy"), i * 30});
-        return replies;
-    }, 0, "127.0.0.215");
+    Agent a(
+        [](const Datagram &d) -> std::vector<Reply> {
+            std::vector<Reply> replies;
+            for (int i = 0; i < 20; ++i)
+                replies.push_back(Reply{NameAnswer(d, "Busy"), i * 30});
+            return replies;
+        },
+        0, "127.0.0.215");
     ExpectAgent(a, "127.0.0.215");
     SetEnvironmentVariableA("CORVANE_DISCOVERY_SWEEP", At(a, "127.0.0.215").c_str());
     SetScopes("255.255.255.255");
@@ -506,12 +531,14 @@ TEST_F(DiscoverTest, BlocksAreFreedAfterStopAmidAnswers) {
 
 // Values of the spooler's Ports key, removed again at the end.
 class PortValues {
-public:
+  public:
     explicit PortValues(const std::vector<std::string> &names) : names_(names) {
-        ok_ = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr) == ERROR_SUCCESS;
+        ok_ = RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                              "Software\\Microsoft\\Windows NT\\CurrentVersion\\Ports", 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, &key_, nullptr) == ERROR_SUCCESS;
         for (const std::string &n : names_)
-            ok_ = ok_ && RegSetValueExA(key_, n.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(""), 1) == ERROR_SUCCESS;
+            ok_ = ok_ && RegSetValueExA(key_, n.c_str(), 0, REG_SZ,
+                                        reinterpret_cast<const BYTE *>(""), 1) == ERROR_SUCCESS;
     }
     ~PortValues() {
         if (!key_)
@@ -522,7 +549,7 @@ public:
     }
     bool ok() const { return ok_; }
 
-private:
+  private:
     std::vector<std::string> names_;
     HKEY key_ = nullptr;
     bool ok_ = false;
@@ -552,7 +579,8 @@ TEST_F(DiscoverTest, LocalPortsOfTheSpoolerByExactCase) {
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Label on USB001"}));
     std::string usbTargets, lptTargets;
     for (const std::string &line : LogLines(log_)) {
-        if (line.rfind("QuvStartPrinterDiscovery", 0) != 0 || line.find("kind=0") == std::string::npos)
+        if (line.rfind("QuvStartPrinterDiscovery", 0) != 0 ||
+            line.find("kind=0") == std::string::npos)
             continue;
         (line.find("targets=LPT") != std::string::npos ? lptTargets : usbTargets) = line;
     }

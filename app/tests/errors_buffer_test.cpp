@@ -18,15 +18,18 @@ namespace {
 CWinApp g_app("Kelvane");
 
 class AppTest : public SeamTest {
-protected:
-    static std::string Scratch(const std::string &name) { return suite::TestDataDir() + "\\" + name; }
+  protected:
+    static std::string Scratch(const std::string &name) {
+        return suite::TestDataDir() + "\\" + name;
+    }
 };
 
 std::string SystemText(DWORD code) {
     char *text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
-                   nullptr);
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                   reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string out = text ? text : "";
     LocalFree(text);
     return out;
@@ -41,8 +44,10 @@ TEST_F(AppTest, ErrorCodesBecomeOneBoxEach) {
     } cases[] = {
         {0x20000009, "Kelvane Error Code 536870921(0x20000009): Access Denied"},
         {0x20000103, "Kelvane Error Code 536871171(0x20000103): Job Connection Error"},
-        {0x20000303, "Kelvane Error Code 536871683(0x20000303): Status Manager Initialisation Error "},
-        {0x20002712, "Kelvane Error Code 536880914(0x20002712): The Kelvane cannot get access to this printer."},
+        {0x20000303,
+         "Kelvane Error Code 536871683(0x20000303): Status Manager Initialisation Error "},
+        {0x20002712, "Kelvane Error Code 536880914(0x20002712): The Kelvane cannot get access to "
+                     "this printer."},
         {0x2000ABCD, "Kelvane Error Code 536914893(0x2000abcd): Unrecognised Error"},
         {5, SystemText(5)},
         {0x12345, "Kelvane Error Code 74565(0x12345): Unrecognised Error"}, // no system text
@@ -54,7 +59,8 @@ TEST_F(AppTest, ErrorCodesBecomeOneBoxEach) {
         EXPECT_EQ(boxes[0].text, c.text);
         EXPECT_EQ(boxes[0].flags & (MB_TYPEMASK | MB_SYSTEMMODAL | MB_SETFOREGROUND),
                   static_cast<UINT>(MB_OK | MB_SYSTEMMODAL | MB_SETFOREGROUND));
-        EXPECT_EQ(boxes[0].flags & MB_ICONMASK, static_cast<UINT>(MB_ICONEXCLAMATION)); // the default
+        EXPECT_EQ(boxes[0].flags & MB_ICONMASK,
+                  static_cast<UINT>(MB_ICONEXCLAMATION)); // the default
     }
     for (DWORD silent : {0u, 0x20000008u}) {
         CErrors report(silent);
@@ -81,8 +87,8 @@ TEST_F(AppTest, GenericDownloadStreamAndTheJobListOrder) {
     CPtrList jobs;
     const DWORD lengthA = a.BuildDownload(jobs, "1:", "\\common\\demo", "START.DMO", "7");
     const DWORD lengthB = b.BuildDownload(jobs, "0:", "\\pcl", "B", "");
-    const std::string headerA =
-        "\x1b%-12345X@PJL FSDOWNLOAD FORMAT:BINARY SIZE=1000 NAME=\"1:\\common\\demo\\START.DMO\"\r\n";
+    const std::string headerA = "\x1b%-12345X@PJL FSDOWNLOAD FORMAT:BINARY SIZE=1000 "
+                                "NAME=\"1:\\common\\demo\\START.DMO\"\r\n";
     EXPECT_EQ(lengthA, headerA.size() + 1000 + 9);
     std::string joined;
     while (!jobs.IsEmpty()) {
@@ -90,7 +96,8 @@ TEST_F(AppTest, GenericDownloadStreamAndTheJobListOrder) {
         joined.append(stream->m_data, stream->GetLength());
         delete stream;
     }
-    const std::string streamB = "\x1b%-12345X@PJL FSDOWNLOAD FORMAT:BINARY SIZE=3 NAME=\"0:\\pcl\\B\"\r\nBBB\x1b%-12345X";
+    const std::string streamB =
+        "\x1b%-12345X@PJL FSDOWNLOAD FORMAT:BINARY SIZE=3 NAME=\"0:\\pcl\\B\"\r\nBBB\x1b%-12345X";
     EXPECT_EQ(lengthB, streamB.size());
     EXPECT_EQ(joined, streamB + headerA + bytes + "\x1b%-12345X"); // A then B joins as B, A
 }
@@ -130,10 +137,12 @@ TEST_F(AppTest, FilesAreReadWrittenAndDescribed) {
     EXPECT_EQ(count, 2u);
     EXPECT_EQ(whole.size(), 3u);
 
-    HWND host = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HWND host = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                nullptr);
     ASSERT_NE(host, nullptr) << GetLastError();
     CListCtrl list;
-    ASSERT_TRUE(list.Create(WS_CHILD | LVS_REPORT, CRect(0, 0, 100, 100), CWnd::FromHandle(host), 1));
+    ASSERT_TRUE(
+        list.Create(WS_CHILD | LVS_REPORT, CRect(0, 0, 100, 100), CWnd::FromHandle(host), 1));
     list.InsertColumn(0, "a");
     list.InsertColumn(1, "b");
     EXPECT_EQ(read.ShowProperties(list), 4);
@@ -209,13 +218,13 @@ TEST_F(AppTest, ReplacingAFileKeepsTheOldOneUntilTheNewOneIsWhole) {
 }
 
 TEST_F(AppTest, TypefaceNamesFromTheThirtyTwoBitModule) {
-    HMODULE module = LoadLibraryExA("velmar_test_typefaces.dll", nullptr,
-                                    LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE module = LoadLibraryExA("velmar_test_typefaces.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(module, nullptr);
     char text[260];
     EXPECT_EQ(LoadTypefaceName(module, 4, text, sizeof text), 0x20);
     EXPECT_STREQ(text, "Arial");
-    EXPECT_EQ(LoadTypefaceName(module, 0x5004, text, sizeof text), 0x20); // number masked to 12 bits
+    EXPECT_EQ(LoadTypefaceName(module, 0x5004, text, sizeof text),
+              0x20); // number masked to 12 bits
     EXPECT_EQ(LoadTypefaceName(module, 5, text, sizeof text), 0);
     EXPECT_STREQ(text, "");
     EXPECT_EQ(LoadTypefaceName(module, 6, text, sizeof text), 0x50);

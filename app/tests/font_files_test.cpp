@@ -5,6 +5,7 @@
 #include "fontfiles.h"
 
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -29,9 +30,9 @@ CZqApp AppObject;
 namespace {
 
 const std::string kUel = "\x1b%-12345X";
-const std::string kSoftFonts = SUITE_SOFTFONT_DIR;   // written by gen_softfonts.py
-const std::string kTrueTypes = SUITE_TRUETYPE_DIR;   // written by make_ttfonts.py
-const std::string kStreams = SUITE_STREAM_DIR;       // read by check_storedfont.py
+const std::string kSoftFonts = SUITE_SOFTFONT_DIR; // written by gen_softfonts.py
+const std::string kTrueTypes = SUITE_TRUETYPE_DIR; // written by make_ttfonts.py
+const std::string kStreams = SUITE_STREAM_DIR;     // read by check_storedfont.py
 
 std::vector<std::string> Lines(const std::string &path) {
     std::ifstream in(path);
@@ -50,7 +51,9 @@ std::vector<std::string> Fields(const std::string &line) {
     return out;
 }
 
-bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string &path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 // The head stream of the job list, removed; "" when the list is empty.
 std::string TakeStream(CPtrList &jobs) {
@@ -63,8 +66,9 @@ std::string TakeStream(CPtrList &jobs) {
 }
 
 std::string DeleteFirst(const std::string &id, const std::string &name, std::size_t size) {
-    return kUel + "@PJL QUVWILDFSDELETE NAME=\"0:\\fonts\\*_" + id + "\"\r\n@PJL FSDOWNLOAD FORMAT:BINARY SIZE=" +
-           std::to_string(size) + " NAME=\"0:\\fonts\\" + name + "\"\r\n";
+    return kUel + "@PJL QUVWILDFSDELETE NAME=\"0:\\fonts\\*_" + id +
+           "\"\r\n@PJL FSDOWNLOAD FORMAT:BINARY SIZE=" + std::to_string(size) +
+           " NAME=\"0:\\fonts\\" + name + "\"\r\n";
 }
 
 std::string TrueTypePath(const std::string &field) {
@@ -78,7 +82,8 @@ std::string TrueTypePath(const std::string &field) {
 }
 
 unsigned Get16(const std::string &s, std::size_t at) {
-    return static_cast<unsigned>(static_cast<unsigned char>(s[at]) << 8 | static_cast<unsigned char>(s[at + 1]));
+    return static_cast<unsigned>(static_cast<unsigned char>(s[at]) << 8 |
+                                 static_cast<unsigned char>(s[at + 1]));
 }
 
 std::string Row(CListCtrl &list, int row, int column) {
@@ -88,7 +93,7 @@ std::string Row(CListCtrl &list, int row, int column) {
 }
 
 class FontFiles : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         static bool ready = false;
         if (ready)
@@ -102,7 +107,8 @@ protected:
     void SetUp() override {
         ASSERT_NE(AppObject.m_hResources, nullptr) << "nimbrel.dll did not load";
         AfxTestSeam::Begin();
-        folder_ = suite::TestDataDir() + "\\fonts-" + testing::UnitTest::GetInstance()->current_test_info()->name();
+        folder_ = suite::TestDataDir() + "\\fonts-" +
+                  testing::UnitTest::GetInstance()->current_test_info()->name();
         EnsureFolder(folder_.c_str());
         lstrcpynA(DataFolder, folder_.c_str(), MAX_PATH);
         lstrcpynA(ProgramFolder, suite::BinDir().c_str(), MAX_PATH);
@@ -133,7 +139,7 @@ protected:
 
 // A list control in a hidden window, for property rows.
 class PropertyList {
-public:
+  public:
     PropertyList() {
         parent_.CreateEx(0, nullptr, "rows", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr);
         list.Create(LVS_REPORT, CRect(0, 0, 380, 280), &parent_, 100);
@@ -150,7 +156,7 @@ public:
     }
     CListCtrl list;
 
-private:
+  private:
     CWnd parent_;
 };
 
@@ -188,12 +194,13 @@ TEST_F(FontFiles, TargetsTheWildDeleteCouldEscapeAreRefused) {
     ASSERT_FALSE(font.IsEmpty());
     const struct {
         const char *folder, *id;
-    } cases[] = {{"\\fonts", ""}, {"\\fonts", "*"}, {"\\fonts", "1a"}, {"\\fo\"nts", "7"},
-                 {"\\fo*", "7"}, {"\\fonts\r\n@PJL FSINIT", "7"}};
+    } cases[] = {{"\\fonts", ""},    {"\\fonts", "*"}, {"\\fonts", "1a"},
+                 {"\\fo\"nts", "7"}, {"\\fo*", "7"},   {"\\fonts\r\n@PJL FSINIT", "7"}};
     for (const auto &c : cases) {
         CPtrList jobs;
         const std::string name = std::string("Courier_") + c.id;
-        EXPECT_EQ(font.BuildDownload(jobs, "0:", c.folder, name.c_str(), c.id), 0u) << c.folder << " " << c.id;
+        EXPECT_EQ(font.BuildDownload(jobs, "0:", c.folder, name.c_str(), c.id), 0u)
+            << c.folder << " " << c.id;
         EXPECT_TRUE(jobs.IsEmpty());
     }
     CTTFont tt((kTrueTypes + "/unbound.ttf").c_str());
@@ -226,7 +233,9 @@ TEST_F(FontFiles, TrueTypeStreamsCarryTheComputedHeaderAndTheFile) {
             const std::string file(font.m_data, font.m_length);
             const std::string bytes = TakeStream(jobs);
             EXPECT_EQ(length, bytes.size()) << name;
-            EXPECT_TRUE(bytes == DeleteFirst("9", "Tiny_9", 112 + file.size()) + header + file + kUel) << name;
+            EXPECT_TRUE(bytes ==
+                        DeleteFirst("9", "Tiny_9", 112 + file.size()) + header + file + kUel)
+                << name;
         }
         PropertyList rows;
         ASSERT_NE(rows.list.m_hWnd, nullptr) << "no list control (no display?)";

@@ -62,7 +62,8 @@ std::string DominantColour(HICON icon, int size) {
     ICONINFO info = {};
     if (!GetIconInfo(icon, &info))
         return "no icon info";
-    const std::vector<DWORD> colour = info.hbmColor ? Pixels(info.hbmColor, size) : std::vector<DWORD>{};
+    const std::vector<DWORD> colour =
+        info.hbmColor ? Pixels(info.hbmColor, size) : std::vector<DWORD>{};
     const std::vector<DWORD> mask = Pixels(info.hbmMask, size);
     if (info.hbmColor)
         DeleteObject(info.hbmColor);
@@ -104,8 +105,8 @@ TEST(Icons, EachIndexShowsThePictureOfItsKindAtBothSizes) {
     ASSERT_NE(module, nullptr) << "cannot load " << exe << ": error " << GetLastError();
     for (const Kind &kind : kKinds) {
         for (int size : {16, 32}) {
-            HICON icon = static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(9000 + kind.index),
-                                                       IMAGE_ICON, size, size, 0));
+            HICON icon = static_cast<HICON>(
+                LoadImageA(module, MAKEINTRESOURCEA(9000 + kind.index), IMAGE_ICON, size, size, 0));
             ASSERT_NE(icon, nullptr) << "icon " << 9000 + kind.index << " at " << size << " px";
             EXPECT_EQ(DominantColour(icon, size), Hex(kind.colour))
                 << "icon " << 9000 + kind.index << " at " << size << " px should show "

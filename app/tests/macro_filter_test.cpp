@@ -43,15 +43,17 @@ std::string FlagFile(std::initializer_list<int> set) {
 const std::string kPush = "\033&p0S\033*p0P", kPop = "\033&p0S\033*p1P";
 
 class FilterTest : public SeamTest {
-protected:
+  protected:
     void SetUp() override {
         SeamTest::SetUp();
         folder_ = suite::TestDataDir() + "\\macro-filter";
         Clear();
-        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+        ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr) ||
+                    GetLastError() == ERROR_ALREADY_EXISTS);
         lstrcpynA(ProgramFolder, folder_.c_str(), MAX_PATH);
         lstrcpynA(DataFolder, folder_.c_str(), MAX_PATH);
-        ASSERT_TRUE(CopyFileA(suite::BinPath("gorwin.dll").c_str(), Path("gorwin.DLL").c_str(), FALSE))
+        ASSERT_TRUE(
+            CopyFileA(suite::BinPath("gorwin.dll").c_str(), Path("gorwin.DLL").c_str(), FALSE))
             << "gorwin.dll not found in " << suite::BinDir();
     }
     void TearDown() override {
@@ -81,12 +83,14 @@ protected:
 
 TEST_F(FilterTest, SplitPiecesAreWrittenAndAnnounced) {
     WriteAll(Path("PFilters.dat"), FlagFile({27}));
-    WriteAll(Path("job.prn"), "\x1b&f5Y\x1b&f0X\x1b&l1O" "BODY\x1b&f1XREST");
+    WriteAll(Path("job.prn"), "\x1b&f5Y\x1b&f0X\x1b&l1O"
+                              "BODY\x1b&f1XREST");
     CMacroFile filter(Path("job.prn").c_str());
     EXPECT_EQ(filter.SplitMacroFile(Path("job.bin").c_str()), 1);
     EXPECT_EQ(ReadAll(Path("M5.bin")), kPush + "\x1b&l1OBODY" + kPop);
     EXPECT_EQ(ReadAll(Path("F0.bin")), kPush + "REST" + kPop);
-    EXPECT_EQ(GetFileAttributesA(Path("job.bin").c_str()), INVALID_FILE_ATTRIBUTES); // empty first piece
+    EXPECT_EQ(GetFileAttributesA(Path("job.bin").c_str()),
+              INVALID_FILE_ATTRIBUTES); // empty first piece
     EXPECT_FALSE(filter.FirstPieceWritten());
     auto boxes = Boxes();
     ASSERT_EQ(boxes.size(), 2u);
@@ -147,7 +151,9 @@ TEST_F(FilterTest, FlagFileOfAnyOtherSizeGivesEveryFlag) {
 unsigned W(const std::string &p, std::size_t at) {
     return static_cast<unsigned char>(p.at(at)) | static_cast<unsigned char>(p.at(at + 1)) << 8;
 }
-std::uint32_t D(const std::string &p, std::size_t at) { return W(p, at) | W(p, at + 2) << 16; }
+std::uint32_t D(const std::string &p, std::size_t at) {
+    return W(p, at) | W(p, at + 2) << 16;
+}
 
 TEST_F(FilterTest, MetricsPackageOfTheReadableFonts) {
     using namespace fixtures;
@@ -158,7 +164,9 @@ TEST_F(FilterTest, MetricsPackageOfTheReadableFonts) {
     math.spacing = 0;
     Character a, b;
     b.code = 66;
-    WriteAll(Path("one.sfp"), SoftFont(courier, {a, b}, "\x1b" "E\x1b*c5D"));
+    WriteAll(Path("one.sfp"), SoftFont(courier, {a, b},
+                                       "\x1b"
+                                       "E\x1b*c5D"));
     WriteAll(Path("two.sfp"), SoftFont(math, {a}));
     WriteAll(Path("bare.sfp"), "\x1b*c65E\x1b(s16W" + std::string(16, '\0'));
     // A file ending on a lower-case terminator read before: the font keeps its descriptor.

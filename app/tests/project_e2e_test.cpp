@@ -4,6 +4,7 @@
 // It shares the prefix's data folder with the other program tests, so it runs alone and
 // puts back the settings file it found.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -25,8 +26,8 @@ const std::string kUel = "\x1b%-12345X";
 const std::string kSoftFonts = SUITE_SOFTFONT_DIR;
 const std::string kTrueTypes = SUITE_TRUETYPE_DIR;
 const std::string kSans = "Z:\\usr\\share\\fonts\\truetype\\dejavu\\DejaVuSans.ttf";
-const std::string kRemoved =
-    ". It has been temporarily removed. You must add it to the project again to correct the problem.";
+const std::string kRemoved = ". It has been temporarily removed. You must add it to the project "
+                             "again to correct the problem.";
 
 constexpr WPARAM kNewProject = 101, kAddFile = 102, kCreateDownloadFile = 104, kSendProject = 106,
                  kCloseProject = 1059, kOpenProject = 57601, kSaveAs = 57604;
@@ -58,7 +59,8 @@ BOOL CALLBACK TakeMainWindow(HWND hwnd, LPARAM lParam) {
     GetWindowThreadProcessId(hwnd, &pid);
     char cls[64] = {};
     GetClassNameA(hwnd, cls, sizeof cls);
-    if (pid == find->pid && IsWindowVisible(hwnd) && !GetWindow(hwnd, GW_OWNER) && std::string(cls) != "#32770") {
+    if (pid == find->pid && IsWindowVisible(hwnd) && !GetWindow(hwnd, GW_OWNER) &&
+        std::string(cls) != "#32770") {
         find->found = hwnd;
         return FALSE;
     }
@@ -83,7 +85,7 @@ BOOL CALLBACK TakeFileList(HWND hwnd, LPARAM lParam) {
 }
 
 class Velmar {
-public:
+  public:
     Velmar(const std::string &exe, const std::vector<std::string> &answers) {
         log_ = suite::TestDataDir() + "\\velmar-project-boxes.log";
         const std::string script = suite::TestDataDir() + "\\velmar-project-boxes.txt";
@@ -103,10 +105,13 @@ public:
         SetEnvironmentVariableA("FRAMEWORK_TEST_LOG", nullptr);
         if (started_) {
             Find find = {pi_.dwProcessId, nullptr};
-            WaitFor([&] {
-                EnumWindows(TakeMainWindow, reinterpret_cast<LPARAM>(&find));
-                return find.found != nullptr || WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0;
-            }, 30000);
+            WaitFor(
+                [&] {
+                    EnumWindows(TakeMainWindow, reinterpret_cast<LPARAM>(&find));
+                    return find.found != nullptr ||
+                           WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0;
+                },
+                30000);
             window_ = find.found;
         }
     }
@@ -137,7 +142,8 @@ public:
         EnumChildWindows(projects[0], TakeFileList, reinterpret_cast<LPARAM>(&list));
         if (!list)
             return rows;
-        void *remote = VirtualAllocEx(pi_.hProcess, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        void *remote =
+            VirtualAllocEx(pi_.hProcess, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
         if (!remote)
             return rows;
         const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
@@ -152,7 +158,8 @@ public:
                 WriteProcessMemory(pi_.hProcess, remote, &item, sizeof item, &done);
                 SendMessageA(list, LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(remote));
                 char text[1025] = {};
-                ReadProcessMemory(pi_.hProcess, static_cast<char *>(remote) + sizeof item, text, 1024, &done);
+                ReadProcessMemory(pi_.hProcess, static_cast<char *>(remote) + sizeof item, text,
+                                  1024, &done);
                 row.emplace_back(text);
             }
             rows.push_back(row);
@@ -169,7 +176,7 @@ public:
         return lines;
     }
 
-private:
+  private:
     std::string log_;
     PROCESS_INFORMATION pi_ = {};
     bool started_ = false;
@@ -178,8 +185,9 @@ private:
 
 // The stream of one font row: the wild delete of its ID, the download of `stored`, UEL.
 std::string FontStream(const std::string &name, const std::string &id, const std::string &stored) {
-    return kUel + "@PJL QUVWILDFSDELETE NAME=\"0:\\fonts\\*_" + id + "\"\r\n@PJL FSDOWNLOAD FORMAT:BINARY SIZE=" +
-           std::to_string(stored.size()) + " NAME=\"0:\\fonts\\" + name + "_" + id + "\"\r\n" + stored + kUel;
+    return kUel + "@PJL QUVWILDFSDELETE NAME=\"0:\\fonts\\*_" + id +
+           "\"\r\n@PJL FSDOWNLOAD FORMAT:BINARY SIZE=" + std::to_string(stored.size()) +
+           " NAME=\"0:\\fonts\\" + name + "_" + id + "\"\r\n" + stored + kUel;
 }
 
 // A text as the seam's log writes it: backslashes doubled.
@@ -197,7 +205,7 @@ std::string WithTypeface(std::string header, int typeface) {
 }
 
 class ProjectEndToEnd : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         hadFile_ = GetFileAttributesA(kSettings.c_str()) != INVALID_FILE_ATTRIBUTES;
         if (hadFile_)
@@ -221,7 +229,8 @@ TEST_F(ProjectEndToEnd, AProjectIsFilledSavedReopenedSentAndSaved) {
     fakeprinter::Server server;
     ASSERT_TRUE(server.Start()) << server.error();
     const std::string address = "127.0.0.1:" + std::to_string(server.Port());
-    suite::WriteAll(kSettings, "[PRINTERS]\r\nName=Fake Printer,Port=" + address + "\r\n[SEARCH_FILTERS]\r\nTypeFace=3000\r\n");
+    suite::WriteAll(kSettings, "[PRINTERS]\r\nName=Fake Printer,Port=" + address +
+                                   "\r\n[SEARCH_FILTERS]\r\nTypeFace=3000\r\n");
 
     const std::string folder = suite::TestDataDir() + "\\project e2e";
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -235,8 +244,8 @@ TEST_F(ProjectEndToEnd, AProjectIsFilledSavedReopenedSentAndSaved) {
     DeleteFileA(pjl.c_str());
 
     Velmar velmar(TestProgramDir() + "\\velmar_under_test.exe",
-                  {"files:" + folder + "|courier.sfp|DejaVuSans.ttf|pclt_277.ttf", "file:" + opj, "file:" + opj,
-                   "IDOK", "file:" + pjl, "file:" + opj, "IDOK"});
+                  {"files:" + folder + "|courier.sfp|DejaVuSans.ttf|pclt_277.ttf", "file:" + opj,
+                   "file:" + opj, "IDOK", "file:" + pjl, "file:" + opj, "IDOK"});
     ASSERT_NE(velmar.window(), nullptr) << "velmar showed no main window";
 
     // 1. A new project, three files added from one folder.
@@ -253,8 +262,9 @@ TEST_F(ProjectEndToEnd, AProjectIsFilledSavedReopenedSentAndSaved) {
     velmar.Command(kSaveAs);
     std::string text;
     auto section = [](int n, const std::string &source, const std::vector<std::string> &row) {
-        return "[file" + std::to_string(n) + "]\r\nFileSourcePath=" + source + "\r\nFileName=" + row[0] +
-               "\r\nFileID=" + row[1] + "\r\nFileTargetVolume=" + row[2] + "\r\nFileTargetPath=" + row[3] + "\r\n\r\n";
+        return "[file" + std::to_string(n) + "]\r\nFileSourcePath=" + source +
+               "\r\nFileName=" + row[0] + "\r\nFileID=" + row[1] +
+               "\r\nFileTargetVolume=" + row[2] + "\r\nFileTargetPath=" + row[3] + "\r\n\r\n";
     };
     const std::string expected = "[FILES]\r\nCount=3\r\n\r\n" + section(0, courier, rows[0]) +
                                  section(1, sans, rows[1]) + section(2, tiny, rows[2]);
@@ -280,7 +290,8 @@ TEST_F(ProjectEndToEnd, AProjectIsFilledSavedReopenedSentAndSaved) {
                FontStream("DejaVu-Sans", "1", WithTypeface(sansHeader, typeface) + sansFile) +
                FontStream("Courier", "0", stored);
     };
-    EXPECT_NE(server.Jobs()[0].received.find(joined(3000)), std::string::npos) << "the joined stream, sent whole";
+    EXPECT_NE(server.Jobs()[0].received.find(joined(3000)), std::string::npos)
+        << "the joined stream, sent whole";
     server.With([&](fakeprinter::Engine &e) {
         const std::string *c = e.Files().Find("0:\\fonts\\Courier_0");
         const std::string *s = e.Files().Find("0:\\fonts\\DejaVu-Sans_1");
@@ -297,7 +308,8 @@ TEST_F(ProjectEndToEnd, AProjectIsFilledSavedReopenedSentAndSaved) {
 
     // 4. The same stream saved as last.pjl, DejaVu's typeface one on.
     velmar.Command(kCreateDownloadFile);
-    ASSERT_TRUE(WaitFor([&] { return suite::ReadAll(pjl).size() == joined(3001).size(); })) << "no last.pjl";
+    ASSERT_TRUE(WaitFor([&] { return suite::ReadAll(pjl).size() == joined(3001).size(); }))
+        << "no last.pjl";
     EXPECT_TRUE(suite::ReadAll(pjl) == joined(3001));
     EXPECT_EQ(server.Jobs().size(), 1u);
 
@@ -306,9 +318,11 @@ TEST_F(ProjectEndToEnd, AProjectIsFilledSavedReopenedSentAndSaved) {
     ASSERT_TRUE(WaitFor([&] { return velmar.Projects().empty(); }));
     DeleteFileA(tiny.c_str());
     velmar.Command(kOpenProject);
-    ASSERT_TRUE(WaitFor([&] { return velmar.Rows().size() == 2; })) << "the project did not open again";
+    ASSERT_TRUE(WaitFor([&] { return velmar.Rows().size() == 2; }))
+        << "the project did not open again";
     EXPECT_EQ(velmar.Rows(), (std::vector<std::vector<std::string>>{rows[0], rows[1]}));
     boxes = velmar.Log("box");
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_NE(boxes[1].find("Cannot open file " + Logged(tiny) + kRemoved), std::string::npos) << boxes[1];
+    EXPECT_NE(boxes[1].find("Cannot open file " + Logged(tiny) + kRemoved), std::string::npos)
+        << boxes[1];
 }

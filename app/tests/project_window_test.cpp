@@ -3,6 +3,7 @@
 // project windows, duplicate IDs, the download names and the joined stream sent to the
 // fake printer or saved.
 #include <windows.h>
+
 #include <commctrl.h>
 #include <shlobj.h>
 
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -19,6 +21,7 @@
 #include "app_setup.h"
 #include "buffer.h"
 #include "framework_seam.h"
+
 #include "frames.h"
 #include "mainfrm.h"
 #include "pcmfile.h"
@@ -56,7 +59,9 @@ void operator delete[](void *p) noexcept {
     }
     std::free(p);
 }
-void operator delete[](void *p, std::size_t) noexcept { operator delete[](p); }
+void operator delete[](void *p, std::size_t) noexcept {
+    operator delete[](p);
+}
 
 using namespace std::string_literals;
 
@@ -98,7 +103,8 @@ std::vector<std::vector<std::string>> Rows(CListCtrl &list) {
 
 std::vector<int> Selected(CListCtrl &list) {
     std::vector<int> rows;
-    for (int r = list.GetNextItem(-1, LVNI_SELECTED); r >= 0; r = list.GetNextItem(r, LVNI_SELECTED))
+    for (int r = list.GetNextItem(-1, LVNI_SELECTED); r >= 0;
+         r = list.GetNextItem(r, LVNI_SELECTED))
         rows.push_back(r);
     return rows;
 }
@@ -116,7 +122,7 @@ struct Recorded {
 };
 std::vector<Recorded> g_recorded;
 class RecordingItem : public CBuffer {
-public:
+  public:
     explicit RecordingItem(const char *path) : CBuffer(path) {}
     DWORD BuildDownload(CPtrList &jobs, const char *volume, const char *folder, const char *name,
                         const char *id) override {
@@ -129,10 +135,12 @@ public:
         return stream->GetLength();
     }
 };
-CBuffer *MakeRecording(const char *path) { return new RecordingItem(path); }
+CBuffer *MakeRecording(const char *path) {
+    return new RecordingItem(path);
+}
 
 class ProjectWindow : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         static bool ready = false;
         if (ready)
@@ -140,15 +148,17 @@ protected:
         ready = true;
         PrepareTestApp(AppObject);
         if (AppObject.m_hResources) {
-            AppObject.m_projectTemplate = new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
-                                                                RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
+            AppObject.m_projectTemplate =
+                new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
+                                      RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
             AppObject.AddDocTemplate(AppObject.m_projectTemplate);
         }
     }
     void SetUp() override {
         ASSERT_NE(AppObject.m_hResources, nullptr) << "nimbrel.dll did not load";
         AfxTestSeam::Begin();
-        folder_ = suite::TestDataDir() + "\\project-" + testing::UnitTest::GetInstance()->current_test_info()->name();
+        folder_ = suite::TestDataDir() + "\\project-" +
+                  testing::UnitTest::GetInstance()->current_test_info()->name();
         EnsureFolder(folder_.c_str());
         lstrcpynA(DataFolder, folder_.c_str(), MAX_PATH);
         lstrcpynA(ProgramFolder, suite::BinDir().c_str(), MAX_PATH);
@@ -220,7 +230,8 @@ TEST_F(ProjectWindow, ColumnsRowsByKindAndThePropertyPane) {
     EXPECT_EQ(view->GetStyle() & LVS_TYPEMASK, static_cast<DWORD>(LVS_REPORT));
     EXPECT_TRUE(view->GetStyle() & LVS_SHOWSELALWAYS);
     EXPECT_TRUE(view->GetExStyle() & WS_EX_ACCEPTFILES);
-    EXPECT_EQ(list.GetImageList(LVSIL_SMALL)->GetSafeHandle(), AppObject.m_smallImages.GetSafeHandle());
+    EXPECT_EQ(list.GetImageList(LVSIL_SMALL)->GetSafeHandle(),
+              AppObject.m_smallImages.GetSafeHandle());
     const char *headings[] = {" Component", " ID", " Target Volume", " Target Path"};
     const int widths[] = {190, 60, 30, 300};
     for (int c = 0; c < 4; ++c) {
@@ -240,7 +251,9 @@ TEST_F(ProjectWindow, ColumnsRowsByKindAndThePropertyPane) {
 
     const std::string sfp = CopyIn(kSoftFonts + "/d64.sfp", "d64.sfp");
     const std::string ttf = CopyIn(kSans, "sans.ttf");
-    const std::string pfb = Make("nimbus.PFB", "\x80\x01\x20\x00\x00\x00%!PS-AdobeFont-1.0: N\r\n/FontName /Nimbus(Sans) def\r\n"s);
+    const std::string pfb =
+        Make("nimbus.PFB",
+             "\x80\x01\x20\x00\x00\x00%!PS-AdobeFont-1.0: N\r\n/FontName /Nimbus(Sans) def\r\n"s);
     const std::string type3 = Make("t3.fnt", "%!\n/Fancy\"Font 10 dict definefont pop\n");
     const std::string macro = Make("m.bin", "\x1b&f1Y");
     const std::string demo = Make("page.dmo", "\x1b&f2Y");
@@ -347,7 +360,8 @@ TEST_F(ProjectWindow, PrintFilesBecomeFormsOrMacrosOnlyWhenWritten) {
 
     // A PCL print file adds its .BIN only when one is there afterwards: a kept older one
     // (the overwrite declined) is added as a macro.
-    const std::string pcl = Make("job2.prn", "\x1b" "E\x1b&f1Y\x1b&f0X");
+    const std::string pcl = Make("job2.prn", "\x1b"
+                                             "E\x1b&f1Y\x1b&f0X");
     const std::string bin = folder_ + "\\job2.BIN";
     DeleteFileA(bin.c_str());
     EXPECT_EQ(Add(third, pcl), -1); // no flag file: every flag set, and the first piece is empty
@@ -357,7 +371,8 @@ TEST_F(ProjectWindow, PrintFilesBecomeFormsOrMacrosOnlyWhenWritten) {
     AfxTestSeam::PushAnswer("IDNO");
     EXPECT_EQ(Add(third, pcl), 0);
     EXPECT_STREQ(third->RowSource(0), bin.c_str());
-    EXPECT_EQ(Rows(third->GetListCtrl())[0], (std::vector<std::string>{"0", "0", "0:", "\\pcl\\macros"}));
+    EXPECT_EQ(Rows(third->GetListCtrl())[0],
+              (std::vector<std::string>{"0", "0", "0:", "\\pcl\\macros"}));
     EXPECT_EQ(suite::ReadAll(bin), "older macro");
     EXPECT_EQ(Boxes().size(), 1u) << "the overwrite question only";
 }
@@ -373,7 +388,8 @@ TEST_F(ProjectWindow, APclPrintFileBecomesAMacroRowOfItsFirstPiece) {
     lstrcpynA(ProgramFolder, program.c_str(), MAX_PATH);
     CLeftView *view = NewProject();
     ASSERT_NE(view, nullptr);
-    const std::string pcl = Make("page.prn", "\x1b" "Eheader\x1b&f7Y\x1b&f0Xbody\x1b&f1Xtail");
+    const std::string pcl = Make("page.prn", "\x1b"
+                                             "Eheader\x1b&f7Y\x1b&f0Xbody\x1b&f1Xtail");
     const std::string bin = folder_ + "\\page.BIN";
     DeleteFileA(bin.c_str());
     EXPECT_EQ(Add(view, pcl), 0);
@@ -382,14 +398,17 @@ TEST_F(ProjectWindow, APclPrintFileBecomesAMacroRowOfItsFirstPiece) {
     EXPECT_EQ(suite::ReadAll(bin), push + "header" + pop);
     EXPECT_EQ(suite::ReadAll(program + "\\M7.bin"), push + "body" + pop);
     EXPECT_EQ(suite::ReadAll(program + "\\F0.bin"), push + "tail" + pop);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Filter File Created: " + bin, "Filter File Created: " + program + "\\M7.bin",
-                                                     "Filter File Created: " + program + "\\F0.bin"}));
+    EXPECT_EQ(BoxTexts(),
+              (std::vector<std::string>{"Filter File Created: " + bin,
+                                        "Filter File Created: " + program + "\\M7.bin",
+                                        "Filter File Created: " + program + "\\F0.bin"}));
 }
 
 TEST_F(ProjectWindow, BitmappedFontsOfABuildWriteTheMetricsPackage) {
     const std::string program = folder_ + "\\program";
     EnsureFolder(program.c_str());
-    ASSERT_TRUE(CopyFileA(suite::BinPath("gorwin.dll").c_str(), (program + "\\gorwin.DLL").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileA(suite::BinPath("gorwin.dll").c_str(), (program + "\\gorwin.DLL").c_str(), FALSE));
     lstrcpynA(ProgramFolder, program.c_str(), MAX_PATH);
     CLeftView *view = NewProject();
     ASSERT_NE(view, nullptr);
@@ -461,17 +480,20 @@ TEST_F(ProjectWindow, SavedProjectsReopenWithTheirRows) {
     const auto boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Cannot open file " + ttf +
-                                 ". It has been temporarily removed. You must add it to the project again to correct the problem.");
+                                 ". It has been temporarily removed. You must add it to the "
+                                 "project again to correct the problem.");
     EXPECT_EQ(boxes[0].flags & MB_ICONMASK, static_cast<UINT>(MB_ICONSTOP));
-    EXPECT_EQ(Rows(third->GetListCtrl()), (std::vector<std::vector<std::string>>{rows[0], rows[2]}));
+    EXPECT_EQ(Rows(third->GetListCtrl()),
+              (std::vector<std::vector<std::string>>{rows[0], rows[2]}));
 }
 
 TEST_F(ProjectWindow, ProjectFilesThatReadAsNothingAndRowsThatAreNotAdded) {
     const std::string a = Make("a.bin", "A");
     const std::string b = Make("b.bin", "B");
     auto section = [](int n, const std::string &source, const std::string &name) {
-        return "[file" + std::to_string(n) + "]\r\nFileSourcePath=" + source + "\r\nFileName=" + name +
-               "\r\nFileID=" + std::to_string(n) + "\r\nFileTargetVolume=0:\r\nFileTargetPath=\\pcl\\macros\r\n\r\n";
+        return "[file" + std::to_string(n) + "]\r\nFileSourcePath=" + source +
+               "\r\nFileName=" + name + "\r\nFileID=" + std::to_string(n) +
+               "\r\nFileTargetVolume=0:\r\nFileTargetPath=\\pcl\\macros\r\n\r\n";
     };
     struct Case {
         const char *what;
@@ -488,14 +510,21 @@ TEST_F(ProjectWindow, ProjectFilesThatReadAsNothingAndRowsThatAreNotAdded) {
         {"Count=0", "[FILES]\r\nCount=0\r\n\r\n" + section(0, a, "x"), {}},
         {"a huge Count, no sections", "[FILES]\r\nCount=2000000000\r\n\r\n", {}},
         {"NUL before the sections", "[FILES]\r\nCount=1\r\n\0"s + section(0, a, "x"), {}},
-        {"a missing source", "[FILES]\r\nCount=1\r\n\r\n" + section(0, missing, "x"),
-         {"Cannot open file " + missing + ". It has been temporarily removed. You must add it to the project again to correct the problem."}},
+        {"a missing source",
+         "[FILES]\r\nCount=1\r\n\r\n" + section(0, missing, "x"),
+         {"Cannot open file " + missing +
+          ". It has been temporarily removed. You must add it to the project again to correct the "
+          "problem."}},
         {"a source over 259 characters",
-         "[FILES]\r\nCount=1\r\n\r\n" + section(0, a.substr(0, a.size() - 5) + std::string(260, 'x') + ".bin", "x"),
+         "[FILES]\r\nCount=1\r\n\r\n" +
+             section(0, a.substr(0, a.size() - 5) + std::string(260, 'x') + ".bin", "x"),
          {"Cannot open file " + a.substr(0, a.size() - 5) + std::string(260, 'x') +
-          ".bin. It has been temporarily removed. You must add it to the project again to correct the problem."}},
-        {"no source key", "[FILES]\r\nCount=1\r\n\r\n[file0]\r\nFileName=x\r\n",
-         {"Cannot open file . It has been temporarily removed. You must add it to the project again to correct the problem."}},
+          ".bin. It has been temporarily removed. You must add it to the project again to correct "
+          "the problem."}},
+        {"no source key",
+         "[FILES]\r\nCount=1\r\n\r\n[file0]\r\nFileName=x\r\n",
+         {"Cannot open file . It has been temporarily removed. You must add it to the project "
+          "again to correct the problem."}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -511,8 +540,9 @@ TEST_F(ProjectWindow, ProjectFilesThatReadAsNothingAndRowsThatAreNotAdded) {
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Cannot open file " + folder_ + "\\none.OPJ"});
 
     // A source listed twice adds one row; the values go to the rows they belong to.
-    const std::string twice = Make("twice.OPJ", "[FILES]\r\nCount=3\r\n\r\n" + section(0, a, "first") +
-                                                    section(1, a, "again") + section(2, b, "third"));
+    const std::string twice =
+        Make("twice.OPJ", "[FILES]\r\nCount=3\r\n\r\n" + section(0, a, "first") +
+                              section(1, a, "again") + section(2, b, "third"));
     CLeftView *reader = NewProject();
     ASSERT_TRUE(Doc(reader)->ReadProject(twice.c_str()));
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Duplicate file  " + a});
@@ -520,8 +550,9 @@ TEST_F(ProjectWindow, ProjectFilesThatReadAsNothingAndRowsThatAreNotAdded) {
               (std::vector<std::vector<std::string>>{{"first", "0", "0:", "\\pcl\\macros"},
                                                      {"third", "2", "0:", "\\pcl\\macros"}}));
     // A section without some keys keeps the derived values of those.
-    const std::string partial = Make("partial.OPJ", "[FILES]\r\nCount=2\r\n\r\n[file0]\r\nFileSourcePath=" + a +
-                                                        "\r\nFileName=only\r\n\r\n" + section(1, b, "bee"));
+    const std::string partial =
+        Make("partial.OPJ", "[FILES]\r\nCount=2\r\n\r\n[file0]\r\nFileSourcePath=" + a +
+                                "\r\nFileName=only\r\n\r\n" + section(1, b, "bee"));
     CLeftView *third = NewProject();
     ASSERT_TRUE(Doc(third)->ReadProject(partial.c_str()));
     EXPECT_EQ(Rows(third->GetListCtrl()),
@@ -570,10 +601,12 @@ TEST_F(ProjectWindow, ShellDropsAddFilesButNotFolders) {
     const std::string sub = folder_ + "\\a folder.bin";
     CreateDirectoryA(sub.c_str(), nullptr);
     // A path past 259 characters whose first 259 name a file: it is not taken for that file.
-    const std::string prefix = folder_ + "\\" + std::string(259 - folder_.size() - 1 - 4, 'p') + ".bin";
+    const std::string prefix =
+        folder_ + "\\" + std::string(259 - folder_.size() - 1 - 4, 'p') + ".bin";
     ASSERT_EQ(prefix.size(), 259u);
     Make(prefix.substr(folder_.size() + 1), "prefix");
-    const std::vector<std::string> dropped = {Make("one.bin", "1"), sub, Make("two.dmo", "2"), folder_ + "\\gone.bin",
+    const std::vector<std::string> dropped = {Make("one.bin", "1"), sub, Make("two.dmo", "2"),
+                                              folder_ + "\\gone.bin",
                                               prefix + std::string(40, 'x')};
     std::size_t size = sizeof(DROPFILES) + 1;
     for (const auto &f : dropped)
@@ -621,7 +654,8 @@ TEST_F(ProjectWindow, RowsDragBetweenProjectListsAndAReleaseElsewhereCancels) {
     CLeftView *b = NewProject();
     CLeftView *c = NewProject();
     ASSERT_TRUE(a && b && c);
-    const std::string one = Make("one.bin", "1"), two = Make("two.bin", "2"), three = Make("three.bin", "3");
+    const std::string one = Make("one.bin", "1"), two = Make("two.bin", "2"),
+                      three = Make("three.bin", "3");
     for (const auto &p : {one, two, three})
         ASSERT_GE(Add(a, p), 0);
     frame_->MDITile(MDITILE_VERTICAL);
@@ -639,7 +673,8 @@ TEST_F(ProjectWindow, RowsDragBetweenProjectListsAndAReleaseElsewhereCancels) {
     ASSERT_EQ(b->GetListCtrl().GetItemCount(), 2);
     EXPECT_EQ(std::string(b->RowSource(0)), one);
     EXPECT_EQ(std::string(b->RowSource(1)), three);
-    EXPECT_EQ(Rows(b->GetListCtrl())[1], (std::vector<std::string>{"1", "1", "0:", "\\pcl\\macros"}));
+    EXPECT_EQ(Rows(b->GetListCtrl())[1],
+              (std::vector<std::string>{"1", "1", "0:", "\\pcl\\macros"}));
 
     // Released over the main frame's caption: nothing moves, and no drag is left.
     BeginDrag(a, 0);
@@ -785,7 +820,8 @@ TEST_F(ProjectWindow, PostScriptFontsAndMacrosBuildWithTheProgramFoldersPieces) 
     CPtrList jobs;
     ULONGLONG total = 0;
     view->CollectJobItems(jobs, total);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Operation Failed"}) << "the file without %!PS-Adobe";
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Operation Failed"})
+        << "the file without %!PS-Adobe";
     ASSERT_EQ(jobs.GetCount(), 2);
     std::string joined;
     while (!jobs.IsEmpty()) {
@@ -796,10 +832,12 @@ TEST_F(ProjectWindow, PostScriptFontsAndMacrosBuildWithTheProgramFoldersPieces) 
     EXPECT_EQ(total, joined.size());
     const std::string f1 = suite::ReadAll(suite::BinPath("PSFORMF1.DAT"));
     ASSERT_FALSE(f1.empty()) << "PSFORMF1.DAT is not beside the program";
-    EXPECT_NE(joined.find("@PJL ENTER LANGUAGE=POSTSCRIPT\r\n" + f1 + "/WriteTarget ("), std::string::npos)
+    EXPECT_NE(joined.find("@PJL ENTER LANGUAGE=POSTSCRIPT\r\n" + f1 + "/WriteTarget ("),
+              std::string::npos)
         << "PSFORMF1.DAT from the program folder";
     EXPECT_NE(joined.find("%!PS-Adobe\r\n%VelmarStoredDataEndsHere%\n\x04"), std::string::npos);
-    EXPECT_NE(joined.find("QUVWILDFSDELETE NAME=\"" + Text(list, macro, 2) + Text(list, macro, 3) + "\\12::*\""),
+    EXPECT_NE(joined.find("QUVWILDFSDELETE NAME=\"" + Text(list, macro, 2) + Text(list, macro, 3) +
+                          "\\12::*\""),
               std::string::npos);
 }
 
@@ -822,7 +860,8 @@ TEST_F(ProjectWindow, SendDeliversOneJobInReverseRowOrderAndSaveWritesTheSameStr
     ASSERT_EQ(Add(view, gone), 2);
     DeleteFileA(gone.c_str());
     EXPECT_EQ(view->SendProject(1), TRUE);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Cannot open file " + gone, "Operation Failed"}));
+    EXPECT_EQ(BoxTexts(),
+              (std::vector<std::string>{"Cannot open file " + gone, "Operation Failed"}));
     ASSERT_TRUE(server.WaitForJobs(1, 10000));
     const auto jobs = server.Jobs();
     ASSERT_EQ(jobs.size(), 1u);
@@ -890,8 +929,8 @@ HWND FindDetailsDialog(DWORD thread) {
     return nullptr;
 }
 
-EditRun RunDetailsDialog(const std::function<int()> &open, const std::vector<std::pair<int, std::string>> &typed,
-                         bool ok) {
+EditRun RunDetailsDialog(const std::function<int()> &open,
+                         const std::vector<std::pair<int, std::string>> &typed, bool ok) {
     EditRun run;
     const DWORD uiThread = GetCurrentThreadId();
     {
@@ -904,7 +943,8 @@ EditRun RunDetailsDialog(const std::function<int()> &open, const std::vector<std
                 run.idEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_DETAIL_ID));
                 auto text = [&](int id) {
                     char buffer[300] = {};
-                    SendMessageA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+                    SendMessageA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof buffer,
+                                 reinterpret_cast<LPARAM>(buffer));
                     return std::string(buffer);
                 };
                 run.name = text(IDC_DETAIL_NAME);
@@ -912,7 +952,8 @@ EditRun RunDetailsDialog(const std::function<int()> &open, const std::vector<std
                 run.volume = text(IDC_DETAIL_VOLUME);
                 run.folder = text(IDC_DETAIL_PATH);
                 for (const auto &[id, value] : typed)
-                    SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
+                    SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0,
+                                 reinterpret_cast<LPARAM>(value.c_str()));
                 PostMessageA(dialog, WM_COMMAND, ok ? IDOK : IDCANCEL, 0);
             },
             [uiThread] { return FindDetailsDialog(uiThread); });
@@ -921,7 +962,8 @@ EditRun RunDetailsDialog(const std::function<int()> &open, const std::vector<std
     return run;
 }
 
-EditRun EditThroughDialog(CLeftView *view, int row, const std::vector<std::pair<int, std::string>> &typed, bool ok) {
+EditRun EditThroughDialog(CLeftView *view, int row,
+                          const std::vector<std::pair<int, std::string>> &typed, bool ok) {
     return RunDetailsDialog([=] { return view->EditRow(row); }, typed, ok);
 }
 
@@ -944,12 +986,36 @@ TEST_F(ProjectWindow, EditRowLocksByKindAndMakesTheValuesWhole) {
         std::vector<std::string> boxes;
     };
     const Case cases[] = {
-        {0, false, true, {{IDC_DETAIL_ID, "17"}, {IDC_DETAIL_VOLUME, "0"}}, {"Courier", "17", "0:", "\\fonts"}, {}},
-        {1, true, true, {{IDC_DETAIL_NAME, "my [macro]"}, {IDC_DETAIL_ID, "40000"}}, {"my--macro-", "32767", "0:", "\\pcl\\macros"}, {}},
-        {2, true, false, {{IDC_DETAIL_NAME, "form two"}}, {"form-two", "", "%disk0%", "/Resource/Form"}, {}},
-        {3, true, false, {{IDC_DETAIL_NAME, "start"}}, {"START.DMO", "3", "1:", "\\common\\demo"},
+        {0,
+         false,
+         true,
+         {{IDC_DETAIL_ID, "17"}, {IDC_DETAIL_VOLUME, "0"}},
+         {"Courier", "17", "0:", "\\fonts"},
+         {}},
+        {1,
+         true,
+         true,
+         {{IDC_DETAIL_NAME, "my [macro]"}, {IDC_DETAIL_ID, "40000"}},
+         {"my--macro-", "32767", "0:", "\\pcl\\macros"},
+         {}},
+        {2,
+         true,
+         false,
+         {{IDC_DETAIL_NAME, "form two"}},
+         {"form-two", "", "%disk0%", "/Resource/Form"},
+         {}},
+        {3,
+         true,
+         false,
+         {{IDC_DETAIL_NAME, "start"}},
+         {"START.DMO", "3", "1:", "\\common\\demo"},
          {"Invalid Demo Page name changed to START.DMO"}},
-        {1, true, true, {{IDC_DETAIL_NAME, "next.dmo"}}, {"NEXT.DMO", "32767", "1:", "\\common\\demo"}, {}},
+        {1,
+         true,
+         true,
+         {{IDC_DETAIL_NAME, "next.dmo"}},
+         {"NEXT.DMO", "32767", "1:", "\\common\\demo"},
+         {}},
         {4, false, false, {{IDC_DETAIL_VOLUME, "%disk1%"}}, {"N", "4", "%disk1%", "/fonts"}, {}},
     };
     for (const Case &c : cases) {
@@ -988,7 +1054,8 @@ TEST_F(ProjectWindow, ARefusingPrinterIsReportedOnceAndTheSendFails) {
     ASSERT_NE(view, nullptr);
     ASSERT_EQ(Add(view, CopyIn(kSoftFonts + "/d64.sfp", "d64.sfp")), 0);
     EXPECT_EQ(view->SendProject(1), FALSE);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Kelvane Error Code 536871171(0x20000103): Job Connection Error"});
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{
+                              "Kelvane Error Code 536871171(0x20000103): Job Connection Error"});
     EXPECT_TRUE(server.Jobs().empty());
 }
 
@@ -1006,13 +1073,21 @@ TEST_F(ProjectWindow, ADoubleClickEditsTheRowHitAndNothingElsewhere) {
         nm.hdr.code = NM_DBLCLK;
         nm.iItem = -1;
         nm.ptAction = at;
-        return static_cast<int>(SendMessageA(GetParent(view->m_hWnd), WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm)));
+        return static_cast<int>(SendMessageA(GetParent(view->m_hWnd), WM_NOTIFY, nm.hdr.idFrom,
+                                             reinterpret_cast<LPARAM>(&nm)));
     };
-    const EditRun hit = RunDetailsDialog([&] { return doubleClick({item.left + 2, (item.top + item.bottom) / 2}); },
-                                         {{IDC_DETAIL_NAME, "clicked"}}, true);
+    const EditRun hit = RunDetailsDialog(
+        [&] {
+            return doubleClick({item.left + 2, (item.top + item.bottom) / 2});
+        },
+        {{IDC_DETAIL_NAME, "clicked"}}, true);
     EXPECT_TRUE(hit.found);
     EXPECT_EQ(Text(list, 0, 0), "clicked");
-    const EditRun miss = RunDetailsDialog([&] { return doubleClick({item.left + 2, item.bottom + 100}); }, {}, false);
+    const EditRun miss = RunDetailsDialog(
+        [&] {
+            return doubleClick({item.left + 2, item.bottom + 100});
+        },
+        {}, false);
     EXPECT_FALSE(miss.found) << "no row, no dialog";
     EXPECT_TRUE(Boxes().empty());
 }
@@ -1036,7 +1111,9 @@ TEST_F(ProjectWindow, EmptyAndLockedSourcesAreReportedAndTheRestIsBuilt) {
     AfxTestSeam::PushAnswer("file:" + pjl);
     EXPECT_EQ(view->SendProject(0), FALSE);
     CloseHandle(hold);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Operation Failed", "Cannot open file " + locked, "Operation Failed"}));
+    EXPECT_EQ(BoxTexts(),
+              (std::vector<std::string>{"Operation Failed", "Cannot open file " + locked,
+                                        "Operation Failed"}));
     const std::string saved = suite::ReadAll(pjl);
     EXPECT_NE(saved.find("NAME=\"0:\\fonts\\Courier_0\""), std::string::npos);
     EXPECT_EQ(saved.find("_1\""), std::string::npos);
@@ -1053,13 +1130,16 @@ TEST_F(ProjectWindow, HandMadeTargetsSendNothingForTheirRows) {
     const std::string b = CopyIn(kSans, "b.ttf");
     const std::string c = CopyIn(kSoftFonts + "/d64.sfp", "c.sfp");
     const std::string d = CopyIn(kSans, "d.ttf");
-    auto section = [](int n, const std::string &source, const std::string &id, const std::string &folder) {
-        return "[file" + std::to_string(n) + "]\r\nFileSourcePath=" + source + "\r\nFileName=F\r\nFileID=" + id +
+    auto section = [](int n, const std::string &source, const std::string &id,
+                      const std::string &folder) {
+        return "[file" + std::to_string(n) + "]\r\nFileSourcePath=" + source +
+               "\r\nFileName=F\r\nFileID=" + id +
                "\r\nFileTargetVolume=0:\r\nFileTargetPath=" + folder + "\r\n\r\n";
     };
-    const std::string opj = Make("hand.OPJ", "[FILES]\r\nCount=4\r\n\r\n" + section(0, a, "*", "\\fonts") +
-                                                 section(1, b, "4", "\\fo\"nts") + section(2, c, "3", "\\fonts") +
-                                                 section(3, d, "5", "\\fonts*"));
+    const std::string opj =
+        Make("hand.OPJ", "[FILES]\r\nCount=4\r\n\r\n" + section(0, a, "*", "\\fonts") +
+                             section(1, b, "4", "\\fo\"nts") + section(2, c, "3", "\\fonts") +
+                             section(3, d, "5", "\\fonts*"));
     CLeftView *view = NewProject();
     ASSERT_NE(view, nullptr);
     ASSERT_TRUE(Doc(view)->ReadProject(opj.c_str()));
@@ -1072,7 +1152,8 @@ TEST_F(ProjectWindow, HandMadeTargetsSendNothingForTheirRows) {
     ASSERT_TRUE(server.WaitForJobs(1, 10000));
     const std::string job = server.Jobs()[0].received;
     std::vector<std::string> deletes;
-    for (std::size_t at = job.find("QUVWILDFSDELETE"); at != std::string::npos; at = job.find("QUVWILDFSDELETE", at + 1))
+    for (std::size_t at = job.find("QUVWILDFSDELETE"); at != std::string::npos;
+         at = job.find("QUVWILDFSDELETE", at + 1))
         deletes.push_back(job.substr(at, job.find("\r\n", at) - at));
     EXPECT_EQ(deletes, std::vector<std::string>{"QUVWILDFSDELETE NAME=\"0:\\fonts\\*_3\""});
     EXPECT_EQ(job.find("fo\"nts"), std::string::npos);

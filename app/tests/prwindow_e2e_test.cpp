@@ -1,6 +1,7 @@
 // The printer window of velmar as a program: the bar's double click against the fake
 // printer, the window's tree read across the process boundary, F5 posted to it.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -52,7 +53,7 @@ std::vector<HWND> ChildrenWithData(HWND main, LONG_PTR data) {
 
 // Memory in the other process for one message's structure and text.
 class Remote {
-public:
+  public:
     explicit Remote(HANDLE process) : process_(process) {
         at_ = VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     }
@@ -72,7 +73,7 @@ public:
         return value;
     }
 
-private:
+  private:
     HANDLE process_;
     void *at_;
 };
@@ -81,10 +82,12 @@ private:
 std::vector<std::string> RootChildren(HANDLE process, HWND tree) {
     std::vector<std::string> texts;
     Remote remote(process);
-    const auto root = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
-    for (auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)root));
-         item && texts.size() < 100;
-         item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)item))) {
+    const auto root =
+        reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+    for (auto item = reinterpret_cast<HTREEITEM>(
+             SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)root));
+         item && texts.size() < 100; item = reinterpret_cast<HTREEITEM>(SendMessageA(
+                                         tree, TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)item))) {
         TVITEMA it = {};
         it.mask = TVIF_TEXT | TVIF_HANDLE;
         it.hItem = item;
@@ -112,11 +115,12 @@ bool DoubleClickRowZero(HANDLE process, HWND main) {
     DWORD_PTR result = 0;
     SendMessageTimeoutA(list, WM_LBUTTONDOWN, MK_LBUTTON, at, SMTO_NORMAL, 30000, &result);
     SendMessageTimeoutA(list, WM_LBUTTONUP, 0, at, SMTO_NORMAL, 30000, &result);
-    return SendMessageTimeoutA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at, SMTO_NORMAL, 60000, &result) != 0;
+    return SendMessageTimeoutA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at, SMTO_NORMAL, 60000,
+                               &result) != 0;
 }
 
 class PrinterWindowProgram : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         hadFile_ = GetFileAttributesA(kSettings.c_str()) != INVALID_FILE_ATTRIBUTES;
         if (hadFile_)

@@ -2,6 +2,7 @@
 // the fake printer behind corvane.dll, boxes through the seam, the views driven by their
 // own messages.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -11,8 +12,10 @@
 #include <vector>
 
 #include "app_setup.h"
+
 #include "admin.h"
 #include "framework_seam.h"
+
 #include "frames.h"
 #include "mainfrm.h"
 #include "prtprop.h"
@@ -31,7 +34,7 @@ const std::string kUel = "\x1b%-12345X";
 constexpr LPARAM kKeyUp = static_cast<LPARAM>(0xC0000001u);
 
 class PortEnvironment : public testing::Environment {
-public:
+  public:
     void SetUp() override { _putenv("CORVANE_TIMEOUT_SCALE=0.01"); }
 };
 const auto *const kEnvironment = testing::AddGlobalTestEnvironment(new PortEnvironment);
@@ -57,26 +60,29 @@ fakeprinter::Setup RichSetup() {
     fakeprinter::Setup s = fakeprinter::Setup::Default();
     s.devices = {"HDD0", "HDD2", "FLASH0", "FLASH1", "NIC0"};
     s.volumes = {"0:\t40000000\t39000000\tHDD0\tPCL", "1:\t5000000000\t39000000\tHDD0\tCOMMON",
-                 "%disk0%\t40000000\t39000000\tHDD0\tPOSTSCRIPT", "%flash1%\t4000\t100\tFLASH1\tMIX"};
-    s.files = {{"0:\\pcl\\x.sfp", "12345"}, {"0:\\pcl\\y.sfp", "1"},       {"0:\\fonts\\f.sfp", "ab"},
-               {"0:\\a b\\in.txt", "1"},    {"%disk0%x.ps", "xyz"},        {"%disk0%a)b", "q"},
+                 "%disk0%\t40000000\t39000000\tHDD0\tPOSTSCRIPT",
+                 "%flash1%\t4000\t100\tFLASH1\tMIX"};
+    s.files = {{"0:\\pcl\\x.sfp", "12345"}, {"0:\\pcl\\y.sfp", "1"}, {"0:\\fonts\\f.sfp", "ab"},
+               {"0:\\a b\\in.txt", "1"},    {"%disk0%x.ps", "xyz"},  {"%disk0%a)b", "q"},
                {"%disk0%fonts/A.pfa", "aa"}};
     return s;
 }
 
 class PrinterWindow : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         static bool ready = false;
         if (ready)
             return;
         ready = true;
         PrepareTestApp(AppObject);
-        AppObject.m_projectTemplate = new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
-                                                            RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
+        AppObject.m_projectTemplate =
+            new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
+                                  RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
         AppObject.AddDocTemplate(AppObject.m_projectTemplate);
-        AppObject.m_resourceTemplate = new CMultiDocTemplate(IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc),
-                                                             RUNTIME_CLASS(CPrFrame), RUNTIME_CLASS(CPrLeftView));
+        AppObject.m_resourceTemplate =
+            new CMultiDocTemplate(IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc), RUNTIME_CLASS(CPrFrame),
+                                  RUNTIME_CLASS(CPrLeftView));
         AppObject.AddDocTemplate(AppObject.m_resourceTemplate);
     }
     void SetUp() override {
@@ -114,10 +120,13 @@ protected:
         auto *printer = new CAPrinter(DiscoveredPrinter{port.c_str(), name});
         AppObject.m_printers->AddTail(printer);
         CListCtrl *bar = AppObject.GetPrinterListCtrl();
-        bar->InsertItem(LVIF_TEXT | LVIF_PARAM, bar->GetItemCount(), name, 0, 0, 0, reinterpret_cast<LPARAM>(printer));
+        bar->InsertItem(LVIF_TEXT | LVIF_PARAM, bar->GetItemCount(), name, 0, 0, 0,
+                        reinterpret_cast<LPARAM>(printer));
         return server;
     }
-    CAPrinter *PrinterOfRow(int row) { return reinterpret_cast<CAPrinter *>(AppObject.GetPrinterListCtrl()->GetItemData(row)); }
+    CAPrinter *PrinterOfRow(int row) {
+        return reinterpret_cast<CAPrinter *>(AppObject.GetPrinterListCtrl()->GetItemData(row));
+    }
     void SelectBarRow(int row) {
         CListCtrl *bar = AppObject.GetPrinterListCtrl();
         for (int i = 0; i < bar->GetItemCount(); ++i)
@@ -126,7 +135,8 @@ protected:
 
     std::vector<CPrFrame *> PrinterFrames() const {
         std::vector<CPrFrame *> frames;
-        for (HWND h = GetWindow(frame_->m_hWndMDIClient, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+        for (HWND h = GetWindow(frame_->m_hWndMDIClient, GW_CHILD); h;
+             h = GetWindow(h, GW_HWNDNEXT))
             if (GetWindowLongPtrA(h, GWLP_USERDATA) == 21)
                 frames.push_back(DYNAMIC_DOWNCAST(CPrFrame, CWnd::FromHandlePermanent(h)));
         return frames;
@@ -197,7 +207,8 @@ protected:
             LVITEMA state = {};
             state.stateMask = LVIS_SELECTED;
             state.state = LVIS_SELECTED;
-            list.SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(RowOf(list, t)), reinterpret_cast<LPARAM>(&state));
+            list.SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(RowOf(list, t)),
+                             reinterpret_cast<LPARAM>(&state));
         }
     }
     static void KeyUp(CWnd *view, UINT key) {
@@ -241,13 +252,17 @@ TEST_F(PrinterWindow, OpensOnTheCurrentPrinterWithItsDevices) {
     GetWindowTextA(f->m_hWnd, title, sizeof title);
     EXPECT_EQ(std::string(title), "Fake - 127.0.0.1:" + std::to_string(server.Port()));
     EXPECT_EQ(CResItem::LiveCount(), 5);
-    const DWORD styles = TVS_SHOWSELALWAYS | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_NOTOOLTIPS;
+    const DWORD styles =
+        TVS_SHOWSELALWAYS | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_NOTOOLTIPS;
     EXPECT_EQ(f->GetTreeView()->GetStyle() & styles, styles);
-    EXPECT_EQ(tree.GetImageList(TVSIL_NORMAL)->GetSafeHandle(), AppObject.m_smallImages.GetSafeHandle());
-    EXPECT_EQ(List(f).GetImageList(LVSIL_NORMAL)->GetSafeHandle(), AppObject.m_largeImages.GetSafeHandle());
+    EXPECT_EQ(tree.GetImageList(TVSIL_NORMAL)->GetSafeHandle(),
+              AppObject.m_smallImages.GetSafeHandle());
+    EXPECT_EQ(List(f).GetImageList(LVSIL_NORMAL)->GetSafeHandle(),
+              AppObject.m_largeImages.GetSafeHandle());
     // The root's list: one row per device.
     Select(tree, root);
-    EXPECT_EQ(Rows(List(f)), (std::vector<std::string>{"DISK0", "HDD2", "FLASH0", "FLASH1", "NIC0"}));
+    EXPECT_EQ(Rows(List(f)),
+              (std::vector<std::string>{"DISK0", "HDD2", "FLASH0", "FLASH1", "NIC0"}));
     EXPECT_TRUE(Boxes().empty());
 }
 
@@ -260,7 +275,8 @@ TEST_F(PrinterWindow, ExpansionAsksEachNodeOnceWithItsOwnPath) {
 
     const HTREEITEM disk = SelectPath(tree, {"DISK0"});
     ASSERT_NE(disk, nullptr);
-    EXPECT_EQ(Children(tree, disk), (std::vector<std::string>{"Volume 0::4", "Volume 1::5", "Volume %disk0%:6"}));
+    EXPECT_EQ(Children(tree, disk),
+              (std::vector<std::string>{"Volume 0::4", "Volume 1::5", "Volume %disk0%:6"}));
     // Device columns: sizes normalised, also past 32 bits.
     EXPECT_EQ(Rows(list), (std::vector<std::string>{"Volume 0:", "Volume 1:", "Volume %disk0%"}));
     EXPECT_EQ(Rows(list, 1), (std::vector<std::string>{"40000000", "5000000000", "40000000"}));
@@ -272,9 +288,15 @@ TEST_F(PrinterWindow, ExpansionAsksEachNodeOnceWithItsOwnPath) {
         std::vector<std::string> rows;
     };
     const Step steps[] = {
-        {{"DISK0", "Volume 0:"}, "@PJL FSDIRLIST NAME = \"0:\\\" ENTRY=1 COUNT=40 ", {"a b", "fonts", "pcl"}},
-        {{"DISK0", "Volume 0:", "pcl"}, "@PJL FSDIRLIST NAME = \"0:\\pcl\" ENTRY=1 COUNT=40 ", {"x.sfp", "y.sfp"}},
-        {{"DISK0", "Volume 0:", "a b"}, "@PJL FSDIRLIST NAME = \"0:\\a b\" ENTRY=1 COUNT=40 ", {"in.txt"}},
+        {{"DISK0", "Volume 0:"},
+         "@PJL FSDIRLIST NAME = \"0:\\\" ENTRY=1 COUNT=40 ",
+         {"a b", "fonts", "pcl"}},
+        {{"DISK0", "Volume 0:", "pcl"},
+         "@PJL FSDIRLIST NAME = \"0:\\pcl\" ENTRY=1 COUNT=40 ",
+         {"x.sfp", "y.sfp"}},
+        {{"DISK0", "Volume 0:", "a b"},
+         "@PJL FSDIRLIST NAME = \"0:\\a b\" ENTRY=1 COUNT=40 ",
+         {"in.txt"}},
         {{"DISK0", "Volume %disk0%"}, "(%disk0%*)", {"fonts", "a)b", "x.ps"}},
         {{"DISK0", "Volume %disk0%", "fonts"}, "(%disk0%fonts/*)", {"A.pfa"}},
     };
@@ -290,7 +312,8 @@ TEST_F(PrinterWindow, ExpansionAsksEachNodeOnceWithItsOwnPath) {
         } else {
             bool found = false;
             for (const auto &job : server.Jobs())
-                found = found || job.received.find(step.asked + " {==} =string filenameforall") != std::string::npos;
+                found = found || job.received.find(step.asked + " {==} =string filenameforall") !=
+                                     std::string::npos;
             EXPECT_TRUE(found) << step.asked;
         }
         auto rows = Rows(list);
@@ -318,7 +341,8 @@ TEST_F(PrinterWindow, PostScriptVolumesGoWithAPsMenuOfDisable) {
     CPrFrame *f = Open();
     ASSERT_NE(f, nullptr);
     CTreeCtrl &tree = Tree(f);
-    EXPECT_EQ(Children(tree, SelectPath(tree, {"DISK0"})), (std::vector<std::string>{"Volume 0::4", "Volume 1::5"}));
+    EXPECT_EQ(Children(tree, SelectPath(tree, {"DISK0"})),
+              (std::vector<std::string>{"Volume 0::4", "Volume 1::5"}));
 }
 
 TEST_F(PrinterWindow, ReselectingAsksNothingAndF5AsksAgain) {
@@ -393,12 +417,22 @@ TEST_F(PrinterWindow, DeleteSendsExactlyTheFilesNameToTheWindowsOwnPrinter) {
     };
     const std::string ps = kUel + "@PJL ENTER LANGUAGE=POSTSCRIPT\r\n%!Adobe-PS\r\n(";
     const Case cases[] = {
-        {{"DISK0", "Volume 0:", "pcl"}, "x.sfp", "0:\\pcl\\x.sfp",
+        {{"DISK0", "Volume 0:", "pcl"},
+         "x.sfp",
+         "0:\\pcl\\x.sfp",
          "@PJL FSDELETE NAME = \"0:\\pcl\\x.sfp\" \r\n" + kUel},
-        {{"DISK0", "Volume %disk0%"}, "x.ps", "%disk0%x.ps", ps + "%disk0%x.ps) deletefile\r\n" + kUel},
-        {{"DISK0", "Volume %disk0%", "fonts"}, "A.pfa", "%disk0%fonts/A.pfa",
+        {{"DISK0", "Volume %disk0%"},
+         "x.ps",
+         "%disk0%x.ps",
+         ps + "%disk0%x.ps) deletefile\r\n" + kUel},
+        {{"DISK0", "Volume %disk0%", "fonts"},
+         "A.pfa",
+         "%disk0%fonts/A.pfa",
          ps + "%disk0%fonts/A.pfa) deletefile\r\n" + kUel},
-        {{"DISK0", "Volume %disk0%"}, "a)b", "%disk0%a)b", ps + "%disk0%a\\)b) deletefile\r\n" + kUel},
+        {{"DISK0", "Volume %disk0%"},
+         "a)b",
+         "%disk0%a)b",
+         ps + "%disk0%a\\)b) deletefile\r\n" + kUel},
     };
     fakeprinter::Server &a = AddPrinter(RichSetup(), "A");
     fakeprinter::Server &b = AddPrinter(RichSetup(), "B");
@@ -451,7 +485,8 @@ TEST_F(PrinterWindow, DeleteNeedsTheFlagAYesAndASentCommand) {
     const auto refused = Boxes();
     ASSERT_EQ(refused.size(), 2u);
     EXPECT_NE(refused[0].text.find("Cannot open file"), std::string::npos) << refused[0].text;
-    EXPECT_NE(refused[1].text.find("password file cannot be found"), std::string::npos) << refused[1].text;
+    EXPECT_NE(refused[1].text.find("password file cannot be found"), std::string::npos)
+        << refused[1].text;
     EXPECT_FALSE(AppObject.m_adminLoggedIn);
     EXPECT_EQ(server.Jobs().size(), jobs);
 
@@ -470,10 +505,11 @@ TEST_F(PrinterWindow, DeleteNeedsTheFlagAYesAndASentCommand) {
     AfxTestSeam::PushAnswer("IDYES");
     AfxTestSeam::PushAnswer("IDNO"); // no retry
     KeyUp(f->GetListView(), VK_DELETE);
-    auto* item = reinterpret_cast<CResItem *>(tree.GetItemData(tree.GetSelectedItem()));
+    auto *item = reinterpret_cast<CResItem *>(tree.GetItemData(tree.GetSelectedItem()));
     EXPECT_EQ(item->m_childLines.GetCount(), 2);
     EXPECT_EQ(Rows(list), (std::vector<std::string>{"x.sfp", "y.sfp"}));
-    server.With([](fakeprinter::Engine &e) { EXPECT_NE(e.Files().Find("0:\\pcl\\y.sfp"), nullptr); });
+    server.With(
+        [](fakeprinter::Engine &e) { EXPECT_NE(e.Files().Find("0:\\pcl\\y.sfp"), nullptr); });
 
     // A row whose line has gone meanwhile is skipped: confirmed, nothing sent.
     server.With([](fakeprinter::Engine &e) { e.defaults.silent = false; });
@@ -557,7 +593,7 @@ namespace {
 
 // The dialog as the command runs it, ended from its own set-up with the tree read.
 class PeekedProperties : public CPrtProp {
-public:
+  public:
     std::vector<std::string> top;
     BOOL OnInitDialog() override {
         CPrtProp::OnInitDialog();

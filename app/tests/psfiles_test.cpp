@@ -4,6 +4,7 @@
 #include "psfiles.h"
 
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -43,19 +44,27 @@ std::string Row(CListCtrl &list, int row, int column) {
 }
 
 void Write(const std::string &path, const std::string &bytes) {
-    ASSERT_TRUE(WriteWholeFile(path.c_str(), bytes.data(), static_cast<DWORD>(bytes.size()))) << path;
+    ASSERT_TRUE(WriteWholeFile(path.c_str(), bytes.data(), static_cast<DWORD>(bytes.size())))
+        << path;
 }
 
-const std::uint8_t *U(const std::string &s) { return reinterpret_cast<const std::uint8_t *>(s.data()); }
+const std::uint8_t *U(const std::string &s) {
+    return reinterpret_cast<const std::uint8_t *>(s.data());
+}
 
 std::string Segment(int type, const std::string &bytes) {
     const auto n = static_cast<std::uint32_t>(bytes.size());
-    return std::string{'\x80', static_cast<char>(type), static_cast<char>(n & 0xFF), static_cast<char>(n >> 8 & 0xFF),
-                       static_cast<char>(n >> 16 & 0xFF), static_cast<char>(n >> 24)} + bytes;
+    return std::string{'\x80',
+                       static_cast<char>(type),
+                       static_cast<char>(n & 0xFF),
+                       static_cast<char>(n >> 8 & 0xFF),
+                       static_cast<char>(n >> 16 & 0xFF),
+                       static_cast<char>(n >> 24)} +
+           bytes;
 }
 
 class PsFiles : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         static bool ready = false;
         if (ready)
@@ -69,7 +78,8 @@ protected:
     void SetUp() override {
         ASSERT_NE(AppObject.m_hResources, nullptr) << "nimbrel.dll did not load";
         AfxTestSeam::Begin();
-        folder_ = suite::TestDataDir() + "\\psfiles-" + testing::UnitTest::GetInstance()->current_test_info()->name();
+        folder_ = suite::TestDataDir() + "\\psfiles-" +
+                  testing::UnitTest::GetInstance()->current_test_info()->name();
         EnsureFolder(folder_.c_str());
         lstrcpynA(DataFolder, folder_.c_str(), MAX_PATH);
         lstrcpynA(ProgramFolder, folder_.c_str(), MAX_PATH);
@@ -92,13 +102,14 @@ protected:
     }
     std::string folder_;
     PostScriptPieces pieces_;
-    const std::string pfb_ = Segment(1, "%!PS-AdobeFont-1.0: Tiny\r") + Segment(2, std::string(50, '\x9c')) +
-                             std::string("\x80\x03", 2);
-    const std::string eps_ = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 100 100 300 200\n0 0 moveto\n";
+    const std::string pfb_ = Segment(1, "%!PS-AdobeFont-1.0: Tiny\r") +
+                             Segment(2, std::string(50, '\x9c')) + std::string("\x80\x03", 2);
+    const std::string eps_ =
+        "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 100 100 300 200\n0 0 moveto\n";
 };
 
 class PropertyList {
-public:
+  public:
     PropertyList() {
         parent_.CreateEx(0, nullptr, "rows", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr);
         list.Create(LVS_REPORT, CRect(0, 0, 380, 280), &parent_, 100);
@@ -114,7 +125,7 @@ public:
     }
     CListCtrl list;
 
-private:
+  private:
     CWnd parent_;
 };
 
@@ -125,13 +136,15 @@ TEST_F(PsFiles, StreamsAreTheCoresWithTheProgramFoldersPieces) {
     CPSFont font(File("tiny.pfb").c_str());
     ASSERT_NE(font.BuildDownload(jobs, "%disk0%", "\\fonts", "Tiny", "1"), 0u);
     EXPECT_EQ(TakeStream(jobs), *BuildPostScriptFontStream(U(pfb_), pfb_.size(), "%disk0%", "Tiny",
-                                                            pieces_[0], pieces_[2]));
+                                                           pieces_[0], pieces_[2]));
     CPSForm form(File("form.eps").c_str());
     ASSERT_NE(form.BuildDownload(jobs, "%disk0%", "\\forms", "Box", "2"), 0u);
-    EXPECT_EQ(TakeStream(jobs), *BuildPostScriptFormStream(U(eps_), eps_.size(), "%disk0%", "Box", pieces_));
+    EXPECT_EQ(TakeStream(jobs),
+              *BuildPostScriptFormStream(U(eps_), eps_.size(), "%disk0%", "Box", pieces_));
     ASSERT_NE(form.BuildDownload(jobs, "1:", "\\common\\demo", "Box", "2"), 0u);
-    EXPECT_EQ(TakeStream(jobs), kUel + "@PJL FSDOWNLOAD FORMAT:BINARY SIZE=" + std::to_string(eps_.size()) +
-                                    " NAME=\"1:\\common\\demo\\Box\"\r\n" + eps_ + kUel);
+    EXPECT_EQ(TakeStream(jobs),
+              kUel + "@PJL FSDOWNLOAD FORMAT:BINARY SIZE=" + std::to_string(eps_.size()) +
+                  " NAME=\"1:\\common\\demo\\Box\"\r\n" + eps_ + kUel);
     EXPECT_TRUE(Boxes().empty());
 }
 
@@ -141,8 +154,10 @@ TEST_F(PsFiles, AMissingOrEmptyPieceBuildsNoStream) {
         int piece;
         bool font;
         bool empty;
-    } cases[] = {{"tiny.pfb", 3, true, false}, {"tiny.pfb", 1, true, true},
-                 {"form.eps", 6, false, false}, {"form.eps", 7, false, true}};
+    } cases[] = {{"tiny.pfb", 3, true, false},
+                 {"tiny.pfb", 1, true, true},
+                 {"form.eps", 6, false, false},
+                 {"form.eps", 7, false, true}};
     for (const Case &c : cases) {
         SetUp();
         if (c.empty)
@@ -151,8 +166,9 @@ TEST_F(PsFiles, AMissingOrEmptyPieceBuildsNoStream) {
             DeleteFileA(Piece(c.piece).c_str());
         AfxTestSeam::TakeLog();
         CPtrList jobs;
-        std::unique_ptr<CBuffer> item(c.font ? static_cast<CBuffer *>(new CPSFont(File(c.file).c_str()))
-                                             : new CPSForm(File(c.file).c_str()));
+        std::unique_ptr<CBuffer> item(
+            c.font ? static_cast<CBuffer *>(new CPSFont(File(c.file).c_str()))
+                   : new CPSForm(File(c.file).c_str()));
         EXPECT_EQ(item->BuildDownload(jobs, "0:", "\\f", "N", "1"), 0u) << c.piece;
         EXPECT_TRUE(jobs.IsEmpty());
         const auto boxes = Boxes();
@@ -236,7 +252,8 @@ TEST_F(PsFiles, MacroAndProfileReplaceOlderFilesOfTheirIdOnThePrinter) {
     CICMFile p(File("ink1001bst1200ppr.OP1").c_str());
     CPtrList jobs;
     ASSERT_NE(m.BuildDownload(jobs, "0:", "\\pcl\\macros", "12", "12"), 0u);
-    ASSERT_NE(p.BuildDownload(jobs, "1:", "\\common\\smaps_env\\color", "ink1001bst1200ppr", "1001"), 0u);
+    ASSERT_NE(
+        p.BuildDownload(jobs, "1:", "\\common\\smaps_env\\color", "ink1001bst1200ppr", "1001"), 0u);
     EXPECT_EQ(m.BuildDownload(jobs, "0:", "\\pcl\\macros", "12", "1*"), 0u);
     EXPECT_EQ(p.BuildDownload(jobs, "1:", "\\c", "ink1", "*"), 0u);
     std::string joined;
@@ -247,12 +264,14 @@ TEST_F(PsFiles, MacroAndProfileReplaceOlderFilesOfTheirIdOnThePrinter) {
     server.With([&](fakeprinter::Engine &e) {
         std::vector<std::string> files;
         for (const std::string &path : e.Files().Files())
-            if (path.find("\\pcl\\") != std::string::npos || path.find("\\smaps_env\\") != std::string::npos)
+            if (path.find("\\pcl\\") != std::string::npos ||
+                path.find("\\smaps_env\\") != std::string::npos)
                 files.push_back(path);
         std::sort(files.begin(), files.end());
-        EXPECT_EQ(files, (std::vector<std::string>{"0:\\pcl\\macros\\12", "0:\\pcl\\macros\\120::keep",
-                                                   "1:\\common\\smaps_env\\color\\ink1001bst1200ppr",
-                                                   "1:\\common\\smaps_env\\color\\ink1002bst1200ppr"}));
+        EXPECT_EQ(files,
+                  (std::vector<std::string>{"0:\\pcl\\macros\\12", "0:\\pcl\\macros\\120::keep",
+                                            "1:\\common\\smaps_env\\color\\ink1001bst1200ppr",
+                                            "1:\\common\\smaps_env\\color\\ink1002bst1200ppr"}));
         const std::string *stored = e.Files().Find("0:\\pcl\\macros\\12");
         ASSERT_NE(stored, nullptr);
         EXPECT_TRUE(*stored == macro);

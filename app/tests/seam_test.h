@@ -13,7 +13,7 @@
 #include "framework_seam.h"
 
 class SeamTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         AfxTestSeam::Begin();
         AfxSetResourceHandle(GetModuleHandleA(nullptr));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <sstream>
@@ -106,7 +107,7 @@ inline std::string TestProgramDir() {
 // One velmar run: started with a message-box script and log in its environment (which only
 // velmar_under_test.exe reads), ended by WM_CLOSE. The script holds one answer a line.
 class Velmar {
-public:
+  public:
     Velmar(const std::string &exe, const std::string &folder, const std::string &args = "",
            const std::string &script = "IDOK\r\nIDOK\r\nIDOK\r\n") {
         log_ = suite::TestDataDir() + "\\velmar-boxes.log";
@@ -203,8 +204,8 @@ public:
         if (!list)
             return rows;
         const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-        void *remote = VirtualAllocEx(pi_.hProcess, nullptr, 4096, MEM_COMMIT | MEM_RESERVE,
-                                      PAGE_READWRITE);
+        void *remote =
+            VirtualAllocEx(pi_.hProcess, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
         if (!remote)
             return rows;
         for (int i = 0; i < count && i < 100; ++i) {
@@ -217,8 +218,8 @@ public:
             WriteProcessMemory(pi_.hProcess, remote, &item, sizeof item, &done);
             SendMessageA(list, LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(remote));
             char text[1025] = {};
-            ReadProcessMemory(pi_.hProcess, static_cast<char *>(remote) + sizeof item, text,
-                              1024, &done);
+            ReadProcessMemory(pi_.hProcess, static_cast<char *>(remote) + sizeof item, text, 1024,
+                              &done);
             rows.emplace_back(text);
         }
         VirtualFreeEx(pi_.hProcess, remote, 0, MEM_RELEASE);
@@ -237,10 +238,9 @@ public:
 
     HANDLE Process() const { return pi_.hProcess; }
 
-private:
+  private:
     std::string log_, script_;
     PROCESS_INFORMATION pi_ = {};
     bool started_ = false;
     bool dismissed_ = false;
 };
-

@@ -5,6 +5,7 @@
 // box. These share the prefix's data folder, so they run one after another and put back what
 // they change.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "server.h"
 #include "snmp_agent.h"
 #include "velmar_runner.h"
+
 #include "suite_files.h"
 #include "suite_paths.h"
 
@@ -31,7 +33,7 @@ bool IsFolder(const std::string &path) {
 
 // Keeps the prefix's settings file as it was found.
 class EndToEnd : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         hadFile_ = GetFileAttributesA(kSettings.c_str()) != INVALID_FILE_ATTRIBUTES;
         if (hadFile_)
@@ -72,7 +74,7 @@ TEST_F(EndToEnd, BarShowsThePrinterOfTheSettingsFileAndCloseExitsWithZero) {
     EXPECT_EQ(rows[0], "Fake Printer on " + address);
     EXPECT_TRUE(velmar.Boxes().empty());
     EXPECT_EQ(velmar.Close(window), 0u);
-    EXPECT_TRUE(server.Jobs().empty());  // start-up sends nothing to the printer
+    EXPECT_TRUE(server.Jobs().empty()); // start-up sends nothing to the printer
 }
 
 // The shipped program, driven from outside: its real box is answered by its button, and the
@@ -127,7 +129,8 @@ TEST_F(EndToEnd, WorkingFolderWithoutTheResourceModuleEndsWithItsMessage) {
     CreateDirectoryA(folder.c_str(), nullptr);
     const std::string copy = folder + "\\velmar.exe";
     ASSERT_TRUE(CopyFileA(exe_.c_str(), copy.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(suite::BinPath("corvane.dll").c_str(), (folder + "\\corvane.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(suite::BinPath("corvane.dll").c_str(), (folder + "\\corvane.dll").c_str(),
+                          FALSE));
 
     Velmar velmar(copy, folder);
     ASSERT_TRUE(velmar.started());
@@ -145,8 +148,8 @@ TEST_F(EndToEnd, WorkingFolderWithoutTheResourceModuleEndsWithItsMessage) {
 TEST_F(EndToEnd, OnVersionFourTheSettingsLieInTheProgramFolder) {
     const char kKey[] = "Software\\Wine\\AppDefaults\\velmar.exe";
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>("nt40"), 5);
     RegCloseKey(key);
@@ -182,7 +185,7 @@ TEST_F(EndToEnd, OnVersionFourTheSettingsLieInTheProgramFolder) {
     RemoveDirectoryA(folder.c_str());
 }
 
-}  // namespace
+} // namespace
 
 BOOL CALLBACK TakeProjectWindow(HWND hwnd, LPARAM lParam) {
     if (GetWindowLongPtrA(hwnd, GWLP_USERDATA) == 23) {
@@ -198,8 +201,9 @@ TEST_F(EndToEnd, AProjectFileOnTheCommandLineOpensAProjectWindow) {
     const std::string project = folder + "\\first try.OPJ";
     const std::string macro = folder + "\\page one.bin";
     suite::WriteAll(macro, "\x1b&f1Y");
-    const std::string text = "[FILES]\r\nCount=1\r\n\r\n[file0]\r\nFileSourcePath=" + macro +
-                             "\r\nFileName=7\r\nFileID=7\r\nFileTargetVolume=0:\r\nFileTargetPath=\\pcl\\macros\r\n\r\n";
+    const std::string text =
+        "[FILES]\r\nCount=1\r\n\r\n[file0]\r\nFileSourcePath=" + macro +
+        "\r\nFileName=7\r\nFileID=7\r\nFileTargetVolume=0:\r\nFileTargetPath=\\pcl\\macros\r\n\r\n";
     suite::WriteAll(project, text);
     CreateDirectoryA("C:\\ProgramData\\Dranvel", nullptr);
     CreateDirectoryA(kDataFolder.c_str(), nullptr);
@@ -214,10 +218,10 @@ TEST_F(EndToEnd, AProjectFileOnTheCommandLineOpensAProjectWindow) {
     ASSERT_NE(child, nullptr) << "no project window";
     char title[MAX_PATH] = {};
     GetWindowTextA(child, title, sizeof title);
-    EXPECT_EQ(std::string(title), project);  // the full path, as Open gives it
+    EXPECT_EQ(std::string(title), project); // the full path, as Open gives it
     EXPECT_TRUE(velmar.Boxes().empty());
     EXPECT_EQ(velmar.Close(window), 0u);
-    EXPECT_EQ(suite::ReadAll(project), text);  // left as it was
+    EXPECT_EQ(suite::ReadAll(project), text); // left as it was
 }
 
 // Start-up opens the discovery dialog; its Start sweeps loopback for the broadcast scope and
@@ -225,7 +229,8 @@ TEST_F(EndToEnd, AProjectFileOnTheCommandLineOpensAProjectWindow) {
 TEST_F(EndToEnd, StartUpDiscoveryFindsAPrinterOnLoopback) {
     WSADATA data;
     ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
-    snmpagent::Agent agent(snmpagent::SystemAnswers("Fake Printer", "Fake PJL printer"), 0, "127.0.0.205");
+    snmpagent::Agent agent(snmpagent::SystemAnswers("Fake Printer", "Fake PJL printer"), 0,
+                           "127.0.0.205");
     ASSERT_TRUE(agent.Ok()) << "an SNMP agent cannot bind 127.0.0.205: error " << agent.BindError();
     CreateDirectoryA("C:\\ProgramData\\Dranvel", nullptr);
     CreateDirectoryA(kDataFolder.c_str(), nullptr);
@@ -236,7 +241,8 @@ TEST_F(EndToEnd, StartUpDiscoveryFindsAPrinterOnLoopback) {
     SetEnvironmentVariableA("CORVANE_DISCOVERY_SWEEP", ("127.0.0.205:" + port).c_str());
     SetEnvironmentVariableA("CORVANE_TIMEOUT_SCALE", "0.05");
     Velmar velmar(exe_, suite::BinDir());
-    for (const char *name : {"CORVANE_SNMP_PORT", "CORVANE_DISCOVERY_SWEEP", "CORVANE_TIMEOUT_SCALE"})
+    for (const char *name :
+         {"CORVANE_SNMP_PORT", "CORVANE_DISCOVERY_SWEEP", "CORVANE_TIMEOUT_SCALE"})
         SetEnvironmentVariableA(name, nullptr);
     ASSERT_TRUE(velmar.started());
     HWND dialog = velmar.Discovery();

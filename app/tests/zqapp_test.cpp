@@ -1,6 +1,7 @@
 // CZqApp in-process: the settings file step, the image lists, the printer bar's rows,
 // layout and drag, with the real resource module.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
@@ -16,11 +17,14 @@
 #include "commands.h"
 #include "dialogs.h"
 #include "framework_seam.h"
+
 #include "frames.h"
 #include "macrofile.h"
 #include "server.h"
 #include "suite_dialogs.h"
+
 #include "mainfrm.h"
+
 #include "helpers.h"
 #include "resource_ids.h"
 #include "suite_files.h"
@@ -57,7 +61,7 @@ void ClearPrinters(CZqApp &app) {
 }
 
 class ZqAppTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         static bool ready = false;
         if (ready)
@@ -115,20 +119,22 @@ TEST_F(ZqAppTest, SettingsFilesOfEveryShapeLoadWhatParses) {
     };
     const Case cases[] = {
         {"only the printers section", "[PRINTERS]\r\n", 0, true, 3000, ""},
-        {"lower-case true is false", "[SEARCH_FILTERS]\r\nDiscoverUSB=true\r\n", 0, false, 3000, ""},
+        {"lower-case true is false", "[SEARCH_FILTERS]\r\nDiscoverUSB=true\r\n", 0, false, 3000,
+         ""},
         {"last line without CR LF", "[PRINTERS]\r\nName=A,Port=LPT1", 1, true, 3000, ""},
         {"LF-only lines", "[PRINTERS]\nName=A,Port=LPT1\nName=B,Port=LPT2\n", 2, true, 3000, ""},
         {"no printers section", "[SEARCH_FILTERS]\r\nTypeFace=3100\r\n", 0, true, 3100, ""},
-        {"line without Port", "[PRINTERS]\r\nName=A,Port=LPT1\r\nName=B\r\nName=C,Port=LPT3\r\n",
-         1, true, 3000, ""},
+        {"line without Port", "[PRINTERS]\r\nName=A,Port=LPT1\r\nName=B\r\nName=C,Port=LPT3\r\n", 1,
+         true, 3000, ""},
         {"five-character PIN", "[User_PIN]\r\n98765\r\n", 0, true, 3000, "9876"},
-        {"NUL in the file", "[PRINTERS]\r\nName=A,Port=LPT1\r\n\0[SEARCH_FILTERS]\r\nTypeFace=1\r\n"s,
-         1, true, 3000, ""},
+        {"NUL in the file",
+         "[PRINTERS]\r\nName=A,Port=LPT1\r\n\0[SEARCH_FILTERS]\r\nTypeFace=1\r\n"s, 1, true, 3000,
+         ""},
         {"empty file", "", 0, true, 3000, ""},
         {"huge line", std::string(100000, 'x'), 0, true, 3000, ""},
         {"non-numeric TypeFace", "[SEARCH_FILTERS]\r\nTypeFace=abc\r\n", 0, true, 3000, ""},
-        {"300-character name", "[PRINTERS]\r\nName=" + std::string(300, 'n') + ",Port=LPT1\r\n",
-         1, true, 3000, ""},
+        {"300-character name", "[PRINTERS]\r\nName=" + std::string(300, 'n') + ",Port=LPT1\r\n", 1,
+         true, 3000, ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -243,9 +249,9 @@ TEST_F(ZqAppTest, ImageListsHoldTheFifteenIconsInIdOrder) {
         RECT all = {0, 0, 96, 32};
         FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
         ImageList_Draw(AppObject.m_largeImages, i, dc, 0, 0, ILD_NORMAL);
-        HICON icon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr),
-                                                   MAKEINTRESOURCEA(9000 + i), IMAGE_ICON, 32,
-                                                   32, LR_LOADTRANSPARENT));
+        HICON icon =
+            static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(9000 + i),
+                                          IMAGE_ICON, 32, 32, LR_LOADTRANSPARENT));
         ASSERT_NE(icon, nullptr);
         DrawIconEx(dc, 32, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
         DestroyIcon(icon);
@@ -253,7 +259,7 @@ TEST_F(ZqAppTest, ImageListsHoldTheFifteenIconsInIdOrder) {
             ImageList_Draw(AppObject.m_largeImages, i - 1, dc, 64, 0, ILD_NORMAL);
         EXPECT_EQ(mismatches(0, 32), 0);
         if (i > 0) {
-            EXPECT_GT(mismatches(0, 64), 0);  // no two neighbours alike
+            EXPECT_GT(mismatches(0, 64), 0); // no two neighbours alike
         }
     }
     SelectObject(dc, old);
@@ -265,7 +271,7 @@ TEST_F(ZqAppTest, ImageListsHoldTheFifteenIconsInIdOrder) {
 // ---- main frame and printer bar -------------------------------------------------------
 
 class FrameTest : public ZqAppTest {
-protected:
+  protected:
     void SetUp() override {
         ZqAppTest::SetUp();
         frame_ = new CMainFrame;
@@ -324,7 +330,7 @@ TEST_F(FrameTest, BarLayoutFollowsTheInnerClientArea) {
     frame_->GetInnerClientRect(&inner);
     CRect client;
     frame_->GetClientRect(&client);
-    EXPECT_EQ(inner.bottom - inner.top, client.bottom - client.top);  // bars hidden
+    EXPECT_EQ(inner.bottom - inner.top, client.bottom - client.top); // bars hidden
     const CSize size = bar->CalcDynamicLayout(-1, LM_HORZ | LM_HORZDOCK);
     EXPECT_EQ(size.cx, inner.right - inner.left);
     EXPECT_EQ(size.cy, bar->m_sizeDefault.cy + 3);
@@ -415,20 +421,22 @@ TEST_F(FrameTest, DragOfTheTopEdgeFloorsAtTwentyOneAndEndsOnReleaseOrLostCapture
     EXPECT_FALSE(bar->IsResizing());
 }
 
-}  // namespace
+} // namespace
 
 // ---- project and printer windows ----------------------------------------------------
 
 class WindowsTest : public FrameTest {
-protected:
+  protected:
     void SetUp() override {
         FrameTest::SetUp();
         if (!AppObject.m_projectTemplate) {
-            AppObject.m_projectTemplate = new CMultiDocTemplate(
-                IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc), RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
+            AppObject.m_projectTemplate =
+                new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
+                                      RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
             AppObject.AddDocTemplate(AppObject.m_projectTemplate);
-            AppObject.m_resourceTemplate = new CMultiDocTemplate(
-                IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc), RUNTIME_CLASS(CPrFrame), RUNTIME_CLASS(CPrLeftView));
+            AppObject.m_resourceTemplate =
+                new CMultiDocTemplate(IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc),
+                                      RUNTIME_CLASS(CPrFrame), RUNTIME_CLASS(CPrLeftView));
             AppObject.AddDocTemplate(AppObject.m_resourceTemplate);
         }
         AppObject.m_projectCount = 0;
@@ -445,12 +453,13 @@ protected:
     CPrFrame *OpenPrinterWindow() {
         CDocument *doc = AppObject.m_resourceTemplate->OpenDocumentFile(nullptr);
         if (doc)
-            ++AppObject.m_resourceCount;  // as the opening command does
+            ++AppObject.m_resourceCount; // as the opening command does
         return doc ? DYNAMIC_DOWNCAST(CPrFrame, frame_->MDIGetActive()) : nullptr;
     }
     int PrinterWindows() const {
         int n = 0;
-        for (HWND h = GetWindow(frame_->m_hWndMDIClient, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+        for (HWND h = GetWindow(frame_->m_hWndMDIClient, GW_CHILD); h;
+             h = GetWindow(h, GW_HWNDNEXT))
             n += GetWindowLongPtrA(h, GWLP_USERDATA) == 21;
         return n;
     }
@@ -461,7 +470,8 @@ protected:
     };
     ItemState State(UINT id) {
         HMENU view = GetSubMenu(GetMenu(frame_->m_hWnd), 2);
-        SendMessageA(frame_->m_hWnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(view), MAKELPARAM(2, FALSE));
+        SendMessageA(frame_->m_hWnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(view),
+                     MAKELPARAM(2, FALSE));
         MENUITEMINFOA info = {};
         info.cbSize = sizeof info;
         info.fMask = MIIM_STATE | MIIM_FTYPE;
@@ -500,7 +510,8 @@ TEST_F(WindowsTest, PanesCountsAndActiveViewsByWindowKind) {
     CRect barRect;
     bar->GetWindowRect(&barRect);
     SetCursorPos(barRect.left + 20, barRect.top + 1);
-    bar->SendMessage(WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(frame_->m_hWnd), MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
+    bar->SendMessage(WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(frame_->m_hWnd),
+                     MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
     ASSERT_TRUE(bar->IsResizing());
     printer->m_wndSplitter.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
     EXPECT_FALSE(bar->IsResizing());
@@ -523,7 +534,7 @@ TEST_F(WindowsTest, ViewStylesOfPrinterAndProjectWindows) {
     struct Case {
         UINT command;
         DWORD style;
-        bool lineUp;  // 59412 enabled
+        bool lineUp; // 59412 enabled
     } cases[] = {
         {ID_VIEW_SMALLICON, LVS_SMALLICON, true},
         {ID_VIEW_LARGEICON, LVS_ICON, true},
@@ -565,7 +576,8 @@ TEST_F(WindowsTest, ViewStylesOfPrinterAndProjectWindows) {
     // A printer window without its list disables them all.
     frame_->MDIActivate(printer);
     printer->GetListView()->DestroyWindow();
-    for (UINT id : {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_DETAILS, ID_VIEW_LINEUP})
+    for (UINT id :
+         {ID_VIEW_SMALLICON, ID_VIEW_LARGEICON, ID_VIEW_LIST, ID_VIEW_DETAILS, ID_VIEW_LINEUP})
         EXPECT_TRUE(State(id).grey) << id;
 }
 
@@ -649,7 +661,9 @@ void Click(HWND dialog, int id) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+bool Enabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
 
 std::vector<std::string> ListRows(HWND list) {
     std::vector<std::string> rows;
@@ -683,7 +697,7 @@ std::vector<std::string> BoxTexts() {
 } // namespace
 
 class CommandsTest : public WindowsTest {
-protected:
+  protected:
     void SetUp() override {
         WindowsTest::SetUp();
         frame_->m_bAutoMenuEnable = FALSE;
@@ -706,7 +720,8 @@ protected:
                 break;
             }
         }
-        SendMessageA(frame_->m_hWnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELPARAM(menu, FALSE));
+        SendMessageA(frame_->m_hWnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup),
+                     MAKELPARAM(menu, FALSE));
         MENUITEMINFOA info = {};
         info.cbSize = sizeof info;
         info.fMask = MIIM_STATE;
@@ -723,7 +738,7 @@ protected:
 };
 
 TEST_F(CommandsTest, UpdateRulesFollowPrinterWindowAndProject) {
-    const UINT printerCommands[] = {ID_SEND_DOWNLOAD_FILE, ID_SHOW_RESOURCES, ID_ADMIN_FUNCTIONS,
+    const UINT printerCommands[] = {ID_SEND_DOWNLOAD_FILE, ID_SHOW_RESOURCES,  ID_ADMIN_FUNCTIONS,
                                     ID_PRINTER_PROPERTIES, ID_PRINT_DEMO_PAGE, ID_HDD_PRINT_JOBS};
     const UINT pcl[] = {ID_PRINT_PCL_FONTS, ID_TEST_MACRO, ID_PRINT_FILE_LISTING};
     const UINT postScript[] = {ID_PRINT_PS_FONTS, ID_TEST_FORM, ID_PRINT_PS_FONT_SAMPLE};
@@ -758,8 +773,8 @@ TEST_F(CommandsTest, UpdateRulesFollowPrinterWindowAndProject) {
         const char *psmenu;
         bool pclOn, psOn;
     } cases[] = {
-        {0, "", true, true},          {1, "", true, false},        {2, "", false, true},
-        {3, "DISABLE", true, false},  {3, "disable", true, false}, {3, "DISABLED", true, true},
+        {0, "", true, true},         {1, "", true, false},        {2, "", false, true},
+        {3, "DISABLE", true, false}, {3, "disable", true, false}, {3, "DISABLED", true, true},
         {2, "ENABLE", false, true},
     };
     for (const Case &c : cases) {
@@ -775,7 +790,8 @@ TEST_F(CommandsTest, UpdateRulesFollowPrinterWindowAndProject) {
     first->m_attr[kAttrPsMenu][0] = '\0';
 
     // Project window: no rows, rows, selected rows.
-    const UINT projectOn[] = {ID_CLOSE_PROJECT, ID_FILE_SAVE, ID_FILE_SAVE_AS, ID_ADD_FILE_TO_PROJECT};
+    const UINT projectOn[] = {ID_CLOSE_PROJECT, ID_FILE_SAVE, ID_FILE_SAVE_AS,
+                              ID_ADD_FILE_TO_PROJECT};
     for (UINT id : projectOn)
         EXPECT_TRUE(Grey(0, id)) << id;
     CChildFrame *project = OpenProject();
@@ -961,7 +977,7 @@ TEST_F(CommandsTest, PrinterListAddsRefusesAndRemovesByNameAndAddress) {
     std::vector<std::string> boxesAfter;
     struct Step {
         const char *name;
-        DWORD address; // 0: blank
+        DWORD address;   // 0: blank
         const char *box; // the box the Add gives, "" none
     };
     const Step steps[] = {
@@ -984,13 +1000,15 @@ TEST_F(CommandsTest, PrinterListAddsRefusesAndRemovesByNameAndAddress) {
         suite::DialogDriver driver([&](HWND dialog) {
             if (!dialog)
                 return;
-            nameLimit = static_cast<UINT>(SendDlgItemMessageA(dialog, IDC_PRINTER_NAME, EM_GETLIMITTEXT, 0, 0));
+            nameLimit = static_cast<UINT>(
+                SendDlgItemMessageA(dialog, IDC_PRINTER_NAME, EM_GETLIMITTEXT, 0, 0));
             HWND list = GetDlgItem(dialog, IDC_PRINTER_LIST_VIEW);
             for (const Step &s : steps) {
                 SetDlgItemTextA(dialog, IDC_PRINTER_NAME, s.name);
                 addEnabled.push_back(Enabled(dialog, IDC_ADD_PRINTER));
                 if (s.address)
-                    SendDlgItemMessageA(dialog, IDC_PRINTER_IP_ADDRESS, IPM_SETADDRESS, 0, s.address);
+                    SendDlgItemMessageA(dialog, IDC_PRINTER_IP_ADDRESS, IPM_SETADDRESS, 0,
+                                        s.address);
                 else
                     SendDlgItemMessageA(dialog, IDC_PRINTER_IP_ADDRESS, IPM_CLEARADDRESS, 0, 0);
                 Click(dialog, IDC_ADD_PRINTER);
@@ -1049,11 +1067,16 @@ TEST_F(CommandsTest, FileDetailsClampTheIdentifierAndMoveDemoPages) {
         const char *shownId, *volume, *shownPath;
         bool nameOn, idOn;
     } cases[] = {
-        {"A.SFP", "40000", "\\pcl\\fonts", FALSE, FALSE, nullptr, "32767", "0:", "\\pcl\\fonts", true, true},
-        {"A.SFP", "99999999999", "\\pcl\\fonts", FALSE, FALSE, nullptr, "32767", "0:", "\\pcl\\fonts", true, true},
-        {"A.SFP", "32767", "\\pcl\\fonts", TRUE, FALSE, nullptr, "32767", "0:", "\\pcl\\fonts", false, true},
-        {"A.SFP", "12", "\\pcl\\fonts", FALSE, TRUE, "x.dmo", "12", "1:", "\\common\\demo", true, false},
-        {"D.DMO", "5", "\\common\\demo", FALSE, FALSE, nullptr, "5", "0:", "\\common\\demo", true, false},
+        {"A.SFP", "40000", "\\pcl\\fonts", FALSE, FALSE, nullptr, "32767", "0:", "\\pcl\\fonts",
+         true, true},
+        {"A.SFP", "99999999999", "\\pcl\\fonts", FALSE, FALSE, nullptr, "32767",
+         "0:", "\\pcl\\fonts", true, true},
+        {"A.SFP", "32767", "\\pcl\\fonts", TRUE, FALSE, nullptr, "32767", "0:", "\\pcl\\fonts",
+         false, true},
+        {"A.SFP", "12", "\\pcl\\fonts", FALSE, TRUE, "x.dmo", "12", "1:", "\\common\\demo", true,
+         false},
+        {"D.DMO", "5", "\\common\\demo", FALSE, FALSE, nullptr, "5", "0:", "\\common\\demo", true,
+         false},
         {"A.SFP", "7", "\\pcl\\fonts", FALSE, FALSE, "DMO", "7", "0:", "\\pcl\\fonts", true, true},
     };
     for (const Case &c : cases) {
@@ -1092,10 +1115,10 @@ TEST_F(CommandsTest, ChooserRowsTitlesAndEndings) {
         const char *what;
         int mode;
         std::vector<std::string> entries;
-        bool shown;                      // a window showed
-        std::vector<std::string> rows;   // as shown
+        bool shown;                    // a window showed
+        std::vector<std::string> rows; // as shown
         bool okOn;
-        int pick;                        // row to select before OK; -1 none (OK does nothing), -2 cancel
+        int pick; // row to select before OK; -1 none (OK does nothing), -2 cancel
         INT_PTR result;
         const char *chosen;
     } cases[] = {
@@ -1104,7 +1127,15 @@ TEST_F(CommandsTest, ChooserRowsTitlesAndEndings) {
         {"demo, empty", 3, {}, false, {}, false, 0, IDOK, "DEMO1"},
         {"only DEMO1", 3, {"DEMO1.DMO"}, false, {}, false, 0, IDOK, "DEMO1"},
         {"lower case", 3, {"demo3.dmo"}, true, {"DEMO1", "demo3"}, true, 1, IDOK, "demo3"},
-        {"duplicates", 3, {"DEMO2.DMO", "DEMO2.DMO"}, true, {"DEMO1", "DEMO2", "DEMO2"}, true, 2, IDOK, "DEMO2"},
+        {"duplicates",
+         3,
+         {"DEMO2.DMO", "DEMO2.DMO"},
+         true,
+         {"DEMO1", "DEMO2", "DEMO2"},
+         true,
+         2,
+         IDOK,
+         "DEMO2"},
         {"one-character forms", 1, {"(", "(A)", ")"}, true, {"A"}, true, 0, IDOK, "A"},
         {"fonts", 2, {"Courier", "Times"}, true, {"Courier", "Times"}, true, 1, IDOK, "Times"},
         {"OK without a row", 2, {"Courier"}, true, {"Courier"}, true, -1, IDCANCEL, ""},
@@ -1114,33 +1145,32 @@ TEST_F(CommandsTest, ChooserRowsTitlesAndEndings) {
         bool shown = false, okOn = false, stillOpen = false, okAfterDeselect = true;
         std::vector<std::string> rows;
         std::string title;
-        suite::DialogDriver driver(
-            [&](HWND dialog) {
-                if (!dialog)
-                    return;
-                shown = true;
-                char text[100] = {};
-                GetWindowTextA(dialog, text, sizeof text);
-                title = text;
-                HWND list = GetDlgItem(dialog, IDC_DEMO_LIST);
-                rows = ListRows(list);
-                okOn = Enabled(dialog, IDOK);
-                if (c.pick == -2) {
-                    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-                    return;
-                }
-                for (int i = 0; i < static_cast<int>(rows.size()); ++i)
-                    SelectRow(list, i, false);
-                okAfterDeselect = Enabled(dialog, IDOK);
-                if (c.pick >= 0) {
-                    SelectRow(list, c.pick, true);
-                    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-                    return;
-                }
-                SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-                stillOpen = IsWindowVisible(dialog) != FALSE;
+        suite::DialogDriver driver([&](HWND dialog) {
+            if (!dialog)
+                return;
+            shown = true;
+            char text[100] = {};
+            GetWindowTextA(dialog, text, sizeof text);
+            title = text;
+            HWND list = GetDlgItem(dialog, IDC_DEMO_LIST);
+            rows = ListRows(list);
+            okOn = Enabled(dialog, IDOK);
+            if (c.pick == -2) {
                 PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-            });
+                return;
+            }
+            for (int i = 0; i < static_cast<int>(rows.size()); ++i)
+                SelectRow(list, i, false);
+            okAfterDeselect = Enabled(dialog, IDOK);
+            if (c.pick >= 0) {
+                SelectRow(list, c.pick, true);
+                PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+            stillOpen = IsWindowVisible(dialog) != FALSE;
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        });
         CTextList entries;
         for (const std::string &e : c.entries)
             entries.Add(e.c_str());
@@ -1225,7 +1255,7 @@ TEST_F(CommandsTest, ParameterOkNeedsADigitAndFiltersDefaultAsTheirTableSays) {
 // ---- printer commands against the fake printer ----
 
 class FakeCommandsTest : public CommandsTest {
-protected:
+  protected:
     void Start(const fakeprinter::Setup &setup) {
         server_ = std::make_unique<fakeprinter::Server>(setup);
         ASSERT_TRUE(server_->Start("127.0.0.1")) << server_->error();
@@ -1426,7 +1456,8 @@ TEST_F(FakeCommandsTest, SendDownloadFileSendsTheFileWholeOrNothing) {
 TEST_F(CommandsTest, FilterMacroFileKeepsTheFlagsAndNamesTheOutputBesideTheInput) {
     const std::string flags = folder_ + "\\PFilters.dat";
     const std::string print = folder_ + "\\job.tar.prn";
-    suite::WriteAll(print, "\x1b" "E");
+    suite::WriteAll(print, "\x1b"
+                           "E");
     for (std::size_t size : {112, 50, 0}) {
         SCOPED_TRACE(size);
         std::string old(size, '\0');
@@ -1453,9 +1484,12 @@ TEST_F(CommandsTest, FilterMacroFileKeepsTheFlagsAndNamesTheOutputBesideTheInput
         EXPECT_EQ(suite::ReadAll(flags), expected);
         // The print file's one piece beside it: reset kept, bracketed, with cursor push/pop
         // when every other flag is set.
-        const std::string body = "\033&p0S\033*p0P\x1b" "E\033&p0S\033*p1P";
-        EXPECT_EQ(suite::ReadAll(folder_ + "\\job.bin"), size == 112 ? body : "\033&f0S" + body + "\033&f1S");
-        EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Filter File Created: " + folder_ + "\\job.bin"}));
+        const std::string body = "\033&p0S\033*p0P\x1b"
+                                 "E\033&p0S\033*p1P";
+        EXPECT_EQ(suite::ReadAll(folder_ + "\\job.bin"),
+                  size == 112 ? body : "\033&f0S" + body + "\033&f1S");
+        EXPECT_EQ(BoxTexts(),
+                  (std::vector<std::string>{"Filter File Created: " + folder_ + "\\job.bin"}));
     }
 
     // An output that would be the input itself is refused.
@@ -1580,7 +1614,8 @@ TEST_F(FakeCommandsTest, APrinterThatCannotBeReachedEndsInItsErrorWithoutCommand
     };
     char noAnswer[260];
     LoadResString(IDS_PRINTER_NO_ANSWER, noAnswer);
-    for (const Case &c : {Case{ID_PRINT_PCL_FONTS, noAnswer}, Case{ID_PRINT_FILE_LISTING, "Job Connection Error"}}) {
+    for (const Case &c : {Case{ID_PRINT_PCL_FONTS, noAnswer},
+                          Case{ID_PRINT_FILE_LISTING, "Job Connection Error"}}) {
         SCOPED_TRACE(c.command);
         Command(c.command);
         const auto boxes = BoxTexts();
@@ -1625,11 +1660,14 @@ TEST_F(CommandsTest, ProjectFileCommandsUseTheirDialogsAndTheFileList) {
         if (e.kind == "open")
             opened.push_back({e.filter, e.ext, e.flags});
     ASSERT_EQ(opened.size(), 2u);
-    EXPECT_EQ(opened[0].filter.rfind("Font & Macro Files (*.sfp,*.ttf,*.bin)|*.sfp;*.ttf;*.bin|", 0), 0u);
+    EXPECT_EQ(
+        opened[0].filter.rfind("Font & Macro Files (*.sfp,*.ttf,*.bin)|*.sfp;*.ttf;*.bin|", 0), 0u);
     EXPECT_EQ(opened[0].ext, "sfp");
-    const UINT multi = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT;
+    const UINT multi =
+        OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT;
     EXPECT_EQ(opened[0].flags & multi, multi);
-    EXPECT_EQ(opened[1].filter.rfind("PJL Command files (*.pjl)|*.pjl|All Files (*.*)|*.*|", 0), 0u);
+    EXPECT_EQ(opened[1].filter.rfind("PJL Command files (*.pjl)|*.pjl|All Files (*.*)|*.*|", 0),
+              0u);
     EXPECT_EQ(opened[1].ext, "pjl");
 
     // Remove takes the selected rows and marks the project.
@@ -1648,9 +1686,11 @@ TEST_F(CommandsTest, APrinterNameOfPercentSignsIsShownAsItIs) {
         suite::DialogDriver driver([&](HWND dialog) {
             if (!dialog)
                 return;
-            SetDlgItemTextA(dialog, IDC_PRINTER_NAME, (name + "%%%").c_str()); // cut at 200 when typed
+            SetDlgItemTextA(dialog, IDC_PRINTER_NAME,
+                            (name + "%%%").c_str()); // cut at 200 when typed
             SetDlgItemTextA(dialog, IDC_PRINTER_NAME, name.c_str());
-            SendDlgItemMessageA(dialog, IDC_PRINTER_IP_ADDRESS, IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 9));
+            SendDlgItemMessageA(dialog, IDC_PRINTER_IP_ADDRESS, IPM_SETADDRESS, 0,
+                                MAKEIPADDRESS(127, 0, 0, 9));
             Click(dialog, IDC_ADD_PRINTER);
             rows = ListRows(GetDlgItem(dialog, IDC_PRINTER_LIST_VIEW));
             PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -1673,7 +1713,8 @@ TEST_F(FakeCommandsTest, PrinterPropertiesShowsTheCurrentPrintersTree) {
         if (!dialog)
             return;
         owner = GetWindow(dialog, GW_OWNER);
-        items = static_cast<int>(SendDlgItemMessageA(dialog, IDC_PROPERTIES_TREE, TVM_GETCOUNT, 0, 0));
+        items =
+            static_cast<int>(SendDlgItemMessageA(dialog, IDC_PROPERTIES_TREE, TVM_GETCOUNT, 0, 0));
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     Command(ID_PRINTER_PROPERTIES);

@@ -22,7 +22,9 @@ constexpr DWORD_PTR kHelpPassword = 40;
 constexpr DWORD_PTR kHelpChangePassword = 26;
 constexpr DWORD_PTR kHelpDeleteFile = 36;
 
-void ShowHelp(DWORD_PTR context) { AfxGetApp()->HtmlHelp(context, kHelpContextCommand); }
+void ShowHelp(DWORD_PTR context) {
+    AfxGetApp()->HtmlHelp(context, kHelpContextCommand);
+}
 
 void ShowString(UINT id, UINT type) {
     char text[260];
@@ -59,7 +61,9 @@ void SetPasswordStyle(CDialog &dialog, int id) {
         edit->SetPasswordChar('*');
 }
 
-bool IsDisabled(const char *value) { return _stricmp(value, "DISABLE") == 0; }
+bool IsDisabled(const char *value) {
+    return _stricmp(value, "DISABLE") == 0;
+}
 
 } // namespace
 
@@ -67,8 +71,9 @@ int ReadPasswordFile(char *stored) {
     stored[0] = '\0';
     const std::string path = std::string(DataFolder) + "\\PASSWORD.pwd";
     CBuffer file(path.c_str());
-    const bool read = !file.IsEmpty() &&
-                      DecodePassword(reinterpret_cast<const unsigned char *>(file.m_data), file.m_length, stored);
+    const bool read =
+        !file.IsEmpty() &&
+        DecodePassword(reinterpret_cast<const unsigned char *>(file.m_data), file.m_length, stored);
     if (file.m_data)
         SecureZeroMemory(file.m_data, file.m_length);
     if (!read) {
@@ -128,7 +133,9 @@ END_MESSAGE_MAP()
 
 CAdminPwd::CAdminPwd(CWnd *parent) : CDialog(IDD_ADMIN_PASSWORD, parent) {}
 
-CAdminPwd::~CAdminPwd() { SecureZeroMemory(m_storedPassword, sizeof m_storedPassword); }
+CAdminPwd::~CAdminPwd() {
+    SecureZeroMemory(m_storedPassword, sizeof m_storedPassword);
+}
 
 INT_PTR CAdminPwd::DoModal() {
     const INT_PTR result = CDialog::DoModal();
@@ -201,7 +208,9 @@ void CAdminPwd::OnChangePassword() {
     dialog.DoModal();
 }
 
-void CAdminPwd::OnHelp() { ShowHelp(kHelpAdmin); }
+void CAdminPwd::OnHelp() {
+    ShowHelp(kHelpAdmin);
+}
 
 // ---- CPassWordDlg ----
 
@@ -212,7 +221,9 @@ END_MESSAGE_MAP()
 
 CPassWordDlg::CPassWordDlg(CWnd *parent) : CDialog(IDD_PASSWORD, parent) {}
 
-CPassWordDlg::~CPassWordDlg() { SecureZeroMemory(m_storedPassword, sizeof m_storedPassword); }
+CPassWordDlg::~CPassWordDlg() {
+    SecureZeroMemory(m_storedPassword, sizeof m_storedPassword);
+}
 
 INT_PTR CPassWordDlg::DoModal() {
     const INT_PTR result = CDialog::DoModal();
@@ -233,7 +244,9 @@ void CPassWordDlg::OnPasswordChange() {
         EndDialog(IDOK);
 }
 
-void CPassWordDlg::OnHelp() { ShowHelp(kHelpPassword); }
+void CPassWordDlg::OnHelp() {
+    ShowHelp(kHelpPassword);
+}
 
 // ---- CChangePwd ----
 
@@ -296,7 +309,9 @@ void CChangePwd::OnChange() {
     Wipe(second);
 }
 
-void CChangePwd::OnHelp() { ShowHelp(kHelpChangePassword); }
+void CChangePwd::OnHelp() {
+    ShowHelp(kHelpChangePassword);
+}
 
 // ---- CDelFile ----
 
@@ -336,4 +351,6 @@ void CDelFile::OnOK() {
         DeleteFileOnPrinter(ZqApp().GetCurrentPrinter(), path, TRUE);
 }
 
-void CDelFile::OnHelp() { ShowHelp(kHelpDeleteFile); }
+void CDelFile::OnHelp() {
+    ShowHelp(kHelpDeleteFile);
+}

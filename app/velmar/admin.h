@@ -22,7 +22,7 @@ bool HandleLoginEdit(CDialog &dialog, int editId, const char *stored);
 // The administrator's functions (133): the login, then reboot, file deletion, volume
 // initialisation and the password change.
 class CAdminPwd : public CDialog {
-public:
+  public:
     explicit CAdminPwd(CWnd *parent = nullptr);
     ~CAdminPwd() override;
     INT_PTR DoModal() override;
@@ -32,7 +32,7 @@ public:
 
     char m_storedPassword[9] = {};
 
-protected:
+  protected:
     void OnPasswordChange();
     void OnReboot();
     void OnDeleteFile();
@@ -41,13 +41,13 @@ protected:
     void OnHelp();
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     bool m_initialising = false;
 };
 
 // "Password Required" (149): ends on a login, or at once without a readable password file.
 class CPassWordDlg : public CDialog {
-public:
+  public:
     explicit CPassWordDlg(CWnd *parent = nullptr);
     ~CPassWordDlg() override;
     INT_PTR DoModal() override;
@@ -55,7 +55,7 @@ public:
 
     char m_storedPassword[9] = {};
 
-protected:
+  protected:
     void OnPasswordChange();
     void OnHelp();
     DECLARE_MESSAGE_MAP()
@@ -63,14 +63,14 @@ protected:
 
 // The password change (158).
 class CChangePwd : public CDialog {
-public:
+  public:
     explicit CChangePwd(CWnd *parent = nullptr);
     BOOL OnInitDialog() override;
     // Encodes `password` into PASSWORD.pwd of the data folder: a new file replaces the
     // old one, so a failure leaves it as it was. 0 on success, else the failure code.
     static DWORD WritePasswordFile(const char *password);
 
-protected:
+  protected:
     void OnChange();
     void OnHelp();
     DECLARE_MESSAGE_MAP()
@@ -79,14 +79,14 @@ protected:
 // The delete-file dialog (140): the exact path of a file in edit 1061, deleted on the
 // current printer. OK deletes and leaves the dialog open; Exit closes it.
 class CDelFile : public CDialog {
-public:
+  public:
     explicit CDelFile(CWnd *parent = nullptr);
     // Deletes `name` on `printer`: a name holding '\' by FSDELETE, any other by PostScript
     // (on a printer with PostScript; else nothing is sent). With `confirm` a sent command
     // ends with "Command Issued.". True when the command was sent.
     BOOL DeleteFileOnPrinter(CAPrinter *printer, const char *name, BOOL confirm);
 
-protected:
+  protected:
     void OnOK() override;
     void OnHelp();
     DECLARE_MESSAGE_MAP()

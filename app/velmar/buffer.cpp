@@ -5,6 +5,7 @@
 
 #include "framework.h"
 #include "resource_ids.h"
+
 #include "helpers.h"
 #include "reply.h"
 #include "stream.h"
@@ -102,7 +103,9 @@ CBuffer::CBuffer(const char *path) {
 
 CBuffer::~CBuffer() = default;
 
-DWORD CBuffer::GetLength() { return m_length; }
+DWORD CBuffer::GetLength() {
+    return m_length;
+}
 
 int CBuffer::AppendString(const char *text) {
     return Append(text, static_cast<DWORD>(std::strlen(text))); // virtual: CMBuffer grows
@@ -129,7 +132,9 @@ void CBuffer::AddPropertyRow(CListCtrl &list, int row, UINT stringId) {
     list.InsertItem(row, LoadResString(stringId, text));
 }
 
-int CBuffer::MapFontType(int pclType) { return ::MapFontType(pclType); }
+int CBuffer::MapFontType(int pclType) {
+    return ::MapFontType(pclType);
+}
 
 DWORD CBuffer::BuildDownload(CPtrList &jobs, const char *volume, const char *folder,
                              const char *name, const char *) {
@@ -149,7 +154,8 @@ int CBuffer::ShowProperties(CListCtrl &list) {
     AddPropertyRow(list, 0, IDS_PROP_FILE_TYPE);
     AddPropertyRow(list, 1, IDS_PROP_FULL_PATH);
     list.SetItemText(1, 1, m_fileName);
-    HANDLE file = CreateFileA(m_fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(m_fileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 2;
     BY_HANDLE_FILE_INFORMATION info;
@@ -163,7 +169,8 @@ int CBuffer::ShowProperties(CListCtrl &list) {
     FILETIME local;
     SYSTEMTIME when;
     char date[64] = {}, time[64] = {};
-    if (FileTimeToLocalFileTime(&info.ftCreationTime, &local) && FileTimeToSystemTime(&local, &when)) {
+    if (FileTimeToLocalFileTime(&info.ftCreationTime, &local) &&
+        FileTimeToSystemTime(&local, &when)) {
         GetDateFormatA(LOCALE_USER_DEFAULT, 0, &when, nullptr, date, sizeof date);
         GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &when, nullptr, time, sizeof time);
     }
@@ -173,7 +180,9 @@ int CBuffer::ShowProperties(CListCtrl &list) {
 
 CMBuffer::CMBuffer() : CBuffer(260) {}
 
-DWORD CMBuffer::GetLength() { return m_data ? static_cast<DWORD>(m_cursor - m_data) : 0; }
+DWORD CMBuffer::GetLength() {
+    return m_data ? static_cast<DWORD>(m_cursor - m_data) : 0;
+}
 
 int CMBuffer::Append(const void *bytes, DWORD n) {
     const DWORD written = GetLength();
@@ -214,7 +223,9 @@ int LoadTypefaceName(HMODULE module, int typeface, char *text, int size) {
     return family;
 }
 
-int WriteWholeFile(const char *path, const void *bytes, DWORD count) { return WriteAll(path, bytes, count); }
+int WriteWholeFile(const char *path, const void *bytes, DWORD count) {
+    return WriteAll(path, bytes, count);
+}
 
 int ReplaceWholeFile(const char *path, const void *bytes, DWORD count) {
     const std::string target = path;
@@ -223,8 +234,8 @@ int ReplaceWholeFile(const char *path, const void *bytes, DWORD count) {
     char temp[MAX_PATH] = {};
     if (!GetTempFileNameA(folder.c_str(), "zqc", 0, temp))
         return 0;
-    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD error = NO_ERROR;
     if (file == INVALID_HANDLE_VALUE) {
         error = GetLastError();
@@ -237,8 +248,7 @@ int ReplaceWholeFile(const char *path, const void *bytes, DWORD count) {
         if (!CloseHandle(file) && !error)
             error = GetLastError();
     }
-    if (!error &&
-        !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!error && !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = GetLastError();
     if (!error)
         return 1;

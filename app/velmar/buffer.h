@@ -15,7 +15,7 @@ extern char ProgramFolder[MAX_PATH];
 extern char DataFolder[MAX_PATH];
 
 class CBuffer {
-public:
+  public:
     explicit CBuffer(DWORD length);
     explicit CBuffer(const char *path);
     virtual ~CBuffer();
@@ -43,12 +43,12 @@ public:
     char *m_cursor = nullptr; // write position of the append operations
     char m_fileName[MAX_PATH] = {};
 
-protected:
+  protected:
     std::vector<char> m_block;
 };
 
 class CMBuffer : public CBuffer {
-public:
+  public:
     CMBuffer();
     DWORD GetLength() override;
     int Append(const void *bytes, DWORD n) override;

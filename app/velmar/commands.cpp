@@ -167,7 +167,8 @@ void CZqApp::OnAddFileToProject() {
     LoadResString(IDS_ADD_FILE_FILTER, filter);
     LoadResString(IDS_DEFAULT_FONT_EXT, ext);
     CFileDialog dialog(TRUE, ext, nullptr,
-                       OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT,
+                       OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST |
+                           OFN_ALLOWMULTISELECT,
                        filter, AfxGetMainWnd());
     std::vector<char> names(8000, '\0');
     PrepareFileDialog(dialog, names, g_addFileFilter);
@@ -238,8 +239,9 @@ void CZqApp::OnFilterMacroFile() {
     // 4-5: the print file and its macros beside it.
     char filter[260];
     LoadResString(IDS_SPOOL_FILE_FILTER, filter);
-    CFileDialog dialog(TRUE, "prn", nullptr, OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST,
-                       filter, AfxGetMainWnd());
+    CFileDialog dialog(TRUE, "prn", nullptr,
+                       OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST, filter,
+                       AfxGetMainWnd());
     std::vector<char> name(MAX_PATH, '\0');
     PrepareFileDialog(dialog, name, g_printFileFilter);
     if (dialog.DoModal() != IDOK)
@@ -278,7 +280,9 @@ void CZqApp::OnSendDownloadFile() {
 // ---------------------------------------------------------------------------------------
 // Printers and printer windows
 
-void CZqApp::AppendPrinterRow(CAPrinter *printer) { AppendRow(printer); }
+void CZqApp::AppendPrinterRow(CAPrinter *printer) {
+    AppendRow(printer);
+}
 
 void CZqApp::RemovePrinterRow(CAPrinter *printer) {
     CListCtrl *list = GetPrinterListCtrl();
@@ -366,7 +370,9 @@ void CZqApp::OnPrintPsFontSample() {
     PrintDone(printer->PrintPostScriptFontSample());
 }
 
-int CZqApp::TakeNextMacroId() { return ::TakeNextMacroId(m_macroIds); }
+int CZqApp::TakeNextMacroId() {
+    return ::TakeNextMacroId(m_macroIds);
+}
 
 void CZqApp::OnTestMacro() {
     CAPrinter *printer = GetCurrentPrinter();
@@ -412,12 +418,15 @@ void CZqApp::OnTestForm() {
     if (ChooseEntry(kChooseForm, forms, chosen) != IDOK)
         return;
     // The row is the listed string's body: its escapes are decoded for the job.
-    const std::optional<std::string> decoded = DecodePostScriptString("(" + std::string(chosen) + ")");
+    const std::optional<std::string> decoded =
+        DecodePostScriptString("(" + std::string(chosen) + ")");
     const std::string job = BuildTestFormJob(decoded ? *decoded : std::string(chosen));
     PrintDone(printer->SendStream(job.data(), static_cast<DWORD>(job.size())));
 }
 
-void CZqApp::OnHelpTopics() { HtmlHelp(0, 0); }
+void CZqApp::OnHelpTopics() {
+    HtmlHelp(0, 0);
+}
 
 void CZqApp::OnAppAbout() {
     CAboutDlg dialog(AfxGetMainWnd());
@@ -436,7 +445,9 @@ CListCtrl *ProjectList() {
 
 } // namespace
 
-void CZqApp::OnUpdateAlwaysEnabled(CCmdUI *cmdUI) { cmdUI->Enable(TRUE); }
+void CZqApp::OnUpdateAlwaysEnabled(CCmdUI *cmdUI) {
+    cmdUI->Enable(TRUE);
+}
 
 void CZqApp::OnUpdateProjectWindow(CCmdUI *cmdUI) {
     cmdUI->Enable(m_projectCount > 0 && IsProjectWindowActive());
@@ -462,16 +473,20 @@ void CZqApp::OnUpdateResourceWindow(CCmdUI *cmdUI) {
 }
 
 void CZqApp::OnUpdateTreeSelection(CCmdUI *cmdUI) {
-    CPrLeftView *tree = m_resourceCount > 0 && IsResourceWindowActive() ? GetActiveStorageTreeView() : nullptr;
+    CPrLeftView *tree =
+        m_resourceCount > 0 && IsResourceWindowActive() ? GetActiveStorageTreeView() : nullptr;
     cmdUI->Enable(tree && tree->GetTreeCtrl().GetSelectedItem() != nullptr);
 }
 
 void CZqApp::OnUpdateListSelection(CCmdUI *cmdUI) {
-    CPrView *list = m_resourceCount > 0 && IsResourceWindowActive() ? GetActiveStorageListView() : nullptr;
+    CPrView *list =
+        m_resourceCount > 0 && IsResourceWindowActive() ? GetActiveStorageListView() : nullptr;
     cmdUI->Enable(list && list->GetListCtrl().GetSelectedCount() > 0);
 }
 
-void CZqApp::OnUpdateHasPrinter(CCmdUI *cmdUI) { cmdUI->Enable(GetCurrentPrinter() != nullptr); }
+void CZqApp::OnUpdateHasPrinter(CCmdUI *cmdUI) {
+    cmdUI->Enable(GetCurrentPrinter() != nullptr);
+}
 
 void CZqApp::OnUpdatePclPrinter(CCmdUI *cmdUI) {
     CAPrinter *printer = GetCurrentPrinter();

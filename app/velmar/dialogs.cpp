@@ -16,7 +16,9 @@
 
 namespace {
 
-void ShowHelp(DWORD_PTR context) { AfxGetApp()->HtmlHelp(context, kHelpContextCommand); }
+void ShowHelp(DWORD_PTR context) {
+    AfxGetApp()->HtmlHelp(context, kHelpContextCommand);
+}
 
 std::string ControlText(const CWnd &dialog, int id) {
     CString text;
@@ -79,8 +81,8 @@ BOOL CAddPrinter::OnInitDialog() {
     if (m_printers) {
         for (POSITION pos = m_printers->GetHeadPosition(); pos;) {
             auto *printer = static_cast<CAPrinter *>(m_printers->GetNext(pos));
-            const int row = list->InsertItem(LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM, list->GetItemCount(),
-                                             printer->m_displayName, 0, 0, 1,
+            const int row = list->InsertItem(LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM,
+                                             list->GetItemCount(), printer->m_displayName, 0, 0, 1,
                                              reinterpret_cast<LPARAM>(printer));
             if (row >= 0)
                 list->SetItemText(row, 1, printer->m_displayAddress);
@@ -178,7 +180,9 @@ void CAddPrinter::OnItemChangedList(NMHDR *, LRESULT *result) {
         *result = 0;
 }
 
-void CAddPrinter::OnHelp() { ShowHelp(4); }
+void CAddPrinter::OnHelp() {
+    ShowHelp(4);
+}
 
 // ---------------------------------------------------------------------------------------
 // CEditNameAndId
@@ -219,7 +223,9 @@ void CEditNameAndId::OnChangeName() {
     }
 }
 
-void CEditNameAndId::OnHelp() { ShowHelp(33); }
+void CEditNameAndId::OnHelp() {
+    ShowHelp(33);
+}
 
 // ---------------------------------------------------------------------------------------
 // CGetDemo
@@ -231,7 +237,9 @@ END_MESSAGE_MAP()
 
 CGetDemo::CGetDemo(CWnd *parent) : CDialog(IDD_GET_DEMO, parent) {}
 
-CGetDemo::~CGetDemo() { EmptyEntries(); }
+CGetDemo::~CGetDemo() {
+    EmptyEntries();
+}
 
 void CGetDemo::EmptyEntries() {
     if (!m_entries)
@@ -262,7 +270,8 @@ BOOL CGetDemo::OnInitDialog() {
     const std::vector<std::string> rows = ChooserRows(m_mode, entries, endsAtOnce);
     if (m_mode == kChooseForm || m_mode == kChooseFont) {
         char title[260];
-        SetWindowText(LoadResString(m_mode == kChooseForm ? IDS_TEST_POSTSCRIPT_FORM : IDS_PS_FONT_SAMPLE, title));
+        SetWindowText(LoadResString(
+            m_mode == kChooseForm ? IDS_TEST_POSTSCRIPT_FORM : IDS_PS_FONT_SAMPLE, title));
         EnableControl(*this, IDOK, !rows.empty());
     } else if (endsAtOnce) {
         CopyStringN(m_chosen, "DEMO1", sizeof m_chosen - 1);
@@ -307,7 +316,9 @@ void CGetDemo::OnOK() {
     EndDialog(IDOK);
 }
 
-void CGetDemo::OnHelp() { ShowHelp(m_mode == kChooseForm ? 38 : m_mode == kChooseFont ? 42 : 16); }
+void CGetDemo::OnHelp() {
+    ShowHelp(m_mode == kChooseForm ? 38 : m_mode == kChooseFont ? 42 : 16);
+}
 
 INT_PTR RunEntryChooser(int mode, CPtrList &entries, char *chosen) {
     INT_PTR result = IDCANCEL;
@@ -317,7 +328,7 @@ INT_PTR RunEntryChooser(int mode, CPtrList &entries, char *chosen) {
         dialog.m_entries = &entries;
         result = dialog.DoModal();
         if (result == IDOK && chosen)
-            CopyStringN(chosen, dialog.m_chosen, 259);
+            CopyStringN(chosen, dialog.m_chosen, kMaxPathText);
     } // the dialog empties the list, also when it could not be shown
     if (result != IDOK && chosen)
         chosen[0] = '\0';
@@ -367,20 +378,28 @@ void CParamDlg::OnChangeValue() {
     EnableControl(*this, IDOK, text.find_first_of("0123456789") != std::string::npos);
 }
 
-void CParamDlg::OnHelp() { ShowHelp(m_check ? 18 : 46); }
+void CParamDlg::OnHelp() {
+    ShowHelp(m_check ? 18 : 46);
+}
 
 // ---------------------------------------------------------------------------------------
 // CPCLFilters
 
 const int CPCLFilters::kBoxes[kFilterFlagCount] = {
-    IDC_FILTER_FORMFEED, IDC_FILTER_RESET, IDC_FILTER_PAPER_SIZE, IDC_FILTER_VMI,
-    IDC_FILTER_LINE_SPACING, IDC_FILTER_TOP_MARGIN, IDC_FILTER_TEXT_LENGTH,
-    IDC_FILTER_OUTPUT_BIN, IDC_FILTER_PAPER_TRAY, IDC_FILTER_SKIP_PERF,
-    IDC_FILTER_ORIENTATION, IDC_FILTER_DUPLEX, IDC_FILTER_JOB_SEPARATION,
-    IDC_FILTER_LEFT_OFFSET, IDC_FILTER_COPIES, IDC_FILTER_TOP_OFFSET, IDC_FILTER_PAGE_SIDE,
-    IDC_FILTER_PRINT_DIRECTION, IDC_FILTER_PAGE_LENGTH, IDC_FILTER_CONFIG_IMAGE,
-    IDC_FILTER_ILLUMINANT, IDC_FILTER_DRIVER_CONFIG, IDC_FILTER_RENDER, IDC_FILTER_PALETTE_ID,
-    IDC_FILTER_PALETTE, IDC_FILTER_MONOCHROME, IDC_FILTER_PUSH_POP, IDC_FILTER_SPLIT_MACROS,
+    IDC_FILTER_FORMFEED,       IDC_FILTER_RESET,
+    IDC_FILTER_PAPER_SIZE,     IDC_FILTER_VMI,
+    IDC_FILTER_LINE_SPACING,   IDC_FILTER_TOP_MARGIN,
+    IDC_FILTER_TEXT_LENGTH,    IDC_FILTER_OUTPUT_BIN,
+    IDC_FILTER_PAPER_TRAY,     IDC_FILTER_SKIP_PERF,
+    IDC_FILTER_ORIENTATION,    IDC_FILTER_DUPLEX,
+    IDC_FILTER_JOB_SEPARATION, IDC_FILTER_LEFT_OFFSET,
+    IDC_FILTER_COPIES,         IDC_FILTER_TOP_OFFSET,
+    IDC_FILTER_PAGE_SIDE,      IDC_FILTER_PRINT_DIRECTION,
+    IDC_FILTER_PAGE_LENGTH,    IDC_FILTER_CONFIG_IMAGE,
+    IDC_FILTER_ILLUMINANT,     IDC_FILTER_DRIVER_CONFIG,
+    IDC_FILTER_RENDER,         IDC_FILTER_PALETTE_ID,
+    IDC_FILTER_PALETTE,        IDC_FILTER_MONOCHROME,
+    IDC_FILTER_PUSH_POP,       IDC_FILTER_SPLIT_MACROS,
 };
 
 BEGIN_MESSAGE_MAP(CPCLFilters, CDialog)
@@ -388,7 +407,9 @@ ON_BN_CLICKED(IDC_FILTER_DEFAULTS, OnDefault)
 ON_BN_CLICKED(IDC_DIALOG_HELP, OnHelp)
 END_MESSAGE_MAP()
 
-CPCLFilters::CPCLFilters(CWnd *parent) : CDialog(IDD_PCL_FILTERS, parent) { m_flags.fill(1); }
+CPCLFilters::CPCLFilters(CWnd *parent) : CDialog(IDD_PCL_FILTERS, parent) {
+    m_flags.fill(1);
+}
 
 void CPCLFilters::DoDataExchange(CDataExchange *pDX) {
     for (std::size_t i = 0; i < kFilterFlagCount; ++i) {
@@ -409,4 +430,6 @@ void CPCLFilters::OnDefault() {
     }
 }
 
-void CPCLFilters::OnHelp() { ShowHelp(24); }
+void CPCLFilters::OnHelp() {
+    ShowHelp(24);
+}

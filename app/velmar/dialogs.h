@@ -5,6 +5,7 @@
 #include "framework.h"
 
 #include "commands.h"
+#include "stream.h"
 
 class CAPrinter;
 
@@ -13,7 +14,7 @@ constexpr UINT kHelpContextCommand = 0x000F;
 
 // Dialog 100.
 class CAboutDlg : public CDialog {
-public:
+  public:
     explicit CAboutDlg(CWnd *parent = nullptr);
     BOOL OnInitDialog() override;
 };
@@ -22,7 +23,7 @@ public:
 // also gets a printer-bar row and joins `printers`; a removed one leaves both and is
 // destroyed (after the printer windows are closed).
 class CAddPrinter : public CDialog {
-public:
+  public:
     CAddPrinter(CPtrList *printers, CWnd *parent = nullptr);
     BOOL OnInitDialog() override;
     // A row whose name the list finds (without case) holds exactly this address.
@@ -30,7 +31,7 @@ public:
 
     CPtrList *m_printers;
 
-protected:
+  protected:
     void OnAddPrinter();
     void OnRemovePrinter();
     void OnChangeName();
@@ -38,14 +39,14 @@ protected:
     void OnHelp();
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     CListCtrl *List() const;
     void Refuse(int field);
 };
 
 // Dialog 125: name, identifier, volume and path of one project entry.
 class CEditNameAndId : public CDialog {
-public:
+  public:
     explicit CEditNameAndId(CWnd *parent = nullptr);
     BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange *pDX) override;
@@ -57,7 +58,7 @@ public:
     CString m_volume;
     CString m_path;
 
-protected:
+  protected:
     void OnChangeName();
     void OnChangeId();
     void OnHelp();
@@ -67,22 +68,22 @@ protected:
 // Dialog 145: one entry of a list (mode 1 PostScript form, 2 PostScript font, 3 demo page).
 // The dialog empties m_entries (a string list), however it ends.
 class CGetDemo : public CDialog {
-public:
+  public:
     explicit CGetDemo(CWnd *parent = nullptr);
     ~CGetDemo() override;
     BOOL OnInitDialog() override;
     void OnOK() override;
 
     int m_mode = 3;
-    char m_chosen[260] = {};
+    char m_chosen[kMaxPathText + 1] = {};
     CPtrList *m_entries = nullptr;
 
-protected:
+  protected:
     void OnItemChangedList(NMHDR *header, LRESULT *result);
     void OnHelp();
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     void EmptyEntries();
 };
 
@@ -91,7 +92,7 @@ INT_PTR RunEntryChooser(int mode, CPtrList &entries, char *chosen);
 
 // Dialog 143: one text value, two labels and, with m_check set, the form-feed box.
 class CParamDlg : public CDialog {
-public:
+  public:
     explicit CParamDlg(CWnd *parent = nullptr);
     BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange *pDX) override;
@@ -102,7 +103,7 @@ public:
     CString m_label2;
     int m_check = 0;
 
-protected:
+  protected:
     void OnChangeValue();
     void OnHelp();
     DECLARE_MESSAGE_MAP()
@@ -110,7 +111,7 @@ protected:
 
 // Dialog 134: the 28 flags of the print-file filter.
 class CPCLFilters : public CDialog {
-public:
+  public:
     explicit CPCLFilters(CWnd *parent = nullptr);
     void DoDataExchange(CDataExchange *pDX) override;
 
@@ -118,7 +119,7 @@ public:
     // The check box of each flag, in flag order.
     static const int kBoxes[kFilterFlagCount];
 
-protected:
+  protected:
     void OnDefault();
     void OnHelp();
     DECLARE_MESSAGE_MAP()

@@ -29,7 +29,8 @@ std::vector<std::string> LocalPortNames() {
     std::vector<BYTE> buffer(kFirstEnumSize);
     for (int attempt = 0; attempt < kEnumAttempts; ++attempt) {
         DWORD needed = 0, count = 0;
-        if (EnumPortsA(nullptr, 1, buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &count)) {
+        if (EnumPortsA(nullptr, 1, buffer.data(), static_cast<DWORD>(buffer.size()), &needed,
+                       &count)) {
             const auto *ports = reinterpret_cast<const PORT_INFO_1A *>(buffer.data());
             for (DWORD i = 0; i < count; ++i)
                 if (ports[i].pName)
@@ -87,21 +88,24 @@ void CZqApp::OnDiscoverPrinters() {
 // CDiscover
 
 BEGIN_MESSAGE_MAP(CDiscover, CDialog)
-    ON_BN_CLICKED(IDC_DISCOVER_ADD_SCOPE, OnAddScope)
-    ON_BN_CLICKED(IDC_DISCOVER_REMOVE, OnRemoveScope)
-    ON_BN_CLICKED(IDC_DISCOVER_DEFAULT, OnDefaultScope)
-    ON_BN_CLICKED(IDC_DIALOG_HELP, OnHelp)
-    ON_EN_CHANGE(IDC_DISCOVER_ADDRESS, OnAddressChange)
-    ON_LBN_SELCHANGE(IDC_DISCOVER_SCOPE_LIST, OnScopeSelChange)
-    ON_MESSAGE(WM_DISCOVER_RESULT, OnResult)
-    ON_MESSAGE(WM_DISCOVER_SEARCHING, OnSearching)
-    ON_MESSAGE(WM_DISCOVER_DONE, OnDone)
-    ON_WM_DESTROY()
+ON_BN_CLICKED(IDC_DISCOVER_ADD_SCOPE, OnAddScope)
+ON_BN_CLICKED(IDC_DISCOVER_REMOVE, OnRemoveScope)
+ON_BN_CLICKED(IDC_DISCOVER_DEFAULT, OnDefaultScope)
+ON_BN_CLICKED(IDC_DIALOG_HELP, OnHelp)
+ON_EN_CHANGE(IDC_DISCOVER_ADDRESS, OnAddressChange)
+ON_LBN_SELCHANGE(IDC_DISCOVER_SCOPE_LIST, OnScopeSelChange)
+ON_MESSAGE(WM_DISCOVER_RESULT, OnResult)
+ON_MESSAGE(WM_DISCOVER_SEARCHING, OnSearching)
+ON_MESSAGE(WM_DISCOVER_DONE, OnDone)
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
-CDiscover::CDiscover(CWnd *parent) : CDialog(IDD_DISCOVER, parent), m_scopes(std::make_unique<CMBuffer>()) {}
+CDiscover::CDiscover(CWnd *parent)
+    : CDialog(IDD_DISCOVER, parent), m_scopes(std::make_unique<CMBuffer>()) {}
 
-CDiscover::~CDiscover() { JoinWorker(); }
+CDiscover::~CDiscover() {
+    JoinWorker();
+}
 
 void CDiscover::DoDataExchange(CDataExchange *pDX) {
     DDX_Check(pDX, IDC_DISCOVER_SHOW_LPT, m_showLpt);
@@ -264,9 +268,13 @@ void CDiscover::UpdateRemoveEnable() {
         remove->EnableWindow(list->GetSelCount() > 0);
 }
 
-void CDiscover::OnAddressChange() { UpdateAddEnable(); }
+void CDiscover::OnAddressChange() {
+    UpdateAddEnable();
+}
 
-void CDiscover::OnScopeSelChange() { UpdateRemoveEnable(); }
+void CDiscover::OnScopeSelChange() {
+    UpdateRemoveEnable();
+}
 
 void CDiscover::OnAddScope() {
     auto *address = static_cast<CIPAddressCtrl *>(GetDlgItem(IDC_DISCOVER_ADDRESS));
@@ -354,7 +362,9 @@ void CDiscover::OnDestroy() {
     m_scopes = std::make_unique<CMBuffer>();
     m_scopes->AppendString(joined.c_str());
     MSG msg;
-    for (int i = 0; i < 100000 && PeekMessageA(&msg, m_hWnd, WM_DISCOVER_RESULT, WM_DISCOVER_RESULT, PM_REMOVE); ++i)
+    for (int i = 0; i < 100000 &&
+                    PeekMessageA(&msg, m_hWnd, WM_DISCOVER_RESULT, WM_DISCOVER_RESULT, PM_REMOVE);
+         ++i)
         FreeResultBlock(reinterpret_cast<char *>(msg.lParam));
     CDialog::OnDestroy();
 }

@@ -28,7 +28,7 @@ void FreeResultBlock(char *block);
 bool DiscoverUserIsAdmin();
 
 class CDiscover : public CDialog {
-public:
+  public:
     explicit CDiscover(CWnd *parent = nullptr);
     ~CDiscover() override;
 
@@ -53,7 +53,7 @@ public:
     std::atomic<bool> m_idle{true};
     DWORD m_uiThreadId = 0;
 
-protected:
+  protected:
     void OnOK() override;     // Start / Stop
     void OnCancel() override; // Exit
     void OnAddScope();
@@ -68,7 +68,7 @@ protected:
     LRESULT OnDone(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     friend DWORD WINAPI DiscoveryThread(void *dialog);
     static void CALLBACK Found(HANDLE h, const DiscoveredPrinter *printer, void *context);
     std::vector<std::string> ScopeEntries();

@@ -9,7 +9,8 @@ bool DiscoverUserIsAdmin() {
     if (!shell)
         shell = LoadLibraryA("shell32.dll");
     using IsAdmin = BOOL(WINAPI *)();
-    auto test = shell ? reinterpret_cast<IsAdmin>(reinterpret_cast<void *>(GetProcAddress(shell, MAKEINTRESOURCEA(680))))
+    auto test = shell ? reinterpret_cast<IsAdmin>(
+                            reinterpret_cast<void *>(GetProcAddress(shell, MAKEINTRESOURCEA(680))))
                       : nullptr;
     return !test || test() != FALSE;
 }

@@ -7,7 +7,7 @@
 // ids in "Kelvane Error Code %d(0x%x): %s", others with the system's text. 0 and 0x20000008
 // (the user declined to retry) show nothing.
 class CErrors {
-public:
+  public:
     explicit CErrors(DWORD code);
     virtual ~CErrors() = default;
     static UINT GetMessageId(DWORD code);

@@ -123,17 +123,20 @@ int CBMFont::ShowProperties(CListCtrl &list) {
     row = AddRow(*this, list, row, IDS_PROP_STROKE_WEIGHT, std::to_string(r.strokeWeight));
     row = AddRow(*this, list, row, IDS_PROP_TYPEFACE,
                  std::to_string(r.typeface) + "  " + TypefaceName(r.typeface));
-    row = AddRow(*this, list, row, IDS_PROP_ESCAPE_SEQUENCE, EscapesShown(BuildFontSelection(*desc)));
+    row =
+        AddRow(*this, list, row, IDS_PROP_ESCAPE_SEQUENCE, EscapesShown(BuildFontSelection(*desc)));
     return row;
 }
 
 // ---- CTTFont ----
 
-CTTFont::CTTFont(const char *path) : CBuffer(path) { ScanCharacterMap(); }
+CTTFont::CTTFont(const char *path) : CBuffer(path) {
+    ScanCharacterMap();
+}
 
 void CTTFont::ScanCharacterMap() {
-    const CharacterMapScan scan =
-        ::ScanCharacterMap(FindUnicodeCmap(FindTrueTypeTable("cmap", Bytes(*this), m_data ? m_length : 0)));
+    const CharacterMapScan scan = ::ScanCharacterMap(
+        FindUnicodeCmap(FindTrueTypeTable("cmap", Bytes(*this), m_data ? m_length : 0)));
     m_glyphSpace = scan.space;
     m_glyphX = scan.x;
     m_glyphH = scan.h;
@@ -165,8 +168,11 @@ int CTTFont::ShowProperties(CListCtrl &list) {
     const struct {
         UINT label;
         std::uint16_t id;
-    } rows[] = {{IDS_PROP_FAMILY_NAME, 1}, {IDS_PROP_TRUETYPE_NAME, 4}, {IDS_PROP_FONT_STYLE, 2},
-                {IDS_PROP_COPYRIGHT, 0}, {IDS_PROP_POSTSCRIPT_NAME, 6}};
+    } rows[] = {{IDS_PROP_FAMILY_NAME, 1},
+                {IDS_PROP_TRUETYPE_NAME, 4},
+                {IDS_PROP_FONT_STYLE, 2},
+                {IDS_PROP_COPYRIGHT, 0},
+                {IDS_PROP_POSTSCRIPT_NAME, 6}};
     for (const auto &r : rows)
         row = AddRow(*this, list, row, r.label, GetTrueTypeName(names, r.id));
     const bool bound = IsBoundFont(FindTrueTypeTable("cmap", font, length));

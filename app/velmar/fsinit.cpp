@@ -20,11 +20,12 @@ constexpr DWORD_PTR kHelpFormat = 35;
 const int kPercentEdits[3] = {IDC_FORMAT_PERCENT_1, IDC_FORMAT_PERCENT_2, IDC_FORMAT_PERCENT_3};
 const int kSpins[3] = {IDC_FORMAT_SPIN_1, IDC_FORMAT_SPIN_2, IDC_FORMAT_SPIN_3};
 const int kLocks[3] = {IDC_FORMAT_LOCK_1, IDC_FORMAT_LOCK_2, IDC_FORMAT_LOCK_3};
-const int kPartitionControls[] = {IDC_FORMAT_HDD_GROUP, IDC_FORMAT_PERCENT_1, IDC_FORMAT_SPIN_1, IDC_FORMAT_LOCK_1,
-                                  IDC_FORMAT_PERCENT_2, IDC_FORMAT_SPIN_2,    IDC_FORMAT_LOCK_2, IDC_FORMAT_PERCENT_3,
-                                  IDC_FORMAT_SPIN_3,    IDC_FORMAT_LOCK_3};
-const int kFlashSizeControls[] = {IDC_FORMAT_FLASH_GROUP, IDC_FORMAT_FLASH_LABEL, IDC_FORMAT_FLASH_SIZE,
-                                  IDC_FORMAT_FLASH_UNIT};
+const int kPartitionControls[] = {IDC_FORMAT_HDD_GROUP, IDC_FORMAT_PERCENT_1, IDC_FORMAT_SPIN_1,
+                                  IDC_FORMAT_LOCK_1,    IDC_FORMAT_PERCENT_2, IDC_FORMAT_SPIN_2,
+                                  IDC_FORMAT_LOCK_2,    IDC_FORMAT_PERCENT_3, IDC_FORMAT_SPIN_3,
+                                  IDC_FORMAT_LOCK_3};
+const int kFlashSizeControls[] = {IDC_FORMAT_FLASH_GROUP, IDC_FORMAT_FLASH_LABEL,
+                                  IDC_FORMAT_FLASH_SIZE, IDC_FORMAT_FLASH_UNIT};
 const char kNoFlashArea[] = "0BYTE,0%";
 
 void ShowString(UINT id, UINT type = MB_OK) {
@@ -32,7 +33,9 @@ void ShowString(UINT id, UINT type = MB_OK) {
     AfxMessageBox(LoadResString(id, text), type);
 }
 
-bool Holds(const std::string &text, const char *word) { return text.find(word) != std::string::npos; }
+bool Holds(const std::string &text, const char *word) {
+    return text.find(word) != std::string::npos;
+}
 
 // A percentage edit's text as a number: leading digits, saturated; 0 without any.
 int EditNumber(const CString &text) {
@@ -67,11 +70,17 @@ END_MESSAGE_MAP()
 
 CFSInitDlg::CFSInitDlg(CWnd *parent) : CDialog(IDD_FORMAT_PARTITION, parent) {}
 
-CListCtrl *CFSInitDlg::List() { return static_cast<CListCtrl *>(GetDlgItem(IDC_FORMAT_VOLUME_LIST)); }
+CListCtrl *CFSInitDlg::List() {
+    return static_cast<CListCtrl *>(GetDlgItem(IDC_FORMAT_VOLUME_LIST));
+}
 
-bool CFSInitDlg::AttributesRead() const { return m_printer && m_printer->m_attrState == 2; }
+bool CFSInitDlg::AttributesRead() const {
+    return m_printer && m_printer->m_attrState == 2;
+}
 
-const char *CFSInitDlg::Attribute(int slot) const { return m_printer ? m_printer->m_attr[slot] : ""; }
+const char *CFSInitDlg::Attribute(int slot) const {
+    return m_printer ? m_printer->m_attr[slot] : "";
+}
 
 int CFSInitDlg::GetVolumeImage(char *text) {
     std::string s(text);
@@ -102,8 +111,9 @@ BOOL CFSInitDlg::OnInitDialog() {
     std::vector<FsRow> rows = BuildFsRows(lines.Texts());
     for (FsRow &row : rows) {
         auto data = std::make_unique<FsRow>(std::move(row));
-        const int index = list->InsertItem(LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM, list->GetItemCount(),
-                                           data->text.c_str(), 0, 0, data->image, reinterpret_cast<LPARAM>(data.get()));
+        const int index = list->InsertItem(LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM,
+                                           list->GetItemCount(), data->text.c_str(), 0, 0,
+                                           data->image, reinterpret_cast<LPARAM>(data.get()));
         if (index >= 0)
             data.release(); // freed with the row
     }
@@ -120,7 +130,8 @@ BOOL CFSInitDlg::OnInitDialog() {
     if (m_printer->m_attrState == 0)
         m_printer->QueryAttributes();
     char unit[260];
-    SetDlgItemText(IDC_FORMAT_FLASH_UNIT, LoadResString(AttributesRead() ? IDS_UNIT_PERCENT : IDS_UNIT_BYTES, unit));
+    SetDlgItemText(IDC_FORMAT_FLASH_UNIT,
+                   LoadResString(AttributesRead() ? IDS_UNIT_PERCENT : IDS_UNIT_BYTES, unit));
     m_step = PartitionStep(AttributesRead(), Attribute(kAttrHddAssign));
 
     for (int i = 0; i < 3; ++i) {
@@ -247,8 +258,10 @@ void CFSInitDlg::OnItemChanged(NMHDR *header, LRESULT *result) {
         for (int id : {IDC_FORMAT_PCL, IDC_FORMAT_COMMON, IDC_FORMAT_POSTSCRIPT})
             GetDlgItem(id)->EnableWindow(FALSE);
         GetDlgItem(IDC_FORMAT_ENTIRE_FLASH)->EnableWindow(TRUE);
-        ShowFlashSizeControls(m_printer->SupportsPostScript() && std::strcmp(Attribute(kAttrFlashAssign), kNoFlashArea) != 0);
-        const std::uint64_t value = FlashAreaValue(AllRows(), static_cast<std::size_t>(index), read);
+        ShowFlashSizeControls(m_printer->SupportsPostScript() &&
+                              std::strcmp(Attribute(kAttrFlashAssign), kNoFlashArea) != 0);
+        const std::uint64_t value =
+            FlashAreaValue(AllRows(), static_cast<std::size_t>(index), read);
         SetDlgItemText(IDC_FORMAT_FLASH_SIZE, std::to_string(value).c_str());
         ShowPartitionControls(false);
         GetDlgItem(IDC_FORMAT_ENTIRE_DISK)->EnableWindow(FALSE);
@@ -268,7 +281,9 @@ void CFSInitDlg::OnItemChanged(NMHDR *header, LRESULT *result) {
             ShowPercentages({m_p1, m_p2, m_p3});
         }
     }
-    const int radio = row->image == 4 ? kRadioPcl : row->image == 5 ? kRadioCommon : kRadioPostScript;
+    const int radio = row->image == 4   ? kRadioPcl
+                      : row->image == 5 ? kRadioCommon
+                                        : kRadioPostScript;
     CheckDlgButton(IDC_FORMAT_PCL, radio == kRadioPcl);
     CheckDlgButton(IDC_FORMAT_COMMON, radio == kRadioCommon);
     CheckDlgButton(IDC_FORMAT_POSTSCRIPT, radio == kRadioPostScript);
@@ -386,7 +401,8 @@ void CFSInitDlg::RepartitionDevice(bool flash) {
         return;
     if (flash) {
         char text[260];
-        if (AfxMessageBox(LoadResString(IDS_CONFIRM_INIT_FLASH, text), MB_YESNO | MB_ICONQUESTION) != IDYES)
+        if (AfxMessageBox(LoadResString(IDS_CONFIRM_INIT_FLASH, text),
+                          MB_YESNO | MB_ICONQUESTION) != IDYES)
             return;
         const FsRow *selected = SelectedRow();
         if (!selected)
@@ -427,9 +443,13 @@ void CFSInitDlg::RepartitionDevice(bool flash) {
     }
 }
 
-void CFSInitDlg::OnEntireDisk() { RepartitionDevice(false); }
+void CFSInitDlg::OnEntireDisk() {
+    RepartitionDevice(false);
+}
 
-void CFSInitDlg::OnEntireFlash() { RepartitionDevice(true); }
+void CFSInitDlg::OnEntireFlash() {
+    RepartitionDevice(true);
+}
 
 void CFSInitDlg::OnSpin(NMHDR *header, LRESULT *result) {
     *result = 1; // the control's own move is refused: the edits and positions are set here
@@ -450,4 +470,6 @@ void CFSInitDlg::OnSpin(NMHDR *header, LRESULT *result) {
     ShowPercentages(p);
 }
 
-void CFSInitDlg::OnHelp() { AfxGetApp()->HtmlHelp(kHelpFormat, kHelpContextCommand); }
+void CFSInitDlg::OnHelp() {
+    AfxGetApp()->HtmlHelp(kHelpFormat, kHelpContextCommand);
+}

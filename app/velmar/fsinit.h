@@ -12,7 +12,7 @@
 #include "printer.h"
 
 class CFSInitDlg : public CDialog {
-public:
+  public:
     explicit CFSInitDlg(CWnd *parent = nullptr);
     BOOL OnInitDialog() override;
 
@@ -36,7 +36,7 @@ public:
     std::uint64_t m_diskTotal = 0;
     int m_psVolume = 0;
 
-protected:
+  protected:
     void OnOK() override; // Format Partition: the dialog stays open
     void OnItemChanged(NMHDR *header, LRESULT *result);
     void OnRadio();
@@ -47,7 +47,7 @@ protected:
     void OnDestroy();
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     CListCtrl *List();
     // The row data of the first selected row, or null; `index` gets its row.
     const FsRow *SelectedRow(int *index = nullptr);

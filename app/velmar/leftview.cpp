@@ -45,20 +45,37 @@ std::string Formatted(UINT id, const std::string &arg) {
     return text.data();
 }
 
-void ShowFailed() { AfxMessageBox(StringOf(IDS_OPERATION_FAILED).c_str(), MB_OK | MB_ICONSTOP); }
+void ShowFailed() {
+    AfxMessageBox(StringOf(IDS_OPERATION_FAILED).c_str(), MB_OK | MB_ICONSTOP);
+}
 
-CBuffer *MakeBitmapFont(const char *path) { return new CBMFont(path); }
-CBuffer *MakeTrueTypeFont(const char *path) { return new CTTFont(path); }
+CBuffer *MakeBitmapFont(const char *path) {
+    return new CBMFont(path);
+}
+CBuffer *MakeTrueTypeFont(const char *path) {
+    return new CTTFont(path);
+}
 
-CBuffer *MakeMacro(const char *path) { return new CMacro(path); }
-CBuffer *MakePostScriptFont(const char *path) { return new CPSFont(path); }
-CBuffer *MakePostScriptForm(const char *path) { return new CPSForm(path); }
-CBuffer *MakeColourProfile(const char *path) { return new CICMFile(path); }
+CBuffer *MakeMacro(const char *path) {
+    return new CMacro(path);
+}
+CBuffer *MakePostScriptFont(const char *path) {
+    return new CPSFont(path);
+}
+CBuffer *MakePostScriptForm(const char *path) {
+    return new CPSForm(path);
+}
+CBuffer *MakeColourProfile(const char *path) {
+    return new CICMFile(path);
+}
 
 CLeftView::ItemMaker g_makers[6] = {MakeBitmapFont,     MakeTrueTypeFont,   MakeMacro,
                                     MakePostScriptFont, MakePostScriptForm, MakeColourProfile};
 
-int MakerIndex(int kind) { return kind >= kItemBitmapFont && kind <= kItemColourProfile ? kind - kItemBitmapFont : kItemMacro - kItemBitmapFont; }
+int MakerIndex(int kind) {
+    return kind >= kItemBitmapFont && kind <= kItemColourProfile ? kind - kItemBitmapFont
+                                                                 : kItemMacro - kItemBitmapFont;
+}
 
 // A PCL print file cut into macro pieces by the print-file filter, the first written to
 // `bin`; false when the pieces were not written.
@@ -84,7 +101,9 @@ CPoint DragPoint(CWnd *lock) {
     return CPoint(cursor.x - window.left, cursor.y - window.top);
 }
 
-CWnd *DragLock() { return AfxGetMainWnd() && AfxGetMainWnd()->GetSafeHwnd() ? AfxGetMainWnd() : nullptr; }
+CWnd *DragLock() {
+    return AfxGetMainWnd() && AfxGetMainWnd()->GetSafeHwnd() ? AfxGetMainWnd() : nullptr;
+}
 
 // The project list at a screen point: the window there or one of its parents.
 CLeftView *ProjectListAt(POINT point) {
@@ -131,7 +150,10 @@ void CLeftView::OnInitialUpdate() {
     const struct {
         UINT heading;
         int width;
-    } columns[] = {{IDS_COL_COMPONENT, 190}, {IDS_COL_ID, 60}, {IDS_COL_TARGET_VOLUME, 30}, {IDS_COL_TARGET_PATH, 300}};
+    } columns[] = {{IDS_COL_COMPONENT, 190},
+                   {IDS_COL_ID, 60},
+                   {IDS_COL_TARGET_VOLUME, 30},
+                   {IDS_COL_TARGET_PATH, 300}};
     for (int i = 0; i < 4; ++i)
         list.InsertColumn(i, StringOf(columns[i].heading).c_str(), LVCFMT_LEFT, columns[i].width);
     DragAcceptFiles(TRUE);
@@ -142,7 +164,9 @@ std::string CLeftView::JoinWithUnderscore(const std::string &name, const std::st
     return ::JoinWithUnderscore(name, id);
 }
 
-std::string CLeftView::SanitiseName(const std::string &name) { return ::SanitiseName(name); }
+std::string CLeftView::SanitiseName(const std::string &name) {
+    return ::SanitiseName(name);
+}
 
 CLeftView::ItemMaker CLeftView::SetItemMaker(int kind, ItemMaker maker) {
     ItemMaker &slot = g_makers[MakerIndex(kind)];
@@ -205,8 +229,8 @@ int CLeftView::AddProjectFile(char *path) {
                 ShowFailed();
                 return -1;
             }
-            MessageBox((StringOf(IDS_FILTER_FILE_CREATED) + used).c_str(), StringOf(IDS_INFORMATION).c_str(),
-                       MB_OK | MB_ICONINFORMATION);
+            MessageBox((StringOf(IDS_FILTER_FILE_CREATED) + used).c_str(),
+                       StringOf(IDS_INFORMATION).c_str(), MB_OK | MB_ICONINFORMATION);
         } else if (write && !SplitPrintFile(path, used)) {
             ShowFailed();
             return -1;
@@ -224,7 +248,9 @@ int CLeftView::AddProjectFile(char *path) {
     const ProjectTarget target = TargetForExtension(ExtensionOf(used));
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(file.m_data);
     const std::size_t size = file.IsEmpty() ? 0 : file.m_length;
-    auto usable = [](const std::string &n) { return n.find_first_not_of(' ') != std::string::npos; };
+    auto usable = [](const std::string &n) {
+        return n.find_first_not_of(' ') != std::string::npos;
+    };
     switch (target.kind) {
     case kItemBitmapFont: {
         char fontName[17];
@@ -255,7 +281,8 @@ int CLeftView::AddProjectFile(char *path) {
     default:
         break;
     }
-    const NameAndId row = RowNameAndId(target.kind, ::SanitiseName(name), list.GetItemCount(), profileText);
+    const NameAndId row =
+        RowNameAndId(target.kind, ::SanitiseName(name), list.GetItemCount(), profileText);
 
     auto *source = new char[used.size() + 1];
     std::memcpy(source, used.c_str(), used.size() + 1);
@@ -284,9 +311,10 @@ int CLeftView::EditRow(int row) {
         return 0;
     const int kind = RowKind(row);
     CEditNameAndId dialog(this);
-    dialog.m_nameLocked = kind == kItemBitmapFont || kind == kItemTrueTypeFont || kind == kItemPostScriptFont ||
-                          kind == kItemColourProfile;
-    dialog.m_idLocked = kind == kItemPostScriptFont || kind == kItemPostScriptForm || kind == kItemColourProfile;
+    dialog.m_nameLocked = kind == kItemBitmapFont || kind == kItemTrueTypeFont ||
+                          kind == kItemPostScriptFont || kind == kItemColourProfile;
+    dialog.m_idLocked =
+        kind == kItemPostScriptFont || kind == kItemPostScriptForm || kind == kItemColourProfile;
     dialog.m_name = RowText(row, 0, kMaxRowText).c_str();
     dialog.m_id = RowText(row, 1, kMaxIdText).c_str();
     dialog.m_volume = RowText(row, 2, kMaxRowText).c_str();
@@ -311,7 +339,8 @@ int CLeftView::EditRow(int row) {
 void CLeftView::RemoveSelectedRows() {
     CListCtrl &list = GetListCtrl();
     bool removed = false;
-    for (int row = list.GetNextItem(-1, LVNI_SELECTED); row >= 0; row = list.GetNextItem(-1, LVNI_SELECTED)) {
+    for (int row = list.GetNextItem(-1, LVNI_SELECTED); row >= 0;
+         row = list.GetNextItem(-1, LVNI_SELECTED)) {
         if (!list.DeleteItem(row))
             break;
         removed = true;
@@ -328,7 +357,8 @@ int CLeftView::CheckDuplicateIds() {
     const auto pair = FindDuplicateId(rows);
     if (!pair)
         return 1;
-    AfxMessageBox(Formatted(IDS_DUPLICATE_FILE, rows[pair->second].id).c_str(), MB_OK | MB_ICONSTOP);
+    AfxMessageBox(Formatted(IDS_DUPLICATE_FILE, rows[pair->second].id).c_str(),
+                  MB_OK | MB_ICONSTOP);
     list.SetItemState(pair->second, LVIS_SELECTED, LVIS_SELECTED);
     list.SetItemState(pair->first, LVIS_SELECTED, LVIS_SELECTED);
     return 0;
@@ -347,13 +377,15 @@ void CLeftView::CollectJobItems(CPtrList &jobs, ULONGLONG &total) {
         const std::string folder = RowText(row, 3, kMaxRowText);
         const std::string download = DownloadName(kind, name, id, folder);
         // Each text goes inside a quoted PJL line.
-        if (!IsPjlSafeText(volume) || !IsPjlSafeText(folder) || !IsPjlSafeText(download) || !IsPjlSafeText(id)) {
+        if (!IsPjlSafeText(volume) || !IsPjlSafeText(folder) || !IsPjlSafeText(download) ||
+            !IsPjlSafeText(id)) {
             ShowFailed();
             continue;
         }
         std::unique_ptr<CBuffer> item(MakeItem(kind, source.c_str()));
         const DWORD length = item && !item->IsEmpty()
-                                 ? item->BuildDownload(jobs, volume.c_str(), folder.c_str(), download.c_str(), id.c_str())
+                                 ? item->BuildDownload(jobs, volume.c_str(), folder.c_str(),
+                                                       download.c_str(), id.c_str())
                                  : 0;
         if (length == 0) {
             ShowFailed();
@@ -366,7 +398,9 @@ void CLeftView::CollectJobItems(CPtrList &jobs, ULONGLONG &total) {
     BuildPcmPackage(fonts);
 }
 
-void CLeftView::BuildPcmPackage(const std::vector<std::string> &fonts) { WritePcmPackage(fonts); }
+void CLeftView::BuildPcmPackage(const std::vector<std::string> &fonts) {
+    WritePcmPackage(fonts);
+}
 
 BOOL CLeftView::SendProject(int send) {
     CAPrinter *printer = nullptr;
@@ -404,7 +438,8 @@ BOOL CLeftView::SendProject(int send) {
         return printer->SendStream(joined->m_data, length) ? TRUE : FALSE;
 
     const std::string filter = StringOf(IDS_PJL_FILE_FILTER);
-    CFileDialog dialog(FALSE, "pjl", "last.pjl", OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, filter.c_str(), this);
+    CFileDialog dialog(FALSE, "pjl", "last.pjl", OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                       filter.c_str(), this);
     if (dialog.DoModal() == IDOK)
         joined->WriteToFile(dialog.GetPathName());
     return FALSE;
@@ -416,7 +451,8 @@ BOOL CLeftView::SendProject(int send) {
 void CLeftView::OnItemChanged(NMHDR *nm, LRESULT *result) {
     *result = 0;
     const auto *change = reinterpret_cast<NMLISTVIEW *>(nm);
-    if (!(change->uChanged & LVIF_STATE) || !((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
+    if (!(change->uChanged & LVIF_STATE) ||
+        !((change->uNewState ^ change->uOldState) & LVIS_SELECTED))
         return;
     auto *frame = DYNAMIC_DOWNCAST(CChildFrame, GetParentFrame());
     if (!frame)
@@ -444,7 +480,9 @@ void CLeftView::OnDeleteItem(NMHDR *nm, LRESULT *result) {
 }
 
 // 0: the list sends a deletion notice for each row, which frees its path.
-void CLeftView::OnDeleteAllItems(NMHDR *, LRESULT *result) { *result = 0; }
+void CLeftView::OnDeleteAllItems(NMHDR *, LRESULT *result) {
+    *result = 0;
+}
 
 void CLeftView::OnDropFiles(HDROP drop) {
     if (auto *frame = DYNAMIC_DOWNCAST(CMDIChildWnd, GetParentFrame()))
@@ -471,7 +509,8 @@ void CLeftView::OnBeginDrag(NMHDR *nm, LRESULT *result) {
         return;
     CListCtrl &list = GetListCtrl();
     std::vector<std::string> paths;
-    for (int row = list.GetNextItem(-1, LVNI_SELECTED); row >= 0; row = list.GetNextItem(row, LVNI_SELECTED))
+    for (int row = list.GetNextItem(-1, LVNI_SELECTED); row >= 0;
+         row = list.GetNextItem(row, LVNI_SELECTED))
         paths.emplace_back(RowSource(row));
     if (paths.empty())
         return;

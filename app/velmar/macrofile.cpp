@@ -33,7 +33,8 @@ MacroFlags CMacroFile::ReadFlags() {
     MacroFlags flags;
     flags.fill(1);
     DWORD count = 0;
-    const std::vector<char> bytes = ReadWholeFile((std::string(DataFolder) + "\\PFilters.dat").c_str(), &count);
+    const std::vector<char> bytes =
+        ReadWholeFile((std::string(DataFolder) + "\\PFilters.dat").c_str(), &count);
     if (count != kFlagFileSize)
         return flags;
     for (std::size_t k = 0; k < flags.size(); ++k) {
@@ -58,8 +59,8 @@ int CMacroFile::SaveFilterFile(const char *path, CMBuffer &piece) {
         AfxMessageBox((StringOf(IDS_CANNOT_OPEN_FILE) + path).c_str(), MB_OK | MB_SETFOREGROUND);
         return 0;
     }
-    ShowMainWindowBox(StringOf(IDS_FILTER_FILE_CREATED) + path, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND,
-                      IDS_INFORMATION);
+    ShowMainWindowBox(StringOf(IDS_FILTER_FILE_CREATED) + path,
+                      MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND, IDS_INFORMATION);
     return 1;
 }
 

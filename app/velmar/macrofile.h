@@ -10,7 +10,7 @@
 class CMBuffer;
 
 class CMacroFile {
-public:
+  public:
     // Reads "%s\PFilters.dat" of the data folder and the print file; a file that cannot be
     // read leaves no lines.
     explicit CMacroFile(const char *path);
@@ -23,7 +23,9 @@ public:
     int SplitMacroFile(const char *output);
     // Writes one piece and announces it; 10142 with the path when it cannot be written.
     int SaveFilterFile(const char *path, CMBuffer &piece);
-    static std::string PaletteSetupString(int rgb, int bits) { return ::PaletteSetupString(rgb, bits); }
+    static std::string PaletteSetupString(int rgb, int bits) {
+        return ::PaletteSetupString(rgb, bits);
+    }
 
     bool IsRead() const { return m_read; }
     // Whether the last SplitMacroFile wrote a piece under the name it was given.
@@ -33,7 +35,7 @@ public:
     // The flags by the one rule of every reader: exactly 112 bytes, else all 1.
     static MacroFlags ReadFlags();
 
-private:
+  private:
     std::string m_path;
     bool m_read = false;
     bool m_firstWritten = false;

@@ -7,11 +7,11 @@
 
 namespace {
 
-constexpr int kEdgeZone = 5;     // pixels above and below the bar's top edge
-constexpr int kMinHeight = 20;   // a drag below this ends at kFloorHeight
+constexpr int kEdgeZone = 5;   // pixels above and below the bar's top edge
+constexpr int kMinHeight = 20; // a drag below this ends at kFloorHeight
 constexpr int kFloorHeight = 21;
 constexpr LONG_PTR kBarUserData = 22;
-constexpr DWORD kBarStyle = CBRS_ALIGN_BOTTOM | CBRS_BORDER_TOP;  // 0x8200
+constexpr DWORD kBarStyle = CBRS_ALIGN_BOTTOM | CBRS_BORDER_TOP; // 0x8200
 
 // A left-button press, in a client area or on a window's border (a view's edge beside the
 // bar's top edge).
@@ -25,7 +25,7 @@ bool IsInsideFrame(UINT hitTest) {
     return hitTest == HTCLIENT || hitTest == HTBORDER;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------
 // CPrinterBar
@@ -114,7 +114,9 @@ LRESULT CPrinterBar::OnCaptureChanged(WPARAM, LPARAM) {
     return 0;
 }
 
-void CPrinterBar::OnLButtonUp(UINT, CPoint) { EndResize(); }
+void CPrinterBar::OnLButtonUp(UINT, CPoint) {
+    EndResize();
+}
 
 void CPrinterBar::OnMouseMove(UINT, CPoint) {
     if (!m_resizing)
@@ -156,7 +158,9 @@ END_MESSAGE_MAP()
 
 CMainFrame::CMainFrame() : m_printerBar(new CPrinterBar) {}
 
-CMainFrame::~CMainFrame() { delete m_printerBar; }
+CMainFrame::~CMainFrame() {
+    delete m_printerBar;
+}
 
 BOOL CMainFrame::PreCreateWindow(CREATESTRUCTA &cs) {
     cs.cx = 640;
@@ -174,9 +178,10 @@ int CMainFrame::OnCreate(LPCREATESTRUCT cs) {
     DockControlBar(m_printerBar);
     m_printerBar->InitBar();
 
-    static const UINT indicators[] = {ID_SEPARATOR, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL};
-    if (!m_wndToolBar.CreateEx(this, TBSTYLE_FLAT, WS_CHILD | WS_VISIBLE | CBRS_TOP, CRect(0, 0, 0, 0),
-                               AFX_IDW_TOOLBAR) ||
+    static const UINT indicators[] = {ID_SEPARATOR, ID_INDICATOR_CAPS, ID_INDICATOR_NUM,
+                                      ID_INDICATOR_SCRL};
+    if (!m_wndToolBar.CreateEx(this, TBSTYLE_FLAT, WS_CHILD | WS_VISIBLE | CBRS_TOP,
+                               CRect(0, 0, 0, 0), AFX_IDW_TOOLBAR) ||
         !m_wndToolBar.LoadToolBar(IDR_MAINFRAME))
         return -1;
     if (!m_wndStatusBar.Create(this, WS_CHILD | WS_VISIBLE | CBRS_BOTTOM, AFX_IDW_STATUS_BAR) ||

@@ -4,7 +4,7 @@
 #include "framework.h"
 
 class CPrinterBar : public CDialogBar {
-public:
+  public:
     CPrinterBar() = default;
 
     // User data 22, the large image list on list 1004 (emptied), the size cursor.
@@ -24,7 +24,7 @@ public:
     HCURSOR m_hSizeCursor = nullptr;
     BOOL m_resizing = FALSE;
 
-protected:
+  protected:
     void OnSize(UINT type, int cx, int cy);
     BOOL OnSetCursor(CWnd *wnd, UINT hitTest, UINT message);
     int OnMouseActivate(CWnd *desktop, UINT hitTest, UINT message);
@@ -37,7 +37,7 @@ protected:
 };
 
 class CMainFrame : public CMDIFrameWnd {
-public:
+  public:
     CMainFrame();
     ~CMainFrame() override;
 
@@ -49,7 +49,7 @@ public:
     CToolBar m_wndToolBar;
     CPrinterBar *m_printerBar;
 
-protected:
+  protected:
     // The printer bar docked at the bottom, the tool bar and status bar made and hidden.
     int OnCreate(LPCREATESTRUCT cs);
     BOOL OnSetCursor(CWnd *wnd, UINT hitTest, UINT message);

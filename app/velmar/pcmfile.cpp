@@ -15,7 +15,7 @@ constexpr DWORD kTranslationTableSize = 256;
 
 // The typeface module loaded as a data file, and the application's own strings.
 class ModuleSource : public TypefaceSource {
-public:
+  public:
     explicit ModuleSource(HMODULE module) : m_module(module) {}
 
     std::string TypefaceName(int typeface, int &family) override {
@@ -35,14 +35,15 @@ public:
     const std::uint8_t *TranslationTable(int id) override {
         if (!m_module)
             return nullptr;
-        HRSRC info = FindResourceA(m_module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(kTranslationTableType));
+        HRSRC info =
+            FindResourceA(m_module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(kTranslationTableType));
         if (!info || SizeofResource(m_module, info) < kTranslationTableSize)
             return nullptr;
         HGLOBAL handle = LoadResource(m_module, info);
         return handle ? static_cast<const std::uint8_t *>(LockResource(handle)) : nullptr;
     }
 
-private:
+  private:
     HMODULE m_module;
 };
 

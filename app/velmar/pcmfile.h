@@ -11,7 +11,7 @@
 #include "win_owners.h"
 
 class CPFMFile {
-public:
+  public:
     // Reads the font with CMacroFile and builds its image; none when it has no descriptor.
     explicit CPFMFile(const char *fontPath);
     virtual ~CPFMFile();
@@ -23,13 +23,13 @@ public:
     // Copies the image to `to`, which holds GetPfmSize bytes.
     void SerialisePfm(std::uint8_t *to) const;
 
-private:
+  private:
     std::vector<std::uint8_t> m_image;
     win::Module m_typefaces; // gorwin.DLL as a data file
 };
 
 class CPCMFile {
-public:
+  public:
     CPCMFile() = default;
     virtual ~CPCMFile();
     CPCMFile(const CPCMFile &) = delete;
@@ -42,7 +42,7 @@ public:
     // The package: header, title and the images in list order; empty for no entry.
     std::vector<std::uint8_t> BuildPackage() const;
 
-private:
+  private:
     std::vector<CPFMFile *> m_entries;
 };
 

@@ -7,14 +7,14 @@
 #include "errors.h"
 #include "framework.h"
 #include "resource_ids.h"
+
 #include "helpers.h"
 #include "reply.h"
 #include "text.h"
 
-const char *const kAttributeKeys[10] = {"SPOOLJOBTYPE=", "NUMPRINT=",     "DEMOPAGE=",
-                                        "HDDASSIGN=",    "FLASHASSIGN=",  "PATHLENGTH=",
-                                        "PASSWORDRANGE=", "PSMENU=",      "INITIALIZE=",
-                                        "REBOOT="};
+const char *const kAttributeKeys[10] = {
+    "SPOOLJOBTYPE=", "NUMPRINT=",      "DEMOPAGE=", "HDDASSIGN=",  "FLASHASSIGN=",
+    "PATHLENGTH=",   "PASSWORDRANGE=", "PSMENU=",   "INITIALIZE=", "REBOOT="};
 
 namespace {
 
@@ -22,11 +22,11 @@ constexpr char kEcho[] = "\x1b%-12345X@PJL ECHO TEST\r\n";
 
 // Keeps the thread's last-error code across calls whose own codes do not matter.
 class KeepLastError {
-public:
+  public:
     KeepLastError() : code_(GetLastError()) {}
     ~KeepLastError() { SetLastError(code_); }
 
-private:
+  private:
     DWORD code_;
 };
 
@@ -49,7 +49,9 @@ CAPrinter::CAPrinter(const DiscoveredPrinter &printer) {
     m_attrState = 0;
 }
 
-CAPrinter::~CAPrinter() { ClosePort(); }
+CAPrinter::~CAPrinter() {
+    ClosePort();
+}
 
 BOOL CAPrinter::OpenPort(DWORD timeoutMs) {
     m_hPort = nullptr;
@@ -228,7 +230,8 @@ BOOL CAPrinter::CheckStreamLanguage(const void *data, DWORD length) {
 const char *CAPrinter::QueryConfig() {
     DWORD written = 0;
     m_exchangeFailed = false;
-    if (!WriteString("@PJL INFO CONFIG\r\n", &written) || !ReadReply(m_reply, m_replySize, &m_received)) {
+    if (!WriteString("@PJL INFO CONFIG\r\n", &written) ||
+        !ReadReply(m_reply, m_replySize, &m_received)) {
         m_exchangeFailed = true;
         CErrors report(GetLastError());
         return nullptr;
@@ -259,13 +262,26 @@ BOOL CAPrinter::EnsureLanguages() {
 void CAPrinter::ReportMissingLanguage(BYTE bit) {
     const char *name = "PCL";
     switch (bit) {
-    case 0x02: name = "PostScript"; break;
-    case 0x04: name = "TOLVAC"; break;
-    case 0x08: name = "SDL"; break;
-    case 0x10: name = "ESCP"; break;
-    case 0x20: name = "PCLXL"; break;
-    case 0x40: name = "IBMPPR"; break;
-    default: break;
+    case 0x02:
+        name = "PostScript";
+        break;
+    case 0x04:
+        name = "TOLVAC";
+        break;
+    case 0x08:
+        name = "SDL";
+        break;
+    case 0x10:
+        name = "ESCP";
+        break;
+    case 0x20:
+        name = "PCLXL";
+        break;
+    case 0x40:
+        name = "IBMPPR";
+        break;
+    default:
+        break;
     }
     char format[260], text[400];
     LoadResString(IDS_LANGUAGE_UNSUPPORTED, format);
@@ -293,7 +309,8 @@ int CAPrinter::QueryAttributes() {
     } else {
         m_attrState = 2;
         for (int i = 0; i < 10; ++i) {
-            const std::string value = GetReplyValueIn(m_reply, m_received, line, kAttributeKeys[i], 259);
+            const std::string value =
+                GetReplyValueIn(m_reply, m_received, line, kAttributeKeys[i], 259);
             CopyStringN(m_attr[i], value.c_str(), 259);
         }
     }
@@ -305,7 +322,8 @@ void CAPrinter::GetReplyValue(const char *text, const char *key, char *value) co
     value[0] = '\0';
     if (text < m_reply || text > m_reply + m_received)
         return;
-    const std::string found = GetReplyValueIn(m_reply, m_received, static_cast<std::size_t>(text - m_reply), key, 259);
+    const std::string found =
+        GetReplyValueIn(m_reply, m_received, static_cast<std::size_t>(text - m_reply), key, 259);
     CopyStringN(value, found.c_str(), 259);
 }
 

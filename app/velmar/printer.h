@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <cstddef>
@@ -23,7 +24,7 @@ void DeleteListText(void *text);
 
 // A string list that owns its texts.
 class CTextList {
-public:
+  public:
     CTextList() = default;
     ~CTextList() { Clear(); }
     CTextList(const CTextList &) = delete;
@@ -38,7 +39,7 @@ public:
     // The texts in order.
     std::vector<std::string> Texts() const;
 
-private:
+  private:
     CPtrList m_list;
 };
 
@@ -52,7 +53,7 @@ EntryChooser SetEntryChooser(EntryChooser chooser);
 INT_PTR ChooseEntry(int mode, CPtrList &entries, char *chosen);
 
 class CAPrinter {
-public:
+  public:
     explicit CAPrinter(const DiscoveredPrinter &printer);
     virtual ~CAPrinter();
     CAPrinter(const CAPrinter &) = delete;
@@ -154,22 +155,22 @@ public:
     static constexpr DWORD kReplySize = 20800;
     static constexpr DWORD kChunk = 0x20000;
 
-    std::int32_t m_attrState = 0;     // 0 not queried, 1 no attributes, 2 read
-    char m_attr[10][260] = {};        // SPOOLJOBTYPE, NUMPRINT, ... REBOOT
-    char m_terminator = '\f';         // FF, or EOT while a PostScript query runs
-    BYTE m_languages = 0;             // language flags; 0 = not known yet
+    std::int32_t m_attrState = 0; // 0 not queried, 1 no attributes, 2 read
+    char m_attr[10][260] = {};    // SPOOLJOBTYPE, NUMPRINT, ... REBOOT
+    char m_terminator = '\f';     // FF, or EOT while a PostScript query runs
+    BYTE m_languages = 0;         // language flags; 0 = not known yet
     HTREEITEM m_flashSimmItem = nullptr;
     QUVPORT m_hPort = nullptr;
     DWORD m_replySize = kReplySize;
-    char *m_reply = nullptr;          // kReplySize bytes, owned
+    char *m_reply = nullptr; // kReplySize bytes, owned
     DWORD m_received = 0;
     DWORD m_written = 0;
-    char *m_name = nullptr;           // into m_names
+    char *m_name = nullptr; // into m_names
     char *m_port = nullptr;
     char *m_displayName = nullptr;
     char *m_displayAddress = nullptr;
 
-private:
+  private:
     // Takes the lines of the joined reply pieces; true at the EOT (see CollectReplyLines).
     using PieceTaker = std::function<bool(DWORD length, const char *piece, DWORD *stop)>;
     BOOL AskRetry();
@@ -177,14 +178,22 @@ private:
     int FailJob();
     BOOL SendCommand(const std::optional<std::string> &line);
     int RunPostScriptQuery(const std::string &stream, DWORD waitMs, const PieceTaker &take);
-    bool m_exchangeFailed = false;    // the last QueryConfig or QueryFlashSimm failed
-    std::vector<char> m_names;        // name NUL port NUL
+    bool m_exchangeFailed = false; // the last QueryConfig or QueryFlashSimm failed
+    std::vector<char> m_names;     // name NUL port NUL
     std::vector<char> m_replyBlock;
 };
 
 // Attribute keys, in the order of m_attr.
 extern const char *const kAttributeKeys[10];
 enum AttributeSlot {
-    kAttrSpoolJobType, kAttrNumPrint, kAttrDemoPage, kAttrHddAssign, kAttrFlashAssign,
-    kAttrPathLength, kAttrPasswordRange, kAttrPsMenu, kAttrInitialize, kAttrReboot
+    kAttrSpoolJobType,
+    kAttrNumPrint,
+    kAttrDemoPage,
+    kAttrHddAssign,
+    kAttrFlashAssign,
+    kAttrPathLength,
+    kAttrPasswordRange,
+    kAttrPsMenu,
+    kAttrInitialize,
+    kAttrReboot
 };

@@ -107,7 +107,8 @@ bool CZqDoc::ReadProject(const char *path) {
 
 const char *CZqDoc::FindValue(const char *text, const char *key, bool copy) {
     static char value[260];
-    const char *at = text && key ? FindKeyAtLineStart(text, text + std::strlen(text), key) : nullptr;
+    const char *at =
+        text && key ? FindKeyAtLineStart(text, text + std::strlen(text), key) : nullptr;
     if (!copy)
         return at;
     value[0] = '\0';

@@ -4,7 +4,7 @@
 #include "framework.h"
 
 class CPrtProp : public CDialog {
-public:
+  public:
     explicit CPrtProp(CWnd *parent = nullptr);
     BOOL OnInitDialog() override;
 };

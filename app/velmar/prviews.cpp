@@ -16,10 +16,14 @@ IMPLEMENT_DYNCREATE(CPrView, CListView)
 
 namespace {
 
-CPrFrame *FrameOf(const CWnd *view) { return DYNAMIC_DOWNCAST(CPrFrame, view->GetParentFrame()); }
+CPrFrame *FrameOf(const CWnd *view) {
+    return DYNAMIC_DOWNCAST(CPrFrame, view->GetParentFrame());
+}
 
 // Both character sets of a tree's notifications.
-const NMTREEVIEWA *TreeNotice(NMHDR *header) { return reinterpret_cast<const NMTREEVIEWA *>(header); }
+const NMTREEVIEWA *TreeNotice(NMHDR *header) {
+    return reinterpret_cast<const NMTREEVIEWA *>(header);
+}
 
 constexpr LPARAM kKeyUpFlags = static_cast<LPARAM>(0xC0000001u);
 
@@ -53,41 +57,54 @@ void CPrLeftView::OnInitialUpdate() {
             frame->m_answered = FALSE;
         return;
     }
-    m_root = tree.InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM, printer->m_displayName,
-                             kNodePrinter, kNodePrinter, 0, 0, reinterpret_cast<LPARAM>(printer), TVI_ROOT, TVI_LAST);
+    m_root = tree.InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM,
+                             printer->m_displayName, kNodePrinter, kNodePrinter, 0, 0,
+                             reinterpret_cast<LPARAM>(printer), TVI_ROOT, TVI_LAST);
     FillDeviceNodes(printer);
     if (CDocument *doc = GetDocument())
-        doc->SetTitle((std::string(printer->m_displayName) + " - " + printer->m_displayAddress).c_str());
+        doc->SetTitle(
+            (std::string(printer->m_displayName) + " - " + printer->m_displayAddress).c_str());
 }
 
 CAPrinter *CPrLeftView::GetPrinter() const {
     return m_root ? reinterpret_cast<CAPrinter *>(GetTreeCtrl().GetItemData(m_root)) : nullptr;
 }
 
-int CPrLeftView::ClassifyListingLine(const char *line) { return ::ClassifyListingLine(line ? line : ""); }
+int CPrLeftView::ClassifyListingLine(const char *line) {
+    return ::ClassifyListingLine(line ? line : "");
+}
 
 CResItem *CPrLeftView::CreateStorageItem(int kind, const char *line, const char *parentPath) {
     CResItem *item = nullptr;
     switch (kind) {
-    case kNodeDisk: item = new CRISDDisk(line); break;
-    case kNodeFlash: item = new CRISDFlash(line); break;
+    case kNodeDisk:
+        item = new CRISDDisk(line);
+        break;
+    case kNodeFlash:
+        item = new CRISDFlash(line);
+        break;
     case kNodePjlVolume:
-    case kNodeCommonVolume: item = new CRIPDos(line); break;
-    case kNodePostScriptVolume: item = new CRIPUnix(line); break;
+    case kNodeCommonVolume:
+        item = new CRIPDos(line);
+        break;
+    case kNodePostScriptVolume:
+        item = new CRIPUnix(line);
+        break;
     case kNodeDirectory:
         item = new CRIDir(line);
         item->SetPath(parentPath);
         break;
-    default: return nullptr;
+    default:
+        return nullptr;
     }
     item->SetTree(&GetTreeCtrl());
     return item;
 }
 
 HTREEITEM CPrLeftView::AppendNode(HTREEITEM parent, CResItem *item, int kind) {
-    const HTREEITEM node = GetTreeCtrl().InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM,
-                                                    item->m_name.c_str(), kind, kind, 0, 0,
-                                                    reinterpret_cast<LPARAM>(item), parent, TVI_LAST);
+    const HTREEITEM node = GetTreeCtrl().InsertItem(
+        TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM, item->m_name.c_str(), kind, kind,
+        0, 0, reinterpret_cast<LPARAM>(item), parent, TVI_LAST);
     if (!node)
         delete item; // no node took it
     return node;
@@ -99,7 +116,8 @@ void CPrLeftView::FillDeviceNodes(CAPrinter *printer) {
     if (printer && m_root) {
         m_busy = true;
         CTextList devices;
-        if ((printer->m_attrState != 0 || printer->QueryAttributes() == 0) && printer->CollectLockStatus(devices) == 0) {
+        if ((printer->m_attrState != 0 || printer->QueryAttributes() == 0) &&
+            printer->CollectLockStatus(devices) == 0) {
             answered = true;
             for (const std::string &line : devices.Texts()) {
                 const std::string name = DeviceNodeName(line);
@@ -188,7 +206,8 @@ void CPrLeftView::DeleteAllNodes() {
 
 void CPrLeftView::OnKeyUp(UINT nChar, UINT repeat, UINT flags) {
     CTreeCtrl &tree = GetTreeCtrl();
-    const HTREEITEM node = nChar == VK_F5 && !m_busy && !m_closing ? tree.GetSelectedItem() : nullptr;
+    const HTREEITEM node =
+        nChar == VK_F5 && !m_busy && !m_closing ? tree.GetSelectedItem() : nullptr;
     if (node) {
         m_refreshing = TRUE;
         DeleteChildNodes(node);
@@ -219,7 +238,8 @@ LRESULT CPrLeftView::OnFollowRow(WPARAM data, LPARAM) {
     if (!selected)
         return 0;
     tree.Expand(selected, TVE_EXPAND);
-    for (HTREEITEM child = tree.GetChildItem(selected); child; child = tree.GetNextSiblingItem(child)) {
+    for (HTREEITEM child = tree.GetChildItem(selected); child;
+         child = tree.GetNextSiblingItem(child)) {
         if (tree.GetItemData(child) == static_cast<DWORD_PTR>(data)) {
             tree.SelectItem(child);
             SetFocus();
@@ -260,12 +280,14 @@ void CPrView::OnDraw(CDC *) {
     }
     char heading[260];
     list.InsertColumn(0, LoadResString(IDS_COL_NAME, heading), LVCFMT_LEFT, 300, 0);
-    for (HTREEITEM child = tree->GetChildItem(selected); child; child = tree->GetNextSiblingItem(child)) {
+    for (HTREEITEM child = tree->GetChildItem(selected); child;
+         child = tree->GetNextSiblingItem(child)) {
         int image = 0;
         int selectedImage = 0;
         tree->GetItemImage(child, image, selectedImage);
-        list.InsertItem(LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM, list.GetItemCount(), tree->GetItemText(child), 0, 0,
-                        image, static_cast<LPARAM>(tree->GetItemData(child)));
+        list.InsertItem(LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM, list.GetItemCount(),
+                        tree->GetItemText(child), 0, 0, image,
+                        static_cast<LPARAM>(tree->GetItemData(child)));
     }
 }
 
@@ -282,7 +304,8 @@ void CPrView::OnItemChanged(NMHDR *header, LRESULT *result) {
         (notice->uOldState & LVIS_SELECTED))
         return;
     CListCtrl &list = GetListCtrl();
-    for (int row = list.GetNextItem(-1, LVNI_SELECTED); row >= 0; row = list.GetNextItem(row, LVNI_SELECTED)) {
+    for (int row = list.GetNextItem(-1, LVNI_SELECTED); row >= 0;
+         row = list.GetNextItem(row, LVNI_SELECTED)) {
         LVITEMA it = {};
         it.mask = LVIF_IMAGE | LVIF_PARAM;
         it.iItem = row;
@@ -327,7 +350,8 @@ void CPrView::DeleteSelectedFiles() {
     std::vector<Pending> pending;
     char prompt[260];
     LoadResString(IDS_CONFIRM_DELETE_FILE, prompt);
-    for (int row = list.GetNextItem(-1, LVNI_SELECTED); row >= 0; row = list.GetNextItem(row, LVNI_SELECTED)) {
+    for (int row = list.GetNextItem(-1, LVNI_SELECTED); row >= 0;
+         row = list.GetNextItem(row, LVNI_SELECTED)) {
         LVITEMA it = {};
         it.mask = LVIF_IMAGE;
         it.iItem = row;
@@ -335,7 +359,8 @@ void CPrView::DeleteSelectedFiles() {
             continue;
         const std::string text = static_cast<const char *>(list.GetItemText(row, 0));
         // Joined, never a format: names may hold '%'.
-        if (AfxMessageBox((std::string(prompt) + text).c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES)
+        if (AfxMessageBox((std::string(prompt) + text).c_str(), MB_YESNO | MB_ICONQUESTION) !=
+            IDYES)
             continue;
         for (POSITION pos = item->m_childLines.GetHeadPosition(); pos;) {
             void *line = item->m_childLines.GetNext(pos);

@@ -13,7 +13,7 @@ class CResItem;
 // one storage item per node below it, freed only when its node is deleted.
 class CPrLeftView : public CTreeView {
     DECLARE_DYNCREATE(CPrLeftView)
-public:
+  public:
     BOOL PreCreateWindow(CREATESTRUCTA &cs) override;
     void OnInitialUpdate() override;
     void OnDraw(CDC *) override {}
@@ -42,14 +42,14 @@ public:
     // Posted by the list: select the child of the selected node whose data is wParam.
     static constexpr UINT kFollowRow = WM_APP + 0x124;
 
-protected:
+  protected:
     void OnSelChanged(NMHDR *header, LRESULT *result);
     void OnDeleteItem(NMHDR *header, LRESULT *result);
     void OnKeyUp(UINT nChar, UINT repeat, UINT flags);
     LRESULT OnFollowRow(WPARAM data, LPARAM);
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     HTREEITEM AppendNode(HTREEITEM parent, CResItem *item, int kind);
     bool m_busy = false;
 };
@@ -57,14 +57,14 @@ private:
 // The list: the columns and rows of the tree's selected node.
 class CPrView : public CListView {
     DECLARE_DYNCREATE(CPrView)
-public:
+  public:
     void OnInitialUpdate() override;
     // Rebuilds the columns and rows; an empty list without a selected node.
     void OnDraw(CDC *dc) override;
     void SetSourceControl(CTreeCtrl *tree) { m_source = tree; }
     CTreeCtrl *m_source = nullptr;
 
-protected:
+  protected:
     void OnItemChanged(NMHDR *header, LRESULT *result);
     void OnKeyUp(UINT nChar, UINT repeat, UINT flags);
     // Deletes the selected file rows on the window's own printer, after confirmation.

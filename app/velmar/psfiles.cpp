@@ -15,7 +15,9 @@ const std::uint8_t *Bytes(const CBuffer &buffer) {
     return reinterpret_cast<const std::uint8_t *>(buffer.m_data);
 }
 
-std::size_t Size(const CBuffer &buffer) { return buffer.m_data ? buffer.m_length : 0; }
+std::size_t Size(const CBuffer &buffer) {
+    return buffer.m_data ? buffer.m_length : 0;
+}
 
 std::string StringOf(UINT id) {
     char text[260];
@@ -70,7 +72,8 @@ DWORD CPSFont::BuildDownload(CPtrList &jobs, const char *volume, const char *, c
     const std::string f3 = pfb ? ReadPiece(3) : std::string();
     if (f1.empty() || (pfb && f3.empty()))
         return 0;
-    return AddStream(jobs, BuildPostScriptFontStream(Bytes(*this), Size(*this), volume, name, f1, f3));
+    return AddStream(jobs,
+                     BuildPostScriptFontStream(Bytes(*this), Size(*this), volume, name, f1, f3));
 }
 
 // ---- CPSForm ----
@@ -85,7 +88,8 @@ DWORD CPSForm::BuildDownload(CPtrList &jobs, const char *volume, const char *fol
                              const char *name, const char *id) {
     if (IsDemoFolder(folder))
         return CBuffer::BuildDownload(jobs, volume, folder, name, id);
-    if (IsEmpty() || !IsPostScriptNameSafe(name) || !IsSafePostScriptData(Bytes(*this), Size(*this)))
+    if (IsEmpty() || !IsPostScriptNameSafe(name) ||
+        !IsSafePostScriptData(Bytes(*this), Size(*this)))
         return 0;
     PostScriptPieces pieces;
     bool complete = true;
@@ -95,7 +99,8 @@ DWORD CPSForm::BuildDownload(CPtrList &jobs, const char *volume, const char *fol
     }
     if (!complete)
         return 0;
-    return AddStream(jobs, BuildPostScriptFormStream(Bytes(*this), Size(*this), volume, name, pieces));
+    return AddStream(jobs,
+                     BuildPostScriptFormStream(Bytes(*this), Size(*this), volume, name, pieces));
 }
 
 // ---- CMacro ----
@@ -122,9 +127,11 @@ int CICMFile::ShowProperties(CListCtrl &list) {
     char profile[300];
     std::snprintf(profile, sizeof profile, StringOf(IDS_USER_PROFILE).c_str(), codes.userProfile);
     row = AddRow(*this, list, row, IDS_PROP_PROFILE_NAME, profile);
-    row = AddRow(*this, list, row, IDS_PROP_DESCRIPTION, ProfileDescription(Bytes(*this), Size(*this)));
+    row = AddRow(*this, list, row, IDS_PROP_DESCRIPTION,
+                 ProfileDescription(Bytes(*this), Size(*this)));
     row = AddRow(*this, list, row, IDS_PROP_SCREEN, StringOf(static_cast<UINT>(codes.screen)));
-    row = AddRow(*this, list, row, IDS_PROP_RESOLUTION, StringOf(static_cast<UINT>(codes.resolution)));
+    row = AddRow(*this, list, row, IDS_PROP_RESOLUTION,
+                 StringOf(static_cast<UINT>(codes.resolution)));
     row = AddRow(*this, list, row, IDS_PROP_MEDIA, StringOf(static_cast<UINT>(codes.media)));
     return row;
 }

@@ -21,7 +21,9 @@ char *NewListText(const char *text, std::size_t length) {
     return copy;
 }
 
-void DeleteListText(void *text) { delete[] static_cast<char *>(text); }
+void DeleteListText(void *text) {
+    delete[] static_cast<char *>(text);
+}
 
 void CTextList::Clear() {
     while (!m_list.IsEmpty())
@@ -56,14 +58,19 @@ EntryChooser SetEntryChooser(EntryChooser chooser) {
     return previous;
 }
 
-INT_PTR ChooseEntry(int mode, CPtrList &entries, char *chosen) { return g_chooser(mode, entries, chosen); }
+INT_PTR ChooseEntry(int mode, CPtrList &entries, char *chosen) {
+    return g_chooser(mode, entries, chosen);
+}
 
 namespace {
 
 constexpr DWORD kDirectoryPage = 40;
-const char *const kFontPrefixes[] = {"%disk0%fonts/", "%flash0%fonts/", "%flash1%fonts/", "%flash2%fonts/"};
+const char *const kFontPrefixes[] = {"%disk0%fonts/", "%flash0%fonts/", "%flash1%fonts/",
+                                     "%flash2%fonts/"};
 
-void AddText(CPtrList &list, const std::string &text) { list.AddTail(NewListText(text.c_str(), text.size())); }
+void AddText(CPtrList &list, const std::string &text) {
+    list.AddTail(NewListText(text.c_str(), text.size()));
+}
 
 void ShowOperationFailed() {
     char text[260];
@@ -72,11 +79,13 @@ void ShowOperationFailed() {
 
 // m_terminator is EOT while a PostScript query runs and FF on every way out.
 class PostScriptTerminator {
-public:
-    explicit PostScriptTerminator(char &terminator) : terminator_(terminator) { terminator_ = kEot; }
+  public:
+    explicit PostScriptTerminator(char &terminator) : terminator_(terminator) {
+        terminator_ = kEot;
+    }
     ~PostScriptTerminator() { terminator_ = '\f'; }
 
-private:
+  private:
     char &terminator_;
 };
 
@@ -84,7 +93,8 @@ bool EqualNoCase(const std::string &a, const std::string &b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
             return false;
     return true;
 }
@@ -95,12 +105,14 @@ std::string WithoutDmo(const std::string &name) {
 
 // Items of an INFO reply into a tree control.
 class TreeSink : public InfoSink {
-public:
+  public:
     explicit TreeSink(CTreeCtrl &tree) : tree_(tree) {}
     void *Add(void *parent, const std::string &text, InfoPlace place, bool bold) override {
         TVINSERTSTRUCTA insert{};
         insert.hParent = parent ? static_cast<HTREEITEM>(parent) : TVI_ROOT;
-        insert.hInsertAfter = place == InfoPlace::Sorted ? TVI_SORT : place == InfoPlace::First ? TVI_FIRST : TVI_LAST;
+        insert.hInsertAfter = place == InfoPlace::Sorted  ? TVI_SORT
+                              : place == InfoPlace::First ? TVI_FIRST
+                                                          : TVI_LAST;
         insert.item.mask = TVIF_TEXT;
         insert.item.pszText = const_cast<char *>(text.c_str());
         if (bold) {
@@ -111,7 +123,7 @@ public:
         return tree_.InsertItem(&insert);
     }
 
-private:
+  private:
     CTreeCtrl &tree_;
 };
 
@@ -227,7 +239,9 @@ int CAPrinter::QuerySpoolJobList(CPtrList &list, const char *command) {
     return 0;
 }
 
-int CAPrinter::ListCompelSpoolJobs(CPtrList &list) { return QuerySpoolJobList(list, kSpoolJobCompelInfo); }
+int CAPrinter::ListCompelSpoolJobs(CPtrList &list) {
+    return QuerySpoolJobList(list, kSpoolJobCompelInfo);
+}
 
 int CAPrinter::ListSpoolJobs(CPtrList &list, const char *pin) {
     const std::optional<std::string> command = SpoolJobInfoCommand(pin);
@@ -238,7 +252,9 @@ int CAPrinter::ListSpoolJobs(CPtrList &list, const char *pin) {
     return QuerySpoolJobList(list, command->c_str());
 }
 
-BOOL CAPrinter::CompelCancelSpoolJob(const char *jobId) { return SendCommand(CompelCancelCommand(jobId)); }
+BOOL CAPrinter::CompelCancelSpoolJob(const char *jobId) {
+    return SendCommand(CompelCancelCommand(jobId));
+}
 
 BOOL CAPrinter::CompelPrintSpoolJob(const char *jobId, int copies) {
     return SendCommand(CompelPrintCommand(jobId, copies));
@@ -256,9 +272,13 @@ BOOL CAPrinter::AssignPartitions(int first, int second, int third) {
     return SendCommand(PartitionCommand(first, second, third));
 }
 
-BOOL CAPrinter::Reboot() { return SendCommand(std::string(kRebootCommand)); }
+BOOL CAPrinter::Reboot() {
+    return SendCommand(std::string(kRebootCommand));
+}
 
-BOOL CAPrinter::PrintFileList() { return SendCommand(std::string(kFileListCommand)); }
+BOOL CAPrinter::PrintFileList() {
+    return SendCommand(std::string(kFileListCommand));
+}
 
 BOOL CAPrinter::PrintPclFontList() {
     if (!EnsureLanguages())
@@ -359,9 +379,10 @@ int CAPrinter::ListPostScriptForms(CPtrList &list) {
 int CAPrinter::ListPostScriptFiles(const char *prefix, CPtrList &list) {
     PostScriptTerminator eot(m_terminator);
     CTextList seen, files;
-    const int result = RunPostScriptQuery(FilesProgram(prefix), 500, [&](DWORD length, const char *piece, DWORD *stop) {
-        return CollectPostScriptNames(prefix, list, length, piece, seen, stop, files);
-    });
+    const int result = RunPostScriptQuery(
+        FilesProgram(prefix), 500, [&](DWORD length, const char *piece, DWORD *stop) {
+            return CollectPostScriptNames(prefix, list, length, piece, seen, stop, files);
+        });
     bool sizing = result == 0;
     for (const std::string &name : files.Texts()) {
         char size[260] = " TYPE=FILE SIZE=-1";
@@ -438,7 +459,8 @@ BOOL CAPrinter::FillPropertyTree(CTreeCtrl &tree) {
     }
     char label[260];
     // Each section: its item, the query, and the reply from the line after its header.
-    auto section = [&](UINT labelId, const char *command, const char *header, bool &parsed) -> bool {
+    auto section = [&](UINT labelId, const char *command, const char *header,
+                       bool &parsed) -> bool {
         const HTREEITEM item = tree.InsertItem(LoadResString(labelId, label), root);
         if (command && !Exchange(command))
             return false;
@@ -457,16 +479,20 @@ BOOL CAPrinter::FillPropertyTree(CTreeCtrl &tree) {
         EndJob(TRUE);
         return TRUE;
     }
-    const HTREEITEM config = tree.InsertItem(LoadResString(IDS_PROPERTY_CONFIGURATION, label), root);
+    const HTREEITEM config =
+        tree.InsertItem(LoadResString(IDS_PROPERTY_CONFIGURATION, label), root);
     const char *header = QueryConfig();
     if (!header) {
         EndJob(!m_exchangeFailed); // a failure is reported by the query
         return !m_exchangeFailed;
     }
-    const bool flashSimm = ParseInfoReply(config, m_reply + SkipToNextLineIn(m_reply, m_received,
-                                                                     static_cast<std::size_t>(header - m_reply)), tree);
+    const bool flashSimm = ParseInfoReply(
+        config,
+        m_reply + SkipToNextLineIn(m_reply, m_received, static_cast<std::size_t>(header - m_reply)),
+        tree);
     if (flashSimm && QueryFlashSimm() && m_flashSimmItem) {
-        if (!section(IDS_PROPERTY_VARIABLES, "@PJL INFO VARIABLES\r\n", "@PJL INFO VARIABLES", parsed)) {
+        if (!section(IDS_PROPERTY_VARIABLES, "@PJL INFO VARIABLES\r\n", "@PJL INFO VARIABLES",
+                     parsed)) {
             FailJob();
             return FALSE;
         }
@@ -487,8 +513,9 @@ bool CAPrinter::ParseInfoReply(HTREEITEM parent, const char *reply, CTreeCtrl &t
     }
     char label[260];
     TreeSink sink(tree);
-    const InfoWalk walk = WalkInfoReply(data, received, static_cast<std::size_t>(reply - data), parent, sink,
-                                        LoadResString(IDS_PROPERTY_CURRENT_VALUE, label));
+    const InfoWalk walk =
+        WalkInfoReply(data, received, static_cast<std::size_t>(reply - data), parent, sink,
+                      LoadResString(IDS_PROPERTY_CURRENT_VALUE, label));
     if (walk.flashSimm)
         m_flashSimmItem = static_cast<HTREEITEM>(walk.flashSimmItem);
     return walk.flashSimm;

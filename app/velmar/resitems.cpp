@@ -28,7 +28,9 @@ void AppendLines(CPtrList &list, const std::vector<std::string> &lines) {
 // ---------------------------------------------------------------------------------------
 // CResItem
 
-CResItem::CResItem(const char *line) : m_name(NodeNameOf(line ? line : "")) { ++s_live; }
+CResItem::CResItem(const char *line) : m_name(NodeNameOf(line ? line : "")) {
+    ++s_live;
+}
 
 CResItem::~CResItem() {
     FreeChildLines();
@@ -40,7 +42,9 @@ void CResItem::FreeChildLines() {
         DeleteListText(m_childLines.RemoveHead());
 }
 
-void CResItem::SetPath(const char *parentPath) { m_path = JoinStoragePath(parentPath ? parentPath : "", m_name); }
+void CResItem::SetPath(const char *parentPath) {
+    m_path = JoinStoragePath(parentPath ? parentPath : "", m_name);
+}
 
 CAPrinter *CResItem::GetPrinter() const {
     if (!m_tree || !m_tree->GetSafeHwnd())
@@ -57,7 +61,8 @@ void CResItem::InsertNodeRows(CListCtrl &list, CTreeCtrl &tree) {
     const HTREEITEM selected = tree.GetSelectedItem();
     if (!selected)
         return;
-    for (HTREEITEM child = tree.GetChildItem(selected); child; child = tree.GetNextSiblingItem(child)) {
+    for (HTREEITEM child = tree.GetChildItem(selected); child;
+         child = tree.GetNextSiblingItem(child)) {
         const CString text = tree.GetItemText(child);
         int image = 0;
         int selectedImage = 0;
@@ -72,8 +77,8 @@ void CResItem::InsertLineRows(CListCtrl &list) {
     for (POSITION pos = m_childLines.GetHeadPosition(); pos;) {
         const char *line = static_cast<const char *>(m_childLines.GetNext(pos));
         const std::string name = EntryName(line);
-        const int row = list.InsertItem(LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM, list.GetItemCount(), name.c_str(), 0, 0,
-                                        kNodeFile, 0);
+        const int row = list.InsertItem(LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM, list.GetItemCount(),
+                                        name.c_str(), 0, 0, kNodeFile, 0);
         if (const std::optional<std::string> size = EntrySize(line, unknown))
             list.SetItemText(row, 1, size->c_str());
     }
@@ -95,14 +100,15 @@ void CRIStoreDev::FillListView(CListCtrl &list, CTreeCtrl &tree) {
     const HTREEITEM selected = tree.GetSelectedItem();
     if (!selected)
         return;
-    for (HTREEITEM child = tree.GetChildItem(selected); child; child = tree.GetNextSiblingItem(child)) {
+    for (HTREEITEM child = tree.GetChildItem(selected); child;
+         child = tree.GetNextSiblingItem(child)) {
         auto *item = reinterpret_cast<CResItem *>(tree.GetItemData(child));
         const CString text = tree.GetItemText(child);
         int image = 0;
         int selectedImage = 0;
         tree.GetItemImage(child, image, selectedImage);
-        const int row = list.InsertItem(LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM, list.GetItemCount(), text, 0, 0, image,
-                                        reinterpret_cast<LPARAM>(item));
+        const int row = list.InsertItem(LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM, list.GetItemCount(),
+                                        text, 0, 0, image, reinterpret_cast<LPARAM>(item));
         // Only volumes have size fields.
         auto *volume = dynamic_cast<CRIPartition *>(item);
         if (!volume || row < 0)
@@ -126,7 +132,8 @@ int CRISDDisk::ListChildren(CPtrList &list) {
     return 1;
 }
 
-CRISDFlash::CRISDFlash(const char *line) : CRIStoreDev(line), m_deviceNumber(FlashDeviceNumber(line ? line : "")) {}
+CRISDFlash::CRISDFlash(const char *line)
+    : CRIStoreDev(line), m_deviceNumber(FlashDeviceNumber(line ? line : "")) {}
 
 int CRISDFlash::ListChildren(CPtrList &list) {
     CAPrinter *printer = GetPrinter();

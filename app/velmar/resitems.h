@@ -11,7 +11,7 @@
 #include "storage.h"
 
 class CResItem {
-public:
+  public:
     // The name from `line` (see NodeNameOf); the path empty; no child lines.
     explicit CResItem(const char *line);
     CResItem(const CResItem &) = delete;
@@ -44,19 +44,19 @@ public:
     std::string m_name;
     CTreeCtrl *m_tree = nullptr;
 
-protected:
+  protected:
     // One row per child node of the tree's selected node: text, image and data of the node.
     static void InsertNodeRows(CListCtrl &list, CTreeCtrl &tree);
     // Then one row per child line, image 10, with its Size column.
     void InsertLineRows(CListCtrl &list);
 
-private:
+  private:
     static inline int s_live = 0;
 };
 
 // A storage device: its columns and rows are those of its volumes.
 class CRIStoreDev : public CResItem {
-public:
+  public:
     using CResItem::CResItem;
     int ListChildren(CPtrList &) override { return 0; }
     void InsertColumns(CListCtrl &list) override;
@@ -64,13 +64,13 @@ public:
 };
 
 class CRISDDisk : public CRIStoreDev {
-public:
+  public:
     using CRIStoreDev::CRIStoreDev;
     int ListChildren(CPtrList &list) override;
 };
 
 class CRISDFlash : public CRIStoreDev {
-public:
+  public:
     explicit CRISDFlash(const char *line);
     int ListChildren(CPtrList &list) override;
     int m_deviceNumber;
@@ -78,7 +78,7 @@ public:
 
 // A volume from its tagged line.
 class CRIPartition : public CResItem {
-public:
+  public:
     explicit CRIPartition(const char *line);
     int ListChildren(CPtrList &) override { return 0; }
     void InsertColumns(CListCtrl &list) override;
@@ -94,20 +94,20 @@ public:
 
 // A PJL volume: backslash paths.
 class CRIPDos : public CRIPartition {
-public:
+  public:
     using CRIPartition::CRIPartition;
     int ListChildren(CPtrList &list) override;
 };
 
 // A PostScript volume: slash paths.
 class CRIPUnix : public CRIPartition {
-public:
+  public:
     using CRIPartition::CRIPartition;
     int ListChildren(CPtrList &list) override;
 };
 
 class CRIDir : public CResItem {
-public:
+  public:
     using CResItem::CResItem;
     int ListChildren(CPtrList &list) override;
     void InsertColumns(CListCtrl &list) override;

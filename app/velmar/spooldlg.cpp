@@ -45,9 +45,12 @@ ON_NOTIFY(LVN_ITEMCHANGED, IDC_SPOOL_JOB_LIST, OnItemChangedList)
 ON_BN_CLICKED(IDC_DIALOG_HELP, OnHelp)
 END_MESSAGE_MAP()
 
-CSpoolDlg::CSpoolDlg(CAPrinter *printer, CWnd *parent) : CDialog(IDD_SPOOL_JOBS, parent), m_printer(printer) {}
+CSpoolDlg::CSpoolDlg(CAPrinter *printer, CWnd *parent)
+    : CDialog(IDD_SPOOL_JOBS, parent), m_printer(printer) {}
 
-CSpoolDlg::~CSpoolDlg() { SecureZeroMemory(m_storedPassword, sizeof m_storedPassword); }
+CSpoolDlg::~CSpoolDlg() {
+    SecureZeroMemory(m_storedPassword, sizeof m_storedPassword);
+}
 
 INT_PTR CSpoolDlg::DoModal() {
     const INT_PTR result = CDialog::DoModal();
@@ -55,7 +58,9 @@ INT_PTR CSpoolDlg::DoModal() {
     return result;
 }
 
-CListCtrl *CSpoolDlg::List() const { return static_cast<CListCtrl *>(GetDlgItem(IDC_SPOOL_JOB_LIST)); }
+CListCtrl *CSpoolDlg::List() const {
+    return static_cast<CListCtrl *>(GetDlgItem(IDC_SPOOL_JOB_LIST));
+}
 
 void CSpoolDlg::EnableItem(int id, BOOL enable) {
     if (CWnd *control = GetDlgItem(id))
@@ -84,7 +89,8 @@ BOOL CSpoolDlg::OnInitDialog() {
             std::size_t comma = columns.find(',', start);
             if (comma == std::string::npos)
                 comma = columns.size();
-            list->InsertColumn(col, columns.substr(start, comma - start).c_str(), LVCFMT_LEFT, kWidths[col], col);
+            list->InsertColumn(col, columns.substr(start, comma - start).c_str(), LVCFMT_LEFT,
+                               kWidths[col], col);
             start = comma + 1;
         }
     }
@@ -122,15 +128,17 @@ BOOL CSpoolDlg::OnInitDialog() {
     return TRUE;
 }
 
-SpoolJob CSpoolDlg::ParseJobLine(const char *line) { return ParseSpoolJobLine(line ? line : ""); }
+SpoolJob CSpoolDlg::ParseJobLine(const char *line) {
+    return ParseSpoolJobLine(line ? line : "");
+}
 
 void CSpoolDlg::AddJobRow(const SpoolJob &job) {
     CListCtrl *list = List();
     if (!list)
         return;
     m_jobs.push_back(job);
-    const int row = list->InsertItem(LVIF_TEXT | LVIF_PARAM, list->GetItemCount(), job.name.c_str(), 0, 0, 0,
-                                     static_cast<LPARAM>(m_jobs.size() - 1));
+    const int row = list->InsertItem(LVIF_TEXT | LVIF_PARAM, list->GetItemCount(), job.name.c_str(),
+                                     0, 0, 0, static_cast<LPARAM>(m_jobs.size() - 1));
     if (row < 0)
         return;
     list->SetItemText(row, 1, job.id.c_str());
@@ -299,7 +307,8 @@ void CSpoolDlg::OnShowSecure() {
 }
 
 void CSpoolDlg::Reread() {
-    RefreshJobList(ZqApp().m_adminLoggedIn && IsDlgButtonChecked(IDC_SPOOL_VIEW_ALL) == BST_CHECKED);
+    RefreshJobList(ZqApp().m_adminLoggedIn &&
+                   IsDlgButtonChecked(IDC_SPOOL_VIEW_ALL) == BST_CHECKED);
 }
 
 void CSpoolDlg::OnPrintJobs() {
@@ -324,4 +333,6 @@ void CSpoolDlg::OnItemChangedList(NMHDR *, LRESULT *result) {
         *result = 0;
 }
 
-void CSpoolDlg::OnHelp() { AfxGetApp()->HtmlHelp(kHelpSpoolJobs, kHelpContextCommand); }
+void CSpoolDlg::OnHelp() {
+    AfxGetApp()->HtmlHelp(kHelpSpoolJobs, kHelpContextCommand);
+}

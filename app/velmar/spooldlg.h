@@ -12,7 +12,7 @@
 class CAPrinter;
 
 class CSpoolDlg : public CDialog {
-public:
+  public:
     explicit CSpoolDlg(CAPrinter *printer, CWnd *parent = nullptr);
     ~CSpoolDlg() override;
     INT_PTR DoModal() override;
@@ -35,7 +35,7 @@ public:
     char m_storedPassword[9] = {};
     CAPrinter *m_printer;
 
-protected:
+  protected:
     void OnPasswordChange();
     void OnPinChange();
     void OnViewUser();
@@ -50,7 +50,7 @@ protected:
     void OnHelp();
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     CListCtrl *List() const;
     void EnableItem(int id, BOOL enable);
     std::string PinText() const;

@@ -36,9 +36,11 @@ void ReplaceText(LPCSTR &member, const char *text) {
     member = DupText(text);
 }
 
-}  // namespace
+} // namespace
 
-CZqApp &ZqApp() { return *static_cast<CZqApp *>(AfxGetApp()); }
+CZqApp &ZqApp() {
+    return *static_cast<CZqApp *>(AfxGetApp());
+}
 
 bool EnsureFolder(const char *folder) {
     std::string path = folder ? folder : "";
@@ -56,7 +58,7 @@ bool EnsureFolder(const char *folder) {
         if (start == std::string::npos)
             start = path.size();
     }
-    for (std::size_t pos = path.find('\\', start); ; pos = path.find('\\', pos + 1)) {
+    for (std::size_t pos = path.find('\\', start);; pos = path.find('\\', pos + 1)) {
         const std::string level = path.substr(0, pos);
         if (level.size() > start)
             CreateDirectoryA(level.c_str(), nullptr);
@@ -72,9 +74,13 @@ CZqApp::CZqApp() : CWinApp(nullptr), m_subNets(std::make_unique<CMBuffer>()) {
     SetEntryChooser(&RunEntryChooser);
 }
 
-CZqApp::~CZqApp() { DeletePrinters(); }
+CZqApp::~CZqApp() {
+    DeletePrinters();
+}
 
-CMainFrame *CZqApp::MainFrame() const { return static_cast<CMainFrame *>(m_pMainWnd); }
+CMainFrame *CZqApp::MainFrame() const {
+    return static_cast<CMainFrame *>(m_pMainWnd);
+}
 
 void CZqApp::DeletePrinters() {
     if (m_printers) {
@@ -159,11 +165,11 @@ BOOL CZqApp::InitInstance() {
     LoadStdProfileSettings(6);
 
     // 10: the templates of the project and printer windows.
-    m_projectTemplate = new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc), RUNTIME_CLASS(CChildFrame),
-                                              RUNTIME_CLASS(CLeftView));
+    m_projectTemplate = new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
+                                              RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
     AddDocTemplate(m_projectTemplate);
-    m_resourceTemplate = new CMultiDocTemplate(IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc), RUNTIME_CLASS(CPrFrame),
-                                               RUNTIME_CLASS(CPrLeftView));
+    m_resourceTemplate = new CMultiDocTemplate(IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc),
+                                               RUNTIME_CLASS(CPrFrame), RUNTIME_CLASS(CPrLeftView));
     AddDocTemplate(m_resourceTemplate);
 
     // 11-12: the printer list and the main frame.
@@ -259,9 +265,13 @@ void CZqApp::CloseResourceWindows() {
 // ---------------------------------------------------------------------------------------
 // Settings
 
-void CZqApp::LoadSettings() { LoadSettingsFrom(DataFolder); }
+void CZqApp::LoadSettings() {
+    LoadSettingsFrom(DataFolder);
+}
 
-void CZqApp::SaveSettings() { SaveSettingsTo(DataFolder); }
+void CZqApp::SaveSettings() {
+    SaveSettingsTo(DataFolder);
+}
 
 int CZqApp::TakeTypeFace() {
     int next = kFirstTypeface;
@@ -316,10 +326,10 @@ bool CZqApp::SaveSettingsTo(const char *folder) {
     record.discoverUsb = m_discoverUsb != FALSE;
     record.discoverIp = m_discoverIp != FALSE;
     if (m_subNets && m_subNets->m_data)
-        record.subNets.assign(m_subNets->m_data, std::strlen(m_subNets->m_data) <
-                                                         m_subNets->GetLength()
-                                                     ? std::strlen(m_subNets->m_data)
-                                                     : m_subNets->GetLength());
+        record.subNets.assign(m_subNets->m_data,
+                              std::strlen(m_subNets->m_data) < m_subNets->GetLength()
+                                  ? std::strlen(m_subNets->m_data)
+                                  : m_subNets->GetLength());
     record.typeFace = m_typeFace;
     record.pin.assign(m_pin, strnlen(m_pin, 4));
     record.showProof = m_showProof != FALSE;

@@ -15,7 +15,7 @@
 class CMainFrame;
 
 class CZqApp : public CWinApp {
-public:
+  public:
     CZqApp();
     ~CZqApp() override;
 
@@ -67,8 +67,8 @@ public:
     // miscount message.
     void CloseResourceWindows();
 
-    CMultiDocTemplate *m_projectTemplate = nullptr;   // owned by the framework
-    CMultiDocTemplate *m_resourceTemplate = nullptr;  // owned by the framework
+    CMultiDocTemplate *m_projectTemplate = nullptr;  // owned by the framework
+    CMultiDocTemplate *m_resourceTemplate = nullptr; // owned by the framework
 
     CImageList m_smallImages;
     CImageList m_largeImages;
@@ -79,7 +79,7 @@ public:
     std::string m_macroIds;
 
     // Settings.
-    CPtrList *m_printers = nullptr;  // CAPrinter*, owned
+    CPtrList *m_printers = nullptr; // CAPrinter*, owned
     BOOL m_discoverLpt = TRUE;
     BOOL m_discoverUsb = TRUE;
     BOOL m_discoverIp = TRUE;
@@ -148,14 +148,14 @@ public:
     void OnUpdatePostScriptPrinter(CCmdUI *cmdUI);
     void OnUpdatePrinterWindow(CCmdUI *cmdUI);
 
-protected:
+  protected:
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     void PrintDone(BOOL ok);
     void AppendRow(CAPrinter *printer);
     void DeletePrinters();
-    std::vector<CAPrinter *> m_rowPrinters;  // printers held only by a bar row, owned
+    std::vector<CAPrinter *> m_rowPrinters; // printers held only by a bar row, owned
     bool m_saveFailureShown = false;
     std::string m_unreadSettingsFile; // a settings file found but not read: never written
     bool m_unreadShown = false;

@@ -561,8 +561,7 @@ uint32_t ThroughputRate(int64_t elapsed100Ns) {
 uint8_t AssembleNibbles(uint8_t first, uint8_t second) {
     auto half = [](uint8_t s) {
         return static_cast<uint8_t>(((s & kStatusNFault) ? 1 : 0) | ((s & kStatusSelect) ? 2 : 0) |
-                                    ((s & kStatusPError) ? 4 : 0) |
-                                    ((s & kStatusNotBusy) ? 0 : 8));
+                                    ((s & kStatusPError) ? 4 : 0) | ((s & kStatusNotBusy) ? 0 : 8));
     };
     return static_cast<uint8_t>(half(first) | (half(second) << 4));
 }

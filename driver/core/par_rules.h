@@ -287,15 +287,15 @@ uint32_t McePadding(uint32_t count, uint8_t pad[3]);
 
 // One byte of a double-edge block: a data change or an nStrobe edge, and the stalls around it.
 struct DbStep {
-    bool edge;          // toggle nStrobe (the byte repeats the one on the lines)
-    uint32_t beforeNs;  // stall before the port write
-    uint32_t afterNs;   // stall after it
+    bool edge;         // toggle nStrobe (the byte repeats the one on the lines)
+    uint32_t beforeNs; // stall before the port write
+    uint32_t afterNs;  // stall after it
 };
 // Double-edge state carried from byte to byte.
 struct DbState {
-    uint8_t lines;     // byte on the data lines
-    bool strobeLow;    // nStrobe's bit in the strobe state
-    bool prevRepeat;   // the previous byte was sent as an edge
+    uint8_t lines;   // byte on the data lines
+    bool strobeLow;  // nStrobe's bit in the strobe state
+    bool prevRepeat; // the previous byte was sent as an edge
 };
 // Plans the next byte of a block in mode 0, 32 or 68 and updates the state. hasNext and next
 // describe the byte after it in the same block; strobe delays are in microseconds.

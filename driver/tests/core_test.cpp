@@ -305,8 +305,7 @@ TEST(ControlValidation, SizesValuesAndTheGate) {
         {"driver info 35", kIoctlDriverInfo, 0, 35, none, false, R, small},
         {"block write 24", kIoctlBlockWrite, 32, 0, Block(0, 24), false, Q, ok},
         {"block write 25", kIoctlBlockWrite, 32, 0, Block(512, 25), false, R, bad},
-        {"block write huge count", kIoctlBlockWrite, 32, 0, Block(512, 0xFFFFFFFFu), false, R,
-         bad},
+        {"block write huge count", kIoctlBlockWrite, 32, 0, Block(512, 0xFFFFFFFFu), false, R, bad},
         {"block write 31 bytes", kIoctlBlockWrite, 31, 0, Block(0, 1), false, R, small},
         {"negotiate", kIoctlNegotiate, 0, 0, none, false, Q, ok},
         {"terminate", kIoctlTerminate, 0, 0, none, false, Q, ok},
@@ -381,9 +380,8 @@ TEST(RequestRecords, DriverInfoImage) {
     uint8_t out[36];
     std::memset(out, 0xA5, sizeof out);
     WriteDriverInfo(info, out);
-    const uint8_t want[36] = {30, 0, 0, 0, 0, 0, 0, 0,    1,    0,    0,    0,
-                              4,  3, 2, 1, 0x0D, 0x0C, 0x0B, 0x0A, 3,    0,    0,    0,
-                              0,  2, 0, 0, 2, 0, 0, 0,    1,    0,    0,    0};
+    const uint8_t want[36] = {30,   0,    0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 4, 3, 2, 1, 0x0D, 0x0C,
+                              0x0B, 0x0A, 3, 0, 0, 0, 0, 2, 0, 0, 2, 0, 0, 0, 1, 0, 0,    0};
     EXPECT_EQ(std::memcmp(out, want, 36), 0);
 }
 
@@ -420,11 +418,24 @@ TEST(Modes, RequestBytesPerMode) {
         uint32_t mode, blockSize;
         uint8_t want;
     } cases[] = {
-        {0, 512, 0x18},   {32, 512, 0x18},   {68, 512, 0x18},  {1, 512, 0x08},
-        {3, 512, 0x10},   {4, 512, 0x00},    {5, 512, 0x0C},   {6, 512, 0x04},
-        {8, 512, 0x28},   {64, 512, 0x28},   {9, 512, 0x38},   {65, 512, 0x38},
-        {66, 512, 0x48},  {67, 512, 0x58},   {248, 512, 0xF8}, {7, 512, 0x07},
-        {5, 65536, 0x0A}, {6, 65536, 0x02}, // 256 + 10 and 256 + 2 keep their low 8 bits
+        {0, 512, 0x18},
+        {32, 512, 0x18},
+        {68, 512, 0x18},
+        {1, 512, 0x08},
+        {3, 512, 0x10},
+        {4, 512, 0x00},
+        {5, 512, 0x0C},
+        {6, 512, 0x04},
+        {8, 512, 0x28},
+        {64, 512, 0x28},
+        {9, 512, 0x38},
+        {65, 512, 0x38},
+        {66, 512, 0x48},
+        {67, 512, 0x58},
+        {248, 512, 0xF8},
+        {7, 512, 0x07},
+        {5, 65536, 0x0A},
+        {6, 65536, 0x02}, // 256 + 10 and 256 + 2 keep their low 8 bits
         {5, 0xFFFFFFFFu, static_cast<uint8_t>(0xFFFFFFu + 10)},
     };
     for (const Case &c : cases)
@@ -437,14 +448,14 @@ TEST(Modes, WriterAndBlockPerMode) {
         Writer writer;
         uint32_t block;
     } cases[] = {
-        {2, 512, 100, Writer::Compat, 1},   {1, 512, 100, Writer::Burst, 512},
-        {5, 512, 100, Writer::AB, 504},     {6, 512, 100, Writer::AC, 504},
-        {5, 9, 100, Writer::AB, 1},         {5, 8, 100, Writer::AB, 0},
-        {6, 4, 100, Writer::AC, 0},         {0, 512, 100, Writer::DB, 512},
-        {32, 64, 100, Writer::DB, 64},      {68, 512, 100, Writer::PxDB, 512},
+        {2, 512, 100, Writer::Compat, 1},    {1, 512, 100, Writer::Burst, 512},
+        {5, 512, 100, Writer::AB, 504},      {6, 512, 100, Writer::AC, 504},
+        {5, 9, 100, Writer::AB, 1},          {5, 8, 100, Writer::AB, 0},
+        {6, 4, 100, Writer::AC, 0},          {0, 512, 100, Writer::DB, 512},
+        {32, 64, 100, Writer::DB, 64},       {68, 512, 100, Writer::PxDB, 512},
         {3, 512, 70000, Writer::Ecp, 70000}, {8, 512, 9, Writer::Mce, 9},
-        {9, 512, 9, Writer::None, 9},       {4, 512, 9, Writer::None, 512},
-        {64, 512, 9, Writer::None, 512},    {0, 0, 9, Writer::DB, 0},
+        {9, 512, 9, Writer::None, 9},        {4, 512, 9, Writer::None, 512},
+        {64, 512, 9, Writer::None, 512},     {0, 0, 9, Writer::DB, 0},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(WriterForMode(c.mode), c.writer) << c.mode;
@@ -475,8 +486,8 @@ std::string Plan(uint32_t mode, const std::vector<uint8_t> &block, uint32_t befo
     std::string out;
     for (size_t i = 1; i < block.size(); ++i) {
         bool hasNext = i + 1 < block.size();
-        DbStep s = PlanDoubleEdge(mode, st, block[i], hasNext, hasNext ? block[i + 1] : 0,
-                                  before, after);
+        DbStep s =
+            PlanDoubleEdge(mode, st, block[i], hasNext, hasNext ? block[i + 1] : 0, before, after);
         if (s.beforeNs)
             out += "[" + std::to_string(s.beforeNs) + "]";
         out += (s.edge ? "E" : "D") + std::to_string(s.afterNs) + " ";
@@ -517,10 +528,9 @@ TEST(Reverse, NibbleAssembly) {
     EXPECT_EQ(AssembleNibbles(0x47, 0xB7), 0x68);
     // Each of the 16 values in each half, from the status lines a peripheral drives for it.
     for (uint8_t v = 0; v < 16; ++v) {
-        const uint8_t s = static_cast<uint8_t>(((v & 1) ? kStatusNFault : 0) |
-                                               ((v & 2) ? kStatusSelect : 0) |
-                                               ((v & 4) ? kStatusPError : 0) |
-                                               ((v & 8) ? 0 : kStatusNotBusy) | 0x07);
+        const uint8_t s = static_cast<uint8_t>(
+            ((v & 1) ? kStatusNFault : 0) | ((v & 2) ? kStatusSelect : 0) |
+            ((v & 4) ? kStatusPError : 0) | ((v & 8) ? 0 : kStatusNotBusy) | 0x07);
         const uint8_t other = 0x80; // assembles to 0
         EXPECT_EQ(AssembleNibbles(s, other), v) << int(v);
         EXPECT_EQ(AssembleNibbles(other, s), v << 4) << int(v);
@@ -534,7 +544,7 @@ TEST(Reverse, DeviceIdLengthField) {
         uint8_t high, low;
         bool ok;
         uint32_t length;
-    } cases[] = {{0x00, 0x2A, true, 40}, {0x00, 0x02, true, 0}, {0x00, 0x00, false, 0},
+    } cases[] = {{0x00, 0x2A, true, 40}, {0x00, 0x02, true, 0},     {0x00, 0x00, false, 0},
                  {0x00, 0x01, false, 0}, {0xFF, 0xFF, true, 65533}, {0x01, 0x00, true, 254}};
     for (const Case &c : cases) {
         uint32_t length = 12345;

@@ -72,13 +72,11 @@ class Requests : public ::testing::Test {
         path.MaximumLength = path.Length + 2;
         ASSERT_EQ(DriverEntry(SimDriverObject(), &path), STATUS_SUCCESS);
         SimRunUntilIdle();
-        ext = static_cast<ParDeviceExtension *>(
-            SimFindDevice(L"\\Device\\pellin0")->DeviceExtension);
+        ext =
+            static_cast<ParDeviceExtension *>(SimFindDevice(L"\\Device\\pellin0")->DeviceExtension);
     }
 
-    void Open() {
-        ASSERT_EQ(SimOpen(kLink, 0, &file), STATUS_SUCCESS);
-    }
+    void Open() { ASSERT_EQ(SimOpen(kLink, 0, &file), STATUS_SUCCESS); }
 
     void Close() {
         EXPECT_EQ(SimCleanup(file), STATUS_SUCCESS);
@@ -109,8 +107,7 @@ class Requests : public ::testing::Test {
                         static_cast<ULONG>(in.size()), outBytes, offset);
     }
     ULONG Write(const std::string &bytes, LONGLONG offset = 0) {
-        return Issue(IRP_MJ_WRITE, 0, std::vector<UCHAR>(bytes.begin(), bytes.end()), 0,
-                     offset);
+        return Issue(IRP_MJ_WRITE, 0, std::vector<UCHAR>(bytes.begin(), bytes.end()), 0, offset);
     }
     ULONG Ioctl(ULONG code, const std::vector<UCHAR> &in = {}, ULONG outBytes = 0) {
         return Issue(IRP_MJ_DEVICE_CONTROL, code, in, outBytes);
@@ -160,9 +157,13 @@ TEST_F(Requests, RefusedAtDispatch) {
         LONGLONG offset;
         NTSTATUS status;
     } cases[] = {
-        {"set information 2", IRP_MJ_DEVICE_CONTROL, 0x160008, {2}, 0, 0,
-         STATUS_INVALID_PARAMETER},
-        {"set information, no input", IRP_MJ_DEVICE_CONTROL, 0x160008, {}, 0, 0,
+        {"set information 2", IRP_MJ_DEVICE_CONTROL, 0x160008, {2}, 0, 0, STATUS_INVALID_PARAMETER},
+        {"set information, no input",
+         IRP_MJ_DEVICE_CONTROL,
+         0x160008,
+         {},
+         0,
+         0,
          STATUS_BUFFER_TOO_SMALL},
         {"time-out 99", IRP_MJ_DEVICE_CONTROL, 0x1B001C, Timeouts(99), 0, 0,
          STATUS_INVALID_PARAMETER},
@@ -176,10 +177,14 @@ TEST_F(Requests, RefusedAtDispatch) {
          0, 0, STATUS_INVALID_PARAMETER},
         {"compat write, output shorter", IRP_MJ_DEVICE_CONTROL, 0x1620C4, Dword(1), 2, 0,
          STATUS_INVALID_PARAMETER},
-        {"device id, no output", IRP_MJ_DEVICE_CONTROL, 0x16000C, {}, 0, 0,
+        {"device id, no output",
+         IRP_MJ_DEVICE_CONTROL,
+         0x16000C,
+         {},
+         0,
+         0,
          STATUS_BUFFER_TOO_SMALL},
-        {"unknown code", IRP_MJ_DEVICE_CONTROL, 0x160100, Dword(0), 4, 0,
-         STATUS_INVALID_PARAMETER},
+        {"unknown code", IRP_MJ_DEVICE_CONTROL, 0x160100, Dword(0), 4, 0, STATUS_INVALID_PARAMETER},
         {"write at an offset", IRP_MJ_WRITE, 0, {1, 2}, 0, 512, STATUS_INVALID_PARAMETER},
         {"read at an offset", IRP_MJ_READ, 0, {}, 8, 1, STATUS_INVALID_PARAMETER},
         {"empty write", IRP_MJ_WRITE, 0, {}, 0, 0, STATUS_SUCCESS},
@@ -511,8 +516,7 @@ TEST_F(Requests, AllocationForARequest) {
         {"held past the time-out", 2500, -1, FALSE, FALSE, STATUS_DEVICE_BUSY, 2000, 2002},
         {"time-out 0: one try", 0, 800, FALSE, FALSE, STATUS_DEVICE_BUSY, 0, 2},
         {"a grant that beats the cancel", 2500, -1, TRUE, FALSE, STATUS_SUCCESS, 2000, 2002},
-        {"ignored cancel: granted once freed", 2000, 5000, FALSE, TRUE, STATUS_SUCCESS, 5000,
-         5002},
+        {"ignored cancel: granted once freed", 2000, 5000, FALSE, TRUE, STATUS_SUCCESS, 5000, 5002},
     };
     static BOOLEAN s_late;
     for (const Case &c : cases) {
@@ -566,7 +570,11 @@ TEST_F(Requests, WriteChoosesItsMode) {
         {"requested 2", 5, 2, TRUE, STATUS_SUCCESS, {"terminate", "write 3"}},
         {"other, from 2", 2, 6, TRUE, STATUS_SUCCESS, {"negotiate 6", "write 3"}},
         {"other", 5, 6, TRUE, STATUS_SUCCESS, {"terminate", "negotiate 6", "write 3"}},
-        {"refused negotiation", 5, 6, FALSE, STATUS_INVALID_DEVICE_REQUEST,
+        {"refused negotiation",
+         5,
+         6,
+         FALSE,
+         STATUS_INVALID_DEVICE_REQUEST,
          {"terminate", "negotiate 6", "terminate"}},
     };
     Load();
@@ -632,31 +640,70 @@ TEST_F(Requests, QueuedControlCodes) {
         {"set mode 5", 0x162088, Dword(5), 0, nullptr, STATUS_SUCCESS, 0, {}, {}},
         {"get modes", 0x16208C, {}, 8, nullptr, STATUS_SUCCESS, 8, {2, 0, 0, 0, 5, 0, 0, 0}, {}},
         {"negotiate", 0x16209C, {}, 1, nullptr, STATUS_SUCCESS, 1, {0x5A}, {"negotiate 5"}},
-        {"negotiate refused", 0x16209C, {}, 1,
+        {"negotiate refused",
+         0x16209C,
+         {},
+         1,
          [](ParDeviceExtension *) { g_transfer.negotiation = FALSE; },
-         STATUS_INVALID_DEVICE_REQUEST, 0, {}, {"terminate", "negotiate 5", "terminate"}},
+         STATUS_INVALID_DEVICE_REQUEST,
+         0,
+         {},
+         {"terminate", "negotiate 5", "terminate"}},
         {"terminate", 0x1620A3, {}, 0, nullptr, STATUS_SUCCESS, 0, {}, {"terminate"}},
         {"probe", 0x1620A8, {}, 4, nullptr, STATUS_SUCCESS, 4, {0xD2, 0x04, 0, 0}, {"probe"}},
-        {"probe without a writer", 0x1620A8, {}, 4,
-         [](ParDeviceExtension *) { g_transfer.rateOk = FALSE; }, STATUS_INVALID_DEVICE_REQUEST,
-         0, {}, {"probe"}},
+        {"probe without a writer",
+         0x1620A8,
+         {},
+         4,
+         [](ParDeviceExtension *) { g_transfer.rateOk = FALSE; },
+         STATUS_INVALID_DEVICE_REQUEST,
+         0,
+         {},
+         {"probe"}},
         {"compat write", 0x1620C4, {1, 2, 3}, 0, nullptr, STATUS_SUCCESS, 3, {}, {"compat2 3"}},
-        {"compat write failing", 0x1620C4, {1, 2, 3}, 4,
+        {"compat write failing",
+         0x1620C4,
+         {1, 2, 3},
+         4,
          [](ParDeviceExtension *) {
              g_transfer.compat2 = FALSE;
              g_transfer.compat2Sent = 1;
          },
-         STATUS_DEVICE_BUSY, 1, {1, 0x5A}, {"compat2 3"}},
-        {"write then read", 0x162090, {7, 8}, 3,
-         [](ParDeviceExtension *) { g_transfer.readData = {9, 9, 9, 9}; }, STATUS_SUCCESS, 3,
-         {9, 9, 9}, {"compat 2", "read 3"}},
-        {"write then read, write fails", 0x162090, {7, 8}, 3,
-         [](ParDeviceExtension *) { g_transfer.compat = FALSE; }, STATUS_DEVICE_BUSY, 0, {},
+         STATUS_DEVICE_BUSY,
+         1,
+         {1, 0x5A},
+         {"compat2 3"}},
+        {"write then read",
+         0x162090,
+         {7, 8},
+         3,
+         [](ParDeviceExtension *) {
+             g_transfer.readData = {9, 9, 9, 9};
+         },
+         STATUS_SUCCESS,
+         3,
+         {9, 9, 9},
+         {"compat 2", "read 3"}},
+        {"write then read, write fails",
+         0x162090,
+         {7, 8},
+         3,
+         [](ParDeviceExtension *) { g_transfer.compat = FALSE; },
+         STATUS_DEVICE_BUSY,
+         0,
+         {},
          {"compat 2", "terminate"}},
-        {"write then read in Mce", 0x162090, {7}, 0,
-         [](ParDeviceExtension *e) { e->RequestedMode = 8; }, STATUS_SUCCESS, 0, {},
+        {"write then read in Mce",
+         0x162090,
+         {7},
+         0,
+         [](ParDeviceExtension *e) { e->RequestedMode = 8; },
+         STATUS_SUCCESS,
+         0,
+         {},
          {"negotiate 8", "mce 1"}},
-        {"block write, block size 0", 0x162098,
+        {"block write, block size 0",
+         0x162098,
          [] {
              std::vector<UCHAR> b(32, 0);
              b[4] = 'h';
@@ -664,10 +711,22 @@ TEST_F(Requests, QueuedControlCodes) {
              b[28] = 2;
              return b;
          }(),
-         0, nullptr, STATUS_SUCCESS, 0, {}, {"terminate", "compat 2"}},
+         0,
+         nullptr,
+         STATUS_SUCCESS,
+         0,
+         {},
+         {"terminate", "compat 2"}},
         {"set time-outs 2500", 0x1B001C, Timeouts(2500), 0, nullptr, STATUS_SUCCESS, 0, {}, {}},
-        {"mode 3 without ECP", 0x162088, Dword(3), 0, nullptr, STATUS_INVALID_DEVICE_REQUEST,
-         0, {}, {}},
+        {"mode 3 without ECP",
+         0x162088,
+         Dword(3),
+         0,
+         nullptr,
+         STATUS_INVALID_DEVICE_REQUEST,
+         0,
+         {},
+         {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -714,7 +773,14 @@ TEST_F(Requests, WriteThenReadByMode) {
         {"Mce", 8, 8, 0xDF, 1, TRUE, STATUS_SUCCESS, 0, {"mce 2"}},
         {"Mce, printer busy 35 ms", 8, 8, 0x5F, 1, TRUE, STATUS_DEVICE_BUSY, 35, {"terminate"}},
         {"Mce failing", 8, 8, 0xDF, 1, FALSE, STATUS_DEVICE_BUSY, 0, {"mce 2", "terminate"}},
-        {"Mce negotiation refused", 8, 5, 0xDF, 1, TRUE, STATUS_DEVICE_BUSY, 0,
+        {"Mce negotiation refused",
+         8,
+         5,
+         0xDF,
+         1,
+         TRUE,
+         STATUS_DEVICE_BUSY,
+         0,
          {"terminate", "negotiate 8"}},
     };
     for (const Case &c : cases) {
@@ -816,8 +882,7 @@ TEST_F(Requests, DeviceId) {
         {"failure", 0x16000C, id40, STATUS_IO_DEVICE_ERROR, 40, STATUS_IO_DEVICE_ERROR, 0, 0},
         {"size of a 40-byte ID", 0x160010, id40, STATUS_SUCCESS, 4, STATUS_SUCCESS, 4, 40},
         {"size of an empty ID", 0x160010, "", STATUS_SUCCESS, 4, STATUS_SUCCESS, 4, 0},
-        {"size, failure", 0x160010, id40, STATUS_IO_DEVICE_ERROR, 4, STATUS_IO_DEVICE_ERROR, 0,
-         0},
+        {"size, failure", 0x160010, id40, STATUS_IO_DEVICE_ERROR, 4, STATUS_IO_DEVICE_ERROR, 0, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -865,8 +930,8 @@ struct InternalCall {
 
 void NTAPI SendInternal(PVOID context) {
     auto *call = static_cast<InternalCall *>(context);
-    call->id = SimIssue(call->device, nullptr, IRP_MJ_INTERNAL_DEVICE_CONTROL, 0x160004, nullptr,
-                        0, 1, 0);
+    call->id =
+        SimIssue(call->device, nullptr, IRP_MJ_INTERNAL_DEVICE_CONTROL, 0x160004, nullptr, 0, 1, 0);
 }
 
 TEST_F(Requests, InternalRequestsRunOnTheCallersThread) {
@@ -878,8 +943,8 @@ TEST_F(Requests, InternalRequestsRunOnTheCallersThread) {
     EXPECT_EQ(r.returned, STATUS_SUCCESS);
     EXPECT_EQ(r.out[0], 0x80);
     EXPECT_EQ(SimLiveSystemThreads(), 0u);
-    Result busy = Get(SimIssue(ext->DeviceObject, nullptr, IRP_MJ_INTERNAL_DEVICE_CONTROL,
-                               0x1620C0, Dword(9).data(), 4, 0, 0));
+    Result busy = Get(SimIssue(ext->DeviceObject, nullptr, IRP_MJ_INTERNAL_DEVICE_CONTROL, 0x1620C0,
+                               Dword(9).data(), 4, 0, 0));
     EXPECT_EQ(busy.returned, STATUS_INVALID_PARAMETER);
 
     // One sent while a queued write runs waits for it.

@@ -578,7 +578,6 @@ TEST_F(Transfers, PortWithoutEcpKeepsToItsRegisters) {
     EXPECT_EQ(counts.reads[3] + counts.writes[3] + counts.reads[4] + counts.writes[4], 0u);
 }
 
-
 TEST_F(Transfers, ByteLoopsRunAtTheTransferLevel) {
     for (ULONG mode : {2u, 1u, 5u, 6u, 0u, 68u, 3u, 8u}) {
         SCOPED_TRACE(mode);
@@ -910,7 +909,7 @@ TEST_F(Reverse, DeviceIds) {
         Bytes id;
         ULONG out;
         NTSTATUS status;
-        size_t bytes;      // of text returned
+        size_t bytes; // of text returned
         NTSTATUS sizeStatus;
         ULONG size;
     } cases[] = {
@@ -1216,7 +1215,8 @@ TEST_F(Reverse, WriteThenRead) {
         EXPECT_EQ(d.status, STATUS_SUCCESS);
         EXPECT_EQ(d.information, c.bytes);
         const size_t skip = c.mode == 8 ? 2 : 0;
-        EXPECT_EQ(Bytes(r.out, r.out + d.information), Bytes(c.reply.begin() + skip, c.reply.end()));
+        EXPECT_EQ(Bytes(r.out, r.out + d.information),
+                  Bytes(c.reply.begin() + skip, c.reply.end()));
         if (!c.out.empty()) {
             EXPECT_EQ(Stream(SimStreamData), Decoded(c.mode, c.out));
         }

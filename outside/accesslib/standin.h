@@ -10,17 +10,17 @@ constexpr uint32_t kStandinAll = 0xffffffffu;
 // What one operation does. Every op starts with result 0, count, sent and budget kStandinAll,
 // done 1.
 struct StandinScript {
-    int32_t result;        // returned by the op
-    uint32_t count;        // bytes a write takes or a read gives per call (0 = stall); the
-                           // length a device ID reports; kStandinAll = all there is
-    uint32_t delayMs;      // before the op returns
-    uint32_t done;         // send result: done flag (a send keeps its buffer locked until then)
-    uint32_t sent;         // send result: count (kStandinAll = the send's length)
-    uint32_t value;        // status byte, ready value
-    uint32_t budget;       // bytes writes take in all before they stall (kStandinAll = no end)
-    uint32_t extra;        // added to the count a write or read reports (over-reporting)
+    int32_t result;   // returned by the op
+    uint32_t count;   // bytes a write takes or a read gives per call (0 = stall); the
+                      // length a device ID reports; kStandinAll = all there is
+    uint32_t delayMs; // before the op returns
+    uint32_t done;    // send result: done flag (a send keeps its buffer locked until then)
+    uint32_t sent;    // send result: count (kStandinAll = the send's length)
+    uint32_t value;   // status byte, ready value
+    uint32_t budget;  // bytes writes take in all before they stall (kStandinAll = no end)
+    uint32_t extra;   // added to the count a write or read reports (over-reporting)
     uint32_t dataLength;
-    uint8_t data[256];     // device ID text, or the bytes a read gives
+    uint8_t data[256]; // device ID text, or the bytes a read gives
 };
 
 // The script every op starts with.
@@ -36,13 +36,13 @@ inline StandinScript DefaultScript() {
 // One recorded call.
 struct StandinCall {
     uint32_t op;
-    uint32_t handle;       // the entry's handle argument
-    uint32_t port;         // zorla's port-number argument (0 elsewhere)
+    uint32_t handle; // the entry's handle argument
+    uint32_t port;   // zorla's port-number argument (0 elsewhere)
     uint32_t fieldCount;
-    uint32_t fields[8];    // the block's fields
-    char texts[3][128];    // copies of the block's texts (printer, port, language id)
+    uint32_t fields[8]; // the block's fields
+    char texts[3][128]; // copies of the block's texts (printer, port, language id)
     uint32_t hasSettings;
-    uint8_t settings[32];  // copy of a PrinterSettings the block points at
+    uint8_t settings[32]; // copy of a PrinterSettings the block points at
     uint32_t threadId;
 };
 

@@ -13,9 +13,9 @@
 #include <mutex>
 #include <string>
 
+using corvane_internal::Fail;
 using corvane_internal::Log;
 using corvane_internal::Scaled;
-using corvane_internal::Fail;
 
 namespace {
 
@@ -110,7 +110,8 @@ void CloseJob(Port &port) {
     if (port.s == INVALID_SOCKET)
         return;
     shutdown(port.s, SD_SEND);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Scaled(kDrainMs));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(Scaled(kDrainMs));
     char sink[4096];
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -156,7 +157,8 @@ BOOL WINAPI QuvSetPortTimeout(QUVPORT h, DWORD ms) {
         return Fail(QUV_E_INVALID_HANDLE);
     std::lock_guard<std::mutex> lock(port->mu);
     port->timeoutMs = ms;
-    Log("QuvSetPortTimeout", reinterpret_cast<std::uintptr_t>(h), "timeout=" + std::to_string(ms), TRUE);
+    Log("QuvSetPortTimeout", reinterpret_cast<std::uintptr_t>(h), "timeout=" + std::to_string(ms),
+        TRUE);
     return TRUE;
 }
 
@@ -238,8 +240,8 @@ BOOL WINAPI QuvWritePort(QUVPORT h, const void *p, DWORD n, DWORD *taken, DWORD)
     if (!ok)
         SetLastError(error);
     Log("QuvWritePort", reinterpret_cast<std::uintptr_t>(h),
-        "asked=" + std::to_string(n) + " done=" + std::to_string(done) + " timeout=" +
-            std::to_string(port->timeoutMs) + " waited<=" + std::to_string(wait),
+        "asked=" + std::to_string(n) + " done=" + std::to_string(done) +
+            " timeout=" + std::to_string(port->timeoutMs) + " waited<=" + std::to_string(wait),
         ok);
     return ok;
 }
@@ -257,7 +259,8 @@ BOOL WINAPI QuvReadPort(QUVPORT h, void *buf, DWORD cap, DWORD *got, DWORD) {
     const DWORD wait = Scaled(port->timeoutMs);
     BOOL ok = TRUE;
     if (cap > 0 && WaitFor(port->s, false, wait)) {
-        int n = recv(port->s, static_cast<char *>(buf), static_cast<int>(std::min<DWORD>(cap, 0x7fffffff)), 0);
+        int n = recv(port->s, static_cast<char *>(buf),
+                     static_cast<int>(std::min<DWORD>(cap, 0x7fffffff)), 0);
         if (n > 0) {
             *got = static_cast<DWORD>(n);
         } else {
@@ -266,8 +269,8 @@ BOOL WINAPI QuvReadPort(QUVPORT h, void *buf, DWORD cap, DWORD *got, DWORD) {
         }
     }
     Log("QuvReadPort", reinterpret_cast<std::uintptr_t>(h),
-        "asked=" + std::to_string(cap) + " done=" + std::to_string(*got) + " timeout=" +
-            std::to_string(port->timeoutMs) + " waited<=" + std::to_string(wait),
+        "asked=" + std::to_string(cap) + " done=" + std::to_string(*got) +
+            " timeout=" + std::to_string(port->timeoutMs) + " waited<=" + std::to_string(wait),
         ok);
     return ok;
 }

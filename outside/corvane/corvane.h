@@ -18,16 +18,16 @@ typedef struct {
 } DiscoveredPrinter;
 
 // Failure codes, left in the thread's last-error code.
-#define QUV_E_UNSUPPORTED_PORT   0x20000001u
-#define QUV_E_INVALID_HANDLE     0x20000002u
-#define QUV_E_INVALID_PARAMETER  0x20000003u
-#define QUV_E_TIMEOUT            0x20000008u
-#define QUV_E_ACCESS_DENIED      0x20000009u
-#define QUV_E_JOB_ALREADY_OPEN   0x20000101u
-#define QUV_E_JOB_NOT_OPEN       0x20000102u
-#define QUV_E_JOB_CONNECTION     0x20000103u
-#define QUV_E_WRITE              0x20000200u
-#define QUV_E_READ               0x20000201u
+#define QUV_E_UNSUPPORTED_PORT 0x20000001u
+#define QUV_E_INVALID_HANDLE 0x20000002u
+#define QUV_E_INVALID_PARAMETER 0x20000003u
+#define QUV_E_TIMEOUT 0x20000008u
+#define QUV_E_ACCESS_DENIED 0x20000009u
+#define QUV_E_JOB_ALREADY_OPEN 0x20000101u
+#define QUV_E_JOB_NOT_OPEN 0x20000102u
+#define QUV_E_JOB_CONNECTION 0x20000103u
+#define QUV_E_WRITE 0x20000200u
+#define QUV_E_READ 0x20000201u
 
 // *ph stays 0 on failure.
 BOOL WINAPI QuvOpenPort(LPCSTR port, QUVPORT *ph, DWORD reserved0);

@@ -43,8 +43,8 @@ struct LocalPrinter {
 struct Search {
     std::uintptr_t id = 0;
     DWORD kind = 0;
-    std::string targets;          // the caller's multi-sz, copied
-    DWORD timeoutMs = 0;          // scaled
+    std::string targets; // the caller's multi-sz, copied
+    DWORD timeoutMs = 0; // scaled
     Callback cb = nullptr;
     void *ctx = nullptr;
     std::vector<LocalPrinter> local;
@@ -53,7 +53,7 @@ struct Search {
     std::string community;
     std::thread worker;
     std::atomic<bool> stop{false};
-    win::Handle wake;             // set by Close
+    win::Handle wake; // set by Close
     ~Search() {
         if (worker.joinable())
             worker.detach(); // never closed: left to process exit
@@ -93,7 +93,8 @@ DWORD EnvNumber(const char *name, DWORD fallback) {
         return fallback;
     char *end = nullptr;
     const unsigned long v = std::strtoul(text.c_str(), &end, 10);
-    return end && *end == '\0' ? static_cast<DWORD>(std::min<unsigned long>(v, 0x7fffffff)) : fallback;
+    return end && *end == '\0' ? static_cast<DWORD>(std::min<unsigned long>(v, 0x7fffffff))
+                               : fallback;
 }
 
 std::string TargetsText(const std::string &multiSz) {
@@ -131,7 +132,8 @@ void RunLocal(Search &s) {
         }
     }
     if (s.localDelayMs > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         Hold(s, static_cast<DWORD>(std::clamp<long long>(left, 0, s.localDelayMs)));
     }
 }
@@ -148,10 +150,13 @@ bool SendGuarded(Search &s, SOCKET sock, const corvane::Destination &d, int32_t 
     sa.sin_port = htons(d.port);
     sa.sin_addr.s_addr = htonl(d.address);
     const corvane::Bytes request = corvane::EncodeGetRequest(id, s.community);
-    const int sent = sendto(sock, reinterpret_cast<const char *>(request.data()), static_cast<int>(request.size()),
-                            0, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    Log("discovery-send", s.id, "to=" + to + " id=" + std::to_string(id) +
-        (sent == SOCKET_ERROR ? " wsa=" + std::to_string(WSAGetLastError()) : std::string()), sent != SOCKET_ERROR);
+    const int sent =
+        sendto(sock, reinterpret_cast<const char *>(request.data()),
+               static_cast<int>(request.size()), 0, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    Log("discovery-send", s.id,
+        "to=" + to + " id=" + std::to_string(id) +
+            (sent == SOCKET_ERROR ? " wsa=" + std::to_string(WSAGetLastError()) : std::string()),
+        sent != SOCKET_ERROR);
     return sent != SOCKET_ERROR;
 }
 
@@ -196,7 +201,8 @@ void RunSnmp(Search &s) {
     std::set<uint32_t> reported;
     std::vector<uint8_t> buffer(65536);
     while (!s.stop && (unsettled > 0 || s.plan.sweep)) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             break;
         fd_set set;
@@ -208,8 +214,9 @@ void RunSnmp(Search &s) {
             continue;
         sockaddr_in from{};
         int fromLength = sizeof from;
-        const int n = recvfrom(sock, reinterpret_cast<char *>(buffer.data()), static_cast<int>(buffer.size()), 0,
-                               reinterpret_cast<sockaddr *>(&from), &fromLength);
+        const int n =
+            recvfrom(sock, reinterpret_cast<char *>(buffer.data()), static_cast<int>(buffer.size()),
+                     0, reinterpret_cast<sockaddr *>(&from), &fromLength);
         if (n == SOCKET_ERROR) {
             const int error = WSAGetLastError();
             if (error != WSAECONNRESET && error != WSAEMSGSIZE)
@@ -217,7 +224,8 @@ void RunSnmp(Search &s) {
             continue;
         }
         corvane::Answer answer;
-        if (!corvane::DecodeAnswer(buffer.data(), static_cast<std::size_t>(n), s.community, answer)) {
+        if (!corvane::DecodeAnswer(buffer.data(), static_cast<std::size_t>(n), s.community,
+                                   answer)) {
             Log("discovery-drop", s.id, "bytes=" + std::to_string(n), FALSE);
             continue;
         }
@@ -258,8 +266,8 @@ BOOL WINAPI QuvIsAccessAvailable(void) {
     return Fail(QUV_E_ACCESS_DENIED);
 }
 
-BOOL WINAPI QuvStartPrinterDiscovery(DWORD kind, DWORD, const char *targets, const DWORD *timeout, Callback cb,
-                                     void *ctx, HANDLE *out) {
+BOOL WINAPI QuvStartPrinterDiscovery(DWORD kind, DWORD, const char *targets, const DWORD *timeout,
+                                     Callback cb, void *ctx, HANDLE *out) {
     if (out)
         *out = nullptr;
     if (!targets || !cb || !out || !timeout || kind > 1) {
@@ -281,7 +289,8 @@ BOOL WINAPI QuvStartPrinterDiscovery(DWORD kind, DWORD, const char *targets, con
 
     std::string text;
     if (Env("CORVANE_FAIL_DISCOVERY", text) && text == std::to_string(kind)) {
-        Log("QuvStartPrinterDiscovery", 0, "kind=" + std::to_string(kind) + " failed on request", FALSE);
+        Log("QuvStartPrinterDiscovery", 0, "kind=" + std::to_string(kind) + " failed on request",
+            FALSE);
         return Fail(QUV_E_UNSUPPORTED_PORT);
     }
     if (kind == 0) {
@@ -296,8 +305,8 @@ BOOL WINAPI QuvStartPrinterDiscovery(DWORD kind, DWORD, const char *targets, con
             s->community = "tavmor";
         std::string why;
         if (port == 0 || port > 65535 ||
-            !corvane::PlanSearch(s->targets.data(), s->targets.size(), sweep, static_cast<uint16_t>(port), s->plan,
-                                 why)) {
+            !corvane::PlanSearch(s->targets.data(), s->targets.size(), sweep,
+                                 static_cast<uint16_t>(port), s->plan, why)) {
             Log("QuvStartPrinterDiscovery", 0, "kind=1 refused: " + why, FALSE);
             return Fail(QUV_E_INVALID_PARAMETER);
         }
@@ -310,8 +319,8 @@ BOOL WINAPI QuvStartPrinterDiscovery(DWORD kind, DWORD, const char *targets, con
         std::lock_guard<std::mutex> lock(g_searchMu);
         s->id = g_nextSearch++;
         Log("QuvStartPrinterDiscovery", s->id,
-            "kind=" + std::to_string(kind) + " targets=" + TargetsText(s->targets) + " timeout=" +
-                std::to_string(s->timeoutMs),
+            "kind=" + std::to_string(kind) + " targets=" + TargetsText(s->targets) +
+                " timeout=" + std::to_string(s->timeoutMs),
             TRUE);
         try {
             s->worker = std::thread(Run, s);

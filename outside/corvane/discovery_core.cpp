@@ -135,7 +135,9 @@ bool SplitPort(const std::string &text, uint16_t defaultPort, std::string &host,
     return colon == std::string::npos || ParsePort(text.substr(colon + 1), port);
 }
 
-bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
+bool IsLoopback(uint32_t address) {
+    return (address >> 24) == 127;
+}
 
 } // namespace
 
@@ -157,7 +159,8 @@ Bytes EncodeGetRequest(int32_t id, const std::string &community) {
     return Tlv(0x30, message);
 }
 
-bool DecodeAnswer(const uint8_t *data, std::size_t size, const std::string &community, Answer &out) {
+bool DecodeAnswer(const uint8_t *data, std::size_t size, const std::string &community,
+                  Answer &out) {
     out = Answer{};
     if (!data)
         return false;
@@ -178,8 +181,8 @@ bool DecodeAnswer(const uint8_t *data, std::size_t size, const std::string &comm
         return false;
     while (!list.Empty()) {
         Reader binding{}, oid{}, value{};
-        if (!list.Expect(0x30, binding) || !binding.Expect(0x06, oid) || !binding.Expect(0x04, value) ||
-            !binding.Empty())
+        if (!list.Expect(0x30, binding) || !binding.Expect(0x06, oid) ||
+            !binding.Expect(0x04, value) || !binding.Empty())
             return false;
         const std::string v(reinterpret_cast<const char *>(value.p), value.Size());
         if (SameOid(oid, kSysNameOid, sizeof kSysNameOid)) {
@@ -270,7 +273,8 @@ bool ParseSweep(const std::string &spec, uint16_t defaultPort, std::vector<Desti
         const std::size_t dash = range.find('-');
         uint32_t first = 0, last = 0;
         if (!ParseIPv4(range.substr(0, dash), first) ||
-            !ParseIPv4(dash == std::string::npos ? range.substr(0, dash) : range.substr(dash + 1), last)) {
+            !ParseIPv4(dash == std::string::npos ? range.substr(0, dash) : range.substr(dash + 1),
+                       last)) {
             why = "bad sweep entry \"" + entry + "\"";
             return false;
         }

@@ -51,10 +51,10 @@ struct Destination {
 };
 
 struct Plan {
-    std::vector<Destination> unicast;   // one per target, in order
-    bool sweep = false;                 // a broadcast target asked for the sweep
-    std::vector<Destination> sweepTo;   // the sweep's destinations, when asked
-    std::vector<std::string> skipped;   // "<target>: <reason>", for the log
+    std::vector<Destination> unicast; // one per target, in order
+    bool sweep = false;               // a broadcast target asked for the sweep
+    std::vector<Destination> sweepTo; // the sweep's destinations, when asked
+    std::vector<std::string> skipped; // "<target>: <reason>", for the log
 };
 
 // Parses the sweep list: comma-separated "127.a.b.c[-127.a.b.d][:port]". False (with why)

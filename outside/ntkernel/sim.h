@@ -173,22 +173,22 @@ SIMAPI void SimPortIgnoreCancel(ULONG index, BOOLEAN ignore);
 // is enabled; in compatibility mode they are the port's status (SimSetPortStatus).
 struct SimPeripheralConfig {
     BOOLEAN enabled;
-    ULONG blockSize;        // tells the block modes' request bytes apart (512 when 0)
-    LONG latencyNs;         // of every answer to a line change; -1 never
-    LONG readyNs;           // block modes: nAck low to ready; -1 never
-    UCHAR refused;          // a request byte refused (no event 6) when refuse is set
+    ULONG blockSize; // tells the block modes' request bytes apart (512 when 0)
+    LONG latencyNs;  // of every answer to a line change; -1 never
+    LONG readyNs;    // block modes: nAck low to ready; -1 never
+    UCHAR refused;   // a request byte refused (no event 6) when refuse is set
     BOOLEAN refuse;
     BOOLEAN noEvent2, noEvent31, noEvent23, noEvent27;
-    BOOLEAN neverPErrorLow; // block modes: the end wait never answered
-    BOOLEAN faultInReady;   // block modes: nFault drops during the ready wait
+    BOOLEAN neverPErrorLow;  // block modes: the end wait never answered
+    BOOLEAN faultInReady;    // block modes: nFault drops during the ready wait
     BOOLEAN faultNegotiated; // nFault low while negotiated
-    BOOLEAN noEndOfBlock;   // Mce: end of block never acknowledged
+    BOOLEAN noEndOfBlock;    // Mce: end of block never acknowledged
     ULONG mceTurnUnanswered; // Mce: this step (1 to 3) of a turnaround is never answered
-    LONG busyAfterByte;     // compatibility: busy after this many bytes (0: never)
-    LONG busyMs;            // for this long; -1 for ever
-    LONG ackPulseNs;        // compatibility: Busy and nAck low after each byte (400 when 0;
-                            // -1 none)
-    LONG fifoDrainNs;       // ECP: per byte; 0 at once (before the next access); -1 never
+    LONG busyAfterByte;      // compatibility: busy after this many bytes (0: never)
+    LONG busyMs;             // for this long; -1 for ever
+    LONG ackPulseNs;         // compatibility: Busy and nAck low after each byte (400 when 0;
+                             // -1 none)
+    LONG fifoDrainNs;        // ECP: per byte; 0 at once (before the next access); -1 never
     // Timing checker: the shortest strobe phase or gap after a data change it accepts, less
     // toleranceNs. 0 takes the mode's own (compatibility 500, burst 1000, AB and AC 500,
     // double-edge 400); Mce has none unless set.

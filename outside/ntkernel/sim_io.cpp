@@ -105,8 +105,8 @@ void FinishIssued(PIRP irp) {
         if (io->outBytes != 0 && irp->IoStatus.Information > io->outBytes)
             Violation("byte count above the output length");
         if (!NT_ERROR(irp->IoStatus.Status) && io->outBytes != 0) {
-            ULONG_PTR n = irp->IoStatus.Information < io->outBytes ? irp->IoStatus.Information
-                                                                   : io->outBytes;
+            ULONG_PTR n =
+                irp->IoStatus.Information < io->outBytes ? irp->IoStatus.Information : io->outBytes;
             std::memcpy(io->out.data(), io->systemBuffer, n);
         }
     }

@@ -24,8 +24,8 @@ size_t PagesFor(size_t bytes) {
 
 void *GuardedAlloc(size_t bytes) {
     if (g_arena == nullptr) {
-        g_arena = static_cast<unsigned char *>(
-            VirtualAlloc(nullptr, kArena, MEM_RESERVE, PAGE_NOACCESS));
+        g_arena =
+            static_cast<unsigned char *>(VirtualAlloc(nullptr, kArena, MEM_RESERVE, PAGE_NOACCESS));
         if (g_arena == nullptr)
             return nullptr;
     }

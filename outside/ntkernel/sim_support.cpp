@@ -396,8 +396,7 @@ SIMAPI void SimRunUntilIdle() {
     g->workHeld = false;
     CheckIrqlAtMost(APC_LEVEL, "SimRunUntilIdle");
     Thread *self = Current();
-    WaitUntil([self] { return !OthersCanRun(self) && g->events.empty() && !ThreadsDue(self); },
-              -1);
+    WaitUntil([self] { return !OthersCanRun(self) && g->events.empty() && !ThreadsDue(self); }, -1);
 }
 
 SIMAPI ULONG SimViolationCount() {

@@ -42,10 +42,10 @@ struct Port {
     // The peripheral model.
     SimPeripheralConfig per{};
     enum Phase { Compat, Neg, EcpSetup, Fwd, Term23, Term27, Stuck, MceTurn } phase = Compat;
-    ULONG mode = 2;      // decoded from the request byte
+    ULONG mode = 2; // decoded from the request byte
     UCHAR requestByte = 0;
-    bool latched = false; // event 3 seen
-    UCHAR st = 0;         // status lines outside compatibility mode
+    bool latched = false;                           // event 3 seen
+    UCHAR st = 0;                                   // status lines outside compatibility mode
     std::deque<std::pair<LONGLONG, UCHAR>> pending; // timed status changes, in order
     LONGLONG stuckUntil = 0;
     bool dbStarted = false;
@@ -57,7 +57,7 @@ struct Port {
     ULONG compatBytes = 0;
     LONGLONG busyUntil = -1;
     LONGLONG pulseUntil = -1; // Busy and nAck low after a latched byte
-    std::deque<UCHAR> fifo; // ECP FIFO mode
+    std::deque<UCHAR> fifo;   // ECP FIFO mode
     LONGLONG fifoDrainedAt = 0;
     std::vector<UCHAR> taken, requests, addresses;
     std::vector<ULONG> blocks;
@@ -74,11 +74,11 @@ struct Port {
     int half = 0;           // nibble of the byte shown next
     bool presenting = false;
     ULONG nibbles = 0;
-    std::deque<UCHAR> rfifo;   // ECP reverse bytes in the FIFO
-    bool ecpFilling = false;   // events 40 to 47
-    LONGLONG ecpNextAt = 0;    // next reply byte enters the FIFO
-    LONGLONG driveFrom = -1;   // the peripheral drives the data lines from then
-    LONGLONG driveUntil = -1;  // until then (-1 for as long as it fills)
+    std::deque<UCHAR> rfifo;  // ECP reverse bytes in the FIFO
+    bool ecpFilling = false;  // events 40 to 47
+    LONGLONG ecpNextAt = 0;   // next reply byte enters the FIFO
+    LONGLONG driveFrom = -1;  // the peripheral drives the data lines from then
+    LONGLONG driveUntil = -1; // until then (-1 for as long as it fills)
     ULONG lost = 0;
 };
 
@@ -271,7 +271,6 @@ void Reset(Port *p) {
         return;
     }
 }
-
 
 namespace {
 
@@ -508,7 +507,8 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
             Take(p, p->data);
             if (p->per.ackPulseNs >= 0)
                 p->pulseUntil = g->now + (p->per.ackPulseNs ? p->per.ackPulseNs : 400) * kNsPs;
-            if (p->per.busyAfterByte > 0 && ++p->compatBytes == static_cast<ULONG>(p->per.busyAfterByte))
+            if (p->per.busyAfterByte > 0 &&
+                ++p->compatBytes == static_cast<ULONG>(p->per.busyAfterByte))
                 p->busyUntil = p->per.busyMs < 0 ? LLONG_MAX : g->now + p->per.busyMs * kMsPs;
         }
         return;
@@ -612,7 +612,7 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
             }
             return;
         case 4:
-        nibble: {
+        nibble : {
             std::deque<UCHAR> *q = NibbleSource(p);
             if (autoFdFell) { // event 7: HostBusy low
                 if (!NibbleData(p) || p->per.claimNoData || q == nullptr || q->empty())
@@ -621,7 +621,7 @@ void PeripheralControl(Port *p, UCHAR old, UCHAR v) {
                     return;
                 const UCHAR n = p->half == 0 ? (q->front() & 0x0F) : (q->front() >> 4);
                 p->presenting = true;
-                Answer(p, NibbleLines(n)); // event 9 and 8: the nibble, PtrClk low
+                Answer(p, NibbleLines(n));            // event 9 and 8: the nibble, PtrClk low
             } else if (autoFdRose && p->presenting) { // event 10: HostBusy high
                 p->presenting = false;
                 if (p->half == 1)
@@ -808,7 +808,8 @@ UCHAR PortReadRegister(Port *p, ULONG_PTR off) {
         if (p->per.enabled)
             Settle(p);
         if (((p->ecr >> 5) & 7) == 3)
-            p->fifoCount = static_cast<ULONG>((p->control & 0x20) ? p->rfifo.size() : p->fifo.size());
+            p->fifoCount =
+                static_cast<ULONG>((p->control & 0x20) ? p->rfifo.size() : p->fifo.size());
         UCHAR v = static_cast<UCHAR>(p->ecr & 0xFC);
         ULONG depth = p->config.fifoDepth ? p->config.fifoDepth : 16;
         if (p->fifoCount == 0)

@@ -13,29 +13,40 @@ char g_mode[32];
 
 const char *Mode() {
     const DWORD n = GetEnvironmentVariableA("VANTREL_TEST", g_mode, sizeof g_mode);
-    if (n == 0 || n >= sizeof g_mode) return "";
+    if (n == 0 || n >= sizeof g_mode)
+        return "";
     return g_mode;
 }
 
-int AdapterVersion() { return 1; }
-int AdapterReady() { return 1; }
+int AdapterVersion() {
+    return 1;
+}
+int AdapterReady() {
+    return 1;
+}
 
 int AdapterRootChoice() {
     const char *mode = Mode();
-    if (*mode == '\0') return 3;
+    if (*mode == '\0')
+        return 3;
     return std::atoi(mode);
 }
 
 } // namespace
 
 extern "C" int InitAdapterLibrary(HMODULE, void **table) {
-    if (!table) return 1;
+    if (!table)
+        return 1;
     const char *mode = Mode();
-    if (std::strcmp(mode, "fail") == 0) return 1;
+    if (std::strcmp(mode, "fail") == 0)
+        return 1;
     table[0] = reinterpret_cast<void *>(&AdapterVersion);
     table[1] = reinterpret_cast<void *>(&AdapterReady);
-    table[2] = std::strcmp(mode, "null") == 0 ? nullptr : reinterpret_cast<void *>(&AdapterRootChoice);
+    table[2] =
+        std::strcmp(mode, "null") == 0 ? nullptr : reinterpret_cast<void *>(&AdapterRootChoice);
     return 0;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}

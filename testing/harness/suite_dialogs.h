@@ -64,7 +64,8 @@ class DialogDriver {
 
     explicit DialogDriver(std::function<void(HWND)> action, Finder find = {})
         : thread_([this, action = std::move(action), find = std::move(find)] {
-              Run(action, find ? find : [] { return WaitForDialog(0); });
+              Run(
+                  action, find ? find : [] { return WaitForDialog(0); });
           }) {}
     ~DialogDriver() {
         finished_ = true;
@@ -102,13 +103,16 @@ class DialogDriver {
             return;
         char caption[128] = {};
         GetWindowTextA(dialog, caption, sizeof caption);
-        fprintf(stderr, "suite: the dialog \"%s\" is still open %lu s after its driver acted: cancelling it\n",
-                caption, static_cast<unsigned long>(kLeftOpenMs / 1000));
+        fprintf(
+            stderr,
+            "suite: the dialog \"%s\" is still open %lu s after its driver acted: cancelling it\n",
+            caption, static_cast<unsigned long>(kLeftOpenMs / 1000));
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         PostMessageA(dialog, WM_CLOSE, 0, 0);
         if (WaitFor(closed, kAfterCancelMs))
             return;
-        fprintf(stderr, "suite: the dialog \"%s\" does not close: ending the test program\n", caption);
+        fprintf(stderr, "suite: the dialog \"%s\" does not close: ending the test program\n",
+                caption);
         fflush(stderr);
         fflush(stdout);
         TerminateProcess(GetCurrentProcess(), 3);

@@ -65,20 +65,17 @@ TEST(MacroIds, TestMacroJobBytes) {
 }
 
 TEST(TestForm, NamesGoInAsOneNameToken) {
-    const std::string head = kUel +
-                             "@PJL QUVJOBACCOUNTJOB JOBACCOUNTID=1879048192 USERID=\"Kelvane\" "
-                             "JOBNAME=\"Test Form\"\r\n@PJL ENTER LANGUAGE=POSTSCRIPT\r\n%!PS-Adobe\r\n";
+    const std::string head =
+        kUel + "@PJL QUVJOBACCOUNTJOB JOBACCOUNTID=1879048192 USERID=\"Kelvane\" "
+               "JOBNAME=\"Test Form\"\r\n@PJL ENTER LANGUAGE=POSTSCRIPT\r\n%!PS-Adobe\r\n";
     const std::string tail = " /Form findresource execform\n showpage\n\x04" + kUel;
     struct Case {
         const char *name;
         const char *token;
     } cases[] = {
-        {"A", "/A"},
-        {"My Form", "(My Form) cvn"},
-        {"a%b", "(a%b) cvn"},
-        {"a)b", "(a\\)b) cvn"},
-        {"a\\b", "/a\\b"},
-        {"", "() cvn"},
+        {"A", "/A"},          {"My Form", "(My Form) cvn"},
+        {"a%b", "(a%b) cvn"}, {"a)b", "(a\\)b) cvn"},
+        {"a\\b", "/a\\b"},    {"", "() cvn"},
         {"x/y", "(x/y) cvn"},
     };
     for (const Case &c : cases) {
@@ -90,8 +87,8 @@ TEST(TestForm, NamesGoInAsOneNameToken) {
 TEST(FilterFlags, OnlyAWholeFileIsRead) {
     std::string file(112, '\0');
     file[0] = 1;
-    file[4 * 5] = 7;       // nonzero reads as set
-    file[4 * 27 + 3] = 1;  // the high byte too
+    file[4 * 5] = 7;      // nonzero reads as set
+    file[4 * 27 + 3] = 1; // the high byte too
     FilterFlags flags = ParseFilterFlags(file.data(), file.size());
     EXPECT_EQ(flags[0], 1);
     EXPECT_EQ(flags[1], 0);
@@ -118,12 +115,9 @@ TEST(FilterFlags, OutputNameComesFromTheLastComponent) {
         const char *input;
         const char *output;
     } cases[] = {
-        {"C:\\a.b\\x.prn", "C:\\a.b\\x.bin"},
-        {"C:\\d\\x.tar.prn", "C:\\d\\x.bin"},
-        {"C:\\d\\x", "C:\\d\\x.bin"},
-        {"x.pcl", "x.bin"},
-        {"C:\\d\\.prn", "C:\\d\\.bin"},
-        {"C:x.prn", "C:x.bin"},
+        {"C:\\a.b\\x.prn", "C:\\a.b\\x.bin"}, {"C:\\d\\x.tar.prn", "C:\\d\\x.bin"},
+        {"C:\\d\\x", "C:\\d\\x.bin"},         {"x.pcl", "x.bin"},
+        {"C:\\d\\.prn", "C:\\d\\.bin"},       {"C:x.prn", "C:x.bin"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(MacroOutputName(c.input), c.output) << c.input;
@@ -157,9 +151,17 @@ TEST(CommandRules, IdentifierTextIsComparedAsText) {
         std::string text;
         const char *shown;
     } cases[] = {
-        {"32767", "32767"}, {"32768", "32767"}, {"40000", "32767"},
-        {"99999999999", "32767"}, {"000032767", "000032767"}, {"0000032768", "32767"},
-        {"123456", "32767"}, {"9999", "9999"}, {"", ""}, {"12a", "12a"}, {"0", "0"},
+        {"32767", "32767"},
+        {"32768", "32767"},
+        {"40000", "32767"},
+        {"99999999999", "32767"},
+        {"000032767", "000032767"},
+        {"0000032768", "32767"},
+        {"123456", "32767"},
+        {"9999", "9999"},
+        {"", ""},
+        {"12a", "12a"},
+        {"0", "0"},
         {std::string(300, '9'), "32767"},
     };
     for (const Case &c : cases)

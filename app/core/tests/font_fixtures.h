@@ -20,25 +20,28 @@ inline void Put32(std::string &s, std::size_t at, std::uint32_t x) {
     Put16(s, at + 2, x & 0xFFFF);
 }
 inline unsigned Get16(const std::string &s, std::size_t at) {
-    return static_cast<unsigned>(static_cast<std::uint8_t>(s[at]) << 8 | static_cast<std::uint8_t>(s[at + 1]));
+    return static_cast<unsigned>(static_cast<std::uint8_t>(s[at]) << 8 |
+                                 static_cast<std::uint8_t>(s[at + 1]));
 }
-inline std::uint32_t Get32(const std::string &s, std::size_t at) { return Get16(s, at) << 16 | Get16(s, at + 2); }
+inline std::uint32_t Get32(const std::string &s, std::size_t at) {
+    return Get16(s, at) << 16 | Get16(s, at + 2);
+}
 
 // ---- soft fonts ----
 
 struct Descriptor {
-    int size = 64;          // payload bytes and d[0..1]
-    int declared = -1;      // the W value when it differs from size
+    int size = 64;     // payload bytes and d[0..1]
+    int declared = -1; // the W value when it differs from size
     int format = 0;
     int fontType = 1;
     int spacing = 1;
-    int symbolSet = 277;    // 8U
+    int symbolSet = 277; // 8U
     int pitch = 120, pitchExtended = 0;
     int height = 200, heightExtended = 0;
-    int style = 0x0102;     // MSB in d[4], LSB in d[23]
+    int style = 0x0102; // MSB in d[4], LSB in d[23]
     int strokeWeight = -3;
     int typeface = 3;
-    std::string name = "Courier";  // up to 16 bytes, NUL padded
+    std::string name = "Courier"; // up to 16 bytes, NUL padded
     char namePad = '\0';
     int xResolution = 600, yResolution = 600;
 };
@@ -49,21 +52,21 @@ inline std::string DescriptorBytes(const Descriptor &f) {
     d[2] = static_cast<char>(f.format);
     d[3] = static_cast<char>(f.fontType);
     d[4] = static_cast<char>(f.style >> 8);
-    Put16(d, 6, 40);   // baseline
-    Put16(d, 8, 30);   // cell width
-    Put16(d, 10, 50);  // cell height
-    d[12] = 0;         // orientation
+    Put16(d, 6, 40);  // baseline
+    Put16(d, 8, 30);  // cell width
+    Put16(d, 10, 50); // cell height
+    d[12] = 0;        // orientation
     d[13] = static_cast<char>(f.spacing);
     Put16(d, 14, static_cast<unsigned>(f.symbolSet));
     Put16(d, 16, static_cast<unsigned>(f.pitch));
     Put16(d, 18, static_cast<unsigned>(f.height));
-    Put16(d, 20, 28);  // x-height
+    Put16(d, 20, 28); // x-height
     d[23] = static_cast<char>(f.style & 0xFF);
     d[24] = static_cast<char>(f.strokeWeight);
     d[25] = static_cast<char>(f.typeface & 0xFF);
     d[26] = static_cast<char>(f.typeface >> 8);
-    d[27] = 64;        // serif style
-    d[28] = 2;         // quality
+    d[27] = 64; // serif style
+    d[28] = 2;  // quality
     d[30] = static_cast<char>(-5);
     d[31] = 3;
     Put16(d, 36, 32);
@@ -89,7 +92,7 @@ struct Character {
     int code = 65;
     int cls = 1;
     int width = 8, height = 2;
-    std::string data;        // raster (class 1) or compressed rows (class 2)
+    std::string data;           // raster (class 1) or compressed rows (class 2)
     long long size = LLONG_MIN; // the W value; LLONG_MIN: 16 + data
     bool withCode = true;
 };
@@ -99,12 +102,13 @@ inline std::string CharacterBytes(const Character &c) {
     d[0] = 4;
     d[2] = 14;
     d[3] = static_cast<char>(c.cls);
-    Put16(d, 6, 1);  // left offset
+    Put16(d, 6, 1);                               // left offset
     Put16(d, 8, static_cast<unsigned>(c.height)); // top offset
     Put16(d, 10, static_cast<unsigned>(c.width));
     Put16(d, 12, static_cast<unsigned>(c.height));
     Put16(d, 14, static_cast<unsigned>(4 * c.width));
-    const long long size = c.size != LLONG_MIN ? c.size : static_cast<long long>(16 + c.data.size());
+    const long long size =
+        c.size != LLONG_MIN ? c.size : static_cast<long long>(16 + c.data.size());
     std::string out = c.withCode ? "\x1b*c" + std::to_string(c.code) + "E" : "";
     return out + "\x1b(s" + std::to_string(size) + "W" + d + c.data;
 }
@@ -153,7 +157,8 @@ inline std::string Format4(std::vector<std::array<unsigned, 3>> segments) {
 }
 
 // A cmap with one subtable under each (platform, encoding) record.
-inline std::string Cmap(const std::vector<std::pair<unsigned, unsigned>> &records, const std::string &sub) {
+inline std::string Cmap(const std::vector<std::pair<unsigned, unsigned>> &records,
+                        const std::string &sub) {
     std::string c(4 + 8 * records.size(), '\0');
     Put16(c, 2, static_cast<unsigned>(records.size()));
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -189,9 +194,11 @@ inline std::string NameTable(const std::vector<std::pair<unsigned, std::string>>
 // metrics 400, 500, 600, 700; codes 32, 72 and 120 mapped.
 struct TrueType {
     std::vector<std::pair<unsigned, unsigned>> cmapRecords{{0, 3}, {3, 1}};
-    std::vector<std::array<unsigned, 3>> segments{{32, 32, 0xFFFF - 30}, {72, 72, 0xFFFF - 68}, {120, 120, 0xFFFF - 117}};
+    std::vector<std::array<unsigned, 3>> segments{
+        {32, 32, 0xFFFF - 30}, {72, 72, 0xFFFF - 68}, {120, 120, 0xFFFF - 117}};
     std::vector<unsigned> advances{400, 500, 600, 700};
-    std::vector<std::pair<unsigned, std::string>> names{{1, "Tiny"}, {2, "Regular"}, {4, "Tiny Regular"}, {6, "Tiny-Regular"}};
+    std::vector<std::pair<unsigned, std::string>> names{
+        {1, "Tiny"}, {2, "Regular"}, {4, "Tiny Regular"}, {6, "Tiny-Regular"}};
     int italicAngle = 0;
     int proportion = 3, serif = 11;
     unsigned lastCharIndex = 255;
@@ -211,7 +218,7 @@ inline std::string TrueTypeBytes(const TrueType &t) {
     Put16(head, 38, static_cast<unsigned>(-200 & 0xFFFF));
     Put16(head, 40, 1900);
     Put16(head, 42, 1800);
-    Put16(head, 50, 1);   // long loca offsets
+    Put16(head, 50, 1); // long loca offsets
     tables["head"] = head;
     std::string hhea(36, '\0');
     Put16(hhea, 34, static_cast<unsigned>(t.advances.size()));

@@ -24,9 +24,10 @@ constexpr int kMutations = 400;
 std::string Mutate(const std::string &bytes, unsigned seed) {
     const std::string noise = suite::Pattern(64, seed);
     auto at = [&](int i) {
-        return bytes.empty() ? 0 : static_cast<std::size_t>(static_cast<unsigned char>(noise[i]) << 8 |
-                                                            static_cast<unsigned char>(noise[i + 1])) %
-                                       bytes.size();
+        return bytes.empty() ? 0
+                             : static_cast<std::size_t>(static_cast<unsigned char>(noise[i]) << 8 |
+                                                        static_cast<unsigned char>(noise[i + 1])) %
+                                   bytes.size();
     };
     std::string out = bytes;
     switch (static_cast<unsigned char>(noise[0]) % 4) {
@@ -66,7 +67,8 @@ std::vector<std::string> ScriptFixtures(const std::string &folder, const std::st
         std::string file = line.substr(0, line.find('\t')) + ext;
         if (const std::size_t tab = line.find('\t'); tab != std::string::npos)
             file = line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
-        const std::string path = file[0] == '/' ? file : std::string(SUITE_FONT_FIXTURES) + "/" + folder + "/" + file;
+        const std::string path =
+            file[0] == '/' ? file : std::string(SUITE_FONT_FIXTURES) + "/" + folder + "/" + file;
         fonts.push_back(ReadFile(path));
         EXPECT_FALSE(fonts.back().empty()) << path;
     }
@@ -87,7 +89,10 @@ std::vector<std::string> SoftFonts() {
     compressed.data = std::string("\x01\x03\x05\x02\x0A\x00\x00\x14", 8);
     std::vector<std::string> fonts = ScriptFixtures("softfonts", ".sfp");
     fonts.push_back(SoftFont({}, {plain, compressed}));
-    fonts.push_back(SoftFont(d68, {compressed, plain}, "\x1b" "E", "\x1b*c5F"));
+    fonts.push_back(SoftFont(d68, {compressed, plain},
+                             "\x1b"
+                             "E",
+                             "\x1b*c5F"));
     return fonts;
 }
 

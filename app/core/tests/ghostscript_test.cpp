@@ -34,7 +34,9 @@ const char kPrelude[] =
 // The same files in the fake printer, on its disk volume.
 fakeprinter::Setup FakeSetup() {
     fakeprinter::Setup s = fakeprinter::Setup::Default();
-    s.files = {{"%disk0%fonts/A", "hello"}, {"%disk0%fonts/a)b", "xy"}, {"%disk0%fonts/sub/B", "b"},
+    s.files = {{"%disk0%fonts/A", "hello"},
+               {"%disk0%fonts/a)b", "xy"},
+               {"%disk0%fonts/sub/B", "b"},
                {"%disk0%fonts/sub/C", "c"}};
     s.forms = {"MyForm"};
     return s;
@@ -59,13 +61,14 @@ std::string ProgramOf(const std::string &stream) {
 }
 
 class Ghostscript : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char dir[] = "/tmp/velmar-gs-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr) << "no temporary folder";
         dir_ = dir;
         std::ofstream(dir_ + "/prelude.ps") << kPrelude;
-        ASSERT_EQ(std::system("gs --version >/dev/null 2>&1"), 0) << "Ghostscript (gs) is not installed";
+        ASSERT_EQ(std::system("gs --version >/dev/null 2>&1"), 0)
+            << "Ghostscript (gs) is not installed";
     }
     void TearDown() override {
         if (!dir_.empty())
@@ -77,7 +80,8 @@ protected:
         std::ofstream(dir_ + "/program.ps", std::ios::binary) << program << "\n" << after;
         const std::string device = text ? " -sDEVICE=txtwrite -sOutputFile=-" : " -dNODISPLAY";
         const std::string command = "timeout 60 gs -q" + device + " -dBATCH -dNOPAUSE '" + dir_ +
-                                    "/prelude.ps' '" + dir_ + "/program.ps' >'" + dir_ + "/out' 2>&1";
+                                    "/prelude.ps' '" + dir_ + "/program.ps' >'" + dir_ +
+                                    "/out' 2>&1";
         std::system(command.c_str());
         return ReadFile(dir_ + "/out");
     }
@@ -147,15 +151,16 @@ TEST_F(Ghostscript, SizesAndMissingFilesEndWithTheirEotWhereThePrintFormDoesNot)
     EXPECT_EQ(ParseSizeReply(missing.data(), static_cast<std::uint32_t>(missing.size())), -1);
 
     // print leaves nothing for =: the interpreter stops with an error and never sends the EOT.
-    const std::string printForm = Replace(ProgramOf(SizeProgram("%ram%fonts/none")), "(No File) =",
-                                          "(No File) print =");
+    const std::string printForm =
+        Replace(ProgramOf(SizeProgram("%ram%fonts/none")), "(No File) =", "(No File) print =");
     const std::string stopped = Run(printForm);
     EXPECT_EQ(stopped.find('\x04'), std::string::npos) << stopped;
     EXPECT_NE(stopped.find("stackunderflow"), std::string::npos) << stopped;
 }
 
 TEST_F(Ghostscript, AnEscapedNameCannotRunCode) {
-    const std::string check = "(%ram%fonts/A) status { pop pop pop pop (kept) } { (gone) } ifelse =\n";
+    const std::string check =
+        "(%ram%fonts/A) status { pop pop pop pop (kept) } { (gone) } ifelse =\n";
     const std::string name = "%ram%fonts/A) deletefile (%ram%fonts/B";
     EXPECT_EQ(Run(ProgramOf(SizeProgram(name)), check), "No File\n\x04\nkept\n");
     // Pasted raw, the same name deletes the file.
@@ -174,7 +179,8 @@ TEST_F(Ghostscript, TheFontSampleShowsTheNameAndItsLines) {
 }
 
 TEST_F(Ghostscript, TheFakePrinterAnswersAsTheInterpreterDoes) {
-    const std::string printForm = Replace(SizeProgram("%ram%fonts/none"), "(No File) =", "(No File) print =");
+    const std::string printForm =
+        Replace(SizeProgram("%ram%fonts/none"), "(No File) =", "(No File) print =");
     const std::string streams[] = {FormsProgram(),
                                    FilesProgram("%ram%fonts/"),
                                    FilesProgram("%ram%nothing/"),
@@ -184,7 +190,8 @@ TEST_F(Ghostscript, TheFakePrinterAnswersAsTheInterpreterDoes) {
     for (const std::string &stream : streams) {
         fakeprinter::Engine fake(FakeSetup());
         const std::string interpreter = Replace(Run(ProgramOf(stream)), "%ram%", "%disk0%");
-        EXPECT_EQ(SetOf(FakeReply(fake, Replace(stream, "%ram%", "%disk0%"))), SetOf(interpreter)) << stream;
+        EXPECT_EQ(SetOf(FakeReply(fake, Replace(stream, "%ram%", "%disk0%"))), SetOf(interpreter))
+            << stream;
     }
     fakeprinter::Engine fake(FakeSetup());
     const std::string reply = FakeReply(fake, Replace(printForm, "%ram%", "%disk0%"));
@@ -201,7 +208,8 @@ TEST_F(Ghostscript, DeleteProgramsRemoveExactlyTheirFile) {
         const char *name;
         const char *gone;
     };
-    const Case cases[] = {{"%ram%fonts/sub/B", "(%ram%fonts/sub/B)"}, {"%ram%fonts/a)b", "(%ram%fonts/a\\)b)"}};
+    const Case cases[] = {{"%ram%fonts/sub/B", "(%ram%fonts/sub/B)"},
+                          {"%ram%fonts/a)b", "(%ram%fonts/a\\)b)"}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::set<std::string> left = all;

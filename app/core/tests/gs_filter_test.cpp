@@ -15,15 +15,18 @@
 
 namespace {
 
-const std::uint8_t *Bytes(const std::string &s) { return reinterpret_cast<const std::uint8_t *>(s.data()); }
+const std::uint8_t *Bytes(const std::string &s) {
+    return reinterpret_cast<const std::uint8_t *>(s.data());
+}
 
 class GhostscriptFiles : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char dir[] = "/tmp/velmar-gsprn-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr) << "no temporary folder";
         dir_ = dir;
-        ASSERT_EQ(std::system("gs --version >/dev/null 2>&1"), 0) << "Ghostscript (gs) is not installed";
+        ASSERT_EQ(std::system("gs --version >/dev/null 2>&1"), 0)
+            << "Ghostscript (gs) is not installed";
     }
     void TearDown() override {
         if (!dir_.empty())
@@ -31,8 +34,9 @@ protected:
     }
     std::string Make(const std::string &device) {
         const std::string out = dir_ + "/" + device + ".prn";
-        const std::string command = "timeout 120 gs -q -dSAFER -dBATCH -dNOPAUSE -r100 -sPAPERSIZE=a4 -sDEVICE=" +
-                                    device + " -sOutputFile='" + out + "' '" FILTER_PAGE "' >/dev/null 2>&1";
+        const std::string command =
+            "timeout 120 gs -q -dSAFER -dBATCH -dNOPAUSE -r100 -sPAPERSIZE=a4 -sDEVICE=" + device +
+            " -sOutputFile='" + out + "' '" FILTER_PAGE "' >/dev/null 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         std::ifstream in(out, std::ios::binary);
         std::stringstream bytes;
@@ -54,8 +58,9 @@ std::vector<Fields> FieldsOf(const std::string &file) {
         at += l.length;
         if (l.kind == MacroLineKind::Pjl || l.kind == MacroLineKind::Uel)
             continue;
-        out.emplace_back(static_cast<int>(l.kind), l.prefix, l.sign, l.noValue ? "" : FormatTrimmedFloat(l.value),
-                         l.terminator, std::string(l.payload.begin(), l.payload.end()));
+        out.emplace_back(static_cast<int>(l.kind), l.prefix, l.sign,
+                         l.noValue ? "" : FormatTrimmedFloat(l.value), l.terminator,
+                         std::string(l.payload.begin(), l.payload.end()));
     }
     return out;
 }
@@ -101,9 +106,20 @@ TEST_F(GhostscriptFiles, LaserJetWithPjlFiltersToItsCommands) {
     EXPECT_GT(Count(input, "\x1b*b", 'W'), 10u);
 
     const std::vector<Fields> noReset = FieldsOf(Body(Piece(prn, Only({1}))));
-    EXPECT_GT(Count(input, "\x1b" "E", 0), 0u);
-    EXPECT_EQ(Count(noReset, "\x1b" "E", 0), 0u);
-    EXPECT_EQ(noReset.size(), input.size() - Count(input, "\x1b" "E", 0));
+    EXPECT_GT(Count(input,
+                    "\x1b"
+                    "E",
+                    0),
+              0u);
+    EXPECT_EQ(Count(noReset,
+                    "\x1b"
+                    "E",
+                    0),
+              0u);
+    EXPECT_EQ(noReset.size(), input.size() - Count(input,
+                                                   "\x1b"
+                                                   "E",
+                                                   0));
     const std::vector<Fields> noPaper = FieldsOf(Body(Piece(prn, Only({2}))));
     EXPECT_GT(Count(input, "\x1b&l", 'A'), 0u);
     EXPECT_EQ(Count(noPaper, "\x1b&l", 'A'), 0u);

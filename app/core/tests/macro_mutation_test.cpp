@@ -18,15 +18,30 @@ namespace {
 constexpr int kMutations = 300;
 
 // Spellings that steer the cutter into its edges.
-const char *const kTokens[] = {"\x1b", "\x1b%-12345X", "@PJL ENTER LANGUAGE=PCL\n", "@PJL QUVWRITE DATA=HFFFFFF\n",
-                               "@PJL QUVRESOURCEWRITE SIZE=99999\n", "\x1b*b9999999999W", "\x1b&l-5o",
-                               "\x1b*v3W\x00\x01\xff", "\x1b&f0X", "\x1b&f1X", "\x1b&f3X", "\x1b&p7S",
-                               "\x1b%1B", "\x1b*c65E\x1b(s16W", "99999999999999999999.99999999", "\x0c"};
+const char *const kTokens[] = {"\x1b",
+                               "\x1b%-12345X",
+                               "@PJL ENTER LANGUAGE=PCL\n",
+                               "@PJL QUVWRITE DATA=HFFFFFF\n",
+                               "@PJL QUVRESOURCEWRITE SIZE=99999\n",
+                               "\x1b*b9999999999W",
+                               "\x1b&l-5o",
+                               "\x1b*v3W\x00\x01\xff",
+                               "\x1b&f0X",
+                               "\x1b&f1X",
+                               "\x1b&f3X",
+                               "\x1b&p7S",
+                               "\x1b%1B",
+                               "\x1b*c65E\x1b(s16W",
+                               "99999999999999999999.99999999",
+                               "\x0c"};
 
 std::string Mutate(const std::string &bytes, unsigned seed) {
     const std::string noise = suite::Pattern(64, seed);
     auto u = [&](int i) { return static_cast<unsigned char>(noise[static_cast<std::size_t>(i)]); };
-    auto at = [&](int i) { return bytes.empty() ? 0 : static_cast<std::size_t>(u(i) << 8 | u(i + 1)) % (bytes.size() + 1); };
+    auto at = [&](int i) {
+        return bytes.empty() ? 0
+                             : static_cast<std::size_t>(u(i) << 8 | u(i + 1)) % (bytes.size() + 1);
+    };
     std::string out = bytes;
     switch (u(0) % 4) {
     case 0:
@@ -41,7 +56,9 @@ std::string Mutate(const std::string &bytes, unsigned seed) {
         break;
     default: {
         const char *token = kTokens[u(5) % (sizeof kTokens / sizeof *kTokens)];
-        const std::size_t n = u(5) % (sizeof kTokens / sizeof *kTokens) == 7 ? 8 : std::char_traits<char>::length(token);
+        const std::size_t n = u(5) % (sizeof kTokens / sizeof *kTokens) == 7
+                                  ? 8
+                                  : std::char_traits<char>::length(token);
         out.insert(at(2), std::string(token, n));
         break;
     }
@@ -67,7 +84,7 @@ std::vector<std::string> Fixtures(const std::string &folder, const std::string &
 }
 
 class FixedSource : public TypefaceSource {
-public:
+  public:
     FixedSource() {
         for (std::size_t i = 0; i < table.size(); ++i)
             table[i] = static_cast<std::uint8_t>(i * 7);
@@ -77,7 +94,9 @@ public:
         return "Face";
     }
     std::optional<std::string> String(int id) override { return " s" + std::to_string(id); }
-    const std::uint8_t *TranslationTable(int id) override { return id == 3 ? nullptr : table.data(); }
+    const std::uint8_t *TranslationTable(int id) override {
+        return id == 3 ? nullptr : table.data();
+    }
     std::array<std::uint8_t, 256> table{};
 };
 
@@ -85,7 +104,9 @@ void RunOne(const std::string &input) {
     MacroFlags flags{};
     std::uint32_t mask = 0;
     for (int i = 0; i < 4; ++i)
-        mask |= static_cast<std::uint32_t>(static_cast<unsigned char>(input[static_cast<std::size_t>(i)])) << (8 * i);
+        mask |= static_cast<std::uint32_t>(
+                    static_cast<unsigned char>(input[static_cast<std::size_t>(i)]))
+                << (8 * i);
     for (std::size_t k = 0; k < flags.size(); ++k)
         flags[k] = (mask >> k) & 1;
     const std::string file = input.substr(4);

@@ -8,7 +8,9 @@
 
 namespace {
 
-std::vector<FsRow> Rows(const std::vector<std::string> &lines) { return BuildFsRows(lines); }
+std::vector<FsRow> Rows(const std::vector<std::string> &lines) {
+    return BuildFsRows(lines);
+}
 
 std::string Line(const std::string &volume, unsigned long long size, const std::string &location,
                  const std::string &label) {
@@ -61,18 +63,23 @@ TEST(FsVolumes, LinesGiveVolumeSizeLocationAndLabel) {
         EXPECT_EQ(v.location, c.location);
         EXPECT_EQ(v.label, c.label);
     }
-    const FsVolume longLine = ParseFsVolumeLine(std::string(300, 'x') + ":\t5\t5\tHDD0\t" + std::string(300, 'L'));
+    const FsVolume longLine =
+        ParseFsVolumeLine(std::string(300, 'x') + ":\t5\t5\tHDD0\t" + std::string(300, 'L'));
     EXPECT_EQ(longLine.volume.size(), 301u);
     EXPECT_EQ(longLine.label.size(), 300u);
 }
 
 TEST(FsVolumes, RowsAndTheirImages) {
-    const auto rows = Rows({"0:\t1\t1\tHDD0\tPCL", "10:\t1\t1\tHDD0\tCOMMON", "%disk0%\t1\t1\tHDD0\tPOSTSCRIPT",
-                            "%flash0%\t1\t1\tFLASH0\tMIX", "3:\t1\t1\tHDD0\tMIX", "4:\t1\t1\tNIC0\tMIX"});
+    const auto rows =
+        Rows({"0:\t1\t1\tHDD0\tPCL", "10:\t1\t1\tHDD0\tCOMMON", "%disk0%\t1\t1\tHDD0\tPOSTSCRIPT",
+              "%flash0%\t1\t1\tFLASH0\tMIX", "3:\t1\t1\tHDD0\tMIX", "4:\t1\t1\tNIC0\tMIX"});
     const std::vector<std::pair<std::string, int>> want = {
-        {"1 = 0: - HDD0 - PCL", 4},         {"2 = 10: - HDD0 - COMMON", 5},
-        {"3 = %disk0% - HDD0 - POSTSCRIPT", 6}, {"4 = %flash0% - FLASH0 - PS ", 6},
-        {"5 = 3: - HDD0 - MIX", 5},          {"6 = 4: - NIC0 - MIX", 5},
+        {"1 = 0: - HDD0 - PCL", 4},
+        {"2 = 10: - HDD0 - COMMON", 5},
+        {"3 = %disk0% - HDD0 - POSTSCRIPT", 6},
+        {"4 = %flash0% - FLASH0 - PS ", 6},
+        {"5 = 3: - HDD0 - MIX", 5},
+        {"6 = 4: - NIC0 - MIX", 5},
     };
     ASSERT_EQ(rows.size(), want.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -94,8 +101,9 @@ TEST(FsPartitions, StepFromTheAttribute) {
         const char *value;
         int step;
     };
-    const Case cases[] = {{"", 1},      {"abc", 1},  {"0", 1},    {"5%", 5},       {"34%", 33},
-                          {"50%", 33},  {"100%", 33}, {"ENABLE", 1}, {"-5%", 1}, {"999999999999%", 33}};
+    const Case cases[] = {{"", 1},     {"abc", 1},           {"0", 1},     {"5%", 5},
+                          {"34%", 33}, {"50%", 33},          {"100%", 33}, {"ENABLE", 1},
+                          {"-5%", 1},  {"999999999999%", 33}};
     for (const Case &c : cases)
         EXPECT_EQ(PartitionStep(true, c.value), c.step) << c.value;
     EXPECT_EQ(PartitionStep(false, "5%"), 1);
@@ -108,8 +116,9 @@ TEST(FsPartitions, DefaultsFromTheDisksVolumes) {
         int step;
         Percentages want;
     };
-    auto flashFirst = Rows({Line("%flash0%", 1000000, "FLASH0", "MIX"), Line("0:", 50, "HDD0", "PCL"),
-                            Line("1:", 30, "HDD0", "COMMON"), Line("%disk0%", 20, "HDD0", "POSTSCRIPT")});
+    auto flashFirst =
+        Rows({Line("%flash0%", 1000000, "FLASH0", "MIX"), Line("0:", 50, "HDD0", "PCL"),
+              Line("1:", 30, "HDD0", "COMMON"), Line("%disk0%", 20, "HDD0", "POSTSCRIPT")});
     auto otherDisk = Rows({Line("0:", 50, "HDD1", "PCL"), Line("1:", 50, "HDD1", "PCL")});
     const Case cases[] = {
         {"50/30/20 s5", Disk({50, 30, 20}), 5, {50, 30, 20}},
@@ -204,8 +213,9 @@ TEST(FsPartitions, SpinsKeepBoundsLocksAndTheSum) {
 }
 
 TEST(FsFlash, AreaValueAndLimit) {
-    const auto rows = Rows({Line("3:", 300, "FLASH0", "MIX"), Line("%flash0%", 100, "FLASH0", "MIX"),
-                            Line("5:", 0, "FLASH1", "MIX"), Line("%flash1%", 0, "FLASH1", "MIX")});
+    const auto rows =
+        Rows({Line("3:", 300, "FLASH0", "MIX"), Line("%flash0%", 100, "FLASH0", "MIX"),
+              Line("5:", 0, "FLASH1", "MIX"), Line("%flash1%", 0, "FLASH1", "MIX")});
     // rows[0] "MIX": b = 300, a = 100 (next holds "flash"); rows[1] (now "PS "): a = 100, b = 300.
     EXPECT_EQ(FlashAreaValue(rows, 0, true), 25u);
     EXPECT_EQ(FlashAreaValue(rows, 1, true), 25u);
@@ -217,15 +227,22 @@ TEST(FsFlash, AreaValueAndLimit) {
     EXPECT_EQ(FlashAreaLimit(first, 0), 0u); // no row below
     EXPECT_EQ(FlashAreaLimit(rows, 1), 0u);
     EXPECT_EQ(FlashAreaLimit(rows, 0), 300u);
-    const auto huge = Rows({Line("3:", ~0ull, "FLASH0", "MIX"), Line("%flash0%", ~0ull, "FLASH0", "MIX")});
+    const auto huge =
+        Rows({Line("3:", ~0ull, "FLASH0", "MIX"), Line("%flash0%", ~0ull, "FLASH0", "MIX")});
     EXPECT_EQ(FlashAreaValue(huge, 1, true), 50u);
 
     struct Case {
         const char *text;
         std::optional<int> value;
     };
-    const Case sizes[] = {{"50", 50}, {"0", 0}, {"", std::nullopt}, {"abc", std::nullopt}, {"-5", std::nullopt},
-                          {"2147483647", 2147483647}, {"2147483648", std::nullopt}, {"99999999999999", std::nullopt}};
+    const Case sizes[] = {{"50", 50},
+                          {"0", 0},
+                          {"", std::nullopt},
+                          {"abc", std::nullopt},
+                          {"-5", std::nullopt},
+                          {"2147483647", 2147483647},
+                          {"2147483648", std::nullopt},
+                          {"99999999999999", std::nullopt}};
     for (const Case &c : sizes)
         EXPECT_EQ(ParseAreaSize(c.text), c.value) << c.text;
     EXPECT_TRUE(FlashAreaFits(100, true, 0));
@@ -253,14 +270,14 @@ TEST(FsFlash, Locations) {
 
 TEST(FsFormat, EveryRowAndRadio) {
     const auto rows = Rows({
-        "0:\t1\t1\tHDD0\tPCL",           // 1
-        "1:\t1\t1\tHDD0\tCOMMON",        // 2
+        "0:\t1\t1\tHDD0\tPCL",             // 1
+        "1:\t1\t1\tHDD0\tCOMMON",          // 2
         "%disk1%\t1\t1\tHDD0\tPOSTSCRIPT", // 3
-        "2:\t1\t1\tHDD0\tMIX",           // 4: an HDD MIX row, no number after "disk"
-        "%flash2%\t1\t1\tFLASH2\tMIX",   // 5: shown as PostScript
-        "3:\t1\t1\tFLASH0\tMIX",         // 6
-        "4:\t1\t1\tNIC0\tPOSTSCRIPT",    // 7: no "flash" number
-        "10:\t1\t1\tHDD0\tPCL",          // 8
+        "2:\t1\t1\tHDD0\tMIX",             // 4: an HDD MIX row, no number after "disk"
+        "%flash2%\t1\t1\tFLASH2\tMIX",     // 5: shown as PostScript
+        "3:\t1\t1\tFLASH0\tMIX",           // 6
+        "4:\t1\t1\tNIC0\tPOSTSCRIPT",      // 7: no "flash" number
+        "10:\t1\t1\tHDD0\tPCL",            // 8
     });
     using K = FormatCommand::Kind;
     struct Case {
@@ -291,7 +308,8 @@ TEST(FsFormat, EveryRowAndRadio) {
         {0, kRadioNone, K::kRefused, "", 0},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(rows[static_cast<std::size_t>(c.row)].text + " radio " + std::to_string(c.radio));
+        SCOPED_TRACE(rows[static_cast<std::size_t>(c.row)].text + " radio " +
+                     std::to_string(c.radio));
         const FormatCommand f = ChooseFormatCommand(rows[static_cast<std::size_t>(c.row)], c.radio);
         EXPECT_EQ(f.kind, c.kind);
         EXPECT_EQ(f.command, c.command);
@@ -303,6 +321,7 @@ TEST(FsFormat, EveryRowAndRadio) {
     const auto odd = Rows({"junk\t1\t1\tHDD0\tPCL", "a\"b:\t1\t1\tHDD0\tPCL"});
     EXPECT_EQ(ChooseFormatCommand(odd[0], kRadioPcl).kind, K::kRefused);
     EXPECT_EQ(ChooseFormatCommand(odd[1], kRadioPcl).kind, K::kRefused);
-    EXPECT_EQ(FsAssignCommand("FLASH0", 25), "@PJL QUVFSASSIGN TYPE=PSFILE LOCATION=FLASH0 SIZE=25\r\n");
+    EXPECT_EQ(FsAssignCommand("FLASH0", 25),
+              "@PJL QUVFSASSIGN TYPE=PSFILE LOCATION=FLASH0 SIZE=25\r\n");
     EXPECT_EQ(FlashInitialiseCommand("NIC0"), "@PJL QUVINITIALIZE NIC0\r\n");
 }

@@ -56,7 +56,8 @@ std::vector<unsigned char> FileOf(const std::string &password) {
 
 TEST(PasswordCodec, AgreesWithTheGeneratorForEverySignedByte) {
     const std::vector<unsigned char> table = ReadFixture("table.bin");
-    ASSERT_EQ(table.size(), 256u * 8) << "the generator's table is missing: " << FixturePath("table.bin");
+    ASSERT_EQ(table.size(), 256u * 8)
+        << "the generator's table is missing: " << FixturePath("table.bin");
     for (int value = -128; value < 128; ++value) {
         SCOPED_TRACE(value);
         const char c = static_cast<char>(static_cast<signed char>(value));
@@ -64,7 +65,8 @@ TEST(PasswordCodec, AgreesWithTheGeneratorForEverySignedByte) {
         const double theirs = DoubleAt(&table[static_cast<std::size_t>(value + 128) * 8]);
         const double mine = DoubleAt(ours.data());
         // The platforms' tan may differ in the last place.
-        EXPECT_TRUE(mine == theirs || std::nextafter(mine, theirs) == theirs) << mine << " vs " << theirs;
+        EXPECT_TRUE(mine == theirs || std::nextafter(mine, theirs) == theirs)
+            << mine << " vs " << theirs;
         // The generator's bytes decode exactly: 0-127 as they are, the others as 180 + value.
         std::vector<unsigned char> file;
         for (int i = 0; i < 8; ++i)
@@ -74,7 +76,8 @@ TEST(PasswordCodec, AgreesWithTheGeneratorForEverySignedByte) {
         if (want == 0) {
             EXPECT_EQ(Decoded(file), "");
         } else {
-            EXPECT_EQ(Decoded(file), std::string(8, static_cast<char>(static_cast<unsigned char>(want))));
+            EXPECT_EQ(Decoded(file),
+                      std::string(8, static_cast<char>(static_cast<unsigned char>(want))));
             EXPECT_EQ(Decoded(FileOf(std::string(8, c))), Decoded(file));
         }
     }
@@ -83,7 +86,8 @@ TEST(PasswordCodec, AgreesWithTheGeneratorForEverySignedByte) {
 
 TEST(PasswordCodec, TheGeneratorsFileDecodesAndShortPasswordsArePadded) {
     const std::vector<unsigned char> file = ReadFixture("Abcdefgh.pwd");
-    ASSERT_EQ(file.size(), 64u) << "the generator's file is missing: " << FixturePath("Abcdefgh.pwd");
+    ASSERT_EQ(file.size(), 64u) << "the generator's file is missing: "
+                                << FixturePath("Abcdefgh.pwd");
     EXPECT_EQ(Decoded(file), "Abcdefgh");
     EXPECT_EQ(Decoded(FileOf("qomrit")), "qomrit  ");
     EXPECT_EQ(Decoded(FileOf("Abcdefghijk")), "Abcdefgh");
@@ -98,8 +102,9 @@ TEST(PasswordCodec, WrongSizesAndValuesThatAreNotFiniteFail) {
         EXPECT_FALSE(DecodePassword(bytes.data(), bytes.size(), out)) << size;
         EXPECT_STREQ(out, "");
     }
-    for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                       -std::numeric_limits<double>::infinity()}) {
+    for (double bad :
+         {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+          -std::numeric_limits<double>::infinity()}) {
         std::vector<unsigned char> bytes(good);
         std::uint64_t bits = 0;
         std::memcpy(&bits, &bad, sizeof bits);
@@ -118,10 +123,8 @@ TEST(PasswordLogin, OnlyTheWholeStoredPasswordMatches) {
         bool match;
     };
     const Case cases[] = {
-        {"Abcdefgh", "Abcdefgh", true},
-        {"Abcdefgh", "abcdefgh", false},
-        {"Abcdefgh", "Abcdefg", false},
-        {"Abcdefgh", "Abcdefghi", false},
+        {"Abcdefgh", "Abcdefgh", true}, {"Abcdefgh", "abcdefgh", false},
+        {"Abcdefgh", "Abcdefg", false}, {"Abcdefgh", "Abcdefghi", false},
         {"qomrit", "qomritxy", false}, // a 6-character stored password
         {"", "qomritxy", false},       // a zero-filled file
         {"        ", "        ", true},
@@ -156,7 +159,9 @@ TEST(PasswordLogin, EntriesAndSavablePasswords) {
         {" bcdefg ", PasswordEntry::kComplete, true},
         {"Abcdefghi", PasswordEntry::kTooLong, false},
         {"Abcdefg\xE9", PasswordEntry::kComplete, false},
-        {"\x80" "bcdefgh", PasswordEntry::kComplete, false},
+        {"\x80"
+         "bcdefgh",
+         PasswordEntry::kComplete, false},
         {"~!@#$%^&", PasswordEntry::kComplete, true},
     };
     for (const Case &c : cases) {

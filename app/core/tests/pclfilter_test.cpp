@@ -7,7 +7,9 @@
 
 namespace {
 
-const std::uint8_t *Bytes(const std::string &s) { return reinterpret_cast<const std::uint8_t *>(s.data()); }
+const std::uint8_t *Bytes(const std::string &s) {
+    return reinterpret_cast<const std::uint8_t *>(s.data());
+}
 
 std::vector<CMacroLine> CutAll(const std::string &s) {
     std::vector<CMacroLine> lines;
@@ -22,7 +24,9 @@ std::vector<CMacroLine> CutAll(const std::string &s) {
     return lines;
 }
 
-MacroFlags NoFlags() { return MacroFlags{}; }
+MacroFlags NoFlags() {
+    return MacroFlags{};
+}
 MacroFlags Flags(std::initializer_list<int> set) {
     MacroFlags f{};
     for (int k : set)
@@ -38,7 +42,9 @@ std::string Kept(const std::string &file, const MacroFlags &flags) {
     return out;
 }
 
-std::string Payload(const CMacroLine &l) { return std::string(l.payload.begin(), l.payload.end()); }
+std::string Payload(const CMacroLine &l) {
+    return std::string(l.payload.begin(), l.payload.end());
+}
 
 // One file's first line: prefix, sign, value, terminator, payload and the bytes taken.
 TEST(MacroLineCut, CommandsAreCutIntoPrefixValueTerminatorAndData) {
@@ -57,23 +63,32 @@ TEST(MacroLineCut, CommandsAreCutIntoPrefixValueTerminatorAndData) {
         {"\x1b*c65E\x1b(s3W", "\x1b*c", 2, 0, 65, 'E', "", 6},
         {"\x1b&l-180u36Z", "\x1b&l", 1, 0, 180, 'U', "", 8},
         {"\x1b*p+1036Y", "\x1b*p", 0, 0, 1036, 'Y', "", 9},
-        {"\x1b" "9", "\x1b", 2, 0, 9, 0, "", 2},
-        {"\x1b" "E", "\x1b" "E", 2, 1, 0, 0, "", 2},
+        {"\x1b"
+         "9",
+         "\x1b", 2, 0, 9, 0, "", 2},
+        {"\x1b"
+         "E",
+         "\x1b"
+         "E",
+         2, 1, 0, 0, "", 2},
         {"\x1b*rB", "\x1b*r", 2, 1, 0, 'B', "", 4},
         {"\x1b&d@", "\x1b&d", 2, 1, 0, '@', "", 4},
         {"\x1b*rC", "\x1b*r", 2, 1, 0, 'C', "", 4},
         {"\x1b(8U", "\x1b(", 2, 0, 8, 'U', "", 4},
         {"\x1b(s1Pxyz", "\x1b(s", 2, 0, 1, 'P', "", 5},
-        {"\x1b)s64W" + data64 + "\x1b" "E", "\x1b)s", 2, 0, 64, 'W', data64, 70},
+        {"\x1b)s64W" + data64 +
+             "\x1b"
+             "E",
+         "\x1b)s", 2, 0, 64, 'W', data64, 70},
         {"\x1b%1Bhpgl;PA0,0\x1b%0A", "\x1b%", 2, 0, 1, 'B', "hpgl;PA0,0", 14},
         {"\x1b&p5Xhello", "\x1b&p", 2, 0, 5, 'X', "hello", 10},
         {"\x1b*b3V\x01\x02\x03+", "\x1b*b", 2, 0, 3, 'V', "\x01\x02\x03", 8},
-        {"\x1b*b300W\x01\x02", "\x1b*b", 2, 0, 300, 'W', "\x01\x02", 9},   // cut by the end
-        {"\x1b*b-5W\x01\x02", "\x1b*b", 1, 0, 5, 'W', "", 6},              // negative: no data
-        {"\x1b&l1", "\x1b&l", 2, 0, 1, 0, "", 4},                          // cut before its terminator
+        {"\x1b*b300W\x01\x02", "\x1b*b", 2, 0, 300, 'W', "\x01\x02", 9}, // cut by the end
+        {"\x1b*b-5W\x01\x02", "\x1b*b", 1, 0, 5, 'W', "", 6},            // negative: no data
+        {"\x1b&l1", "\x1b&l", 2, 0, 1, 0, "", 4}, // cut before its terminator
         {"\x1b(s16.67H", "\x1b(s", 2, 0, 16.67, 'H', "", 9},
         {"\x1b*c65E\x1b", "\x1b*c", 2, 0, 65, 'E', "", 6},
-        {"\x1b&l1.5.5C", "\x1b&l", 2, 0, 1.5, 0, "", 6},                  // a second '.' ends it
+        {"\x1b&l1.5.5C", "\x1b&l", 2, 0, 1.5, 0, "", 6}, // a second '.' ends it
         {"\x1b&l99999999999999999999C", "\x1b&l", 2, 0, 999999999.0, 'C', "", 24},
     };
     for (const Case &c : cases) {
@@ -104,15 +119,18 @@ TEST(MacroLineCut, ContinuationsTextAndStrayBytes) {
     EXPECT_EQ(l[3].length, 4u); // 100 bytes asked, none there
 
     // ESC z has no terminator: the ESC after it starts the next line.
-    l = CutAll("\x1bz\x1b" "E");
+    l = CutAll("\x1bz\x1b"
+               "E");
     ASSERT_EQ(l.size(), 2u);
     EXPECT_EQ(l[0].prefix, "\x1bz");
     EXPECT_EQ(l[0].terminator, 0);
     EXPECT_EQ(l[0].length, 2u);
-    EXPECT_EQ(l[1].prefix, "\x1b" "E");
+    EXPECT_EQ(l[1].prefix, "\x1b"
+                           "E");
 
     // Text runs end at ESC and form feed; a form feed is a line of its own.
-    l = CutAll("Hello\x0c\x0cWorld\x1b" "E");
+    l = CutAll("Hello\x0c\x0cWorld\x1b"
+               "E");
     ASSERT_EQ(l.size(), 5u);
     EXPECT_EQ(Payload(l[0]), "Hello");
     EXPECT_EQ(Payload(l[1]), "\x0c");
@@ -137,7 +155,12 @@ TEST(MacroLineWrite, ValuesAreWrittenBackTrimmed) {
         {"\x1b&l6.125C", "\x1b&l6.12C"},
         {"\x1b&l007C", "\x1b&l7C"},
         {"\x1b*p+10x-20Y", "\x1b*p+10X\x1b*p-20Y"},
-        {"\x1b&d@\x1b*rC\x1b*rB\x1b" "E\x1b" "9", "\x1b&d@\x1b*rC\x1b*rB\x1b" "E\x1b" "9"},
+        {"\x1b&d@\x1b*rC\x1b*rB\x1b"
+         "E\x1b"
+         "9",
+         "\x1b&d@\x1b*rC\x1b*rB\x1b"
+         "E\x1b"
+         "9"},
         {"\x1b&l1", "\x1b&l1"}, // no terminator: none written
         {"\x1b(s1p12v0s3b4099T", "\x1b(s1P\x1b(s12V\x1b(s0S\x1b(s3B\x1b(s4099T"},
     };
@@ -156,12 +179,33 @@ TEST(MacroLineWrite, ValuesAreWrittenBackTrimmed) {
 
 TEST(MacroFilter, EachFlagDropsExactlyItsCommand) {
     // One command per flag 0 to 25, in flag order.
-    const std::vector<std::string> commands = {
-        "\x0c",        "\x1b" "E",   "\x1b&l26A",  "\x1b&l8C",  "\x1b&l6D",  "\x1b&l1E",
-        "\x1b&l60F",   "\x1b&l1G",   "\x1b&l1H",   "\x1b&l0L",  "\x1b&l1O",  "\x1b&l2S",
-        "\x1b&l1T",    "\x1b&l-3U",  "\x1b&l2X",   "\x1b&l4Z",  "\x1b&a1G",  "\x1b&a90P",
-        "\x1b&l66P",   std::string("\x1b*v6W\x00\x03\x08\x08\x08\x08", 11), "\x1b*i3Wabc", "\x1b*o2Wab",
-        "\x1b*t4J",    "\x1b&p2I",   "\x1b&p1C",   "\x1b&b19Wxxxxxxxxxxxxxxxxxxx"};
+    const std::vector<std::string> commands = {"\x0c",
+                                               "\x1b"
+                                               "E",
+                                               "\x1b&l26A",
+                                               "\x1b&l8C",
+                                               "\x1b&l6D",
+                                               "\x1b&l1E",
+                                               "\x1b&l60F",
+                                               "\x1b&l1G",
+                                               "\x1b&l1H",
+                                               "\x1b&l0L",
+                                               "\x1b&l1O",
+                                               "\x1b&l2S",
+                                               "\x1b&l1T",
+                                               "\x1b&l-3U",
+                                               "\x1b&l2X",
+                                               "\x1b&l4Z",
+                                               "\x1b&a1G",
+                                               "\x1b&a90P",
+                                               "\x1b&l66P",
+                                               std::string("\x1b*v6W\x00\x03\x08\x08\x08\x08", 11),
+                                               "\x1b*i3Wabc",
+                                               "\x1b*o2Wab",
+                                               "\x1b*t4J",
+                                               "\x1b&p2I",
+                                               "\x1b&p1C",
+                                               "\x1b&b19Wxxxxxxxxxxxxxxxxxxx"};
     ASSERT_EQ(commands.size(), 26u);
     std::string file;
     for (const std::string &c : commands)
@@ -176,7 +220,8 @@ TEST(MacroFilter, EachFlagDropsExactlyItsCommand) {
     // Flag 25 takes any terminator of ESC &b.
     EXPECT_EQ(Kept("\x1b&b1M\x1b&b0Xa", Flags({25})), "a");
     // ESC /l O, ESC &n W, PJL lines and the UEL always go.
-    const std::string always = "\x1b/l1O\x1b&n5Wabcdeq\x1b%-12345X@PJL JOB\r\n@PJL ENTER LANGUAGE=PCL\r\nz";
+    const std::string always =
+        "\x1b/l1O\x1b&n5Wabcdeq\x1b%-12345X@PJL JOB\r\n@PJL ENTER LANGUAGE=PCL\r\nz";
     EXPECT_EQ(Kept(always, NoFlags()), "qz");
 }
 
@@ -184,13 +229,21 @@ TEST(MacroFilter, PjlHeadersAndTheirDataAreSkipped) {
     struct Case {
         std::string file, kept;
     } cases[] = {
-        {"\x1b%-12345X@PJL SET A=1\r\n@PJL ENTER LANGUAGE=PCL\r\n\x1b" "E", "\x1b" "E"},
-        {"\x1b%-12345X@PJL\n@PJL ENTER LANGUAGE = PCL \n\x1b" "E", "\x1b" "E"},
+        {"\x1b%-12345X@PJL SET A=1\r\n@PJL ENTER LANGUAGE=PCL\r\n\x1b"
+         "E",
+         "\x1b"
+         "E"},
+        {"\x1b%-12345X@PJL\n@PJL ENTER LANGUAGE = PCL \n\x1b"
+         "E",
+         "\x1b"
+         "E"},
         {"\x1b%-12345X@PJL enter Language=pcl\r\nT", "T"},
         // PCLXL is not PCL: the rest stays PJL, and its PJL lines go.
         {"\x1b%-12345X@PJL ENTER LANGUAGE=PCLXL\n@PJL X\nT", "T"},
         {"\x1b%-12345X@PJL QUVRESOURCEWRITE SIZE=5\n12345@PJL ENTER LANGUAGE=PCL\nT", "T"},
-        {"\x1b%-12345X@PJL QUVWRITE DATA=H1F\n" + std::string(31, 'x') + "@PJL ENTER LANGUAGE=PCL\nT", "T"},
+        {"\x1b%-12345X@PJL QUVWRITE DATA=H1F\n" + std::string(31, 'x') +
+             "@PJL ENTER LANGUAGE=PCL\nT",
+         "T"},
         {"\x1b%-12345X@PJL QUVRESOURCEWRITE SIZE=99999999999\nabc", ""},
         {"\x1b%-12345X@PJL QUVWRITE DATA=HFFFFFFFFFFFFFFFFFFFF\nabc", ""},
         {"@PJL outside PJL mode\n", "@PJL outside PJL mode\n"},
@@ -215,7 +268,8 @@ TEST(MacroFilter, StateStartsAfreshForEachFile) {
     EXPECT_TRUE(ReadMacroLines(nullptr, 0, NoFlags()).lines.empty());
 }
 
-std::vector<MacroPiece> Split(const std::string &file, const MacroFlags &flags, const std::string &first = "out.bin") {
+std::vector<MacroPiece> Split(const std::string &file, const MacroFlags &flags,
+                              const std::string &first = "out.bin") {
     MacroReader r = ReadMacroLines(Bytes(file), file.size(), flags);
     return SplitMacroLines(r, first);
 }
@@ -232,7 +286,8 @@ TEST(MacroSplit, OnePieceOrOnePerDefinition) {
     EXPECT_EQ(p[0].bytes, kPush + "\x1b&f5Y\x1b&f0XBODY\x1b&f1XREST" + kPop);
     p = Split(file, Flags({26}));
     ASSERT_EQ(p.size(), 1u);
-    EXPECT_EQ(p[0].bytes, "\033&f0S" + kPush + "\x1b&f5Y\x1b&f0XBODY\x1b&f1XREST" + kPop + "\033&f1S");
+    EXPECT_EQ(p[0].bytes,
+              "\033&f0S" + kPush + "\x1b&f5Y\x1b&f0XBODY\x1b&f1XREST" + kPop + "\033&f1S");
 
     // Split: the empty first piece is not saved, M5.bin holds the definition, F0.bin the rest.
     for (bool push : {false, true}) {
@@ -270,7 +325,8 @@ TEST(MacroSplit, MacroCallsGetTheIdOfTheirPlace) {
     for (int v : {2, 3, 4, 8}) {
         SCOPED_TRACE(v);
         const std::string call = "\x1b&f" + std::to_string(v) + "X";
-        const std::string file = "\x1b&f7Y" + call + "\x1b&f5Y\x1b&f0X\x1b&f9Y" + call + "\x1b&f1X" + call;
+        const std::string file =
+            "\x1b&f7Y" + call + "\x1b&f5Y\x1b&f0X\x1b&f9Y" + call + "\x1b&f1X" + call;
         std::vector<MacroPiece> p = Split(file, Flags({27}));
         ASSERT_EQ(p.size(), 3u);
         EXPECT_EQ(p[0].bytes, kPush + "\x1b&f7Y" + call + kPop);
@@ -297,16 +353,23 @@ TEST(MacroSplit, DroppedConfigurationsGetPaletteSetUp) {
         MacroFlags flags;
         std::string body;
     } cases[] = {
-        {"4 bits indexed", "A" + configure(1, 1, 4) + "B", Flags({19}), "A" + PaletteSetupString(0, 3) + entries8to15 + "B"},
-        {"4 bits RGB", configure(0, 0, 4) + "B", Flags({19}), PaletteSetupString(1, 4) + entries8to15 + "B"},
+        {"4 bits indexed", "A" + configure(1, 1, 4) + "B", Flags({19}),
+         "A" + PaletteSetupString(0, 3) + entries8to15 + "B"},
+        {"4 bits RGB", configure(0, 0, 4) + "B", Flags({19}),
+         PaletteSetupString(1, 4) + entries8to15 + "B"},
         {"kept", "A" + configure(1, 1, 4) + "B", NoFlags(), "A" + configure(1, 1, 4) + "B"},
-        {"1 bit", configure(1, 1, 1) + "B", Flags({19}), std::string("\33*v255a255b255c0i0a0b0c1I") + "B"},
-        {"2 bits RGB", configure(0, 1, 2) + "B", Flags({19}), std::string("\33*v255a255b255c0i0a255b255c1i255a0b255c2i0a0b0c3I") + "B"},
-        {"2 bits", configure(1, 1, 2) + "B", Flags({19}), std::string("\33*v0a0b0c0i255a0b0c1i0a255b0c2i255a255b255c3I") + "B"},
+        {"1 bit", configure(1, 1, 1) + "B", Flags({19}),
+         std::string("\33*v255a255b255c0i0a0b0c1I") + "B"},
+        {"2 bits RGB", configure(0, 1, 2) + "B", Flags({19}),
+         std::string("\33*v255a255b255c0i0a255b255c1i255a0b255c2i0a0b0c3I") + "B"},
+        {"2 bits", configure(1, 1, 2) + "B", Flags({19}),
+         std::string("\33*v0a0b0c0i255a0b0c1i0a255b0c2i255a255b255c3I") + "B"},
         {"encoding 3", configure(0, 3, 8) + "B", Flags({19}), "B"},
         {"two in a row", configure(1, 1, 1) + configure(1, 1, 2) + "B", Flags({19}),
-         std::string("\33*v255a255b255c0i0a0b0c1I") + "\33*v0a0b0c0i255a0b0c1i0a255b0c2i255a255b255c3IB"},
-        {"at the end", "A" + configure(1, 1, 1), Flags({19}), std::string("A\33*v255a255b255c0i0a0b0c1I")},
+         std::string("\33*v255a255b255c0i0a0b0c1I") +
+             "\33*v0a0b0c0i255a0b0c1i0a255b0c2i255a255b255c3IB"},
+        {"at the end", "A" + configure(1, 1, 1), Flags({19}),
+         std::string("A\33*v255a255b255c0i0a0b0c1I")},
         {"short data", std::string("\x1b*v2W\x00\x01", 7) + "B", Flags({19}), "B"},
     };
     for (const Case &c : cases) {
@@ -336,8 +399,8 @@ TEST(MacroSplit, PaletteIdsAreBracketed) {
     // ID 0 and huge IDs.
     p = Split("\x1b&p0I\x1b&p99999999999S\x1b&p1IA", Flags({23}));
     ASSERT_EQ(p.size(), 1u);
-    EXPECT_EQ(p[0].bytes, "\033&p999999999S\033*p0P" + kPush + "\x1b&p999999999SA" +
-                              kPop + "\033&p999999999S\033*p1P");
+    EXPECT_EQ(p[0].bytes, "\033&p999999999S\033*p0P" + kPush + "\x1b&p999999999SA" + kPop +
+                              "\033&p999999999S\033*p1P");
 }
 
 } // namespace

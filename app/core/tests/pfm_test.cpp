@@ -16,10 +16,13 @@ namespace {
 
 // The typeface module as a table.
 class TableSource : public TypefaceSource {
-public:
+  public:
     std::map<int, std::pair<std::string, int>> typefaces{{3, {"Courier", 0x30}}};
-    std::map<int, std::string> strings{{301, " (Math8)"}, {302, " (PI Font)"}, {303, " (LineDraw)"},
-                                       {304, " (PC Line)"}, {305, " (US Legal)"}};
+    std::map<int, std::string> strings{{301, " (Math8)"},
+                                       {302, " (PI Font)"},
+                                       {303, " (LineDraw)"},
+                                       {304, " (PC Line)"},
+                                       {305, " (US Legal)"}};
     std::map<int, std::array<std::uint8_t, 256>> tables;
     std::vector<int> typefacesAsked, tablesAsked;
 
@@ -61,7 +64,8 @@ std::string GlyphBytes(const Glyph &g) {
     return "\x1b*c" + std::to_string(g.code) + "E\x1b(s16W" + d;
 }
 
-std::string Font(const Descriptor &f, const std::vector<Glyph> &glyphs, const std::string &before = "") {
+std::string Font(const Descriptor &f, const std::vector<Glyph> &glyphs,
+                 const std::string &before = "") {
     std::string out = before + DescriptorBytes(f);
     for (const Glyph &g : glyphs)
         out += GlyphBytes(g);
@@ -75,21 +79,32 @@ MacroFlags AllFlags() {
 }
 
 std::optional<std::vector<std::uint8_t>> Pfm(const std::string &font, TableSource &source) {
-    MacroReader r = ReadMacroLines(reinterpret_cast<const std::uint8_t *>(font.data()), font.size(), AllFlags());
+    MacroReader r = ReadMacroLines(reinterpret_cast<const std::uint8_t *>(font.data()), font.size(),
+                                   AllFlags());
     return BuildPfmImage(r.lines, source);
 }
 
-unsigned W(const std::vector<std::uint8_t> &p, std::size_t at) { return p.at(at) | p.at(at + 1) << 8; }
-int SW(const std::vector<std::uint8_t> &p, std::size_t at) { return static_cast<std::int16_t>(W(p, at)); }
-std::uint32_t D(const std::vector<std::uint8_t> &p, std::size_t at) { return W(p, at) | W(p, at + 2) << 16; }
+unsigned W(const std::vector<std::uint8_t> &p, std::size_t at) {
+    return p.at(at) | p.at(at + 1) << 8;
+}
+int SW(const std::vector<std::uint8_t> &p, std::size_t at) {
+    return static_cast<std::int16_t>(W(p, at));
+}
+std::uint32_t D(const std::vector<std::uint8_t> &p, std::size_t at) {
+    return W(p, at) | W(p, at + 2) << 16;
+}
 std::string Text(const std::vector<std::uint8_t> &p, std::size_t at) {
     std::string s;
     while (at < p.size() && p[at])
         s += static_cast<char>(p[at++]);
     return s;
 }
-std::size_t EtmAt(const std::vector<std::uint8_t> &p) { return D(p, W(p, 101) - 30 + 2); }
-std::size_t DriverInfoAt(const std::vector<std::uint8_t> &p) { return D(p, W(p, 101) - 30 + 22); }
+std::size_t EtmAt(const std::vector<std::uint8_t> &p) {
+    return D(p, W(p, 101) - 30 + 2);
+}
+std::size_t DriverInfoAt(const std::vector<std::uint8_t> &p) {
+    return D(p, W(p, 101) - 30 + 22);
+}
 
 // Every offset of the image agrees with its layout.
 void ExpectLayout(const std::vector<std::uint8_t> &p) {
@@ -123,11 +138,11 @@ TEST(PfmImage, FixedPitchFontHasNoWidthTable) {
     ASSERT_TRUE(pfm);
     ExpectLayout(*pfm);
     const auto &p = *pfm;
-    EXPECT_EQ(W(p, 86), 30u);   // pitch / 4
+    EXPECT_EQ(W(p, 86), 30u); // pitch / 4
     EXPECT_EQ(D(p, 101), 147u);
     EXPECT_EQ(p[95], 32);
     EXPECT_EQ(p[96], 66);
-    EXPECT_EQ(W(p, 93), 30u);   // the widest
+    EXPECT_EQ(W(p, 93), 30u); // the widest
     EXPECT_EQ(W(p, 91), (30u + 12 + 30 + 2) / 3);
     EXPECT_EQ(Text(p, D(p, 105)), "Courier");
     EXPECT_EQ(p[90], 0x30);
@@ -156,7 +171,9 @@ TEST(PfmImage, ProportionalFontWidthTable) {
     EXPECT_EQ(D(p, 101), 147u + 96 * 2);
     EXPECT_EQ(W(p, 117), 20u); // entry 32: pitch / 4
     for (int c = 33; c <= 126; ++c)
-        EXPECT_EQ(W(p, 117 + 2 * static_cast<std::size_t>(c - 32)), static_cast<unsigned>(c % 7 + 5)) << c;
+        EXPECT_EQ(W(p, 117 + 2 * static_cast<std::size_t>(c - 32)),
+                  static_cast<unsigned>(c % 7 + 5))
+            << c;
     EXPECT_EQ(W(p, 117 + 2 * 95), 0u); // the entry after the last
 }
 
@@ -200,11 +217,18 @@ TEST(PfmImage, SymbolSetsWeightsAndTranslationIds) {
     struct Set {
         int value, fontType, table, charSet;
         const char *suffix;
-    } sets[] = {
-        {277, 1, 1, 0, ""},          {369, 1, 18, 0, ""},  {501, 1, 17, 181, " (PI Font)"},
-        {529, 1, 19, 186, ""},       {2, 1, 16, 182, " (LineDraw)"}, {269, 1, 17, 180, " (Math8)"},
-        {14, 1, 18, 0, ""},          {21, 1, 4, 0, ""},    {53, 1, 16, 185, " (US Legal)"},
-        {145, 1, 16, 183, " (PC Line)"}, {341, 1, 17, 0, ""}, {341, 0, 16, 0, ""}};
+    } sets[] = {{277, 1, 1, 0, ""},
+                {369, 1, 18, 0, ""},
+                {501, 1, 17, 181, " (PI Font)"},
+                {529, 1, 19, 186, ""},
+                {2, 1, 16, 182, " (LineDraw)"},
+                {269, 1, 17, 180, " (Math8)"},
+                {14, 1, 18, 0, ""},
+                {21, 1, 4, 0, ""},
+                {53, 1, 16, 185, " (US Legal)"},
+                {145, 1, 16, 183, " (PC Line)"},
+                {341, 1, 17, 0, ""},
+                {341, 0, 16, 0, ""}};
     for (const Set &s : sets) {
         SCOPED_TRACE(s.value);
         const SymbolSetMap m = MapSymbolSet(s.value, s.fontType);
@@ -225,11 +249,13 @@ TEST(PfmImage, SymbolSetsWeightsAndTranslationIds) {
     }
     // 8M: resource 4.
     EXPECT_EQ(TranslationResourceId(MapSymbolSet(269, 1).translation), 4);
-    const std::pair<int, int> ids[] = {{1, 2}, {2, 4}, {3, 4}, {17, 4}, {4, 1}, {18, 5}, {19, 6}, {16, 3}, {0, 3}};
+    const std::pair<int, int> ids[] = {{1, 2},  {2, 4},  {3, 4},  {17, 4}, {4, 1},
+                                       {18, 5}, {19, 6}, {16, 3}, {0, 3}};
     for (auto [n, id] : ids)
         EXPECT_EQ(TranslationResourceId(n), id) << n;
 
-    const int weights[] = {0, 100, 100, 200, 200, 300, 300, 400, 400, 500, 600, 700, 700, 800, 800, 900, 0};
+    const int weights[] = {0,   100, 100, 200, 200, 300, 300, 400, 400,
+                           500, 600, 700, 700, 800, 800, 900, 0};
     for (int w = -8; w <= 8; ++w)
         EXPECT_EQ(MapStrokeWeight(w), weights[w + 8]) << w;
 
@@ -238,8 +264,10 @@ TEST(PfmImage, SymbolSetsWeightsAndTranslationIds) {
         int weight, style;
         const char *face;
         unsigned pfmWeight;
-    } faces[] = {{-3, 0, "Courier Light", 300}, {3, 1, "Courier Bold Italic", 700},
-                 {0, 1, "Courier Italic", 400}, {1, 0, "Courier", 500}};
+    } faces[] = {{-3, 0, "Courier Light", 300},
+                 {3, 1, "Courier Bold Italic", 700},
+                 {0, 1, "Courier Italic", 400},
+                 {1, 0, "Courier", 500}};
     for (const Face &c : faces) {
         Descriptor f;
         f.strokeWeight = c.weight;
@@ -273,8 +301,8 @@ TEST(PfmImage, HeaderFieldsFromTheDescriptor) {
     EXPECT_EQ(p[90], 0x11); // family | spacing
     EXPECT_EQ(W(p, 68), 400u * 72 / 1200);
     EXPECT_EQ(W(p, 70), 300u);
-    EXPECT_EQ(W(p, 74), 40u);                  // baseline
-    EXPECT_EQ(SW(p, 76), 50 - (400 + 2) / 4);  // cell height - (height + 2) / 4
+    EXPECT_EQ(W(p, 74), 40u);                 // baseline
+    EXPECT_EQ(SW(p, 76), 50 - (400 + 2) / 4); // cell height - (height + 2) / 4
     EXPECT_EQ(SW(p, 78), 400 / 4 - 40);
     EXPECT_EQ(W(p, 88), 50u);
     EXPECT_EQ(p[97], 127 - 32);
@@ -298,7 +326,8 @@ TEST(PfmImage, ExtendedTextMetricsFromCharacters) {
             x.orientation = orientation;
             return x;
         };
-        std::string font = Font(f, {g('-', 12, 3), g('_', -4, 2), g('d', 30, 31), g('p', 21, 30), g('x', 20, 21)});
+        std::string font =
+            Font(f, {g('-', 12, 3), g('_', -4, 2), g('d', 30, 31), g('p', 21, 30), g('x', 20, 21)});
         font[6 + 12] = static_cast<char>(orientation); // d[12], after "ESC )s64W"
         TableSource source;
         auto pfm = Pfm(font, source);
@@ -307,8 +336,32 @@ TEST(PfmImage, ExtendedTextMetricsFromCharacters) {
         const std::size_t e = EtmAt(p);
         auto etm = [&](int i) { return SW(p, e + 2 * static_cast<std::size_t>(i)); };
         const int cap = (200 + 2) / 4 + 40 - 50;
-        const int expected[26] = {52, 50 * 1440 / 300, orientation ? 2 : 1, 50, 50, 50, 50, cap, 20, 30, 9, 0,
-                                  cap - 20, -9, 50, 50, -4, 2, 2 * 2 - 4, -4, 2, 2, 12 - 3, 3, 0, 0};
+        const int expected[26] = {52,
+                                  50 * 1440 / 300,
+                                  orientation ? 2 : 1,
+                                  50,
+                                  50,
+                                  50,
+                                  50,
+                                  cap,
+                                  20,
+                                  30,
+                                  9,
+                                  0,
+                                  cap - 20,
+                                  -9,
+                                  50,
+                                  50,
+                                  -4,
+                                  2,
+                                  2 * 2 - 4,
+                                  -4,
+                                  2,
+                                  2,
+                                  12 - 3,
+                                  3,
+                                  0,
+                                  0};
         for (int i = 0; i < 26; ++i)
             EXPECT_EQ(etm(i), expected[i]) << "field " << i;
     }
@@ -318,7 +371,10 @@ TEST(PfmImage, DescriptorAndCharacterFaults) {
     TableSource source;
     Descriptor f;
     // A font that starts with ESC *c#D and ESC E still finds its descriptor.
-    EXPECT_TRUE(Pfm(Font(f, {{65}}, "\x1b*c5D\x1b" "E"), source));
+    EXPECT_TRUE(Pfm(Font(f, {{65}},
+                         "\x1b*c5D\x1b"
+                         "E"),
+                    source));
     // No descriptor, a short one, only a character: no image.
     EXPECT_FALSE(Pfm("\x1b*c65E\x1b(s16W" + std::string(16, '\0'), source));
     Descriptor shortOne;
@@ -355,13 +411,15 @@ TEST(PcmPackage, ImagesBackToBackAfterTheHeader) {
     EXPECT_EQ(D(pcm, 12), 20u);
     EXPECT_EQ(std::string(pcm.begin() + 16, pcm.begin() + 20), std::string("Wyr", 4));
     EXPECT_TRUE(std::equal(pa.begin(), pa.end(), pcm.begin() + 20));
-    EXPECT_TRUE(std::equal(pb.begin(), pb.end(), pcm.begin() + 20 + static_cast<std::ptrdiff_t>(pa.size())));
+    EXPECT_TRUE(std::equal(pb.begin(), pb.end(),
+                           pcm.begin() + 20 + static_cast<std::ptrdiff_t>(pa.size())));
     EXPECT_TRUE(PackPcm({}).empty());
 
 #ifdef SUITE_PCM_DIR
     // For the checker: the package and what it should hold.
     std::ofstream(SUITE_PCM_DIR "/two.pcm", std::ios::binary)
-        .write(reinterpret_cast<const char *>(pcm.data()), static_cast<std::streamsize>(pcm.size()));
+        .write(reinterpret_cast<const char *>(pcm.data()),
+               static_cast<std::streamsize>(pcm.size()));
     std::ofstream(SUITE_PCM_DIR "/two.expect") << "Courier|Second\n";
 #endif
 }

@@ -52,19 +52,28 @@ TEST(ProjectText, ReaderSectionsAndKeys) {
         std::vector<std::string> sources; // of the entries read, in order; "-" for no key
     };
     const Case cases[] = {
-        {"sections in reverse order", head + "2\r\n\r\n" + Section(1, "B") + Section(0, "A"), {"A", "B"}},
-        {"Count above the sections", head + "5\r\n\r\n" + Section(0, "A") + Section(3, "D"), {"A", "D"}},
+        {"sections in reverse order",
+         head + "2\r\n\r\n" + Section(1, "B") + Section(0, "A"),
+         {"A", "B"}},
+        {"Count above the sections",
+         head + "5\r\n\r\n" + Section(0, "A") + Section(3, "D"),
+         {"A", "D"}},
         {"Count below them", head + "1\r\n\r\n" + Section(0, "A") + Section(1, "B"), {"A"}},
         {"Count=0", head + "0\r\n\r\n" + Section(0, "A"), {}},
         {"negative Count", head + "-3\r\n\r\n" + Section(0, "A"), {}},
-        {"a repeated section: the first wins", head + "1\r\n\r\n" + Section(0, "A") + Section(0, "B"), {"A"}},
+        {"a repeated section: the first wins",
+         head + "1\r\n\r\n" + Section(0, "A") + Section(0, "B"),
+         {"A"}},
         {"a section without a source key", head + "1\r\n\r\n[file0]\r\nFileName=x\r\n", {"-"}},
         {"a key text inside a path",
-         head + "1\r\n\r\n[file0]\r\nFileSourcePath=C:\\FileName=x\\[file1]\r\nFileName=real\r\n", {"C:\\FileName=x\\[file1]"}},
+         head + "1\r\n\r\n[file0]\r\nFileSourcePath=C:\\FileName=x\\[file1]\r\nFileName=real\r\n",
+         {"C:\\FileName=x\\[file1]"}},
         {"a header not at a line start", head + "2\r\n\r\nx[file0]\r\nFileSourcePath=A\r\n", {}},
         {"a header with a leading zero", head + "2\r\n\r\n[file01]\r\nFileSourcePath=A\r\n", {}},
         {"sections before the Count key", Section(0, "A") + head + "1\r\n", {}},
-        {"a NUL ends the text", head + "2\r\n\r\n" + Section(0, "A") + "\0"s + Section(1, "B"), {"A"}},
+        {"a NUL ends the text",
+         head + "2\r\n\r\n" + Section(0, "A") + "\0"s + Section(1, "B"),
+         {"A"}},
         {"the last line without CR LF", head + "1\r\n\r\n[file0]\r\nFileSourcePath=A", {"A"}},
     };
     for (const Case &c : cases) {
@@ -74,14 +83,16 @@ TEST(ProjectText, ReaderSectionsAndKeys) {
             sources.push_back(e.source ? *e.source : "-");
         EXPECT_EQ(sources, c.sources);
     }
-    for (const std::string &bad : {""s, "\r\n"s, "[FILES]\r\n"s, "[FILES]\nCount=1\n\n[file0]\nFileSourcePath=A\n"s,
-                                  std::string(4096, '\xFF')})
+    for (const std::string &bad :
+         {""s, "\r\n"s, "[FILES]\r\n"s, "[FILES]\nCount=1\n\n[file0]\nFileSourcePath=A\n"s,
+          std::string(4096, '\xFF')})
         EXPECT_FALSE(ReadProjectText(bad.data(), bad.size())) << bad.substr(0, 20);
     EXPECT_FALSE(ReadProjectText(nullptr, 0));
 }
 
 TEST(ProjectText, MissingKeysStayAbsentAndDoNotReachTheNextSection) {
-    const auto entries = Read("[FILES]\r\nCount=2\r\n\r\n[file0]\r\nFileSourcePath=A\r\n\r\n" + Section(1, "B", "Bee", "7"));
+    const auto entries = Read("[FILES]\r\nCount=2\r\n\r\n[file0]\r\nFileSourcePath=A\r\n\r\n" +
+                              Section(1, "B", "Bee", "7"));
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_FALSE(entries[0].name);
     EXPECT_FALSE(entries[0].id);
@@ -92,16 +103,20 @@ TEST(ProjectText, MissingKeysStayAbsentAndDoNotReachTheNextSection) {
 
 TEST(ProjectText, LongValuesAndAHugeCount) {
     const std::string longPath = "C:\\" + std::string(297, 'p');
-    const auto entries = Read("[FILES]\r\nCount=1\r\n\r\n" + Section(0, longPath, std::string(300, 'n')));
+    const auto entries =
+        Read("[FILES]\r\nCount=1\r\n\r\n" + Section(0, longPath, std::string(300, 'n')));
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].source->size(), 300u) << "a long source is kept whole";
     EXPECT_TRUE(entries[0].SourceUnusable());
     EXPECT_EQ(*entries[0].name, std::string(259, 'n'));
-    EXPECT_FALSE(Read("[FILES]\r\nCount=1\r\n\r\n" + Section(0, std::string(259, 'p')))[0].SourceUnusable());
+    EXPECT_FALSE(
+        Read("[FILES]\r\nCount=1\r\n\r\n" + Section(0, std::string(259, 'p')))[0].SourceUnusable());
 
     const auto start = std::chrono::steady_clock::now();
-    const auto huge = Read("[FILES]\r\nCount=2000000000\r\n\r\n" + Section(0, "A") + Section(7, "H"));
-    const auto overflow = Read("[FILES]\r\nCount=" + std::string(40, '9') + "\r\n\r\n" + Section(0, "A"));
+    const auto huge =
+        Read("[FILES]\r\nCount=2000000000\r\n\r\n" + Section(0, "A") + Section(7, "H"));
+    const auto overflow =
+        Read("[FILES]\r\nCount=" + std::string(40, '9') + "\r\n\r\n" + Section(0, "A"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     ASSERT_EQ(huge.size(), 2u);
     EXPECT_EQ(huge[1].number, 7);
@@ -159,7 +174,8 @@ TEST(ProjectNaming, PostScriptFontNames) {
         std::string file, name;
     };
     const Case cases[] = {
-        {"FontName in a PFB", pfbHead + "%!PS-AdobeFont-1.0: X\r/FontName /Nimbus-Sans def\r", "Nimbus-Sans"},
+        {"FontName in a PFB", pfbHead + "%!PS-AdobeFont-1.0: X\r/FontName /Nimbus-Sans def\r",
+         "Nimbus-Sans"},
         {"FontName at CR LF", "%!PS-AdobeFont-1.0\r\n/FontName /Bold\r\n/x", "Bold"},
         {"FontName at a tab", "%!PS-AdobeFont-1.0\n/FontName /Tabbed\tdef", "Tabbed"},
         {"FontName at the end", "%!PS-AdobeFont-1.0\n/FontName /End", "End"},
@@ -241,8 +257,12 @@ TEST(ProjectRows, DuplicateIds) {
         {"x and 0", {{8, "x"}, {8, "0"}}, std::nullopt},
         {"0 and x", {{8, "0"}, {8, "x"}}, std::nullopt},
         {"empty IDs", {{8, ""}, {8, ""}}, std::nullopt},
-        {"forms and profiles are never compared", {{11, "5"}, {11, "5"}, {13, "5"}, {13, "5"}}, std::nullopt},
-        {"ten characters read as nine", {{8, "1234567890"}, {8, "123456789"}}, std::make_pair(0, 1)},
+        {"forms and profiles are never compared",
+         {{11, "5"}, {11, "5"}, {13, "5"}, {13, "5"}},
+         std::nullopt},
+        {"ten characters read as nine",
+         {{8, "1234567890"}, {8, "123456789"}},
+         std::make_pair(0, 1)},
         {"the first pair", {{8, "1"}, {8, "2"}, {9, "2"}, {8, "1"}}, std::make_pair(0, 3)},
     };
     for (const Case &c : cases)
@@ -275,8 +295,8 @@ TEST(ProjectRows, DownloadNamesAndPjlText) {
 
 // Under the sanitizers: every cut of a project text reads inside its bytes.
 TEST(ProjectText, EveryPrefixReadsInsideItsBytes) {
-    const std::string text = WriteProjectText({{"C:\\a.sfp", "A", "1", "0:", "\\fonts"},
-                                               {"C:\\b.ttf", "B", "2", "0:", "\\fonts"}});
+    const std::string text = WriteProjectText(
+        {{"C:\\a.sfp", "A", "1", "0:", "\\fonts"}, {"C:\\b.ttf", "B", "2", "0:", "\\fonts"}});
     for (std::size_t n = 0; n <= text.size(); ++n) {
         const std::vector<char> exact(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
         const auto entries = ReadProjectText(exact.data(), exact.size());
@@ -290,9 +310,10 @@ TEST(ProjectText, EveryPrefixReadsInsideItsBytes) {
 // Seeded mutations of a project text (bytes changed, line breaks, brackets and NULs put in,
 // cuts): every read stays inside the bytes, with section numbers from 0 and cut values.
 TEST(ProjectText, MutatedTextsReadInsideTheirBytes) {
-    const std::string base = WriteProjectText({{"C:\\a.sfp", "A", "1", "0:", "\\fonts"},
-                                               {"C:\\b.ttf", "B", "2", "0:", "\\fonts"},
-                                               {"C:\\c.hst", "C", "", "%disk0%", "/Resource/Form"}});
+    const std::string base =
+        WriteProjectText({{"C:\\a.sfp", "A", "1", "0:", "\\fonts"},
+                          {"C:\\b.ttf", "B", "2", "0:", "\\fonts"},
+                          {"C:\\c.hst", "C", "", "%disk0%", "/Resource/Form"}});
     std::uint32_t seed = 12345;
     auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
     const char inserts[] = {'[', ']', '\r', '\n', '\0', '=', '9', '-'};
@@ -301,10 +322,18 @@ TEST(ProjectText, MutatedTextsReadInsideTheirBytes) {
         for (int edits = 1 + static_cast<int>(next() % 6); edits > 0 && !text.empty(); --edits) {
             const std::size_t at = next() % text.size();
             switch (next() % 4) {
-            case 0: text[at] = static_cast<char>(next()); break;
-            case 1: text.insert(at, 1, inserts[next() % sizeof inserts]); break;
-            case 2: text.erase(at, 1 + next() % 8); break;
-            default: text.resize(at); break;
+            case 0:
+                text[at] = static_cast<char>(next());
+                break;
+            case 1:
+                text.insert(at, 1, inserts[next() % sizeof inserts]);
+                break;
+            case 2:
+                text.erase(at, 1 + next() % 8);
+                break;
+            default:
+                text.resize(at);
+                break;
             }
         }
         const std::vector<char> exact(text.begin(), text.end());

@@ -9,12 +9,14 @@
 
 namespace {
 
-std::uint32_t Size(const std::string &s) { return static_cast<std::uint32_t>(s.size()); }
+std::uint32_t Size(const std::string &s) {
+    return static_cast<std::uint32_t>(s.size());
+}
 
 // Records the items of a walk as an indented dump, the way a tree control would order
 // them: sorted keys, options appended, First in front.
 class DumpSink : public InfoSink {
-public:
+  public:
     struct Node {
         std::string text;
         bool bold = false;
@@ -48,7 +50,7 @@ public:
         return out;
     }
 
-private:
+  private:
     static void Dump(const Node &n, int depth, std::string &out) {
         for (const Node *c : n.children) {
             out += std::string(2 * depth, ' ') + c->text + (c->bold ? " *" : "") + "\n";
@@ -64,8 +66,10 @@ TEST(Commands, TextsAreExactAndRefuseValuesThatBreakTheLine) {
     EXPECT_EQ(*CompelPrintCommand("12", 0), "@PJL QUVSPOOLJOBCOMPELPRINT JOBID=12\r\n");
     EXPECT_EQ(*CompelPrintCommand("12", 3), "@PJL QUVSPOOLJOBCOMPELPRINT JOBID=12 QTY=3\r\n");
     EXPECT_EQ(*CancelJobCommand("1234", "12"), "@PJL QUVSPOOLJOBCANCEL PASSWORD=1234 JOBID=12\r\n");
-    EXPECT_EQ(*PrintJobCommand("1234", "12", 0), "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=12\r\n");
-    EXPECT_EQ(*PrintJobCommand("1234", "12", 3), "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=12 QTY=3\r\n");
+    EXPECT_EQ(*PrintJobCommand("1234", "12", 0),
+              "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=12\r\n");
+    EXPECT_EQ(*PrintJobCommand("1234", "12", 3),
+              "@PJL QUVSPOOLJOBPRINT PASSWORD=1234 JOBID=12 QTY=3\r\n");
     EXPECT_EQ(*SpoolJobInfoCommand("1234"), "@PJL QUVSPOOLJOBINFO PASSWORD=1234\r\n");
     EXPECT_EQ(PartitionCommand(50, 30, 20),
               "@PJL QUVPARTITIONASSIGN LOCATION=HDD0 DISTRIBUTION=\"50 30 20\"\r\n");
@@ -92,26 +96,28 @@ TEST(PostScript, StreamsAreFramedAndTheirCommentsDiffer) {
     const std::string uel = "\x1b%-12345X";
     const std::string enter = uel + "@PJL ENTER LANGUAGE=POSTSCRIPT\r\n";
     const std::string eot = " flush (\\004) cvx cvn == flush" + uel;
-    EXPECT_EQ(FormsProgram(), enter + "%%!Adobe-PS\r\n(*) {==} =string /Form resourceforall \r\n" + eot);
+    EXPECT_EQ(FormsProgram(),
+              enter + "%%!Adobe-PS\r\n(*) {==} =string /Form resourceforall \r\n" + eot);
     EXPECT_EQ(FilesProgram("%disk0%fonts/"),
               enter + "%!Adobe-PS\r\n(%disk0%fonts/*) {==} =string filenameforall\r\n" + eot);
-    EXPECT_EQ(SizeProgram("%disk0%fonts/A"),
-              enter + "%!Adobe-PS\r\n(%disk0%fonts/A) status {pop pop == pop} { (No File) = } ifelse \r\n" + eot);
+    EXPECT_EQ(
+        SizeProgram("%disk0%fonts/A"),
+        enter +
+            "%!Adobe-PS\r\n(%disk0%fonts/A) status {pop pop == pop} { (No File) = } ifelse \r\n" +
+            eot);
     EXPECT_EQ(FontSampleHead("Courier"),
               enter + "%!Adobe-PS\r\n/FontName where { pop } { /FontName (Courier");
     EXPECT_NE(eot.find("(\\004)"), std::string::npos); // a backslash and three digits
-    EXPECT_NE(SizeProgram("x) deletefile (y").find("(x\\) deletefile \\(y) status"), std::string::npos);
+    EXPECT_NE(SizeProgram("x) deletefile (y").find("(x\\) deletefile \\(y) status"),
+              std::string::npos);
 }
 
 TEST(PostScript, StringsEscapeAndDecodeAsTheInterpreterPrintsThem) {
     struct Case {
         std::string text, escaped;
     } cases[] = {
-        {"Courier", "Courier"},
-        {"a)b", "a\\)b"},
-        {"(x\\y)", "\\(x\\\\y\\)"},
-        {"caf\xe9", "caf\\351"},
-        {"t\tn\n", "t\\011n\\012"},
+        {"Courier", "Courier"},  {"a)b", "a\\)b"},           {"(x\\y)", "\\(x\\\\y\\)"},
+        {"caf\xe9", "caf\\351"}, {"t\tn\n", "t\\011n\\012"},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(EscapePostScriptString(c.text), c.escaped) << c.text;
@@ -159,9 +165,10 @@ TEST(PostScript, LinesJoinAcrossPiecesAndStopAtTheEot) {
         std::vector<std::string> lines;
         PostScriptReply::State state = PostScriptReply::State::More;
         for (const std::string &piece : c.pieces) {
-            state = reply.Add(piece.data(), piece.size(), [&](const char *data, std::size_t length, bool &ended) {
-                return TakeReplyLines(data, length, lines, ended);
-            });
+            state = reply.Add(piece.data(), piece.size(),
+                              [&](const char *data, std::size_t length, bool &ended) {
+                                  return TakeReplyLines(data, length, lines, ended);
+                              });
             if (state != PostScriptReply::State::More)
                 break;
         }
@@ -209,15 +216,18 @@ TEST(PostScript, ListedNamesSortIntoFilesAndFirstLevelFolders) {
     struct SizeCase {
         std::string reply;
         int size;
-    } sizes[] = {{"5\n\x04\n", 5}, {"No File\n\x04\n", -1}, {"", -1}, {"x 123456789012\n", 2147483647}};
+    } sizes[] = {
+        {"5\n\x04\n", 5}, {"No File\n\x04\n", -1}, {"", -1}, {"x 123456789012\n", 2147483647}};
     for (const SizeCase &s : sizes)
         EXPECT_EQ(ParseSizeReply(s.reply.data(), Size(s.reply)), s.size) << s.reply;
 }
 
 TEST(PjlReplies, LockStatusNamesStayInsideTheReply) {
-    const std::string config = "@PJL INFO CONFIG\r\n  HDD0 LOCK STATUS=UNLOCKED\r\n\tFLASH1 LOCK STATUS=X\r\n"
-                               "LOCK STATUS=NONAME\r\n";
-    EXPECT_EQ(ParseLockStatus(config.data(), Size(config)), (std::vector<std::string>{"HDD0", "FLASH1"}));
+    const std::string config =
+        "@PJL INFO CONFIG\r\n  HDD0 LOCK STATUS=UNLOCKED\r\n\tFLASH1 LOCK STATUS=X\r\n"
+        "LOCK STATUS=NONAME\r\n";
+    EXPECT_EQ(ParseLockStatus(config.data(), Size(config)),
+              (std::vector<std::string>{"HDD0", "FLASH1"}));
     const std::string first = "LOCK STATUS at the very start";
     EXPECT_TRUE(ParseLockStatus(first.data(), Size(first)).empty());
     const std::string nul = std::string("HD\0D0 LOCK STATUS=1\r\n", 21);
@@ -227,8 +237,10 @@ TEST(PjlReplies, LockStatusNamesStayInsideTheReply) {
 }
 
 TEST(PjlReplies, VolumeLinesFollowTheHeaderAndTheColumnHeading) {
-    const std::string reply = "@PJL INFO QUVFILESYS\r\nVOLUME\tTOTAL SIZE\r\n0:\t4\tHDD0\tPCL\r\n  1:\t4\tCOMMON\r\n"
-                              "%disk0%\t" + std::string(400, 'x') + "\r\n\f";
+    const std::string reply =
+        "@PJL INFO QUVFILESYS\r\nVOLUME\tTOTAL SIZE\r\n0:\t4\tHDD0\tPCL\r\n  1:\t4\tCOMMON\r\n"
+        "%disk0%\t" +
+        std::string(400, 'x') + "\r\n\f";
     std::vector<std::string> lines;
     ASSERT_TRUE(ParseFileSystems(reply.data(), Size(reply), lines));
     ASSERT_EQ(lines.size(), 3u);
@@ -254,7 +266,8 @@ TEST(PjlReplies, DirectoryPagesCountEveryLineAndKeepEntries) {
         std::uint32_t counted;
         std::vector<std::string> entries;
     } cases[] = {
-        {". TYPE=DIR\r\n.. TYPE=DIR\r\nA TYPE=FILE SIZE=5\r\nsub TYPE=DIR\r\n\f", 4,
+        {". TYPE=DIR\r\n.. TYPE=DIR\r\nA TYPE=FILE SIZE=5\r\nsub TYPE=DIR\r\n\f",
+         4,
          {"A TYPE=FILE SIZE=5", "sub TYPE=DIR"}},
         {"FILEERROR=3\r\n\f", 1, {}},
         {"\f", 0, {}},
@@ -272,8 +285,9 @@ TEST(PjlReplies, DirectoryPagesCountEveryLineAndKeepEntries) {
 }
 
 TEST(PjlReplies, HeldJobLinesFollowTheHeading) {
-    const std::string reply = "@PJL QUVSPOOLJOBINFO\r\n\tJOBID\tNAME\tTYPE\tCOPIES\r\n\t12\tReport\tSECURE\t1\r\n"
-                              "\t13\tPlan\tPROOF\t2\tON\r\n\f";
+    const std::string reply =
+        "@PJL QUVSPOOLJOBINFO\r\n\tJOBID\tNAME\tTYPE\tCOPIES\r\n\t12\tReport\tSECURE\t1\r\n"
+        "\t13\tPlan\tPROOF\t2\tON\r\n\f";
     std::vector<std::string> lines;
     ASSERT_TRUE(ParseSpoolJobTable(reply.data(), Size(reply), lines));
     EXPECT_EQ(lines, (std::vector<std::string>{"12\tReport\tSECURE\t1", "13\tPlan\tPROOF\t2\tON"}));
@@ -285,8 +299,12 @@ TEST(DemoPages, VolumesEntriesAndTheFilter) {
     struct Volume {
         const char *line, *volume;
     } volumes[] = {
-        {"1:\t4\t3\tHDD0\tCOMMON", "1:"}, {"10:\t4\tCOMMON", "10:"}, {"2:\t4\tMIX", "2:"},
-        {"%disk0%:\tMIX", ""},            {"0:\t4\tPCL", ""},        {"COMMON without colon", ""},
+        {"1:\t4\t3\tHDD0\tCOMMON", "1:"},
+        {"10:\t4\tCOMMON", "10:"},
+        {"2:\t4\tMIX", "2:"},
+        {"%disk0%:\tMIX", ""},
+        {"0:\t4\tPCL", ""},
+        {"COMMON without colon", ""},
         {":1\tCOMMON", ""},
     };
     for (const Volume &v : volumes)
@@ -298,15 +316,19 @@ TEST(DemoPages, VolumesEntriesAndTheFilter) {
     EXPECT_EQ(entry->path, "1:\\common\\demo\\");
     EXPECT_FALSE(SplitDemoEntry("sub TYPE=DIR 1:\\common\\demo\\"));
 
-    const std::vector<DemoEntry> all = {{"DEMO2.DMO", "1:\\"}, {"SAMPLE.DMO", "1:\\"}, {"demo3.dmo", "1:\\"},
-                                        {"DEMO4.TXT", "1:\\"}, {"Demo2.dmo", "2:\\"}};
+    const std::vector<DemoEntry> all = {{"DEMO2.DMO", "1:\\"},
+                                        {"SAMPLE.DMO", "1:\\"},
+                                        {"demo3.dmo", "1:\\"},
+                                        {"DEMO4.TXT", "1:\\"},
+                                        {"Demo2.dmo", "2:\\"}};
     auto names = [](const std::vector<DemoEntry> &es) {
         std::vector<std::string> out;
         for (const DemoEntry &e : es)
             out.push_back(e.name + "@" + e.path);
         return out;
     };
-    EXPECT_EQ(names(FilterDemoEntries(all, false)), (std::vector<std::string>{"demo3.dmo@1:\\", "Demo2.dmo@2:\\"}));
+    EXPECT_EQ(names(FilterDemoEntries(all, false)),
+              (std::vector<std::string>{"demo3.dmo@1:\\", "Demo2.dmo@2:\\"}));
     EXPECT_EQ(names(FilterDemoEntries(all, true)),
               (std::vector<std::string>{"SAMPLE.DMO@1:\\", "demo3.dmo@1:\\", "Demo2.dmo@2:\\"}));
 }
@@ -319,14 +341,18 @@ TEST(InfoReplies, TheWalkBuildsTheTreeItsFormsAsk) {
         bool flashSimm;
     } cases[] = {
         {"bare key", "MEMORY\r\n", "MEMORY\n", false},
-        {"key and value", "ONLINE=TRUE\r\nCODE=10001\r\n\f", "CODE\n  10001\nONLINE\n  TRUE\n", false},
+        {"key and value", "ONLINE=TRUE\r\nCODE=10001\r\n\f", "CODE\n  10001\nONLINE\n  TRUE\n",
+         false},
         {"enumerated, bold value", "PAPER=A4 [3 ENUMERATED]\r\n\tLETTER\r\n\tA4\r\n\tLEGAL\r\n",
          "PAPER\n  LETTER\n  A4 *\n  LEGAL\n", false},
-        {"range", "COPIES=1 [2 RANGE]\r\n\t1\r\n\t999\r\n", "COPIES\n  Current value: 1\n  1 - 999\n", false},
+        {"range", "COPIES=1 [2 RANGE]\r\n\t1\r\n\t999\r\n",
+         "COPIES\n  Current value: 1\n  1 - 999\n", false},
         {"key with a range, lower case", "TIMEOUT [2 range]\r\n\t5 seconds\r\n\t300 seconds\r\n",
          "TIMEOUT\n  5 - 300\n", false},
-        {"key with options", "IN TRAYS [1 ENUMERATED]\r\n\tINTRAY1 MP\r\n", "IN TRAYS\n  INTRAY1 MP\n", false},
-        {"sorted keys, trailing blanks", "ZETA=1\r\nALPHA  =2\r\nMU\r\n", "ALPHA\n  2\nMU\nZETA\n  1\n", false},
+        {"key with options", "IN TRAYS [1 ENUMERATED]\r\n\tINTRAY1 MP\r\n",
+         "IN TRAYS\n  INTRAY1 MP\n", false},
+        {"sorted keys, trailing blanks", "ZETA=1\r\nALPHA  =2\r\nMU\r\n",
+         "ALPHA\n  2\nMU\nZETA\n  1\n", false},
         {"flash simm", "FLASHSIMM\r\nMEMORY=1\r\n", "FLASHSIMM\nMEMORY\n  1\n", true},
         {"flash simm as a table item", "FLASHSIMM [1 TABLE]\r\n\tX\r\n", "FLASHSIMM\n  X\n", false},
         {"n past the data", "PAPER=A4 [99 ENUMERATED]\r\n\tA4\r\n\f", "PAPER\n  A4 *\n", false},
@@ -338,7 +364,8 @@ TEST(InfoReplies, TheWalkBuildsTheTreeItsFormsAsk) {
     };
     for (const Case &c : cases) {
         DumpSink sink;
-        InfoWalk walk = WalkInfoReply(c.reply.data(), Size(c.reply), 0, nullptr, sink, "Current value:");
+        InfoWalk walk =
+            WalkInfoReply(c.reply.data(), Size(c.reply), 0, nullptr, sink, "Current value:");
         EXPECT_EQ(sink.Dump(), c.dump) << c.name;
         EXPECT_EQ(walk.flashSimm, c.flashSimm) << c.name;
         if (c.flashSimm) {

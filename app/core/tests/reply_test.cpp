@@ -31,9 +31,9 @@ TEST(ReplyParsing, UnsolicitedStatusBlocksAreRemoved) {
         {kStatus + kStatus + "@PJL ECHO TEST\r\n\f", "@PJL ECHO TEST\r\n\f"},
         {"@PJL ECHO TEST\r\n\f" + kStatus, "@PJL ECHO TEST\r\n\f"},
         {"@PJL ECHO A\r\n\f" + kStatus + "@PJL ECHO B\r\n\f", "@PJL ECHO A\r\n\f@PJL ECHO B\r\n\f"},
-        {kStatus.substr(0, 20), kStatus.substr(0, 20)},           // no CR LF FF yet: stays
-        {"@PJL USTATUS", "@PJL USTATUS"},                         // 12 bytes, no end
-        {"short", "short"},                                       // under 12 bytes
+        {kStatus.substr(0, 20), kStatus.substr(0, 20)}, // no CR LF FF yet: stays
+        {"@PJL USTATUS", "@PJL USTATUS"},               // 12 bytes, no end
+        {"short", "short"},                             // under 12 bytes
         {std::string("@PJL\0USTATUS\r\n\f", 15), std::string("@PJL\0USTATUS\r\n\f", 15)},
     };
     for (const Case &c : cases) {
@@ -50,8 +50,8 @@ TEST(ReplyParsing, EndOfReplyAndTrailingUel) {
         std::string in;
         bool incomplete;
     } cases[] = {
-        {"", true},         {"@PJL\f", false},      {"@PJL\f\r\n", false}, {"@PJL\f\r\n\r", true},
-        {"\f", false},      {"@PJL ECHO", true},    {"x\f1", false},
+        {"", true},    {"@PJL\f", false},   {"@PJL\f\r\n", false}, {"@PJL\f\r\n\r", true},
+        {"\f", false}, {"@PJL ECHO", true}, {"x\f1", false},
     };
     for (const Case &c : cases) {
         Reply r(c.in);
@@ -81,11 +81,11 @@ TEST(ReplyParsing, LanguageFlagsFromTheConfigReply) {
         {"LANGUAGES [2 ENUMERATED]\r\n\tPCLXL\r\n\tPCL\r\n", 0x21},
         {"LANGUAGES [1 ENUMERATED]\r\n\tPOSTSCRIPT\r\n", 0x02},
         {"LANGUAGES [2 ENUMERATED]\r\n\tKLINGON\r\n\tELVISH\r\n", 0},
-        {"LANGUAGES [8 ENUMERATED]\r\n\tPCL\r\n", 0x01},              // count past the reply
-        {"LANGUAGES [999999999999 ENUMERATED]\r\n\tSDL\r\n", 0x08},    // huge count
-        {"LANGUAGES [x ENUMERATED]\r\n\tPCL\r\n", 0},                  // no count
-        {"LANG", 0},                                                    // no list
-        {"LANGUAGES", 0},                                               // cut at the word
+        {"LANGUAGES [8 ENUMERATED]\r\n\tPCL\r\n", 0x01},            // count past the reply
+        {"LANGUAGES [999999999999 ENUMERATED]\r\n\tSDL\r\n", 0x08}, // huge count
+        {"LANGUAGES [x ENUMERATED]\r\n\tPCL\r\n", 0},               // no count
+        {"LANG", 0},                                                // no list
+        {"LANGUAGES", 0},                                           // cut at the word
         {"LANGUAGES [3 ENUMERATED]\r\n\tESCP\r\n\tIBMPPR\r\n\tEPSONFX", 0xD0},
         {"LANGUAGES [1 ENUMERATED]\r\n\tTOLVAC\r\n", 0x04},
     };

@@ -11,9 +11,12 @@ namespace {
 const std::string kWritten =
     "[PRINTERS]\r\nName=Office,Port=10.1.2.3\r\nName=Office,Port=LPT1:\r\n[SEARCH_FILTERS]\r\n"
     "DiscoverLPT=TRUE\r\nDiscoverUSB=FALSE\r\nDiscoverIP=TRUE\r\nSubNet=10.1.2.0/10.1.3.0\r\n"
-    "TypeFace=3007\r\n[User_PIN]\r\n1234\r\n[SPOOL_QUEUES]\r\nShowProof=FALSE\r\nShowSecure=TRUE\r\n";
+    "TypeFace=3007\r\n[User_PIN]\r\n1234\r\n[SPOOL_QUEUES]\r\nShowProof=FALSE\r\nShowSecure="
+    "TRUE\r\n";
 
-SettingsRecord Parse(const std::string &text) { return ParseSettings(text.data(), text.size()); }
+SettingsRecord Parse(const std::string &text) {
+    return ParseSettings(text.data(), text.size());
+}
 
 using Printers = std::vector<std::pair<std::string, std::string>>;
 
@@ -29,7 +32,8 @@ TEST(SettingsFile, WrittenFormRoundTripsByteForByte) {
     EXPECT_EQ(r.pin, "1234");
     EXPECT_FALSE(r.showProof);
     EXPECT_EQ(WriteSettings(r), kWritten);
-    EXPECT_EQ(WriteSettings(Parse(WriteSettings(SettingsRecord{}))), WriteSettings(SettingsRecord{}));
+    EXPECT_EQ(WriteSettings(Parse(WriteSettings(SettingsRecord{}))),
+              WriteSettings(SettingsRecord{}));
 }
 
 TEST(SettingsFile, WhatParsesIsKeptAndTheRestKeepsItsDefault) {
@@ -42,24 +46,48 @@ TEST(SettingsFile, WhatParsesIsKeptAndTheRestKeepsItsDefault) {
         std::string pin;
     } cases[] = {
         {"only the printers section", "[PRINTERS]\r\n", {}, true, 3000, ""},
-        {"lower-case true is false", "[SEARCH_FILTERS]\r\nDiscoverUSB=true\r\n", {}, false, 3000, ""},
+        {"lower-case true is false",
+         "[SEARCH_FILTERS]\r\nDiscoverUSB=true\r\n",
+         {},
+         false,
+         3000,
+         ""},
         {"empty PIN", "[User_PIN]\r\n\r\n[SPOOL_QUEUES]\r\n", {}, true, 3000, ""},
         {"five-character PIN keeps four", "[User_PIN]\r\n12345\r\n", {}, true, 3000, "1234"},
-        {"last line without CR LF", "[PRINTERS]\r\nName=A,Port=1.2.3.4\r\nName=B,Port=5.6.7.8",
-         {{"A", "1.2.3.4"}, {"B", "5.6.7.8"}}, true, 3000, ""},
+        {"last line without CR LF",
+         "[PRINTERS]\r\nName=A,Port=1.2.3.4\r\nName=B,Port=5.6.7.8",
+         {{"A", "1.2.3.4"}, {"B", "5.6.7.8"}},
+         true,
+         3000,
+         ""},
         {"LF-only line ends",
-         "[PRINTERS]\nName=A,Port=1.2.3.4\nName=B,Port=5.6.7.8\n[SEARCH_FILTERS]\nDiscoverUSB=FALSE\nTypeFace=42\n"
+         "[PRINTERS]\nName=A,Port=1.2.3.4\nName=B,Port=5.6.7.8\n[SEARCH_FILTERS]\nDiscoverUSB="
+         "FALSE\nTypeFace=42\n"
          "[User_PIN]\n99\n",
-         {{"A", "1.2.3.4"}, {"B", "5.6.7.8"}}, false, 42, "99"},
+         {{"A", "1.2.3.4"}, {"B", "5.6.7.8"}},
+         false,
+         42,
+         "99"},
         {"no printers section", "Name=A,Port=p\r\n", {{"A", "p"}}, true, 3000, ""},
         {"a line without ,Port= ends the printers",
          "Name=A,Port=p\r\nName=B\r\nName=C,Port=q\r\n[SEARCH_FILTERS]\r\nSubNet=x,Port=y\r\n",
-         {{"A", "p"}}, true, 3000, ""},
+         {{"A", "p"}},
+         true,
+         3000,
+         ""},
         {"NULs end texts, not the file",
          std::string("Name=A\0B,Port=p\r\n[SEARCH_FILTERS]\r\nSubNet=ab\0cd\r\nTypeFace=7\r\n", 62),
-         {}, true, 7, ""},
+         {},
+         true,
+         7,
+         ""},
         {"non-numeric TypeFace", "[SEARCH_FILTERS]\r\nTypeFace=abc\r\n", {}, true, 3000, ""},
-        {"out-of-range TypeFace", "[SEARCH_FILTERS]\r\nTypeFace=99999999999\r\n", {}, true, 3000, ""},
+        {"out-of-range TypeFace",
+         "[SEARCH_FILTERS]\r\nTypeFace=99999999999\r\n",
+         {},
+         true,
+         3000,
+         ""},
         {"empty file", "", {}, true, 3000, ""},
         {"cut in a key", "[SEARCH_FILTERS]\r\nDiscoverUSB=", {}, false, 3000, ""},
         {"cut after the PIN section", "[User_PIN]\r\n", {}, true, 3000, ""},
@@ -77,7 +105,8 @@ TEST(SettingsFile, WhatParsesIsKeptAndTheRestKeepsItsDefault) {
     std::string binary(4096, '\0');
     for (std::size_t i = 0; i < binary.size(); ++i)
         binary[i] = static_cast<char>(i * 37);
-    for (std::size_t n = 0; n <= kWritten.size(); ++n) // every truncation, and junk, without over-read
+    for (std::size_t n = 0; n <= kWritten.size();
+         ++n) // every truncation, and junk, without over-read
         Parse(kWritten.substr(0, n));
     Parse(binary);
 }
@@ -123,7 +152,8 @@ SettingsRecord AsCut(SettingsRecord r) {
     return r;
 }
 
-void ExpectSameRecord(const SettingsRecord &got, const SettingsRecord &want, const std::string &what) {
+void ExpectSameRecord(const SettingsRecord &got, const SettingsRecord &want,
+                      const std::string &what) {
     EXPECT_EQ(got.printers, want.printers) << what;
     EXPECT_EQ(got.discoverLpt, want.discoverLpt) << what;
     EXPECT_EQ(got.discoverUsb, want.discoverUsb) << what;
@@ -147,16 +177,24 @@ TEST(SettingsFile, ValuesThatLookLikeTheFilesOwnWordsReadBackAsSaved) {
         int typeFace;
         Printers back; // the printers read back
     } cases[] = {
-        {"a port holding the PIN header", {{"Lab", "LPT1:[User_PIN]"}}, "", 3000,
+        {"a port holding the PIN header",
+         {{"Lab", "LPT1:[User_PIN]"}},
+         "",
+         3000,
          {{"Lab", "LPT1:[User_PIN]"}}},
         {"a scope that is the PIN header", {}, "[User_PIN]", 3000, {}},
-        {"a name holding \",Port=\" is cut before it", {{"Lab,Port=10.9.9.9", "LPT1:"}}, "", 3000,
+        {"a name holding \",Port=\" is cut before it",
+         {{"Lab,Port=10.9.9.9", "LPT1:"}},
+         "",
+         3000,
          {{"Lab", "LPT1:"}}},
         {"a scope holding the TypeFace key", {}, "10.1.2.0/TypeFace=42", 3007, {}},
         {"a scope that is a printer line", {}, "Name=Ghost,Port=10.6.6.6", 3000, {}},
         {"a scope holding every header",
          {{"A", "p"}},
-         "[PRINTERS]/[SEARCH_FILTERS]/[User_PIN]/[SPOOL_QUEUES]/ShowProof=FALSE", 1, {{"A", "p"}}},
+         "[PRINTERS]/[SEARCH_FILTERS]/[User_PIN]/[SPOOL_QUEUES]/ShowProof=FALSE",
+         1,
+         {{"A", "p"}}},
     };
     for (const Case &c : cases) {
         SettingsRecord r;
@@ -194,10 +232,30 @@ TEST(SettingsFile, FilesOfTheEarlierWriterReadAsBefore) {
 // For seeded random records whose texts mix any bytes but line breaks with the file's own
 // words and line breaks, writing then reading gives the record as the writer's cuts leave it.
 TEST(SettingsFile, AnyRecordReadsBackAsTheWritersCutsPredict) {
-    static const char *const kWords[] = {
-        "[PRINTERS]", "[SEARCH_FILTERS]", "[User_PIN]", "[SPOOL_QUEUES]", "Name=", ",Port=",
-        "DiscoverLPT=", "DiscoverUSB=", "DiscoverIP=", "SubNet=", "TypeFace=", "ShowProof=",
-        "ShowSecure=", "TRUE", "FALSE", "T", "/", "\r\n", "\n", "\r", "\f", "[", "]", "="};
+    static const char *const kWords[] = {"[PRINTERS]",
+                                         "[SEARCH_FILTERS]",
+                                         "[User_PIN]",
+                                         "[SPOOL_QUEUES]",
+                                         "Name=",
+                                         ",Port=",
+                                         "DiscoverLPT=",
+                                         "DiscoverUSB=",
+                                         "DiscoverIP=",
+                                         "SubNet=",
+                                         "TypeFace=",
+                                         "ShowProof=",
+                                         "ShowSecure=",
+                                         "TRUE",
+                                         "FALSE",
+                                         "T",
+                                         "/",
+                                         "\r\n",
+                                         "\n",
+                                         "\r",
+                                         "\f",
+                                         "[",
+                                         "]",
+                                         "="};
     std::mt19937 random(20261210);
     auto text = [&](std::size_t maxPieces) {
         std::string out;

@@ -54,7 +54,8 @@ std::vector<std::pair<int, std::string>> CheckStored(const std::string &font) {
     std::sort(byOffset.begin(), byOffset.end());
     for (auto [offset, i] : byOffset) {
         const std::size_t e = 76 + 8 * static_cast<std::size_t>(i);
-        chars.push_back({static_cast<int>(Get16(font, e)), font.substr(offset + 12, Get16(font, e + 2) - 12)});
+        chars.push_back(
+            {static_cast<int>(Get16(font, e)), font.substr(offset + 12, Get16(font, e + 2) - 12)});
     }
     return chars;
 }
@@ -79,12 +80,13 @@ Character Compressed(int code, int width, int height, std::string rows) {
 TEST(SoftFont, StoredHeaderCarriesTheDescriptor) {
     const auto font = Convert(SoftFont({}, {Plain(65, "\xAA\x55")}));
     ASSERT_TRUE(font);
-    const std::string expected = std::string("\0\0\0\xF0", 4) + std::string(4, '\0') +
-                                 std::string("\0\0\0\x30\0\x01\0\0\xF0\0\x01\x15\0\x28\0\x1E\0\x32\xFD\x01"
-                                             "\0\x78\0\xC8\0\x1C\x01\x02\0\x03\x40\x02\0\xFB\0\x20\0\x7F"
-                                             "\0\x01\0\0\0\x24\x03\0\x01\x2C\x01\x2C\0\x10",
-                                             52) +
-                                 "Courier         ";
+    const std::string expected =
+        std::string("\0\0\0\xF0", 4) + std::string(4, '\0') +
+        std::string("\0\0\0\x30\0\x01\0\0\xF0\0\x01\x15\0\x28\0\x1E\0\x32\xFD\x01"
+                    "\0\x78\0\xC8\0\x1C\x01\x02\0\x03\x40\x02\0\xFB\0\x20\0\x7F"
+                    "\0\x01\0\0\0\x24\x03\0\x01\x2C\x01\x2C\0\x10",
+                    52) +
+        "Courier         ";
     std::string header = font->substr(0, 76);
     Put32(header, 4, 0);
     EXPECT_EQ(header, expected);
@@ -144,37 +146,55 @@ TEST(SoftFont, CharactersKeptAndLeftOut) {
         std::string before = "", after = "";
     };
     const Case cases[] = {
-        {"order 65, 33: blocks stay, table sorts", {Plain(65, "\xAA\x55"), Plain(33, "\x0F\xF0")},
+        {"order 65, 33: blocks stay, table sorts",
+         {Plain(65, "\xAA\x55"), Plain(33, "\x0F\xF0")},
          {{65, "\xAA\x55"}, {33, "\x0F\xF0"}}},
-        {"class 2, repeat 2: three rows", {Compressed(65, 8, 3, std::string("\x02\x02\x03\x03", 4))},
+        {"class 2, repeat 2: three rows",
+         {Compressed(65, 8, 3, std::string("\x02\x02\x03\x03", 4))},
          {{65, "\x38\x38\x38"}}},
-        {"runs across bytes", {Compressed(65, 12, 1, std::string("\x00\x06\x04\x02", 4))},
+        {"runs across bytes",
+         {Compressed(65, 12, 1, std::string("\x00\x06\x04\x02", 4))},
          {{65, "\x03\xC0"}}},
-        {"runs past the width are clipped", {Compressed(65, 8, 1, std::string("\x00\x02\xC8", 3))},
+        {"runs past the width are clipped",
+         {Compressed(65, 8, 1, std::string("\x00\x02\xC8", 3))},
          {{65, "\x3F"}}},
-        {"repeats past the height are clipped", {Compressed(65, 8, 2, std::string("\x05\x00\x08", 3))},
+        {"repeats past the height are clipped",
+         {Compressed(65, 8, 2, std::string("\x05\x00\x08", 3))},
          {{65, "\xFF\xFF"}}},
         {"zero width", {Compressed(65, 0, 2, std::string("\x00\x00", 2))}, {{65, ""}}},
-        {"early end", {Compressed(65, 8, 3, std::string("\x00\x08", 2)), Plain(66, "\x11\x22")},
+        {"early end",
+         {Compressed(65, 8, 3, std::string("\x00\x08", 2)), Plain(66, "\x11\x22")},
          {{66, "\x11\x22"}}},
-        {"wider than 2080", {Compressed(65, 2081, 1, std::string("\x00\xFF\xFF", 3)), Plain(66, "\x11\x22")},
+        {"wider than 2080",
+         {Compressed(65, 2081, 1, std::string("\x00\xFF\xFF", 3)), Plain(66, "\x11\x22")},
          {{66, "\x11\x22"}}},
-        {"code 65 twice: the last wins", {Plain(65, "\xAA\x55"), Plain(66, "\x11\x22"), Plain(65, "\x0F\xF0")},
+        {"code 65 twice: the last wins",
+         {Plain(65, "\xAA\x55"), Plain(66, "\x11\x22"), Plain(65, "\x0F\xF0")},
          {{66, "\x11\x22"}, {65, "\x0F\xF0"}}},
-        {"codes 0, 300 and -1", {Plain(0, "\xAA\x55"), Plain(300, "\xAA\x55"), Plain(-1, "\xAA\x55"), Plain(66, "\x11\x22")},
+        {"codes 0, 300 and -1",
+         {Plain(0, "\xAA\x55"), Plain(300, "\xAA\x55"), Plain(-1, "\xAA\x55"),
+          Plain(66, "\x11\x22")},
          {{66, "\x11\x22"}}},
         {"class-1 size 10", {size10, Plain(66, "\x11\x22")}, {{66, "\x11\x22"}}},
         {"short raster", {Plain(65, "\xAA"), Plain(66, "\x11\x22")}, {{66, "\x11\x22"}}},
         {"longer raster is cut", {Plain(65, "\xAA\x55\x99")}, {{65, "\xAA\x55"}}},
         {"class 3", {class3, Plain(66, "\x11\x22")}, {{66, "\x11\x22"}}},
-        {"block over 0xFFFF", {Plain(65, tooBig, 2048, 300), Plain(66, "\x11\x22")}, {{66, "\x11\x22"}}},
-        {"a character escape without a code", {Plain(65, "\xAA\x55"), noCode, Plain(66, "\x11\x22")},
+        {"block over 0xFFFF",
+         {Plain(65, tooBig, 2048, 300), Plain(66, "\x11\x22")},
+         {{66, "\x11\x22"}}},
+        {"a character escape without a code",
+         {Plain(65, "\xAA\x55"), noCode, Plain(66, "\x11\x22")},
          {{65, "\xAA\x55"}, {66, "\x11\x22"}}},
-        {"negative size ends the walk", {Plain(65, "\xAA\x55"), negative, Plain(67, "\x11\x22")},
+        {"negative size ends the walk",
+         {Plain(65, "\xAA\x55"), negative, Plain(67, "\x11\x22")},
          {{65, "\xAA\x55"}}},
         {"size past the end ends the walk", {Plain(65, "\xAA\x55"), pastEnd}, {{65, "\xAA\x55"}}},
-        {"leading ESC E ESC *c5D, trailing ESC *c5F", {Plain(65, "\xAA\x55")}, {{65, "\xAA\x55"}},
-         "\x1b" "E\x1b*c5D", "\x1b*c5F"},
+        {"leading ESC E ESC *c5D, trailing ESC *c5F",
+         {Plain(65, "\xAA\x55")},
+         {{65, "\xAA\x55"}},
+         "\x1b"
+         "E\x1b*c5D",
+         "\x1b*c5F"},
         {"bytes between escapes", {Plain(65, "\xAA\x55")}, {{65, "\xAA\x55"}}, "", "\r\n"},
         {"header only", {}, {}},
     };
@@ -197,8 +217,8 @@ TEST(SoftFont, FilesWithoutAUsableDescriptorAreRefused) {
         "",
         SoftFont(d40, {}),
         cut,
-        "\x1b*c65E" + SoftFont({}, {}),   // another escape first
-        "X" + SoftFont({}, {}),           // not an escape
+        "\x1b*c65E" + SoftFont({}, {}), // another escape first
+        "X" + SoftFont({}, {}),         // not an escape
         "\x1b)s",
         "\x1b)s-64W" + std::string(64, 'd'),
     };
@@ -218,7 +238,7 @@ TEST(SoftFont, PropertyValuesAndFontSelection) {
     pitch0.pitch = 0;
     Descriptor extended;
     extended.pitch = 100;
-    extended.pitchExtended = 128;  // 100.5 quarter dots
+    extended.pitchExtended = 128; // 100.5 quarter dots
     extended.height = 48;
     extended.heightExtended = 128; // 48.5
     Descriptor format20;
@@ -234,7 +254,8 @@ TEST(SoftFont, PropertyValuesAndFontSelection) {
     };
     for (const Case &c : cases) {
         const std::string sfp = SoftFont(c.d, {});
-        const auto desc = FindFontDescriptor(reinterpret_cast<const std::uint8_t *>(sfp.data()), sfp.size());
+        const auto desc =
+            FindFontDescriptor(reinterpret_cast<const std::uint8_t *>(sfp.data()), sfp.size());
         ASSERT_TRUE(desc) << c.what;
         const SoftFontRows rows = GetSoftFontRows(*desc);
         EXPECT_EQ(rows.pitch, c.pitch) << c.what;

@@ -36,10 +36,12 @@ TEST(SpoolJobs, RowsShownByTypeAndFilters) {
         const char *type;
         bool proof, secure, shown;
     } cases[] = {
-        {"PROOF", true, true, true},   {"PROOF", true, false, true},   {"PROOF", false, true, false},
-        {"PROOF", false, false, false}, {"SECURE", true, true, true},   {"SECURE", true, false, false},
-        {"SECURE", false, true, true},  {"SECURE", false, false, false}, {"proof", true, true, false},
-        {"Secure", true, true, false},  {"", true, true, false},        {"PROOF ", true, true, false},
+        {"PROOF", true, true, true},   {"PROOF", true, false, true},
+        {"PROOF", false, true, false}, {"PROOF", false, false, false},
+        {"SECURE", true, true, true},  {"SECURE", true, false, false},
+        {"SECURE", false, true, true}, {"SECURE", false, false, false},
+        {"proof", true, true, false},  {"Secure", true, true, false},
+        {"", true, true, false},       {"PROOF ", true, true, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.type) + (c.proof ? " proof" : "") + (c.secure ? " secure" : ""));
@@ -54,7 +56,7 @@ TEST(SpoolJobs, PinPasses) {
         const char *result;
         int beeps;
     } cases[] = {
-        {"128", '7', "12", 1},   {"12a4", '7', "124", 1}, {"12395", '7', "1239", 1},
+        {"128", '7', "12", 1},   {"12a4", '7', "124", 1},  {"12395", '7', "1239", 1},
         {"1239", '7', "123", 1}, {"1289", '9', "1289", 0}, {"", '7', "", 0},
         {"/:9", '9', "9", 2},    {"0000", '7', "0000", 0}, {"1234567890", '9', "1234", 1},
     };
@@ -75,9 +77,9 @@ TEST(SpoolJobs, CopiesOnlyFromPlainNumbers) {
         const char *text;
         int copies;
     } cases[] = {
-        {"1", 1},   {" 7 ", 7},   {"0", 0},    {"abc", 0},          {"2x", 0},
-        {"-1", 0},  {"-5", 0},    {"+3", 0},   {"99999999999", 0},  {"2147483647", 2147483647},
-        {"2147483648", 0}, {"", 0}, {"   ", 0}, {"1 2", 0},          {"0012", 12},
+        {"1", 1},          {" 7 ", 7}, {"0", 0},   {"abc", 0},         {"2x", 0},
+        {"-1", 0},         {"-5", 0},  {"+3", 0},  {"99999999999", 0}, {"2147483647", 2147483647},
+        {"2147483648", 0}, {"", 0},    {"   ", 0}, {"1 2", 0},         {"0012", 12},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);

@@ -33,9 +33,10 @@ TEST(StorageDevices, NamesKindsAndNumbers) {
         int kind;
     };
     const Case cases[] = {
-        {"HDD0", "DISK0", kNodeDisk},     {"HDD1", "DISK1", kNodeDisk},   {"HDD2", "HDD2", kNodeDisk},
-        {"HDD0 ", "HDD0 ", kNodeDisk},    {"DISK3", "DISK3", kNodeDisk},  {"FLASH0", "FLASH0", kNodeFlash},
-        {"NIC0", "NIC0", kNodeFlash},     {"", "", kNodeFlash},
+        {"HDD0", "DISK0", kNodeDisk},  {"HDD1", "DISK1", kNodeDisk},
+        {"HDD2", "HDD2", kNodeDisk},   {"HDD0 ", "HDD0 ", kNodeDisk},
+        {"DISK3", "DISK3", kNodeDisk}, {"FLASH0", "FLASH0", kNodeFlash},
+        {"NIC0", "NIC0", kNodeFlash},  {"", "", kNodeFlash},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
@@ -111,7 +112,8 @@ TEST(StorageVolumes, FlashFilterTakesTheStoresOwnLines) {
                                         "POS_PART %flash1%b\t4000\t100\tFLASH1"}));
     // Its lines with the digit 0 belong to no store numbered 1, and back.
     EXPECT_TRUE(FlashVolumeLines({"%flash1%\t1\t1\tFLASH0\tMIX FLASH1"}, "FLASH1", 1).empty());
-    EXPECT_EQ(FlashVolumeLines(kFileSystems, "NIC0", 0), (std::vector<std::string>{"COM_PART 4:\t10\t10\tNIC0"}));
+    EXPECT_EQ(FlashVolumeLines(kFileSystems, "NIC0", 0),
+              (std::vector<std::string>{"COM_PART 4:\t10\t10\tNIC0"}));
     EXPECT_TRUE(FlashVolumeLines(kFileSystems, "", -1).empty());
     EXPECT_TRUE(FlashVolumeLines(kFileSystems, "FLASH9", 9).empty());
 }
@@ -159,12 +161,9 @@ TEST(StoragePaths, DirectoriesAndDeleteNamesJoinAlike) {
         const char *joined;
     };
     const Case cases[] = {
-        {"0:", "fonts", "0:\\fonts"},
-        {"0:\\50%", "x", "0:\\50%\\x"},
-        {"%disk0%", "fonts", "%disk0%fonts"},
-        {"%disk0%fonts", "A.pfa", "%disk0%fonts/A.pfa"},
-        {"%flash1%", "a b", "%flash1%a b"},
-        {"", "x", "\\x"},
+        {"0:", "fonts", "0:\\fonts"},         {"0:\\50%", "x", "0:\\50%\\x"},
+        {"%disk0%", "fonts", "%disk0%fonts"}, {"%disk0%fonts", "A.pfa", "%disk0%fonts/A.pfa"},
+        {"%flash1%", "a b", "%flash1%a b"},   {"", "x", "\\x"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.parent);
@@ -185,8 +184,14 @@ TEST(StorageRows, NumbersAndEntries) {
         const char *normal;
     };
     const Number numbers[] = {
-        {"-12x", "-12"},   {"x", "0"},  {"", "0"}, {"5000000000", "5000000000"}, {"  42", "42"},
-        {"+7", "7"},       {"-", "0"},  {"99999999999999999999999", "9223372036854775807"},
+        {"-12x", "-12"},
+        {"x", "0"},
+        {"", "0"},
+        {"5000000000", "5000000000"},
+        {"  42", "42"},
+        {"+7", "7"},
+        {"-", "0"},
+        {"99999999999999999999999", "9223372036854775807"},
         {"-99999999999999999999999", "-9223372036854775808"},
     };
     for (const Number &n : numbers) {
@@ -217,12 +222,14 @@ TEST(StorageRows, NumbersAndEntries) {
 
 TEST(StorageDelete, CommandsNameExactlyTheirFile) {
     const std::string uel = "\x1b%-12345X";
-    EXPECT_EQ(PjlDeleteCommand("0:\\pcl\\x.sfp"), "@PJL FSDELETE NAME = \"0:\\pcl\\x.sfp\" \r\n" + uel);
+    EXPECT_EQ(PjlDeleteCommand("0:\\pcl\\x.sfp"),
+              "@PJL FSDELETE NAME = \"0:\\pcl\\x.sfp\" \r\n" + uel);
     EXPECT_EQ(PjlDeleteCommand("0:\\50%\\x"), "@PJL FSDELETE NAME = \"0:\\50%\\x\" \r\n" + uel);
     for (const char *bad : {"0:\\a\"b", "0:\\a\rb", "0:\\a\nb"})
         EXPECT_EQ(PjlDeleteCommand(bad), std::nullopt) << bad;
     EXPECT_EQ(PostScriptDeleteProgram("%disk0%x.ps"),
-              uel + "@PJL ENTER LANGUAGE=POSTSCRIPT\r\n%!Adobe-PS\r\n(%disk0%x.ps) deletefile\r\n" + uel);
+              uel + "@PJL ENTER LANGUAGE=POSTSCRIPT\r\n%!Adobe-PS\r\n(%disk0%x.ps) deletefile\r\n" +
+                  uel);
     EXPECT_EQ(PostScriptDeleteProgram("a)b"),
               uel + "@PJL ENTER LANGUAGE=POSTSCRIPT\r\n%!Adobe-PS\r\n(a\\)b) deletefile\r\n" + uel);
 }

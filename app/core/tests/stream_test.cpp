@@ -8,7 +8,8 @@
 
 TEST(DownloadStream, HeaderJoinsVolumeAndFolderAndNamesTheSize) {
     EXPECT_EQ(BuildDownloadHeader("1:", "\\common\\demo", "START.DMO", 1000),
-              "\x1b%-12345X@PJL FSDOWNLOAD FORMAT:BINARY SIZE=1000 NAME=\"1:\\common\\demo\\START.DMO\"\r\n");
+              "\x1b%-12345X@PJL FSDOWNLOAD FORMAT:BINARY SIZE=1000 "
+              "NAME=\"1:\\common\\demo\\START.DMO\"\r\n");
     const std::string part(259, 'v');
     EXPECT_EQ(BuildDownloadHeader(part, part, part, 4294967295u).size(),
               9 + 35 + 10 + 7 + 3 * 259 + 1 + 3);
@@ -30,12 +31,12 @@ TEST(DownloadStream, PclValueOfADataBearingEscape) {
         std::uint32_t count;
     } cases[] = {
         {"\x1b)s64W" + std::string(64, 'd') + "abc\x1b(s", 6, 67},
-        {"\x1b)s64W" + std::string(64, 'd') + "abc", 6, 67},     // ends without ESC
-        {"\x1b)s64W" + std::string(10, 'd'), 6, 10},             // payload past the end: clamped
-        {"\x1b)s-5W" + std::string(3, 'd'), 6, 3},               // negative counts as 0
-        {"\x1b)sW" + std::string(3, 'd'), 4, 0},                  // no digits
-        {"\x1b)s", 4, 0},                                         // cut after the prefix
-        {"\x1b)s99999999999W", 15, 0},                            // huge, nothing behind
+        {"\x1b)s64W" + std::string(64, 'd') + "abc", 6, 67}, // ends without ESC
+        {"\x1b)s64W" + std::string(10, 'd'), 6, 10},         // payload past the end: clamped
+        {"\x1b)s-5W" + std::string(3, 'd'), 6, 3},           // negative counts as 0
+        {"\x1b)sW" + std::string(3, 'd'), 4, 0},             // no digits
+        {"\x1b)s", 4, 0},                                    // cut after the prefix
+        {"\x1b)s99999999999W", 15, 0},                       // huge, nothing behind
         {"\x1b*c5W12345\x1b", 5, 5},
     };
     for (const Case &c : cases) {
@@ -65,8 +66,8 @@ void Put32(std::vector<std::uint8_t> &v, std::size_t at, std::uint32_t x) {
 }
 
 // A font with one 'name' table holding records (platform, encoding, id, text).
-std::vector<std::uint8_t> FontWithNames(
-    const std::vector<std::tuple<int, int, int, std::string>> &records) {
+std::vector<std::uint8_t>
+FontWithNames(const std::vector<std::tuple<int, int, int, std::string>> &records) {
     std::vector<std::uint8_t> names(6 + 12 * records.size());
     Put16(names, 2, static_cast<std::uint16_t>(records.size()));
     Put16(names, 4, static_cast<std::uint16_t>(names.size()));
@@ -97,8 +98,8 @@ std::vector<std::uint8_t> FontWithNames(
 } // namespace
 
 TEST(TrueType, TablesAndNamesAreLookedUpInsideTheFont) {
-    auto font = FontWithNames({{1, 0, 4, "Mac"}, {3, 0, 4, "Symbolic"}, {3, 1, 4, "Unicode"},
-                               {3, 0, 1, "Family"}});
+    auto font = FontWithNames(
+        {{1, 0, 4, "Mac"}, {3, 0, 4, "Symbolic"}, {3, 1, 4, "Unicode"}, {3, 0, 1, "Family"}});
     TrueTypeTable names = FindTrueTypeTable("name", font.data(), font.size());
     ASSERT_NE(names.data, nullptr);
     EXPECT_EQ(GetTrueTypeName(names, 4), "Unicode");
@@ -107,7 +108,9 @@ TEST(TrueType, TablesAndNamesAreLookedUpInsideTheFont) {
     EXPECT_EQ(FindTrueTypeTable("head", font.data(), font.size()).data, nullptr);
 
     auto longName = FontWithNames({{3, 1, 4, std::string(400, 'L')}});
-    EXPECT_EQ(GetTrueTypeName(FindTrueTypeTable("name", longName.data(), longName.size()), 4).size(), 259u);
+    EXPECT_EQ(
+        GetTrueTypeName(FindTrueTypeTable("name", longName.data(), longName.size()), 4).size(),
+        259u);
 
     // Every truncation of the font: the table is absent or the name comes out whole or empty.
     for (std::size_t n = 0; n < font.size(); ++n) {

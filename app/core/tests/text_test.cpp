@@ -38,8 +38,9 @@ TEST(TextHelpers, PathLeafAndTrimmedFloat) {
     struct {
         double value;
         const char *text;
-    } cases[] = {{1.5, "1.5"}, {12, "12"}, {0, "0"}, {0.25, "0.25"}, {6.125, "6.12"},
-                 {100, "100"}, {-2.5, "-2.5"}, {1e300 * 1e300, "0"}, {0.001, "0"}};
+    } cases[] = {{1.5, "1.5"},   {12, "12"},           {0, "0"},
+                 {0.25, "0.25"}, {6.125, "6.12"},      {100, "100"},
+                 {-2.5, "-2.5"}, {1e300 * 1e300, "0"}, {0.001, "0"}};
     for (const auto &c : cases)
         EXPECT_EQ(FormatTrimmedFloat(c.value), c.text) << c.value;
 }

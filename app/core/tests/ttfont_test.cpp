@@ -22,18 +22,19 @@ std::string Header(const TrueTypeFacts &facts, int typeface) {
 }
 
 TrueTypeTable Table(const std::string &bytes) {
-    return {reinterpret_cast<const std::uint8_t *>(bytes.data()), static_cast<std::uint32_t>(bytes.size())};
+    return {reinterpret_cast<const std::uint8_t *>(bytes.data()),
+            static_cast<std::uint32_t>(bytes.size())};
 }
 
 std::string Pclt(std::size_t size) {
     std::string p(54, '\0');
     Put32(p, 0, 0x00010000);
-    Put16(p, 8, 0x0258);   // pitch
-    Put16(p, 10, 0x1111);  // xHeight
-    Put16(p, 12, 0x0002);  // style
-    Put16(p, 14, 0x1004);  // typeFamily
-    Put16(p, 16, 0x2222);  // capHeight
-    Put16(p, 18, 277);     // symbolSet
+    Put16(p, 8, 0x0258);  // pitch
+    Put16(p, 10, 0x1111); // xHeight
+    Put16(p, 12, 0x0002); // style
+    Put16(p, 14, 0x1004); // typeFamily
+    Put16(p, 16, 0x2222); // capHeight
+    Put16(p, 18, 277);    // symbolSet
     p.replace(20, 16, "PcltFace        ");
     p.replace(36, 8, "\x01\x02\x03\x04\x05\x06\x07\x08");
     p[50] = static_cast<char>(0xFE);
@@ -68,17 +69,17 @@ TEST(TrueTypeFont, HeaderOfAnUnboundFontWithoutPclt) {
     Put16(expected, 10, 0x40);
     expected[13] = 11;
     expected[16] = static_cast<char>(0xF3);
-    Put16(expected, 22, 2000);   // xMax - xMin
-    Put16(expected, 24, 2000);   // yMax - yMin
-    expected[27] = 1;            // proportional
-    Put16(expected, 28, 500);    // advance of the space glyph (1)
-    Put16(expected, 32, 500);    // height of 'x'
-    Put16(expected, 34, 0);      // upright, no width part
-    Put16(expected, 36, 3017);   // the typeface number given
-    expected[38] = 64;           // PANOSE serif 11
+    Put16(expected, 22, 2000); // xMax - xMin
+    Put16(expected, 24, 2000); // yMax - yMin
+    expected[27] = 1;          // proportional
+    Put16(expected, 28, 500);  // advance of the space glyph (1)
+    Put16(expected, 32, 500);  // height of 'x'
+    Put16(expected, 34, 0);    // upright, no width part
+    Put16(expected, 36, 3017); // the typeface number given
+    expected[38] = 64;         // PANOSE serif 11
     expected[39] = 2;
-    Put16(expected, 46, 3);      // characters
-    Put16(expected, 50, 700);    // height of 'H'
+    Put16(expected, 46, 3);   // characters
+    Put16(expected, 50, 700); // height of 'H'
     expected.replace(58, 8, "\xFF\xFF\xFF\xFF\0\0\0\x06", 8);
     Put16(expected, 66, 0xFFB5); // underline position -75
     Put16(expected, 68, 50);
@@ -187,14 +188,16 @@ TEST(TrueTypeFont, PcltFieldsComeFromThePcltTable) {
 }
 
 TEST(TrueTypeFont, StylesAndSerifs) {
-    const int serif[18] = {64, 64, 132, 132, 64, 64, 64, 130, 65, 75, 131, 64, 64, 64, 72, 65, 0, 0};
+    const int serif[18] = {64, 64,  132, 132, 64, 64, 64, 130, 65,
+                           75, 131, 64,  64,  64, 72, 65, 0,   0};
     for (int v = 0; v < 18; ++v)
         EXPECT_EQ(ComputeSerifStyle(static_cast<std::uint8_t>(v)), serif[v]) << v;
     EXPECT_EQ(ComputeSerifStyle(255), 0);
     const struct {
         std::int32_t angle;
         int proportion, style;
-    } styles[] = {{0, 0, 0}, {1, 0, 1}, {0, 5, 24}, {0, 6, 4}, {-12 * 65536, 7, 29}, {0, 8, 8}, {0, 9, 0}};
+    } styles[] = {{0, 0, 0}, {1, 0, 1}, {0, 5, 24}, {0, 6, 4}, {-12 * 65536, 7, 29},
+                  {0, 8, 8}, {0, 9, 0}};
     for (const auto &s : styles)
         EXPECT_EQ(ComputeStyleWord(s.angle, static_cast<std::uint8_t>(s.proportion)), s.style);
 }
@@ -217,7 +220,8 @@ TEST(TrueTypeFont, Format4Lookups) {
     Put16(sub, 34, 0);
     Put16(sub, 36, 12);
     const TrueTypeTable t = Table(sub);
-    const std::pair<unsigned, unsigned> lookups[] = {{64, 0}, {65, 15}, {66, 0}, {67, 17}, {68, 0}, {70, 0}, {72, 0}};
+    const std::pair<unsigned, unsigned> lookups[] = {{64, 0}, {65, 15}, {66, 0}, {67, 17},
+                                                     {68, 0}, {70, 0},  {72, 0}};
     for (auto [code, glyph] : lookups)
         EXPECT_EQ(MapCharToGlyph(t, static_cast<std::uint16_t>(code)), glyph) << code;
     EXPECT_EQ(ScanCharacterMap(t).count, 5u) << "the walk ends at segCount";
@@ -249,7 +253,8 @@ TEST(TrueTypeFont, DejaVuFonts) {
     struct Case {
         const char *file;
         bool fixed;
-    } cases[] = {{"DejaVuSans.ttf", false}, {"DejaVuSansMono.ttf", true}, {"DejaVuSerif.ttf", false}};
+    } cases[] = {
+        {"DejaVuSans.ttf", false}, {"DejaVuSansMono.ttf", true}, {"DejaVuSerif.ttf", false}};
     for (const Case &c : cases) {
         const std::string font = DejaVu(c.file);
         ASSERT_FALSE(font.empty()) << c.file << " (fonts-dejavu-core) not found";
@@ -274,7 +279,7 @@ TEST(TrueTypeFont, DejaVuFonts) {
 TEST(TrueTypeFont, TypefaceCounter) {
     const struct {
         int stored, used, next;
-    } cases[] = {{3000, 3000, 3001}, {3017, 3017, 3018}, {4094, 4094, 4095}, {4095, 4095, 3000},
+    } cases[] = {{3000, 3000, 3001},  {3017, 3017, 3018}, {4094, 4094, 4095}, {4095, 4095, 3000},
                  {99999, 3000, 3001}, {2999, 3000, 3001}, {-1, 3000, 3001}};
     for (const auto &c : cases) {
         int next = 0;

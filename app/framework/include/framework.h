@@ -11,6 +11,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
@@ -32,10 +33,19 @@ class CImageList;
 // Geometry
 
 class CPoint : public POINT {
-public:
-    CPoint() { x = 0; y = 0; }
-    CPoint(int ix, int iy) { x = ix; y = iy; }
-    CPoint(POINT p) { x = p.x; y = p.y; }
+  public:
+    CPoint() {
+        x = 0;
+        y = 0;
+    }
+    CPoint(int ix, int iy) {
+        x = ix;
+        y = iy;
+    }
+    CPoint(POINT p) {
+        x = p.x;
+        y = p.y;
+    }
     // From a mouse message's lParam (signed 16-bit coordinates).
     explicit CPoint(LPARAM lParam) {
         x = static_cast<short>(LOWORD(lParam));
@@ -45,17 +55,36 @@ public:
 };
 
 class CSize : public SIZE {
-public:
-    CSize() { cx = 0; cy = 0; }
-    CSize(int w, int h) { cx = w; cy = h; }
-    CSize(SIZE s) { cx = s.cx; cy = s.cy; }
+  public:
+    CSize() {
+        cx = 0;
+        cy = 0;
+    }
+    CSize(int w, int h) {
+        cx = w;
+        cy = h;
+    }
+    CSize(SIZE s) {
+        cx = s.cx;
+        cy = s.cy;
+    }
 };
 
 class CRect : public RECT {
-public:
+  public:
     CRect() { left = top = right = bottom = 0; }
-    CRect(int l, int t, int r, int b) { left = l; top = t; right = r; bottom = b; }
-    CRect(const RECT &r) { left = r.left; top = r.top; right = r.right; bottom = r.bottom; }
+    CRect(int l, int t, int r, int b) {
+        left = l;
+        top = t;
+        right = r;
+        bottom = b;
+    }
+    CRect(const RECT &r) {
+        left = r.left;
+        top = r.top;
+        right = r.right;
+        bottom = r.bottom;
+    }
     int Width() const { return right - left; }
     int Height() const { return bottom - top; }
     CPoint TopLeft() const { return CPoint(left, top); }
@@ -69,13 +98,17 @@ public:
 // CString: a growable ANSI text that reads as a const char*.
 
 class CString {
-public:
+  public:
     CString() = default;
     CString(const char *text) : s_(text ? text : "") {}
-    CString(const char *text, int length) : s_(text ? std::string(text, length > 0 ? length : 0) : "") {}
+    CString(const char *text, int length)
+        : s_(text ? std::string(text, length > 0 ? length : 0) : "") {}
     CString(const CString &) = default;
     CString &operator=(const CString &) = default;
-    CString &operator=(const char *text) { s_ = text ? text : ""; return *this; }
+    CString &operator=(const char *text) {
+        s_ = text ? text : "";
+        return *this;
+    }
 
     operator const char *() const { return s_.c_str(); }
     int GetLength() const { return static_cast<int>(s_.size()); }
@@ -83,12 +116,33 @@ public:
     void Empty() { s_.clear(); }
     char GetAt(int i) const { return s_.at(static_cast<size_t>(i)); }
 
-    CString &operator+=(const char *text) { s_ += text ? text : ""; return *this; }
-    CString &operator+=(const CString &o) { s_ += o.s_; return *this; }
-    CString &operator+=(char c) { s_ += c; return *this; }
-    friend CString operator+(const CString &a, const char *b) { CString r(a); r += b; return r; }
-    friend CString operator+(const char *a, const CString &b) { CString r(a); r += b; return r; }
-    friend CString operator+(const CString &a, const CString &b) { CString r(a); r += b; return r; }
+    CString &operator+=(const char *text) {
+        s_ += text ? text : "";
+        return *this;
+    }
+    CString &operator+=(const CString &o) {
+        s_ += o.s_;
+        return *this;
+    }
+    CString &operator+=(char c) {
+        s_ += c;
+        return *this;
+    }
+    friend CString operator+(const CString &a, const char *b) {
+        CString r(a);
+        r += b;
+        return r;
+    }
+    friend CString operator+(const char *a, const CString &b) {
+        CString r(a);
+        r += b;
+        return r;
+    }
+    friend CString operator+(const CString &a, const CString &b) {
+        CString r(a);
+        r += b;
+        return r;
+    }
     friend bool operator==(const CString &a, const CString &b) { return a.s_ == b.s_; }
     friend bool operator==(const CString &a, const char *b) { return a.s_ == (b ? b : ""); }
     friend bool operator!=(const CString &a, const char *b) { return !(a == b); }
@@ -105,7 +159,7 @@ public:
     char *GetBuffer(int minLength);
     void ReleaseBuffer(int newLength = -1);
 
-private:
+  private:
     std::string s_;
 };
 
@@ -131,29 +185,33 @@ struct CRuntimeClass {
 
 #define RUNTIME_CLASS(class_name) (&class_name::class##class_name)
 
-#define DECLARE_DYNAMIC(class_name)                                                           \
-public:                                                                                       \
-    static CRuntimeClass class##class_name;                                                   \
+#define DECLARE_DYNAMIC(class_name)                                                                \
+  public:                                                                                          \
+    static CRuntimeClass class##class_name;                                                        \
     CRuntimeClass *GetRuntimeClass() const override;
 
-#define DECLARE_DYNCREATE(class_name)                                                         \
-    DECLARE_DYNAMIC(class_name)                                                               \
+#define DECLARE_DYNCREATE(class_name)                                                              \
+    DECLARE_DYNAMIC(class_name)                                                                    \
     static CObject *CreateObject();
 
-#define IMPLEMENT_RUNTIMECLASS(class_name, base_name, factory)                                \
-    CRuntimeClass class_name::class##class_name = {#class_name, sizeof(class_name), factory,  \
-                                                   RUNTIME_CLASS(base_name)};                 \
-    CRuntimeClass *class_name::GetRuntimeClass() const { return RUNTIME_CLASS(class_name); }
+#define IMPLEMENT_RUNTIMECLASS(class_name, base_name, factory)                                     \
+    CRuntimeClass class_name::class##class_name = {#class_name, sizeof(class_name), factory,       \
+                                                   RUNTIME_CLASS(base_name)};                      \
+    CRuntimeClass *class_name::GetRuntimeClass() const {                                           \
+        return RUNTIME_CLASS(class_name);                                                          \
+    }
 
-#define IMPLEMENT_DYNAMIC(class_name, base_name)                                              \
+#define IMPLEMENT_DYNAMIC(class_name, base_name)                                                   \
     IMPLEMENT_RUNTIMECLASS(class_name, base_name, nullptr)
 
-#define IMPLEMENT_DYNCREATE(class_name, base_name)                                            \
-    CObject *class_name::CreateObject() { return new class_name; }                            \
+#define IMPLEMENT_DYNCREATE(class_name, base_name)                                                 \
+    CObject *class_name::CreateObject() {                                                          \
+        return new class_name;                                                                     \
+    }                                                                                              \
     IMPLEMENT_RUNTIMECLASS(class_name, base_name, &class_name::CreateObject)
 
 class CObject {
-public:
+  public:
     virtual ~CObject() = default;
     static CRuntimeClass classCObject;
     virtual CRuntimeClass *GetRuntimeClass() const;
@@ -162,12 +220,12 @@ public:
 
 // `object` when it is of class `cls` (or derived from it), else NULL.
 CObject *AfxDynamicDownCast(const CRuntimeClass *cls, CObject *object);
-#define DYNAMIC_DOWNCAST(class_name, object)                                                  \
+#define DYNAMIC_DOWNCAST(class_name, object)                                                       \
     static_cast<class_name *>(AfxDynamicDownCast(RUNTIME_CLASS(class_name), object))
 
 // A doubly linked list of void pointers. The caller owns what the pointers point to.
 class CPtrList : public CObject {
-public:
+  public:
     explicit CPtrList(INT_PTR blockSize = 10);
     ~CPtrList() override;
     CPtrList(const CPtrList &) = delete;
@@ -195,7 +253,7 @@ public:
     // First node holding `value` after `startAfter` (from the head when NULL), else NULL.
     POSITION Find(void *value, POSITION startAfter = nullptr) const;
 
-private:
+  private:
     struct Node;
     Node *head_ = nullptr;
     Node *tail_ = nullptr;
@@ -211,27 +269,27 @@ typedef void (CCmdTarget::*AFX_PMSG)();
 // How an entry's handler is called (which arguments are cracked from wParam/lParam).
 enum AfxSig : UINT {
     AfxSig_end = 0,
-    AfxSig_v_v,        // void ()                               ON_COMMAND, WM_DESTROY, WM_CLOSE
-    AfxSig_i_cs,       // int (LPCREATESTRUCT)                  WM_CREATE
-    AfxSig_v_uii,      // void (UINT, int, int)                 WM_SIZE
-    AfxSig_b_wuu,      // BOOL (CWnd*, UINT, UINT)              WM_SETCURSOR
-    AfxSig_i_wuu,      // int (CWnd*, UINT, UINT)               WM_MOUSEACTIVATE
-    AfxSig_v_up,       // void (UINT, CPoint)                   WM_LBUTTONUP, WM_MOUSEMOVE
-    AfxSig_v_hdrop,    // void (HDROP)                          WM_DROPFILES
-    AfxSig_v_uuu,      // void (UINT, UINT, UINT)               WM_KEYUP
-    AfxSig_l_wl,       // LRESULT (WPARAM, LPARAM)              ON_MESSAGE
-    AfxSig_v_nmhdr,    // void (NMHDR*, LRESULT*)               ON_NOTIFY, ON_NOTIFY_REFLECT
-    AfxSig_v_u,        // void (UINT)                           ON_COMMAND_RANGE
-    AfxSig_cmdui,      // void (CCmdUI*)                        ON_UPDATE_COMMAND_UI
-    AfxSig_cmdui_range,  // void (CCmdUI*)                      ON_UPDATE_COMMAND_UI_RANGE
+    AfxSig_v_v,         // void ()                               ON_COMMAND, WM_DESTROY, WM_CLOSE
+    AfxSig_i_cs,        // int (LPCREATESTRUCT)                  WM_CREATE
+    AfxSig_v_uii,       // void (UINT, int, int)                 WM_SIZE
+    AfxSig_b_wuu,       // BOOL (CWnd*, UINT, UINT)              WM_SETCURSOR
+    AfxSig_i_wuu,       // int (CWnd*, UINT, UINT)               WM_MOUSEACTIVATE
+    AfxSig_v_up,        // void (UINT, CPoint)                   WM_LBUTTONUP, WM_MOUSEMOVE
+    AfxSig_v_hdrop,     // void (HDROP)                          WM_DROPFILES
+    AfxSig_v_uuu,       // void (UINT, UINT, UINT)               WM_KEYUP
+    AfxSig_l_wl,        // LRESULT (WPARAM, LPARAM)              ON_MESSAGE
+    AfxSig_v_nmhdr,     // void (NMHDR*, LRESULT*)               ON_NOTIFY, ON_NOTIFY_REFLECT
+    AfxSig_v_u,         // void (UINT)                           ON_COMMAND_RANGE
+    AfxSig_cmdui,       // void (CCmdUI*)                        ON_UPDATE_COMMAND_UI
+    AfxSig_cmdui_range, // void (CCmdUI*)                      ON_UPDATE_COMMAND_UI_RANGE
 };
 
 struct AFX_MSGMAP_ENTRY {
-    UINT nMessage;  // window message; WM_COMMAND / WM_NOTIFY for control entries
-    UINT nCode;     // notification code for WM_COMMAND / WM_NOTIFY entries
-    UINT nID;       // first control or command id
-    UINT nLastID;   // last id of the range
-    UINT nSig;      // AfxSig
+    UINT nMessage; // window message; WM_COMMAND / WM_NOTIFY for control entries
+    UINT nCode;    // notification code for WM_COMMAND / WM_NOTIFY entries
+    UINT nID;      // first control or command id
+    UINT nLastID;  // last id of the range
+    UINT nSig;     // AfxSig
     AFX_PMSG pfn;
 };
 
@@ -243,92 +301,135 @@ struct AFX_MSGMAP {
 // Reflected messages (a control's own notifications, offered to the control first).
 #define WM_REFLECT_BASE 0xBC00
 
-#define DECLARE_MESSAGE_MAP()                                                                 \
-protected:                                                                                    \
-    static const AFX_MSGMAP *GetThisMessageMap();                                             \
+#define DECLARE_MESSAGE_MAP()                                                                      \
+  protected:                                                                                       \
+    static const AFX_MSGMAP *GetThisMessageMap();                                                  \
     const AFX_MSGMAP *GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                                \
-    const AFX_MSGMAP *theClass::GetMessageMap() const { return GetThisMessageMap(); }         \
-    const AFX_MSGMAP *theClass::GetThisMessageMap() {                                         \
-        typedef theClass ThisClass;                                                           \
-        typedef baseClass TheBaseClass;                                                       \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                                     \
+    const AFX_MSGMAP *theClass::GetMessageMap() const {                                            \
+        return GetThisMessageMap();                                                                \
+    }                                                                                              \
+    const AFX_MSGMAP *theClass::GetThisMessageMap() {                                              \
+        typedef theClass ThisClass;                                                                \
+        typedef baseClass TheBaseClass;                                                            \
         static const AFX_MSGMAP_ENTRY entries[] = {
 
-#define END_MESSAGE_MAP()                                                                     \
-        {0, 0, 0, 0, AfxSig_end, nullptr}};                                                   \
-        static const AFX_MSGMAP map = {&TheBaseClass::GetThisMessageMap, entries};            \
-        return &map;                                                                          \
+#define END_MESSAGE_MAP()                                                                          \
+    { 0, 0, 0, 0, AfxSig_end, nullptr }                                                            \
+    }                                                                                              \
+    ;                                                                                              \
+    static const AFX_MSGMAP map = {&TheBaseClass::GetThisMessageMap, entries};                     \
+    return &map;                                                                                   \
     }
 
 // A handler of the given type as the generic member pointer of an entry; the entry's
 // signature kind names the type it is called as.
 #define AFX_MSG_PMSG(type, fn) std::bit_cast<AFX_PMSG>(static_cast<type>(fn))
 
-#define ON_COMMAND(id, fn)                                                                    \
-    {WM_COMMAND, 0, (UINT)(id), (UINT)(id), AfxSig_v_v,                                       \
-     AFX_MSG_PMSG(void (CCmdTarget::*)(), &ThisClass::fn)},
-#define ON_CONTROL(code, id, fn)                                                              \
-    {WM_COMMAND, (UINT)(code), (UINT)(id), (UINT)(id), AfxSig_v_v,                            \
-     AFX_MSG_PMSG(void (CCmdTarget::*)(), &ThisClass::fn)},
+#define ON_COMMAND(id, fn)                                                                         \
+    {WM_COMMAND, 0,          (UINT)(id),                                                           \
+     (UINT)(id), AfxSig_v_v, AFX_MSG_PMSG(void(CCmdTarget::*)(), &ThisClass::fn)},
+#define ON_CONTROL(code, id, fn)                                                                   \
+    {WM_COMMAND, (UINT)(code), (UINT)(id),                                                         \
+     (UINT)(id), AfxSig_v_v,   AFX_MSG_PMSG(void(CCmdTarget::*)(), &ThisClass::fn)},
 #define ON_BN_CLICKED(id, fn) ON_CONTROL(BN_CLICKED, id, fn)
 #define ON_EN_CHANGE(id, fn) ON_CONTROL(EN_CHANGE, id, fn)
 #define ON_LBN_SELCHANGE(id, fn) ON_CONTROL(LBN_SELCHANGE, id, fn)
-#define ON_NOTIFY(code, id, fn)                                                               \
-    {WM_NOTIFY, (UINT)(code), (UINT)(id), (UINT)(id), AfxSig_v_nmhdr,                         \
-     AFX_MSG_PMSG(void (CCmdTarget::*)(NMHDR *, LRESULT *), &ThisClass::fn)},
-#define ON_NOTIFY_REFLECT(code, fn)                                                           \
-    {WM_REFLECT_BASE + WM_NOTIFY, (UINT)(code), 0, 0, AfxSig_v_nmhdr,                         \
-     AFX_MSG_PMSG(void (CCmdTarget::*)(NMHDR *, LRESULT *), &ThisClass::fn)},
+#define ON_NOTIFY(code, id, fn)                                                                    \
+    {WM_NOTIFY,      (UINT)(code),                                                                 \
+     (UINT)(id),     (UINT)(id),                                                                   \
+     AfxSig_v_nmhdr, AFX_MSG_PMSG(void(CCmdTarget::*)(NMHDR *, LRESULT *), &ThisClass::fn)},
+#define ON_NOTIFY_REFLECT(code, fn)                                                                \
+    {WM_REFLECT_BASE + WM_NOTIFY,                                                                  \
+     (UINT)(code),                                                                                 \
+     0,                                                                                            \
+     0,                                                                                            \
+     AfxSig_v_nmhdr,                                                                               \
+     AFX_MSG_PMSG(void(CCmdTarget::*)(NMHDR *, LRESULT *), &ThisClass::fn)},
 // Command codes of OnCmdMsg: run the command, or update its user interface.
 #define CN_COMMAND 0
 #define CN_UPDATE_COMMAND_UI (-1)
 
 class CCmdUI;
-#define ON_COMMAND_RANGE(id, idLast, fn)                                                      \
-    {WM_COMMAND, 0, (UINT)(id), (UINT)(idLast), AfxSig_v_u,                                   \
-     AFX_MSG_PMSG(void (CCmdTarget::*)(UINT), &ThisClass::fn)},
-#define ON_UPDATE_COMMAND_UI(id, fn)                                                          \
-    {WM_COMMAND, (UINT)CN_UPDATE_COMMAND_UI, (UINT)(id), (UINT)(id), AfxSig_cmdui,            \
-     AFX_MSG_PMSG(void (CCmdTarget::*)(CCmdUI *), &ThisClass::fn)},
-#define ON_UPDATE_COMMAND_UI_RANGE(id, idLast, fn)                                            \
-    {WM_COMMAND, (UINT)CN_UPDATE_COMMAND_UI, (UINT)(id), (UINT)(idLast), AfxSig_cmdui_range,  \
-     AFX_MSG_PMSG(void (CCmdTarget::*)(CCmdUI *), &ThisClass::fn)},
-#define ON_MESSAGE(msg, fn)                                                                   \
-    {(UINT)(msg), 0, 0, 0, AfxSig_l_wl,                                                       \
-     AFX_MSG_PMSG(LRESULT (CWnd::*)(WPARAM, LPARAM), &ThisClass::fn)},
+#define ON_COMMAND_RANGE(id, idLast, fn)                                                           \
+    {WM_COMMAND,     0,          (UINT)(id),                                                       \
+     (UINT)(idLast), AfxSig_v_u, AFX_MSG_PMSG(void(CCmdTarget::*)(UINT), &ThisClass::fn)},
+#define ON_UPDATE_COMMAND_UI(id, fn)                                                               \
+    {WM_COMMAND,   (UINT)CN_UPDATE_COMMAND_UI,                                                     \
+     (UINT)(id),   (UINT)(id),                                                                     \
+     AfxSig_cmdui, AFX_MSG_PMSG(void(CCmdTarget::*)(CCmdUI *), &ThisClass::fn)},
+#define ON_UPDATE_COMMAND_UI_RANGE(id, idLast, fn)                                                 \
+    {WM_COMMAND,         (UINT)CN_UPDATE_COMMAND_UI,                                               \
+     (UINT)(id),         (UINT)(idLast),                                                           \
+     AfxSig_cmdui_range, AFX_MSG_PMSG(void(CCmdTarget::*)(CCmdUI *), &ThisClass::fn)},
+#define ON_MESSAGE(msg, fn)                                                                        \
+    {(UINT)(msg), 0,           0,                                                                  \
+     0,           AfxSig_l_wl, AFX_MSG_PMSG(LRESULT(CWnd::*)(WPARAM, LPARAM), &ThisClass::fn)},
 
-#define ON_WM_CREATE()                                                                        \
-    {WM_CREATE, 0, 0, 0, AfxSig_i_cs,                                                         \
-     AFX_MSG_PMSG(int (CWnd::*)(LPCREATESTRUCT), &ThisClass::OnCreate)},
-#define ON_WM_DESTROY()                                                                       \
-    {WM_DESTROY, 0, 0, 0, AfxSig_v_v, AFX_MSG_PMSG(void (CWnd::*)(), &ThisClass::OnDestroy)},
-#define ON_WM_CLOSE()                                                                         \
-    {WM_CLOSE, 0, 0, 0, AfxSig_v_v, AFX_MSG_PMSG(void (CWnd::*)(), &ThisClass::OnClose)},
-#define ON_WM_SIZE()                                                                          \
-    {WM_SIZE, 0, 0, 0, AfxSig_v_uii,                                                          \
-     AFX_MSG_PMSG(void (CWnd::*)(UINT, int, int), &ThisClass::OnSize)},
-#define ON_WM_SETCURSOR()                                                                     \
-    {WM_SETCURSOR, 0, 0, 0, AfxSig_b_wuu,                                                     \
-     AFX_MSG_PMSG(BOOL (CWnd::*)(CWnd *, UINT, UINT), &ThisClass::OnSetCursor)},
-#define ON_WM_MOUSEACTIVATE()                                                                 \
-    {WM_MOUSEACTIVATE, 0, 0, 0, AfxSig_i_wuu,                                                 \
-     AFX_MSG_PMSG(int (CWnd::*)(CWnd *, UINT, UINT), &ThisClass::OnMouseActivate)},
-#define ON_WM_LBUTTONUP()                                                                     \
-    {WM_LBUTTONUP, 0, 0, 0, AfxSig_v_up,                                                      \
-     AFX_MSG_PMSG(void (CWnd::*)(UINT, CPoint), &ThisClass::OnLButtonUp)},
-#define ON_WM_LBUTTONDOWN()                                                                   \
-    {WM_LBUTTONDOWN, 0, 0, 0, AfxSig_v_up,                                                    \
-     AFX_MSG_PMSG(void (CWnd::*)(UINT, CPoint), &ThisClass::OnLButtonDown)},
-#define ON_WM_MOUSEMOVE()                                                                     \
-    {WM_MOUSEMOVE, 0, 0, 0, AfxSig_v_up,                                                      \
-     AFX_MSG_PMSG(void (CWnd::*)(UINT, CPoint), &ThisClass::OnMouseMove)},
-#define ON_WM_DROPFILES()                                                                     \
-    {WM_DROPFILES, 0, 0, 0, AfxSig_v_hdrop,                                                   \
-     AFX_MSG_PMSG(void (CWnd::*)(HDROP), &ThisClass::OnDropFiles)},
-#define ON_WM_KEYUP()                                                                         \
-    {WM_KEYUP, 0, 0, 0, AfxSig_v_uuu,                                                         \
-     AFX_MSG_PMSG(void (CWnd::*)(UINT, UINT, UINT), &ThisClass::OnKeyUp)},
+#define ON_WM_CREATE()                                                                             \
+    {WM_CREATE, 0,           0,                                                                    \
+     0,         AfxSig_i_cs, AFX_MSG_PMSG(int(CWnd::*)(LPCREATESTRUCT), &ThisClass::OnCreate)},
+#define ON_WM_DESTROY()                                                                            \
+    {WM_DESTROY, 0, 0, 0, AfxSig_v_v, AFX_MSG_PMSG(void(CWnd::*)(), &ThisClass::OnDestroy)},
+#define ON_WM_CLOSE()                                                                              \
+    {WM_CLOSE, 0, 0, 0, AfxSig_v_v, AFX_MSG_PMSG(void(CWnd::*)(), &ThisClass::OnClose)},
+#define ON_WM_SIZE()                                                                               \
+    {WM_SIZE,                                                                                      \
+     0,                                                                                            \
+     0,                                                                                            \
+     0,                                                                                            \
+     AfxSig_v_uii,                                                                                 \
+     AFX_MSG_PMSG(void(CWnd::*)(UINT, int, int), &ThisClass::OnSize)},
+#define ON_WM_SETCURSOR()                                                                          \
+    {WM_SETCURSOR,                                                                                 \
+     0,                                                                                            \
+     0,                                                                                            \
+     0,                                                                                            \
+     AfxSig_b_wuu,                                                                                 \
+     AFX_MSG_PMSG(BOOL(CWnd::*)(CWnd *, UINT, UINT), &ThisClass::OnSetCursor)},
+#define ON_WM_MOUSEACTIVATE()                                                                      \
+    {WM_MOUSEACTIVATE,                                                                             \
+     0,                                                                                            \
+     0,                                                                                            \
+     0,                                                                                            \
+     AfxSig_i_wuu,                                                                                 \
+     AFX_MSG_PMSG(int(CWnd::*)(CWnd *, UINT, UINT), &ThisClass::OnMouseActivate)},
+#define ON_WM_LBUTTONUP()                                                                          \
+    {WM_LBUTTONUP,                                                                                 \
+     0,                                                                                            \
+     0,                                                                                            \
+     0,                                                                                            \
+     AfxSig_v_up,                                                                                  \
+     AFX_MSG_PMSG(void(CWnd::*)(UINT, CPoint), &ThisClass::OnLButtonUp)},
+#define ON_WM_LBUTTONDOWN()                                                                        \
+    {WM_LBUTTONDOWN,                                                                               \
+     0,                                                                                            \
+     0,                                                                                            \
+     0,                                                                                            \
+     AfxSig_v_up,                                                                                  \
+     AFX_MSG_PMSG(void(CWnd::*)(UINT, CPoint), &ThisClass::OnLButtonDown)},
+#define ON_WM_MOUSEMOVE()                                                                          \
+    {WM_MOUSEMOVE,                                                                                 \
+     0,                                                                                            \
+     0,                                                                                            \
+     0,                                                                                            \
+     AfxSig_v_up,                                                                                  \
+     AFX_MSG_PMSG(void(CWnd::*)(UINT, CPoint), &ThisClass::OnMouseMove)},
+#define ON_WM_DROPFILES()                                                                          \
+    {WM_DROPFILES,                                                                                 \
+     0,                                                                                            \
+     0,                                                                                            \
+     0,                                                                                            \
+     AfxSig_v_hdrop,                                                                               \
+     AFX_MSG_PMSG(void(CWnd::*)(HDROP), &ThisClass::OnDropFiles)},
+#define ON_WM_KEYUP()                                                                              \
+    {WM_KEYUP,                                                                                     \
+     0,                                                                                            \
+     0,                                                                                            \
+     0,                                                                                            \
+     AfxSig_v_uuu,                                                                                 \
+     AFX_MSG_PMSG(void(CWnd::*)(UINT, UINT, UINT), &ThisClass::OnKeyUp)},
 
 // ---------------------------------------------------------------------------------------
 // CCmdTarget
@@ -340,7 +441,7 @@ struct AFX_CMDHANDLERINFO {
 
 class CCmdTarget : public CObject {
     DECLARE_DYNAMIC(CCmdTarget)
-public:
+  public:
     // Runs the handler of command `nID` with notification `nCode` from this object's map
     // (derived class first, then its bases). TRUE when a handler ran (or, with
     // pHandlerInfo, was found: then it is not run).
@@ -349,7 +450,7 @@ public:
     static const AFX_MSGMAP *GetThisMessageMap();
     virtual const AFX_MSGMAP *GetMessageMap() const;
 
-protected:
+  protected:
     // The first entry of this object's maps for `message`, `code` and an id in range.
     const AFX_MSGMAP_ENTRY *FindEntry(UINT message, UINT code, UINT id) const;
 };
@@ -357,14 +458,14 @@ protected:
 // The user-interface state of one command while its update handler runs: a menu item
 // (m_hMenu, m_nIndex) or no element at all (then only the state is recorded).
 class CCmdUI {
-public:
+  public:
     UINT m_nID = 0;
-    UINT m_nIndex = 0;        // position in m_hMenu
-    HMENU m_hMenu = nullptr;  // the menu holding the item, or NULL
-    HMENU m_hSubMenu = nullptr;  // set when the item opens a popup (m_nID is its first item)
+    UINT m_nIndex = 0;          // position in m_hMenu
+    HMENU m_hMenu = nullptr;    // the menu holding the item, or NULL
+    HMENU m_hSubMenu = nullptr; // set when the item opens a popup (m_nID is its first item)
     BOOL m_bEnableChanged = FALSE;
     BOOL m_bContinueRouting = FALSE;
-    BOOL m_bEnabled = TRUE;   // the state set by the handlers
+    BOOL m_bEnabled = TRUE; // the state set by the handlers
     int m_nCheck = 0;
 
     void Enable(BOOL on = TRUE);
@@ -382,7 +483,7 @@ public:
 
 class CWnd : public CCmdTarget {
     DECLARE_DYNAMIC(CWnd)
-public:
+  public:
     CWnd() = default;
     ~CWnd() override;
     CWnd(const CWnd &) = delete;
@@ -409,8 +510,8 @@ public:
     // Creates the window; the object is attached before WM_NCCREATE. A NULL class name takes
     // the framework's own window class.
     virtual BOOL CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName,
-                          DWORD dwStyle, int x, int y, int nWidth, int nHeight,
-                          HWND hWndParent, HMENU nIDorHMenu, LPVOID lpParam = nullptr);
+                          DWORD dwStyle, int x, int y, int nWidth, int nHeight, HWND hWndParent,
+                          HMENU nIDorHMenu, LPVOID lpParam = nullptr);
     BOOL CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle,
                   const RECT &rect, CWnd *pParentWnd, UINT nID, LPVOID lpParam = nullptr);
     virtual BOOL Create(LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle,
@@ -481,7 +582,7 @@ public:
     // NULL); through the test seam when it is active.
     int MessageBox(LPCSTR text, LPCSTR caption = nullptr, UINT type = MB_OK);
 
-protected:
+  protected:
     // Handlers that the message-map macros name; each does default processing.
     int OnCreate(LPCREATESTRUCT cs);
     void OnDestroy();
@@ -498,7 +599,7 @@ protected:
     // Runs the map entry for a window message; FALSE when there is none.
     BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *pResult);
 
-    WNDPROC m_pfnSuper = nullptr;  // the window's procedure before the framework's
+    WNDPROC m_pfnSuper = nullptr; // the window's procedure before the framework's
 
     friend LRESULT CALLBACK AfxWndProc(HWND, UINT, WPARAM, LPARAM);
     friend struct AfxWndInternals;
@@ -510,7 +611,7 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
 // Device contexts
 
 class CDC {
-public:
+  public:
     CDC() = default;
     virtual ~CDC() = default;
     CDC(const CDC &) = delete;
@@ -522,7 +623,9 @@ public:
 
     HGDIOBJ SelectObject(HGDIOBJ object) { return ::SelectObject(m_hDC, object); }
     BOOL TextOut(int x, int y, LPCSTR text, int length);
-    BOOL TextOut(int x, int y, const CString &text) { return TextOut(x, y, text, text.GetLength()); }
+    BOOL TextOut(int x, int y, const CString &text) {
+        return TextOut(x, y, text, text.GetLength());
+    }
     int DrawText(LPCSTR text, int length, LPRECT rect, UINT format);
     CSize GetTextExtent(LPCSTR text, int length) const;
     BOOL GetTextMetrics(LPTEXTMETRICA metrics) const;
@@ -533,11 +636,11 @@ public:
 
 // A window's client-area DC, released when the object goes.
 class CClientDC : public CDC {
-public:
+  public:
     explicit CClientDC(CWnd *wnd);
     ~CClientDC() override;
 
-private:
+  private:
     HWND hwnd_;
 };
 
@@ -547,7 +650,7 @@ private:
 // An image list. An object made by Create owns its list and destroys it; one that wraps a
 // list it did not create (Attach, FromHandle) never does.
 class CImageList : public CObject {
-public:
+  public:
     CImageList() = default;
     ~CImageList() override;
     CImageList(const CImageList &) = delete;
@@ -559,7 +662,7 @@ public:
 
     BOOL Create(int cx, int cy, UINT flags, int initial, int grow);
     BOOL DeleteImageList();
-    BOOL Attach(HIMAGELIST list);  // wraps without owning
+    BOOL Attach(HIMAGELIST list); // wraps without owning
     HIMAGELIST Detach();
     static CImageList *FromHandle(HIMAGELIST list);
 
@@ -574,7 +677,7 @@ public:
     static void EndDrag();
     static BOOL DragShowNolock(BOOL show);
 
-private:
+  private:
     void Own(HIMAGELIST list);
     bool owned_ = false;
     friend class CListCtrl;
@@ -585,7 +688,7 @@ private:
 // may be cast to one. Each call sends the control's own message.
 
 class CButton : public CWnd {
-public:
+  public:
     BOOL Create(LPCSTR caption, DWORD style, const RECT &rect, CWnd *parent, UINT id);
     int GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
     void SetCheck(int check) { SendMessage(BM_SETCHECK, check); }
@@ -596,7 +699,7 @@ public:
 };
 
 class CEdit : public CWnd {
-public:
+  public:
     BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
     void SetLimitText(UINT max) { SendMessage(EM_SETLIMITTEXT, max); }
     void LimitText(int max = 0) { SendMessage(EM_LIMITTEXT, max); }
@@ -604,23 +707,29 @@ public:
     void SetSel(int start, int end, BOOL noScroll = FALSE);
     void GetSel(int &start, int &end) const;
     void ReplaceSel(LPCSTR text, BOOL canUndo = FALSE);
-    BOOL SetReadOnly(BOOL readOnly = TRUE) { return static_cast<BOOL>(SendMessage(EM_SETREADONLY, readOnly)); }
+    BOOL SetReadOnly(BOOL readOnly = TRUE) {
+        return static_cast<BOOL>(SendMessage(EM_SETREADONLY, readOnly));
+    }
     int GetLineCount() const { return static_cast<int>(SendMessage(EM_GETLINECOUNT)); }
     void SetPasswordChar(char c) { SendMessage(EM_SETPASSWORDCHAR, static_cast<BYTE>(c)); }
 };
 
 class CListBox : public CWnd {
-public:
+  public:
     BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
     int GetCount() const { return static_cast<int>(SendMessage(LB_GETCOUNT)); }
-    int AddString(LPCSTR text) { return static_cast<int>(SendMessage(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text))); }
+    int AddString(LPCSTR text) {
+        return static_cast<int>(SendMessage(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
+    }
     int InsertString(int index, LPCSTR text);
     int DeleteString(UINT index) { return static_cast<int>(SendMessage(LB_DELETESTRING, index)); }
     void ResetContent() { SendMessage(LB_RESETCONTENT); }
     int GetCurSel() const { return static_cast<int>(SendMessage(LB_GETCURSEL)); }
     int SetCurSel(int index) { return static_cast<int>(SendMessage(LB_SETCURSEL, index)); }
     int GetSel(int index) const { return static_cast<int>(SendMessage(LB_GETSEL, index)); }
-    int SetSel(int index, BOOL select = TRUE) { return static_cast<int>(SendMessage(LB_SETSEL, select, index)); }
+    int SetSel(int index, BOOL select = TRUE) {
+        return static_cast<int>(SendMessage(LB_SETSEL, select, index));
+    }
     int GetSelCount() const { return static_cast<int>(SendMessage(LB_GETSELCOUNT)); }
     int GetSelItems(int maxItems, LPINT items) const;
     int GetTextLen(int index) const { return static_cast<int>(SendMessage(LB_GETTEXTLEN, index)); }
@@ -630,12 +739,16 @@ public:
     // Wine's list box compares without regard to case.
     int FindStringExact(int startAfter, LPCSTR text) const;
     int FindString(int startAfter, LPCSTR text) const;
-    DWORD_PTR GetItemData(int index) const { return static_cast<DWORD_PTR>(SendMessage(LB_GETITEMDATA, index)); }
-    int SetItemData(int index, DWORD_PTR data) { return static_cast<int>(SendMessage(LB_SETITEMDATA, index, static_cast<LPARAM>(data))); }
+    DWORD_PTR GetItemData(int index) const {
+        return static_cast<DWORD_PTR>(SendMessage(LB_GETITEMDATA, index));
+    }
+    int SetItemData(int index, DWORD_PTR data) {
+        return static_cast<int>(SendMessage(LB_SETITEMDATA, index, static_cast<LPARAM>(data)));
+    }
 };
 
 class CIPAddressCtrl : public CWnd {
-public:
+  public:
     BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
     BOOL IsBlank() const { return static_cast<BOOL>(SendMessage(IPM_ISBLANK)); }
     void ClearAddress() { SendMessage(IPM_CLEARADDRESS); }
@@ -649,7 +762,7 @@ public:
 };
 
 class CSpinButtonCtrl : public CWnd {
-public:
+  public:
     BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
     void SetRange(short lower, short upper) { SetRange32(lower, upper); }
     void SetRange32(int lower, int upper) { SendMessage(UDM_SETRANGE32, lower, upper); }
@@ -664,15 +777,19 @@ public:
 
 class CListCtrl : public CWnd {
     DECLARE_DYNAMIC(CListCtrl)
-public:
+  public:
     BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
 
     // Columns.
     int InsertColumn(int col, LPCSTR heading, int format = LVCFMT_LEFT, int width = -1,
                      int subItem = -1);
     BOOL DeleteColumn(int col) { return static_cast<BOOL>(SendMessage(LVM_DELETECOLUMN, col)); }
-    int GetColumnWidth(int col) const { return static_cast<int>(SendMessage(LVM_GETCOLUMNWIDTH, col)); }
-    BOOL SetColumnWidth(int col, int cx) { return static_cast<BOOL>(SendMessage(LVM_SETCOLUMNWIDTH, col, cx)); }
+    int GetColumnWidth(int col) const {
+        return static_cast<int>(SendMessage(LVM_GETCOLUMNWIDTH, col));
+    }
+    BOOL SetColumnWidth(int col, int cx) {
+        return static_cast<BOOL>(SendMessage(LVM_SETCOLUMNWIDTH, col, cx));
+    }
 
     // Items.
     int GetItemCount() const { return static_cast<int>(SendMessage(LVM_GETITEMCOUNT)); }
@@ -699,15 +816,21 @@ public:
     int GetNextSelectedItem(POSITION &pos) const;
     int FindItem(LVFINDINFOA *find, int start = -1) const;
     int HitTest(CPoint point, UINT *flags = nullptr) const;
-    BOOL EnsureVisible(int index, BOOL partialOK) { return static_cast<BOOL>(SendMessage(LVM_ENSUREVISIBLE, index, partialOK)); }
+    BOOL EnsureVisible(int index, BOOL partialOK) {
+        return static_cast<BOOL>(SendMessage(LVM_ENSUREVISIBLE, index, partialOK));
+    }
     BOOL SortItems(PFNLVCOMPARE compare, DWORD_PTR data);
     BOOL Arrange(UINT code) { return static_cast<BOOL>(SendMessage(LVM_ARRANGE, code)); }
     BOOL GetItemRect(int index, LPRECT rect, UINT code) const;
     BOOL GetItemPosition(int index, LPPOINT point) const;
 
     // Styles.
-    DWORD GetExtendedStyle() const { return static_cast<DWORD>(SendMessage(LVM_GETEXTENDEDLISTVIEWSTYLE)); }
-    DWORD SetExtendedStyle(DWORD style) { return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, style)); }
+    DWORD GetExtendedStyle() const {
+        return static_cast<DWORD>(SendMessage(LVM_GETEXTENDEDLISTVIEWSTYLE));
+    }
+    DWORD SetExtendedStyle(DWORD style) {
+        return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, style));
+    }
 
     // Image lists. The control gets LVS_SHAREIMAGELISTS first, so the list outlives it: only
     // a CImageList destroys a list.
@@ -719,7 +842,7 @@ public:
 
 class CTreeCtrl : public CWnd {
     DECLARE_DYNAMIC(CTreeCtrl)
-public:
+  public:
     BOOL Create(DWORD style, const RECT &rect, CWnd *parent, UINT id);
 
     HTREEITEM InsertItem(const TVINSERTSTRUCTA *insert);
@@ -769,9 +892,10 @@ public:
 // Dialogs and data exchange
 
 class CDataExchange {
-public:
-    CDataExchange(CWnd *dlg, BOOL saveAndValidate) : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dlg) {}
-    BOOL m_bSaveAndValidate;  // TRUE: controls to members; FALSE: members to controls
+  public:
+    CDataExchange(CWnd *dlg, BOOL saveAndValidate)
+        : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dlg) {}
+    BOOL m_bSaveAndValidate; // TRUE: controls to members; FALSE: members to controls
     CWnd *m_pDlgWnd;
     HWND PrepareCtrl(int nID);
 };
@@ -783,7 +907,7 @@ void DDX_Control(CDataExchange *pDX, int nIDC, CWnd &control);
 
 class CDialog : public CWnd {
     DECLARE_DYNAMIC(CDialog)
-public:
+  public:
     CDialog() = default;
     explicit CDialog(UINT nIDTemplate, CWnd *pParentWnd = nullptr);
 
@@ -810,13 +934,13 @@ public:
     BOOL PreTranslateMessage(MSG *pMsg) override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    UINT m_nIDHelp = 0;  // template id
+    UINT m_nIDHelp = 0; // template id
 
-protected:
+  protected:
     CWnd *m_pParentWnd = nullptr;
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     int modalResult_ = 0;
     bool inModal_ = false;
     bool ended_ = false;
@@ -826,7 +950,7 @@ private:
 // File dialogs
 
 class CFileDialog : public CDialog {
-public:
+  public:
     // `filter` is "Name|*.ext|...|" ('|' becomes NUL); OFN_EXPLORER is always added.
     CFileDialog(BOOL openFileDialog, LPCSTR defExt = nullptr, LPCSTR fileName = nullptr,
                 DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, LPCSTR filter = nullptr,
@@ -845,7 +969,7 @@ public:
     POSITION GetStartPosition() const;
     CString GetNextPathName(POSITION &pos) const;
 
-private:
+  private:
     BOOL open_;
     std::string filter_;
     std::string defExt_;
@@ -908,7 +1032,7 @@ struct CCreateContext {
 // disables it is dropped before any handler runs; control notifications pass.
 class CFrameWnd : public CWnd {
     DECLARE_DYNAMIC(CFrameWnd)
-public:
+  public:
     CFrameWnd() = default;
     ~CFrameWnd() override;
 
@@ -923,7 +1047,7 @@ public:
     HACCEL m_hAccelTable = nullptr;
     HMENU m_hMenuDefault = nullptr;
     UINT m_nIDHelp = 0;
-    CString m_strTitle;  // the frame's own title, from the string of its resource id
+    CString m_strTitle; // the frame's own title, from the string of its resource id
 
     // Called from WM_CREATE with the context LoadFrame was given; the default makes one
     // view of the context's view class. FALSE fails the creation.
@@ -965,7 +1089,7 @@ public:
     // TRUE when command `nID`'s update route leaves it enabled.
     BOOL IsCommandEnabled(UINT nID);
 
-protected:
+  protected:
     int OnCreate(LPCREATESTRUCT cs);
     void OnSize(UINT type, int cx, int cy);
     // The main frame saves and closes every document first; the last frame of a document
@@ -979,9 +1103,9 @@ protected:
     CCreateContext *createContext_ = nullptr;
     DWORD frameStyle_ = 0;
     DWORD dockStyle_ = 0;
-    std::vector<HWND> bars_;  // control bars in docking order
+    std::vector<HWND> bars_; // control bars in docking order
 
-private:
+  private:
     friend class CControlBar;
     friend class CView;
 };
@@ -993,9 +1117,9 @@ private:
 // to the bar's own map, then to its owner (the parent frame).
 class CControlBar : public CWnd {
     DECLARE_DYNAMIC(CControlBar)
-public:
-    DWORD m_dwStyle = 0;      // CBRS_ styles
-    DWORD m_dwDockStyle = 0;  // edges it may dock to
+  public:
+    DWORD m_dwStyle = 0;     // CBRS_ styles
+    DWORD m_dwDockStyle = 0; // edges it may dock to
 
     void EnableDocking(DWORD style) { m_dwDockStyle = style & CBRS_ALIGN_ANY; }
     DWORD GetBarStyle() const { return m_dwStyle; }
@@ -1011,7 +1135,7 @@ public:
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
     BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT *pResult) override;
 
-protected:
+  protected:
     // Registers a newly made bar with its parent frame.
     void Register();
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -1020,7 +1144,7 @@ protected:
 // A bar made from a child dialog template.
 class CDialogBar : public CControlBar {
     DECLARE_DYNAMIC(CDialogBar)
-public:
+  public:
     // The dialog `nIDTemplate` of the resource handle as child `nID` of `parent`, shown;
     // m_sizeDefault takes its size.
     BOOL Create(CWnd *parent, UINT nIDTemplate, UINT style, UINT nID);
@@ -1033,12 +1157,13 @@ public:
 // height, count, command ids with 0 for a separator) and the bitmap of the same id.
 class CToolBar : public CControlBar {
     DECLARE_DYNAMIC(CToolBar)
-public:
+  public:
     ~CToolBar() override;
     BOOL CreateEx(CWnd *parent, DWORD ctrlStyle = TBSTYLE_FLAT,
                   DWORD style = WS_CHILD | WS_VISIBLE | CBRS_ALIGN_TOP,
                   CRect borders = CRect(0, 0, 0, 0), UINT nID = AFX_IDW_TOOLBAR);
-    BOOL Create(CWnd *parent, DWORD style = WS_CHILD | WS_VISIBLE | CBRS_TOP, UINT nID = AFX_IDW_TOOLBAR);
+    BOOL Create(CWnd *parent, DWORD style = WS_CHILD | WS_VISIBLE | CBRS_TOP,
+                UINT nID = AFX_IDW_TOOLBAR);
     // FALSE for a missing resource, another version, fewer ids than the count, or a
     // missing bitmap.
     BOOL LoadToolBar(UINT nIDResource);
@@ -1046,7 +1171,7 @@ public:
     UINT GetItemID(int index) const;
     CSize CalcFixedLayout(BOOL stretch, BOOL horz) override;
 
-private:
+  private:
     HBITMAP bitmap_ = nullptr;
 };
 
@@ -1055,17 +1180,17 @@ private:
 // The status line: panes of indicator texts (strings of their ids), the first stretching.
 class CStatusBar : public CControlBar {
     DECLARE_DYNAMIC(CStatusBar)
-public:
+  public:
     BOOL Create(CWnd *parent, DWORD style = WS_CHILD | WS_VISIBLE | CBRS_BOTTOM,
                 UINT nID = AFX_IDW_STATUS_BAR);
     BOOL SetIndicators(const UINT *ids, int count);
     BOOL SetPaneText(int index, LPCSTR text);
     CSize CalcFixedLayout(BOOL stretch, BOOL horz) override;
 
-protected:
+  protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-private:
+  private:
     void UpdateParts();
     std::vector<UINT> ids_;
     std::vector<int> widths_;
@@ -1080,7 +1205,7 @@ private:
 // to the active child first; those nobody handles go to DefFrameProc.
 class CMDIFrameWnd : public CFrameWnd {
     DECLARE_DYNAMIC(CMDIFrameWnd)
-public:
+  public:
     HWND m_hWndMDIClient = nullptr;
 
     BOOL OnCreateClient(LPCREATESTRUCT cs, CCreateContext *context) override;
@@ -1090,14 +1215,16 @@ public:
     void MDIActivate(CWnd *child);
     void MDINext();
     void MDICascade() { ::SendMessageA(m_hWndMDIClient, WM_MDICASCADE, 0, 0); }
-    void MDITile(UINT how = MDITILE_HORIZONTAL) { ::SendMessageA(m_hWndMDIClient, WM_MDITILE, how, 0); }
+    void MDITile(UINT how = MDITILE_HORIZONTAL) {
+        ::SendMessageA(m_hWndMDIClient, WM_MDITILE, how, 0);
+    }
 
     BOOL OnCmdMsg(UINT nID, int nCode, void *pExtra, AFX_CMDHANDLERINFO *pHandlerInfo) override;
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
     BOOL PreTranslateMessage(MSG *pMsg) override;
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-protected:
+  protected:
     // Arrange, cascade, tile: enabled while a child is open.
     void OnWindowCommand(UINT id);
     void OnUpdateWindowCommand(CCmdUI *cmdUI);
@@ -1108,7 +1235,7 @@ protected:
 // WM_MDIDESTROY.
 class CMDIChildWnd : public CFrameWnd {
     DECLARE_DYNAMIC(CMDIChildWnd)
-public:
+  public:
     // Created in the main frame's MDI client (`parentWnd` or the main window), hidden until
     // InitialUpdateFrame. On FALSE a child whose window was made is gone already.
     BOOL LoadFrame(UINT nIDResource, DWORD style = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE,
@@ -1128,7 +1255,7 @@ public:
 // Reads or writes a document's file. Errors are kept: a write after a failure does
 // nothing, and Failed() tells the document not to trust the file.
 class CArchive {
-public:
+  public:
     enum Mode { store = 0, load = 1 };
     CArchive(HANDLE file, UINT mode) : file_(file), mode_(mode) {}
     CArchive(const CArchive &) = delete;
@@ -1142,7 +1269,7 @@ public:
     BOOL Failed() const { return error_ != 0; }
     DWORD GetError() const { return error_; }
 
-private:
+  private:
     HANDLE file_;
     UINT mode_;
     DWORD error_ = 0;
@@ -1150,7 +1277,7 @@ private:
 
 class CDocument : public CCmdTarget {
     DECLARE_DYNAMIC(CDocument)
-public:
+  public:
     CDocument() = default;
     ~CDocument() override;
 
@@ -1206,7 +1333,7 @@ public:
     BOOL m_bAutoDelete = TRUE;
     CDocTemplate *m_pDocTemplate = nullptr;
 
-protected:
+  protected:
     void OnFileSave();
     void OnFileSaveAs();
     void UpdateFrameTitles();
@@ -1215,7 +1342,7 @@ protected:
     BOOL m_bModified = FALSE;
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     CPtrList views_;
 };
 
@@ -1226,7 +1353,7 @@ private:
 // their controls do. A clicked (or focused) view becomes its frame's active view.
 class CView : public CWnd {
     DECLARE_DYNAMIC(CView)
-public:
+  public:
     ~CView() override;
     CDocument *GetDocument() const { return m_pDocument; }
     using CWnd::Create;
@@ -1245,10 +1372,10 @@ public:
     // Views live on the heap: the object goes with its window.
     void PostNcDestroy() override;
 
-protected:
+  protected:
     CDocument *m_pDocument = nullptr;
 
-private:
+  private:
     friend class CDocument;
     friend class CFrameWnd;
     CCreateContext *createContext_ = nullptr;
@@ -1258,19 +1385,19 @@ private:
 // A view that is a common control of class `className`.
 class CCtrlView : public CView {
     DECLARE_DYNAMIC(CCtrlView)
-public:
+  public:
     CCtrlView(LPCSTR className, DWORD style) : className_(className), style_(style) {}
     BOOL PreCreateWindow(CREATESTRUCTA &cs) override;
     void OnDraw(CDC *) override {}
 
-private:
+  private:
     LPCSTR className_;
     DWORD style_;
 };
 
 class CListView : public CCtrlView {
     DECLARE_DYNAMIC(CListView)
-public:
+  public:
     CListView() : CCtrlView(WC_LISTVIEWA, AFX_WS_DEFAULT_VIEW) {}
     ~CListView() override { ctrl_.m_hWnd = nullptr; }
     // The view's own window as a list control.
@@ -1279,13 +1406,13 @@ public:
         return ctrl_;
     }
 
-private:
-    mutable CListCtrl ctrl_;  // an unattached wrapper of the view's handle
+  private:
+    mutable CListCtrl ctrl_; // an unattached wrapper of the view's handle
 };
 
 class CTreeView : public CCtrlView {
     DECLARE_DYNAMIC(CTreeView)
-public:
+  public:
     CTreeView() : CCtrlView(WC_TREEVIEWA, AFX_WS_DEFAULT_VIEW) {}
     ~CTreeView() override { ctrl_.m_hWnd = nullptr; }
     // The view's own window as a tree control.
@@ -1294,7 +1421,7 @@ public:
         return ctrl_;
     }
 
-private:
+  private:
     mutable CTreeCtrl ctrl_;
 };
 
@@ -1307,7 +1434,7 @@ private:
 // button (through the mouse handlers of the map) moves it.
 class CSplitterWnd : public CWnd {
     DECLARE_DYNAMIC(CSplitterWnd)
-public:
+  public:
     static constexpr int kSplitterGap = 6;
 
     BOOL CreateStatic(CWnd *parent, int rows, int cols, DWORD style = WS_CHILD | WS_VISIBLE,
@@ -1328,7 +1455,7 @@ public:
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
     BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT *pResult) override;
 
-protected:
+  protected:
     void OnLButtonDown(UINT flags, CPoint point);
     void OnMouseMove(UINT flags, CPoint point);
     void OnLButtonUp(UINT flags, CPoint point);
@@ -1337,7 +1464,7 @@ protected:
     LRESULT OnCaptureChanged(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     int DividerAt(CPoint point, bool &vertical) const;
     int rows_ = 0;
     int cols_ = 0;
@@ -1354,8 +1481,16 @@ private:
 // `nIDResource` holds the fields below separated by '\n' (missing fields read as empty).
 class CDocTemplate : public CCmdTarget {
     DECLARE_DYNAMIC(CDocTemplate)
-public:
-    enum DocStringIndex { windowTitle, docName, fileNewName, filterName, filterExt, regFileTypeId, regFileTypeName };
+  public:
+    enum DocStringIndex {
+        windowTitle,
+        docName,
+        fileNewName,
+        filterName,
+        filterExt,
+        regFileTypeId,
+        regFileTypeName
+    };
 
     CDocTemplate(UINT nIDResource, CRuntimeClass *docClass, CRuntimeClass *frameClass,
                  CRuntimeClass *viewClass);
@@ -1387,14 +1522,14 @@ public:
     CRuntimeClass *m_pFrameClass;
     CRuntimeClass *m_pViewClass;
 
-protected:
+  protected:
     CPtrList docs_;
     UINT untitledCount_ = 0;
 };
 
 class CMultiDocTemplate : public CDocTemplate {
     DECLARE_DYNAMIC(CMultiDocTemplate)
-public:
+  public:
     using CDocTemplate::CDocTemplate;
     CDocument *OpenDocumentFile(LPCSTR path, BOOL makeVisible = TRUE) override;
 };
@@ -1404,7 +1539,7 @@ public:
 
 // The most recently used files, newest first, at most GetMaxSize entries.
 class CRecentFileList {
-public:
+  public:
     CRecentFileList(UINT start, LPCSTR section, LPCSTR entryFormat, int maxSize);
     int GetSize() const { return static_cast<int>(files_.size()); }
     int GetMaxSize() const { return max_; }
@@ -1422,7 +1557,7 @@ public:
     // an empty list leaves one greyed placeholder.
     void UpdateMenu(CCmdUI *cmdUI);
 
-private:
+  private:
     UINT start_;
     std::string section_;
     std::string format_;
@@ -1431,7 +1566,7 @@ private:
 };
 
 class CCommandLineInfo : public CObject {
-public:
+  public:
     enum { FileNew, FileOpen, FileNothing = 11 } m_nShellCommand = FileNew;
     CString m_strFileName;
     // Called for each argument after the program's name; `flag` when it started with '/' or
@@ -1444,7 +1579,7 @@ public:
 
 class CWinApp : public CCmdTarget {
     DECLARE_DYNAMIC(CWinApp)
-public:
+  public:
     explicit CWinApp(LPCSTR appName = nullptr);
     ~CWinApp() override;
     CWinApp(const CWinApp &) = delete;
@@ -1515,12 +1650,12 @@ public:
     // Closes the main window (ID_APP_EXIT).
     void OnAppExit();
 
-protected:
+  protected:
     void OnUpdateRecentFileMenu(CCmdUI *cmdUI);
     void OnOpenRecentFile(UINT id);
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     CPtrList templates_;
     bool htmlHelp_ = false;
     int exitCode_ = 0;
@@ -1545,4 +1680,3 @@ int AfxMessageBox(LPCSTR text, UINT type = MB_OK, UINT idHelp = 0);
 int AfxMessageBox(UINT idPrompt, UINT type = MB_OK, UINT idHelp = static_cast<UINT>(-1));
 // The warning sound (MessageBeep); the test seam logs each one.
 void AfxBeep(UINT type = MB_OK);
-

@@ -17,17 +17,17 @@ namespace AfxTestSeam {
 
 // One logged event.
 struct Event {
-    std::string kind;   // "box", "open", "save", "help", "beep", "script"
-    DWORD thread = 0;   // the calling thread
-    HWND owner = nullptr;  // the box's or file dialog's owner window
-    std::string caption;  // box caption, file dialog title, help file
-    std::string text;     // box text; for a file dialog the initial file name
-    UINT flags = 0;       // final box flags, file dialog flags, help command
-    std::string filter;   // file dialog filter, NULs shown as '|'
-    std::string ext;      // file dialog default extension
-    DWORD_PTR data = 0;   // help data
-    std::string answer;   // the answer taken, "" when none was scripted
-    std::string Line() const;  // one text line as the log file holds it
+    std::string kind;         // "box", "open", "save", "help", "beep", "script"
+    DWORD thread = 0;         // the calling thread
+    HWND owner = nullptr;     // the box's or file dialog's owner window
+    std::string caption;      // box caption, file dialog title, help file
+    std::string text;         // box text; for a file dialog the initial file name
+    UINT flags = 0;           // final box flags, file dialog flags, help command
+    std::string filter;       // file dialog filter, NULs shown as '|'
+    std::string ext;          // file dialog default extension
+    DWORD_PTR data = 0;       // help data
+    std::string answer;       // the answer taken, "" when none was scripted
+    std::string Line() const; // one text line as the log file holds it
 };
 
 // Activates the seam in this process: boxes and file dialogs open no window.
@@ -42,4 +42,4 @@ void PushAnswer(const std::string &answer);
 // The events so far, oldest first; the log is emptied.
 std::vector<Event> TakeLog();
 
-}  // namespace AfxTestSeam
+} // namespace AfxTestSeam

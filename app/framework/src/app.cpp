@@ -2,7 +2,7 @@
 #include "internal.h"
 
 #include <htmlhelp.h>
-#undef HtmlHelp  // the member keeps its own name
+#undef HtmlHelp // the member keeps its own name
 
 #include <atomic>
 #include <cstdlib>
@@ -51,12 +51,14 @@ HKEY OpenSection(const CWinApp &app, LPCSTR section, bool create) {
     return rc == ERROR_SUCCESS ? key : nullptr;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------
 // Globals
 
-CWinApp *AfxGetApp() { return g_app.load(); }
+CWinApp *AfxGetApp() {
+    return g_app.load();
+}
 
 CWnd *AfxGetMainWnd() {
     CWinApp *app = AfxGetApp();
@@ -100,11 +102,11 @@ int NegativeAnswer(UINT type) {
     case MB_ABORTRETRYIGNORE:
         return IDABORT;
     default:
-        return IDCANCEL;  // MB_OKCANCEL, MB_YESNOCANCEL, MB_RETRYCANCEL, MB_CANCELTRYCONTINUE
+        return IDCANCEL; // MB_OKCANCEL, MB_YESNOCANCEL, MB_RETRYCANCEL, MB_CANCELTRYCONTINUE
     }
 }
 
-}  // namespace afx
+} // namespace afx
 
 // A box through the seam or the system; a box that fails gives its negative answer.
 static int ShowBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
@@ -167,13 +169,17 @@ CWinApp::~CWinApp() {
     g_app.compare_exchange_strong(expected, nullptr);
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance() {
+    return TRUE;
+}
 int CWinApp::ExitInstance() {
     if (m_pRecentFileList)
         m_pRecentFileList->WriteList();
     return exitCode_;
 }
-BOOL CWinApp::OnIdle(LONG) { return FALSE; }
+BOOL CWinApp::OnIdle(LONG) {
+    return FALSE;
+}
 
 BOOL CWinApp::PreTranslateMessage(MSG *msg) {
     HWND main = m_pMainWnd ? m_pMainWnd->GetSafeHwnd() : nullptr;
@@ -302,7 +308,8 @@ BOOL CWinApp::WriteProfileInt(LPCSTR section, LPCSTR entry, int value) {
     if (!key)
         return FALSE;
     DWORD v = static_cast<DWORD>(value);
-    LONG rc = entry ? RegSetValueExA(key, entry, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), sizeof v)
+    LONG rc = entry ? RegSetValueExA(key, entry, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v),
+                                     sizeof v)
                     : ERROR_INVALID_PARAMETER;
     RegCloseKey(key);
     return rc == ERROR_SUCCESS;
@@ -329,7 +336,8 @@ int AfxWinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int cmdShow) {
             app->m_pszAppName = Duplicate(title);
         } else {
             size_t slash = stem.find_last_of("\\/");
-            app->m_pszAppName = Duplicate(stem.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
+            app->m_pszAppName =
+                Duplicate(stem.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
         }
     }
     if (!app->m_pszHelpFilePath)

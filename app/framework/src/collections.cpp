@@ -54,7 +54,7 @@ char *CString::GetBuffer(int minLength) {
     size_t want = minLength > 0 ? static_cast<size_t>(minLength) : 0;
     if (s_.size() < want)
         s_.resize(want, '\0');
-    return s_.data();  // s_.size() + 1 characters are writable, the last being the NUL
+    return s_.data(); // s_.size() + 1 characters are writable, the last being the NUL
 }
 
 void CString::ReleaseBuffer(int newLength) {
@@ -74,7 +74,9 @@ struct CPtrList::Node : __POSITION {
 
 CPtrList::CPtrList(INT_PTR) {}
 
-CPtrList::~CPtrList() { RemoveAll(); }
+CPtrList::~CPtrList() {
+    RemoveAll();
+}
 
 POSITION CPtrList::AddHead(void *value) {
     Node *n = new Node;
@@ -130,10 +132,16 @@ void CPtrList::RemoveAll() {
     count_ = 0;
 }
 
-POSITION CPtrList::GetHeadPosition() const { return head_; }
-POSITION CPtrList::GetTailPosition() const { return tail_; }
+POSITION CPtrList::GetHeadPosition() const {
+    return head_;
+}
+POSITION CPtrList::GetTailPosition() const {
+    return tail_;
+}
 
-void *&CPtrList::GetHead() { return head_->data; }
+void *&CPtrList::GetHead() {
+    return head_->data;
+}
 
 void *&CPtrList::GetNext(POSITION &pos) {
     Node *n = static_cast<Node *>(pos);
@@ -147,9 +155,13 @@ void *&CPtrList::GetPrev(POSITION &pos) {
     return n->data;
 }
 
-void *&CPtrList::GetAt(POSITION pos) { return static_cast<Node *>(pos)->data; }
+void *&CPtrList::GetAt(POSITION pos) {
+    return static_cast<Node *>(pos)->data;
+}
 
-void CPtrList::SetAt(POSITION pos, void *value) { static_cast<Node *>(pos)->data = value; }
+void CPtrList::SetAt(POSITION pos, void *value) {
+    static_cast<Node *>(pos)->data = value;
+}
 
 void CPtrList::RemoveAt(POSITION pos) {
     Node *n = static_cast<Node *>(pos);

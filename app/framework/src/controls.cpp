@@ -10,7 +10,7 @@ namespace {
 // Non-owning CImageList objects for lists the framework did not create, one per handle.
 struct ImageListMap {
     std::mutex lock;
-    std::unordered_map<HIMAGELIST, CImageList *> created;  // objects that own their list
+    std::unordered_map<HIMAGELIST, CImageList *> created; // objects that own their list
     std::unordered_map<HIMAGELIST, CImageList *> wrappers;
 };
 
@@ -19,19 +19,23 @@ ImageListMap &Lists() {
     return *map;
 }
 
-BOOL CreateControl(CWnd &wnd, LPCSTR cls, LPCSTR text, DWORD style, const RECT &rect,
-                   CWnd *parent, UINT id) {
+BOOL CreateControl(CWnd &wnd, LPCSTR cls, LPCSTR text, DWORD style, const RECT &rect, CWnd *parent,
+                   UINT id) {
     return wnd.CreateEx(0, cls, text, style | WS_CHILD, rect, parent, id);
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------
 // CImageList
 
-CImageList::~CImageList() { DeleteImageList(); }
+CImageList::~CImageList() {
+    DeleteImageList();
+}
 
-HIMAGELIST CImageList::GetSafeHandle() const { return afx::Opaque(this) ? m_hImageList : nullptr; }
+HIMAGELIST CImageList::GetSafeHandle() const {
+    return afx::Opaque(this) ? m_hImageList : nullptr;
+}
 
 BOOL CImageList::Create(int cx, int cy, UINT flags, int initial, int grow) {
     DeleteImageList();
@@ -47,7 +51,7 @@ BOOL CImageList::DeleteImageList() {
         return FALSE;
     bool owned = owned_;
     HIMAGELIST list = Detach();
-    return owned ? ImageList_Destroy(list) : TRUE;  // a wrapped list is only let go
+    return owned ? ImageList_Destroy(list) : TRUE; // a wrapped list is only let go
 }
 
 void CImageList::Own(HIMAGELIST list) {
@@ -91,23 +95,39 @@ CImageList *CImageList::FromHandle(HIMAGELIST list) {
     CImageList *&wrapper = m.wrappers[list];
     if (!wrapper) {
         wrapper = new CImageList;
-        wrapper->m_hImageList = list;  // never owned
+        wrapper->m_hImageList = list; // never owned
     }
     return wrapper;
 }
 
-int CImageList::Add(HICON icon) { return ImageList_AddIcon(m_hImageList, icon); }
-int CImageList::GetImageCount() const { return ImageList_GetImageCount(m_hImageList); }
-HICON CImageList::ExtractIcon(int image) { return ImageList_GetIcon(m_hImageList, image, ILD_NORMAL); }
+int CImageList::Add(HICON icon) {
+    return ImageList_AddIcon(m_hImageList, icon);
+}
+int CImageList::GetImageCount() const {
+    return ImageList_GetImageCount(m_hImageList);
+}
+HICON CImageList::ExtractIcon(int image) {
+    return ImageList_GetIcon(m_hImageList, image, ILD_NORMAL);
+}
 
 BOOL CImageList::BeginDrag(int image, CPoint hotSpot) {
     return ImageList_BeginDrag(m_hImageList, image, hotSpot.x, hotSpot.y);
 }
-BOOL CImageList::DragEnter(CWnd *lock, CPoint point) { return ImageList_DragEnter(lock->GetSafeHwnd(), point.x, point.y); }
-BOOL CImageList::DragMove(CPoint point) { return ImageList_DragMove(point.x, point.y); }
-BOOL CImageList::DragLeave(CWnd *lock) { return ImageList_DragLeave(lock->GetSafeHwnd()); }
-void CImageList::EndDrag() { ImageList_EndDrag(); }
-BOOL CImageList::DragShowNolock(BOOL show) { return ImageList_DragShowNolock(show); }
+BOOL CImageList::DragEnter(CWnd *lock, CPoint point) {
+    return ImageList_DragEnter(lock->GetSafeHwnd(), point.x, point.y);
+}
+BOOL CImageList::DragMove(CPoint point) {
+    return ImageList_DragMove(point.x, point.y);
+}
+BOOL CImageList::DragLeave(CWnd *lock) {
+    return ImageList_DragLeave(lock->GetSafeHwnd());
+}
+void CImageList::EndDrag() {
+    ImageList_EndDrag();
+}
+BOOL CImageList::DragShowNolock(BOOL show) {
+    return ImageList_DragShowNolock(show);
+}
 
 // ---------------------------------------------------------------------------------------
 // Buttons, edits, list boxes
@@ -142,15 +162,18 @@ BOOL CListBox::Create(DWORD style, const RECT &rect, CWnd *parent, UINT id) {
 }
 
 int CListBox::InsertString(int index, LPCSTR text) {
-    return static_cast<int>(SendMessage(LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text)));
+    return static_cast<int>(
+        SendMessage(LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text)));
 }
 
 int CListBox::GetSelItems(int maxItems, LPINT items) const {
-    return static_cast<int>(SendMessage(LB_GETSELITEMS, static_cast<WPARAM>(maxItems), reinterpret_cast<LPARAM>(items)));
+    return static_cast<int>(SendMessage(LB_GETSELITEMS, static_cast<WPARAM>(maxItems),
+                                        reinterpret_cast<LPARAM>(items)));
 }
 
 int CListBox::GetText(int index, LPSTR buffer) const {
-    return static_cast<int>(SendMessage(LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer)));
+    return static_cast<int>(
+        SendMessage(LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer)));
 }
 
 void CListBox::GetText(int index, CString &text) const {
@@ -165,11 +188,13 @@ void CListBox::GetText(int index, CString &text) const {
 }
 
 int CListBox::FindStringExact(int startAfter, LPCSTR text) const {
-    return static_cast<int>(SendMessage(LB_FINDSTRINGEXACT, static_cast<WPARAM>(startAfter), reinterpret_cast<LPARAM>(text)));
+    return static_cast<int>(SendMessage(LB_FINDSTRINGEXACT, static_cast<WPARAM>(startAfter),
+                                        reinterpret_cast<LPARAM>(text)));
 }
 
 int CListBox::FindString(int startAfter, LPCSTR text) const {
-    return static_cast<int>(SendMessage(LB_FINDSTRING, static_cast<WPARAM>(startAfter), reinterpret_cast<LPARAM>(text)));
+    return static_cast<int>(SendMessage(LB_FINDSTRING, static_cast<WPARAM>(startAfter),
+                                        reinterpret_cast<LPARAM>(text)));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -224,10 +249,13 @@ int CSpinButtonCtrl::SetPos(int pos) {
     return static_cast<int>(SendMessage(UDM_SETPOS32, 0, pos));
 }
 
-int CSpinButtonCtrl::GetPos() const { return static_cast<int>(SendMessage(UDM_GETPOS32, 0, 0)); }
+int CSpinButtonCtrl::GetPos() const {
+    return static_cast<int>(SendMessage(UDM_GETPOS32, 0, 0));
+}
 
 CWnd *CSpinButtonCtrl::SetBuddy(CWnd *buddy) {
-    return FromHandle(reinterpret_cast<HWND>(SendMessage(UDM_SETBUDDY, reinterpret_cast<WPARAM>(buddy->GetSafeHwnd()))));
+    return FromHandle(reinterpret_cast<HWND>(
+        SendMessage(UDM_SETBUDDY, reinterpret_cast<WPARAM>(buddy->GetSafeHwnd()))));
 }
 
 CWnd *CSpinButtonCtrl::GetBuddy() const {
@@ -254,21 +282,24 @@ int CListCtrl::InsertColumn(int col, LPCSTR heading, int format, int width, int 
         c.mask |= LVCF_SUBITEM;
         c.iSubItem = subItem;
     }
-    return static_cast<int>(SendMessage(LVM_INSERTCOLUMNA, static_cast<WPARAM>(col), reinterpret_cast<LPARAM>(&c)));
+    return static_cast<int>(
+        SendMessage(LVM_INSERTCOLUMNA, static_cast<WPARAM>(col), reinterpret_cast<LPARAM>(&c)));
 }
 
 int CListCtrl::InsertItem(const LVITEMA *item) {
     return static_cast<int>(SendMessage(LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(item)));
 }
 
-int CListCtrl::InsertItem(int index, LPCSTR text) { return InsertItem(LVIF_TEXT, index, text, 0, 0, 0, 0); }
+int CListCtrl::InsertItem(int index, LPCSTR text) {
+    return InsertItem(LVIF_TEXT, index, text, 0, 0, 0, 0);
+}
 
 int CListCtrl::InsertItem(int index, LPCSTR text, int image) {
     return InsertItem(LVIF_TEXT | LVIF_IMAGE, index, text, 0, 0, image, 0);
 }
 
-int CListCtrl::InsertItem(UINT mask, int index, LPCSTR text, UINT state, UINT stateMask,
-                          int image, LPARAM lParam) {
+int CListCtrl::InsertItem(UINT mask, int index, LPCSTR text, UINT state, UINT stateMask, int image,
+                          LPARAM lParam) {
     LVITEMA it = {};
     it.mask = mask;
     it.iItem = index;
@@ -292,7 +323,8 @@ BOOL CListCtrl::SetItemText(int index, int subItem, LPCSTR text) {
     LVITEMA it = {};
     it.iSubItem = subItem;
     it.pszText = const_cast<LPSTR>(text ? text : "");
-    return static_cast<BOOL>(SendMessage(LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&it)));
+    return static_cast<BOOL>(
+        SendMessage(LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&it)));
 }
 
 int CListCtrl::GetItemText(int index, int subItem, LPSTR buffer, int length) const {
@@ -303,7 +335,8 @@ int CListCtrl::GetItemText(int index, int subItem, LPSTR buffer, int length) con
     it.iSubItem = subItem;
     it.pszText = buffer;
     it.cchTextMax = length;
-    int got = static_cast<int>(SendMessage(LVM_GETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&it)));
+    int got = static_cast<int>(
+        SendMessage(LVM_GETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&it)));
     buffer[length - 1] = '\0';
     if (got < 0)
         got = 0;
@@ -346,11 +379,13 @@ BOOL CListCtrl::SetItemState(int index, UINT state, UINT mask) {
     LVITEMA it = {};
     it.state = state;
     it.stateMask = mask;
-    return static_cast<BOOL>(SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&it)));
+    return static_cast<BOOL>(
+        SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&it)));
 }
 
 int CListCtrl::GetNextItem(int start, int flags) const {
-    return static_cast<int>(SendMessage(LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
+    return static_cast<int>(
+        SendMessage(LVM_GETNEXTITEM, static_cast<WPARAM>(start), MAKELPARAM(flags, 0)));
 }
 
 // The position is the selected row plus one, so that row 0 is not NULL.
@@ -367,7 +402,8 @@ int CListCtrl::GetNextSelectedItem(POSITION &pos) const {
 }
 
 int CListCtrl::FindItem(LVFINDINFOA *find, int start) const {
-    return static_cast<int>(SendMessage(LVM_FINDITEMA, static_cast<WPARAM>(start), reinterpret_cast<LPARAM>(find)));
+    return static_cast<int>(
+        SendMessage(LVM_FINDITEMA, static_cast<WPARAM>(start), reinterpret_cast<LPARAM>(find)));
 }
 
 int CListCtrl::HitTest(CPoint point, UINT *flags) const {
@@ -380,16 +416,19 @@ int CListCtrl::HitTest(CPoint point, UINT *flags) const {
 }
 
 BOOL CListCtrl::SortItems(PFNLVCOMPARE compare, DWORD_PTR data) {
-    return static_cast<BOOL>(SendMessage(LVM_SORTITEMS, static_cast<WPARAM>(data), reinterpret_cast<LPARAM>(compare)));
+    return static_cast<BOOL>(
+        SendMessage(LVM_SORTITEMS, static_cast<WPARAM>(data), reinterpret_cast<LPARAM>(compare)));
 }
 
 BOOL CListCtrl::GetItemRect(int index, LPRECT rect, UINT code) const {
     rect->left = static_cast<LONG>(code);
-    return static_cast<BOOL>(SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(rect)));
+    return static_cast<BOOL>(
+        SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(rect)));
 }
 
 BOOL CListCtrl::GetItemPosition(int index, LPPOINT point) const {
-    return static_cast<BOOL>(SendMessage(LVM_GETITEMPOSITION, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(point)));
+    return static_cast<BOOL>(SendMessage(LVM_GETITEMPOSITION, static_cast<WPARAM>(index),
+                                         reinterpret_cast<LPARAM>(point)));
 }
 
 CImageList *CListCtrl::SetImageList(CImageList *list, int kind) {
@@ -397,18 +436,20 @@ CImageList *CListCtrl::SetImageList(CImageList *list, int kind) {
     // application's shared lists along.
     if (!(GetStyle() & LVS_SHAREIMAGELISTS))
         ModifyStyle(0, LVS_SHAREIMAGELISTS);
-    return CImageList::FromHandle(reinterpret_cast<HIMAGELIST>(
-        SendMessage(LVM_SETIMAGELIST, static_cast<WPARAM>(kind), reinterpret_cast<LPARAM>(list->GetSafeHandle()))));
+    return CImageList::FromHandle(
+        reinterpret_cast<HIMAGELIST>(SendMessage(LVM_SETIMAGELIST, static_cast<WPARAM>(kind),
+                                                 reinterpret_cast<LPARAM>(list->GetSafeHandle()))));
 }
 
 CImageList *CListCtrl::GetImageList(int kind) const {
-    return CImageList::FromHandle(reinterpret_cast<HIMAGELIST>(SendMessage(LVM_GETIMAGELIST, static_cast<WPARAM>(kind))));
+    return CImageList::FromHandle(
+        reinterpret_cast<HIMAGELIST>(SendMessage(LVM_GETIMAGELIST, static_cast<WPARAM>(kind))));
 }
 
 CImageList *CListCtrl::CreateDragImage(int index, LPPOINT upLeft) {
     POINT where = {0, 0};
-    auto list = reinterpret_cast<HIMAGELIST>(
-        SendMessage(LVM_CREATEDRAGIMAGE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&where)));
+    auto list = reinterpret_cast<HIMAGELIST>(SendMessage(
+        LVM_CREATEDRAGIMAGE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&where)));
     if (!list)
         return nullptr;
     if (upLeft)
@@ -427,7 +468,8 @@ BOOL CTreeCtrl::Create(DWORD style, const RECT &rect, CWnd *parent, UINT id) {
 }
 
 HTREEITEM CTreeCtrl::InsertItem(const TVINSERTSTRUCTA *insert) {
-    return reinterpret_cast<HTREEITEM>(SendMessage(TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(insert)));
+    return reinterpret_cast<HTREEITEM>(
+        SendMessage(TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(insert)));
 }
 
 HTREEITEM CTreeCtrl::InsertItem(UINT mask, LPCSTR text, int image, int selectedImage, UINT state,
@@ -451,8 +493,8 @@ HTREEITEM CTreeCtrl::InsertItem(LPCSTR text, HTREEITEM parent, HTREEITEM after) 
 
 HTREEITEM CTreeCtrl::InsertItem(LPCSTR text, int image, int selectedImage, HTREEITEM parent,
                                 HTREEITEM after) {
-    return InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE, text, image, selectedImage, 0,
-                      0, 0, parent, after);
+    return InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE, text, image, selectedImage, 0, 0,
+                      0, parent, after);
 }
 
 BOOL CTreeCtrl::DeleteItem(HTREEITEM item) {
@@ -460,15 +502,18 @@ BOOL CTreeCtrl::DeleteItem(HTREEITEM item) {
 }
 
 HTREEITEM CTreeCtrl::GetNextItem(HTREEITEM item, UINT code) const {
-    return reinterpret_cast<HTREEITEM>(SendMessage(TVM_GETNEXTITEM, code, reinterpret_cast<LPARAM>(item)));
+    return reinterpret_cast<HTREEITEM>(
+        SendMessage(TVM_GETNEXTITEM, code, reinterpret_cast<LPARAM>(item)));
 }
 
 BOOL CTreeCtrl::SelectItem(HTREEITEM item) {
-    return static_cast<BOOL>(SendMessage(TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)));
+    return static_cast<BOOL>(
+        SendMessage(TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)));
 }
 
 BOOL CTreeCtrl::SelectDropTarget(HTREEITEM item) {
-    return static_cast<BOOL>(SendMessage(TVM_SELECTITEM, TVGN_DROPHILITE, reinterpret_cast<LPARAM>(item)));
+    return static_cast<BOOL>(
+        SendMessage(TVM_SELECTITEM, TVGN_DROPHILITE, reinterpret_cast<LPARAM>(item)));
 }
 
 BOOL CTreeCtrl::Expand(HTREEITEM item, UINT code) {
@@ -571,13 +616,15 @@ BOOL CTreeCtrl::SetItemState(HTREEITEM item, UINT state, UINT mask) {
 
 BOOL CTreeCtrl::GetItemRect(HTREEITEM item, LPRECT rect, BOOL textOnly) const {
     *reinterpret_cast<HTREEITEM *>(rect) = item;
-    return static_cast<BOOL>(SendMessage(TVM_GETITEMRECT, textOnly, reinterpret_cast<LPARAM>(rect)));
+    return static_cast<BOOL>(
+        SendMessage(TVM_GETITEMRECT, textOnly, reinterpret_cast<LPARAM>(rect)));
 }
 
 HTREEITEM CTreeCtrl::HitTest(CPoint point, UINT *flags) const {
     TVHITTESTINFO info = {};
     info.pt = point;
-    auto item = reinterpret_cast<HTREEITEM>(SendMessage(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&info)));
+    auto item =
+        reinterpret_cast<HTREEITEM>(SendMessage(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&info)));
     if (flags)
         *flags = info.flags;
     return item;
@@ -588,10 +635,12 @@ BOOL CTreeCtrl::SortChildren(HTREEITEM item) {
 }
 
 CImageList *CTreeCtrl::SetImageList(CImageList *list, int kind) {
-    return CImageList::FromHandle(reinterpret_cast<HIMAGELIST>(
-        SendMessage(TVM_SETIMAGELIST, static_cast<WPARAM>(kind), reinterpret_cast<LPARAM>(list->GetSafeHandle()))));
+    return CImageList::FromHandle(
+        reinterpret_cast<HIMAGELIST>(SendMessage(TVM_SETIMAGELIST, static_cast<WPARAM>(kind),
+                                                 reinterpret_cast<LPARAM>(list->GetSafeHandle()))));
 }
 
 CImageList *CTreeCtrl::GetImageList(int kind) const {
-    return CImageList::FromHandle(reinterpret_cast<HIMAGELIST>(SendMessage(TVM_GETIMAGELIST, static_cast<WPARAM>(kind))));
+    return CImageList::FromHandle(
+        reinterpret_cast<HIMAGELIST>(SendMessage(TVM_GETIMAGELIST, static_cast<WPARAM>(kind))));
 }

@@ -1,7 +1,9 @@
 // CDC and CClientDC.
 #include "internal.h"
 
-HDC CDC::GetSafeHdc() const { return afx::Opaque(this) ? m_hDC : nullptr; }
+HDC CDC::GetSafeHdc() const {
+    return afx::Opaque(this) ? m_hDC : nullptr;
+}
 
 BOOL CDC::TextOut(int x, int y, LPCSTR text, int length) {
     return ::TextOutA(m_hDC, x, y, text ? text : "", text ? length : 0);
@@ -18,7 +20,9 @@ CSize CDC::GetTextExtent(LPCSTR text, int length) const {
     return CSize(size);
 }
 
-BOOL CDC::GetTextMetrics(LPTEXTMETRICA metrics) const { return ::GetTextMetricsA(m_hDC, metrics); }
+BOOL CDC::GetTextMetrics(LPTEXTMETRICA metrics) const {
+    return ::GetTextMetricsA(m_hDC, metrics);
+}
 
 void CDC::FillSolidRect(LPCRECT rect, COLORREF color) {
     COLORREF old = ::SetBkColor(m_hDC, color);
@@ -26,7 +30,9 @@ void CDC::FillSolidRect(LPCRECT rect, COLORREF color) {
     ::SetBkColor(m_hDC, old);
 }
 
-CClientDC::CClientDC(CWnd *wnd) : hwnd_(wnd->GetSafeHwnd()) { m_hDC = ::GetDC(hwnd_); }
+CClientDC::CClientDC(CWnd *wnd) : hwnd_(wnd->GetSafeHwnd()) {
+    m_hDC = ::GetDC(hwnd_);
+}
 
 CClientDC::~CClientDC() {
     if (m_hDC)

@@ -6,7 +6,9 @@
 
 namespace {
 
-INT_PTR CALLBACK NullDlgProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+INT_PTR CALLBACK NullDlgProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
 
 // The template `id` of the resource handle with WS_VISIBLE cleared, so that the dialog is
 // shown only once OnInitDialog is through; empty when there is no such template.
@@ -24,7 +26,7 @@ std::vector<BYTE> LoadTemplate(HINSTANCE module, UINT id) {
     WORD version = 0, signature = 0;
     std::memcpy(&version, copy.data(), 2);
     std::memcpy(&signature, copy.data() + 2, 2);
-    size_t styleAt = (version == 1 && signature == 0xFFFF) ? 12 : 0;  // DLGTEMPLATEEX : DLGTEMPLATE
+    size_t styleAt = (version == 1 && signature == 0xFFFF) ? 12 : 0; // DLGTEMPLATEEX : DLGTEMPLATE
     if (copy.size() < styleAt + 4) {
         copy.clear();
         return copy;
@@ -36,14 +38,15 @@ std::vector<BYTE> LoadTemplate(HINSTANCE module, UINT id) {
     return copy;
 }
 
-}  // namespace
+} // namespace
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-    ON_COMMAND(IDOK, OnOK)
-    ON_COMMAND(IDCANCEL, OnCancel)
+ON_COMMAND(IDOK, OnOK)
+ON_COMMAND(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()
 
-CDialog::CDialog(UINT nIDTemplate, CWnd *pParentWnd) : m_nIDHelp(nIDTemplate), m_pParentWnd(pParentWnd) {}
+CDialog::CDialog(UINT nIDTemplate, CWnd *pParentWnd)
+    : m_nIDHelp(nIDTemplate), m_pParentWnd(pParentWnd) {}
 
 INT_PTR CDialog::DoModal() {
     if (m_hWnd || inModal_)
@@ -118,7 +121,7 @@ void CDialog::EndDialog(int result) {
         modalResult_ = result;
         ended_ = true;
         if (m_hWnd)
-            PostMessage(WM_NULL);  // wakes the modal loop
+            PostMessage(WM_NULL); // wakes the modal loop
     } else if (m_hWnd) {
         ::EndDialog(m_hWnd, result);
     }
@@ -135,7 +138,9 @@ void CDialog::OnOK() {
     EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
 
 void CDialog::DoDataExchange(CDataExchange *) {}
 
@@ -152,8 +157,12 @@ void CDialog::GotoDlgCtrl(CWnd *control) {
         SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control->m_hWnd), TRUE);
 }
 
-void CDialog::NextDlgCtrl() const { SendMessage(WM_NEXTDLGCTL, 0, FALSE); }
-void CDialog::PrevDlgCtrl() const { SendMessage(WM_NEXTDLGCTL, 1, FALSE); }
+void CDialog::NextDlgCtrl() const {
+    SendMessage(WM_NEXTDLGCTL, 0, FALSE);
+}
+void CDialog::PrevDlgCtrl() const {
+    SendMessage(WM_NEXTDLGCTL, 1, FALSE);
+}
 
 BOOL CDialog::PreTranslateMessage(MSG *pMsg) {
     if (!m_hWnd || !pMsg)

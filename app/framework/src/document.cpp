@@ -14,7 +14,7 @@ CString FrameworkText(UINT id, const char *fallback) {
     return text;
 }
 
-}  // namespace afx
+} // namespace afx
 
 namespace {
 
@@ -48,7 +48,7 @@ void ReportFailure(UINT id, const char *fallback, LPCSTR path, DWORD code) {
     AfxMessageBox(message, MB_OK | MB_ICONEXCLAMATION);
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------
 // CArchive
@@ -96,8 +96,8 @@ UINT CArchive::Read(void *data, UINT count) {
 IMPLEMENT_DYNAMIC(CDocument, CCmdTarget)
 
 BEGIN_MESSAGE_MAP(CDocument, CCmdTarget)
-    ON_COMMAND(ID_FILE_SAVE, OnFileSave)
-    ON_COMMAND(ID_FILE_SAVE_AS, OnFileSaveAs)
+ON_COMMAND(ID_FILE_SAVE, OnFileSave)
+ON_COMMAND(ID_FILE_SAVE_AS, OnFileSaveAs)
 END_MESSAGE_MAP()
 
 BOOL CDocument::OnNewDocument() {
@@ -108,10 +108,11 @@ BOOL CDocument::OnNewDocument() {
 }
 
 BOOL CDocument::OnOpenDocument(LPCSTR path) {
-    HANDLE file = CreateFileA(path ? path : "", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path ? path : "", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        ReportFailure(AFX_IDP_FAILED_TO_OPEN_DOC, "Failed to open the document.", path, GetLastError());
+        ReportFailure(AFX_IDP_FAILED_TO_OPEN_DOC, "Failed to open the document.", path,
+                      GetLastError());
         return FALSE;
     }
     DeleteContents();
@@ -119,7 +120,8 @@ BOOL CDocument::OnOpenDocument(LPCSTR path) {
     Serialize(ar);
     CloseHandle(file);
     if (ar.Failed()) {
-        ReportFailure(AFX_IDP_FAILED_TO_OPEN_DOC, "Failed to open the document.", path, ar.GetError());
+        ReportFailure(AFX_IDP_FAILED_TO_OPEN_DOC, "Failed to open the document.", path,
+                      ar.GetError());
         DeleteContents();
         return FALSE;
     }
@@ -137,7 +139,8 @@ BOOL CDocument::OnSaveDocument(LPCSTR path) {
                       target.empty() ? ERROR_INVALID_NAME : GetLastError());
         return FALSE;
     }
-    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD error = 0;
     // A writer may mark the document saved while it writes; only a file in place makes it so.
     const BOOL wasModified = IsModified();
@@ -152,7 +155,8 @@ BOOL CDocument::OnSaveDocument(LPCSTR path) {
         if (!CloseHandle(file) && !error)
             error = GetLastError();
     }
-    if (!error && !MoveFileExA(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!error &&
+        !MoveFileExA(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = GetLastError();
     if (error) {
         DeleteFileA(temp);
@@ -222,7 +226,7 @@ void CDocument::UpdateAllViews(CView *sender, LPARAM hint, CObject *hintObject) 
 
 void CDocument::OnCloseDocument() {
     BOOL autoDelete = m_bAutoDelete;
-    m_bAutoDelete = FALSE;  // the views going must not close the document again
+    m_bAutoDelete = FALSE; // the views going must not close the document again
     // Each round destroys a frame (or a view without one); a view still listed after its
     // window went is dropped.
     for (int guard = 0; !views_.IsEmpty() && guard < 1024; ++guard) {
@@ -245,7 +249,7 @@ BOOL CDocument::CanCloseFrame(CFrameWnd *frame) {
     for (POSITION pos = GetFirstViewPosition(); pos;) {
         CView *view = GetNextView(pos);
         if (view && view->GetParentFrame() != frame)
-            return TRUE;  // another frame still shows the document
+            return TRUE; // another frame still shows the document
     }
     return SaveModified();
 }
@@ -288,8 +292,9 @@ BOOL CDocument::DoSave(LPCSTR path, BOOL replace) {
     CString name = path ? path : "";
     if (name.IsEmpty() && m_pDocTemplate && AfxGetApp()) {
         name = m_strPathName.IsEmpty() ? m_strTitle : m_strPathName;
-        if (!AfxGetApp()->DoPromptFileName(name, AFX_IDS_SAVEFILE, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
-                                           FALSE, m_pDocTemplate) ||
+        if (!AfxGetApp()->DoPromptFileName(name, AFX_IDS_SAVEFILE,
+                                           OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, FALSE,
+                                           m_pDocTemplate) ||
             name.IsEmpty())
             return FALSE;
     } else if (name.IsEmpty()) {
@@ -318,7 +323,9 @@ BOOL CDocument::DoSave(LPCSTR path, BOOL replace) {
     return TRUE;
 }
 
-BOOL CDocument::DoFileSave() { return DoSave(m_strPathName.IsEmpty() ? nullptr : static_cast<const char *>(m_strPathName)); }
+BOOL CDocument::DoFileSave() {
+    return DoSave(m_strPathName.IsEmpty() ? nullptr : static_cast<const char *>(m_strPathName));
+}
 
 BOOL CDocument::SaveModified() {
     if (!IsModified())
@@ -327,7 +334,8 @@ BOOL CDocument::SaveModified() {
     if (name.IsEmpty())
         name = FrameworkText(AFX_IDS_UNTITLED, "Untitled");
     // The text's "%s" takes the name; the text itself is never used as a format.
-    std::string question = static_cast<const char *>(FrameworkText(AFX_IDP_ASK_TO_SAVE, "Save changes to %s?"));
+    std::string question =
+        static_cast<const char *>(FrameworkText(AFX_IDP_ASK_TO_SAVE, "Save changes to %s?"));
     size_t at = question.find("%s");
     if (at != std::string::npos)
         question.replace(at, 2, static_cast<const char *>(name));
@@ -341,5 +349,9 @@ BOOL CDocument::SaveModified() {
     }
 }
 
-void CDocument::OnFileSave() { DoFileSave(); }
-void CDocument::OnFileSaveAs() { DoSave(nullptr); }
+void CDocument::OnFileSave() {
+    DoFileSave();
+}
+void CDocument::OnFileSaveAs() {
+    DoSave(nullptr);
+}

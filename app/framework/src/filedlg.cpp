@@ -56,7 +56,9 @@ INT_PTR CFileDialog::DoModal() {
 namespace {
 
 // Length of the text at `p` within `limit` characters; `limit` when no NUL comes.
-size_t BoundedLength(const char *p, size_t limit) { return strnlen(p, limit); }
+size_t BoundedLength(const char *p, size_t limit) {
+    return strnlen(p, limit);
+}
 
 // True when the answer is folder, NUL, names (nFileOffset then points past the folder's NUL).
 bool IsMultiple(const OPENFILENAMEA &ofn) {
@@ -87,13 +89,13 @@ CString Join(const char *folder, size_t folderLength, const char *name, size_t n
     return CString(path.c_str());
 }
 
-}  // namespace
+} // namespace
 
 POSITION CFileDialog::GetStartPosition() const {
     if (!m_ofn.lpstrFile || m_ofn.nMaxFile == 0 || m_ofn.lpstrFile[0] == '\0')
         return nullptr;
     if (BoundedLength(m_ofn.lpstrFile, m_ofn.nMaxFile) >= m_ofn.nMaxFile)
-        return nullptr;  // not terminated within the buffer
+        return nullptr; // not terminated within the buffer
     if (IsMultiple(m_ofn)) {
         const char *first = m_ofn.lpstrFile + m_ofn.nFileOffset;
         if (*first == '\0' || !NamesTerminated(m_ofn))
@@ -114,11 +116,12 @@ CString CFileDialog::GetNextPathName(POSITION &pos) const {
     if (p + length >= end)
         return CString();
     if (!IsMultiple(m_ofn) || p == begin)
-        return CString(p, static_cast<int>(length));  // the one-file answer: a full path
+        return CString(p, static_cast<int>(length)); // the one-file answer: a full path
     size_t folderLength = BoundedLength(begin, m_ofn.nMaxFile);
     CString path = Join(begin, folderLength, p, length);
     const char *next = p + length + 1;
-    if (next < end && *next != '\0' && next + BoundedLength(next, static_cast<size_t>(end - next)) < end)
+    if (next < end && *next != '\0' &&
+        next + BoundedLength(next, static_cast<size_t>(end - next)) < end)
         pos = reinterpret_cast<POSITION>(const_cast<char *>(next));
     return path;
 }

@@ -7,9 +7,9 @@
 IMPLEMENT_DYNAMIC(CFrameWnd, CWnd)
 
 BEGIN_MESSAGE_MAP(CFrameWnd, CWnd)
-    ON_WM_CREATE()
-    ON_WM_SIZE()
-    ON_WM_CLOSE()
+ON_WM_CREATE()
+ON_WM_SIZE()
+ON_WM_CLOSE()
 END_MESSAGE_MAP()
 
 namespace afx {
@@ -18,11 +18,17 @@ namespace {
 thread_local const void *t_selfDeleted = nullptr;
 }
 
-void NoteSelfDeleted(const void *object) { t_selfDeleted = object; }
-bool WasSelfDeleted(const void *object) { return object && t_selfDeleted == object; }
-void ForgetSelfDeleted() { t_selfDeleted = nullptr; }
+void NoteSelfDeleted(const void *object) {
+    t_selfDeleted = object;
+}
+bool WasSelfDeleted(const void *object) {
+    return object && t_selfDeleted == object;
+}
+void ForgetSelfDeleted() {
+    t_selfDeleted = nullptr;
+}
 
-}  // namespace afx
+} // namespace afx
 
 CFrameWnd::~CFrameWnd() {
     if (m_hAccelTable)
@@ -63,7 +69,7 @@ BOOL CFrameWnd::LoadFrame(UINT nIDResource, DWORD style, CWnd *parentWnd, CCreat
     }
     createContext_ = nullptr;
     if (parent && menu)
-        DestroyMenu(menu);  // a child frame keeps its main frame's menu
+        DestroyMenu(menu); // a child frame keeps its main frame's menu
     m_hMenuDefault = parent ? nullptr : ::GetMenu(m_hWnd);
     if (HICON icon = LoadIconA(module, MAKEINTRESOURCEA(nIDResource))) {
         SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
@@ -280,7 +286,7 @@ void CFrameWnd::RecalcLayout(BOOL) {
 
 void CFrameWnd::OnSize(UINT type, int, int) {
     if (IsKindOf(RUNTIME_CLASS(CMDIChildWnd)))
-        Default();  // the MDI client keeps its maximised-child state
+        Default(); // the MDI client keeps its maximised-child state
     // The layout follows the client rectangle, not the message's sizes: a WM_SIZE may be
     // posted with any lParam to make the layout follow.
     if (type != SIZE_MINIMIZED)
@@ -377,7 +383,7 @@ void CFrameWnd::OnInitMenuPopup(HMENU popup, UINT, BOOL sysMenu) {
         ui.m_nIndex = static_cast<UINT>(i);
         UINT id = GetMenuItemID(popup, i);
         if (id == 0)
-            continue;  // separator
+            continue; // separator
         if (id == static_cast<UINT>(-1)) {
             HMENU sub = GetSubMenu(popup, i);
             UINT first = sub && GetMenuItemCount(sub) > 0 ? GetMenuItemID(sub, 0) : 0;
@@ -387,13 +393,14 @@ void CFrameWnd::OnInitMenuPopup(HMENU popup, UINT, BOOL sysMenu) {
             ui.m_hSubMenu = sub;
             ui.DoUpdate(this, m_bAutoMenuEnable);
             EnableMenuItem(popup, static_cast<UINT>(i),
-                           MF_BYPOSITION | (ui.m_bEnabled ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
+                           MF_BYPOSITION |
+                               (ui.m_bEnabled ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
             continue;
         }
         if (id >= 0xF000)
-            continue;  // the system's: the MDI children's list, a maximised child's menu
+            continue; // the system's: the MDI children's list, a maximised child's menu
         if (id > ID_FILE_MRU_FILE1 && id <= ID_FILE_MRU_FILE16)
-            continue;  // listed by the update of the first entry
+            continue; // listed by the update of the first entry
         ui.m_nID = id;
         ui.DoUpdate(this, m_bAutoMenuEnable);
     }

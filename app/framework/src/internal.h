@@ -19,13 +19,13 @@ LPCSTR DefaultWindowClass();
 // Creation of a window through the framework: `wnd` is attached and subclassed by a
 // thread-local CBT hook before the window's first message.
 class CreationHook {
-public:
+  public:
     explicit CreationHook(CWnd *wnd);
     ~CreationHook();
     CreationHook(const CreationHook &) = delete;
     CreationHook &operator=(const CreationHook &) = delete;
 
-private:
+  private:
     HHOOK hook_;
     CWnd *previous_;
 };
@@ -54,8 +54,7 @@ extern const SeamHooks *g_seamHooks;
 inline bool SeamBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, int &answer) {
     return g_seamHooks && g_seamHooks->box(owner, text, caption, type, answer);
 }
-inline bool SeamFileDialog(bool open, OPENFILENAMEA &ofn, const std::string &defExt,
-                           int &answer) {
+inline bool SeamFileDialog(bool open, OPENFILENAMEA &ofn, const std::string &defExt, int &answer) {
     return g_seamHooks && g_seamHooks->fileDialog(open, ofn, defExt, answer);
 }
 inline void SeamBeep(UINT type) {
@@ -84,4 +83,4 @@ void NoteSelfDeleted(const void *object);
 bool WasSelfDeleted(const void *object);
 void ForgetSelfDeleted();
 
-}  // namespace afx
+} // namespace afx

@@ -8,7 +8,8 @@
 namespace {
 
 bool SameNoCase(const std::string &a, const std::string &b) {
-    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_EQUAL;
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) ==
+           CSTR_EQUAL;
 }
 
 std::string EntryName(const std::string &format, int n) {
@@ -17,13 +18,14 @@ std::string EntryName(const std::string &format, int n) {
     return name;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------
 // CRecentFileList
 
 CRecentFileList::CRecentFileList(UINT start, LPCSTR section, LPCSTR entryFormat, int maxSize)
-    : start_(start), section_(section ? section : ""), format_(entryFormat ? entryFormat : "File%d"),
+    : start_(start), section_(section ? section : ""),
+      format_(entryFormat ? entryFormat : "File%d"),
       max_(maxSize < 0 ? 0 : (maxSize > 16 ? 16 : maxSize)) {}
 
 void CRecentFileList::Add(LPCSTR path) {
@@ -47,7 +49,8 @@ void CRecentFileList::Remove(int index) {
 }
 
 CString CRecentFileList::operator[](int index) const {
-    return index >= 0 && index < GetSize() ? CString(files_[static_cast<size_t>(index)].c_str()) : CString();
+    return index >= 0 && index < GetSize() ? CString(files_[static_cast<size_t>(index)].c_str())
+                                           : CString();
 }
 
 void CRecentFileList::ReadList() {
@@ -74,9 +77,10 @@ void CRecentFileList::WriteList() {
     for (int i = 1; i <= 16; ++i) {
         std::string entry = EntryName(format_, i);
         if (i <= GetSize())
-            app->WriteProfileString(section_.c_str(), entry.c_str(), files_[static_cast<size_t>(i - 1)].c_str());
+            app->WriteProfileString(section_.c_str(), entry.c_str(),
+                                    files_[static_cast<size_t>(i - 1)].c_str());
         else
-            app->WriteProfileString(section_.c_str(), entry.c_str(), nullptr);  // deletes
+            app->WriteProfileString(section_.c_str(), entry.c_str(), nullptr); // deletes
     }
 }
 
@@ -145,7 +149,6 @@ BOOL CWinApp::ProcessShellCommand(CCommandLineInfo &info) {
     }
 }
 
-
 void CWinApp::OnAppExit() {
     if (m_pMainWnd && m_pMainWnd->GetSafeHwnd())
         m_pMainWnd->SendMessage(WM_CLOSE);
@@ -182,14 +185,14 @@ void CWinApp::OnOpenRecentFile(UINT id) {
         return;
     int index = static_cast<int>(id) - ID_FILE_MRU_FILE1;
     if (index < 0 || index >= m_pRecentFileList->GetSize())
-        return;  // the greyed placeholder, or an entry gone since the menu was built
+        return; // the greyed placeholder, or an entry gone since the menu was built
     CString path = (*m_pRecentFileList)[index];
     if (!OpenDocumentFile(path))
         m_pRecentFileList->Remove(index);
 }
 
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
-    ON_UPDATE_COMMAND_UI(ID_FILE_MRU_FILE1, OnUpdateRecentFileMenu)
-    ON_COMMAND_RANGE(ID_FILE_MRU_FILE1, ID_FILE_MRU_FILE16, OnOpenRecentFile)
-    ON_COMMAND(ID_APP_EXIT, OnAppExit)
+ON_UPDATE_COMMAND_UI(ID_FILE_MRU_FILE1, OnUpdateRecentFileMenu)
+ON_COMMAND_RANGE(ID_FILE_MRU_FILE1, ID_FILE_MRU_FILE16, OnOpenRecentFile)
+ON_COMMAND(ID_APP_EXIT, OnAppExit)
 END_MESSAGE_MAP()

@@ -1,7 +1,9 @@
 // Runtime classes and the command user-interface state.
 #include "internal.h"
 
-CObject *CRuntimeClass::CreateObject() const { return m_pfnCreateObject ? m_pfnCreateObject() : nullptr; }
+CObject *CRuntimeClass::CreateObject() const {
+    return m_pfnCreateObject ? m_pfnCreateObject() : nullptr;
+}
 
 BOOL CRuntimeClass::IsDerivedFrom(const CRuntimeClass *base) const {
     for (const CRuntimeClass *c = this; c; c = c->m_pBaseClass)
@@ -11,9 +13,13 @@ BOOL CRuntimeClass::IsDerivedFrom(const CRuntimeClass *base) const {
 }
 
 CRuntimeClass CObject::classCObject = {"CObject", sizeof(CObject), nullptr, nullptr};
-CRuntimeClass *CObject::GetRuntimeClass() const { return &classCObject; }
+CRuntimeClass *CObject::GetRuntimeClass() const {
+    return &classCObject;
+}
 
-BOOL CObject::IsKindOf(const CRuntimeClass *cls) const { return GetRuntimeClass()->IsDerivedFrom(cls); }
+BOOL CObject::IsKindOf(const CRuntimeClass *cls) const {
+    return GetRuntimeClass()->IsDerivedFrom(cls);
+}
 
 CObject *AfxDynamicDownCast(const CRuntimeClass *cls, CObject *object) {
     return object && object->IsKindOf(cls) ? object : nullptr;
@@ -33,7 +39,8 @@ void CCmdUI::Enable(BOOL on) {
     m_bEnabled = on;
     m_bEnableChanged = TRUE;
     if (m_hMenu && !m_hSubMenu)
-        EnableMenuItem(m_hMenu, m_nIndex, MF_BYPOSITION | (on ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
+        EnableMenuItem(m_hMenu, m_nIndex,
+                       MF_BYPOSITION | (on ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
 }
 
 void CCmdUI::SetCheck(int check) {

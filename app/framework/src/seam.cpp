@@ -18,7 +18,7 @@ struct Seam {
     bool active = false;
     std::deque<std::string> answers;
     std::vector<AfxTestSeam::Event> log;
-    std::string logFile;  // FRAMEWORK_TEST_LOG, appended line by line
+    std::string logFile; // FRAMEWORK_TEST_LOG, appended line by line
 };
 
 Seam &State() {
@@ -72,8 +72,8 @@ int ParseBoxAnswer(const std::string &a) {
     static const struct {
         const char *name;
         int id;
-    } names[] = {{"IDOK", IDOK},     {"IDCANCEL", IDCANCEL}, {"IDYES", IDYES},
-                 {"IDNO", IDNO},     {"IDABORT", IDABORT},   {"IDRETRY", IDRETRY},
+    } names[] = {{"IDOK", IDOK},        {"IDCANCEL", IDCANCEL}, {"IDYES", IDYES},
+                 {"IDNO", IDNO},        {"IDABORT", IDABORT},   {"IDRETRY", IDRETRY},
                  {"IDIGNORE", IDIGNORE}};
     for (const auto &n : names)
         if (a == n.name)
@@ -84,7 +84,7 @@ int ParseBoxAnswer(const std::string &a) {
     return v >= IDOK && v <= IDCONTINUE ? v : 0;
 }
 
-}  // namespace
+} // namespace
 
 namespace AfxTestSeam {
 
@@ -99,8 +99,8 @@ std::string Event::Line() const {
         std::snprintf(data_, sizeof data_, "\tdata=%llu", static_cast<unsigned long long>(data));
         line += data_;
     } else if (kind == "open" || kind == "save") {
-        line += "\ttitle=" + Escape(caption) + "\tfilter=" + Escape(filter) + "\text=" +
-                Escape(ext) + "\tname=" + Escape(text);
+        line += "\ttitle=" + Escape(caption) + "\tfilter=" + Escape(filter) +
+                "\text=" + Escape(ext) + "\tname=" + Escape(text);
     } else {
         line += "\tcaption=" + Escape(caption) + "\ttext=" + Escape(text);
     }
@@ -142,7 +142,7 @@ std::vector<Event> TakeLog() {
     return out;
 }
 
-}  // namespace AfxTestSeam
+} // namespace AfxTestSeam
 
 namespace {
 
@@ -251,7 +251,8 @@ bool FileDialog(bool open, OPENFILENAMEA &ofn, const std::string &defExt, int &a
         size_t slash = path.find_last_of("\\/");
         size_t dot = path.find_last_of('.');
         offset = static_cast<WORD>(slash == std::string::npos ? 0 : slash + 1);
-        extension = static_cast<WORD>(dot != std::string::npos && dot >= offset ? dot + 1 : path.size());
+        extension =
+            static_cast<WORD>(dot != std::string::npos && dot >= offset ? dot + 1 : path.size());
         content = path;
         content.push_back('\0');
         content.push_back('\0');
@@ -327,4 +328,4 @@ constexpr afx::SeamHooks kHooks = {Box, FileDialog, Help, ProgramStart, Beep};
 
 [[maybe_unused]] const bool kInstalled = (afx::g_seamHooks = &kHooks, true);
 
-}  // namespace
+} // namespace

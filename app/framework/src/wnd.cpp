@@ -18,7 +18,7 @@ struct HandleMap {
 };
 
 HandleMap &Map() {
-    static HandleMap *map = new HandleMap;  // outlives every static destructor
+    static HandleMap *map = new HandleMap; // outlives every static destructor
     return *map;
 }
 
@@ -56,7 +56,7 @@ thread_local const MSG *t_current = nullptr;
 
 LRESULT CALLBACK CreationCbt(int code, WPARAM wParam, LPARAM lParam);
 
-}  // namespace
+} // namespace
 
 // Access to CWnd's private parts for the window procedure and the creation hook.
 struct AfxWndInternals {
@@ -109,7 +109,7 @@ LRESULT CALLBACK CreationCbt(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-}  // namespace
+} // namespace
 
 namespace afx {
 
@@ -141,7 +141,7 @@ LPCSTR DefaultWindowClass() {
     return name;
 }
 
-}  // namespace afx
+} // namespace afx
 
 // ---------------------------------------------------------------------------------------
 // Window procedure
@@ -157,7 +157,7 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
     try {
         result = wnd->WindowProc(message, wParam, lParam);
     } catch (...) {
-        result = 0;  // no exception leaves a window procedure
+        result = 0; // no exception leaves a window procedure
     }
     t_current = previous;
     if (message == WM_NCDESTROY)
@@ -174,7 +174,9 @@ const AFX_MSGMAP *CCmdTarget::GetThisMessageMap() {
     return &map;
 }
 
-const AFX_MSGMAP *CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+const AFX_MSGMAP *CCmdTarget::GetMessageMap() const {
+    return GetThisMessageMap();
+}
 
 const AFX_MSGMAP_ENTRY *CCmdTarget::FindEntry(UINT message, UINT code, UINT id) const {
     for (const AFX_MSGMAP *map = GetMessageMap(); map;
@@ -241,12 +243,15 @@ CWnd::~CWnd() {
         m_pfnSuper = nullptr;
         Detach();
         // A window of ours outliving its object would reach a freed object: destroy it.
-        if (subclassed && IsWindow(hwnd) && GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId())
+        if (subclassed && IsWindow(hwnd) &&
+            GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId())
             ::DestroyWindow(hwnd);
     }
 }
 
-HWND CWnd::GetSafeHwnd() const { return afx::Opaque(this) ? m_hWnd : nullptr; }
+HWND CWnd::GetSafeHwnd() const {
+    return afx::Opaque(this) ? m_hWnd : nullptr;
+}
 
 CWnd *CWnd::FromHandlePermanent(HWND hWnd) {
     if (!hWnd)
@@ -346,9 +351,9 @@ HWND CWnd::UnsubclassWindow() {
 // ---------------------------------------------------------------------------------------
 // CWnd: creation and the life of the window
 
-BOOL CWnd::CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName,
-                    DWORD dwStyle, int x, int y, int nWidth, int nHeight, HWND hWndParent,
-                    HMENU nIDorHMenu, LPVOID lpParam) {
+BOOL CWnd::CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle,
+                    int x, int y, int nWidth, int nHeight, HWND hWndParent, HMENU nIDorHMenu,
+                    LPVOID lpParam) {
     if (m_hWnd)
         return FALSE;
     CREATESTRUCTA cs = {};
@@ -371,9 +376,8 @@ BOOL CWnd::CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName
     HWND hwnd;
     {
         afx::CreationHook hook(this);
-        hwnd = CreateWindowExA(cs.dwExStyle, cs.lpszClass, cs.lpszName, cs.style, cs.x, cs.y,
-                               cs.cx, cs.cy, cs.hwndParent, cs.hMenu, cs.hInstance,
-                               cs.lpCreateParams);
+        hwnd = CreateWindowExA(cs.dwExStyle, cs.lpszClass, cs.lpszName, cs.style, cs.x, cs.y, cs.cx,
+                               cs.cy, cs.hwndParent, cs.hMenu, cs.hInstance, cs.lpCreateParams);
     }
     return hwnd != nullptr && m_hWnd == hwnd;
 }
@@ -397,7 +401,9 @@ BOOL CWnd::DestroyWindow() {
     return ::DestroyWindow(hwnd);
 }
 
-BOOL CWnd::PreCreateWindow(CREATESTRUCTA &) { return TRUE; }
+BOOL CWnd::PreCreateWindow(CREATESTRUCTA &) {
+    return TRUE;
+}
 
 void CWnd::PostNcDestroy() {}
 
@@ -424,7 +430,9 @@ LRESULT CWnd::Default() {
     return DefWindowProc(msg->message, msg->wParam, msg->lParam);
 }
 
-BOOL CWnd::PreTranslateMessage(MSG *) { return FALSE; }
+BOOL CWnd::PreTranslateMessage(MSG *) {
+    return FALSE;
+}
 
 namespace {
 
@@ -440,7 +448,7 @@ BOOL RunNotifyEntry(CCmdTarget *target, const AFX_MSGMAP_ENTRY *e, NMHDR *hdr, L
     return TRUE;
 }
 
-}  // namespace
+} // namespace
 
 BOOL CWnd::OnChildNotify(UINT message, WPARAM, LPARAM lParam, LRESULT *pResult) {
     if (message != WM_NOTIFY)
@@ -459,7 +467,7 @@ BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
         if (child && child != this && child->OnChildNotify(WM_COMMAND, wParam, lParam, nullptr))
             return TRUE;
     } else if (code == 1) {
-        code = 0;  // an accelerator is a command like a menu item
+        code = 0; // an accelerator is a command like a menu item
     }
     return OnCmdMsg(id, code, nullptr, nullptr);
 }
@@ -515,8 +523,8 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *pResult
             FromHandle(reinterpret_cast<HWND>(wParam)), LOWORD(lParam), HIWORD(lParam));
         break;
     case AfxSig_v_up:
-        (this->*(std::bit_cast<void (CWnd::*)(UINT, CPoint)>(e->pfn)))(
-            static_cast<UINT>(wParam), CPoint(lParam));
+        (this->*(std::bit_cast<void (CWnd::*)(UINT, CPoint)>(e->pfn)))(static_cast<UINT>(wParam),
+                                                                       CPoint(lParam));
         break;
     case AfxSig_v_hdrop:
         (this->*(std::bit_cast<void (CWnd::*)(HDROP)>(e->pfn)))(reinterpret_cast<HDROP>(wParam));
@@ -526,7 +534,8 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *pResult
             static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
         break;
     case AfxSig_l_wl:
-        result = (this->*(std::bit_cast<LRESULT (CWnd::*)(WPARAM, LPARAM)>(e->pfn)))(wParam, lParam);
+        result =
+            (this->*(std::bit_cast<LRESULT (CWnd::*)(WPARAM, LPARAM)>(e->pfn)))(wParam, lParam);
         break;
     default:
         return FALSE;
@@ -536,17 +545,39 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *pResult
 }
 
 // Default handlers: the message's default processing.
-int CWnd::OnCreate(LPCREATESTRUCT) { return static_cast<int>(Default()); }
-void CWnd::OnDestroy() { Default(); }
-void CWnd::OnClose() { Default(); }
-void CWnd::OnSize(UINT, int, int) { Default(); }
-BOOL CWnd::OnSetCursor(CWnd *, UINT, UINT) { return static_cast<BOOL>(Default()); }
-int CWnd::OnMouseActivate(CWnd *, UINT, UINT) { return static_cast<int>(Default()); }
-void CWnd::OnLButtonDown(UINT, CPoint) { Default(); }
-void CWnd::OnLButtonUp(UINT, CPoint) { Default(); }
-void CWnd::OnMouseMove(UINT, CPoint) { Default(); }
-void CWnd::OnDropFiles(HDROP) { Default(); }
-void CWnd::OnKeyUp(UINT, UINT, UINT) { Default(); }
+int CWnd::OnCreate(LPCREATESTRUCT) {
+    return static_cast<int>(Default());
+}
+void CWnd::OnDestroy() {
+    Default();
+}
+void CWnd::OnClose() {
+    Default();
+}
+void CWnd::OnSize(UINT, int, int) {
+    Default();
+}
+BOOL CWnd::OnSetCursor(CWnd *, UINT, UINT) {
+    return static_cast<BOOL>(Default());
+}
+int CWnd::OnMouseActivate(CWnd *, UINT, UINT) {
+    return static_cast<int>(Default());
+}
+void CWnd::OnLButtonDown(UINT, CPoint) {
+    Default();
+}
+void CWnd::OnLButtonUp(UINT, CPoint) {
+    Default();
+}
+void CWnd::OnMouseMove(UINT, CPoint) {
+    Default();
+}
+void CWnd::OnDropFiles(HDROP) {
+    Default();
+}
+void CWnd::OnKeyUp(UINT, UINT, UINT) {
+    Default();
+}
 
 // ---------------------------------------------------------------------------------------
 // CWnd: window calls
@@ -559,9 +590,15 @@ BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
     return ::PostMessageA(m_hWnd, message, wParam, lParam);
 }
 
-CWnd *CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
-int CWnd::GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
-void CWnd::SetWindowText(LPCSTR text) { ::SetWindowTextA(m_hWnd, text ? text : ""); }
+CWnd *CWnd::GetDlgItem(int nID) const {
+    return FromHandle(::GetDlgItem(m_hWnd, nID));
+}
+int CWnd::GetDlgCtrlID() const {
+    return ::GetDlgCtrlID(m_hWnd);
+}
+void CWnd::SetWindowText(LPCSTR text) {
+    ::SetWindowTextA(m_hWnd, text ? text : "");
+}
 
 int CWnd::GetWindowText(LPSTR buffer, int maxCount) const {
     if (!buffer || maxCount <= 0)
@@ -578,8 +615,12 @@ void CWnd::GetWindowText(CString &text) const {
     text.ReleaseBuffer();
 }
 
-int CWnd::GetWindowTextLength() const { return ::GetWindowTextLengthA(m_hWnd); }
-void CWnd::SetDlgItemText(int nID, LPCSTR text) { ::SetDlgItemTextA(m_hWnd, nID, text ? text : ""); }
+int CWnd::GetWindowTextLength() const {
+    return ::GetWindowTextLengthA(m_hWnd);
+}
+void CWnd::SetDlgItemText(int nID, LPCSTR text) {
+    ::SetDlgItemTextA(m_hWnd, nID, text ? text : "");
+}
 
 int CWnd::GetDlgItemText(int nID, CString &text) const {
     text.Empty();
@@ -590,45 +631,83 @@ int CWnd::GetDlgItemText(int nID, CString &text) const {
     return text.GetLength();
 }
 
-void CWnd::CheckDlgButton(int nID, UINT check) { ::CheckDlgButton(m_hWnd, nID, check); }
-UINT CWnd::IsDlgButtonChecked(int nID) const { return ::IsDlgButtonChecked(m_hWnd, nID); }
-BOOL CWnd::EnableWindow(BOOL enable) { return ::EnableWindow(m_hWnd, enable); }
-BOOL CWnd::IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
-BOOL CWnd::ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
-BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
-void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
-void CWnd::Invalidate(BOOL erase) { ::InvalidateRect(m_hWnd, nullptr, erase); }
-void CWnd::SetRedraw(BOOL redraw) { SendMessage(WM_SETREDRAW, redraw); }
-CWnd *CWnd::SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
-CWnd *CWnd::GetFocus() { return FromHandle(::GetFocus()); }
-CWnd *CWnd::GetParent() const { return FromHandle(::GetParent(m_hWnd)); }
-CWnd *CWnd::GetTopLevelParent() const { return FromHandle(::GetAncestor(m_hWnd, GA_ROOT)); }
-void CWnd::GetClientRect(LPRECT rect) const { ::GetClientRect(m_hWnd, rect); }
-void CWnd::GetWindowRect(LPRECT rect) const { ::GetWindowRect(m_hWnd, rect); }
-void CWnd::ScreenToClient(LPPOINT point) const { ::ScreenToClient(m_hWnd, point); }
+void CWnd::CheckDlgButton(int nID, UINT check) {
+    ::CheckDlgButton(m_hWnd, nID, check);
+}
+UINT CWnd::IsDlgButtonChecked(int nID) const {
+    return ::IsDlgButtonChecked(m_hWnd, nID);
+}
+BOOL CWnd::EnableWindow(BOOL enable) {
+    return ::EnableWindow(m_hWnd, enable);
+}
+BOOL CWnd::IsWindowEnabled() const {
+    return ::IsWindowEnabled(m_hWnd);
+}
+BOOL CWnd::ShowWindow(int nCmdShow) {
+    return ::ShowWindow(m_hWnd, nCmdShow);
+}
+BOOL CWnd::IsWindowVisible() const {
+    return ::IsWindowVisible(m_hWnd);
+}
+void CWnd::UpdateWindow() {
+    ::UpdateWindow(m_hWnd);
+}
+void CWnd::Invalidate(BOOL erase) {
+    ::InvalidateRect(m_hWnd, nullptr, erase);
+}
+void CWnd::SetRedraw(BOOL redraw) {
+    SendMessage(WM_SETREDRAW, redraw);
+}
+CWnd *CWnd::SetFocus() {
+    return FromHandle(::SetFocus(m_hWnd));
+}
+CWnd *CWnd::GetFocus() {
+    return FromHandle(::GetFocus());
+}
+CWnd *CWnd::GetParent() const {
+    return FromHandle(::GetParent(m_hWnd));
+}
+CWnd *CWnd::GetTopLevelParent() const {
+    return FromHandle(::GetAncestor(m_hWnd, GA_ROOT));
+}
+void CWnd::GetClientRect(LPRECT rect) const {
+    ::GetClientRect(m_hWnd, rect);
+}
+void CWnd::GetWindowRect(LPRECT rect) const {
+    ::GetWindowRect(m_hWnd, rect);
+}
+void CWnd::ScreenToClient(LPPOINT point) const {
+    ::ScreenToClient(m_hWnd, point);
+}
 
 void CWnd::ScreenToClient(LPRECT rect) const {
     ::ScreenToClient(m_hWnd, reinterpret_cast<LPPOINT>(&rect->left));
     ::ScreenToClient(m_hWnd, reinterpret_cast<LPPOINT>(&rect->right));
 }
 
-void CWnd::ClientToScreen(LPPOINT point) const { ::ClientToScreen(m_hWnd, point); }
+void CWnd::ClientToScreen(LPPOINT point) const {
+    ::ClientToScreen(m_hWnd, point);
+}
 
 void CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
     ::MoveWindow(m_hWnd, x, y, width, height, repaint);
 }
 
 void CWnd::MoveWindow(LPCRECT rect, BOOL repaint) {
-    ::MoveWindow(m_hWnd, rect->left, rect->top, rect->right - rect->left,
-                 rect->bottom - rect->top, repaint);
+    ::MoveWindow(m_hWnd, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
+                 repaint);
 }
 
 BOOL CWnd::SetWindowPos(const CWnd *insertAfter, int x, int y, int cx, int cy, UINT flags) {
     return ::SetWindowPos(m_hWnd, insertAfter->GetSafeHwnd(), x, y, cx, cy, flags);
 }
 
-DWORD CWnd::GetStyle() const { return static_cast<DWORD>(GetWindowLongPtrA(m_hWnd, GWL_STYLE)); }
-DWORD CWnd::GetExStyle() const { return static_cast<DWORD>(GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE)); }
+DWORD CWnd::GetStyle() const {
+    return static_cast<DWORD>(GetWindowLongPtrA(m_hWnd, GWL_STYLE));
+}
+DWORD CWnd::GetExStyle() const {
+    return static_cast<DWORD>(GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE));
+}
 
 BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT swpFlags) {
     DWORD style = GetStyle();
@@ -642,13 +721,27 @@ BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT swpFlags) {
     return TRUE;
 }
 
-void CWnd::DragAcceptFiles(BOOL accept) { ::DragAcceptFiles(m_hWnd, accept); }
-BOOL CWnd::SetForegroundWindow() { return ::SetForegroundWindow(m_hWnd); }
-CWnd *CWnd::SetCapture() { return FromHandle(::SetCapture(m_hWnd)); }
-UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapse, TIMERPROC proc) { return ::SetTimer(m_hWnd, id, elapse, proc); }
-BOOL CWnd::KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
-void CWnd::SetFont(HFONT font, BOOL redraw) { SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw); }
-HFONT CWnd::GetFont() const { return reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)); }
+void CWnd::DragAcceptFiles(BOOL accept) {
+    ::DragAcceptFiles(m_hWnd, accept);
+}
+BOOL CWnd::SetForegroundWindow() {
+    return ::SetForegroundWindow(m_hWnd);
+}
+CWnd *CWnd::SetCapture() {
+    return FromHandle(::SetCapture(m_hWnd));
+}
+UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapse, TIMERPROC proc) {
+    return ::SetTimer(m_hWnd, id, elapse, proc);
+}
+BOOL CWnd::KillTimer(UINT_PTR id) {
+    return ::KillTimer(m_hWnd, id);
+}
+void CWnd::SetFont(HFONT font, BOOL redraw) {
+    SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw);
+}
+HFONT CWnd::GetFont() const {
+    return reinterpret_cast<HFONT>(SendMessage(WM_GETFONT));
+}
 
 void CWnd::CenterWindow(CWnd *alternateOwner) {
     HWND over = alternateOwner ? alternateOwner->m_hWnd : ::GetWindow(m_hWnd, GW_OWNER);

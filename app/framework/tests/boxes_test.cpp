@@ -10,7 +10,7 @@
 namespace {
 
 class Seam : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { AfxTestSeam::Begin(); }
     void TearDown() override { AfxTestSeam::End(); }
 };
@@ -22,11 +22,11 @@ std::vector<std::string> Paths(const CFileDialog &dlg) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(Seam, BoxFlagsCaptionsAndAnswers) {
     struct Case {
-        const char *script;  // nullptr: unscripted
+        const char *script; // nullptr: unscripted
         UINT type;
         UINT expectFlags;
         int expectAnswer;
@@ -48,7 +48,8 @@ TEST_F(Seam, BoxFlagsCaptionsAndAnswers) {
     for (auto &c : cases) {
         if (c.script)
             AfxTestSeam::PushAnswer(c.script);
-        EXPECT_EQ(AfxMessageBox("question?", c.type), c.expectAnswer) << (c.script ? c.script : "-");
+        EXPECT_EQ(AfxMessageBox("question?", c.type), c.expectAnswer)
+            << (c.script ? c.script : "-");
         auto log = AfxTestSeam::TakeLog();
         ASSERT_FALSE(log.empty());
         const auto &box = log.back();
@@ -59,7 +60,7 @@ TEST_F(Seam, BoxFlagsCaptionsAndAnswers) {
         EXPECT_EQ(box.thread, GetCurrentThreadId());
         if (c.script && std::string(c.script) == "IDMAYBE") {
             ASSERT_EQ(log.size(), 2u);
-            EXPECT_EQ(log[0].kind, "script");  // the malformed line is logged
+            EXPECT_EQ(log[0].kind, "script"); // the malformed line is logged
         }
     }
 }
@@ -85,7 +86,7 @@ TEST_F(Seam, StringIdsCallerCaptionNullTextAndWorkerThreads) {
     ASSERT_EQ(log.size(), 5u);
     EXPECT_EQ(log[0].text, "Hello from the test program");
     EXPECT_EQ(log[1].caption, "My Caption");
-    EXPECT_EQ(log[1].flags, static_cast<UINT>(MB_OK));  // a window's box adds no icon
+    EXPECT_EQ(log[1].flags, static_cast<UINT>(MB_OK)); // a window's box adds no icon
     EXPECT_EQ(log[1].owner, top.m_hWnd);
     EXPECT_EQ(log[2].text, "");
     EXPECT_EQ(log[3].caption, "Framework Test");
@@ -114,19 +115,26 @@ TEST_F(Seam, FileDialogAnswers) {
         INT_PTR result;
         std::vector<std::string> paths;
     } cases[] = {
-        {"files:C:\\d|a.sfp|b c.ttf", OFN_ALLOWMULTISELECT, IDOK, {"C:\\d\\a.sfp", "C:\\d\\b c.ttf"}},
+        {"files:C:\\d|a.sfp|b c.ttf",
+         OFN_ALLOWMULTISELECT,
+         IDOK,
+         {"C:\\d\\a.sfp", "C:\\d\\b c.ttf"}},
         {"file:C:\\d\\b c.ttf", OFN_ALLOWMULTISELECT, IDOK, {"C:\\d\\b c.ttf"}},
         {"files:C:\\|a.sfp|b.ttf", OFN_ALLOWMULTISELECT, IDOK, {"C:\\a.sfp", "C:\\b.ttf"}},
         {"file:C:\\a.sfp", OFN_ALLOWMULTISELECT, IDOK, {"C:\\a.sfp"}},
-        {"files:C:\\d| lead.sfp|trail .ttf ", OFN_ALLOWMULTISELECT, IDOK, {"C:\\d\\ lead.sfp", "C:\\d\\trail .ttf "}},
+        {"files:C:\\d| lead.sfp|trail .ttf ",
+         OFN_ALLOWMULTISELECT,
+         IDOK,
+         {"C:\\d\\ lead.sfp", "C:\\d\\trail .ttf "}},
         {"file:C:\\last.pjl", 0, IDOK, {"C:\\last.pjl"}},
         {"IDCANCEL", OFN_ALLOWMULTISELECT, IDCANCEL, {}},
-        {"files:C:\\d|", OFN_ALLOWMULTISELECT, IDCANCEL, {}},  // malformed
-        {nullptr, 0, IDCANCEL, {}},                            // unscripted
+        {"files:C:\\d|", OFN_ALLOWMULTISELECT, IDCANCEL, {}}, // malformed
+        {nullptr, 0, IDCANCEL, {}},                           // unscripted
     };
     for (auto &c : cases) {
-        CFileDialog dlg(TRUE, "sfp", nullptr, OFN_HIDEREADONLY | c.flags, "Fonts (*.sfp)|*.sfp|All Files (*.*)|*.*||");
-        std::vector<char> buffer(8000, 'Z');  // stale bytes must not read as paths
+        CFileDialog dlg(TRUE, "sfp", nullptr, OFN_HIDEREADONLY | c.flags,
+                        "Fonts (*.sfp)|*.sfp|All Files (*.*)|*.*||");
+        std::vector<char> buffer(8000, 'Z'); // stale bytes must not read as paths
         buffer[0] = '\0';
         dlg.m_ofn.lpstrFile = buffer.data();
         dlg.m_ofn.nMaxFile = static_cast<DWORD>(buffer.size());
@@ -173,7 +181,7 @@ TEST(FileDialog, ReadsWineAnswerBuffersExactly) {
         {"C:\\d\0a.sfp\0b c.ttf\0\0", 20, 5, {"C:\\d\\a.sfp", "C:\\d\\b c.ttf"}},
         {"C:\\d\\b c.ttf\0\0garbage\0\0", 23, 5, {"C:\\d\\b c.ttf"}},
         {"C:\\\0a.sfp\0\0", 11, 4, {"C:\\a.sfp"}},
-        {"C:\\a.sfp\0b.ttf\0\0", 16, 3, {"C:\\a.sfp"}},  // a one-file answer with stale bytes after
+        {"C:\\a.sfp\0b.ttf\0\0", 16, 3, {"C:\\a.sfp"}}, // a one-file answer with stale bytes after
         {"C:\\d\0a.sfp", 10, 5, {}},                    // not terminated within the buffer
         {"", 1, 0, {}},
     };
@@ -208,7 +216,8 @@ TEST(RealWindows, MessageBoxAnsweredByAnotherThread) {
 
 TEST(RealWindows, FileDialogAnsweredByAnotherThread) {
     ASSERT_FALSE(AfxTestSeam::Active());
-    CFileDialog dlg(FALSE, "pjl", nullptr, OFN_HIDEREADONLY, "PJL Files (*.pjl)|*.pjl|All Files (*.*)|*.*||");
+    CFileDialog dlg(FALSE, "pjl", nullptr, OFN_HIDEREADONLY,
+                    "PJL Files (*.pjl)|*.pjl|All Files (*.*)|*.*||");
     {
         fwtest::DialogDriver driver([&](HWND d) {
             if (!d)

@@ -50,8 +50,8 @@ TEST(CString, LoadStringAndBuffers) {
     ASSERT_TRUE(s.LoadString(IDS_GREETING));
     EXPECT_STREQ(s, "Hello from the test program");
     ASSERT_TRUE(s.LoadString(IDS_LONG));
-    EXPECT_EQ(s.GetLength(), 280);  // beyond any small first buffer
-    EXPECT_FALSE(s.LoadString(4242));  // missing: empty and FALSE
+    EXPECT_EQ(s.GetLength(), 280);    // beyond any small first buffer
+    EXPECT_FALSE(s.LoadString(4242)); // missing: empty and FALSE
     EXPECT_TRUE(s.IsEmpty());
 
     CString b("ab");
@@ -71,7 +71,7 @@ TEST(CString, LoadStringAndBuffers) {
 TEST(CPtrList, Operations) {
     int v[5] = {};
     CPtrList list(10);
-    EXPECT_EQ(list.RemoveHead(), nullptr);  // empty: NULL, no crash
+    EXPECT_EQ(list.RemoveHead(), nullptr); // empty: NULL, no crash
     EXPECT_EQ(list.GetHeadPosition(), nullptr);
     EXPECT_TRUE(list.IsEmpty());
     list.AddTail(&v[1]);

@@ -7,7 +7,7 @@ namespace {
 
 class Base : public CCmdTarget {
     DECLARE_DYNCREATE(Base)
-public:
+  public:
     std::vector<std::string> log;
     void OnRange(UINT id) { log.push_back("range:" + std::to_string(id)); }
     void OnUpdateOne(CCmdUI *ui) { ui->Enable(FALSE); }
@@ -28,11 +28,11 @@ IMPLEMENT_DYNCREATE(Base, CCmdTarget)
 IMPLEMENT_DYNCREATE(Derived, Base)
 
 BEGIN_MESSAGE_MAP(Base, CCmdTarget)
-    ON_COMMAND_RANGE(4100, 4103, OnRange)
-    ON_UPDATE_COMMAND_UI(4000, OnUpdateOne)
-    ON_UPDATE_COMMAND_UI_RANGE(4100, 4103, OnUpdateRange)
-    ON_UPDATE_COMMAND_UI(4200, OnUpdatePass)
-    ON_COMMAND(4300, OnHandled)
+ON_COMMAND_RANGE(4100, 4103, OnRange)
+ON_UPDATE_COMMAND_UI(4000, OnUpdateOne)
+ON_UPDATE_COMMAND_UI_RANGE(4100, 4103, OnUpdateRange)
+ON_UPDATE_COMMAND_UI(4200, OnUpdatePass)
+ON_COMMAND(4300, OnHandled)
 END_MESSAGE_MAP()
 
 UINT ItemState(HMENU menu, UINT pos, UINT *type = nullptr) {
@@ -56,7 +56,7 @@ std::string ItemString(HMENU menu, UINT pos) {
     return text;
 }
 
-}  // namespace
+} // namespace
 
 TEST(RuntimeClass, KindsCreationAndDowncasts) {
     CObject *made = RUNTIME_CLASS(Derived)->CreateObject();
@@ -69,7 +69,7 @@ TEST(RuntimeClass, KindsCreationAndDowncasts) {
     EXPECT_EQ(DYNAMIC_DOWNCAST(Base, made), made);
     EXPECT_EQ(DYNAMIC_DOWNCAST(CWnd, made), nullptr);
     EXPECT_EQ(DYNAMIC_DOWNCAST(Base, static_cast<CObject *>(nullptr)), nullptr);
-    EXPECT_EQ(RUNTIME_CLASS(CWnd)->CreateObject(), nullptr);  // not DYNCREATE
+    EXPECT_EQ(RUNTIME_CLASS(CWnd)->CreateObject(), nullptr); // not DYNCREATE
     delete made;
 
     CListCtrl list;
@@ -92,15 +92,13 @@ TEST(CommandUi, UpdateHandlersSetTheMenuAndRangesRun) {
         UINT pos;
         BOOL autoDisable;
         BOOL handled;
-        UINT state;  // MFS_GRAYED | MFS_CHECKED bits expected
+        UINT state; // MFS_GRAYED | MFS_CHECKED bits expected
     } cases[] = {
-        {0, TRUE, TRUE, MFS_GRAYED},
-        {1, TRUE, TRUE, MFS_CHECKED},
-        {2, TRUE, TRUE, MFS_CHECKED},
-        {3, TRUE, FALSE, 0},           // has a command handler: stays enabled
-        {4, TRUE, FALSE, MFS_GRAYED},  // no handler: greyed when auto-disabling
-        {4, FALSE, FALSE, 0},          // ... and left enabled otherwise
-        {5, TRUE, FALSE, MFS_GRAYED},  // the handler passed the update on
+        {0, TRUE, TRUE, MFS_GRAYED},  {1, TRUE, TRUE, MFS_CHECKED},
+        {2, TRUE, TRUE, MFS_CHECKED}, {3, TRUE, FALSE, 0}, // has a command handler: stays enabled
+        {4, TRUE, FALSE, MFS_GRAYED},                      // no handler: greyed when auto-disabling
+        {4, FALSE, FALSE, 0},                              // ... and left enabled otherwise
+        {5, TRUE, FALSE, MFS_GRAYED},                      // the handler passed the update on
     };
     for (auto &c : cases) {
         EnableMenuItem(menu, c.pos, MF_BYPOSITION | MF_ENABLED);
@@ -186,7 +184,7 @@ TEST(RecentFiles, OrderDuplicatesCapMenuAndProfile) {
     EXPECT_STREQ(app.GetProfileString("Recent File List", "File6", "none"), "none");
     app.WriteProfileString("Recent File List", "File2", longPath.c_str());
     app.LoadStdProfileSettings(6);
-    ASSERT_EQ(app.m_pRecentFileList->GetSize(), 3);  // the over-long entry is skipped
+    ASSERT_EQ(app.m_pRecentFileList->GetSize(), 3); // the over-long entry is skipped
     EXPECT_STREQ((*app.m_pRecentFileList)[1], "C:\\e.opj");
 
     app.LoadStdProfileSettings(0);
@@ -195,7 +193,7 @@ TEST(RecentFiles, OrderDuplicatesCapMenuAndProfile) {
 
 TEST(CommandLine, ArgumentsAndShellCommands) {
     struct Case {
-        std::vector<std::pair<const char *, bool>> args;  // text, flag
+        std::vector<std::pair<const char *, bool>> args; // text, flag
         int command;
         const char *file;
     } cases[] = {
@@ -220,7 +218,7 @@ TEST(CommandLine, ArgumentsAndShellCommands) {
     EXPECT_TRUE(app.ProcessShellCommand(open));
     CCommandLineInfo other;
     other.ParseParam("notes.txt", FALSE, TRUE);
-    EXPECT_FALSE(app.ProcessShellCommand(other));  // the override gives NULL
+    EXPECT_FALSE(app.ProcessShellCommand(other)); // the override gives NULL
     EXPECT_EQ(app.opened, (std::vector<std::string>{"C:\\x.opj", "notes.txt"}));
     CCommandLineInfo nothing;
     nothing.m_nShellCommand = CCommandLineInfo::FileNothing;

@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr UINT kList = 100, kTree = 101, kListBox = 102, kEdit = 103, kButton = 104,
-               kAddress = 105, kSpin = 106;
+constexpr UINT kList = 100, kTree = 101, kListBox = 102, kEdit = 103, kButton = 104, kAddress = 105,
+               kSpin = 106;
 
 HICON MakeIcon(int size, BYTE shade) {
     std::vector<BYTE> andMask(static_cast<size_t>(size * size / 8), 0x00);
@@ -21,7 +21,7 @@ HICON MakeIcon(int size, BYTE shade) {
 
 // A parent that logs the notifications of its list and tree.
 class Parent : public CWnd {
-public:
+  public:
     std::vector<std::string> log;
     bool inDelete = false;
     void OnTreeSel(NMHDR *, LRESULT *) { log.push_back("tree:selchanged"); }
@@ -36,22 +36,25 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(Parent, CWnd)
-    ON_NOTIFY(TVN_SELCHANGEDA, kTree, OnTreeSel)
-    ON_NOTIFY(TVN_DELETEITEMA, kTree, OnTreeDelete)
-    ON_NOTIFY(LVN_ITEMCHANGED, kList, OnListChanged)
-    ON_NOTIFY(LVN_DELETEITEM, kList, OnListDelete)
+ON_NOTIFY(TVN_SELCHANGEDA, kTree, OnTreeSel)
+ON_NOTIFY(TVN_DELETEITEMA, kTree, OnTreeDelete)
+ON_NOTIFY(LVN_ITEMCHANGED, kList, OnListChanged)
+ON_NOTIFY(LVN_DELETEITEM, kList, OnListDelete)
 END_MESSAGE_MAP()
 
 class Controls : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(parent.CreateEx(0, nullptr, "controls", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
                                     600, 400, nullptr, nullptr));
         ASSERT_TRUE(list.Create(LVS_REPORT | WS_VISIBLE, CRect(0, 0, 200, 100), &parent, kList));
-        ASSERT_TRUE(tree.Create(TVS_HASLINES | WS_VISIBLE, CRect(210, 0, 400, 100), &parent, kTree));
-        ASSERT_TRUE(box.Create(LBS_EXTENDEDSEL | WS_VISIBLE, CRect(0, 110, 200, 200), &parent, kListBox));
+        ASSERT_TRUE(
+            tree.Create(TVS_HASLINES | WS_VISIBLE, CRect(210, 0, 400, 100), &parent, kTree));
+        ASSERT_TRUE(
+            box.Create(LBS_EXTENDEDSEL | WS_VISIBLE, CRect(0, 110, 200, 200), &parent, kListBox));
         ASSERT_TRUE(edit.Create(WS_VISIBLE, CRect(210, 110, 400, 130), &parent, kEdit));
-        ASSERT_TRUE(button.Create("check", BS_AUTOCHECKBOX | WS_VISIBLE, CRect(210, 140, 400, 160), &parent, kButton));
+        ASSERT_TRUE(button.Create("check", BS_AUTOCHECKBOX | WS_VISIBLE, CRect(210, 140, 400, 160),
+                                  &parent, kButton));
         ASSERT_TRUE(address.Create(WS_VISIBLE, CRect(0, 210, 200, 230), &parent, kAddress));
         ASSERT_TRUE(spin.Create(WS_VISIBLE, CRect(210, 210, 230, 230), &parent, kSpin));
     }
@@ -67,7 +70,7 @@ protected:
     CSpinButtonCtrl spin;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Controls, ListCtrlRowsTextsDataAndSelection) {
     EXPECT_EQ(list.InsertColumn(0, "Name", LVCFMT_LEFT, 80), 0);
@@ -81,7 +84,7 @@ TEST_F(Controls, ListCtrlRowsTextsDataAndSelection) {
 
     char small[4] = {'x', 'x', 'x', 'x'};
     EXPECT_EQ(list.GetItemText(1, 1, small, 4), 3);
-    EXPECT_STREQ(small, "123");  // always terminated
+    EXPECT_STREQ(small, "123"); // always terminated
     EXPECT_STREQ(list.GetItemText(1, 1), "1234567");
     EXPECT_STREQ(list.GetItemText(0, 0), "alpha");
     EXPECT_EQ(list.GetItemText(0, 0, small, 0), 0);
@@ -108,7 +111,7 @@ TEST_F(Controls, ListCtrlRowsTextsDataAndSelection) {
     LVFINDINFOA find = {};
     find.flags = LVFI_STRING;
     find.psz = "GAMMA";
-    EXPECT_EQ(list.FindItem(&find), 2);  // Wine compares without regard to case
+    EXPECT_EQ(list.FindItem(&find), 2); // Wine compares without regard to case
 
     // Deleting a selected row: LVN_ITEMCHANGED arrives inside LVM_DELETEITEM.
     parent.log.clear();
@@ -174,7 +177,7 @@ TEST_F(Controls, ListBoxEditButtonAddressSpin) {
     CString text;
     box.GetText(2, text);
     EXPECT_STREQ(text, "Two");
-    EXPECT_EQ(box.FindStringExact(-1, "two"), 2);  // Wine ignores case here
+    EXPECT_EQ(box.FindStringExact(-1, "two"), 2); // Wine ignores case here
     EXPECT_EQ(box.FindStringExact(-1, "three"), LB_ERR);
     box.SetSel(0);
     box.SetSel(2);
@@ -186,7 +189,7 @@ TEST_F(Controls, ListBoxEditButtonAddressSpin) {
     EXPECT_EQ(box.DeleteString(0), 2);
     box.ResetContent();
     EXPECT_EQ(box.GetCount(), 0);
-    box.GetText(5, text);  // no such item: empty
+    box.GetText(5, text); // no such item: empty
     EXPECT_TRUE(text.IsEmpty());
 
     edit.SetLimitText(8);
@@ -264,7 +267,7 @@ TEST_F(Controls, SharedImageListsOutliveTheirControls) {
         EXPECT_TRUE(wrap.DeleteImageList());
     }
     EXPECT_EQ(ImageList_GetImageCount(raw), 0);
-    EXPECT_EQ(ImageList_Add(raw, CreateBitmap(8, 8, 1, 32, nullptr), nullptr), 0);  // still alive
+    EXPECT_EQ(ImageList_Add(raw, CreateBitmap(8, 8, 1, 32, nullptr), nullptr), 0); // still alive
     ImageList_Destroy(raw);
 
     EXPECT_TRUE(small.DeleteImageList());

@@ -12,14 +12,14 @@
 namespace {
 
 class ExchangeDialog : public CDialog {
-public:
+  public:
     explicit ExchangeDialog(CWnd *parent = nullptr) : CDialog(IDD_EXCHANGE, parent) {}
     CString m_name;
     int m_enabled = 0;
     CListCtrl m_list;
     bool shown = false;
-    int endInInit = 0;       // nonzero: EndDialog(endInInit) inside OnInitDialog
-    UINT defId = 0;          // nonzero: SetDefID in OnInitDialog, read back into readDefId
+    int endInInit = 0; // nonzero: EndDialog(endInInit) inside OnInitDialog
+    UINT defId = 0;    // nonzero: SetDefID in OnInitDialog, read back into readDefId
     DWORD readDefId = 0;
 
     void DoDataExchange(CDataExchange *pDX) override {
@@ -44,7 +44,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(Dialog, ExchangeRoundTripAndCancelChangesNothing) {
     ExchangeDialog dlg;
@@ -68,7 +68,7 @@ TEST(Dialog, ExchangeRoundTripAndCancelChangesNothing) {
     EXPECT_EQ(seenCheck, static_cast<UINT>(BST_CHECKED));
     EXPECT_STREQ(dlg.m_name, "edited");
     EXPECT_EQ(dlg.m_enabled, 0);
-    EXPECT_EQ(dlg.m_list.m_hWnd, nullptr);  // the bound control detached with its window
+    EXPECT_EQ(dlg.m_list.m_hWnd, nullptr); // the bound control detached with its window
 
     // The same object again, cancelled this time.
     {
@@ -89,7 +89,7 @@ TEST(Dialog, EndInInitMissingTemplateAndDefaultButton) {
     ended.endInInit = 42;
     ended.defId = IDC_OTHER;
     EXPECT_EQ(ended.DoModal(), 42);
-    EXPECT_FALSE(ended.shown);  // ended before it was ever shown
+    EXPECT_FALSE(ended.shown); // ended before it was ever shown
     EXPECT_EQ(LOWORD(ended.readDefId), IDC_OTHER);
     EXPECT_EQ(HIWORD(ended.readDefId), DC_HASDEFID);
 
@@ -122,7 +122,7 @@ namespace {
 
 // Moves the focus on WM_APP + 5 and records where it went.
 class FocusDialog : public ExchangeDialog {
-public:
+  public:
     int afterGoto = 0, afterNext = 0;
     LRESULT OnMove(WPARAM, LPARAM) {
         GotoDlgCtrl(GetDlgItem(IDC_NAME));
@@ -135,10 +135,10 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(FocusDialog, ExchangeDialog)
-    ON_MESSAGE(WM_APP + 5, OnMove)
+ON_MESSAGE(WM_APP + 5, OnMove)
 END_MESSAGE_MAP()
 
-}  // namespace
+} // namespace
 
 TEST(Dialog, GotoAndNextControlMoveTheFocus) {
     FocusDialog dlg;
@@ -159,7 +159,7 @@ namespace {
 
 // Refuses to close while `allow` is false (as a dialog with a running worker does).
 class RefusingDialog : public ExchangeDialog {
-public:
+  public:
     std::atomic<bool> allow{false};
     std::atomic<int> cancels{0};
     void OnCancel() override {
@@ -169,7 +169,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(Dialog, RefusingOnCancelHoldsAgainstEscAndTheCloseBox) {
     RefusingDialog dlg;
@@ -206,7 +206,7 @@ TEST(Dialog, RefusingOnCancelHoldsAgainstEscAndTheCloseBox) {
 TEST(Dialog, EightThreadsFillAUiThreadListDuringDoModal) {
     constexpr int kThreads = 8, kRows = 40;
     class Filling : public ExchangeDialog {
-    public:
+      public:
         int rowsAtOk = -1;
         std::vector<std::thread> workers;
         std::thread closer;

@@ -9,14 +9,14 @@
 namespace {
 
 class TextDocument : public CDocument {
-public:
+  public:
     std::string content;
     void Serialize(CArchive &ar) override { fwtest::SerializeBytes(ar, content); }
 };
 
 // A writer that marks the document saved as it writes, before the file is in place.
 class SelfClearingDocument : public TextDocument {
-public:
+  public:
     void Serialize(CArchive &ar) override {
         TextDocument::Serialize(ar);
         if (ar.IsStoring())
@@ -24,15 +24,17 @@ public:
     }
 };
 
-std::string Path(const char *leaf) { return suite::TestDataDir() + "\\" + leaf; }
+std::string Path(const char *leaf) {
+    return suite::TestDataDir() + "\\" + leaf;
+}
 
 class Documents : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { AfxTestSeam::Begin(); }
     void TearDown() override { AfxTestSeam::End(); }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Documents, SaveAndSaveAsWriteTheSerializeBytes) {
     std::string path = Path("doc_save.opj");
@@ -46,7 +48,7 @@ TEST_F(Documents, SaveAndSaveAsWriteTheSerializeBytes) {
     EXPECT_EQ(suite::ReadAll(path), doc.content);
     EXPECT_FALSE(doc.IsModified());
     EXPECT_STREQ(doc.GetTitle(), "doc_save.opj");
-    EXPECT_TRUE(AfxTestSeam::TakeLog().empty());  // no box, no dialog
+    EXPECT_TRUE(AfxTestSeam::TakeLog().empty()); // no box, no dialog
 
     // Save As through the routed command: the scripted path, the template's filter.
     std::string other = Path("doc_saveas.opj");
@@ -140,11 +142,9 @@ TEST_F(Documents, SaveQuestionAnswers) {
         const char *fileAfter;
         size_t boxes;
     } cases[] = {
-        {false, nullptr, TRUE, "before", 0},
-        {true, "IDCANCEL", FALSE, "before", 1},
-        {true, "IDNO", TRUE, "before", 1},
-        {true, "IDYES", TRUE, "after", 1},
-        {true, nullptr, FALSE, "before", 1},  // unscripted: Cancel
+        {false, nullptr, TRUE, "before", 0}, {true, "IDCANCEL", FALSE, "before", 1},
+        {true, "IDNO", TRUE, "before", 1},   {true, "IDYES", TRUE, "after", 1},
+        {true, nullptr, FALSE, "before", 1}, // unscripted: Cancel
     };
     for (auto &c : cases) {
         suite::WriteAll(path, "before");

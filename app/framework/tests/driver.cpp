@@ -11,7 +11,7 @@
 namespace {
 
 class MainWindow : public CWnd {
-public:
+  public:
     void PostNcDestroy() override { delete this; }
 };
 
@@ -23,7 +23,7 @@ char *Copy(const char *text) {
 }
 
 class DriverApp : public CWinApp {
-public:
+  public:
     DriverApp() { EnableHtmlHelp(); }
 
     // Logs the path; a project (".opj", any case) opens, anything else fails.
@@ -31,7 +31,8 @@ public:
         AfxMessageBox((std::string("open: ") + path).c_str(), MB_OK);
         size_t n = std::strlen(path);
         static int opened;
-        return n > 4 && _stricmp(path + n - 4, ".opj") == 0 ? reinterpret_cast<CDocument *>(&opened) : nullptr;
+        return n > 4 && _stricmp(path + n - 4, ".opj") == 0 ? reinterpret_cast<CDocument *>(&opened)
+                                                            : nullptr;
     }
 
     BOOL InitInstance() override {
@@ -50,7 +51,7 @@ public:
         folder.erase(folder.find_last_of('\\'));
         HINSTANCE module = LoadLibraryA((folder + "\\framework_testmodule.dll").c_str());
         AfxSetResourceHandle(module);
-        AfxSetResourceHandle(nullptr);  // keeps the module
+        AfxSetResourceHandle(nullptr); // keeps the module
         CString name;
         name.LoadString(AFX_IDS_APP_TITLE);
         std::free(const_cast<char *>(m_pszAppName));
@@ -65,7 +66,9 @@ public:
         UINT count = GetProfileInt("Settings", "Count", 0);
         HtmlHelp(0, 0);
         AfxMessageBox((std::string("profile: ") + static_cast<const char *>(back) + " " +
-                       std::to_string(count)).c_str(), MB_OK);
+                       std::to_string(count))
+                          .c_str(),
+                      MB_OK);
 
         auto *frame = new MainWindow;
         if (!frame->CreateEx(0, nullptr, m_pszAppName, WS_OVERLAPPEDWINDOW, 20, 20, 300, 200,
@@ -80,4 +83,4 @@ public:
 
 DriverApp theApp;
 
-}  // namespace
+} // namespace

@@ -59,7 +59,7 @@ DriverRun RunDriver(const std::string &args, const std::string &answers) {
         return run;
     FindWindowOf find = {pi.dwProcessId, nullptr};
     bool exited = false;
-    for (int i = 0; i < 300 && !find.found; ++i) {  // at most 30 s
+    for (int i = 0; i < 300 && !find.found; ++i) { // at most 30 s
         if (WaitForSingleObject(pi.hProcess, 100) == WAIT_OBJECT_0) {
             exited = true;
             break;
@@ -81,7 +81,7 @@ DriverRun RunDriver(const std::string &args, const std::string &answers) {
     return run;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Driver, RunsInitInstanceAndTheLoopUntilTheMainWindowCloses) {
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\FrameworkDriverTest");
@@ -90,17 +90,27 @@ TEST(Driver, RunsInitInstanceAndTheLoopUntilTheMainWindowCloses) {
     EXPECT_EQ(run.title, "Kelvane");
     // The exe's own name first, then the module's; the help call is logged; the second box
     // is unscripted and gets the negative answer without a window.
-    EXPECT_NE(run.log.find("caption=Framework Driver\ttext=name before: Framework Driver\tanswer=IDOK"), std::string::npos) << run.log;
+    EXPECT_NE(
+        run.log.find("caption=Framework Driver\ttext=name before: Framework Driver\tanswer=IDOK"),
+        std::string::npos)
+        << run.log;
     EXPECT_NE(run.log.find("help\t"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("Missing.chm\tdata=0"), std::string::npos) << run.log;
-    EXPECT_NE(run.log.find("caption=Kelvane\ttext=profile: C:\\\\projects\\\\one.opj 6\tanswer=(none) 1"), std::string::npos) << run.log;
+    EXPECT_NE(
+        run.log.find("caption=Kelvane\ttext=profile: C:\\\\projects\\\\one.opj 6\tanswer=(none) 1"),
+        std::string::npos)
+        << run.log;
 
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\FrameworkDriverTest\\Kelvane\\Recent File List", 0,
-                            KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER,
+                            "Software\\FrameworkDriverTest\\Kelvane\\Recent File List", 0, KEY_READ,
+                            &key),
+              ERROR_SUCCESS);
     char value[64] = {};
     DWORD size = sizeof value, type = 0;
-    EXPECT_EQ(RegQueryValueExA(key, "File1", nullptr, &type, reinterpret_cast<BYTE *>(value), &size), ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegQueryValueExA(key, "File1", nullptr, &type, reinterpret_cast<BYTE *>(value), &size),
+        ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_STREQ(value, "C:\\projects\\one.opj");
     RegCloseKey(key);
@@ -111,7 +121,8 @@ TEST(Driver, InitInstanceFalseExitsWithOne) {
     DriverRun run = RunDriver("fail", "");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(run.title, "");
-    EXPECT_NE(run.log.find("name before: Framework Driver\tanswer=(none) 1"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("name before: Framework Driver\tanswer=(none) 1"), std::string::npos)
+        << run.log;
 }
 
 TEST(Driver, CommandLineFileReachesTheOverrideWhole) {
@@ -119,7 +130,7 @@ TEST(Driver, CommandLineFileReachesTheOverrideWhole) {
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_NE(run.log.find("text=open: C:\\\\my dir\\\\x y.OPJ\t"), std::string::npos) << run.log;
 
-    run = RunDriver("notes.txt", "");  // the override gives NULL: start-up ends
+    run = RunDriver("notes.txt", ""); // the override gives NULL: start-up ends
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_NE(run.log.find("text=open: notes.txt\t"), std::string::npos) << run.log;
 }

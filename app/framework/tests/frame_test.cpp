@@ -8,7 +8,7 @@
 namespace {
 
 class TestFrame : public CFrameWnd {
-public:
+  public:
     std::vector<std::string> *log = nullptr;
     bool *gone = nullptr;
     ~TestFrame() override {
@@ -24,11 +24,11 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(TestFrame, CFrameWnd)
-    ON_COMMAND(ID_FRAME_CMD, OnFrameCmd)
-    ON_COMMAND(ID_DISABLED, OnDisabledCmd)
-    ON_UPDATE_COMMAND_UI(ID_DISABLED, OnUpdateDisabled)
-    ON_UPDATE_COMMAND_UI(ID_CHECKED, OnUpdateChecked)
-    ON_COMMAND(ID_CHECKED, OnChecked)
+ON_COMMAND(ID_FRAME_CMD, OnFrameCmd)
+ON_COMMAND(ID_DISABLED, OnDisabledCmd)
+ON_UPDATE_COMMAND_UI(ID_DISABLED, OnUpdateDisabled)
+ON_UPDATE_COMMAND_UI(ID_CHECKED, OnUpdateChecked)
+ON_COMMAND(ID_CHECKED, OnChecked)
 END_MESSAGE_MAP()
 
 UINT State(HMENU menu, int pos) {
@@ -39,7 +39,7 @@ UINT State(HMENU menu, int pos) {
     return info.fState & (MFS_GRAYED | MFS_CHECKED);
 }
 
-}  // namespace
+} // namespace
 
 TEST(Frame, LoadsFromResourcesAndFailsWithoutAMenu) {
     std::vector<std::string> log;
@@ -55,7 +55,7 @@ TEST(Frame, LoadsFromResourcesAndFailsWithoutAMenu) {
     EXPECT_NE(frame->m_hAccelTable, nullptr);
     EXPECT_EQ(frame->GetStyle() & FWS_ADDTOTITLE, 0u);
     frame->DestroyWindow();
-    EXPECT_TRUE(gone);  // a frame goes with its window
+    EXPECT_TRUE(gone); // a frame goes with its window
 
     auto *bare = new TestFrame;
     EXPECT_FALSE(bare->LoadFrame(IDR_NO_MENU));
@@ -77,13 +77,13 @@ TEST(Frame, RoutingGateMenusAndAccelerators) {
         UINT id;
         WORD code;
         bool post;
-        const char *frameLog;  // what the frame ran, nullptr: nothing
+        const char *frameLog; // what the frame ran, nullptr: nothing
         bool appRan;
     } cases[] = {
         {ID_FRAME_CMD, 0, true, "frame", false},
         {ID_FRAME_CMD, 1, false, "frame", false},
         {ID_APP_CMD, 0, true, nullptr, true},
-        {ID_DISABLED, 0, true, nullptr, false},  // disabled by its update: dropped
+        {ID_DISABLED, 0, true, nullptr, false}, // disabled by its update: dropped
         {ID_DISABLED, 1, false, nullptr, false},
         {ID_NO_HANDLER, 0, true, nullptr, false},
         {ID_CHECKED, 0, false, "checked", false},
@@ -97,15 +97,19 @@ TEST(Frame, RoutingGateMenusAndAccelerators) {
         } else {
             SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(c.id, c.code), 0);
         }
-        EXPECT_EQ(log, c.frameLog ? std::vector<std::string>{c.frameLog} : std::vector<std::string>{}) << c.id;
+        EXPECT_EQ(log,
+                  c.frameLog ? std::vector<std::string>{c.frameLog} : std::vector<std::string>{})
+            << c.id;
         EXPECT_EQ(app.commands.size(), c.appRan ? 1u : 0u) << c.id;
     }
 
     // A control notification with the disabled id passes the gate.
     log.clear();
     HWND button = CreateWindowExA(0, "BUTTON", "b", WS_CHILD, 0, 0, 10, 10, hwnd,
-                                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(ID_DISABLED)), nullptr, nullptr);
-    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(ID_DISABLED, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+                                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(ID_DISABLED)),
+                                  nullptr, nullptr);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(ID_DISABLED, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
     EXPECT_EQ(log, std::vector<std::string>{"disabled ran"});
 
     // Menu update: both ways of m_bAutoMenuEnable.
@@ -120,8 +124,8 @@ TEST(Frame, RoutingGateMenusAndAccelerators) {
         EXPECT_EQ(State(popup, 2), autoEnable ? static_cast<UINT>(MFS_GRAYED) : 0u);
         EXPECT_EQ(State(popup, 4), static_cast<UINT>(MFS_GRAYED));
         EXPECT_EQ(State(popup, 5), static_cast<UINT>(MFS_CHECKED));
-        EXPECT_EQ(State(popup, 6), static_cast<UINT>(MFS_GRAYED));  // follows its first item
-        EXPECT_EQ(State(popup, 7), 0u);  // the application's Exit
+        EXPECT_EQ(State(popup, 6), static_cast<UINT>(MFS_GRAYED)); // follows its first item
+        EXPECT_EQ(State(popup, 7), 0u);                            // the application's Exit
     }
 
     // Accelerators through PreTranslateMessage, from a posted key.
@@ -138,5 +142,5 @@ TEST(Frame, RoutingGateMenusAndAccelerators) {
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(app.m_pMainWnd, nullptr);
     MSG quit;
-    EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // the loop would end
+    EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)); // the loop would end
 }

@@ -4,16 +4,20 @@ namespace {
 
 fwtest::TestApp g_app;
 
-}  // namespace
+} // namespace
 
 namespace fwtest {
 
-TestApp &App() { return g_app; }
+TestApp &App() {
+    return g_app;
+}
 
-void TestApp::OnAppCommand() { commands.push_back("app"); }
+void TestApp::OnAppCommand() {
+    commands.push_back("app");
+}
 
 BEGIN_MESSAGE_MAP(TestApp, CWinApp)
-    ON_COMMAND(5002, OnAppCommand)
+ON_COMMAND(5002, OnAppCommand)
 END_MESSAGE_MAP()
 
 CDocument *TestApp::OpenDocumentFile(LPCSTR path) {
@@ -63,4 +67,4 @@ void SerializeBytes(CArchive &ar, std::string &content) {
     }
 }
 
-}  // namespace fwtest
+} // namespace fwtest

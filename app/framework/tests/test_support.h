@@ -15,11 +15,11 @@ namespace fwtest {
 // The test program's application object (no WinMain runs: gtest's main does). Its
 // OpenDocumentFile records the paths it is given and succeeds for names ending ".opj".
 class TestApp : public CWinApp {
-public:
+  public:
     TestApp() : CWinApp("Framework Test") {}
     std::vector<std::string> opened;
     CDocument *OpenDocumentFile(LPCSTR path) override;
-    std::vector<std::string> commands;  // commands the application's map ran
+    std::vector<std::string> commands; // commands the application's map ran
     void OnAppCommand();
     DECLARE_MESSAGE_MAP()
 };
@@ -30,7 +30,7 @@ using suite::WaitForDialog;
 
 // A top-level window of the framework's class, destroyed with the object.
 class TopWindow : public CWnd {
-public:
+  public:
     TopWindow();
 };
 
@@ -46,4 +46,4 @@ std::string ItemText(HWND dialog, int id);
 // A document's Serialize over raw bytes: stores `content`, or loads the whole archive into it.
 void SerializeBytes(CArchive &ar, std::string &content);
 
-}  // namespace fwtest
+} // namespace fwtest

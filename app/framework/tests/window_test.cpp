@@ -14,7 +14,7 @@ constexpr UINT kButton = 2001, kEdit = 2002, kPlainList = 2003, kReflectingList 
 
 // A list control that takes its own LVN_ITEMCHANGED.
 class ReflectingList : public CListCtrl {
-public:
+  public:
     std::vector<std::string> *log = nullptr;
     void OnItemChanged(NMHDR *, LRESULT *result) {
         log->push_back("child:itemchanged");
@@ -24,11 +24,11 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(ReflectingList, CListCtrl)
-    ON_NOTIFY_REFLECT(LVN_ITEMCHANGED, OnItemChanged)
+ON_NOTIFY_REFLECT(LVN_ITEMCHANGED, OnItemChanged)
 END_MESSAGE_MAP()
 
 class MapWindow : public CWnd {
-public:
+  public:
     std::vector<std::string> log;
     CButton button;
     CEdit edit;
@@ -48,7 +48,8 @@ public:
         if (!button.Create("b", BS_PUSHBUTTON | WS_VISIBLE, r, this, kButton) ||
             !edit.Create(WS_VISIBLE | ES_AUTOHSCROLL, r, this, kEdit) ||
             !plain.Create(LVS_REPORT | WS_VISIBLE, CRect(0, 30, 200, 90), this, kPlainList) ||
-            !reflecting.Create(LVS_REPORT | WS_VISIBLE, CRect(0, 100, 200, 160), this, kReflectingList))
+            !reflecting.Create(LVS_REPORT | WS_VISIBLE, CRect(0, 100, 200, 160), this,
+                               kReflectingList))
             return -1;
         return 0;
     }
@@ -79,19 +80,19 @@ public:
 };
 
 BEGIN_MESSAGE_MAP(MapWindow, CWnd)
-    ON_WM_CREATE()
-    ON_WM_DESTROY()
-    ON_WM_SIZE()
-    ON_WM_KEYUP()
-    ON_BN_CLICKED(kButton, OnClicked)
-    ON_EN_CHANGE(kEdit, OnEditChange)
-    ON_COMMAND(kCommand, OnCommand3000)
-    ON_NOTIFY(LVN_ITEMCHANGED, kPlainList, OnPlainChanged)
-    ON_NOTIFY(LVN_ITEMCHANGED, kReflectingList, OnPlainChanged)
-    ON_MESSAGE(WM_APP + 1, OnApp)
+ON_WM_CREATE()
+ON_WM_DESTROY()
+ON_WM_SIZE()
+ON_WM_KEYUP()
+ON_BN_CLICKED(kButton, OnClicked)
+ON_EN_CHANGE(kEdit, OnEditChange)
+ON_COMMAND(kCommand, OnCommand3000)
+ON_NOTIFY(LVN_ITEMCHANGED, kPlainList, OnPlainChanged)
+ON_NOTIFY(LVN_ITEMCHANGED, kReflectingList, OnPlainChanged)
+ON_MESSAGE(WM_APP + 1, OnApp)
 END_MESSAGE_MAP()
 
-}  // namespace
+} // namespace
 
 TEST(Window, MapEntriesRunTheirHandlers) {
     MapWindow w;
@@ -106,9 +107,10 @@ TEST(Window, MapEntriesRunTheirHandlers) {
     w.button.SendMessage(BM_CLICK);
     w.edit.SendMessage(WM_SETTEXT, 0, reinterpret_cast<LPARAM>("typed"));
     w.SendMessage(WM_COMMAND, MAKEWPARAM(kCommand, 0), 0);
-    w.SendMessage(WM_COMMAND, MAKEWPARAM(kCommand, 1), 0);  // accelerator
+    w.SendMessage(WM_COMMAND, MAKEWPARAM(kCommand, 1), 0); // accelerator
     EXPECT_EQ(w.SendMessage(WM_APP + 1, 5, 6), 77);
-    EXPECT_EQ(w.log, (std::vector<std::string>{"clicked", "editchange", "command", "command", "app:5:6"}));
+    EXPECT_EQ(w.log,
+              (std::vector<std::string>{"clicked", "editchange", "command", "command", "app:5:6"}));
 
     w.SendMessage(WM_KEYUP, VK_F5, static_cast<LPARAM>(0xC0000001));
     EXPECT_EQ(w.key[0], 116u);
@@ -133,23 +135,23 @@ TEST(Window, MapEntriesRunTheirHandlers) {
     HWND child = w.button.m_hWnd;
     w.DestroyWindow();
     EXPECT_EQ(w.m_hWnd, nullptr);
-    EXPECT_EQ(w.button.m_hWnd, nullptr);  // children detach with their windows
+    EXPECT_EQ(w.button.m_hWnd, nullptr); // children detach with their windows
     EXPECT_EQ(CWnd::FromHandlePermanent(child), nullptr);
     EXPECT_EQ(w.log.back(), "destroy");
 }
 
 namespace {
 class Refusing : public CWnd {
-public:
+  public:
     bool destroyed = false;
     int OnCreate(LPCREATESTRUCT) { return -1; }
     void PostNcDestroy() override { destroyed = true; }
     DECLARE_MESSAGE_MAP()
 };
 BEGIN_MESSAGE_MAP(Refusing, CWnd)
-    ON_WM_CREATE()
+ON_WM_CREATE()
 END_MESSAGE_MAP()
-}  // namespace
+} // namespace
 
 TEST(Window, OnCreateMinusOneFailsCreation) {
     Refusing r;
@@ -170,7 +172,7 @@ TEST(Window, TemporaryWrappersAndTwoThreads) {
     EXPECT_EQ(CWnd::FromHandlePermanent(plain), nullptr);
     EXPECT_EQ(CWnd::FromHandle(nullptr), nullptr);
     CWnd *none = CWnd::FromHandle(nullptr);
-    EXPECT_EQ(none->GetSafeHwnd(), nullptr);  // the NULL-object idiom of GetDlgItem results
+    EXPECT_EQ(none->GetSafeHwnd(), nullptr); // the NULL-object idiom of GetDlgItem results
 
     // The same object from another thread; the worker's calls reach the UI thread's window
     // while this thread waits in its message loop.
@@ -198,7 +200,7 @@ TEST(Window, TemporaryWrappersAndTwoThreads) {
 
 TEST(Window, UnhandledExceptionStaysInsideTheWindowProcedure) {
     class Throwing : public CWnd {
-    public:
+      public:
         LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
             if (message == WM_APP + 7)
                 throw 42;

@@ -35,10 +35,10 @@ TEST(CorvanePorts, BadNamesAndHandlesAreRefused) {
         const char *name;
         DWORD error;
     } cases[] = {
-        {"", QUV_E_INVALID_PARAMETER},        {"host:", QUV_E_INVALID_PARAMETER},
-        {":9100", QUV_E_INVALID_PARAMETER},   {"1.2.3.4:70000", QUV_E_INVALID_PARAMETER},
+        {"", QUV_E_INVALID_PARAMETER},          {"host:", QUV_E_INVALID_PARAMETER},
+        {":9100", QUV_E_INVALID_PARAMETER},     {"1.2.3.4:70000", QUV_E_INVALID_PARAMETER},
         {"1.2.3.4:0", QUV_E_INVALID_PARAMETER}, {"a b", QUV_E_INVALID_PARAMETER},
-        {nullptr, QUV_E_INVALID_PARAMETER},   {"LPT1:", QUV_E_UNSUPPORTED_PORT},
+        {nullptr, QUV_E_INVALID_PARAMETER},     {"LPT1:", QUV_E_UNSUPPORTED_PORT},
         {"usb001", QUV_E_UNSUPPORTED_PORT},
     };
     for (const Case &c : cases) {

@@ -30,8 +30,12 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
         out.insert(out.end(), p.begin(), p.end());
     return out;
 }
-Bytes Str(const std::string &s) { return Tlv(0x04, Bytes(s.begin(), s.end())); }
-Bytes Int(uint8_t v) { return Tlv(0x02, Bytes{v}); }
+Bytes Str(const std::string &s) {
+    return Tlv(0x04, Bytes(s.begin(), s.end()));
+}
+Bytes Int(uint8_t v) {
+    return Tlv(0x02, Bytes{v});
+}
 const Bytes kSysName = Tlv(0x06, {0x2b, 6, 1, 2, 1, 1, 5, 0});
 const Bytes kSysDescr = Tlv(0x06, {0x2b, 6, 1, 2, 1, 1, 1, 0});
 
@@ -59,10 +63,11 @@ uint32_t Ip(const char *text) {
 } // namespace
 
 TEST(DiscoveryCodec, RequestBytes) {
-    const Bytes want = {0x30, 0x34, 0x02, 0x01, 0x00, 0x04, 0x06, 0x74, 0x61, 0x76, 0x6d, 0x6f, 0x72, 0xa0,
-                        0x27, 0x02, 0x01, 0x01, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x1c, 0x30, 0x0c,
-                        0x06, 0x08, 0x2b, 0x06, 0x01, 0x02, 0x01, 0x01, 0x05, 0x00, 0x05, 0x00, 0x30, 0x0c,
-                        0x06, 0x08, 0x2b, 0x06, 0x01, 0x02, 0x01, 0x01, 0x01, 0x00, 0x05, 0x00};
+    const Bytes want = {0x30, 0x34, 0x02, 0x01, 0x00, 0x04, 0x06, 0x74, 0x61, 0x76, 0x6d,
+                        0x6f, 0x72, 0xa0, 0x27, 0x02, 0x01, 0x01, 0x02, 0x01, 0x00, 0x02,
+                        0x01, 0x00, 0x30, 0x1c, 0x30, 0x0c, 0x06, 0x08, 0x2b, 0x06, 0x01,
+                        0x02, 0x01, 0x01, 0x05, 0x00, 0x05, 0x00, 0x30, 0x0c, 0x06, 0x08,
+                        0x2b, 0x06, 0x01, 0x02, 0x01, 0x01, 0x01, 0x00, 0x05, 0x00};
     EXPECT_EQ(corvane::EncodeGetRequest(1, "tavmor"), want);
     // Ids that need more octets stay minimal and signed.
     const Bytes big = corvane::EncodeGetRequest(0x80, "c");
@@ -151,9 +156,15 @@ TEST(DiscoveryCodec, SeededMutationsNeverOverRead) {
         for (int e = 0; e < edits && !b.empty(); ++e) {
             const std::size_t at = rng() % b.size();
             switch (rng() % 3) {
-            case 0: b[at] = static_cast<uint8_t>(rng()); break;
-            case 1: b.erase(b.begin() + static_cast<std::ptrdiff_t>(at)); break;
-            default: b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), static_cast<uint8_t>(rng())); break;
+            case 0:
+                b[at] = static_cast<uint8_t>(rng());
+                break;
+            case 1:
+                b.erase(b.begin() + static_cast<std::ptrdiff_t>(at));
+                break;
+            default:
+                b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), static_cast<uint8_t>(rng()));
+                break;
             }
         }
         // Exact-size heap copy so that the sanitizer sees any read past the end.
@@ -173,9 +184,9 @@ TEST(DiscoveryGuard, LoopbackRule) {
         const char *address;
         bool sent;
     } cases[] = {
-        {"127.0.0.1", true},        {"127.1.2.3", true},     {"127.0.0.254", true},
-        {"127.0.0.0", false},       {"127.0.0.255", false},  {"127.255.255.255", false},
-        {"0.0.0.0", false},         {"10.1.2.3", false},     {"224.0.0.1", false},
+        {"127.0.0.1", true},        {"127.1.2.3", true},      {"127.0.0.254", true},
+        {"127.0.0.0", false},       {"127.0.0.255", false},   {"127.255.255.255", false},
+        {"0.0.0.0", false},         {"10.1.2.3", false},      {"224.0.0.1", false},
         {"255.255.255.255", false}, {"192.168.1.255", false}, {"128.0.0.1", false},
     };
     for (const Case &c : cases)
@@ -183,8 +194,15 @@ TEST(DiscoveryGuard, LoopbackRule) {
 }
 
 TEST(DiscoveryPlanner, TargetsBecomeDestinationsOrSweepOrSkips) {
-    const char targets[] = "127.0.0.1\0" "127.1.2.3:1161\0" "10.1.2.3\0" "1.2.3\0" "256.1.1.1\0"
-                           "127.0.0.0\0" "printer\0" "127.0.0.2:0\0" "127.0.0.2:x\0";
+    const char targets[] = "127.0.0.1\0"
+                           "127.1.2.3:1161\0"
+                           "10.1.2.3\0"
+                           "1.2.3\0"
+                           "256.1.1.1\0"
+                           "127.0.0.0\0"
+                           "printer\0"
+                           "127.0.0.2:0\0"
+                           "127.0.0.2:x\0";
     corvane::Plan plan;
     std::string why;
     ASSERT_TRUE(corvane::PlanSearch(targets, sizeof targets, "", 161, plan, why)) << why;
@@ -201,7 +219,9 @@ TEST(DiscoveryPlanner, TargetsBecomeDestinationsOrSweepOrSkips) {
     const char unclosed[] = {'1', '2', '7', '.', '0', '.', '0', '.', '1'};
     ASSERT_TRUE(corvane::PlanSearch(unclosed, sizeof unclosed, "", 161, plan, why));
     EXPECT_EQ(plan.unicast.size(), 1u);
-    ASSERT_TRUE(corvane::PlanSearch("\0" "127.0.0.1\0", 12, "", 161, plan, why));
+    ASSERT_TRUE(corvane::PlanSearch("\0"
+                                    "127.0.0.1\0",
+                                    12, "", 161, plan, why));
     EXPECT_TRUE(plan.unicast.empty());
 }
 

@@ -51,7 +51,8 @@ struct Recorder {
             r->found.emplace_back(p->port, p->name);
         } else {
             ++r->nulls;
-            r->nullAtMs = std::chrono::duration<double, std::milli>(Clock::now() - r->start).count();
+            r->nullAtMs =
+                std::chrono::duration<double, std::milli>(Clock::now() - r->start).count();
             SetEvent(r->done);
         }
     }
@@ -88,12 +89,20 @@ std::string Multi(std::initializer_list<std::string> items) {
     return out;
 }
 
-std::string At(const Agent &a, const char *address) { return std::string(address) + ":" + std::to_string(a.Port()); }
+std::string At(const Agent &a, const char *address) {
+    return std::string(address) + ":" + std::to_string(a.Port());
+}
 
-void SetEnv(const char *name, const std::string &value) { SetEnvironmentVariableA(name, value.c_str()); }
-void ClearEnv(const char *name) { SetEnvironmentVariableA(name, nullptr); }
+void SetEnv(const char *name, const std::string &value) {
+    SetEnvironmentVariableA(name, value.c_str());
+}
+void ClearEnv(const char *name) {
+    SetEnvironmentVariableA(name, nullptr);
+}
 
-std::string LogPath(const char *name) { return suite::TestDataDir() + "\\" + name; }
+std::string LogPath(const char *name) {
+    return suite::TestDataDir() + "\\" + name;
+}
 std::vector<std::string> LogLines(const std::string &path) {
     std::ifstream in(path);
     std::vector<std::string> lines;
@@ -115,16 +124,17 @@ int ThreadCount() {
 }
 
 class Discovery : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         WSADATA data;
         ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
     }
     static void TearDownTestSuite() { WSACleanup(); }
     void SetUp() override {
-        for (const char *name : {"CORVANE_LOCAL_PRINTERS", "CORVANE_FAIL_DISCOVERY", "CORVANE_LOCAL_DELAY_MS",
-                                 "CORVANE_SNMP_PORT", "CORVANE_DISCOVERY_SWEEP", "CORVANE_SNMP_COMMUNITY",
-                                 "CORVANE_LOG"})
+        for (const char *name :
+             {"CORVANE_LOCAL_PRINTERS", "CORVANE_FAIL_DISCOVERY", "CORVANE_LOCAL_DELAY_MS",
+              "CORVANE_SNMP_PORT", "CORVANE_DISCOVERY_SWEEP", "CORVANE_SNMP_COMMUNITY",
+              "CORVANE_LOG"})
             ClearEnv(name);
         SetEnv("CORVANE_TIMEOUT_SCALE", "1");
     }
@@ -132,7 +142,8 @@ protected:
         const DWORD timeout[2] = {timeoutMs, 0};
         HANDLE h = nullptr;
         r.start = Clock::now();
-        EXPECT_TRUE(QuvStartPrinterDiscovery(kind, 0, targets.data(), timeout, Recorder::Callback, &r, &h))
+        EXPECT_TRUE(
+            QuvStartPrinterDiscovery(kind, 0, targets.data(), timeout, Recorder::Callback, &r, &h))
             << GetLastError();
         return h;
     }
@@ -153,7 +164,8 @@ TEST_F(Discovery, UnicastTargetsEachGiveOneRecordThenOneNull) {
     HANDLE h = Start(1, Multi({At(a, "127.0.0.201"), At(b, "127.0.0.202")}), 40000, r);
     ASSERT_TRUE(r.Wait(10000)) << "no end of search";
     EXPECT_LT(r.nullAtMs, 5000) << "the search did not end once both were settled";
-    EXPECT_EQ(r.Sorted(), (std::vector<Found>{{"127.0.0.201", "Printer A"}, {"127.0.0.202", "Printer B"}}));
+    EXPECT_EQ(r.Sorted(),
+              (std::vector<Found>{{"127.0.0.201", "Printer A"}, {"127.0.0.202", "Printer B"}}));
     EXPECT_TRUE(QuvClosePrinterDiscovery(h));
     Sleep(100);
     std::lock_guard<std::mutex> lock(r.mu);
@@ -164,9 +176,11 @@ TEST_F(Discovery, UnicastTargetsEachGiveOneRecordThenOneNull) {
 
 TEST_F(Discovery, SweepCountsUntilTheTimeOutWithOneRecordPerAddress) {
     // .203 answers twice; .204 late.
-    Agent a([](const Datagram &d) -> std::vector<Reply> {
-        return {Reply{NameAnswer(d, "Sweep A"), 0}, Reply{NameAnswer(d, "Sweep A again"), 100}};
-    }, 0, "127.0.0.203");
+    Agent a(
+        [](const Datagram &d) -> std::vector<Reply> {
+            return {Reply{NameAnswer(d, "Sweep A"), 0}, Reply{NameAnswer(d, "Sweep A again"), 100}};
+        },
+        0, "127.0.0.203");
     Agent b(Names("Sweep B", 400), 0, "127.0.0.204");
     ExpectAgent(a, "127.0.0.203");
     ExpectAgent(b, "127.0.0.204");
@@ -176,7 +190,8 @@ TEST_F(Discovery, SweepCountsUntilTheTimeOutWithOneRecordPerAddress) {
     HANDLE h = Start(1, Multi({"255.255.255.255"}), 15000, r);
     ASSERT_TRUE(r.Wait(10000));
     EXPECT_NEAR(r.nullAtMs, 1500, 150);
-    EXPECT_EQ(r.Sorted(), (std::vector<Found>{{"127.0.0.203", "Sweep A"}, {"127.0.0.204", "Sweep B"}}));
+    EXPECT_EQ(r.Sorted(),
+              (std::vector<Found>{{"127.0.0.203", "Sweep A"}, {"127.0.0.204", "Sweep B"}}));
     EXPECT_TRUE(QuvClosePrinterDiscovery(h));
 }
 
@@ -217,24 +232,32 @@ TEST_F(Discovery, DefaultSweepStaysOnLoopback) {
 }
 
 TEST_F(Discovery, WrongAndHostileAnswersAreIgnored) {
-    Agent a([](const Datagram &d) -> std::vector<Reply> {
-        Bytes big(3000, 0x41);
-        big[0] = 0x30;
-        big[1] = 0x82;
-        big[2] = 0x0b;
-        big[3] = 0xb4;
-        Bytes status2 = Message(d.community, Tlv(0xa2, Cat({Int(d.requestId), Int(2), Int(1),
-                                                             VarBindList({VarBind("1.3.6.1.2.1.1.5.0", Str("e"))})})));
-        return {
-            Reply{NameAnswer(d, "wrong id", 7), 0},
-            Reply{status2, 0},
-            Reply{Response(d.community, d.requestId, VarBindList({VarBind("1.3.6.1.2.1.1.5.0", Int(5))})), 0},
-            Reply{Bytes{0x30, 0x84, 0xff, 0xff, 0xff, 0xff, 0x02, 0x01}, 0},
-            Reply{big, 0},
-            Reply{Response("public", d.requestId, VarBindList({VarBind("1.3.6.1.2.1.1.5.0", Str("other"))})), 0},
-            Reply{NameAnswer(d, "Good\r\n%s%n"), 200},
-        };
-    }, 0, "127.0.0.206");
+    Agent a(
+        [](const Datagram &d) -> std::vector<Reply> {
+            Bytes big(3000, 0x41);
+            big[0] = 0x30;
+            big[1] = 0x82;
+            big[2] = 0x0b;
+            big[3] = 0xb4;
+            Bytes status2 =
+                Message(d.community,
+                        Tlv(0xa2, Cat({Int(d.requestId), Int(2), Int(1),
+                                       VarBindList({VarBind("1.3.6.1.2.1.1.5.0", Str("e"))})})));
+            return {
+                Reply{NameAnswer(d, "wrong id", 7), 0},
+                Reply{status2, 0},
+                Reply{Response(d.community, d.requestId,
+                               VarBindList({VarBind("1.3.6.1.2.1.1.5.0", Int(5))})),
+                      0},
+                Reply{Bytes{0x30, 0x84, 0xff, 0xff, 0xff, 0xff, 0x02, 0x01}, 0},
+                Reply{big, 0},
+                Reply{Response("public", d.requestId,
+                               VarBindList({VarBind("1.3.6.1.2.1.1.5.0", Str("other"))})),
+                      0},
+                Reply{NameAnswer(d, "Good\r\n%s%n"), 200},
+            };
+        },
+        0, "127.0.0.206");
     ExpectAgent(a, "127.0.0.206");
     Recorder r;
     HANDLE h = Start(1, Multi({At(a, "127.0.0.206")}), 10000, r);
@@ -303,8 +326,8 @@ TEST_F(Discovery, BadArgumentsAndRequestedFailures) {
     };
     for (const Case &c : cases) {
         h = reinterpret_cast<HANDLE>(0x77);
-        EXPECT_FALSE(QuvStartPrinterDiscovery(c.kind, 0, c.targets, timeout, c.cb ? Recorder::Callback : nullptr, &r,
-                                              c.out))
+        EXPECT_FALSE(QuvStartPrinterDiscovery(c.kind, 0, c.targets, timeout,
+                                              c.cb ? Recorder::Callback : nullptr, &r, c.out))
             << c.what;
         EXPECT_EQ(GetLastError(), QUV_E_INVALID_PARAMETER) << c.what;
         if (c.out) {
@@ -315,12 +338,14 @@ TEST_F(Discovery, BadArgumentsAndRequestedFailures) {
     // (entries outside loopback are held only in the planner's host table).
     SetEnv("CORVANE_DISCOVERY_SWEEP", "127.0.0.1-127.0.1.10");
     const std::string broadcast = Multi({"255.255.255.255"});
-    EXPECT_FALSE(QuvStartPrinterDiscovery(1, 0, broadcast.data(), timeout, Recorder::Callback, &r, &h));
+    EXPECT_FALSE(
+        QuvStartPrinterDiscovery(1, 0, broadcast.data(), timeout, Recorder::Callback, &r, &h));
     EXPECT_EQ(GetLastError(), QUV_E_INVALID_PARAMETER);
     ClearEnv("CORVANE_DISCOVERY_SWEEP");
 
     SetEnv("CORVANE_FAIL_DISCOVERY", "1");
-    EXPECT_FALSE(QuvStartPrinterDiscovery(1, 0, targets.data(), timeout, Recorder::Callback, &r, &h));
+    EXPECT_FALSE(
+        QuvStartPrinterDiscovery(1, 0, targets.data(), timeout, Recorder::Callback, &r, &h));
     EXPECT_EQ(GetLastError(), QUV_E_UNSUPPORTED_PORT);
     const std::string local = Multi({"LPT1:"});
     ASSERT_TRUE(QuvStartPrinterDiscovery(0, 0, local.data(), timeout, Recorder::Callback, &r, &h));
@@ -360,7 +385,8 @@ TEST_F(Discovery, StartCloseRoundsLeaveNoThread) {
 TEST_F(Discovery, FindsTheRealAgent) {
     const char *port = std::getenv("TESSYN_SNMPD_PORT");
     ASSERT_TRUE(port && std::string(port) != "0")
-        << "snmpd (Debian packages snmpd, snmp) did not start; run under testing/snmpagent/with-snmpd.sh";
+        << "snmpd (Debian packages snmpd, snmp) did not start; run under "
+           "testing/snmpagent/with-snmpd.sh";
     const std::string target = Multi({std::string("127.0.0.1:") + port});
     Recorder r;
     HANDLE h = Start(1, target, 10000, r);
