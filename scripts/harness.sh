@@ -90,7 +90,7 @@ harness_prefix_processes() { # binary name pattern (a case pattern)
       exe=$(readlink "$t/exe" 2>/dev/null) && break
     done
     case $exe in $1) ;; *) continue ;; esac
-    tr '\0' '\n' <"$t/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$SUITE_WINEPREFIX" &&
+    tr '\0' '\n' 2>/dev/null <"$t/environ" | grep -qxF "WINEPREFIX=$SUITE_WINEPREFIX" &&
       echo "${p#/proc/}"
   done
 }
@@ -106,16 +106,24 @@ harness_watch_wineserver() { # log file
   : >"$log"
   (
     trap - EXIT INT TERM
-    local parent=$$ restarts=0 p
+    local parent=$$ restarts=0 p round
     while kill -0 "$parent" 2>/dev/null && [ "$restarts" -lt 10 ]; do
       sleep 2
       [ -n "$(harness_prefix_processes '*/wineserver*')" ] && continue
       kill -0 "$parent" 2>/dev/null || break
       echo "harness: the wineserver of $SUITE_WINEPREFIX ended during the tests at $(date -u +%T);" \
            "the Wine programs left waiting on it are ended and a server is started again" | tee -a "$log" >&2
-      for p in $(harness_prefix_processes '/usr/lib/wine/wine*'); do
-        echo "   ended: $(tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null | cut -c1-160) (process $p)" >>"$log"
-        kill -KILL "$p" 2>/dev/null || true
+      # The loaders left behind; then a server a new program has started meanwhile goes with
+      # the programs on it (-k), and what its services left, before the harness's own start.
+      for round in 1 2; do
+        for p in $(harness_prefix_processes /usr/lib/wine/wine) \
+                 $(harness_prefix_processes /usr/lib/wine/wine64); do
+          echo "   ended: $(tr '\0' ' ' 2>/dev/null <"/proc/$p/cmdline" | cut -c1-160) (process $p)" >>"$log"
+          kill -KILL "$p" 2>/dev/null || true
+        done
+        [ $round = 1 ] || break
+        "$WINESERVER_BIN" -k </dev/null >/dev/null 2>&1 && timeout 30 "$WINESERVER_BIN" -w >/dev/null 2>&1
+        sleep 1
       done
       harness_start_wineserver || break
       restarts=$((restarts + 1))
