@@ -6,6 +6,7 @@ WINESERVER_BIN=/usr/lib/wine/wineserver64
 WINE64_BIN=/usr/lib/wine/wine64
 harness_xvfb_pid=
 harness_server_started=
+harness_watch_pid=
 
 export WINEPREFIX=$SUITE_WINEPREFIX
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -79,6 +80,66 @@ harness_start_wineserver() {
   timeout 120 "$WINE64_BIN" cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }
 
+# The Wine processes of this prefix (the server, the loaders and the programs they run), by id.
+# A program whose main thread has ended while others still wait shows only through those.
+harness_prefix_processes() { # binary name pattern (a case pattern)
+  local p t exe
+  for p in /proc/[0-9]*; do
+    exe=
+    for t in "$p"/task/*; do
+      exe=$(readlink "$t/exe" 2>/dev/null) && break
+    done
+    case $exe in $1) ;; *) continue ;; esac
+    tr '\0' '\n' 2>/dev/null <"$t/environ" | grep -qxF "WINEPREFIX=$SUITE_WINEPREFIX" &&
+      echo "${p#/proc/}"
+  done
+}
+
+# Watches the prefix's wineserver while the tests run. A program whose server has gone waits
+# for ever (its threads block on pipes only the server would write), so a test running at that
+# moment would sit until its CTest time-out, stopped at whatever it was doing. When the server
+# goes, this says so, ends the prefix's programs left behind (their tests fail at once) and
+# starts a server again (with its services, not under a test program, whose output pipes they
+# would inherit and hold open). Each end is written to $1, a log the caller reports from.
+harness_watch_wineserver() { # log file
+  local log=$1
+  : >"$log"
+  (
+    trap - EXIT INT TERM
+    local parent=$$ restarts=0 p round
+    while kill -0 "$parent" 2>/dev/null && [ "$restarts" -lt 10 ]; do
+      sleep 2
+      [ -n "$(harness_prefix_processes '*/wineserver*')" ] && continue
+      kill -0 "$parent" 2>/dev/null || break
+      echo "harness: the wineserver of $SUITE_WINEPREFIX ended during the tests at $(date -u +%T);" \
+           "the Wine programs left waiting on it are ended and a server is started again" | tee -a "$log" >&2
+      # The loaders left behind; then a server a new program has started meanwhile goes with
+      # the programs on it (-k), and what its services left, before the harness's own start.
+      for round in 1 2; do
+        for p in $(harness_prefix_processes /usr/lib/wine/wine) \
+                 $(harness_prefix_processes /usr/lib/wine/wine64); do
+          echo "   ended: $(tr '\0' ' ' 2>/dev/null <"/proc/$p/cmdline" | cut -c1-160) (process $p)" >>"$log"
+          kill -KILL "$p" 2>/dev/null || true
+        done
+        [ $round = 1 ] || break
+        "$WINESERVER_BIN" -k </dev/null >/dev/null 2>&1 && timeout 30 "$WINESERVER_BIN" -w >/dev/null 2>&1
+        sleep 1
+      done
+      harness_start_wineserver || break
+      restarts=$((restarts + 1))
+    done
+  ) &
+  harness_watch_pid=$!
+}
+
+harness_stop_watch() {
+  if [ -n "$harness_watch_pid" ]; then
+    kill "$harness_watch_pid" 2>/dev/null || true
+    wait "$harness_watch_pid" 2>/dev/null || true
+    harness_watch_pid=
+  fi
+}
+
 # Settings of the test prefix (scripts/test only; velmar's run prefix keeps Wine's defaults).
 # Windows are left unmanaged: no window manager runs on the virtual display, and Wine waits up
 # to 2 s for one at every show and hide of a managed window (every dialog of a test).
@@ -94,6 +155,7 @@ harness_test_prefix_settings() {
 }
 
 harness_cleanup() {
+  harness_stop_watch
   if [ -n "$harness_server_started" ]; then
     "$WINESERVER_BIN" -k >/dev/null 2>&1 || true
     timeout 30 "$WINESERVER_BIN" -w >/dev/null 2>&1 || true

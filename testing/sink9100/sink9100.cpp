@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 
 #include "win_socket_owner.h"
@@ -18,6 +19,7 @@ constexpr int kReadSize = 65536;
 constexpr int kReadsPerTurn = 64;      // bounds one turn of the loop
 constexpr unsigned kProbeEveryMs = 20; // kTrack: after the FIN
 constexpr int kMaxProbes = 150;
+constexpr DWORD kStopWaitMs = 60000;
 
 bool WouldBlock() {
     return WSAGetLastError() == WSAEWOULDBLOCK;
@@ -120,7 +122,16 @@ bool Sink::Start(std::string *error) {
 void Sink::Stop() {
     stop_ = true;
     if (thread_) {
-        WaitForSingleObject(thread_, INFINITE);
+        // The serving loop ends within one turn of stop_; a thread that does not is a fault of
+        // the sink, and the program ends rather than free what the thread still uses.
+        if (WaitForSingleObject(thread_, kStopWaitMs) != WAIT_OBJECT_0) {
+            std::fprintf(
+                stderr,
+                "sink9100: the sink's thread on %s:9100 does not end: ending the test program\n",
+                address_.c_str());
+            std::fflush(stderr);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
         CloseHandle(thread_);
         thread_ = nullptr;
     }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -43,10 +44,18 @@ DoubleScript ScriptOf(int32_t code) {
     return it == g_scripts.end() ? DoubleDefaultScript(code) : it->second;
 }
 
+// Every thread of the double ends within its script's delays; one that does not is a
+// deadlock, and the program ends with a message rather than wait for it.
 void Join(HANDLE &thread) {
     if (!thread)
         return;
-    WaitForSingleObject(thread, INFINITE);
+    if (WaitForSingleObject(thread, 60000) != WAIT_OBJECT_0) {
+        std::fprintf(
+            stderr,
+            "brevan double: a thread of the double does not end: ending the test program\n");
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+    }
     CloseHandle(thread);
     thread = nullptr;
 }

@@ -23,8 +23,6 @@ class Client {
         local.sin_family = AF_INET;
         local.sin_addr.s_addr = inet_addr("127.0.0.1");
         bind(s_, reinterpret_cast<sockaddr *>(&local), sizeof local);
-        DWORD ms = 1000;
-        setsockopt(s_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&ms), sizeof ms);
     }
     ~Client() { closesocket(s_); }
 
@@ -41,6 +39,13 @@ class Client {
         to.sin_addr.s_addr = inet_addr(kAddress);
         sendto(s_, reinterpret_cast<const char *>(message.data()), static_cast<int>(message.size()),
                0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        // The wait is select's own time-out, not the socket's receive time-out.
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s_, &readable);
+        timeval wait{1, 0};
+        if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+            return {};
         std::vector<uint8_t> answer(2048);
         int got = recv(s_, reinterpret_cast<char *>(answer.data()), 2048, 0);
         if (got <= 0)
