@@ -10,6 +10,7 @@
 #include "reply.h"
 #include "stream.h"
 #include "text.h"
+#include "win_owners.h"
 
 char ProgramFolder[MAX_PATH] = ".";
 char DataFolder[MAX_PATH] = ".";
@@ -41,21 +42,19 @@ enum class ReadResult { CannotOpen, Failed, Read };
 // The file into `block`, one byte longer than the file, with a NUL after the bytes read;
 // `read` gets the count ReadFile gave, which may fall short of the size.
 ReadResult ReadBlock(const char *path, std::vector<char> &block, DWORD &read) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    win::Handle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return ReadResult::CannotOpen;
     DWORD high = 0;
-    const DWORD size = GetFileSize(file, &high);
+    const DWORD size = GetFileSize(file.get(), &high);
     if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 ||
-        size == 0xFFFFFFFFu) {
-        CloseHandle(file);
+        size == 0xFFFFFFFFu)
         return ReadResult::Failed;
-    }
     block.assign(static_cast<std::size_t>(size) + 1, 0);
     read = 0;
-    const BOOL ok = size == 0 || ReadFile(file, block.data(), size, &read, nullptr);
-    CloseHandle(file);
+    const BOOL ok = size == 0 || ReadFile(file.get(), block.data(), size, &read, nullptr);
+    file.reset();
     if (!ok)
         return ReadResult::Failed;
     block[read] = '\0';
