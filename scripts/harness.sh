@@ -126,6 +126,7 @@ harness_watch_wineserver() { # log file
         sleep 1
       done
       harness_start_wineserver || break
+      echo "   a server runs again" >>"$log"
       restarts=$((restarts + 1))
     done
   ) &
