@@ -143,10 +143,7 @@ class Admin : public testing::Test {
             return;
         ready = true;
         PrepareTestApp(AppObject);
-        AppObject.m_projectTemplate =
-            new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
-                                  RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
-        AppObject.AddDocTemplate(AppObject.m_projectTemplate);
+        AddProjectTemplate(AppObject);
         AppObject.m_resourceTemplate =
             new CMultiDocTemplate(IDR_RESOURCE_TYPE, RUNTIME_CLASS(CPrDoc), RUNTIME_CLASS(CPrFrame),
                                   RUNTIME_CLASS(CPrLeftView));

@@ -6,6 +6,8 @@
 
 #include <commctrl.h>
 
+#include "frames.h"
+#include "resource_ids.h"
 #include "suite_paths.h"
 #include "zqapp.h"
 
@@ -18,4 +20,12 @@ inline void PrepareTestApp(CZqApp &app) {
         app.AddIconToImageLists(id);
     app.m_hResources = LoadLibraryA(suite::BinPath("nimbrel.dll").c_str());
     AfxSetResourceHandle(app.m_hResources);
+}
+
+// The project template (project windows), as the application's start-up adds it.
+inline void AddProjectTemplate(CZqApp &app) {
+    app.m_projectTemplate =
+        new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc), RUNTIME_CLASS(CChildFrame),
+                              RUNTIME_CLASS(CLeftView));
+    app.AddDocTemplate(app.m_projectTemplate);
 }

@@ -148,10 +148,7 @@ class ProjectWindow : public ::testing::Test {
         ready = true;
         PrepareTestApp(AppObject);
         if (AppObject.m_hResources) {
-            AppObject.m_projectTemplate =
-                new CMultiDocTemplate(IDR_PROJECT_TYPE, RUNTIME_CLASS(CZqDoc),
-                                      RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CLeftView));
-            AppObject.AddDocTemplate(AppObject.m_projectTemplate);
+            AddProjectTemplate(AppObject);
         }
     }
     void SetUp() override {
