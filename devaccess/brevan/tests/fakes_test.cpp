@@ -203,9 +203,11 @@ TEST(BrevanFakes, ModuleNameTooLongForItsBuffer) {
     std::string sub;
     size_t length = rootLength;
     while (length < want) {
-        size_t part = std::min<size_t>(want - length - 1, 60);
-        if (part == 0)
-            part = 1;
+        // Each level adds a backslash and its name; none may leave a single byte to fill.
+        const size_t left = want - length;
+        size_t part = std::min<size_t>(left - 1, 60);
+        if (left - (part + 1) == 1)
+            --part;
         std::string name(part, 'd');
         sub += (sub.empty() ? "" : "\\") + name;
         length += part + 1;
