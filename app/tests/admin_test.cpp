@@ -71,6 +71,24 @@ INT_PTR RunDriven(CDialog &dialog, const std::function<void(HWND)> &action) {
     return dialog.DoModal();
 }
 
+// The caption of the dialog that `command` opens from `frame` (cancelled once read; empty
+// when none showed).
+std::string CaptionOfDialogOf(CWnd *frame, UINT command) {
+    std::string caption;
+    {
+        suite::DialogDriver driver([&](HWND h) {
+            if (!h)
+                return;
+            char text[260] = {};
+            GetWindowTextA(h, text, sizeof text);
+            caption = text;
+            PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
+        });
+        frame->SendMessage(WM_COMMAND, command);
+    }
+    return caption;
+}
+
 void SetText(HWND dialog, int id, const std::string &text) {
     SetDlgItemTextA(dialog, id, text.c_str());
 }
@@ -892,19 +910,7 @@ TEST_F(Admin, WithoutAttributesTheComputedDefaultsGoOutAndFlashSizesAreBytes) {
 
 TEST_F(Admin, TheAdministratorCommandOpensTheFunctions) {
     AddPrinter(fakeprinter::Setup::Default());
-    std::string caption;
-    {
-        suite::DialogDriver driver([&](HWND h) {
-            if (!h)
-                return;
-            char text[260] = {};
-            GetWindowTextA(h, text, sizeof text);
-            caption = text;
-            PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
-        });
-        frame_->SendMessage(WM_COMMAND, ID_ADMIN_FUNCTIONS);
-    }
-    EXPECT_EQ(caption, "Kelvane - Administrator's Functions");
+    EXPECT_EQ(CaptionOfDialogOf(frame_, ID_ADMIN_FUNCTIONS), "Kelvane - Administrator's Functions");
 }
 
 // ---- Held print jobs ----
@@ -1343,19 +1349,7 @@ TEST_F(SpoolJobs, AFailedSendShowsTheErrorWithoutCommandIssuedOrReread) {
 TEST_F(SpoolJobs, TheCommandOpensTheDialogForTheCurrentPrinter) {
     AddPrinter(HeldJobs(), "First");
     SelectBarRow(0);
-    std::string caption;
-    {
-        suite::DialogDriver driver([&](HWND h) {
-            if (!h)
-                return;
-            char text[260] = {};
-            GetWindowTextA(h, text, sizeof text);
-            caption = text;
-            PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
-        });
-        frame_->SendMessage(WM_COMMAND, ID_HDD_PRINT_JOBS);
-    }
-    EXPECT_EQ(caption, "HDD Print Jobs");
+    EXPECT_EQ(CaptionOfDialogOf(frame_, ID_HDD_PRINT_JOBS), "HDD Print Jobs");
 }
 
 TEST_F(SpoolJobs, ARefusedIdReportsItselfAndTheNextRowGoesOn) {
